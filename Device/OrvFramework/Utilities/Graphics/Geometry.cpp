@@ -1,0 +1,72 @@
+#include "Utilities/Graphics/Geometry.h"
+
+#include <cmath>
+#include <limits>
+
+namespace Orv {
+namespace {
+
+constexpr double kLongMin = -2147483648.0;
+constexpr double kLongMax = 2147483647.0;
+constexpr double kExactIntegerLimit = 4503599627370496.0;  // 2^52
+
+LongCoord SaturatingAdd(LongCoord a, LongCoord b)
+{
+    const int64_t sum = static_cast<int64_t>(a) + b;
+    if (sum > std::numeric_limits<LongCoord>::max()) {
+        return std::numeric_limits<LongCoord>::max();
+    }
+    if (sum < std::numeric_limits<LongCoord>::min()) {
+        return std::numeric_limits<LongCoord>::min();
+    }
+    return static_cast<LongCoord>(sum);
+}
+
+}  // namespace
+
+LongCoord RoundToLong(double value)
+{
+    if (!(value >= kLongMin)) {
+        return std::numeric_limits<LongCoord>::min();
+    }
+    if (value > kLongMax) {
+        return std::numeric_limits<LongCoord>::max();
+    }
+    // std::round is exact; "v + 0.5, truncated" turns 0.49999999999999994 into 1.
+    return static_cast<LongCoord>(std::round(value));
+}
+
+double RoundHalfAwayFromZero(double value)
+{
+    if (std::isnan(value) || std::fabs(value) >= kExactIntegerLimit) {
+        // Already whole (or not a number); converting through 64 bits would be undefined past 2^63.
+        return value;
+    }
+    return std::round(value) + 0.0;  // + 0.0 turns -0.0 into +0.0
+}
+
+double LongToDouble(int64_t value)
+{
+    const double exact = static_cast<double>(value);
+    if (exact > kExactIntegerLimit) {
+        return kExactIntegerLimit;
+    }
+    if (exact < -kExactIntegerLimit) {
+        return -kExactIntegerLimit;
+    }
+    return exact;
+}
+
+RectL RoundToIntRect(const RectD& rect)
+{
+    return {RoundToLong(rect.x), RoundToLong(rect.y), RoundToLong(rect.width),
+            RoundToLong(rect.height)};
+}
+
+PointL operator+(const PointL& point, const PointD& offset)
+{
+    const PointL rounded = offset.ToLong();
+    return {SaturatingAdd(point.x, rounded.x), SaturatingAdd(point.y, rounded.y)};
+}
+
+}  // namespace Orv

@@ -1,0 +1,34 @@
+// Arbitrary doubles through the integer geometry rule: never undefined behaviour (the sanitizers
+// watch the conversions), always inside the 32-bit range, always the nearest integer when in range.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "Utilities/Graphics/Geometry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    while (size >= sizeof(double)) {
+        double value;
+        std::memcpy(&value, data, sizeof value);
+        data += sizeof value;
+        size -= sizeof value;
+
+        const Orv::LongCoord rounded = Orv::RoundToLong(value);
+        if (value >= -2147483648.0 && value <= 2147483647.0) {
+            const double distance = std::fabs(static_cast<double>(rounded) - value);
+            if (distance > 0.5 ||
+                (distance == 0.5 && std::fabs(static_cast<double>(rounded)) < std::fabs(value))) {
+                std::abort();
+            }
+        }
+        Orv::PointD point{value, -value};
+        point.Round();
+        if (!std::isnan(value) && std::fabs(point.x - value) > 0.5) {
+            std::abort();
+        }
+        (void)Orv::RoundToIntRect(Orv::RectD{value, value * 0.5, -value, value * 3});
+    }
+    return 0;
+}
