@@ -357,6 +357,9 @@ Result MachineRegistry::SetValue(Hive hive, std::u16string_view path, std::u16st
     if (!ValidPath(path) || !ValidValueName(name)) {
         return Result::InvalidName;
     }
+    if (value.data.size() > RegFormat::kMaxValueBytes) {
+        return Result::TooLarge;  // the file could not hold it
+    }
     std::lock_guard lock(mutex_);
     Key* key = Find(hive, ResolvePath(hive, path, view));
     if (key == nullptr) {
