@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -152,8 +153,11 @@ MachineRegistry::~MachineRegistry() = default;
 MachineRegistry& MachineRegistry::Instance()
 {
     static MachineRegistry* registry = [] {
-        auto* instance = new MachineRegistry();
-        instance->OpenFromEnvironment();
+        auto* instance = new MachineRegistry();  // lives as long as the process
+        const std::string problem = instance->OpenFromEnvironment();
+        if (!problem.empty()) {
+            std::fprintf(stderr, "registry: %s\n", problem.c_str());
+        }
         return instance;
     }();
     return *registry;

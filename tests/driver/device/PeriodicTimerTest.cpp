@@ -165,6 +165,11 @@ struct Failure
     ULONG tag;
 };
 
+void PrintTo(const Failure& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class PeriodicTimerAllocationFailure : public PeriodicTimerTest,
                                        public testing::WithParamInterface<Failure>
 {
