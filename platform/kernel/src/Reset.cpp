@@ -1,0 +1,17 @@
+#include <KernelTestApi.h>
+
+#include "KernelInternal.h"
+
+namespace Platform::Kernel {
+
+void ResetKernel()
+{
+    Internal::ResetDispatcher();
+    Internal::ResetPoolFailures();
+    Internal::ResetRegistryHandles();
+    SetOsVersion(NTDDI_WIN10);
+    Internal::SetCurrentIrql(PASSIVE_LEVEL);
+    Internal::ForgetSpinLocksHeld();
+}
+
+}  // namespace Platform::Kernel

@@ -1,0 +1,42 @@
+#include "KernelTestFixture.h"
+
+#include <KernelTestApi.h>
+
+namespace Platform::Kernel::Testing {
+
+void BeginKernelTest()
+{
+    SetBugCheckHook(&ThrowingBugCheckHook);
+    ResetKernel();
+    FreeOutstandingPool();
+}
+
+void EndKernelTest()
+{
+    if (const size_t armed = ArmedTimerCount(); armed != 0) {
+        ADD_FAILURE() << armed << " kernel timer(s) still set at the end of the test";
+    }
+    if (const size_t handles = OpenRegistryHandleCount(); handles != 0) {
+        ADD_FAILURE() << handles << " registry handle(s) left open";
+    }
+    ResetKernel();
+    if (auto stop = TakeSystemThreadBugCheck()) {
+        ADD_FAILURE() << "a system thread stopped with " << stop->Describe();
+    }
+    for (const PoolBlock& block : OutstandingPool()) {
+        ADD_FAILURE() << "pool leaked: " << block.Describe();
+    }
+    FreeOutstandingPool();
+}
+
+void KernelTest::SetUp()
+{
+    BeginKernelTest();
+}
+
+void KernelTest::TearDown()
+{
+    EndKernelTest();
+}
+
+}  // namespace Platform::Kernel::Testing
