@@ -69,7 +69,8 @@ bool IsLegalUtf8(const unsigned char* s, int length)
                     }
                     break;
                 case 0xED:
-                    if (s[1] > 0x9F) {
+                    // Every trailing byte is 0x80 or more; the lead only narrows the top.
+                    if (s[1] < 0x80 || s[1] > 0x9F) {
                         return false;
                     }
                     break;
@@ -79,7 +80,7 @@ bool IsLegalUtf8(const unsigned char* s, int length)
                     }
                     break;
                 case 0xF4:
-                    if (s[1] > 0x8F) {
+                    if (s[1] < 0x80 || s[1] > 0x8F) {
                         return false;
                     }
                     break;
