@@ -5,7 +5,8 @@
 // - UTF-8 to UTF-16 conversion: compare with a plain loop that widens the same bytes one by one.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
+#include "PhysicalLimits.h"
+
 #include <string>
 #include <vector>
 
@@ -24,15 +25,7 @@ std::u16string SampleText(std::size_t length)
     return text;
 }
 
-void AtomicIncrementDecrement(benchmark::State& state)
-{
-    std::atomic<int32_t> counter{1};
-    for (auto _ : state) {
-        counter.fetch_add(1, std::memory_order_relaxed);
-        benchmark::DoNotOptimize(counter.fetch_sub(1, std::memory_order_acq_rel));
-    }
-}
-BENCHMARK(AtomicIncrementDecrement);
+BENCHMARK(OrvBench::AtomicIncrementDecrement);
 
 void WideStringCopy(benchmark::State& state)
 {
