@@ -360,6 +360,22 @@ uint64_t UnsignedArgument(Spec::Size size, va_list& arguments)
     }
 }
 
+// Which width a text or character argument has: h says narrow and l or w wide whatever the
+// format's width; otherwise the lower-case conversion takes the format's own width and the
+// upper-case one (%S, %C) the other.
+template <class Char>
+bool IsWideArgument(Char conversion, Spec::Size size)
+{
+    if (size == Spec::Size::Short) {
+        return false;
+    }
+    if (size == Spec::Size::Long || size == Spec::Size::Wide) {
+        return true;
+    }
+    const bool formatIsWide = sizeof(Char) == 2;
+    return (conversion == 'S' || conversion == 'C') ? !formatIsWide : formatIsWide;
+}
+
 template <class Char>
 bool IsDigit(Char c)
 {
@@ -549,11 +565,7 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
             case 'c':
             case 'C': {
                 const int value = va_arg(args, int);
-                // Which width the argument has: the format's own unless the conversion says.
-                const bool otherWidth =
-                    conversion == 'C' || spec.size == Size::Short ||
-                    (sizeof(Char) == 1 && (spec.size == Size::Long || spec.size == Size::Wide));
-                const bool wideArgument = (sizeof(Char) == 2) != otherWidth;
+                const bool wideArgument = IsWideArgument<Char>(conversion, spec.size);
                 std::basic_string<Char> text;
                 if (wideArgument) {
                     const char16_t unit[2] = {static_cast<char16_t>(value), 0};
@@ -572,10 +584,7 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
             }
             case 's':
             case 'S': {
-                const bool otherWidth =
-                    conversion == 'S' || spec.size == Size::Short ||
-                    (sizeof(Char) == 1 && (spec.size == Size::Long || spec.size == Size::Wide));
-                const bool wideArgument = (sizeof(Char) == 2) != otherWidth;
+                const bool wideArgument = IsWideArgument<Char>(conversion, spec.size);
                 std::basic_string<Char> text;
                 if (wideArgument) {
                     const auto* value = va_arg(args, const char16_t*);
