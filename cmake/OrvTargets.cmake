@@ -29,7 +29,15 @@ function(orv_add_test name)
                                           Threads::Threads)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS "${ARG_LABELS}")
+        TEST_LIST ${name}_TESTS)
+    # Discovery flattens a list of labels into separate property names, so a test would keep only
+    # the first label; the labels are set by a script that runs after discovery instead.
+    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${label_script}"
+        "if(${name}_TESTS)\n"
+        "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
     if("threads" IN_LIST ARG_LABELS)
         add_dependencies(orv_threads_tests ${name})
     endif()
