@@ -1,14 +1,23 @@
 #pragma once
-// LPair<A, B>: two values in one counted box (hashed-container entries, a parameter descriptor
-// with its value).
+// LPair<A, B, ToStringFn>: two values in one counted box (hashed-container entries, a parameter
+// descriptor with its value). ToString gives what ToStringFn makes of the first value; without a
+// ToStringFn it is the run-time type name, as for every counted object.
 
 #include <utility>
 
 #include "ObjectBase/RefCountedObject.h"
+#include "Utilities/Storage/StringT.h"
 
 namespace Orv {
 
-template <class A, class B>
+namespace Detail {
+// Marks "no ToStringFn given"; never called.
+template <class A>
+StringT<char16_t, char> NoToString(const A&);
+}  // namespace Detail
+
+template <class A, class B,
+          StringT<char16_t, char> (*ToStringFn)(const A&) = &Detail::NoToString<A>>
 class LPair : public virtual LRefCountedObject
 {
 public:
@@ -16,6 +25,15 @@ public:
     LPair(A firstValue, B secondValue)
         : first(std::move(firstValue)), second(std::move(secondValue))
     {
+    }
+
+    StringT<char16_t, char> ToString() const override
+    {
+        if constexpr (ToStringFn == &Detail::NoToString<A>) {
+            return LRefCountedObject::ToString();
+        } else {
+            return ToStringFn(first);
+        }
     }
 
     A first{};

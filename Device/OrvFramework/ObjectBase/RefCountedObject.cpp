@@ -4,6 +4,8 @@
 
 #include "ObjectBase/Exception.h"
 #include "ObjectBase/RCPtr.h"
+#include "ObjectBase/SourceName.h"
+#include "Utilities/Storage/StringT.h"
 
 namespace Orv {
 
@@ -11,6 +13,11 @@ LRefCountedObject::~LRefCountedObject()
 {
     // Only the Release that reaches zero destroys a counted object.
     assert(refCount.load() == 0 && "reference-counted object destroyed while still held");
+}
+
+StringT<char16_t, char> LRefCountedObject::ToString() const
+{
+    return StringT<char16_t, char>(Detail::RuntimeTypeName(typeid(*this)).c_str());
 }
 
 void LRefCountedObject::Undo()

@@ -16,13 +16,14 @@
 #include <cstdint>
 
 #include "ObjectBase/OrvResult.h"
+#include "ObjectBase/Stringable.h"
 
 namespace Orv {
 
 template <class T>
 class RCPtr;
 
-class IUndoable
+class IUndoable : public IStringable
 {
 public:
     virtual void Undo() = 0;
@@ -36,6 +37,9 @@ class LRefCountedObject : public IUndoable
 public:
     LRefCountedObject() = default;
     virtual ~LRefCountedObject();
+
+    // The run-time type name, "class Orv::LRefCountedObject".
+    StringT<char16_t, char> ToString() const override;
 
     // Throws: no class of the framework can undo.
     void Undo() override;

@@ -9,6 +9,7 @@
 
 #include "CountedFixtures.h"
 #include "ObjectBase/RCPtr.h"
+#include "Utilities/Storage/StringT.h"
 
 namespace {
 
@@ -289,6 +290,18 @@ TEST(RefCountedObject, DefaultUndoAndCreateCopyThrowLogicErrors)
             0u)
             << e.what();
     }
+}
+
+TEST(RefCountedObject, ToStringGivesTheRunTimeTypeName)
+{
+    LiveCount counter;
+    const RCPtr<Orv::LRefCountedObject> plain(new Orv::LRefCountedObject());
+    const RCPtr<Orv::LRefCountedObject> derived(new LTracked(counter));
+    EXPECT_TRUE(plain->ToString().Equals(u"class Orv::LRefCountedObject"));
+    EXPECT_TRUE(derived->ToString().Equals(u"class OrvTest::LTracked"))
+        << "the dynamic class, through a pointer to the base";
+    const Orv::IStringable& stringable = *derived;
+    EXPECT_TRUE(stringable.ToString().Equals(u"class OrvTest::LTracked"));
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "ObjectBase/Pair.h"
 #include "ObjectBase/TaggableObject.h"
 #include "ObjectBase/Wrapper.h"
+#include "ObjectBase/WrapperStringable.h"
+#include "Utilities/Storage/StringT.h"
 
 namespace {
 
@@ -76,6 +78,38 @@ TEST(LTaggableObject, ReleasesItsTagWithItself)
         EXPECT_EQ(counter.live, 1);
     }
     EXPECT_EQ(counter.live, 0);
+}
+
+Orv::WideString FirstAsText(const int& value)
+{
+    return Orv::WideString::Format(u"#%d", value);
+}
+
+TEST(LPair, ToStringIsWhatItsFunctionMakesOfTheFirstValue)
+{
+    RCPtr<Orv::LPair<int, std::string, &FirstAsText>> pair(
+        new Orv::LPair<int, std::string, &FirstAsText>(7, "seven"));
+    EXPECT_TRUE(pair->ToString().Equals(u"#7"));
+    const RCPtr<Orv::LRefCountedObject> asBase(pair);
+    EXPECT_TRUE(asBase->ToString().Equals(u"#7")) << "through the base's slot";
+
+    RCPtr<Orv::LPair<int, int>> plain(new Orv::LPair<int, int>(1, 2));
+    EXPECT_EQ(plain->ToString().Find(Orv::WideString(u"class Orv::LPair<int,int,")), 0)
+        << "without a function: the type name";
+}
+
+TEST(LWrapperStringable, HoldsACopyOfTheTextAndGivesItBack)
+{
+    Orv::WideString text(u"status text");
+    const auto wrapped = Orv::LWrapperStringable<Orv::WideString>::Create(text);
+    text.Append(Orv::WideString(u" changed"));
+    EXPECT_TRUE(wrapped->ToString().Equals(u"status text"));
+    EXPECT_TRUE(wrapped->GetValue().Equals(u"status text"));
+
+    const RCPtr<Orv::LTaggableObject> tag = Orv::MakeStringTag(Orv::WideString(u"entry"));
+    EXPECT_TRUE(tag->ToString().Equals(u"entry"));
+    EXPECT_EQ(tag->GetRefCount(), 1);
+    EXPECT_TRUE(Orv::StringToString(Orv::WideString(u"x")).Equals(u"x"));
 }
 
 }  // namespace
