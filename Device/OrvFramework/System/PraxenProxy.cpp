@@ -34,6 +34,35 @@ ORVRESULT ReadText(const Read& read, PraxenString& result)
     return secondResult;
 }
 
+// GetKeyNameAt and GetArrayItemAt: the text at index under node; an entry point is null exactly
+// while the library is not loaded.
+template <class Export>
+ORVRESULT ReadIndexedText(Export read, int32_t handle, const PraxenString& node, int32_t index,
+                          PraxenString& result)
+{
+    result.Clear();
+    if (read == nullptr) {
+        return E_FAIL;
+    }
+    const NarrowString narrowNode(node);
+    return ReadText(
+        [&](char* buffer, int32_t size, int32_t* needed) {
+            return read(handle, narrowNode.GetText(), index, buffer, size, needed);
+        },
+        result);
+}
+
+// GetKeyCount and GetArrayCount.
+template <class Export>
+ORVRESULT ReadCount(Export read, int32_t handle, const PraxenString& node, int32_t* count)
+{
+    if (count == nullptr) {
+        return E_INVALIDARG;
+    }
+    *count = 0;
+    return read != nullptr ? read(handle, NarrowString(node).GetText(), count) : E_FAIL;
+}
+
 template <class Function>
 bool Bind(HMODULE library, const char* name, Function& entry)
 {
@@ -193,35 +222,18 @@ ORVRESULT CPraxenProxy::SetIniValueStr(int32_t handle, const PraxenString& node,
 
 ORVRESULT CPraxenProxy::GetKeyCount(int32_t handle, const PraxenString& node, int32_t* count)
 {
-    if (count == nullptr) {
-        return E_INVALIDARG;
-    }
-    *count = 0;
-    return IsLoaded() ? getKeyCount(handle, NarrowString(node).GetText(), count) : E_FAIL;
+    return ReadCount(getKeyCount, handle, node, count);
 }
 
 ORVRESULT CPraxenProxy::GetKeyNameAt(int32_t handle, const PraxenString& node, int32_t index,
                                      PraxenString& name)
 {
-    name.Clear();
-    if (!IsLoaded()) {
-        return E_FAIL;
-    }
-    const NarrowString narrowNode(node);
-    return ReadText(
-        [&](char* buffer, int32_t size, int32_t* needed) {
-            return getKeyNameAt(handle, narrowNode.GetText(), index, buffer, size, needed);
-        },
-        name);
+    return ReadIndexedText(getKeyNameAt, handle, node, index, name);
 }
 
 ORVRESULT CPraxenProxy::GetArrayCount(int32_t handle, const PraxenString& node, int32_t* count)
 {
-    if (count == nullptr) {
-        return E_INVALIDARG;
-    }
-    *count = 0;
-    return IsLoaded() ? getArrayCount(handle, NarrowString(node).GetText(), count) : E_FAIL;
+    return ReadCount(getArrayCount, handle, node, count);
 }
 
 ORVRESULT CPraxenProxy::SetArrayCount(int32_t handle, const PraxenString& node, int32_t count)
@@ -232,16 +244,7 @@ ORVRESULT CPraxenProxy::SetArrayCount(int32_t handle, const PraxenString& node, 
 ORVRESULT CPraxenProxy::GetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
                                        PraxenString& item)
 {
-    item.Clear();
-    if (!IsLoaded()) {
-        return E_FAIL;
-    }
-    const NarrowString narrowNode(node);
-    return ReadText(
-        [&](char* buffer, int32_t size, int32_t* needed) {
-            return getArrayItemAt(handle, narrowNode.GetText(), index, buffer, size, needed);
-        },
-        item);
+    return ReadIndexedText(getArrayItemAt, handle, node, index, item);
 }
 
 ORVRESULT CPraxenProxy::SetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,

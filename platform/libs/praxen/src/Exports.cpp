@@ -59,6 +59,23 @@ int ItemCount(const IniDocument& document, const char* node)
     return items != nullptr ? static_cast<int>(items->size()) : 0;
 }
 
+// GetKeyCount and GetArrayCount: *count = counter(document), 0 on every failure.
+template <class Counter>
+int ReadCount(int handle, const char* node, int* count, const Counter& counter)
+{
+    if (count == nullptr) {
+        return PRAXEN_E_INVALID_ARGUMENT;
+    }
+    *count = 0;
+    if (!IsListNode(node)) {
+        return PRAXEN_E_INVALID_ARGUMENT;
+    }
+    return OpenFiles::Instance().Read(handle, [&](const IniDocument& document) {
+        *count = counter(document);
+        return PRAXEN_OK;
+    });
+}
+
 }  // namespace
 
 PRAXEN_EXPORT int OpenIniFile(const char* path, const char* version, const char* product,
@@ -155,17 +172,9 @@ PRAXEN_EXPORT int SetIniValueStr(int handle, const char* node, const char* value
 
 PRAXEN_EXPORT int GetKeyCount(int handle, const char* node, int* count)
 {
-    if (count == nullptr) {
-        return PRAXEN_E_INVALID_ARGUMENT;
-    }
-    *count = 0;
-    if (!IsListNode(node)) {
-        return PRAXEN_E_INVALID_ARGUMENT;
-    }
-    return OpenFiles::Instance().Read(handle, [&](const IniDocument& document) {
+    return ReadCount(handle, node, count, [node](const IniDocument& document) {
         const IniSection* section = document.FindSection(node);
-        *count = section != nullptr ? static_cast<int>(section->entries.size()) : 0;
-        return PRAXEN_OK;
+        return section != nullptr ? static_cast<int>(section->entries.size()) : 0;
     });
 }
 
@@ -188,17 +197,8 @@ PRAXEN_EXPORT int GetKeyNameAt(int handle, const char* node, int index, char* bu
 
 PRAXEN_EXPORT int GetArrayCount(int handle, const char* node, int* count)
 {
-    if (count == nullptr) {
-        return PRAXEN_E_INVALID_ARGUMENT;
-    }
-    *count = 0;
-    if (!IsListNode(node)) {
-        return PRAXEN_E_INVALID_ARGUMENT;
-    }
-    return OpenFiles::Instance().Read(handle, [&](const IniDocument& document) {
-        *count = ItemCount(document, node);
-        return PRAXEN_OK;
-    });
+    return ReadCount(handle, node, count,
+                     [node](const IniDocument& document) { return ItemCount(document, node); });
 }
 
 PRAXEN_EXPORT int SetArrayCount(int handle, const char* node, int count)

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "System/DebugDatagram.h"
 #include "UdpListener.h"
 #include "Win32Test/ConsoleState.h"
@@ -24,19 +24,7 @@ using Win32Test::TakeDebugOutput;
 const std::string kBanner = "*** APPLICATION Launched on ";
 
 // The channel and its socket are process-wide and fixed once set up, so every test that changes
-// them runs its body in a child process; the child's exit status says whether its checks held.
-template <class Body>
-int RunInChild(Body body)
-{
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(body() ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
+// them runs its body in a child process (RunInChild).
 
 bool IsDottedIPv4(const std::string& text)
 {

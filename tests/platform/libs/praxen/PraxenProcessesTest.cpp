@@ -1,28 +1,15 @@
 // Several processes on one settings file: what one writes the other reads, nothing is lost, and a
 // reader never sees a half-written file.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "ChildProcess.h"
 #include "PraxenFixture.h"
 
 namespace {
 
 using PraxenProcesses = PraxenFixture;
-
-// Runs body in a child process and returns its exit status (0 = every check passed).
-template <class Body>
-int RunInChild(Body body)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(body() ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
 
 TEST_F(PraxenProcesses, WhatOneProcessWritesTheOtherReadsAndNothingIsLost)
 {
