@@ -14,39 +14,36 @@
 
 namespace Orv {
 
-using PraxenString = StringT<char16_t, char>;
-
 class IPraxen
 {
 public:
     // Loads "Praxen.dll" from directory (empty: the program's own folder). 1 when already loaded.
-    virtual ORVRESULT Load(const PraxenString& directory) = 0;
+    virtual ORVRESULT Load(const WideString& directory) = 0;
     // 1 when not loaded.
     virtual ORVRESULT Unload() = 0;
     // *handle is 0 unless the file was opened.
-    virtual ORVRESULT OpenIniFile(const PraxenString& path, const PraxenString& version,
-                                  const PraxenString& product, int32_t* handle) = 0;
+    virtual ORVRESULT OpenIniFile(const WideString& path, const WideString& version,
+                                  const WideString& product, int32_t* handle) = 0;
     virtual ORVRESULT WriteIniFile(int32_t handle) = 0;
-    virtual bool DoesNodeExist(int32_t handle, const PraxenString& node) = 0;
+    virtual bool DoesNodeExist(int32_t handle, const WideString& node) = 0;
     virtual ORVRESULT CloseIniFile(int32_t handle, int32_t flag) = 0;
-    virtual ORVRESULT GetIniValueInt(int32_t handle, const PraxenString& node, int32_t defaultValue,
+    virtual ORVRESULT GetIniValueInt(int32_t handle, const WideString& node, int32_t defaultValue,
                                      int32_t* value) = 0;
-    virtual ORVRESULT SetIniValueInt(int32_t handle, const PraxenString& node, int32_t value) = 0;
-    virtual ORVRESULT GetIniValueStr(int32_t handle, const PraxenString& node,
-                                     const PraxenString& defaultValue, PraxenString& value) = 0;
-    virtual ORVRESULT SetIniValueStr(int32_t handle, const PraxenString& node,
-                                     const PraxenString& value) = 0;
-    virtual ORVRESULT GetKeyCount(int32_t handle, const PraxenString& node, int32_t* count) = 0;
-    virtual ORVRESULT GetKeyNameAt(int32_t handle, const PraxenString& node, int32_t index,
-                                   PraxenString& name) = 0;
-    virtual ORVRESULT GetArrayCount(int32_t handle, const PraxenString& node, int32_t* count) = 0;
-    virtual ORVRESULT SetArrayCount(int32_t handle, const PraxenString& node, int32_t count) = 0;
-    virtual ORVRESULT GetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                                     PraxenString& item) = 0;
-    virtual ORVRESULT SetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                                     const PraxenString& item) = 0;
-    virtual ORVRESULT RemoveArrayItemAt(int32_t handle, const PraxenString& node,
-                                        int32_t index) = 0;
+    virtual ORVRESULT SetIniValueInt(int32_t handle, const WideString& node, int32_t value) = 0;
+    virtual ORVRESULT GetIniValueStr(int32_t handle, const WideString& node,
+                                     const WideString& defaultValue, WideString& value) = 0;
+    virtual ORVRESULT SetIniValueStr(int32_t handle, const WideString& node,
+                                     const WideString& value) = 0;
+    virtual ORVRESULT GetKeyCount(int32_t handle, const WideString& node, int32_t* count) = 0;
+    virtual ORVRESULT GetKeyNameAt(int32_t handle, const WideString& node, int32_t index,
+                                   WideString& name) = 0;
+    virtual ORVRESULT GetArrayCount(int32_t handle, const WideString& node, int32_t* count) = 0;
+    virtual ORVRESULT SetArrayCount(int32_t handle, const WideString& node, int32_t count) = 0;
+    virtual ORVRESULT GetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                                     WideString& item) = 0;
+    virtual ORVRESULT SetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                                     const WideString& item) = 0;
+    virtual ORVRESULT RemoveArrayItemAt(int32_t handle, const WideString& node, int32_t index) = 0;
 
 protected:
     // Never deleted through this interface.

@@ -5,11 +5,9 @@
 namespace Orv {
 namespace {
 
-using NarrowString = StringT<char, char16_t>;
-
 // A text read of the library: fills buffer (of bufferSize bytes) and sets *needed.
 template <class Read>
-ORVRESULT ReadText(const Read& read, PraxenString& result)
+ORVRESULT ReadText(const Read& read, WideString& result)
 {
     char first[CPraxenProxy::kFirstBufferBytes] = {};
     int32_t needed = 0;
@@ -37,8 +35,8 @@ ORVRESULT ReadText(const Read& read, PraxenString& result)
 // GetKeyNameAt and GetArrayItemAt: the text at index under node; an entry point is null exactly
 // while the library is not loaded.
 template <class Export>
-ORVRESULT ReadIndexedText(Export read, int32_t handle, const PraxenString& node, int32_t index,
-                          PraxenString& result)
+ORVRESULT ReadIndexedText(Export read, int32_t handle, const WideString& node, int32_t index,
+                          WideString& result)
 {
     result.Clear();
     if (read == nullptr) {
@@ -54,7 +52,7 @@ ORVRESULT ReadIndexedText(Export read, int32_t handle, const PraxenString& node,
 
 // GetKeyCount and GetArrayCount.
 template <class Export>
-ORVRESULT ReadCount(Export read, int32_t handle, const PraxenString& node, int32_t* count)
+ORVRESULT ReadCount(Export read, int32_t handle, const WideString& node, int32_t* count)
 {
     if (count == nullptr) {
         return E_INVALIDARG;
@@ -79,16 +77,16 @@ CPraxenProxy::~CPraxenProxy()
     }
 }
 
-ORVRESULT CPraxenProxy::Load(const PraxenString& directory)
+ORVRESULT CPraxenProxy::Load(const WideString& directory)
 {
     if (IsLoaded()) {
         return 1;
     }
-    PraxenString path = directory;
-    if (!path.IsEmpty() && path.Right(1) != PraxenString(u"\\")) {
-        path += PraxenString(u"\\");
+    WideString path = directory;
+    if (!path.IsEmpty() && path.Right(1) != WideString(u"\\")) {
+        path += WideString(u"\\");
     }
-    path += PraxenString(u"Praxen.dll");
+    path += WideString(u"Praxen.dll");
     library = LoadLibraryW(path.GetText());
     if (library == nullptr) {
         return E_FAIL;
@@ -147,8 +145,8 @@ void CPraxenProxy::ForgetLibrary()
     removeArrayItemAt = nullptr;
 }
 
-ORVRESULT CPraxenProxy::OpenIniFile(const PraxenString& path, const PraxenString& version,
-                                    const PraxenString& product, int32_t* handle)
+ORVRESULT CPraxenProxy::OpenIniFile(const WideString& path, const WideString& version,
+                                    const WideString& product, int32_t* handle)
 {
     if (handle == nullptr) {
         return E_INVALIDARG;
@@ -166,7 +164,7 @@ ORVRESULT CPraxenProxy::WriteIniFile(int32_t handle)
     return IsLoaded() ? writeIniFile(handle) : E_FAIL;
 }
 
-bool CPraxenProxy::DoesNodeExist(int32_t handle, const PraxenString& node)
+bool CPraxenProxy::DoesNodeExist(int32_t handle, const WideString& node)
 {
     return IsLoaded() && doesNodeExist(handle, NarrowString(node).GetText());
 }
@@ -176,8 +174,8 @@ ORVRESULT CPraxenProxy::CloseIniFile(int32_t handle, int32_t flag)
     return IsLoaded() ? closeIniFile(handle, flag) : E_FAIL;
 }
 
-ORVRESULT CPraxenProxy::GetIniValueInt(int32_t handle, const PraxenString& node,
-                                       int32_t defaultValue, int32_t* value)
+ORVRESULT CPraxenProxy::GetIniValueInt(int32_t handle, const WideString& node, int32_t defaultValue,
+                                       int32_t* value)
 {
     if (value == nullptr) {
         return E_INVALIDARG;
@@ -189,13 +187,13 @@ ORVRESULT CPraxenProxy::GetIniValueInt(int32_t handle, const PraxenString& node,
     return getIniValueInt(handle, NarrowString(node).GetText(), defaultValue, value);
 }
 
-ORVRESULT CPraxenProxy::SetIniValueInt(int32_t handle, const PraxenString& node, int32_t value)
+ORVRESULT CPraxenProxy::SetIniValueInt(int32_t handle, const WideString& node, int32_t value)
 {
     return IsLoaded() ? setIniValueInt(handle, NarrowString(node).GetText(), value) : E_FAIL;
 }
 
-ORVRESULT CPraxenProxy::GetIniValueStr(int32_t handle, const PraxenString& node,
-                                       const PraxenString& defaultValue, PraxenString& value)
+ORVRESULT CPraxenProxy::GetIniValueStr(int32_t handle, const WideString& node,
+                                       const WideString& defaultValue, WideString& value)
 {
     value = defaultValue;
     if (!IsLoaded()) {
@@ -211,8 +209,8 @@ ORVRESULT CPraxenProxy::GetIniValueStr(int32_t handle, const PraxenString& node,
         value);
 }
 
-ORVRESULT CPraxenProxy::SetIniValueStr(int32_t handle, const PraxenString& node,
-                                       const PraxenString& value)
+ORVRESULT CPraxenProxy::SetIniValueStr(int32_t handle, const WideString& node,
+                                       const WideString& value)
 {
     if (!IsLoaded()) {
         return E_FAIL;
@@ -220,35 +218,35 @@ ORVRESULT CPraxenProxy::SetIniValueStr(int32_t handle, const PraxenString& node,
     return setIniValueStr(handle, NarrowString(node).GetText(), NarrowString(value).GetText());
 }
 
-ORVRESULT CPraxenProxy::GetKeyCount(int32_t handle, const PraxenString& node, int32_t* count)
+ORVRESULT CPraxenProxy::GetKeyCount(int32_t handle, const WideString& node, int32_t* count)
 {
     return ReadCount(getKeyCount, handle, node, count);
 }
 
-ORVRESULT CPraxenProxy::GetKeyNameAt(int32_t handle, const PraxenString& node, int32_t index,
-                                     PraxenString& name)
+ORVRESULT CPraxenProxy::GetKeyNameAt(int32_t handle, const WideString& node, int32_t index,
+                                     WideString& name)
 {
     return ReadIndexedText(getKeyNameAt, handle, node, index, name);
 }
 
-ORVRESULT CPraxenProxy::GetArrayCount(int32_t handle, const PraxenString& node, int32_t* count)
+ORVRESULT CPraxenProxy::GetArrayCount(int32_t handle, const WideString& node, int32_t* count)
 {
     return ReadCount(getArrayCount, handle, node, count);
 }
 
-ORVRESULT CPraxenProxy::SetArrayCount(int32_t handle, const PraxenString& node, int32_t count)
+ORVRESULT CPraxenProxy::SetArrayCount(int32_t handle, const WideString& node, int32_t count)
 {
     return IsLoaded() ? setArrayCount(handle, NarrowString(node).GetText(), count) : E_FAIL;
 }
 
-ORVRESULT CPraxenProxy::GetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                                       PraxenString& item)
+ORVRESULT CPraxenProxy::GetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                                       WideString& item)
 {
     return ReadIndexedText(getArrayItemAt, handle, node, index, item);
 }
 
-ORVRESULT CPraxenProxy::SetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                                       const PraxenString& item)
+ORVRESULT CPraxenProxy::SetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                                       const WideString& item)
 {
     if (!IsLoaded()) {
         return E_FAIL;
@@ -257,7 +255,7 @@ ORVRESULT CPraxenProxy::SetArrayItemAt(int32_t handle, const PraxenString& node,
                           NarrowString(item).GetText());
 }
 
-ORVRESULT CPraxenProxy::RemoveArrayItemAt(int32_t handle, const PraxenString& node, int32_t index)
+ORVRESULT CPraxenProxy::RemoveArrayItemAt(int32_t handle, const WideString& node, int32_t index)
 {
     return IsLoaded() ? removeArrayItemAt(handle, NarrowString(node).GetText(), index) : E_FAIL;
 }

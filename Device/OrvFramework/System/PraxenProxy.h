@@ -15,30 +15,30 @@ public:
     CPraxenProxy(const CPraxenProxy&) = delete;
     CPraxenProxy& operator=(const CPraxenProxy&) = delete;
 
-    ORVRESULT Load(const PraxenString& directory) override;
+    ORVRESULT Load(const WideString& directory) override;
     ORVRESULT Unload() override;
-    ORVRESULT OpenIniFile(const PraxenString& path, const PraxenString& version,
-                          const PraxenString& product, int32_t* handle) override;
+    ORVRESULT OpenIniFile(const WideString& path, const WideString& version,
+                          const WideString& product, int32_t* handle) override;
     ORVRESULT WriteIniFile(int32_t handle) override;
-    bool DoesNodeExist(int32_t handle, const PraxenString& node) override;
+    bool DoesNodeExist(int32_t handle, const WideString& node) override;
     ORVRESULT CloseIniFile(int32_t handle, int32_t flag) override;
-    ORVRESULT GetIniValueInt(int32_t handle, const PraxenString& node, int32_t defaultValue,
+    ORVRESULT GetIniValueInt(int32_t handle, const WideString& node, int32_t defaultValue,
                              int32_t* value) override;
-    ORVRESULT SetIniValueInt(int32_t handle, const PraxenString& node, int32_t value) override;
-    ORVRESULT GetIniValueStr(int32_t handle, const PraxenString& node,
-                             const PraxenString& defaultValue, PraxenString& value) override;
-    ORVRESULT SetIniValueStr(int32_t handle, const PraxenString& node,
-                             const PraxenString& value) override;
-    ORVRESULT GetKeyCount(int32_t handle, const PraxenString& node, int32_t* count) override;
-    ORVRESULT GetKeyNameAt(int32_t handle, const PraxenString& node, int32_t index,
-                           PraxenString& name) override;
-    ORVRESULT GetArrayCount(int32_t handle, const PraxenString& node, int32_t* count) override;
-    ORVRESULT SetArrayCount(int32_t handle, const PraxenString& node, int32_t count) override;
-    ORVRESULT GetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                             PraxenString& item) override;
-    ORVRESULT SetArrayItemAt(int32_t handle, const PraxenString& node, int32_t index,
-                             const PraxenString& item) override;
-    ORVRESULT RemoveArrayItemAt(int32_t handle, const PraxenString& node, int32_t index) override;
+    ORVRESULT SetIniValueInt(int32_t handle, const WideString& node, int32_t value) override;
+    ORVRESULT GetIniValueStr(int32_t handle, const WideString& node, const WideString& defaultValue,
+                             WideString& value) override;
+    ORVRESULT SetIniValueStr(int32_t handle, const WideString& node,
+                             const WideString& value) override;
+    ORVRESULT GetKeyCount(int32_t handle, const WideString& node, int32_t* count) override;
+    ORVRESULT GetKeyNameAt(int32_t handle, const WideString& node, int32_t index,
+                           WideString& name) override;
+    ORVRESULT GetArrayCount(int32_t handle, const WideString& node, int32_t* count) override;
+    ORVRESULT SetArrayCount(int32_t handle, const WideString& node, int32_t count) override;
+    ORVRESULT GetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                             WideString& item) override;
+    ORVRESULT SetArrayItemAt(int32_t handle, const WideString& node, int32_t index,
+                             const WideString& item) override;
+    ORVRESULT RemoveArrayItemAt(int32_t handle, const WideString& node, int32_t index) override;
 
     // Unloads the library when it is still loaded.
     virtual ~CPraxenProxy();

@@ -29,7 +29,7 @@ std::u16string WideTextToUtf16(std::wstring_view text)
 std::string WideTextToUtf8(std::wstring_view text)
 {
     const std::u16string utf16 = WideTextToUtf16(text);
-    const StringT<char, char16_t> narrow{StringT<char16_t, char>(utf16.c_str())};
+    const NarrowString narrow{WideString(utf16.c_str())};
     return narrow.GetText();
 }
 

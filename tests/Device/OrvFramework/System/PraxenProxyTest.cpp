@@ -13,27 +13,26 @@ namespace {
 
 namespace fs = std::filesystem;
 using Orv::LPraxen;
-using Orv::PraxenString;
+using Orv::WideString;
 
-PraxenString Utf8(const std::string& text)
+WideString Utf8(const std::string& text)
 {
-    return PraxenString(text.c_str());
+    return WideString(text.c_str());
 }
 
-std::string ToUtf8(const PraxenString& text)
+std::string ToUtf8(const WideString& text)
 {
-    return Orv::StringT<char, char16_t>(text).GetText();
+    return Orv::NarrowString(text).GetText();
 }
 
 TEST(PraxenStore, WithoutTheLibraryEveryOperationFailsQuietlyWithItsDefault)
 {
     const auto store = LPraxen::Create();
-    EXPECT_EQ(store->Load(PraxenString(u"/no/such/folder")), E_FAIL);
-    const PraxenString node(u"RendererType");
+    EXPECT_EQ(store->Load(WideString(u"/no/such/folder")), E_FAIL);
+    const WideString node(u"RendererType");
     int32_t handle = 77;
-    EXPECT_EQ(
-        store->OpenIniFile(PraxenString(u"a.ini"), PraxenString(u"1"), PraxenString(u"P"), &handle),
-        E_FAIL);
+    EXPECT_EQ(store->OpenIniFile(WideString(u"a.ini"), WideString(u"1"), WideString(u"P"), &handle),
+              E_FAIL);
     EXPECT_EQ(handle, 0);
     EXPECT_EQ(store->WriteIniFile(1), E_FAIL);
     EXPECT_FALSE(store->DoesNodeExist(1, node));
@@ -42,21 +41,21 @@ TEST(PraxenStore, WithoutTheLibraryEveryOperationFailsQuietlyWithItsDefault)
     EXPECT_EQ(store->GetIniValueInt(1, node, 3, &value), E_FAIL);
     EXPECT_EQ(value, 3);
     EXPECT_EQ(store->SetIniValueInt(1, node, 3), E_FAIL);
-    PraxenString text(u"stale");
-    EXPECT_EQ(store->GetIniValueStr(1, node, PraxenString(u"Dark"), text), E_FAIL);
+    WideString text(u"stale");
+    EXPECT_EQ(store->GetIniValueStr(1, node, WideString(u"Dark"), text), E_FAIL);
     EXPECT_EQ(ToUtf8(text), "Dark");
     EXPECT_EQ(store->SetIniValueStr(1, node, text), E_FAIL);
     int32_t count = 5;
     EXPECT_EQ(store->GetKeyCount(1, node, &count), E_FAIL);
     EXPECT_EQ(count, 0);
-    text = PraxenString(u"stale");
+    text = WideString(u"stale");
     EXPECT_EQ(store->GetKeyNameAt(1, node, 0, text), E_FAIL);
     EXPECT_TRUE(text.IsEmpty());
     count = 5;
     EXPECT_EQ(store->GetArrayCount(1, node, &count), E_FAIL);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(store->SetArrayCount(1, node, 2), E_FAIL);
-    text = PraxenString(u"stale");
+    text = WideString(u"stale");
     EXPECT_EQ(store->GetArrayItemAt(1, node, 0, text), E_FAIL);
     EXPECT_TRUE(text.IsEmpty());
     EXPECT_EQ(store->SetArrayItemAt(1, node, 0, text), E_FAIL);
@@ -67,7 +66,7 @@ TEST(PraxenStore, WithoutTheLibraryEveryOperationFailsQuietlyWithItsDefault)
 TEST(PraxenStore, NullOutputsAreRefusedEvenWhenNotLoaded)
 {
     const auto store = LPraxen::Create();
-    const PraxenString node(u"a");
+    const WideString node(u"a");
     EXPECT_EQ(store->OpenIniFile(node, node, node, nullptr), E_INVALIDARG);
     EXPECT_EQ(store->GetIniValueInt(1, node, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(store->GetKeyCount(1, node, nullptr), E_INVALIDARG);
@@ -77,28 +76,27 @@ TEST(PraxenStore, NullOutputsAreRefusedEvenWhenNotLoaded)
 TEST(PraxenStore, ALibraryLackingOneExportIsRefusedAndReleased)
 {
     const auto store = LPraxen::Create();
-    EXPECT_EQ(store->Load(PraxenString(INCOMPLETE_PRAXEN_DIR)), E_FAIL);
+    EXPECT_EQ(store->Load(WideString(INCOMPLETE_PRAXEN_DIR)), E_FAIL);
     // Not kept loaded behind the caller's back.
     const std::string file = std::string(INCOMPLETE_PRAXEN_DIR) + "/libPraxen.so";
     EXPECT_EQ(dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
     // Every operation behaves as without a library; the incomplete one aborts if called.
     int32_t handle = 9;
-    EXPECT_EQ(
-        store->OpenIniFile(PraxenString(u"x"), PraxenString(u"1"), PraxenString(u"P"), &handle),
-        E_FAIL);
+    EXPECT_EQ(store->OpenIniFile(WideString(u"x"), WideString(u"1"), WideString(u"P"), &handle),
+              E_FAIL);
     EXPECT_EQ(handle, 0);
     int32_t value = 0;
-    EXPECT_EQ(store->GetIniValueInt(1, PraxenString(u"a"), 4, &value), E_FAIL);
+    EXPECT_EQ(store->GetIniValueInt(1, WideString(u"a"), 4, &value), E_FAIL);
     EXPECT_EQ(value, 4);
-    EXPECT_EQ(store->RemoveArrayItemAt(1, PraxenString(u"a"), 0), E_FAIL);
+    EXPECT_EQ(store->RemoveArrayItemAt(1, WideString(u"a"), 0), E_FAIL);
     EXPECT_EQ(store->Unload(), 1);
 }
 
 TEST(PraxenStore, LoadsOnceAndUnloadsOnce)
 {
     const auto store = LPraxen::Create();
-    EXPECT_EQ(store->Load(PraxenString()), S_OK);
-    EXPECT_EQ(store->Load(PraxenString()), 1);
+    EXPECT_EQ(store->Load(WideString()), S_OK);
+    EXPECT_EQ(store->Load(WideString()), 1);
     EXPECT_EQ(store->Unload(), S_OK);
     EXPECT_EQ(store->Unload(), 1);
     EXPECT_EQ(store->WriteIniFile(1), E_FAIL);
@@ -119,28 +117,28 @@ TEST(PraxenStore, DirectoryWithOrWithoutTrailingSeparatorLoadsTheSameLibrary)
 TEST(PraxenStore, ArgumentsReachTheLibraryAndResultsComeBackUnchanged)
 {
     const auto store = LPraxen::Create();
-    ASSERT_EQ(store->Load(PraxenString(SCRIPTED_PRAXEN_DIR)), S_OK);
-    const PraxenString node(u"n\u00e9");  // two characters, three UTF-8 bytes
+    ASSERT_EQ(store->Load(WideString(SCRIPTED_PRAXEN_DIR)), S_OK);
+    const WideString node(u"n\u00e9");  // two characters, three UTF-8 bytes
     int32_t handle = 0;
-    EXPECT_EQ(store->OpenIniFile(PraxenString(u"\u00e9"), PraxenString(u"12"), PraxenString(u"abc"),
-                                 &handle),
-              5);
+    EXPECT_EQ(
+        store->OpenIniFile(WideString(u"\u00e9"), WideString(u"12"), WideString(u"abc"), &handle),
+        5);
     EXPECT_EQ(handle, 2 + 10 * 2 + 100 * 3);
     EXPECT_EQ(store->WriteIniFile(7), 1007);
     EXPECT_EQ(store->CloseIniFile(7, 3), 73);
-    EXPECT_TRUE(store->DoesNodeExist(1, PraxenString(u"yes")));
-    EXPECT_FALSE(store->DoesNodeExist(1, PraxenString(u"no")));
+    EXPECT_TRUE(store->DoesNodeExist(1, WideString(u"yes")));
+    EXPECT_FALSE(store->DoesNodeExist(1, WideString(u"no")));
     int32_t value = 0;
     EXPECT_EQ(store->GetIniValueInt(4, node, 10, &value), 3);
     EXPECT_EQ(value, 24);
     EXPECT_EQ(store->SetIniValueInt(4, node, 10), 6);
-    EXPECT_EQ(store->SetIniValueStr(4, node, PraxenString(u"\u20ac")), 4 + 300 + 3);
+    EXPECT_EQ(store->SetIniValueStr(4, node, WideString(u"\u20ac")), 4 + 300 + 3);
     EXPECT_EQ(store->GetKeyCount(4, node, &value), 11);
     EXPECT_EQ(value, 11);
     EXPECT_EQ(store->GetArrayCount(4, node, &value), 12);
     EXPECT_EQ(value, 13);
     EXPECT_EQ(store->SetArrayCount(4, node, 10), 6);
-    EXPECT_EQ(store->SetArrayItemAt(4, node, 2, PraxenString(u"ab")), 4 + 2000 + 3 + 2);
+    EXPECT_EQ(store->SetArrayItemAt(4, node, 2, WideString(u"ab")), 4 + 2000 + 3 + 2);
     EXPECT_EQ(store->RemoveArrayItemAt(4, node, 2), -6);
 }
 
@@ -148,7 +146,7 @@ TEST(PraxenStore, ArgumentsReachTheLibraryAndResultsComeBackUnchanged)
 TEST(PraxenStore, TextReadsRetryWithTheSizeAskedForOnlyWhenItIsPlausible)
 {
     const auto store = LPraxen::Create();
-    ASSERT_EQ(store->Load(PraxenString(SCRIPTED_PRAXEN_DIR)), S_OK);
+    ASSERT_EQ(store->Load(WideString(SCRIPTED_PRAXEN_DIR)), S_OK);
     const struct
     {
         const char* node;
@@ -164,23 +162,23 @@ TEST(PraxenStore, TextReadsRetryWithTheSizeAskedForOnlyWhenItIsPlausible)
         {"grows-3000", 0, std::string(2999, 'g')},
         {"grows-1048576", 0, std::string(1048575, 'g')},
     };
-    const PraxenString fallback(u"fallback");
+    const WideString fallback(u"fallback");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node);
-        PraxenString text(u"stale");
+        WideString text(u"stale");
         EXPECT_EQ(store->GetIniValueStr(1, Utf8(c.node), fallback, text), c.result);
         EXPECT_EQ(ToUtf8(text), c.text.empty() ? "fallback" : c.text);
-        text = PraxenString(u"stale");
+        text = WideString(u"stale");
         EXPECT_EQ(store->GetKeyNameAt(1, Utf8(c.node), 0, text), c.result);
         EXPECT_EQ(ToUtf8(text), c.text);
-        text = PraxenString(u"stale");
+        text = WideString(u"stale");
         EXPECT_EQ(store->GetArrayItemAt(1, Utf8(c.node), 0, text), c.result);
         EXPECT_EQ(ToUtf8(text), c.text);
     }
-    PraxenString text;
-    EXPECT_EQ(store->GetIniValueStr(1, PraxenString(u"echo"), PraxenString(u"d\u20ac"), text), 0);
+    WideString text;
+    EXPECT_EQ(store->GetIniValueStr(1, WideString(u"echo"), WideString(u"d\u20ac"), text), 0);
     EXPECT_EQ(ToUtf8(text), "echo|d\xE2\x82\xAC");
-    EXPECT_EQ(store->GetArrayItemAt(1, PraxenString(u"echo"), 42, text), 0);
+    EXPECT_EQ(store->GetArrayItemAt(1, WideString(u"echo"), 42, text), 0);
     EXPECT_EQ(ToUtf8(text), "echo|42");
 }
 
@@ -194,8 +192,8 @@ protected:
         folder = pattern;
         // The application names its files with Windows separators.
         path = folder.string() + "\\UserSettings.ini";
-        ASSERT_EQ(store->Load(PraxenString()), S_OK);
-        store->OpenIniFile(Utf8(path), PraxenString(u"2"), PraxenString(u"Quorvel"), &handle);
+        ASSERT_EQ(store->Load(WideString()), S_OK);
+        store->OpenIniFile(Utf8(path), WideString(u"2"), WideString(u"Quorvel"), &handle);
         ASSERT_NE(handle, 0);
     }
     void TearDown() override { fs::remove_all(folder); }
@@ -223,7 +221,7 @@ protected:
 
 TEST_F(PraxenStoreOnFile, RendererTypeRoundTripsBetweenTwoProcesses)
 {
-    const PraxenString node(u"RendererType");
+    const WideString node(u"RendererType");
     ASSERT_EQ(store->SetIniValueInt(handle, node, 2), S_OK);
     EXPECT_EQ(RunTool("get RendererType"), "2\n");
     EXPECT_EQ(toolStatus, 0);
@@ -243,40 +241,39 @@ TEST_F(PraxenStoreOnFile, ALongTextComesBackWholeThroughTheRetry)
             "abc";  // a three-byte character among plain ones
     }
     long3000.resize(3000);
-    const PraxenString value = Utf8(long3000);
-    ASSERT_EQ(store->SetIniValueStr(handle, PraxenString(u"Long"), value), S_OK);
-    PraxenString read;
-    EXPECT_EQ(store->GetIniValueStr(handle, PraxenString(u"Long"), PraxenString(), read), S_OK);
+    const WideString value = Utf8(long3000);
+    ASSERT_EQ(store->SetIniValueStr(handle, WideString(u"Long"), value), S_OK);
+    WideString read;
+    EXPECT_EQ(store->GetIniValueStr(handle, WideString(u"Long"), WideString(), read), S_OK);
     EXPECT_EQ(ToUtf8(read), long3000);
-    ASSERT_EQ(store->SetArrayItemAt(handle, PraxenString(u"List"), 0, value), S_OK);
-    EXPECT_EQ(store->GetArrayItemAt(handle, PraxenString(u"List"), 0, read), S_OK);
+    ASSERT_EQ(store->SetArrayItemAt(handle, WideString(u"List"), 0, value), S_OK);
+    EXPECT_EQ(store->GetArrayItemAt(handle, WideString(u"List"), 0, read), S_OK);
     EXPECT_EQ(ToUtf8(read), long3000);
 }
 
 TEST_F(PraxenStoreOnFile, KeysArraysAndDefaultsThroughTheStore)
 {
-    ASSERT_EQ(store->SetIniValueStr(handle, PraxenString(u"Skins/Current"), PraxenString(u"Dark")),
+    ASSERT_EQ(store->SetIniValueStr(handle, WideString(u"Skins/Current"), WideString(u"Dark")),
               S_OK);
-    EXPECT_TRUE(store->DoesNodeExist(handle, PraxenString(u"Skins")));
+    EXPECT_TRUE(store->DoesNodeExist(handle, WideString(u"Skins")));
     int32_t count = 0;
-    EXPECT_EQ(store->GetKeyCount(handle, PraxenString(u"Skins"), &count), S_OK);
+    EXPECT_EQ(store->GetKeyCount(handle, WideString(u"Skins"), &count), S_OK);
     EXPECT_EQ(count, 1);
-    PraxenString name;
-    EXPECT_EQ(store->GetKeyNameAt(handle, PraxenString(u"Skins"), 0, name), S_OK);
+    WideString name;
+    EXPECT_EQ(store->GetKeyNameAt(handle, WideString(u"Skins"), 0, name), S_OK);
     EXPECT_EQ(ToUtf8(name), "Current");
 
-    ASSERT_EQ(store->SetArrayCount(handle, PraxenString(u"Recent"), 2), S_OK);
-    ASSERT_EQ(store->SetArrayItemAt(handle, PraxenString(u"Recent"), 1, PraxenString(u"b")), S_OK);
-    ASSERT_EQ(store->RemoveArrayItemAt(handle, PraxenString(u"Recent"), 0), S_OK);
-    EXPECT_EQ(store->GetArrayCount(handle, PraxenString(u"Recent"), &count), S_OK);
+    ASSERT_EQ(store->SetArrayCount(handle, WideString(u"Recent"), 2), S_OK);
+    ASSERT_EQ(store->SetArrayItemAt(handle, WideString(u"Recent"), 1, WideString(u"b")), S_OK);
+    ASSERT_EQ(store->RemoveArrayItemAt(handle, WideString(u"Recent"), 0), S_OK);
+    EXPECT_EQ(store->GetArrayCount(handle, WideString(u"Recent"), &count), S_OK);
     EXPECT_EQ(count, 1);
-    PraxenString item;
-    EXPECT_EQ(store->GetArrayItemAt(handle, PraxenString(u"Recent"), 0, item), S_OK);
+    WideString item;
+    EXPECT_EQ(store->GetArrayItemAt(handle, WideString(u"Recent"), 0, item), S_OK);
     EXPECT_EQ(ToUtf8(item), "b");
 
-    PraxenString absent;
-    EXPECT_EQ(store->GetIniValueStr(handle, PraxenString(u"Absent"), PraxenString(u"d"), absent),
-              1);
+    WideString absent;
+    EXPECT_EQ(store->GetIniValueStr(handle, WideString(u"Absent"), WideString(u"d"), absent), 1);
     EXPECT_EQ(ToUtf8(absent), "d");
     EXPECT_EQ(store->CloseIniFile(handle, 0), S_OK);
     EXPECT_EQ(store->WriteIniFile(handle), -1);

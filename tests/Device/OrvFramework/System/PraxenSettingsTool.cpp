@@ -13,16 +13,16 @@ int main(int argc, char** argv)
         return 2;
     }
     const Orv::RCPtr<Orv::LPraxen> store = Orv::LPraxen::Create();
-    if (store->Load(Orv::PraxenString()) != S_OK) {
+    if (store->Load(Orv::WideString()) != S_OK) {
         return 3;
     }
     int32_t handle = 0;
-    store->OpenIniFile(Orv::PraxenString(argv[1]), Orv::PraxenString(u"1"),
-                       Orv::PraxenString(u"Quorvel"), &handle);
+    store->OpenIniFile(Orv::WideString(argv[1]), Orv::WideString(u"1"), Orv::WideString(u"Quorvel"),
+                       &handle);
     if (handle == 0) {
         return 4;
     }
-    const Orv::PraxenString node(argv[3]);
+    const Orv::WideString node(argv[3]);
     if (std::strcmp(argv[2], "set") == 0 && argc == 5) {
         return store->SetIniValueInt(handle, node, std::atoi(argv[4])) == 0 ? 0 : 5;
     }
