@@ -1,0 +1,70 @@
+#include "System/DebugOutput.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "System/DebugDatagram.h"
+#include "System/WideText.h"
+
+namespace Orv {
+
+DebugLogTarget::DebugLogTarget() : narrowOutput(&narrowStream), wideOutput(&wideStream) {}
+
+DebugLogTarget::~DebugLogTarget()
+{
+    narrowStream.rdbuf()->SendPending();
+    wideStream.rdbuf()->SendPending();
+}
+
+DebugLogTarget& GetDebugLogTarget()
+{
+    static DebugLogTarget target;
+    return target;
+}
+
+void SetDebugTarget(const char* host, int port)
+{
+    if (port < 1 || port > 65535) {
+        return;
+    }
+    DebugLogTarget& target = GetDebugLogTarget();
+    if (host != nullptr) {
+        target.host = host;
+    }
+    target.port = port;
+}
+
+namespace Detail {
+namespace {
+
+const char* DatagramHost(const DebugLogTarget& target)
+{
+    return target.host.empty() ? nullptr : target.host.c_str();
+}
+
+}  // namespace
+
+void SendDebugText(std::string_view text)
+{
+    const DebugLogTarget& target = GetDebugLogTarget();
+    const std::string terminated(text);
+    if (target.port <= 0) {
+        OutputDebugStringA(terminated.c_str());
+    } else {
+        SendDebugDatagram(DatagramHost(target), target.port, terminated.c_str());
+    }
+}
+
+void SendDebugText(std::wstring_view text)
+{
+    const DebugLogTarget& target = GetDebugLogTarget();
+    if (target.port <= 0) {
+        OutputDebugStringW(WideTextToUtf16(text).c_str());
+    } else {
+        SendDebugDatagram(DatagramHost(target), target.port, WideTextToUtf8(text).c_str());
+    }
+}
+
+}  // namespace Detail
+}  // namespace Orv

@@ -1,0 +1,15 @@
+#pragma once
+// The calling thread's last-error code, set by the layer's functions when they fail.
+
+#include "win32/Types.h"
+
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD errorCode);

@@ -1,0 +1,9 @@
+#pragma once
+// The Win32 API as the panel uses it, gathered by area.
+
+#include "win32/Console.h"
+#include "win32/DebugOutput.h"
+#include "win32/LastError.h"
+#include "win32/LibraryLoader.h"
+#include "win32/ResultCodes.h"
+#include "win32/Types.h"
