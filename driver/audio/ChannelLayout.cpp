@@ -83,3 +83,15 @@ uint32_t TotalChannels(const ChannelLayoutList& list)
     }
     return total;
 }
+
+bool LocateChannel(const ChannelLayoutList& list, uint32_t channel, ChannelCursor* cursor)
+{
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (channel < list.items[i].channelCount) {
+            *cursor = {i, channel};
+            return true;
+        }
+        channel -= list.items[i].channelCount;
+    }
+    return false;
+}

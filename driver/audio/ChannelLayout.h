@@ -47,6 +47,10 @@ struct ChannelCursor
 bool PairChannelRuns(const ChannelLayoutList& sourceList, const ChannelLayoutList& destinationList,
                      ChannelCursor* source, ChannelCursor* destination, uint32_t* length);
 
+// The cursor of channel `channel` of the list, counted across items (excluded channels
+// included). Returns false when the list has fewer channels.
+bool LocateChannel(const ChannelLayoutList& list, uint32_t channel, ChannelCursor* cursor);
+
 // Two lists describe the same buffers: same count and every item equal in all four fields.
 bool SameLayouts(const ChannelLayoutList& a, const ChannelLayoutList& b);
 

@@ -20,12 +20,6 @@ bool AllUnity(const SampleGain* gains, uint32_t count)
     return true;
 }
 
-bool FitsInFrame(const ChannelRun& run)
-{
-    return run.firstChannel <= run.channelsPerFrame &&
-           run.channelCount <= run.channelsPerFrame - run.firstChannel;
-}
-
 // Where channel k of a run starts, and the distance between two of its samples.
 struct ChannelWalk
 {
@@ -49,7 +43,7 @@ int32_t TransferRun(uint32_t frames, bool add, const ChannelRun& sourceRun,
                     void* destinationBuffer, const SampleGain* gains)
 {
     AUDIO_ASSERT(sourceRun.channelCount == destinationRun.channelCount);
-    AUDIO_ASSERT(FitsInFrame(sourceRun) && FitsInFrame(destinationRun));
+    AUDIO_ASSERT(RunFitsInFrame(sourceRun) && RunFitsInFrame(destinationRun));
     const uint32_t channels = sourceRun.channelCount;
     if (frames == 0 || channels == 0) {
         return 0;
@@ -100,19 +94,6 @@ bool IsWholeListCopy(uint32_t channels, const ChannelLayoutList& sourceList,
         }
     }
     return true;
-}
-
-// The item holding channel `channel` of the list, counted across items; false past the end.
-bool LocateChannel(const ChannelLayoutList& list, uint32_t channel, ChannelCursor* cursor)
-{
-    for (uint32_t i = 0; i < list.count; ++i) {
-        if (channel < list.items[i].channelCount) {
-            *cursor = {i, channel};
-            return true;
-        }
-        channel -= list.items[i].channelCount;
-    }
-    return false;
 }
 
 }  // namespace
@@ -178,7 +159,7 @@ int32_t MixThroughMatrix(uint32_t frames, const SampleGain* const* rowTable,
                          const ChannelRun& destinationRun, void* destinationBuffer,
                          uint32_t columnBase)
 {
-    AUDIO_ASSERT(FitsInFrame(sourceRun) && FitsInFrame(destinationRun));
+    AUDIO_ASSERT(RunFitsInFrame(sourceRun) && RunFitsInFrame(destinationRun));
     if (frames == 0 || destinationRun.channelCount == 0 || sourceRun.channelCount == 0) {
         return 0;
     }

@@ -29,6 +29,13 @@ struct ChannelRun
     uint32_t channelCount;      // channels in the run
 };
 
+// The run lies inside its frame: firstChannel + channelCount <= channelsPerFrame.
+constexpr bool RunFitsInFrame(const ChannelRun& run)
+{
+    return run.firstChannel <= run.channelsPerFrame &&
+           run.channelCount <= run.channelsPerFrame - run.firstChannel;
+}
+
 // The copy form when the low byte of add is 0, else the add form. An unknown code in either role
 // stops the system (bug check 0xDEADDEAD): codes are validated where they are formed.
 SampleConverter SelectConverter(SampleFormatCode sourceCode, SampleFormatCode destinationCode,
