@@ -12,6 +12,35 @@ namespace SampleCodec {
 
 // Each layout reads a sample as a left-justified 32-bit value and writes the top Bits bits of one.
 // Writers never touch byte 0 of a 4-byte container: the label byte follows its own rules.
+// Samples are read and written as whole 16- and 32-bit words where the layout allows, so each
+// sample costs one load and one store; the driver runs on little-endian processors only.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "sample layouts assume a little-endian host");
+
+inline uint16_t Load16(const uint8_t* p)
+{
+    uint16_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+inline uint32_t Load32(const uint8_t* p)
+{
+    uint32_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+inline void Store16(uint8_t* p, uint32_t x)
+{
+    const uint16_t word = static_cast<uint16_t>(x);
+    std::memcpy(p, &word, sizeof word);
+}
+inline void Store32(uint8_t* p, uint32_t x)
+{
+    std::memcpy(p, &x, sizeof x);
+}
+
+// Layouts narrower than a word also offer LoadWide, one 32-bit load that reads the byte after the
+// sample too; the loops use it only where that byte is known to lie inside the caller's buffer.
 
 struct Int16LE
 {
@@ -21,14 +50,9 @@ struct Int16LE
     static constexpr bool kLabelsOnAdd = true;
     static int32_t Load(const uint8_t* p)
     {
-        return static_cast<int32_t>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 24);
+        return static_cast<int32_t>(uint32_t{Load16(p)} << 16);
     }
-    static void Store(uint8_t* p, int32_t v)
-    {
-        const uint32_t u = static_cast<uint32_t>(v);
-        p[0] = static_cast<uint8_t>(u >> 16);
-        p[1] = static_cast<uint8_t>(u >> 24);
-    }
+    static void Store(uint8_t* p, int32_t v) { Store16(p, static_cast<uint32_t>(v) >> 16); }
 };
 
 struct Int24LE
@@ -39,14 +63,13 @@ struct Int24LE
     static constexpr bool kLabelsOnAdd = true;
     static int32_t Load(const uint8_t* p)
     {
-        return static_cast<int32_t>(uint32_t{p[0]} << 8 | uint32_t{p[1]} << 16 |
-                                    uint32_t{p[2]} << 24);
+        return static_cast<int32_t>(uint32_t{Load16(p)} << 8 | uint32_t{p[2]} << 24);
     }
+    static int32_t LoadWide(const uint8_t* p) { return static_cast<int32_t>(Load32(p) << 8); }
     static void Store(uint8_t* p, int32_t v)
     {
         const uint32_t u = static_cast<uint32_t>(v);
-        p[0] = static_cast<uint8_t>(u >> 8);
-        p[1] = static_cast<uint8_t>(u >> 16);
+        Store16(p, u >> 8);
         p[2] = static_cast<uint8_t>(u >> 24);
     }
 };
@@ -57,19 +80,8 @@ struct Int32LE
     static constexpr uint32_t kBits = 32;
     static constexpr bool kHasLabel = false;
     static constexpr bool kLabelsOnAdd = true;
-    static int32_t Load(const uint8_t* p)
-    {
-        return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                                    uint32_t{p[3]} << 24);
-    }
-    static void Store(uint8_t* p, int32_t v)
-    {
-        const uint32_t u = static_cast<uint32_t>(v);
-        p[0] = static_cast<uint8_t>(u);
-        p[1] = static_cast<uint8_t>(u >> 8);
-        p[2] = static_cast<uint8_t>(u >> 16);
-        p[3] = static_cast<uint8_t>(u >> 24);
-    }
+    static int32_t Load(const uint8_t* p) { return static_cast<int32_t>(Load32(p)); }
+    static void Store(uint8_t* p, int32_t v) { Store32(p, static_cast<uint32_t>(v)); }
 };
 
 struct Int16BE
@@ -80,13 +92,11 @@ struct Int16BE
     static constexpr bool kLabelsOnAdd = false;
     static int32_t Load(const uint8_t* p)
     {
-        return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16);
+        return static_cast<int32_t>(uint32_t{__builtin_bswap16(Load16(p))} << 16);
     }
     static void Store(uint8_t* p, int32_t v)
     {
-        const uint32_t u = static_cast<uint32_t>(v);
-        p[0] = static_cast<uint8_t>(u >> 24);
-        p[1] = static_cast<uint8_t>(u >> 16);
+        Store16(p, __builtin_bswap16(static_cast<uint16_t>(static_cast<uint32_t>(v) >> 16)));
     }
 };
 
@@ -98,15 +108,18 @@ struct Int24BE
     static constexpr bool kLabelsOnAdd = false;
     static int32_t Load(const uint8_t* p)
     {
-        return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 |
-                                    uint32_t{p[2]} << 8);
+        return static_cast<int32_t>(uint32_t{p[0]} << 24 |
+                                    uint32_t{__builtin_bswap16(Load16(p + 1))} << 8);
+    }
+    static int32_t LoadWide(const uint8_t* p)
+    {
+        return static_cast<int32_t>(__builtin_bswap32(Load32(p)) & 0xFFFFFF00u);
     }
     static void Store(uint8_t* p, int32_t v)
     {
         const uint32_t u = static_cast<uint32_t>(v);
         p[0] = static_cast<uint8_t>(u >> 24);
-        p[1] = static_cast<uint8_t>(u >> 16);
-        p[2] = static_cast<uint8_t>(u >> 8);
+        Store16(p + 1, __builtin_bswap16(static_cast<uint16_t>(u >> 8)));
     }
 };
 
@@ -117,8 +130,24 @@ struct Labelled24BE
     static constexpr uint32_t kBits = 24;
     static constexpr bool kHasLabel = true;
     static constexpr bool kLabelsOnAdd = true;
-    static int32_t Load(const uint8_t* p) { return Int24BE::Load(p + 1); }
+    static int32_t Load(const uint8_t* p)
+    {
+        // Byte-swapped, the label is the top byte and shifts out.
+        return static_cast<int32_t>(__builtin_bswap32(Load32(p)) << 8);
+    }
     static void Store(uint8_t* p, int32_t v) { Int24BE::Store(p + 1, v); }
+    // The value and the label byte in one store.
+    static void StoreLabelled(uint8_t* p, int32_t v)
+    {
+        const uint32_t word = static_cast<uint32_t>(v) >> 8 | uint32_t{kContainerLabel} << 24;
+        Store32(p, __builtin_bswap32(word));
+    }
+};
+
+template <class Layout>
+concept HasWideLoad = requires(const uint8_t* p)
+{
+    Layout::LoadWide(p);
 };
 
 // The top Bits bits of v, in place: what a layout of that precision can hold of v.
@@ -137,16 +166,40 @@ constexpr int32_t KeepTopBits(int32_t v)
 // loud signal and plays as a full-scale burst.
 constexpr int32_t Saturate(int64_t v)
 {
-    return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
+    // Two plain selections, so the compiler makes them conditional moves, not branches.
+    v = v < INT32_MIN ? INT32_MIN : v;
+    v = v > INT32_MAX ? INT32_MAX : v;
+    return static_cast<int32_t>(v);
 }
 
-// v x gain in Q32.32, rounded half up at 32-bit precision. The product needs up to 95 bits (a
-// full-scale sample at a gain above one), so it is formed in 128 bits; after the shift it fits in
-// 64 and is clipped to 32.
+// a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
+inline int32_t SaturatingAdd(int32_t a, int32_t b)
+{
+    int32_t sum;
+    const int32_t clipped = (a >> 31) ^ INT32_MAX;  // the end the sum ran past
+    return __builtin_add_overflow(a, b, &sum) ? clipped : sum;
+}
+
+// Gains from just above -1.0 up to 1.0 cannot make a product leave 64 bits nor a result leave 32;
+// they are the usual ones, and take a one-multiplication path with nothing to clip. Others need
+// the wide product.
+constexpr bool IsNarrowGain(SampleGain gain)
+{
+    return gain > -kUnityGain && gain <= kUnityGain;
+}
+
+// v x gain in Q32.32, rounded half up at 32-bit precision.
+template <bool Narrow>
 inline int32_t ApplyGain(int32_t v, SampleGain gain)
 {
-    const __int128 product = static_cast<__int128>(int64_t{v}) * gain;
-    return Saturate(static_cast<int64_t>((product + 0x80000000) >> 32));
+    if constexpr (Narrow) {
+        const int64_t product = int64_t{v} * gain;
+        return static_cast<int32_t>((product + 0x80000000) >> 32);
+    } else {
+        // Up to 95 bits (a full-scale sample at a gain above one): formed in 128, clipped to 32.
+        const __int128 product = static_cast<__int128>(int64_t{v}) * gain;
+        return Saturate(static_cast<int64_t>((product + 0x80000000) >> 32));
+    }
 }
 
 }  // namespace SampleCodec

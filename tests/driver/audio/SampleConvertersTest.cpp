@@ -199,6 +199,32 @@ TEST_P(EveryPair, GainAddAtZeroReadsNothingAndWritesNothing)
     EXPECT_EQ(destination.bytes, before);
 }
 
+TEST_P(EveryPair, PackedSourcesAreReadNoFurtherThanTheirLastByte)
+{
+    // A packed channel that ends exactly where its allocation ends: a read past the last sample
+    // is a heap overflow under the address sanitizer, and a wrong value otherwise.
+    const Pair& pair = GetParam();
+    const std::vector<int64_t> values = {0x12345678, -0x76543210, 0x7FFFFFFF, -0x80000000LL};
+    const Strided spaced = MakeSource(pair.from, values);
+    const size_t count = values.size();
+    std::vector<uint8_t> packed(count * pair.from.bytes);
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(&packed[i * pair.from.bytes], &spaced.bytes[i * spaced.stride],
+                    pair.from.bytes);
+    }
+    const Strided compact{packed, static_cast<uint32_t>(pair.from.bytes)};
+    ASSERT_EQ(compact.bytes.capacity(), count * pair.from.bytes);
+    for (Operation op :
+         {Operation::Copy, Operation::Add, Operation::GainCopy, Operation::GainAdd}) {
+        SCOPED_TRACE(OperationName(op));
+        Strided destination = MakeDestination(pair.to, count, 5);
+        const std::vector<uint8_t> expected =
+            Expected(op, pair, compact, destination, count, kUnityGain / 3);
+        RunRoutine(op, pair, compact, &destination, count, kUnityGain / 3);
+        EXPECT_EQ(destination.bytes, expected);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, EveryPair, testing::ValuesIn(AllPairs()),
                          [](const testing::TestParamInfo<Pair>& info) {
                              return std::string(info.param.from.name) + "_to_" + info.param.to.name;
