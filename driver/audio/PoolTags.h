@@ -13,3 +13,6 @@ constexpr ULONG AudioPoolTag(const char (&text)[5])
 
 // Gain matrices and the run tables of channel buffer sets.
 inline constexpr ULONG kChannelTablesTag = AudioPoolTag("PcNw");
+// The buffers of the engine's 32-bit mix bus and of client streams' buffer sets.
+inline constexpr ULONG kMixBusTag = AudioPoolTag("XiMw");
+inline constexpr ULONG kClientStreamTag = AudioPoolTag("ASCC");

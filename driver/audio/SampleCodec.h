@@ -42,12 +42,19 @@ inline void Store32(uint8_t* p, uint32_t x)
 // Layouts narrower than a word also offer LoadWide, one 32-bit load that reads the byte after the
 // sample too; the loops use it only where that byte is known to lie inside the caller's buffer.
 
-struct Int16LE
+// What the routines need to know of a layout besides its load and store.
+template <uint32_t Bytes, uint32_t Bits, bool HasLabel, bool LabelsOnAdd>
+struct LayoutTraits
 {
-    static constexpr uint32_t kBytes = 2;
-    static constexpr uint32_t kBits = 16;
-    static constexpr bool kHasLabel = false;
-    static constexpr bool kLabelsOnAdd = true;
+    static constexpr uint32_t kBytes = Bytes;    // in memory
+    static constexpr uint32_t kBits = Bits;      // significant
+    static constexpr bool kHasLabel = HasLabel;  // byte 0 is a label byte
+    // An add from this layout into a 4-byte container writes the label byte.
+    static constexpr bool kLabelsOnAdd = LabelsOnAdd;
+};
+
+struct Int16LE : LayoutTraits<2, 16, false, true>
+{
     static int32_t Load(const uint8_t* p)
     {
         return static_cast<int32_t>(uint32_t{Load16(p)} << 16);
@@ -55,12 +62,8 @@ struct Int16LE
     static void Store(uint8_t* p, int32_t v) { Store16(p, static_cast<uint32_t>(v) >> 16); }
 };
 
-struct Int24LE
+struct Int24LE : LayoutTraits<3, 24, false, true>
 {
-    static constexpr uint32_t kBytes = 3;
-    static constexpr uint32_t kBits = 24;
-    static constexpr bool kHasLabel = false;
-    static constexpr bool kLabelsOnAdd = true;
     static int32_t Load(const uint8_t* p)
     {
         return static_cast<int32_t>(uint32_t{Load16(p)} << 8 | uint32_t{p[2]} << 24);
@@ -74,22 +77,14 @@ struct Int24LE
     }
 };
 
-struct Int32LE
+struct Int32LE : LayoutTraits<4, 32, false, true>
 {
-    static constexpr uint32_t kBytes = 4;
-    static constexpr uint32_t kBits = 32;
-    static constexpr bool kHasLabel = false;
-    static constexpr bool kLabelsOnAdd = true;
     static int32_t Load(const uint8_t* p) { return static_cast<int32_t>(Load32(p)); }
     static void Store(uint8_t* p, int32_t v) { Store32(p, static_cast<uint32_t>(v)); }
 };
 
-struct Int16BE
+struct Int16BE : LayoutTraits<2, 16, false, false>
 {
-    static constexpr uint32_t kBytes = 2;
-    static constexpr uint32_t kBits = 16;
-    static constexpr bool kHasLabel = false;
-    static constexpr bool kLabelsOnAdd = false;
     static int32_t Load(const uint8_t* p)
     {
         return static_cast<int32_t>(uint32_t{__builtin_bswap16(Load16(p))} << 16);
@@ -100,12 +95,8 @@ struct Int16BE
     }
 };
 
-struct Int24BE
+struct Int24BE : LayoutTraits<3, 24, false, false>
 {
-    static constexpr uint32_t kBytes = 3;
-    static constexpr uint32_t kBits = 24;
-    static constexpr bool kHasLabel = false;
-    static constexpr bool kLabelsOnAdd = false;
     static int32_t Load(const uint8_t* p)
     {
         return static_cast<int32_t>(uint32_t{p[0]} << 24 |
@@ -124,12 +115,8 @@ struct Int24BE
 };
 
 // Byte 0 is a label; bytes 1..3 a signed 24-bit value, most significant byte first.
-struct Labelled24BE
+struct Labelled24BE : LayoutTraits<4, 24, true, true>
 {
-    static constexpr uint32_t kBytes = 4;
-    static constexpr uint32_t kBits = 24;
-    static constexpr bool kHasLabel = true;
-    static constexpr bool kLabelsOnAdd = true;
     static int32_t Load(const uint8_t* p)
     {
         // Byte-swapped, the label is the top byte and shifts out.

@@ -12,57 +12,55 @@ namespace {
 
 using namespace SampleCodec;
 
+enum class Operation
+{
+    Copy,
+    Add,
+    GainCopy,
+    GainAdd
+};
+
+// The generated routine of one operation for one pair of layouts.
+template <Operation Op, class Source, class Destination>
+constexpr auto RoutineFor()
+{
+    if constexpr (Op == Operation::Copy) {
+        return &CopySamples<Source, Destination>;
+    } else if constexpr (Op == Operation::Add) {
+        return &AddSamples<Source, Destination>;
+    } else if constexpr (Op == Operation::GainCopy) {
+        return &GainCopySamples<Source, Destination>;
+    } else {
+        return &GainAddSamples<Source, Destination>;
+    }
+}
+
 template <class Routine, size_t N>
 struct RoutineRow
 {
     Routine bySource[N];
 };
 
-template <class Operation, class... Layouts>
+template <Operation Op, class... Layouts>
 struct RoutineTable
 {
-    using Routine = typename Operation::Routine;
+    using Routine = decltype(RoutineFor<Op, Int16LE, Int16LE>());
     static constexpr size_t kCount = sizeof...(Layouts);
 
     template <class Destination>
     static constexpr RoutineRow<Routine, kCount> MakeRow()
     {
-        return {{Operation::template kFor<Layouts, Destination>...}};
+        return {{RoutineFor<Op, Layouts, Destination>()...}};
     }
 
     static constexpr RoutineRow<Routine, kCount> byDestination[kCount] = {MakeRow<Layouts>()...};
 };
 
-struct CopyOperation
-{
-    using Routine = SampleConverter;
-    template <class S, class D>
-    static constexpr Routine kFor = &CopySamples<S, D>;
-};
-struct AddOperation
-{
-    using Routine = SampleConverter;
-    template <class S, class D>
-    static constexpr Routine kFor = &AddSamples<S, D>;
-};
-struct GainCopyOperation
-{
-    using Routine = GainConverter;
-    template <class S, class D>
-    static constexpr Routine kFor = &GainCopySamples<S, D>;
-};
-struct GainAddOperation
-{
-    using Routine = GainConverter;
-    template <class S, class D>
-    static constexpr Routine kFor = &GainAddSamples<S, D>;
-};
-
 // In the order of SampleFormatIndex.
-template <class Operation>
-using TableOf = RoutineTable<Operation, Int16LE, Int24LE, Int32LE, Int16BE, Int24BE, Labelled24BE>;
+template <Operation Op>
+using TableOf = RoutineTable<Op, Int16LE, Int24LE, Int32LE, Int16BE, Int24BE, Labelled24BE>;
 
-static_assert(TableOf<CopyOperation>::kCount == kSampleFormatIndexCount);
+static_assert(TableOf<Operation::Copy>::kCount == kSampleFormatIndexCount);
 
 constexpr PeakScanner kPeakScanners[] = {&ScanPeak<Int16LE>, &ScanPeak<Int24LE>,
                                          &ScanPeak<Int32LE>, &ScanPeak<Int16BE>,
@@ -86,14 +84,15 @@ typename CopyTable::Routine Select(SampleFormatCode sourceCode, SampleFormatCode
 SampleConverter SelectConverter(SampleFormatCode sourceCode, SampleFormatCode destinationCode,
                                 uint32_t add)
 {
-    return Select<TableOf<CopyOperation>, TableOf<AddOperation>>(sourceCode, destinationCode, add);
+    return Select<TableOf<Operation::Copy>, TableOf<Operation::Add>>(sourceCode, destinationCode,
+                                                                     add);
 }
 
 GainConverter SelectGainConverter(SampleFormatCode sourceCode, SampleFormatCode destinationCode,
                                   uint32_t add)
 {
-    return Select<TableOf<GainCopyOperation>, TableOf<GainAddOperation>>(sourceCode,
-                                                                         destinationCode, add);
+    return Select<TableOf<Operation::GainCopy>, TableOf<Operation::GainAdd>>(sourceCode,
+                                                                             destinationCode, add);
 }
 
 PeakScanner SelectPeakScanner(SampleFormatCode code)

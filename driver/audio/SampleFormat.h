@@ -20,6 +20,15 @@ inline constexpr SampleFormatCode kSampleLabelled24BEAlt = 0xC1000003u;  // same
 // Byte 0 of a 4-byte container as the converters write it.
 inline constexpr uint8_t kContainerLabel = 0x40;
 
+// One of the seven codes. Whoever forms a code from outside data checks it with this: the
+// converters stop the system on any other value.
+constexpr bool IsKnownSampleFormat(SampleFormatCode code)
+{
+    return code == kSampleInt16LE || code == kSampleInt24LE || code == kSampleInt32LE ||
+           code == kSampleInt16BE || code == kSampleInt24BE || code == kSampleLabelled24BE ||
+           code == kSampleLabelled24BEAlt;
+}
+
 constexpr uint32_t BytesPerSample(SampleFormatCode code)
 {
     return (code & 3u) + 1u;

@@ -58,6 +58,17 @@ std::string CodeName(const testing::TestParamInfo<SampleFormatCode>& info)
 
 INSTANTIATE_TEST_SUITE_P(Codes, UnknownFormat, testing::ValuesIn(kUnknownCodes), CodeName);
 
+TEST(IsKnownSampleFormat, AcceptsExactlyTheSevenCodes)
+{
+    for (SampleFormatCode code : {kSampleInt16LE, kSampleInt24LE, kSampleInt32LE, kSampleInt16BE,
+                                  kSampleInt24BE, kSampleLabelled24BE, kSampleLabelled24BEAlt}) {
+        EXPECT_TRUE(IsKnownSampleFormat(code)) << std::hex << code;
+    }
+    for (SampleFormatCode code : kUnknownCodes) {
+        EXPECT_FALSE(IsKnownSampleFormat(code)) << std::hex << code;
+    }
+}
+
 TEST(UnknownFormatDeathTest, EndsTheProcessWithTheStopCode)
 {
     EXPECT_DEATH(
