@@ -25,8 +25,25 @@ ContiguousAllocator::ContiguousAllocator()
 {
 }
 
-void* ContiguousAllocator::Allocate(BufferAllocator* /*self*/, SIZE_T size, void** handle)
+ContiguousAllocator::~ContiguousAllocator()
 {
+    ReleaseParkedBlocks();
+}
+
+void ContiguousAllocator::ReleaseParkedBlocks()
+{
+    while (parked_ != nullptr) {
+        ParkedBlock* block = parked_;
+        parked_ = block->next;
+        MmFreeContiguousMemory(block);
+    }
+}
+
+void* ContiguousAllocator::Allocate(BufferAllocator* self, SIZE_T size, void** handle)
+{
+    if (KeGetCurrentIrql() == PASSIVE_LEVEL) {
+        static_cast<ContiguousAllocator*>(self)->ReleaseParkedBlocks();
+    }
     PHYSICAL_ADDRESS lowest{};
     PHYSICAL_ADDRESS highest{};
     PHYSICAL_ADDRESS boundary{};
@@ -38,7 +55,16 @@ void* ContiguousAllocator::Allocate(BufferAllocator* /*self*/, SIZE_T size, void
     return block;
 }
 
-void ContiguousAllocator::Free(BufferAllocator* /*self*/, void* pointer, void* /*handle*/)
+void ContiguousAllocator::Free(BufferAllocator* self, void* pointer, void* /*handle*/)
 {
-    MmFreeContiguousMemory(pointer);
+    ContiguousAllocator* allocator = static_cast<ContiguousAllocator*>(self);
+    if (KeGetCurrentIrql() == PASSIVE_LEVEL) {
+        allocator->ReleaseParkedBlocks();
+        MmFreeContiguousMemory(pointer);
+        return;
+    }
+    // Blocks are whole pages, so there is room for the link.
+    ParkedBlock* block = static_cast<ParkedBlock*>(pointer);
+    block->next = allocator->parked_;
+    allocator->parked_ = block;
 }

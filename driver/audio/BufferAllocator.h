@@ -44,13 +44,29 @@ private:
     ULONG poolTag_;
 };
 
-// Physically contiguous, cached memory below 4 GB, for buffers the device reads.
+// Physically contiguous, cached memory below 4 GB, for buffers the device reads. It can be
+// allocated at DISPATCH_LEVEL but freed only at PASSIVE_LEVEL, while the owner of a buffer set
+// reconfigures it under a spin lock: a block given back above PASSIVE_LEVEL is parked and freed
+// by the next call at PASSIVE_LEVEL, or by ReleaseParkedBlocks, or when the allocator goes.
 class ContiguousAllocator final : public BufferAllocator
 {
 public:
     ContiguousAllocator();
+    ~ContiguousAllocator();  // PASSIVE_LEVEL
+    ContiguousAllocator(const ContiguousAllocator&) = delete;
+    ContiguousAllocator& operator=(const ContiguousAllocator&) = delete;
+
+    // Frees the parked blocks. PASSIVE_LEVEL.
+    void ReleaseParkedBlocks();
 
 private:
+    struct ParkedBlock
+    {
+        ParkedBlock* next;
+    };
+
     static void* Allocate(BufferAllocator* self, SIZE_T size, void** handle);
     static void Free(BufferAllocator* self, void* pointer, void* handle);
+
+    ParkedBlock* parked_ = nullptr;  // linked through the blocks themselves
 };

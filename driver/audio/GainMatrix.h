@@ -2,7 +2,8 @@
 // A rows x columns matrix of gains: rows are source channels, columns destination channels. The
 // engine mixes through it (MixThroughMatrix takes RowTable()); two masks mark the rows that are
 // unit rows or silent so a whole block can be skipped or copied. Not locked: the engine's routing
-// lock serialises every change and every read. Storage is non-paged pool.
+// lock serialises every change and every read, so all of it runs at DISPATCH_LEVEL. Storage is
+// non-paged pool.
 
 #include <cstdint>
 

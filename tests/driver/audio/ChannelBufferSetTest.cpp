@@ -10,6 +10,7 @@
 
 #include "KernelTestFixture.h"
 #include "audio/DriverResult.h"
+#include "audio/GainMatrix.h"
 
 namespace {
 
@@ -389,6 +390,68 @@ TEST_F(ChannelBufferSetTest, EveryFailedAllocationLeavesAnEmptySetWithoutALeak)
 class ContiguousBufferSetTest : public Testing::KernelTest
 {
 };
+
+TEST_F(ContiguousBufferSetTest, EverythingRunsAtDispatchLevel)
+{
+    // The owners call in under spin locks; the kernel layer stops the system if anything here
+    // needs PASSIVE_LEVEL.
+    ContiguousAllocator contiguous;
+    ChannelBufferSet ring;
+    GainMatrix matrix;
+    const KIRQL old = KeRaiseIrqlToDpcLevel();
+    ring.InitBufferSet(&contiguous, 0x1000);
+    ASSERT_EQ(ring.ConfigureBufferSet(16, 1, &kStereo32, 4), 0);
+    ASSERT_EQ(matrix.ConfigureMatrix(2, 2), 0);
+    const std::vector<int32_t> samples = StereoFrames(0, 4);
+    const void* sources[] = {samples.data()};
+    EXPECT_EQ(ring.MixChannels(4, {1, &kStereo32}, sources, 2, matrix.RowTable()), 4);
+    std::vector<int32_t> out(8);
+    void* destinations[] = {out.data()};
+    EXPECT_EQ(ring.ReadFrames(destinations, 4), 4);
+    EXPECT_EQ(out, samples);
+    matrix.ReleaseMatrix();
+    ring.ReleaseBufferSet();
+    KeLowerIrql(old);
+
+    // The ring's block could not be freed at DISPATCH_LEVEL; it waits for PASSIVE_LEVEL.
+    ASSERT_EQ(OutstandingPool().size(), 1u);
+    EXPECT_TRUE(OutstandingPool()[0].contiguous);
+    contiguous.ReleaseParkedBlocks();
+    EXPECT_TRUE(OutstandingPool().empty());
+}
+
+TEST_F(ContiguousBufferSetTest, BlocksGivenBackAtDispatchLevelAreFreedLater)
+{
+    ContiguousAllocator contiguous;
+    ChannelBufferSet ring;
+    ring.InitBufferSet(&contiguous, 0x1000);
+    ASSERT_EQ(ring.ConfigureBufferSet(16, 1, &kStereo32, 0), 0);
+    const KIRQL old = KeRaiseIrqlToDpcLevel();
+    ASSERT_EQ(ring.ConfigureBufferSet(2048, 1, &kStereo32, 0), 0);  // a larger ring: new block
+    KeLowerIrql(old);
+    EXPECT_EQ(OutstandingPool().size(), 3u);  // the new block, the parked one, the run table
+    // The next reconfiguration at PASSIVE_LEVEL frees the parked block.
+    ASSERT_EQ(ring.ConfigureBufferSet(4096, 1, &kStereo32, 0), 0);
+    EXPECT_EQ(OutstandingPool().size(), 2u);
+    ring.ReleaseBufferSet();
+    EXPECT_TRUE(OutstandingPool().empty());
+}
+
+TEST_F(ContiguousBufferSetTest, TheAllocatorFreesWhatIsStillParkedWhenItGoes)
+{
+    {
+        ContiguousAllocator contiguous;
+        ChannelBufferSet ring;
+        ring.InitBufferSet(&contiguous, 0x1000);
+        ASSERT_EQ(
+            ring.ConfigureBufferSet(16, 2, std::vector<ChannelLayout>(2, kStereo32).data(), 0), 0);
+        const KIRQL old = KeRaiseIrqlToDpcLevel();
+        ring.ReleaseBufferSet();
+        KeLowerIrql(old);
+        EXPECT_EQ(OutstandingPool().size(), 2u);
+    }
+    EXPECT_TRUE(OutstandingPool().empty());
+}
 
 TEST_F(ContiguousBufferSetTest, BuffersAreContiguousAndRoundedToPages)
 {
