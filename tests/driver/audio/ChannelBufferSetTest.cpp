@@ -106,6 +106,12 @@ TEST_F(ChannelBufferSetTest, TheGuardMirrorsTheFirstFramesAndExtendsARead)
     EXPECT_EQ(region.firstBytes, 2u * 8u);
     EXPECT_EQ(region.secondBytes, 2u * 8u);
     EXPECT_EQ(region.secondPointer, set.Buffer(0));
+
+    // Over the whole ring the guard takes two of the five frames behind the end.
+    ASSERT_EQ(set.ReadRegion(0, 6, false, true, &region), 0);
+    EXPECT_EQ(region.firstBytes, 4u * 8u);
+    EXPECT_EQ(region.secondBytes, 3u * 8u);
+    EXPECT_EQ(region.secondPointer, set.Buffer(0) + 2 * 8);
 }
 
 TEST_F(ChannelBufferSetTest, ReadsAndWritesWrapAroundTheRing)
@@ -273,6 +279,20 @@ TEST_F(ChannelBufferSetTest, MixesEverySourceChannelIntoEverySetChannel)
     EXPECT_EQ(Frames(0, 0, 1), (std::vector<int32_t>{0, 30}));
     EXPECT_EQ(Frames(1, 3, 1), (std::vector<int32_t>{5 + 20}));
     EXPECT_EQ(Frames(1, 0, 1), (std::vector<int32_t>{15 + 40}));
+}
+
+TEST_F(ChannelBufferSetTest, WritesBeyondTheFreeSpaceAreRefusedBeforeAnythingIsWritten)
+{
+    ASSERT_EQ(set.ConfigureBufferSet(4, 1, &kStereo32, 0), 0);
+    const std::vector<int32_t> source(8, 0x1234);
+    const ChannelLayout sourceItems[] = {kMono32, kMono32};
+    const void* sources[] = {source.data(), source.data()};
+    const SampleGain unit[] = {kUnityGain, kUnityGain};
+    const SampleGain* rows[] = {unit, unit};
+    EXPECT_EQ(set.WriteChannels(4, true, 0, {2, sourceItems}, sources, 0, 2, 0), E_INVALIDARG);
+    EXPECT_EQ(set.MixChannels(4, {2, sourceItems}, sources, 2, rows), E_INVALIDARG);
+    EXPECT_EQ(set.WriteIndex(), 0u);
+    EXPECT_EQ(Frames(0, 0, 4), std::vector<int32_t>(8, 0));
 }
 
 TEST_F(ChannelBufferSetTest, MixingSkipsANullSourceButCountsItsChannels)
