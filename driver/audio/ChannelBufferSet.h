@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "audio/AudioAssert.h"
 #include "audio/BufferAllocator.h"
 #include "audio/ChannelLayout.h"
 #include "audio/SampleConverters.h"
@@ -144,9 +145,10 @@ public:
     // ---- State ------------------------------------------------------------------------------
 
     uint32_t BufferCount() const { return bufferCount_; }
-    uint8_t* Buffer(uint32_t index) const { return buffers_[index]; }
-    uint32_t BytesPerFrame(uint32_t index) const { return bytesPerFrame_[index]; }
-    uint32_t AllocatedBytes(uint32_t index) const { return allocatedBytes_[index]; }
+    // Per buffer slot, index < kMaxBuffers; slots from BufferCount() on hold no buffer.
+    uint8_t* Buffer(uint32_t index) const { return buffers_[Slot(index)]; }
+    uint32_t BytesPerFrame(uint32_t index) const { return bytesPerFrame_[Slot(index)]; }
+    uint32_t AllocatedBytes(uint32_t index) const { return allocatedBytes_[Slot(index)]; }
     uint32_t Capacity() const { return capacity_; }
     uint32_t Guard() const { return guard_; }
     uint32_t WriteIndex() const { return writeIndex_; }
@@ -156,6 +158,11 @@ public:
     uint32_t RunCount() const { return runCount_; }
 
 private:
+    static uint32_t Slot(uint32_t index)
+    {
+        AUDIO_ASSERT(index < kMaxBuffers);
+        return index;
+    }
     void FreeAllBuffers();
     void FreeBuffer(uint32_t index);
     void EmptySet();

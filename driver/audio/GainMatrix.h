@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "audio/AudioAssert.h"
 #include "audio/SampleFormat.h"
 
 class GainMatrix
@@ -43,7 +44,11 @@ public:
     const SampleGain* const* RowTable() const { return rowTable_; }
     uint32_t IdentityRows() const { return identityRows_; }  // bit r: row r is a unit row
     uint32_t SilentRows() const { return silentRows_; }      // bit r: row r is all zero
-    SampleGain Gain(uint32_t row, uint32_t column) const { return rowTable_[row][column]; }
+    SampleGain Gain(uint32_t row, uint32_t column) const
+    {
+        AUDIO_ASSERT(row < rows_ && column < columns_);
+        return rowTable_[row][column];
+    }
 
 private:
     void UpdateRowMasks(uint32_t row);
