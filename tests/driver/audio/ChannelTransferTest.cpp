@@ -48,8 +48,8 @@ TEST(TransferLayouts, EqualListsCopyWholeBuffersAndSkipNullOnes)
     const void* sources[] = {first.data(), nullptr};
     void* destinations[] = {firstOut.data(), secondOut.data()};
     TransferLayouts(2, 3, {2, items}, sources, 0, {2, items}, destinations, 1);
-    std::vector<uint8_t> expected(6, 0xEE);
-    expected.insert(expected.end(), first.begin(), first.end());
+    const std::vector<uint8_t> expected = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 1,  2,  3,
+                                           4,    5,    6,    7,    8,    9,    10, 11, 12};
     EXPECT_EQ(firstOut, expected);
     EXPECT_EQ(secondOut, std::vector<uint8_t>(9, 0xEE));
 }
