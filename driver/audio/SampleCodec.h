@@ -1,7 +1,7 @@
 #pragma once
-// The six memory layouts of a sample, as types, and the four per-sample operations over a pair of
-// them. The converter tables instantiate every (source, destination, operation) from these, so each
-// generated loop is straight-line code for one pair. Internal to the audio data path.
+// The six memory layouts of a sample, as types, and the arithmetic every routine shares (clipping,
+// gains). The routine templates are written over these types, so each generated loop is
+// straight-line code for one pair of layouts. Internal to the audio data path.
 
 #include <cstdint>
 #include <cstring>
