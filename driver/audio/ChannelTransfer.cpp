@@ -1,0 +1,184 @@
+#include "audio/ChannelTransfer.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "audio/AudioAssert.h"
+
+namespace {
+
+bool AllUnity(const SampleGain* gains, uint32_t count)
+{
+    if (gains == nullptr) {
+        return true;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        if (gains[k] != kUnityGain) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where channel k of a run starts, and the distance between two of its samples.
+struct ChannelWalk
+{
+    size_t offset;
+    uint32_t stride;
+    uint32_t bytes;
+
+    explicit ChannelWalk(const ChannelRun& run)
+        : offset(size_t{BytesPerSample(run.format)} * run.firstChannel),
+          stride(BytesPerSample(run.format) * run.channelsPerFrame),
+          bytes(BytesPerSample(run.format))
+    {
+    }
+    size_t At(uint32_t k) const { return offset + size_t{bytes} * k; }
+};
+
+}  // namespace
+
+int32_t TransferRun(uint32_t frames, bool add, const ChannelRun& sourceRun,
+                    const void* sourceBuffer, const ChannelRun& destinationRun,
+                    void* destinationBuffer, const SampleGain* gains)
+{
+    AUDIO_ASSERT(sourceRun.channelCount == destinationRun.channelCount);
+    AUDIO_ASSERT(RunFitsInFrame(sourceRun) && RunFitsInFrame(destinationRun));
+    const uint32_t channels = sourceRun.channelCount;
+    if (frames == 0 || channels == 0) {
+        return 0;
+    }
+    const uint8_t* source = static_cast<const uint8_t*>(sourceBuffer);
+    uint8_t* destination = static_cast<uint8_t*>(destinationBuffer);
+    const ChannelWalk from(sourceRun);
+    const ChannelWalk to(destinationRun);
+    const bool unity = AllUnity(gains, channels);
+
+    if (unity && !add && sourceRun.format == destinationRun.format &&
+        sourceRun.channelsPerFrame == channels && destinationRun.channelsPerFrame == channels) {
+        std::memcpy(destination, source, size_t{frames} * from.stride);
+        return 0;
+    }
+    const SampleConverter plain = SelectConverter(sourceRun.format, destinationRun.format, add);
+    if (unity) {
+        for (uint32_t k = 0; k < channels; ++k) {
+            plain(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames);
+        }
+        return 0;
+    }
+    const GainConverter scaled = SelectGainConverter(sourceRun.format, destinationRun.format, add);
+    for (uint32_t k = 0; k < channels; ++k) {
+        if (gains[k] == kUnityGain) {
+            plain(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames);
+        } else {
+            scaled(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames,
+                   gains[k]);
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+// Whole lists in the same layouts, from channel 0, every channel: one block copy per buffer.
+bool IsWholeListCopy(uint32_t channels, const ChannelLayoutList& sourceList,
+                     uint32_t sourceStartChannel, const ChannelLayoutList& destinationList)
+{
+    if (sourceStartChannel != 0 || !SameLayouts(sourceList, destinationList) ||
+        channels != TotalChannels(sourceList)) {
+        return false;
+    }
+    for (uint32_t i = 0; i < sourceList.count; ++i) {
+        if (sourceList.items[i].excludedCount != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t TransferLayouts(uint32_t frames, uint32_t channels, const ChannelLayoutList& sourceList,
+                        const void* const* sourceBuffers, uint32_t sourceStartChannel,
+                        const ChannelLayoutList& destinationList, void* const* destinationBuffers,
+                        uint32_t destinationFrameOffset)
+{
+    if (frames == 0) {
+        return 0;
+    }
+    if (IsWholeListCopy(channels, sourceList, sourceStartChannel, destinationList)) {
+        for (uint32_t i = 0; i < sourceList.count; ++i) {
+            if (sourceBuffers[i] != nullptr && destinationBuffers[i] != nullptr) {
+                const size_t frameBytes = BytesPerFrame(sourceList.items[i]);
+                std::memcpy(static_cast<uint8_t*>(destinationBuffers[i]) +
+                                frameBytes * destinationFrameOffset,
+                            sourceBuffers[i], frameBytes * frames);
+            }
+        }
+        return 0;
+    }
+    ChannelCursor source{};
+    ChannelCursor destination{0, 0};
+    AUDIO_ASSERT(sourceStartChannel < TotalChannels(sourceList) || channels == 0);
+    if (!LocateChannel(sourceList, sourceStartChannel, &source)) {
+        return 0;
+    }
+    while (destination.item < destinationList.count &&
+           destinationList.items[destination.item].channelCount == 0) {
+        ++destination.item;
+    }
+    uint32_t remaining = channels;
+    uint32_t length = 0;
+    while (remaining != 0 &&
+           PairChannelRuns(sourceList, destinationList, &source, &destination, &length)) {
+        if (length > remaining) {
+            length = remaining;
+        }
+        const ChannelLayout& from = sourceList.items[source.item];
+        const ChannelLayout& to = destinationList.items[destination.item];
+        const void* sourceBuffer = sourceBuffers[source.item];
+        void* destinationBuffer = destinationBuffers[destination.item];
+        if (sourceBuffer != nullptr && destinationBuffer != nullptr) {
+            const ChannelRun sourceRun{from.format, from.channelCount, source.channel, length};
+            const ChannelRun destinationRun{to.format, to.channelCount, destination.channel,
+                                            length};
+            TransferRun(frames, false, sourceRun, sourceBuffer, destinationRun,
+                        static_cast<uint8_t*>(destinationBuffer) +
+                            size_t{BytesPerFrame(to)} * destinationFrameOffset,
+                        nullptr);
+        }
+        source.channel += length;
+        destination.channel += length;
+        remaining -= length;
+    }
+    return 0;
+}
+
+int32_t MixThroughMatrix(uint32_t frames, const SampleGain* const* rowTable,
+                         const ChannelRun& sourceRun, const void* sourceBuffer, uint32_t rowBase,
+                         const ChannelRun& destinationRun, void* destinationBuffer,
+                         uint32_t columnBase)
+{
+    AUDIO_ASSERT(RunFitsInFrame(sourceRun) && RunFitsInFrame(destinationRun));
+    if (frames == 0 || destinationRun.channelCount == 0 || sourceRun.channelCount == 0) {
+        return 0;
+    }
+    const SampleConverter add = SelectConverter(sourceRun.format, destinationRun.format, 1);
+    const GainConverter scaledAdd = SelectGainConverter(sourceRun.format, destinationRun.format, 1);
+    const uint8_t* source = static_cast<const uint8_t*>(sourceBuffer);
+    uint8_t* destination = static_cast<uint8_t*>(destinationBuffer);
+    const ChannelWalk from(sourceRun);
+    const ChannelWalk to(destinationRun);
+    for (uint32_t i = 0; i < sourceRun.channelCount; ++i) {
+        const SampleGain* row = rowTable[rowBase + i] + columnBase;
+        for (uint32_t j = 0; j < destinationRun.channelCount; ++j) {
+            if (row[j] == kUnityGain) {
+                add(source + from.At(i), from.stride, destination + to.At(j), to.stride, frames);
+            } else {
+                scaledAdd(source + from.At(i), from.stride, destination + to.At(j), to.stride,
+                          frames, row[j]);
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,192 @@
+#pragma once
+// The six memory layouts of a sample, as types, and the arithmetic every routine shares (clipping,
+// gains). The routine templates are written over these types, so each generated loop is
+// straight-line code for one pair of layouts. Internal to the audio data path.
+
+#include <cstdint>
+#include <cstring>
+
+#include "audio/SampleFormat.h"
+
+namespace SampleCodec {
+
+// Each layout reads a sample as a left-justified 32-bit value and writes the top Bits bits of one.
+// Writers never touch byte 0 of a 4-byte container: the label byte follows its own rules.
+// Samples are read and written as whole 16- and 32-bit words where the layout allows, so each
+// sample costs one load and one store; the driver runs on little-endian processors only.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "sample layouts assume a little-endian host");
+
+inline uint16_t Load16(const uint8_t* p)
+{
+    uint16_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+inline uint32_t Load32(const uint8_t* p)
+{
+    uint32_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+inline void Store16(uint8_t* p, uint32_t x)
+{
+    const uint16_t word = static_cast<uint16_t>(x);
+    std::memcpy(p, &word, sizeof word);
+}
+inline void Store32(uint8_t* p, uint32_t x)
+{
+    std::memcpy(p, &x, sizeof x);
+}
+
+// Layouts narrower than a word also offer LoadWide, one 32-bit load that reads the byte after the
+// sample too; the loops use it only where that byte is known to lie inside the caller's buffer.
+
+// What the routines need to know of a layout besides its load and store.
+template <uint32_t Bytes, uint32_t Bits, bool HasLabel, bool LabelsOnAdd>
+struct LayoutTraits
+{
+    static constexpr uint32_t kBytes = Bytes;    // in memory
+    static constexpr uint32_t kBits = Bits;      // significant
+    static constexpr bool kHasLabel = HasLabel;  // byte 0 is a label byte
+    // An add from this layout into a 4-byte container writes the label byte.
+    static constexpr bool kLabelsOnAdd = LabelsOnAdd;
+};
+
+struct Int16LE : LayoutTraits<2, 16, false, true>
+{
+    static int32_t Load(const uint8_t* p)
+    {
+        return static_cast<int32_t>(uint32_t{Load16(p)} << 16);
+    }
+    static void Store(uint8_t* p, int32_t v) { Store16(p, static_cast<uint32_t>(v) >> 16); }
+};
+
+struct Int24LE : LayoutTraits<3, 24, false, true>
+{
+    static int32_t Load(const uint8_t* p)
+    {
+        return static_cast<int32_t>(uint32_t{Load16(p)} << 8 | uint32_t{p[2]} << 24);
+    }
+    static int32_t LoadWide(const uint8_t* p) { return static_cast<int32_t>(Load32(p) << 8); }
+    static void Store(uint8_t* p, int32_t v)
+    {
+        const uint32_t u = static_cast<uint32_t>(v);
+        Store16(p, u >> 8);
+        p[2] = static_cast<uint8_t>(u >> 24);
+    }
+};
+
+struct Int32LE : LayoutTraits<4, 32, false, true>
+{
+    static int32_t Load(const uint8_t* p) { return static_cast<int32_t>(Load32(p)); }
+    static void Store(uint8_t* p, int32_t v) { Store32(p, static_cast<uint32_t>(v)); }
+};
+
+struct Int16BE : LayoutTraits<2, 16, false, false>
+{
+    static int32_t Load(const uint8_t* p)
+    {
+        return static_cast<int32_t>(uint32_t{__builtin_bswap16(Load16(p))} << 16);
+    }
+    static void Store(uint8_t* p, int32_t v)
+    {
+        Store16(p, __builtin_bswap16(static_cast<uint16_t>(static_cast<uint32_t>(v) >> 16)));
+    }
+};
+
+struct Int24BE : LayoutTraits<3, 24, false, false>
+{
+    static int32_t Load(const uint8_t* p)
+    {
+        return static_cast<int32_t>(uint32_t{p[0]} << 24 |
+                                    uint32_t{__builtin_bswap16(Load16(p + 1))} << 8);
+    }
+    static int32_t LoadWide(const uint8_t* p)
+    {
+        return static_cast<int32_t>(__builtin_bswap32(Load32(p)) & 0xFFFFFF00u);
+    }
+    static void Store(uint8_t* p, int32_t v)
+    {
+        const uint32_t u = static_cast<uint32_t>(v);
+        p[0] = static_cast<uint8_t>(u >> 24);
+        Store16(p + 1, __builtin_bswap16(static_cast<uint16_t>(u >> 8)));
+    }
+};
+
+// Byte 0 is a label; bytes 1..3 a signed 24-bit value, most significant byte first.
+struct Labelled24BE : LayoutTraits<4, 24, true, true>
+{
+    static int32_t Load(const uint8_t* p)
+    {
+        // Byte-swapped, the label is the top byte and shifts out.
+        return static_cast<int32_t>(__builtin_bswap32(Load32(p)) << 8);
+    }
+    static void Store(uint8_t* p, int32_t v) { Int24BE::Store(p + 1, v); }
+    // The value and the label byte in one store.
+    static void StoreLabelled(uint8_t* p, int32_t v)
+    {
+        const uint32_t word = static_cast<uint32_t>(v) >> 8 | uint32_t{kContainerLabel} << 24;
+        Store32(p, __builtin_bswap32(word));
+    }
+};
+
+template <class Layout>
+concept HasWideLoad = requires(const uint8_t* p)
+{
+    Layout::LoadWide(p);
+};
+
+// The top Bits bits of v, in place: what a layout of that precision can hold of v.
+template <class Layout>
+constexpr int32_t KeepTopBits(int32_t v)
+{
+    if constexpr (Layout::kBits == 32) {
+        return v;
+    } else {
+        return static_cast<int32_t>(static_cast<uint32_t>(v) &
+                                    ~((1u << (32 - Layout::kBits)) - 1u));
+    }
+}
+
+// Sums and gain results clip at full scale instead of wrapping: a wrapped sum flips the sign of a
+// loud signal and plays as a full-scale burst.
+constexpr int32_t Saturate(int64_t v)
+{
+    // Two plain selections, so the compiler makes them conditional moves, not branches.
+    v = v < INT32_MIN ? INT32_MIN : v;
+    v = v > INT32_MAX ? INT32_MAX : v;
+    return static_cast<int32_t>(v);
+}
+
+// a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
+inline int32_t SaturatingAdd(int32_t a, int32_t b)
+{
+    int32_t sum;
+    const int32_t clipped = (a >> 31) ^ INT32_MAX;  // the end the sum ran past
+    return __builtin_add_overflow(a, b, &sum) ? clipped : sum;
+}
+
+// Gains from just above -1.0 up to 1.0 cannot make a product leave 64 bits nor a result leave 32;
+// they are the usual ones, and take a one-multiplication path with nothing to clip. Others need
+// the wide product.
+constexpr bool IsNarrowGain(SampleGain gain)
+{
+    return gain > -kUnityGain && gain <= kUnityGain;
+}
+
+// v x gain in Q32.32, rounded half up at 32-bit precision.
+template <bool Narrow>
+inline int32_t ApplyGain(int32_t v, SampleGain gain)
+{
+    if constexpr (Narrow) {
+        const int64_t product = int64_t{v} * gain;
+        return static_cast<int32_t>((product + 0x80000000) >> 32);
+    } else {
+        // Up to 95 bits (a full-scale sample at a gain above one): formed in 128, clipped to 32.
+        const __int128 product = static_cast<__int128>(int64_t{v}) * gain;
+        return Saturate(static_cast<int64_t>((product + 0x80000000) >> 32));
+    }
+}
+
+}  // namespace SampleCodec

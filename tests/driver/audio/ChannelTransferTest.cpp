@@ -1,0 +1,182 @@
+// Channel-for-channel transfers between layout lists, per-channel gains and the matrix mix.
+#include "audio/ChannelTransfer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kFill = 0x0BADF00D;
+
+TEST(TransferLayouts, TwoMonoBuffersBecomeLeftAndRight)
+{
+    const std::vector<int16_t> left = {1, 2, 3};
+    const std::vector<int16_t> right = {-1, -2, -3};
+    std::vector<int32_t> stereo(6, kFill);
+    const ChannelLayout sourceItems[] = {{kSampleInt16LE, 1, 0, 0}, {kSampleInt16LE, 1, 0, 0}};
+    const ChannelLayout destinationItems[] = {{kSampleInt32LE, 2, 0, 0}};
+    const void* sources[] = {left.data(), right.data()};
+    void* destinations[] = {stereo.data()};
+    TransferLayouts(3, 2, {2, sourceItems}, sources, 0, {1, destinationItems}, destinations, 0);
+    EXPECT_EQ(stereo,
+              (std::vector<int32_t>{0x10000, -0x10000, 0x20000, -0x20000, 0x30000, -0x30000}));
+}
+
+TEST(TransferLayouts, StereoSplitsIntoTwoMonoBuffers)
+{
+    const std::vector<int16_t> stereo = {1, -1, 2, -2};
+    std::vector<int16_t> left(3, 0x55);
+    std::vector<int16_t> right(3, 0x55);
+    const ChannelLayout sourceItems[] = {{kSampleInt16LE, 2, 0, 0}};
+    const ChannelLayout destinationItems[] = {{kSampleInt16LE, 1, 0, 0}, {kSampleInt16LE, 1, 0, 0}};
+    const void* sources[] = {stereo.data()};
+    void* destinations[] = {left.data(), right.data()};
+    // Written from frame 1 of each destination.
+    TransferLayouts(2, 2, {1, sourceItems}, sources, 0, {2, destinationItems}, destinations, 1);
+    EXPECT_EQ(left, (std::vector<int16_t>{0x55, 1, 2}));
+    EXPECT_EQ(right, (std::vector<int16_t>{0x55, -1, -2}));
+}
+
+TEST(TransferLayouts, EqualListsCopyWholeBuffersAndSkipNullOnes)
+{
+    const ChannelLayout items[] = {{kSampleInt24LE, 2, 0, 0}, {kSampleInt24LE, 1, 0, 0}};
+    const std::vector<uint8_t> first = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    std::vector<uint8_t> firstOut(18, 0xEE);
+    std::vector<uint8_t> secondOut(9, 0xEE);
+    const void* sources[] = {first.data(), nullptr};
+    void* destinations[] = {firstOut.data(), secondOut.data()};
+    TransferLayouts(2, 3, {2, items}, sources, 0, {2, items}, destinations, 1);
+    const std::vector<uint8_t> expected = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 1,  2,  3,
+                                           4,    5,    6,    7,    8,    9,    10, 11, 12};
+    EXPECT_EQ(firstOut, expected);
+    EXPECT_EQ(secondOut, std::vector<uint8_t>(9, 0xEE));
+}
+
+TEST(TransferLayouts, StartsAtASourceChannelAndStopsAfterTheCount)
+{
+    // Source: two stereo buffers (channels 0..3). Take channels 1 and 2 into one stereo buffer.
+    const std::vector<int32_t> a = {10, 11, 20, 21};
+    const std::vector<int32_t> b = {12, 13, 22, 23};
+    const ChannelLayout sourceItems[] = {{kSampleInt32LE, 2, 0, 0}, {kSampleInt32LE, 2, 0, 0}};
+    const ChannelLayout destinationItems[] = {{kSampleInt32LE, 4, 0, 0}};
+    std::vector<int32_t> out(8, kFill);
+    const void* sources[] = {a.data(), b.data()};
+    void* destinations[] = {out.data()};
+    TransferLayouts(2, 2, {2, sourceItems}, sources, 1, {1, destinationItems}, destinations, 0);
+    EXPECT_EQ(out, (std::vector<int32_t>{11, 12, kFill, kFill, 21, 22, kFill, kFill}));
+}
+
+TEST(TransferLayouts, ExcludedChannelsTakeNoPartOnEitherSide)
+{
+    // Source channel 1 is out; destination channel 0 is out.
+    const std::vector<int32_t> source = {10, 11, 12, 20, 21, 22};
+    const ChannelLayout sourceItems[] = {{kSampleInt32LE, 3, 1, 0b010}};
+    const ChannelLayout destinationItems[] = {{kSampleInt32LE, 3, 1, 0b001}};
+    std::vector<int32_t> out(6, kFill);
+    const void* sources[] = {source.data()};
+    void* destinations[] = {out.data()};
+    TransferLayouts(2, 3, {1, sourceItems}, sources, 0, {1, destinationItems}, destinations, 0);
+    EXPECT_EQ(out, (std::vector<int32_t>{kFill, 10, 12, kFill, 20, 22}));
+}
+
+TEST(TransferLayouts, SkipsDestinationItemsWithoutChannelsAndNullSources)
+{
+    const std::vector<int32_t> mono = {7, 8};
+    const ChannelLayout sourceItems[] = {{kSampleInt32LE, 1, 0, 0}, {kSampleInt32LE, 1, 0, 0}};
+    const ChannelLayout destinationItems[] = {{kSampleInt32LE, 0, 0, 0}, {kSampleInt32LE, 2, 0, 0}};
+    std::vector<int32_t> out(4, kFill);
+    const void* sources[] = {nullptr, mono.data()};
+    void* destinations[] = {nullptr, out.data()};
+    TransferLayouts(2, 2, {2, sourceItems}, sources, 0, {2, destinationItems}, destinations, 0);
+    // The null source still uses up the left channel.
+    EXPECT_EQ(out, (std::vector<int32_t>{kFill, 7, kFill, 8}));
+}
+
+TEST(TransferLayouts, ZeroFramesOrChannelsMoveNothing)
+{
+    const std::vector<int32_t> source = {1, 2};
+    const ChannelLayout sourceItems[] = {{kSampleInt32LE, 2, 0, 0}};
+    const ChannelLayout destinationItems[] = {{kSampleInt32LE, 1, 0, 0}, {kSampleInt32LE, 1, 0, 0}};
+    std::vector<int32_t> left(1, kFill);
+    std::vector<int32_t> right(1, kFill);
+    const void* sources[] = {source.data()};
+    void* destinations[] = {left.data(), right.data()};
+    TransferLayouts(0, 2, {1, sourceItems}, sources, 0, {2, destinationItems}, destinations, 0);
+    TransferLayouts(1, 0, {1, sourceItems}, sources, 0, {2, destinationItems}, destinations, 0);
+    EXPECT_EQ(left[0], kFill);
+    EXPECT_EQ(right[0], kFill);
+}
+
+TEST(TransferRun, UnityGainsBetweenEqualWholeFrameRunsCopyTheBytes)
+{
+    const std::vector<uint8_t> source = {0x99, 1, 2, 3, 0x98, 4, 5, 6,
+                                         0x97, 7, 8, 9, 0x96, 1, 1, 1};
+    std::vector<uint8_t> out(16, 0);
+    const ChannelRun run{kSampleLabelled24BE, 2, 0, 2};
+    const SampleGain unity[] = {kUnityGain, kUnityGain};
+    TransferRun(2, false, run, source.data(), run, out.data(), unity);
+    EXPECT_EQ(out, source);
+}
+
+TEST(TransferRun, AppliesEachChannelsGain)
+{
+    const std::vector<int32_t> source = {1000, 1000, 1000, 2000, 2000, 2000};
+    std::vector<int32_t> out(6, kFill);
+    const ChannelRun run{kSampleInt32LE, 3, 0, 3};
+    const SampleGain gains[] = {kUnityGain, 0x80000000LL, 0};
+    TransferRun(2, false, run, source.data(), run, out.data(), gains);
+    EXPECT_EQ(out, (std::vector<int32_t>{1000, 500, 0, 2000, 1000, 0}));
+
+    // The add form adds, and a zero gain leaves its channel alone.
+    TransferRun(2, true, run, source.data(), run, out.data(), gains);
+    EXPECT_EQ(out, (std::vector<int32_t>{2000, 1000, 0, 4000, 2000, 0}));
+}
+
+TEST(TransferRun, MovesARunBetweenDifferentPositionsAndFormats)
+{
+    // Channels 1..2 of a 4-channel 16-bit buffer into channels 0..1 of a 3-channel 32-bit one.
+    const std::vector<int16_t> source = {9, 1, 2, 9, 9, 3, 4, 9};
+    std::vector<int32_t> out(6, kFill);
+    TransferRun(2, false, {kSampleInt16LE, 4, 1, 2}, source.data(), {kSampleInt32LE, 3, 0, 2},
+                out.data(), nullptr);
+    EXPECT_EQ(out, (std::vector<int32_t>{0x10000, 0x20000, kFill, 0x30000, 0x40000, kFill}));
+}
+
+TEST(MixThroughMatrix, AddsEverySourceChannelIntoEveryDestinationAtItsGain)
+{
+    const std::vector<int32_t> source = {100, 200, 300, 400};  // two frames of stereo
+    std::vector<int32_t> out = {1, 1, 1, 2, 2, 2};             // two frames of three channels
+    // Rows 1..2 and columns 1..3 of a larger matrix are used.
+    const SampleGain row0[] = {7, 7, 7, 7};
+    const SampleGain row1[] = {7, kUnityGain, 0x80000000LL, 0};
+    const SampleGain row2[] = {7, 0, kUnityGain, -kUnityGain};
+    const SampleGain* rows[] = {row0, row1, row2};
+    MixThroughMatrix(2, rows, {kSampleInt32LE, 2, 0, 2}, source.data(), 1,
+                     {kSampleInt32LE, 3, 0, 3}, out.data(), 1);
+    EXPECT_EQ(out, (std::vector<int32_t>{1 + 100, 1 + 50 + 200, 1 - 200,  //
+                                         2 + 300, 2 + 150 + 400, 2 - 400}));
+}
+
+TEST(MixThroughMatrix, AZeroRowReadsNoSampleOfItsChannel)
+{
+    std::vector<int32_t> out = {5, 6};
+    const SampleGain row[] = {0, 0};
+    const SampleGain* rows[] = {row};
+    // A null source would fault if anything read it.
+    MixThroughMatrix(1, rows, {kSampleInt32LE, 1, 0, 1}, nullptr, 0, {kSampleInt32LE, 2, 0, 2},
+                     out.data(), 0);
+    EXPECT_EQ(out, (std::vector<int32_t>{5, 6}));
+}
+
+TEST(MixThroughMatrix, NothingForAnEmptyDestinationRun)
+{
+    std::vector<int32_t> out = {5};
+    const SampleGain* rows[] = {nullptr};
+    MixThroughMatrix(1, rows, {kSampleInt32LE, 1, 0, 1}, nullptr, 0, {kSampleInt32LE, 1, 0, 0},
+                     out.data(), 0);
+    EXPECT_EQ(out[0], 5);
+}
+
+}  // namespace
