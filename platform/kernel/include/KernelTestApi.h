@@ -1,0 +1,112 @@
+// The test and host side of the kernel layer. Driver code never includes this.
+//
+// Bug checks: KeBugCheckEx, and every misuse the layer detects (a PASSIVE-only service at a raised
+// IRQL, a spin lock taken twice, a bad pool free, a wait nothing can satisfy ...), call the
+// installed bug-check hook. The default hook prints the code and the reason and aborts the
+// process. Tests install ThrowingBugCheckHook (the PlatformKernelTesting fixture does so for
+// every test): the bug check becomes a BugCheckRaised exception, which fails the test that caused
+// it, and ExpectBugCheck runs code that must stop the system and returns what it stopped with.
+// The exception unwinds through driver frames built without exceptions (their unwind tables are
+// still there); nothing in those frames is cleaned up, which suits a system that has stopped.
+// A bug check on one of the layer's own threads (real time mode) is kept and reported by
+// TakeSystemThreadBugCheck; that thread stops running work.
+#pragma once
+
+#include <wdm.h>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Platform::Kernel {
+
+// Bug-check codes the layer raises for misuse it detects.
+inline constexpr ULONG kIrqlNotGreaterOrEqual = 0x09;
+inline constexpr ULONG kIrqlNotLessOrEqual = 0x0A;  // a PASSIVE-only service at a raised IRQL
+inline constexpr ULONG kSpinLockAlreadyOwned = 0x0F;
+inline constexpr ULONG kSpinLockNotOwned = 0x10;
+inline constexpr ULONG kThreadNotMutexOwner = 0x11;
+inline constexpr ULONG kBadPoolCaller = 0xC2;
+inline constexpr ULONG kDriverVerifierDetectedViolation = 0xC4;
+inline constexpr ULONG kTimerOrDpcInvalid = 0xC7;
+inline constexpr ULONG kDeadlockDetected = 0xDEAD;  // a wait that nothing can ever satisfy
+
+struct BugCheckInfo
+{
+    ULONG code = 0;
+    ULONG_PTR parameters[4] = {};
+    std::string reason;  // what the layer saw; empty when the driver called KeBugCheckEx itself
+
+    std::string Describe() const;  // "bug check 0x0000000A (...): reason"
+};
+
+class BugCheckRaised : public std::exception
+{
+public:
+    explicit BugCheckRaised(BugCheckInfo info);
+    const char* what() const noexcept override { return text_.c_str(); }
+    const BugCheckInfo& Info() const { return info_; }
+
+private:
+    BugCheckInfo info_;
+    std::string text_;
+};
+
+// A hook must not return; when it does, the process aborts.
+using BugCheckHook = void (*)(const BugCheckInfo&);
+BugCheckHook SetBugCheckHook(BugCheckHook hook);  // returns the previous hook; null = default
+[[noreturn]] void ThrowingBugCheckHook(const BugCheckInfo& info);
+
+// Runs body with the throwing hook; returns the bug check it raised, or nothing when it returned
+// normally. The calling thread's IRQL is put back to what it was.
+std::optional<BugCheckInfo> ExpectBugCheck(const std::function<void()>& body);
+
+// A bug check that stopped one of the layer's threads in real time mode, taken once.
+std::optional<BugCheckInfo> TakeSystemThreadBugCheck();
+
+// ---- Pool ----------------------------------------------------------------------------------
+
+inline constexpr unsigned char kPoolPoisonByte = 0xCD;  // fills every new block
+
+// A tag whose bytes in memory spell the text: MakeTag("PcNw").
+constexpr ULONG MakeTag(const char (&text)[5])
+{
+    return static_cast<ULONG>(static_cast<unsigned char>(text[0])) |
+           static_cast<ULONG>(static_cast<unsigned char>(text[1])) << 8 |
+           static_cast<ULONG>(static_cast<unsigned char>(text[2])) << 16 |
+           static_cast<ULONG>(static_cast<unsigned char>(text[3])) << 24;
+}
+std::string TagText(ULONG tag);  // the four characters in memory order; '.' for unprintable
+
+struct PoolBlock
+{
+    const void* address = nullptr;
+    size_t size = 0;
+    ULONG tag = 0;
+    bool contiguous = false;  // from MmAllocateContiguousMemory*
+    uint64_t sequence = 0;    // 1 for the first allocation since the last reset
+
+    std::string Describe() const;  // "tag 'PcNw', 64 bytes (allocation #3)"
+};
+
+std::vector<PoolBlock> OutstandingPool();  // in allocation order
+void FreeOutstandingPool();                // reclaims what a leaking test left
+uint64_t AllocationCount();                // attempts since the last reset, failed ones included
+
+// Failure injection: the n-th allocation attempt from now fails (1 = the next one), or every
+// allocation with the tag fails. Contiguous memory counts as allocations with tag 0.
+void FailAllocationNumber(uint64_t n);
+void FailAllocationsWithTag(ULONG tag);
+void ClearAllocationFailures();
+
+// ---- Whole layer ---------------------------------------------------------------------------
+
+// Back to a fresh virtual-time system: the clock at 0, no timers, DPCs or work items, the calling
+// thread at PASSIVE_LEVEL, no injected failures. Pool blocks stay (check them first).
+void ResetKernel();
+
+}  // namespace Platform::Kernel

@@ -1,0 +1,8 @@
+// The kernel services a WDM driver calls. Driver code includes this (or <ntddk.h>) only.
+#pragma once
+
+#include "wdm/Interlocked.h"
+#include "wdm/Irql.h"
+#include "wdm/NtStatus.h"
+#include "wdm/NtTypes.h"
+#include "wdm/Pool.h"

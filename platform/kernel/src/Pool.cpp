@@ -1,0 +1,242 @@
+// Pool: every block is recorded with its tag so a test can list what is still outstanding, new
+// blocks are poisoned so uninitialised pool shows, and allocations can be made to fail.
+#include <KernelTestApi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "KernelInternal.h"
+
+using namespace Platform::Kernel;
+
+namespace {
+
+constexpr size_t kPoolAlignment = 16;
+
+struct Block
+{
+    size_t size;
+    ULONG tag;
+    bool contiguous;
+    uint64_t sequence;
+};
+
+struct PoolState
+{
+    std::mutex mutex;
+    std::map<const void*, Block> blocks;
+    uint64_t attempts = 0;
+    uint64_t failAt = 0;  // 0 = none
+    std::set<ULONG> failingTags;
+};
+
+PoolState& State()
+{
+    static PoolState state;
+    return state;
+}
+
+size_t RoundUp(size_t value, size_t multiple)
+{
+    return (value + multiple - 1) / multiple * multiple;
+}
+
+void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
+{
+    PoolState& state = State();
+    {
+        std::lock_guard lock(state.mutex);
+        ++state.attempts;
+        if (state.failAt != 0 && state.attempts == state.failAt) {
+            state.failAt = 0;
+            return nullptr;
+        }
+        if (state.failingTags.count(tag) != 0) {
+            return nullptr;
+        }
+    }
+    void* p = std::aligned_alloc(alignment, RoundUp(size == 0 ? 1 : size, alignment));
+    if (p == nullptr) {
+        return nullptr;
+    }
+    std::memset(p, kPoolPoisonByte, size);
+    std::lock_guard lock(state.mutex);
+    state.blocks[p] = Block{size, tag, contiguous, state.attempts};
+    return p;
+}
+
+void Release(void* p, const char* service, bool contiguous, const ULONG* expectedTag)
+{
+    if (p == nullptr) {
+        Internal::Violation(kBadPoolCaller, std::string(service) + " given a null pointer");
+    }
+    PoolState& state = State();
+    Block block{};
+    {
+        std::lock_guard lock(state.mutex);
+        auto it = state.blocks.find(p);
+        if (it == state.blocks.end()) {
+            Internal::Violation(kBadPoolCaller,
+                                std::string(service) +
+                                    " given an address that is not an "
+                                    "outstanding block (double free?)",
+                                reinterpret_cast<ULONG_PTR>(p));
+        }
+        block = it->second;
+    }
+    if (block.contiguous != contiguous) {
+        Internal::Violation(kBadPoolCaller,
+                            std::string(service) +
+                                (contiguous ? " given a pool block" : " given contiguous memory"),
+                            reinterpret_cast<ULONG_PTR>(p));
+    }
+    if (expectedTag != nullptr && *expectedTag != block.tag) {
+        Internal::Violation(kBadPoolCaller,
+                            std::string(service) + " with tag '" + TagText(*expectedTag) +
+                                "' for a block tagged '" + TagText(block.tag) + "'",
+                            reinterpret_cast<ULONG_PTR>(p), *expectedTag, block.tag);
+    }
+    Internal::CheckNoLiveKernelObjectsIn(p, block.size);
+    {
+        std::lock_guard lock(state.mutex);
+        state.blocks.erase(p);
+    }
+    std::free(p);
+}
+
+}  // namespace
+
+namespace Platform::Kernel {
+
+std::string TagText(ULONG tag)
+{
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((tag >> (8 * i)) & 0xFF);
+        text += (c >= 0x20 && c < 0x7F) ? c : '.';
+    }
+    return text;
+}
+
+std::string PoolBlock::Describe() const
+{
+    const std::string what = contiguous ? "contiguous memory" : "tag '" + TagText(tag) + "'";
+    return what + ", " + std::to_string(size) + " bytes (allocation #" + std::to_string(sequence) +
+           ")";
+}
+
+std::vector<PoolBlock> OutstandingPool()
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    std::vector<PoolBlock> out;
+    for (const auto& [address, block] : state.blocks) {
+        out.push_back(PoolBlock{address, block.size, block.tag, block.contiguous, block.sequence});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const PoolBlock& a, const PoolBlock& b) { return a.sequence < b.sequence; });
+    return out;
+}
+
+void FreeOutstandingPool()
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    for (const auto& [address, block] : state.blocks) {
+        std::free(const_cast<void*>(address));
+    }
+    state.blocks.clear();
+}
+
+uint64_t AllocationCount()
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    return state.attempts;
+}
+
+void FailAllocationNumber(uint64_t n)
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.failAt = n == 0 ? 0 : state.attempts + n;
+}
+
+void FailAllocationsWithTag(ULONG tag)
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.failingTags.insert(tag);
+}
+
+void ClearAllocationFailures()
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.failAt = 0;
+    state.failingTags.clear();
+}
+
+namespace Internal {
+
+void ResetPoolFailures()
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.failAt = 0;
+    state.failingTags.clear();
+    state.attempts = 0;
+}
+
+}  // namespace Internal
+}  // namespace Platform::Kernel
+
+PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag)
+{
+    const bool paged = (poolType & 1) != 0;
+    Internal::RequireIrqlAtMost(
+        paged ? APC_LEVEL : DISPATCH_LEVEL,
+        paged ? "ExAllocatePoolWithTag(PagedPool)" : "ExAllocatePoolWithTag");
+    return Allocate(numberOfBytes, tag, false, kPoolAlignment);
+}
+
+void ExFreePoolWithTag(PVOID p, ULONG tag)
+{
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "ExFreePoolWithTag");
+    Release(p, "ExFreePoolWithTag", false, &tag);
+}
+
+void ExFreePool(PVOID p)
+{
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "ExFreePool");
+    Release(p, "ExFreePool", false, nullptr);
+}
+
+PVOID MmAllocateContiguousMemorySpecifyCache(SIZE_T numberOfBytes, PHYSICAL_ADDRESS lowest,
+                                             PHYSICAL_ADDRESS highest, PHYSICAL_ADDRESS boundary,
+                                             MEMORY_CACHING_TYPE cacheType)
+{
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "MmAllocateContiguousMemorySpecifyCache");
+    if (numberOfBytes == 0 || highest.QuadPart < lowest.QuadPart || boundary.QuadPart < 0 ||
+        cacheType > MmWriteCombined) {
+        return nullptr;
+    }
+    return Allocate(numberOfBytes, 0, true, PAGE_SIZE);
+}
+
+PVOID MmAllocateContiguousMemory(SIZE_T numberOfBytes, PHYSICAL_ADDRESS highestAcceptableAddress)
+{
+    PHYSICAL_ADDRESS zero;
+    zero.QuadPart = 0;
+    return MmAllocateContiguousMemorySpecifyCache(numberOfBytes, zero, highestAcceptableAddress,
+                                                  zero, MmCached);
+}
+
+void MmFreeContiguousMemory(PVOID baseAddress)
+{
+    Internal::RequirePassive("MmFreeContiguousMemory");
+    Release(baseAddress, "MmFreeContiguousMemory", true, nullptr);
+}

@@ -1,0 +1,15 @@
+#include <KernelTestApi.h>
+
+#include "KernelInternal.h"
+
+namespace Platform::Kernel {
+
+void ResetKernel()
+{
+    Internal::ResetDispatcher();
+    Internal::ResetPoolFailures();
+    Internal::SetCurrentIrql(PASSIVE_LEVEL);
+    Internal::ForgetSpinLocksHeld();
+}
+
+}  // namespace Platform::Kernel

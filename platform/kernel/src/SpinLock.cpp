@@ -1,0 +1,128 @@
+// Spin locks hold their owner's thread identity, so a second acquisition on the owning thread and
+// a release by another thread are caught instead of hanging or corrupting.
+#include <KernelTestApi.h>
+
+#include <atomic>
+#include <thread>
+
+#include "KernelInternal.h"
+
+namespace Platform::Kernel::Internal {
+void CountSpinLock(int delta);
+}
+
+using namespace Platform::Kernel;
+
+namespace {
+
+void Take(PKSPIN_LOCK spinLock)
+{
+    const ULONG_PTR self = Internal::CurrentThreadId();
+    std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
+    if (lock.load(std::memory_order_relaxed) == self) {
+        Internal::Violation(kSpinLockAlreadyOwned,
+                            "spin lock taken a second time by the thread that holds it",
+                            reinterpret_cast<ULONG_PTR>(spinLock));
+    }
+    for (;;) {
+        KSPIN_LOCK expected = 0;
+        if (lock.compare_exchange_weak(expected, self, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+            break;
+        }
+        std::this_thread::yield();
+    }
+    Internal::CountSpinLock(+1);
+}
+
+void Give(PKSPIN_LOCK spinLock)
+{
+    if (spinLock == nullptr) {
+        Internal::Violation(kSpinLockNotOwned, "spin lock handle released twice");
+    }
+    std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
+    if (lock.load(std::memory_order_relaxed) != Internal::CurrentThreadId()) {
+        Internal::Violation(kSpinLockNotOwned,
+                            "spin lock released by a thread that does not hold it",
+                            reinterpret_cast<ULONG_PTR>(spinLock));
+    }
+    lock.store(0, std::memory_order_release);
+    Internal::CountSpinLock(-1);
+}
+
+void RequireDispatch(const char* service)
+{
+    if (KeGetCurrentIrql() < DISPATCH_LEVEL) {
+        Internal::Violation(kIrqlNotGreaterOrEqual,
+                            std::string(service) + " called below DISPATCH_LEVEL",
+                            KeGetCurrentIrql());
+    }
+}
+
+}  // namespace
+
+void KeInitializeSpinLock(PKSPIN_LOCK spinLock)
+{
+    *spinLock = 0;
+}
+
+void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
+{
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireSpinLock");
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    Take(spinLock);
+    *oldIrql = old;
+}
+
+void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql)
+{
+    Give(spinLock);
+    KeLowerIrql(newIrql);
+}
+
+void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK spinLock)
+{
+    RequireDispatch("KeAcquireSpinLockAtDpcLevel");
+    Take(spinLock);
+}
+
+void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK spinLock)
+{
+    RequireDispatch("KeReleaseSpinLockFromDpcLevel");
+    Give(spinLock);
+}
+
+void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
+{
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireInStackQueuedSpinLock");
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    Take(spinLock);
+    lockHandle->LockQueue.Next = nullptr;
+    lockHandle->LockQueue.Lock = spinLock;
+    lockHandle->OldIrql = old;
+}
+
+void KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE lockHandle)
+{
+    Give(lockHandle->LockQueue.Lock);
+    lockHandle->LockQueue.Lock = nullptr;
+    KeLowerIrql(lockHandle->OldIrql);
+}
+
+void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
+{
+    RequireDispatch("KeAcquireInStackQueuedSpinLockAtDpcLevel");
+    Take(spinLock);
+    lockHandle->LockQueue.Next = nullptr;
+    lockHandle->LockQueue.Lock = spinLock;
+    lockHandle->OldIrql = DISPATCH_LEVEL;
+}
+
+void KeReleaseInStackQueuedSpinLockFromDpcLevel(PKLOCK_QUEUE_HANDLE lockHandle)
+{
+    RequireDispatch("KeReleaseInStackQueuedSpinLockFromDpcLevel");
+    Give(lockHandle->LockQueue.Lock);
+    lockHandle->LockQueue.Lock = nullptr;
+}

@@ -1,0 +1,36 @@
+#include "KernelTestFixture.h"
+
+#include <KernelTestApi.h>
+
+namespace Platform::Kernel::Testing {
+
+void BeginKernelTest()
+{
+    SetBugCheckHook(&ThrowingBugCheckHook);
+    ResetKernel();
+    FreeOutstandingPool();
+}
+
+void EndKernelTest()
+{
+    ResetKernel();
+    if (auto stop = TakeSystemThreadBugCheck()) {
+        ADD_FAILURE() << "a system thread stopped with " << stop->Describe();
+    }
+    for (const PoolBlock& block : OutstandingPool()) {
+        ADD_FAILURE() << "pool leaked: " << block.Describe();
+    }
+    FreeOutstandingPool();
+}
+
+void KernelTest::SetUp()
+{
+    BeginKernelTest();
+}
+
+void KernelTest::TearDown()
+{
+    EndKernelTest();
+}
+
+}  // namespace Platform::Kernel::Testing
