@@ -103,6 +103,57 @@ void FailAllocationNumber(uint64_t n);
 void FailAllocationsWithTag(ULONG tag);
 void ClearAllocationFailures();
 
+// ---- Time ----------------------------------------------------------------------------------
+//
+// Virtual mode (the default): the clock stands still until a test moves it. AdvanceTime runs
+// everything that falls due, in time order, on the calling thread: at each instant the timers
+// due then fire, their DPCs run at DISPATCH_LEVEL, then the work items queued so far run at
+// PASSIVE_LEVEL. Nothing runs behind the test's back: a DPC or work item queued outside
+// AdvanceTime runs at the next AdvanceTime or RunPending, or when a wait needs it. A wait that
+// is not satisfied runs what is pending and moves the clock to the next timer, up to its
+// timeout; a wait nothing can satisfy stops the system (kDeadlockDetected) with what it waited
+// for, after the watchdog gave other threads of the test a chance to satisfy it.
+//
+// Real mode: the clock is the wall clock; a timer thread fires timers and runs DPCs, and one
+// worker thread per work queue runs work items. SetTimeMode(Virtual) or ResetKernel stops the
+// threads after they ran what was already queued. The driver's code is the same in both modes.
+
+enum class TimeMode
+{
+    Virtual,
+    Real,
+};
+
+void SetTimeMode(TimeMode mode);
+TimeMode GetTimeMode();
+
+void AdvanceTime(std::chrono::nanoseconds duration);  // virtual mode, at PASSIVE_LEVEL
+void RunPending();                                    // queued DPCs, then work items
+
+LONGLONG InterruptTime100ns();  // the clock, 100 ns units since the layer's boot
+void SetPerformanceFrequency(LONGLONG countsPerSecond);  // default 10 MHz
+ULONG TimerResolutionInForce();  // 100 ns units; the last ExSetTimerResolution request, 0 = none
+
+// How long a wait nothing in the layer can satisfy waits for another thread before it stops
+// the system; 0 = forever. Also the limit of virtual time such a wait lets pass. Default 2 s.
+void SetDeadlockWatchdog(std::chrono::milliseconds realTime);
+
+size_t ArmedTimerCount();
+size_t PendingWorkItemCount();
+
+// ---- Remove locks --------------------------------------------------------------------------
+
+struct RemoveLockHolder
+{
+    ULONG_PTR tag = 0;
+    std::string file;
+    ULONG line = 0;
+
+    std::string Describe() const;  // "tag 0x0 from DeviceContext.cpp:42"
+};
+
+std::vector<RemoveLockHolder> RemoveLockHolders(const IO_REMOVE_LOCK* lock);
+
 // ---- Whole layer ---------------------------------------------------------------------------
 
 // Back to a fresh virtual-time system: the clock at 0, no timers, DPCs or work items, the calling

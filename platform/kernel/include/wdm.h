@@ -1,7 +1,9 @@
 // The kernel services a WDM driver calls. Driver code includes this (or <ntddk.h>) only.
 #pragma once
 
+#include "wdm/Dispatcher.h"
 #include "wdm/Interlocked.h"
+#include "wdm/Io.h"
 #include "wdm/Irql.h"
 #include "wdm/NtStatus.h"
 #include "wdm/NtTypes.h"

@@ -13,6 +13,9 @@ void BeginKernelTest()
 
 void EndKernelTest()
 {
+    if (const size_t armed = ArmedTimerCount(); armed != 0) {
+        ADD_FAILURE() << armed << " kernel timer(s) still set at the end of the test";
+    }
     ResetKernel();
     if (auto stop = TakeSystemThreadBugCheck()) {
         ADD_FAILURE() << "a system thread stopped with " << stop->Describe();

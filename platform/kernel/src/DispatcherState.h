@@ -1,0 +1,96 @@
+// The one lock and state behind every dispatcher object, timer, DPC and work queue. Kernel
+// objects live in driver memory; the layer changes their fields only under this lock.
+#pragma once
+
+#include <KernelTestApi.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct _IO_WORKITEM
+{
+    PDEVICE_OBJECT deviceObject;
+    PIO_WORKITEM_ROUTINE routine;
+    PVOID context;
+    bool queued;
+};
+
+namespace Platform::Kernel::Internal {
+
+// DISPATCHER_HEADER.Type values.
+enum ObjectType : UCHAR
+{
+    kNotificationEventObject = 0,
+    kSynchronizationEventObject = 1,
+    kMutexObject = 2,
+    kNotificationTimerObject = 8,
+    kSynchronizationTimerObject = 9,
+};
+
+inline constexpr LONGLONG kNoDeadline = INT64_MAX;
+
+struct Dispatcher
+{
+    std::mutex mutex;
+    std::condition_variable changed;  // any signal, queue or timer change
+
+    TimeMode mode = TimeMode::Virtual;
+    LONGLONG virtualNow = 0;                          // 100 ns
+    std::chrono::steady_clock::time_point realEpoch;  // real time 0 = virtualNow at the switch
+    LONGLONG realBase = 0;
+
+    LONGLONG performanceFrequency = 10'000'000;
+    ULONG timerResolution = 0;
+    std::chrono::milliseconds watchdog{2000};
+
+    ULONGLONG nextTimerSequence = 1;
+    std::vector<PKTIMER> armedTimers;
+    std::deque<PKDPC> dpcQueue;
+    std::deque<PIO_WORKITEM> workQueues[2];  // critical, delayed
+
+    std::map<const IO_REMOVE_LOCK*, std::vector<RemoveLockHolder>> removeLockHolders;
+
+    bool stopThreads = false;  // the timer thread
+    bool stopWorkers = false;
+    std::vector<std::thread> threads;
+};
+
+Dispatcher& TheDispatcher();
+
+// The clock in 100 ns units; the caller holds the lock.
+LONGLONG NowLocked(Dispatcher& d);
+
+// Signals and wakes waiters; the caller holds the lock.
+void SignalLocked(Dispatcher& d, DISPATCHER_HEADER& header);
+
+// Queues a DPC; the caller holds the lock. False when it was already queued.
+bool QueueDpcLocked(Dispatcher& d, PKDPC dpc, PVOID argument1, PVOID argument2);
+
+// Fires every timer due at or before `now` in due order; the caller holds the lock.
+void FireDueTimersLocked(Dispatcher& d, LONGLONG now);
+LONGLONG EarliestDueLocked(const Dispatcher& d);  // kNoDeadline when none is armed
+
+// Runs one queued DPC, or else one queued work item, on the calling thread. False when there was
+// nothing to run. Takes the lock itself.
+bool RunOneDpc();
+bool RunOneWorkItem(int queue);
+bool RunOnePendingVirtual();
+
+// Waits until satisfied() holds (checked under the lock) or the deadline passes, driving virtual
+// time as the header describes. describe() names what is waited for when it never comes.
+NTSTATUS WaitUntil(const std::function<bool()>& satisfied, LONGLONG relativeTimeout, bool forever,
+                   const std::function<std::string()>& describe);
+
+void StartRealTimeThreads(Dispatcher& d);
+void StopRealTimeThreads();
+
+// Runs a system-thread routine, keeping a bug check it raises instead of losing the thread.
+void RunGuarded(const std::function<void()>& routine, KIRQL irql);
+
+}  // namespace Platform::Kernel::Internal

@@ -1,0 +1,147 @@
+// Events, mutexes and waits on virtual time.
+#include <KernelTestApi.h>
+#include <wdm.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "KernelTestFixture.h"
+
+namespace {
+
+using namespace Platform::Kernel;
+using namespace std::chrono_literals;
+
+LARGE_INTEGER Relative(LONGLONG ms)
+{
+    LARGE_INTEGER due;
+    due.QuadPart = -ms * 10'000;
+    return due;
+}
+
+class Waits : public Testing::KernelTest
+{
+};
+
+TEST_F(Waits, ANotificationEventStaysSignalledASynchronizationEventResetsOnAWait)
+{
+    KEVENT notification, synchronization;
+    KeInitializeEvent(&notification, NotificationEvent, FALSE);
+    KeInitializeEvent(&synchronization, SynchronizationEvent, TRUE);
+    LARGE_INTEGER poll{};
+    EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, &poll),
+              STATUS_TIMEOUT);
+    EXPECT_EQ(KeSetEvent(&notification, 0, FALSE), 0);
+    EXPECT_EQ(KeSetEvent(&notification, 0, FALSE), 1);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, nullptr),
+                  STATUS_SUCCESS);
+    }
+    EXPECT_EQ(KeReadStateEvent(&notification), 1);
+    KeClearEvent(&notification);
+    EXPECT_EQ(KeReadStateEvent(&notification), 0);
+
+    EXPECT_EQ(KeWaitForSingleObject(&synchronization, Executive, KernelMode, FALSE, &poll),
+              STATUS_SUCCESS);
+    EXPECT_EQ(KeReadStateEvent(&synchronization), 0);
+    EXPECT_EQ(KeWaitForSingleObject(&synchronization, Executive, KernelMode, FALSE, &poll),
+              STATUS_TIMEOUT);
+}
+
+TEST_F(Waits, ATimeoutLetsExactlyThatMuchVirtualTimePass)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    LARGE_INTEGER timeout = Relative(250);
+    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &timeout),
+              STATUS_TIMEOUT);
+    EXPECT_EQ(InterruptTime100ns(), 2'500'000);
+    LARGE_INTEGER delay = Relative(40);
+    EXPECT_EQ(KeDelayExecutionThread(KernelMode, FALSE, &delay), STATUS_SUCCESS);
+    EXPECT_EQ(InterruptTime100ns(), 2'900'000);
+}
+
+void SetEventDpc(PKDPC, PVOID context, PVOID, PVOID)
+{
+    KeSetEvent(static_cast<PKEVENT>(context), 0, FALSE);
+}
+
+TEST_F(Waits, AWaitRunsTheTimersThatSatisfyIt)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    KTIMER timer;
+    KDPC dpc;
+    KeInitializeTimer(&timer);
+    KeInitializeDpc(&dpc, SetEventDpc, &event);
+    KeSetTimer(&timer, Relative(30), &dpc);
+    LARGE_INTEGER timeout = Relative(100);
+    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &timeout),
+              STATUS_SUCCESS);
+    EXPECT_EQ(InterruptTime100ns(), 300'000);
+}
+
+TEST_F(Waits, AMutexIsRecursiveAndOnlyItsOwnerReleasesIt)
+{
+    KMUTEX mutex;
+    KeInitializeMutex(&mutex, 0);
+    EXPECT_EQ(KeReadStateMutex(&mutex), 1);
+    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    LARGE_INTEGER poll{};
+    NTSTATUS otherThread = STATUS_SUCCESS;
+    std::thread([&] {
+        otherThread = KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, &poll);
+        auto stop = ExpectBugCheck([&] { KeReleaseMutex(&mutex, FALSE); });
+        EXPECT_TRUE(stop.has_value() && stop->code == kThreadNotMutexOwner);
+    }).join();
+    EXPECT_EQ(otherThread, STATUS_TIMEOUT);
+    KeReleaseMutex(&mutex, FALSE);
+    EXPECT_EQ(KeReadStateMutex(&mutex), 0);
+    KeReleaseMutex(&mutex, FALSE);
+    EXPECT_EQ(KeReadStateMutex(&mutex), 1);
+}
+
+TEST_F(Waits, WaitingWithATimeoutAtDispatchLevelStopsTheSystem)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, TRUE);
+    const auto stop = ExpectBugCheck([&] {
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        LARGE_INTEGER poll{};
+        EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &poll),
+                  STATUS_SUCCESS);
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+    });
+    ASSERT_TRUE(stop.has_value());
+    EXPECT_EQ(stop->code, kIrqlNotLessOrEqual);
+    EXPECT_NE(stop->reason.find("KeWaitForSingleObject"), std::string::npos);
+}
+
+TEST_F(Waits, AWaitNothingCanSatisfyStopsTheSystemNamingTheObject)
+{
+    SetDeadlockWatchdog(10ms);
+    KEVENT event;
+    KeInitializeEvent(&event, SynchronizationEvent, FALSE);
+    const auto stop = ExpectBugCheck(
+        [&] { KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr); });
+    ASSERT_TRUE(stop.has_value());
+    EXPECT_EQ(stop->code, kDeadlockDetected);
+    EXPECT_NE(stop->reason.find("synchronization event"), std::string::npos) << stop->reason;
+}
+
+TEST_F(Waits, AnotherThreadMaySatisfyAVirtualTimeWait)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(20ms);
+        KeSetEvent(&event, 0, FALSE);
+    });
+    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    setter.join();
+}
+
+}  // namespace
