@@ -79,8 +79,12 @@ public:
     ULONG PacketsPerTransfer() const { return packetsPerTransfer; }
     ULONG BufferFrames() const { return bufferFrames; }
     const USB_DEVICE_DESCRIPTOR* DeviceDescriptor() const { return deviceDescriptor; }
-    const WCHAR* ManufacturerString() const { return manufacturerString; }
-    const WCHAR* ProductString() const { return productString; }
+    // Never null: a string that could not be read, or not even be stored, reads as empty.
+    const WCHAR* ManufacturerString() const
+    {
+        return manufacturerString != nullptr ? manufacturerString : u"";
+    }
+    const WCHAR* ProductString() const { return productString != nullptr ? productString : u""; }
     PUSB_CONFIGURATION_DESCRIPTOR SelectedConfigurationDescriptor() const;
     ULONG SelectedConfiguration() const { return selectedConfiguration; }
     bool Configured() const { return configurationHandle != nullptr; }
