@@ -7,6 +7,7 @@
 #include <UsbTestApi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -64,7 +65,11 @@ void RunTransport(const uint8_t* data, size_t size)
         }
         transport.ReleaseUsb();
     }
-    if (!Platform::Kernel::OutstandingPool().empty()) {
+    const auto leaked = Platform::Kernel::OutstandingPool();
+    for (const auto& block : leaked) {
+        std::fprintf(stderr, "left in pool: %s\n", block.Describe().c_str());
+    }
+    if (!leaked.empty()) {
         std::abort();
     }
 }
