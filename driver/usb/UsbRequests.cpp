@@ -23,6 +23,12 @@ LONGLONG UsbTransport::Now100ns()
     return seconds * 10000000 + rest * 10000000 / frequency.QuadPart;
 }
 
+void UsbTransport::MarkSyncCompletion()
+{
+    lastSyncCompletionTime = Now100ns();
+    KeSetEvent(&syncCompletionEvent, 8, FALSE);
+}
+
 NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
 {
     KeWaitForSingleObject(&requestMutex, Executive, KernelMode, FALSE, nullptr);
@@ -43,41 +49,54 @@ NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
     return status;
 }
 
-NTSTATUS UsbTransport::SubmitUrb(PURB urb)
+NTSTATUS UsbTransport::BeginRequest(PIRP* irp)
 {
+    *irp = nullptr;
     if (!TryAcquireRemoveLock()) {
         return STATUS_UNSUCCESSFUL;
     }
-    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(link->lowerDevice->StackSize + 1), FALSE);
-    if (irp == nullptr) {
+    *irp = IoAllocateIrp(static_cast<CCHAR>(link->lowerDevice->StackSize + 1), FALSE);
+    if (*irp == nullptr) {
         ReleaseRemoveLock();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbTransport::FinishRequest(PIRP irp, LONGLONG timeout100ns)
+{
     KEVENT done;
     KeInitializeEvent(&done, NotificationEvent, FALSE);
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-    next->Parameters.Others.Argument1 = urb;
     IoSetCompletionRoutineEx(link->lowerDevice, irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
     NTSTATUS status = CallLowerDriver(irp);
     if (status == STATUS_PENDING) {
         LARGE_INTEGER timeout;
-        timeout.QuadPart = -kSubmitTimeout100ns;
-        if (KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout) ==
-            STATUS_TIMEOUT) {
+        timeout.QuadPart = -timeout100ns;
+        status = KeWaitForSingleObject(&done, Executive, KernelMode, FALSE,
+                                       timeout100ns != 0 ? &timeout : nullptr);
+        if (status == STATUS_TIMEOUT) {
             IoCancelIrp(irp);
             KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-            status = STATUS_IO_TIMEOUT;
-        } else {
-            status = irp->IoStatus.Status;
         }
-    } else {
-        status = irp->IoStatus.Status;
     }
+    status = status == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : irp->IoStatus.Status;
     IoFreeIrp(irp);
     ReleaseRemoveLock();
     return status;
+}
+
+NTSTATUS UsbTransport::SubmitUrb(PURB urb)
+{
+    PIRP irp = nullptr;
+    const NTSTATUS status = BeginRequest(&irp);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    return FinishRequest(irp, kSubmitTimeout100ns);
 }
 
 NTSTATUS UsbTransport::SetEndpointSampleRate(UsbPipe* pipe, ULONG rate)

@@ -74,6 +74,16 @@ public:
     UsbPipe* FindLastOutAudioPipe() { return FindLastAudioPipe(false); }
     UsbPipe* FindLastInAudioPipe() { return FindLastAudioPipe(true); }
 
+    // What the streaming side reports, which paces the requests at high speed: whether the
+    // isochronous transfers run and how many frames each covers, and each completion of the sync
+    // pipe (any IRQL up to DISPATCH_LEVEL).
+    void SetIsoStreamingState(bool running, ULONG frames)
+    {
+        streaming = running ? 1 : 0;
+        framesPerTransfer = frames;
+    }
+    void MarkSyncCompletion();
+
     // State the engine and the streaming side read.
     bool HighSpeed() const { return highSpeed != 0; }
     ULONG PacketsPerTransfer() const { return packetsPerTransfer; }
@@ -101,6 +111,11 @@ public:
 private:
     UsbPipe* FindLastAudioPipe(bool in);
     bool TryAcquireRemoveLock();
+    // Remove lock and IRP for a request to the lower device; both are given back by
+    // FinishRequest, which sends it and waits for it (a timeout of 0 waits without limit; a
+    // request still pending after its time-out is cancelled and gives STATUS_IO_TIMEOUT).
+    NTSTATUS BeginRequest(PIRP* irp);
+    NTSTATUS FinishRequest(PIRP irp, LONGLONG timeout100ns);
     void ReleaseRemoveLock();
     NTSTATUS QueryBusInterface();
     NTSTATUS ReadString(UCHAR index, ULONG extra, PUCHAR* buffer, WCHAR** text);
