@@ -55,6 +55,11 @@ struct Misuse
     void (*run)();
 };
 
+void PrintTo(const Misuse& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 KSPIN_LOCK g_lock;
 
 const Misuse kMisuses[] = {
