@@ -51,10 +51,13 @@ void RunTransport(const uint8_t* data, size_t size)
     {
         UsbSim::SimulatedUsbBus bus;
         bus.Attach(*device);
-        IO_REMOVE_LOCK removeLock;
-        IoInitializeRemoveLock(&removeLock, 0, 0, 0);
-        UsbDeviceLink link{bus.LowerDevice(), &removeLock};
-        UsbTransport transport(&link);
+        KSDEVICE ksDevice{};
+        ksDevice.NextDeviceObject = bus.LowerDevice();
+        DeviceContext context;
+        std::memset(&context, 0, sizeof context);
+        context.device = &ksDevice;
+        IoInitializeRemoveLock(&context.removeLock, 0, 0, 0);
+        UsbTransport transport(&context);
         UsbConfigRecord record{};
         record.alternateSettings[1] = 1;
         record.alternateSettings[2] = 1;

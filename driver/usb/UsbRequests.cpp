@@ -44,7 +44,7 @@ NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
             KeWaitForSingleObject(&syncCompletionEvent, Executive, KernelMode, FALSE, &timeout);
         }
     }
-    const NTSTATUS status = IofCallDriver(link->lowerDevice, irp);
+    const NTSTATUS status = IofCallDriver(LowerDevice(), irp);
     KeReleaseMutex(&requestMutex, FALSE);
     return status;
 }
@@ -52,12 +52,12 @@ NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
 NTSTATUS UsbTransport::BeginRequest(PIRP* irp)
 {
     *irp = nullptr;
-    if (!TryAcquireRemoveLock()) {
+    if (!TryAcquireRemoveLock(deviceContext)) {
         return STATUS_UNSUCCESSFUL;
     }
-    *irp = IoAllocateIrp(static_cast<CCHAR>(link->lowerDevice->StackSize + 1), FALSE);
+    *irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
     if (*irp == nullptr) {
-        ReleaseRemoveLock();
+        ReleaseRemoveLock(deviceContext);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     return STATUS_SUCCESS;
@@ -67,7 +67,7 @@ NTSTATUS UsbTransport::FinishRequest(PIRP irp, LONGLONG timeout100ns)
 {
     KEVENT done;
     KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IoSetCompletionRoutineEx(link->lowerDevice, irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutineEx(LowerDevice(), irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
     NTSTATUS status = CallLowerDriver(irp);
     if (status == STATUS_PENDING) {
         LARGE_INTEGER timeout;
@@ -81,7 +81,7 @@ NTSTATUS UsbTransport::FinishRequest(PIRP irp, LONGLONG timeout100ns)
     }
     status = status == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : irp->IoStatus.Status;
     IoFreeIrp(irp);
-    ReleaseRemoveLock();
+    ReleaseRemoveLock(deviceContext);
     return status;
 }
 
@@ -187,25 +187,25 @@ NTSTATUS UsbTransport::SendRawClassRequest(ULONG transferFlags, const RawClassRe
 
 NTSTATUS UsbTransport::SendPortRequest(ULONG ioControlCode, PVOID argument, bool throughMutex)
 {
-    if (!TryAcquireRemoveLock()) {
+    if (!TryAcquireRemoveLock(deviceContext)) {
         return STATUS_UNSUCCESSFUL;
     }
     KEVENT done;
     KeInitializeEvent(&done, NotificationEvent, FALSE);
     IO_STATUS_BLOCK ioStatus = {};
-    PIRP irp = IoBuildDeviceIoControlRequest(ioControlCode, link->lowerDevice, nullptr, 0, nullptr,
-                                             0, TRUE, &done, &ioStatus);
+    PIRP irp = IoBuildDeviceIoControlRequest(ioControlCode, LowerDevice(), nullptr, 0, nullptr, 0,
+                                             TRUE, &done, &ioStatus);
     if (irp == nullptr) {
-        ReleaseRemoveLock();
+        ReleaseRemoveLock(deviceContext);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = argument;
-    NTSTATUS status = throughMutex ? CallLowerDriver(irp) : IofCallDriver(link->lowerDevice, irp);
+    NTSTATUS status = throughMutex ? CallLowerDriver(irp) : IofCallDriver(LowerDevice(), irp);
     if (status == STATUS_PENDING) {
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
         status = ioStatus.Status;
     }
-    ReleaseRemoveLock();
+    ReleaseRemoveLock(deviceContext);
     return status;
 }
 

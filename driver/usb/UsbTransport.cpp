@@ -10,21 +10,11 @@ constexpr ULONG kEmptyStringBytes = 4;
 
 }  // namespace
 
-UsbTransport::UsbTransport(UsbDeviceLink* deviceLink) : link(deviceLink)
+UsbTransport::UsbTransport(DeviceContext* context) : deviceContext(context)
 {
     KeInitializeMutex(&requestMutex, 0);
     KeInitializeEvent(&syncCompletionEvent, NotificationEvent, FALSE);
     KeInitializeSpinLock(&pipeTableLock);
-}
-
-bool UsbTransport::TryAcquireRemoveLock()
-{
-    return NT_SUCCESS(IoAcquireRemoveLock(link->removeLock, nullptr));
-}
-
-void UsbTransport::ReleaseRemoveLock()
-{
-    IoReleaseRemoveLock(link->removeLock, nullptr);
 }
 
 NTSTATUS UsbTransport::SignalRequestDone(PDEVICE_OBJECT, PIRP, PVOID context)

@@ -61,8 +61,8 @@ TEST_F(UsbTransportTest, RemovalUnderWaySendsNothing)
 {
     Start(UsbSim::ProductUac2());
     const size_t before = bus->UrbCount(URB_FUNCTION_CLASS_ENDPOINT);
-    ASSERT_EQ(IoAcquireRemoveLock(&removeLock, nullptr), STATUS_SUCCESS);
-    IoReleaseRemoveLockAndWait(&removeLock, nullptr);
+    ASSERT_EQ(IoAcquireRemoveLock(&context.removeLock, nullptr), STATUS_SUCCESS);
+    IoReleaseRemoveLockAndWait(&context.removeLock, nullptr);
     EXPECT_EQ(transport->SetSampleRate(48000), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(bus->UrbCount(URB_FUNCTION_CLASS_ENDPOINT), before);
     EXPECT_EQ(transport->CyclePort(), STATUS_UNSUCCESSFUL);
