@@ -111,6 +111,17 @@ NTSTATUS LookUp(HANDLE handle, ACCESS_MASK needed, OpenKey* key)
     return STATUS_SUCCESS;
 }
 
+// A handle and a value name from the caller, both checked.
+NTSTATUS LookUpValue(HANDLE handle, ACCESS_MASK needed, PCUNICODE_STRING valueName, OpenKey* key,
+                     std::u16string_view* name)
+{
+    const NTSTATUS status = LookUp(handle, needed, key);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    return View16(valueName, name) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
 // The key an OBJECT_ATTRIBUTES names, resolved for the view the access asks for.
 NTSTATUS NameOf(POBJECT_ATTRIBUTES attributes, ACCESS_MASK access, ACCESS_MASK neededOnRoot,
                 std::u16string* path)
@@ -344,11 +355,8 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
 {
     RequirePassive("ZwQueryValueKey");
     OpenKey key;
-    NTSTATUS status = LookUp(keyHandle, KEY_QUERY_VALUE, &key);
     std::u16string_view name;
-    if (NT_SUCCESS(status) && !View16(valueName, &name)) {
-        status = STATUS_INVALID_PARAMETER;
-    }
+    NTSTATUS status = LookUpValue(keyHandle, KEY_QUERY_VALUE, valueName, &key, &name);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -404,13 +412,13 @@ NTSTATUS ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG, ULONG
 {
     RequirePassive("ZwSetValueKey");
     OpenKey key;
-    NTSTATUS status = LookUp(keyHandle, KEY_SET_VALUE, &key);
     std::u16string_view name;
-    if (NT_SUCCESS(status) && (!View16(valueName, &name) || (data == nullptr && dataSize != 0))) {
-        status = STATUS_INVALID_PARAMETER;
-    }
+    const NTSTATUS status = LookUpValue(keyHandle, KEY_SET_VALUE, valueName, &key, &name);
     if (!NT_SUCCESS(status)) {
         return status;
+    }
+    if (data == nullptr && dataSize != 0) {
+        return STATUS_INVALID_PARAMETER;
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
     Platform::Registry::Value value{type, std::vector<uint8_t>(bytes, bytes + dataSize)};
@@ -422,11 +430,8 @@ NTSTATUS ZwDeleteValueKey(HANDLE keyHandle, PUNICODE_STRING valueName)
 {
     RequirePassive("ZwDeleteValueKey");
     OpenKey key;
-    NTSTATUS status = LookUp(keyHandle, KEY_SET_VALUE, &key);
     std::u16string_view name;
-    if (NT_SUCCESS(status) && !View16(valueName, &name)) {
-        status = STATUS_INVALID_PARAMETER;
-    }
+    const NTSTATUS status = LookUpValue(keyHandle, KEY_SET_VALUE, valueName, &key, &name);
     if (!NT_SUCCESS(status)) {
         return status;
     }

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "KernelTestFixture.h"
 
 namespace {
@@ -36,16 +34,6 @@ TEST_F(Irql, SpinLocksRaiseToDispatchAndRestoreTheCallersLevel)
     KeReleaseSpinLock(&lock, old);
     EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
     EXPECT_EQ(lock, 0u);
-}
-
-TEST_F(Irql, IsTrackedPerThread)
-{
-    KIRQL old;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
-    KIRQL seenByOtherThread = HIGH_LEVEL;
-    std::thread([&] { seenByOtherThread = KeGetCurrentIrql(); }).join();
-    EXPECT_EQ(seenByOtherThread, PASSIVE_LEVEL);
-    KeLowerIrql(old);
 }
 
 struct Misuse
