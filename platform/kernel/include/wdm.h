@@ -4,6 +4,7 @@
 #include "wdm/Dispatcher.h"
 #include "wdm/Interlocked.h"
 #include "wdm/Io.h"
+#include "wdm/Irp.h"
 #include "wdm/Irql.h"
 #include "wdm/NtStatus.h"
 #include "wdm/NtTypes.h"

@@ -1,0 +1,245 @@
+#pragma once
+// A USB device built from its descriptor bytes, as the simulated bus sees it. It answers the
+// standard requests from its descriptors, keeps the configuration and alternate settings the host
+// selected, answers the audio class's sampling-frequency requests, takes isochronous OUT samples
+// (recorded bit-exact with their frame numbers), produces isochronous IN samples from a generator
+// on its own clock, answers its feedback endpoint, and carries bulk data for USB-MIDI.
+//
+// It is stricter than hardware: a packet for an endpoint the current alternate setting does not
+// have, a packet longer than its endpoint allows or holding part of a sample frame is answered
+// with an error and listed in Violations(); an unsupported request stalls. Faults are injected per
+// test.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "UsbDescriptorSet.h"
+
+namespace UsbSim {
+
+struct SetupPacket
+{
+    uint8_t bmRequestType;
+    uint8_t bRequest;
+    uint16_t wValue;
+    uint16_t wIndex;
+    uint16_t wLength;
+};
+
+enum class Outcome
+{
+    Ok,          // done; length says how many bytes moved
+    Stall,       // the device refused (STALL handshake)
+    NoResponse,  // nothing came back (a lost packet, a hung control request)
+    Gone,        // the device is no longer there
+    Error,       // a transfer the device cannot take (see Violations)
+    Nak,         // a bulk endpoint has nothing to give or cannot take more yet
+};
+
+struct Result
+{
+    Outcome outcome = Outcome::Ok;
+    size_t length = 0;  // bytes moved
+};
+
+struct ClassRequestRecord
+{
+    SetupPacket setup;
+    std::vector<uint8_t> data;  // what the host sent (host to device) or was answered
+    bool stalled = false;
+};
+
+struct OutPacketRecord
+{
+    uint8_t endpoint;
+    uint32_t frame;      // 1 ms bus frame
+    uint8_t microframe;  // 0 at full speed
+    std::vector<uint8_t> bytes;
+};
+
+// One sample frame received on an OUT endpoint: the samples of all channels, sign-extended from
+// the subslot the format declares.
+struct SampleFrame
+{
+    uint32_t frame;
+    std::vector<int32_t> samples;
+};
+
+// The audio format of an alternate setting, from its class-specific descriptors.
+struct StreamFormat
+{
+    uint32_t channels = 0;
+    uint32_t subslotBytes = 0;
+    uint32_t bitResolution = 0;
+    std::vector<uint32_t> rates;  // discrete rates of a class 1 format; empty for class 2
+    uint32_t BytesPerSampleFrame() const { return channels * subslotBytes; }
+};
+
+struct EndpointModel
+{
+    uint8_t address = 0;
+    uint8_t attributes = 0;
+    uint16_t maxPacketSize = 0;
+    uint8_t interval = 0;
+    bool rateControl = false;  // the class-specific endpoint offers sampling-frequency control
+};
+
+struct AlternateSettingModel
+{
+    uint8_t interfaceClass = 0;
+    uint8_t interfaceSubClass = 0;
+    std::vector<EndpointModel> endpoints;
+    StreamFormat format;
+};
+
+struct InterfaceModel
+{
+    std::map<uint8_t, AlternateSettingModel> alternates;
+};
+
+struct ConfigurationModel
+{
+    uint8_t value = 0;
+    std::map<uint8_t, InterfaceModel> interfaces;
+};
+
+// Produces the sample of a channel with a running sample index (per endpoint, from 0).
+using SampleGenerator = std::function<int32_t(uint32_t channel, uint64_t index)>;
+
+class SimulatedUsbDevice
+{
+public:
+    // Null with the reason in *error when the bytes do not describe a device this model can run.
+    static std::unique_ptr<SimulatedUsbDevice> Create(UsbDescriptorSet descriptors,
+                                                      std::string* error);
+
+    // --- What the bus calls. ---
+    bool HighSpeed() const { return descriptors.highSpeed; }
+    Result Control(const SetupPacket& setup, std::span<uint8_t> data);
+    Result IsoOut(uint8_t endpoint, uint32_t frame, uint8_t microframe,
+                  std::span<const uint8_t> packet);
+    Result IsoIn(uint8_t endpoint, uint32_t frame, uint8_t microframe, std::span<uint8_t> packet);
+    Result BulkOut(uint8_t endpoint, std::span<const uint8_t> data);
+    Result BulkIn(uint8_t endpoint, std::span<uint8_t> data);
+    // Endpoint of the current configuration and alternate settings, or null.
+    const EndpointModel* ActiveEndpoint(uint8_t address) const;
+    // Null when the device is not configured.
+    const ConfigurationModel* ActiveConfiguration() const;
+    uint8_t AlternateSetting(uint8_t interfaceNumber) const;
+
+    // --- What tests call. ---
+    const UsbDescriptorSet& Descriptors() const { return descriptors; }
+    const std::vector<ClassRequestRecord>& ClassRequests() const { return classRequests; }
+    const std::vector<OutPacketRecord>& OutPackets() const { return outPackets; }
+    std::vector<SampleFrame> OutSamples(uint8_t endpoint) const;
+    const std::vector<std::string>& Violations() const { return violations; }
+    std::vector<uint8_t> BulkReceived(uint8_t endpoint) const;
+    void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);
+    uint32_t SampleRate() const { return sampleRate; }
+    void SetInGenerator(SampleGenerator generator);
+    // The device's clock against its nominal rate, in parts per million (+100: 100 ppm fast).
+    void SetClockOffsetPpm(int32_t ppm) { clockOffsetPpm = ppm; }
+    uint64_t InSamplesProduced(uint8_t endpoint) const;
+
+    // Faults. A count of -1 means "until cleared".
+    void StallRequests(uint8_t bmRequestType, uint8_t bRequest, int count = -1);
+    void HangRequests(uint8_t bmRequestType, uint8_t bRequest, int count = -1);
+    void DropPackets(uint8_t endpoint, int count);
+    void ShortenPackets(uint8_t endpoint, int count, size_t bytesRemoved);
+    void RefuseDescriptor(uint8_t type, uint8_t index, int count = -1);
+    // The bytes at offset of the descriptor (type, index) read differently from now on.
+    void PatchDescriptor(uint8_t type, uint8_t index, size_t offset, std::vector<uint8_t> bytes);
+    // As PatchDescriptor, for the reads after the first `reads` ones: a descriptor that changes
+    // between two reads.
+    void PatchDescriptorAfter(uint8_t type, uint8_t index, int reads, size_t offset,
+                              std::vector<uint8_t> bytes);
+    // The descriptor (type, index) reads as these bytes from now on; the device itself still
+    // works by the descriptors it was built from.
+    void ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes);
+    void SetGone(bool gone) { isGone = gone; }
+    bool Gone() const { return isGone; }
+    void ClearFaults();
+
+private:
+    struct RequestFault
+    {
+        uint8_t bmRequestType;
+        uint8_t bRequest;
+        int count;
+        bool hang;
+    };
+    struct PacketFault
+    {
+        uint8_t endpoint;
+        int count;
+        size_t bytesRemoved;  // 0: the packet is dropped
+    };
+    struct DescriptorFault
+    {
+        uint8_t type;
+        uint8_t index;
+        int count;
+    };
+    struct DescriptorPatch
+    {
+        uint8_t type;
+        uint8_t index;
+        size_t offset;
+        std::vector<uint8_t> bytes;
+        bool replace;
+        int afterReads = 0;
+    };
+    struct InStream
+    {
+        uint64_t produced = 0;
+        uint64_t accumulator = 0;  // sample fractions in units of 1 / (packets per s x 10^6)
+    };
+
+    explicit SimulatedUsbDevice(UsbDescriptorSet descriptorSet)
+        : descriptors(std::move(descriptorSet))
+    {
+    }
+    Result Standard(const SetupPacket& setup, std::span<uint8_t> data);
+    Result ClassRequest(const SetupPacket& setup, std::span<uint8_t> data);
+    Result SamplingFrequency(const SetupPacket& setup, std::span<uint8_t> data, size_t width);
+    Result GetDescriptor(const SetupPacket& setup, std::span<uint8_t> data);
+    std::optional<std::vector<uint8_t>> DescriptorBytes(uint8_t type, uint8_t index,
+                                                        uint16_t language, int read) const;
+    const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
+    bool TakeRequestFault(const SetupPacket& setup, bool& hang);
+    std::optional<size_t> TakePacketFault(uint8_t endpoint);
+    bool IsSupportedRate(uint32_t rate) const;
+    uint32_t SamplesForPacket(InStream& stream, uint32_t packetsPerSecond);
+    void Violation(std::string text) { violations.push_back(std::move(text)); }
+
+    UsbDescriptorSet descriptors;
+    std::vector<ConfigurationModel> configurations;
+    int audioClass = 1;
+    uint8_t clockSourceId = 0;
+    int activeConfiguration = -1;  // index into configurations
+    std::map<uint8_t, uint8_t> alternates;
+    uint32_t sampleRate = 0;
+    int32_t clockOffsetPpm = 0;
+    SampleGenerator generator;
+    std::map<uint8_t, InStream> inStreams;
+    std::vector<ClassRequestRecord> classRequests;
+    std::vector<OutPacketRecord> outPackets;
+    std::map<uint8_t, std::vector<uint8_t>> bulkReceived;
+    std::map<uint8_t, std::deque<std::vector<uint8_t>>> bulkInQueue;
+    std::vector<std::string> violations;
+    std::vector<RequestFault> requestFaults;
+    std::vector<PacketFault> packetFaults;
+    std::vector<DescriptorFault> descriptorFaults;
+    std::vector<DescriptorPatch> patches;
+    std::map<uint16_t, int> descriptorReads;  // by type << 8 | index
+    bool isGone = false;
+};
+
+}  // namespace UsbSim

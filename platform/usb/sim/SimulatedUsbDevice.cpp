@@ -1,0 +1,662 @@
+#include "SimulatedUsbDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ConfigurationModel.h"
+
+namespace UsbSim {
+namespace {
+
+constexpr uint8_t kGetStatus = 0x00;
+constexpr uint8_t kClearFeature = 0x01;
+constexpr uint8_t kGetDescriptor = 0x06;
+constexpr uint8_t kGetConfiguration = 0x08;
+constexpr uint8_t kSetConfiguration = 0x09;
+constexpr uint8_t kGetInterface = 0x0A;
+constexpr uint8_t kSetInterface = 0x0B;
+
+constexpr uint8_t kRequestCur = 0x01;    // class 1 SET_CUR, class 2 CUR
+constexpr uint8_t kRequestRange = 0x02;  // class 2 RANGE
+constexpr uint8_t kGetCurClass1 = 0x81;
+constexpr uint16_t kSamplingFrequencyControl = 0x0100;
+
+bool DeviceToHost(const SetupPacket& setup)
+{
+    return (setup.bmRequestType & 0x80) != 0;
+}
+int RequestType(const SetupPacket& setup)
+{
+    return (setup.bmRequestType >> 5) & 3;
+}
+int Recipient(const SetupPacket& setup)
+{
+    return setup.bmRequestType & 0x1F;
+}
+
+bool IsIsochronous(const EndpointModel& e)
+{
+    return (e.attributes & 3) == 1;
+}
+bool IsFeedback(const EndpointModel& e)
+{
+    return IsIsochronous(e) && (e.attributes & 0x30) == 0x10;
+}
+bool IsIn(uint8_t address)
+{
+    return (address & 0x80) != 0;
+}
+
+void PutLe(std::span<uint8_t> out, size_t offset, uint32_t value, size_t width)
+{
+    for (size_t i = 0; i < width; ++i) {
+        out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+int32_t DefaultSample(uint32_t channel, uint64_t index)
+{
+    // A ramp per channel that crosses every byte lane: any misplaced byte shows.
+    return static_cast<int32_t>(static_cast<uint32_t>(index * 0x010203u + channel * 0x400000u));
+}
+
+template <class Fault, class Match>
+bool TakeFault(std::vector<Fault>& faults, Match match, Fault* taken = nullptr)
+{
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (!match(*it)) {
+            continue;
+        }
+        if (taken != nullptr) {
+            *taken = *it;
+        }
+        if (it->count > 0 && --it->count == 0) {
+            faults.erase(it);
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<SimulatedUsbDevice> SimulatedUsbDevice::Create(UsbDescriptorSet descriptors,
+                                                               std::string* error)
+{
+    std::string reason;
+    if (descriptors.device.size() != 18 || descriptors.device[0] != 18 ||
+        descriptors.device[1] != 1) {
+        reason = "the device descriptor is not 18 bytes of type 1";
+    } else if (descriptors.configurations.size() != descriptors.device[17]) {
+        reason = "bNumConfigurations does not match the configurations given";
+    }
+    std::unique_ptr<SimulatedUsbDevice> device(new SimulatedUsbDevice(std::move(descriptors)));
+    for (size_t i = 0; reason.empty() && i < device->descriptors.configurations.size(); ++i) {
+        ConfigurationFacts facts;
+        auto model = ReadConfigurationModel(device->descriptors.configurations[i], facts, reason);
+        if (model) {
+            device->configurations.push_back(std::move(*model));
+            device->audioClass = facts.audioClass != 0 ? facts.audioClass : 1;
+            device->clockSourceId = facts.clockSourceId;
+        }
+    }
+    if (!reason.empty()) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return nullptr;
+    }
+    // The device starts at the first rate it knows of.
+    device->sampleRate = 48000;
+    if (!device->descriptors.clockRates.empty()) {
+        device->sampleRate = device->descriptors.clockRates.front();
+    }
+    for (const auto& [number, interface] : device->configurations.front().interfaces) {
+        for (const auto& [alt, setting] : interface.alternates) {
+            if (!setting.format.rates.empty()) {
+                device->sampleRate = setting.format.rates.front();
+            }
+        }
+    }
+    device->generator = DefaultSample;
+    return device;
+}
+
+const ConfigurationModel* SimulatedUsbDevice::ActiveConfiguration() const
+{
+    return activeConfiguration < 0 ? nullptr : &configurations[activeConfiguration];
+}
+
+uint8_t SimulatedUsbDevice::AlternateSetting(uint8_t interfaceNumber) const
+{
+    auto it = alternates.find(interfaceNumber);
+    return it == alternates.end() ? 0 : it->second;
+}
+
+const AlternateSettingModel* SimulatedUsbDevice::ActiveSettingOf(uint8_t endpoint) const
+{
+    const ConfigurationModel* configuration = ActiveConfiguration();
+    if (configuration == nullptr) {
+        return nullptr;
+    }
+    for (const auto& [number, interface] : configuration->interfaces) {
+        auto setting = interface.alternates.find(AlternateSetting(number));
+        if (setting == interface.alternates.end()) {
+            continue;
+        }
+        for (const EndpointModel& e : setting->second.endpoints) {
+            if (e.address == endpoint) {
+                return &setting->second;
+            }
+        }
+    }
+    return nullptr;
+}
+
+const EndpointModel* SimulatedUsbDevice::ActiveEndpoint(uint8_t address) const
+{
+    const AlternateSettingModel* setting = ActiveSettingOf(address);
+    if (setting == nullptr) {
+        return nullptr;
+    }
+    for (const EndpointModel& e : setting->endpoints) {
+        if (e.address == address) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+bool SimulatedUsbDevice::TakeRequestFault(const SetupPacket& setup, bool& hang)
+{
+    RequestFault taken{};
+    const bool hit = TakeFault(
+        requestFaults,
+        [&](const RequestFault& f) {
+            return f.bmRequestType == setup.bmRequestType && f.bRequest == setup.bRequest;
+        },
+        &taken);
+    hang = hit && taken.hang;
+    return hit;
+}
+
+std::optional<size_t> SimulatedUsbDevice::TakePacketFault(uint8_t endpoint)
+{
+    PacketFault taken{};
+    if (TakeFault(
+            packetFaults, [&](const PacketFault& f) { return f.endpoint == endpoint; }, &taken)) {
+        return taken.bytesRemoved;
+    }
+    return std::nullopt;
+}
+
+Result SimulatedUsbDevice::Control(const SetupPacket& setup, std::span<uint8_t> data)
+{
+    if (isGone) {
+        return {Outcome::Gone};
+    }
+    if (data.size() < setup.wLength) {
+        Violation("control request with a buffer shorter than wLength");
+        return {Outcome::Error};
+    }
+    data = data.first(setup.wLength);
+    bool hang = false;
+    Result result;
+    if (TakeRequestFault(setup, hang)) {
+        result = {hang ? Outcome::NoResponse : Outcome::Stall};
+    } else if (RequestType(setup) == 0) {
+        return Standard(setup, data);
+    } else if (RequestType(setup) == 1) {
+        return ClassRequest(setup, data);
+    } else {
+        result = {Outcome::Stall};
+    }
+    if (RequestType(setup) == 1) {
+        classRequests.push_back({setup, {data.begin(), data.end()}, true});
+    }
+    return result;
+}
+
+Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t> data)
+{
+    const uint8_t type = setup.bmRequestType;
+    if (type == 0x80 && setup.bRequest == kGetDescriptor) {
+        return GetDescriptor(setup, data);
+    }
+    if (type == 0x00 && setup.bRequest == kSetConfiguration) {
+        alternates.clear();
+        if (setup.wValue == 0) {
+            activeConfiguration = -1;
+            return {};
+        }
+        for (size_t i = 0; i < configurations.size(); ++i) {
+            if (configurations[i].value == setup.wValue) {
+                activeConfiguration = static_cast<int>(i);
+                return {};
+            }
+        }
+        return {Outcome::Stall};
+    }
+    const ConfigurationModel* configuration = ActiveConfiguration();
+    if (type == 0x01 && setup.bRequest == kSetInterface && configuration != nullptr) {
+        auto interface = configuration->interfaces.find(static_cast<uint8_t>(setup.wIndex));
+        if (setup.wIndex > 0xFF || interface == configuration->interfaces.end() ||
+            setup.wValue > 0xFF || !interface->second.alternates.contains(setup.wValue)) {
+            return {Outcome::Stall};
+        }
+        alternates[static_cast<uint8_t>(setup.wIndex)] = static_cast<uint8_t>(setup.wValue);
+        return {};
+    }
+    if (type == 0x80 && setup.bRequest == kGetConfiguration && data.size() >= 1) {
+        data[0] = configuration == nullptr ? 0 : configuration->value;
+        return {Outcome::Ok, 1};
+    }
+    if (type == 0x81 && setup.bRequest == kGetInterface && data.size() >= 1 &&
+        configuration != nullptr) {
+        data[0] = AlternateSetting(static_cast<uint8_t>(setup.wIndex));
+        return {Outcome::Ok, 1};
+    }
+    if ((type & 0xFC) == 0x80 && setup.bRequest == kGetStatus && data.size() >= 2) {
+        data[0] = data[1] = 0;
+        return {Outcome::Ok, 2};
+    }
+    if (type == 0x02 && setup.bRequest == kClearFeature && setup.wValue == 0 &&
+        ActiveEndpoint(static_cast<uint8_t>(setup.wIndex)) != nullptr) {
+        return {};
+    }
+    return {Outcome::Stall};
+}
+
+std::optional<std::vector<uint8_t>> SimulatedUsbDevice::DescriptorBytes(uint8_t type, uint8_t index,
+                                                                        uint16_t language,
+                                                                        int read) const
+{
+    std::vector<uint8_t> bytes;
+    const auto replacement = std::find_if(patches.rbegin(), patches.rend(), [&](const auto& p) {
+        return p.replace && p.type == type && p.index == index;
+    });
+    if (replacement != patches.rend()) {
+        return replacement->bytes;
+    }
+    if (type == 1 && index == 0) {
+        bytes = descriptors.device;
+    } else if (type == 2 && index < descriptors.configurations.size()) {
+        bytes = descriptors.configurations[index];
+    } else if (type == 3 && index == 0) {
+        bytes = {4, 3, 0x09, 0x04};
+    } else if (type == 3 && language == 0x0409 && descriptors.strings.contains(index)) {
+        const std::u16string& text = descriptors.strings.at(index);
+        const size_t characters = std::min<size_t>(text.size(), 126);
+        bytes = {static_cast<uint8_t>(2 + 2 * characters), 3};
+        for (size_t i = 0; i < characters; ++i) {
+            bytes.push_back(static_cast<uint8_t>(text[i]));
+            bytes.push_back(static_cast<uint8_t>(text[i] >> 8));
+        }
+    } else {
+        return std::nullopt;
+    }
+    for (const DescriptorPatch& patch : patches) {
+        if (!patch.replace && patch.type == type && patch.index == index &&
+            read > patch.afterReads) {
+            if (bytes.size() < patch.offset + patch.bytes.size()) {
+                bytes.resize(patch.offset + patch.bytes.size());
+            }
+            std::copy(patch.bytes.begin(), patch.bytes.end(), bytes.begin() + patch.offset);
+        }
+    }
+    return bytes;
+}
+
+Result SimulatedUsbDevice::GetDescriptor(const SetupPacket& setup, std::span<uint8_t> data)
+{
+    const uint8_t type = static_cast<uint8_t>(setup.wValue >> 8);
+    const uint8_t index = static_cast<uint8_t>(setup.wValue);
+    if (TakeFault(descriptorFaults,
+                  [&](const DescriptorFault& f) { return f.type == type && f.index == index; })) {
+        return {Outcome::Stall};
+    }
+    const int read = ++descriptorReads[static_cast<uint16_t>(type << 8 | index)];
+    auto bytes = DescriptorBytes(type, index, setup.wIndex, read);
+    if (!bytes) {
+        return {Outcome::Stall};
+    }
+    const size_t length = std::min(bytes->size(), data.size());
+    std::copy_n(bytes->begin(), length, data.begin());
+    return {Outcome::Ok, length};
+}
+
+bool SimulatedUsbDevice::IsSupportedRate(uint32_t rate) const
+{
+    if (audioClass == 2) {
+        return std::find(descriptors.clockRates.begin(), descriptors.clockRates.end(), rate) !=
+               descriptors.clockRates.end();
+    }
+    for (const auto& [number, interface] : configurations.front().interfaces) {
+        for (const auto& [alt, setting] : interface.alternates) {
+            const auto& rates = setting.format.rates;
+            if (std::find(rates.begin(), rates.end(), rate) != rates.end()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+Result SimulatedUsbDevice::SamplingFrequency(const SetupPacket& setup, std::span<uint8_t> data,
+                                             size_t width)
+{
+    if (!DeviceToHost(setup)) {
+        if (data.size() != width) {
+            return {Outcome::Stall};
+        }
+        uint32_t rate = 0;
+        for (size_t i = 0; i < width; ++i) {
+            rate |= static_cast<uint32_t>(data[i]) << (8 * i);
+        }
+        if (!IsSupportedRate(rate)) {
+            return {Outcome::Stall};
+        }
+        sampleRate = rate;
+        return {Outcome::Ok, width};
+    }
+    uint8_t value[4]{};
+    PutLe(value, 0, sampleRate, 4);
+    const size_t length = std::min(width, data.size());
+    std::copy_n(value, length, data.begin());
+    return {Outcome::Ok, length};
+}
+
+Result SimulatedUsbDevice::ClassRequest(const SetupPacket& setup, std::span<uint8_t> data)
+{
+    Result result{Outcome::Stall};
+    const uint8_t getCur = audioClass == 2 ? kRequestCur : kGetCurClass1;
+    if (Recipient(setup) == 2 && setup.wValue == kSamplingFrequencyControl &&
+        setup.bRequest == (DeviceToHost(setup) ? getCur : kRequestCur)) {
+        // Class 2 firmware also takes the endpoint form of the request.
+        const EndpointModel* endpoint = ActiveEndpoint(static_cast<uint8_t>(setup.wIndex));
+        if (endpoint != nullptr && IsIsochronous(*endpoint) && !IsFeedback(*endpoint) &&
+            (audioClass == 2 || endpoint->rateControl)) {
+            result = SamplingFrequency(setup, data, 3);
+        }
+    } else if (Recipient(setup) == 1 && audioClass == 2 &&
+               setup.wValue == kSamplingFrequencyControl && setup.wIndex == (clockSourceId << 8)) {
+        if (setup.bRequest == kRequestCur) {
+            result = SamplingFrequency(setup, data, 4);
+        } else if (setup.bRequest == kRequestRange && DeviceToHost(setup)) {
+            std::vector<uint8_t> range(2 + 12 * descriptors.clockRates.size());
+            PutLe(range, 0, static_cast<uint32_t>(descriptors.clockRates.size()), 2);
+            for (size_t i = 0; i < descriptors.clockRates.size(); ++i) {
+                PutLe(range, 2 + 12 * i, descriptors.clockRates[i], 4);
+                PutLe(range, 6 + 12 * i, descriptors.clockRates[i], 4);
+            }
+            const size_t length = std::min(range.size(), data.size());
+            std::copy_n(range.begin(), length, data.begin());
+            result = {Outcome::Ok, length};
+        }
+    }
+    classRequests.push_back(
+        {setup,
+         {data.begin(), data.begin() + (DeviceToHost(setup) ? result.length : data.size())},
+         result.outcome == Outcome::Stall});
+    return result;
+}
+
+Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t microframe,
+                                  std::span<const uint8_t> packet)
+{
+    if (isGone) {
+        return {Outcome::Gone};
+    }
+    const EndpointModel* e = ActiveEndpoint(endpoint);
+    const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    if (e == nullptr || IsIn(endpoint) || !IsIsochronous(*e)) {
+        Violation("isochronous OUT packet for endpoint " + std::to_string(endpoint) +
+                  ", which the current settings do not have");
+        return {Outcome::Error};
+    }
+    if (packet.size() > e->maxPacketSize) {
+        Violation("OUT packet of " + std::to_string(packet.size()) + " bytes on endpoint " +
+                  std::to_string(endpoint) + " (most " + std::to_string(e->maxPacketSize) + ")");
+        return {Outcome::Error};
+    }
+    const uint32_t frameBytes = setting->format.BytesPerSampleFrame();
+    if (frameBytes != 0 && packet.size() % frameBytes != 0) {
+        Violation("OUT packet of " + std::to_string(packet.size()) +
+                  " bytes holds part of a sample frame");
+        return {Outcome::Error};
+    }
+    if (auto fault = TakePacketFault(endpoint)) {
+        if (*fault == 0) {
+            return {Outcome::NoResponse};
+        }
+        packet = packet.first(packet.size() - std::min(*fault, packet.size()));
+    }
+    outPackets.push_back({endpoint, frame, microframe, {packet.begin(), packet.end()}});
+    return {Outcome::Ok, packet.size()};
+}
+
+uint32_t SimulatedUsbDevice::SamplesForPacket(InStream& stream, uint32_t packetsPerSecond)
+{
+    const int64_t scaled = static_cast<int64_t>(sampleRate) * (1000000 + clockOffsetPpm);
+    stream.accumulator += static_cast<uint64_t>(std::max<int64_t>(scaled, 0));
+    const uint64_t unit = static_cast<uint64_t>(packetsPerSecond) * 1000000;
+    const uint64_t samples = stream.accumulator / unit;
+    stream.accumulator -= samples * unit;
+    return static_cast<uint32_t>(samples);
+}
+
+Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t microframe,
+                                 std::span<uint8_t> packet)
+{
+    (void)frame;
+    (void)microframe;
+    if (isGone) {
+        return {Outcome::Gone};
+    }
+    const EndpointModel* e = ActiveEndpoint(endpoint);
+    if (e == nullptr || !IsIn(endpoint) || !IsIsochronous(*e)) {
+        Violation("isochronous IN request for endpoint " + std::to_string(endpoint) +
+                  ", which the current settings do not have");
+        return {Outcome::Error};
+    }
+    const int64_t scaled = static_cast<int64_t>(sampleRate) * (1000000 + clockOffsetPpm);
+    size_t length = 0;
+    if (IsFeedback(*e)) {
+        // Samples per frame as 10.14 (full speed) or per microframe as 16.16 (high speed).
+        length = HighSpeed() ? 4 : 3;
+        const uint64_t value = HighSpeed() ? static_cast<uint64_t>(scaled) * 65536 / 8000000000ull
+                                           : static_cast<uint64_t>(scaled) * 16384 / 1000000000ull;
+        if (packet.size() < length) {
+            Violation("feedback request with room for less than one value");
+            return {Outcome::Error};
+        }
+        PutLe(packet, 0, static_cast<uint32_t>(value), length);
+    } else {
+        const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+        const StreamFormat& format = setting->format;
+        const uint32_t packetsPerSecond =
+            HighSpeed() ? 8000u >> std::clamp<int>(e->interval - 1, 0, 3) : 1000u;
+        InStream& stream = inStreams[endpoint];
+        const uint32_t samples = SamplesForPacket(stream, packetsPerSecond);
+        length = static_cast<size_t>(samples) * format.BytesPerSampleFrame();
+        if (length > e->maxPacketSize || length > packet.size()) {
+            Violation("IN packet of " + std::to_string(length) + " bytes does not fit");
+            return {Outcome::Error};
+        }
+        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
+            for (uint32_t c = 0; c < format.channels; ++c) {
+                const size_t at =
+                    (static_cast<size_t>(s) * format.channels + c) * format.subslotBytes;
+                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)),
+                      format.subslotBytes);
+            }
+        }
+    }
+    if (auto fault = TakePacketFault(endpoint)) {
+        if (*fault == 0) {
+            return {Outcome::NoResponse};
+        }
+        length -= std::min(*fault, length);
+    }
+    return {Outcome::Ok, length};
+}
+
+Result SimulatedUsbDevice::BulkOut(uint8_t endpoint, std::span<const uint8_t> data)
+{
+    if (isGone) {
+        return {Outcome::Gone};
+    }
+    const EndpointModel* e = ActiveEndpoint(endpoint);
+    if (e == nullptr || IsIn(endpoint) || IsIsochronous(*e) || (e->attributes & 3) == 0) {
+        Violation("bulk OUT transfer for endpoint " + std::to_string(endpoint) +
+                  ", which the current settings do not have");
+        return {Outcome::Error};
+    }
+    if (TakePacketFault(endpoint)) {
+        return {Outcome::NoResponse};
+    }
+    auto& received = bulkReceived[endpoint];
+    received.insert(received.end(), data.begin(), data.end());
+    return {Outcome::Ok, data.size()};
+}
+
+Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
+{
+    if (isGone) {
+        return {Outcome::Gone};
+    }
+    const EndpointModel* e = ActiveEndpoint(endpoint);
+    if (e == nullptr || !IsIn(endpoint) || IsIsochronous(*e) || (e->attributes & 3) == 0) {
+        Violation("bulk IN transfer for endpoint " + std::to_string(endpoint) +
+                  ", which the current settings do not have");
+        return {Outcome::Error};
+    }
+    auto& queue = bulkInQueue[endpoint];
+    if (queue.empty()) {
+        return {Outcome::Nak};
+    }
+    std::vector<uint8_t>& front = queue.front();
+    const size_t length = std::min(front.size(), data.size());
+    std::copy_n(front.begin(), length, data.begin());
+    front.erase(front.begin(), front.begin() + length);
+    if (front.empty()) {
+        queue.pop_front();
+    }
+    return {Outcome::Ok, length};
+}
+
+std::vector<SampleFrame> SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
+{
+    StreamFormat format;
+    for (const ConfigurationModel& c : configurations) {
+        for (const auto& [number, interface] : c.interfaces) {
+            for (const auto& [alt, setting] : interface.alternates) {
+                for (const EndpointModel& e : setting.endpoints) {
+                    if (e.address == endpoint && setting.format.BytesPerSampleFrame() != 0) {
+                        format = setting.format;
+                    }
+                }
+            }
+        }
+    }
+    std::vector<SampleFrame> frames;
+    const uint32_t frameBytes = format.BytesPerSampleFrame();
+    if (frameBytes == 0) {
+        return frames;
+    }
+    const uint32_t shift = 32 - 8 * format.subslotBytes;
+    for (const OutPacketRecord& packet : outPackets) {
+        if (packet.endpoint != endpoint) {
+            continue;
+        }
+        for (size_t at = 0; at + frameBytes <= packet.bytes.size(); at += frameBytes) {
+            SampleFrame sampleFrame{packet.frame, {}};
+            for (uint32_t c = 0; c < format.channels; ++c) {
+                uint32_t raw = 0;
+                for (uint32_t b = 0; b < format.subslotBytes; ++b) {
+                    raw |= static_cast<uint32_t>(packet.bytes[at + c * format.subslotBytes + b])
+                           << (8 * b);
+                }
+                // Sign-extend from the subslot.
+                sampleFrame.samples.push_back(static_cast<int32_t>(raw << shift) >> shift);
+            }
+            frames.push_back(std::move(sampleFrame));
+        }
+    }
+    return frames;
+}
+
+std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const
+{
+    auto it = bulkReceived.find(endpoint);
+    return it == bulkReceived.end() ? std::vector<uint8_t>{} : it->second;
+}
+
+void SimulatedUsbDevice::QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data)
+{
+    bulkInQueue[endpoint].push_back(std::move(data));
+}
+
+void SimulatedUsbDevice::SetInGenerator(SampleGenerator newGenerator)
+{
+    generator = newGenerator ? std::move(newGenerator) : DefaultSample;
+}
+
+uint64_t SimulatedUsbDevice::InSamplesProduced(uint8_t endpoint) const
+{
+    auto it = inStreams.find(endpoint);
+    return it == inStreams.end() ? 0 : it->second.produced;
+}
+
+void SimulatedUsbDevice::StallRequests(uint8_t bmRequestType, uint8_t bRequest, int count)
+{
+    requestFaults.push_back({bmRequestType, bRequest, count, false});
+}
+
+void SimulatedUsbDevice::HangRequests(uint8_t bmRequestType, uint8_t bRequest, int count)
+{
+    requestFaults.push_back({bmRequestType, bRequest, count, true});
+}
+
+void SimulatedUsbDevice::DropPackets(uint8_t endpoint, int count)
+{
+    packetFaults.push_back({endpoint, count, 0});
+}
+
+void SimulatedUsbDevice::ShortenPackets(uint8_t endpoint, int count, size_t bytesRemoved)
+{
+    packetFaults.push_back({endpoint, count, std::max<size_t>(bytesRemoved, 1)});
+}
+
+void SimulatedUsbDevice::RefuseDescriptor(uint8_t type, uint8_t index, int count)
+{
+    descriptorFaults.push_back({type, index, count});
+}
+
+void SimulatedUsbDevice::PatchDescriptor(uint8_t type, uint8_t index, size_t offset,
+                                         std::vector<uint8_t> bytes)
+{
+    patches.push_back({type, index, offset, std::move(bytes), false});
+}
+
+void SimulatedUsbDevice::PatchDescriptorAfter(uint8_t type, uint8_t index, int reads, size_t offset,
+                                              std::vector<uint8_t> bytes)
+{
+    patches.push_back({type, index, offset, std::move(bytes), false, reads});
+}
+
+void SimulatedUsbDevice::ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes)
+{
+    patches.push_back({type, index, 0, std::move(bytes), true});
+}
+
+void SimulatedUsbDevice::ClearFaults()
+{
+    requestFaults.clear();
+    packetFaults.clear();
+    descriptorFaults.clear();
+    patches.clear();
+    isGone = false;
+}
+
+}  // namespace UsbSim

@@ -1,0 +1,297 @@
+// The simulated device as the bus drives it: standard and class requests, isochronous and bulk
+// data, its strictness and the faults a test injects.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "SimulatedUsbDevice.h"
+#include "UsbDescriptorSet.h"
+
+using namespace UsbSim;
+
+namespace {
+
+constexpr SetupPacket kSetConfiguration1{0x00, 0x09, 1, 0, 0};
+constexpr SetupPacket kStreamingOn{0x01, 0x0B, 1, 1, 0};
+
+class DeviceTest : public testing::Test
+{
+protected:
+    void Build(const ProductVariant& variant)
+    {
+        std::string error;
+        device = SimulatedUsbDevice::Create(BuildProductDescriptors(variant), &error);
+        ASSERT_NE(device, nullptr) << error;
+    }
+    Result Request(SetupPacket setup, std::vector<uint8_t>& data)
+    {
+        data.resize(setup.wLength);
+        return device->Control(setup, data);
+    }
+    Result Request(SetupPacket setup)
+    {
+        std::vector<uint8_t> data;
+        return Request(setup, data);
+    }
+    Result SetRate(uint8_t endpoint, uint32_t rate)
+    {
+        std::vector<uint8_t> data{uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16)};
+        return device->Control({0x22, 0x01, 0x0100, endpoint, 3}, data);
+    }
+    void Stream()
+    {
+        ASSERT_EQ(Request(kSetConfiguration1).outcome, Outcome::Ok);
+        ASSERT_EQ(Request(kStreamingOn).outcome, Outcome::Ok);
+    }
+    std::unique_ptr<SimulatedUsbDevice> device;
+};
+
+TEST_F(DeviceTest, AnswersDescriptorsAndStrings)
+{
+    Build({});
+    std::vector<uint8_t> data;
+    Result r = Request({0x80, 0x06, 0x0100, 0, 18}, data);
+    EXPECT_EQ(r.length, 18u);
+    EXPECT_EQ(data, device->Descriptors().device);
+    r = Request({0x80, 0x06, 0x0200, 0, 9}, data);
+    EXPECT_EQ(r.length, 9u) << "a short read gives the head of the configuration";
+    r = Request({0x80, 0x06, 0x0302, 0x0409, 255}, data);
+    ASSERT_EQ(r.length, 16u);
+    EXPECT_EQ(data[0], 16);
+    EXPECT_EQ(data[2], 'Q');
+    EXPECT_EQ(Request({0x80, 0x06, 0x0302, 0x0407, 255}).outcome, Outcome::Stall)
+        << "only US English";
+    EXPECT_EQ(Request({0x80, 0x06, 0x0201, 0, 9}).outcome, Outcome::Stall) << "one configuration";
+}
+
+TEST_F(DeviceTest, InterfacesSwitchOnlyWhenConfigured)
+{
+    Build({});
+    EXPECT_EQ(Request(kStreamingOn).outcome, Outcome::Stall);
+    EXPECT_EQ(Request({0x00, 0x09, 2, 0, 0}).outcome, Outcome::Stall);
+    ASSERT_EQ(Request(kSetConfiguration1).outcome, Outcome::Ok);
+    EXPECT_EQ(Request({0x01, 0x0B, 2, 1, 0}).outcome, Outcome::Stall) << "no alternate setting 2";
+    EXPECT_EQ(device->ActiveEndpoint(0x01), nullptr);
+    ASSERT_EQ(Request(kStreamingOn).outcome, Outcome::Ok);
+    ASSERT_NE(device->ActiveEndpoint(0x01), nullptr);
+    ASSERT_EQ(Request({0x00, 0x09, 0, 0, 0}).outcome, Outcome::Ok);
+    EXPECT_EQ(device->ActiveEndpoint(0x01), nullptr) << "unconfigured";
+}
+
+TEST_F(DeviceTest, RecordsOutSamplesBitExact)
+{
+    Build({});
+    Stream();
+    // Two sample frames: (0x7FFFFF, -1) and (-0x800000, 0x123456).
+    const std::vector<uint8_t> packet{0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,
+                                      0x00, 0x00, 0x80, 0x56, 0x34, 0x12};
+    ASSERT_EQ(device->IsoOut(0x01, 77, 3, packet).outcome, Outcome::Ok);
+    const auto frames = device->OutSamples(0x01);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].frame, 77u);
+    EXPECT_EQ(frames[0].samples, (std::vector<int32_t>{0x7FFFFF, -1}));
+    EXPECT_EQ(frames[1].samples, (std::vector<int32_t>{-0x800000, 0x123456}));
+    EXPECT_TRUE(device->Violations().empty());
+}
+
+TEST_F(DeviceTest, IsStricterThanHardware)
+{
+    Build({});
+    std::vector<uint8_t> packet(6);
+    EXPECT_EQ(device->IsoOut(0x01, 0, 0, packet).outcome, Outcome::Error) << "not configured";
+    Stream();
+    std::vector<uint8_t> partial(7);
+    EXPECT_EQ(device->IsoOut(0x01, 0, 0, partial).outcome, Outcome::Error);
+    std::vector<uint8_t> oversized(14 * 6);
+    EXPECT_EQ(device->IsoOut(0x01, 0, 0, oversized).outcome, Outcome::Error);
+    EXPECT_EQ(device->IsoIn(0x82, 0, 0, packet).outcome, Outcome::Error) << "no such endpoint";
+    EXPECT_EQ(device->Violations().size(), 4u);
+    EXPECT_TRUE(device->OutPackets().empty());
+    EXPECT_EQ(Request({0x40, 0x01, 0, 0, 0}).outcome, Outcome::Stall) << "vendor requests";
+}
+
+TEST_F(DeviceTest, SampleRateRequestsAreAnsweredAndLogged)
+{
+    for (int audioClass : {1, 2}) {
+        Build({.audioClass = audioClass});
+        Stream();
+        EXPECT_EQ(SetRate(0x01, 96000).outcome, Outcome::Ok);
+        EXPECT_EQ(device->SampleRate(), 96000u);
+        EXPECT_EQ(SetRate(0x01, 22050).outcome, Outcome::Stall) << "not a rate of the device";
+        EXPECT_EQ(device->SampleRate(), 96000u);
+        std::vector<uint8_t> data;
+        const uint8_t getCur = audioClass == 2 ? 0x01 : 0x81;
+        ASSERT_EQ(Request({0xA2, getCur, 0x0100, 0x01, 3}, data).outcome, Outcome::Ok);
+        EXPECT_EQ(data, (std::vector<uint8_t>{0x00, 0x77, 0x01}));
+        ASSERT_EQ(device->ClassRequests().size(), 3u);
+        EXPECT_FALSE(device->ClassRequests()[0].stalled);
+        EXPECT_EQ(device->ClassRequests()[0].data, (std::vector<uint8_t>{0x00, 0x77, 0x01}));
+        EXPECT_TRUE(device->ClassRequests()[1].stalled);
+    }
+}
+
+TEST_F(DeviceTest, ClockSourceOfClass2)
+{
+    Build({});
+    ASSERT_EQ(Request(kSetConfiguration1).outcome, Outcome::Ok);
+    std::vector<uint8_t> data{0x44, 0xAC, 0, 0};
+    ASSERT_EQ(device->Control({0x21, 0x01, 0x0100, 0x2900, 4}, data).outcome, Outcome::Ok);
+    EXPECT_EQ(device->SampleRate(), 44100u);
+    ASSERT_EQ(Request({0xA1, 0x02, 0x0100, 0x2900, 38}, data).outcome, Outcome::Ok);
+    EXPECT_EQ(data[0], 3) << "three rates";
+    EXPECT_EQ(data[2] | data[3] << 8, 44100);
+    EXPECT_EQ(Request({0xA1, 0x01, 0x0100, 0x1100, 4}).outcome, Outcome::Stall) << "no entity 0x11";
+}
+
+TEST_F(DeviceTest, SingleRateEndpointHasNoRateControl)
+{
+    Build({.audioClass = 1, .rates = {48000}});
+    Stream();
+    EXPECT_EQ(SetRate(0x01, 48000).outcome, Outcome::Stall);
+}
+
+struct InCase
+{
+    int audioClass;
+    uint32_t rate;
+    int32_t ppm;
+    uint32_t frames;
+    uint64_t expectedSamples;
+};
+
+TEST_F(DeviceTest, InSamplesFollowTheDeviceClock)
+{
+    const InCase cases[] = {
+        {1, 44100, 0, 10, 441},        // 44 x 9 + 45
+        {2, 48000, 0, 1000, 48000},    // 8 packets a frame
+        {2, 48000, 500, 1000, 48024},  // 500 ppm fast
+        {1, 48000, -1000, 1000, 47952},
+    };
+    for (const InCase& c : cases) {
+        Build({.audioClass = c.audioClass, .outChannels = 0, .inChannels = 2, .rates = {c.rate}});
+        Stream();
+        const uint32_t packets = c.audioClass == 2 ? 8 : 1;
+        device->SetClockOffsetPpm(c.ppm);
+        std::array<uint8_t, 1024> packet{};
+        uint64_t bytes = 0;
+        for (uint32_t f = 0; f < c.frames; ++f) {
+            for (uint8_t m = 0; m < packets; ++m) {
+                Result r = device->IsoIn(0x82, f, m, packet);
+                ASSERT_EQ(r.outcome, Outcome::Ok);
+                bytes += r.length;
+            }
+        }
+        EXPECT_EQ(bytes / 6, c.expectedSamples) << c.rate << " at " << c.ppm << " ppm";
+        EXPECT_EQ(device->InSamplesProduced(0x82), c.expectedSamples);
+    }
+}
+
+TEST_F(DeviceTest, InDataComesFromTheGenerator)
+{
+    Build({.audioClass = 1, .outChannels = 0, .inChannels = 2, .rates = {48000}});
+    Stream();
+    device->SetInGenerator([](uint32_t channel, uint64_t index) {
+        return static_cast<int32_t>(channel == 0 ? index : -static_cast<int64_t>(index) - 1);
+    });
+    std::array<uint8_t, 512> packet{};
+    ASSERT_EQ(device->IsoIn(0x82, 0, 0, packet).length, 48u * 6);
+    EXPECT_EQ(packet[6 * 5 + 0], 5);                                // left of sample 5
+    EXPECT_EQ(packet[6 * 5 + 3] | packet[6 * 5 + 4] << 8, 0xFFFA);  // right: -6
+}
+
+TEST_F(DeviceTest, FeedbackReportsTheClock)
+{
+    struct Case
+    {
+        int audioClass;
+        int32_t ppm;
+        size_t length;
+        uint32_t value;
+    } cases[] = {
+        {1, 0, 3, 48u << 14},            // 10.14 samples per frame
+        {2, 0, 4, 6u << 16},             // 16.16 samples per microframe
+        {2, 1000, 4, (6u << 16) + 393},  // 6.006 x 65536
+    };
+    for (const Case& c : cases) {
+        Build({.audioClass = c.audioClass, .feedback = true, .rates = {48000}});
+        Stream();
+        device->SetClockOffsetPpm(c.ppm);
+        std::array<uint8_t, 4> packet{};
+        Result r = device->IsoIn(0x81, 0, 0, packet);
+        ASSERT_EQ(r.outcome, Outcome::Ok);
+        ASSERT_EQ(r.length, c.length);
+        uint32_t value = 0;
+        for (size_t i = 0; i < r.length; ++i) {
+            value |= packet[i] << (8 * i);
+        }
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+TEST_F(DeviceTest, InjectedFaults)
+{
+    Build({.inChannels = 2, .midi = true});
+    ASSERT_EQ(Request(kSetConfiguration1).outcome, Outcome::Ok);
+    device->StallRequests(0x80, 0x06, 1);
+    EXPECT_EQ(Request({0x80, 0x06, 0x0100, 0, 18}).outcome, Outcome::Stall);
+    EXPECT_EQ(Request({0x80, 0x06, 0x0100, 0, 18}).outcome, Outcome::Ok) << "count ran out";
+    device->HangRequests(0x21, 0x01);
+    EXPECT_EQ(Request({0x21, 0x01, 0x0100, 0x2900, 4}).outcome, Outcome::NoResponse);
+    device->RefuseDescriptor(2, 0, 2);
+    EXPECT_EQ(Request({0x80, 0x06, 0x0200, 0, 9}).outcome, Outcome::Stall);
+    EXPECT_EQ(Request({0x80, 0x06, 0x0200, 0, 9}).outcome, Outcome::Stall);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(Request({0x80, 0x06, 0x0200, 0, 9}, data).outcome, Outcome::Ok);
+    device->PatchDescriptor(2, 0, 2, {0x20, 0x00});
+    ASSERT_EQ(Request({0x80, 0x06, 0x0200, 0, 9}, data).outcome, Outcome::Ok);
+    EXPECT_EQ(data[2], 0x20);
+
+    ASSERT_EQ(Request({0x01, 0x0B, 1, 2, 0}).outcome, Outcome::Ok);
+    std::array<uint8_t, 128> packet{};
+    device->DropPackets(0x82, 1);
+    device->ShortenPackets(0x82, 1, 6);
+    EXPECT_EQ(device->IsoIn(0x82, 0, 0, packet).outcome, Outcome::NoResponse);
+    const size_t full = device->IsoIn(0x82, 0, 2, packet).length;
+    EXPECT_EQ(full, 6u * 6 - 6) << "shortened by one sample frame";
+
+    EXPECT_EQ(device->BulkIn(0x83, packet).outcome, Outcome::Nak);
+    device->QueueBulkIn(0x83, {0x09, 0x90, 0x40, 0x7F});
+    EXPECT_EQ(device->BulkIn(0x83, packet).length, 4u);
+    const std::vector<uint8_t> midi{0x0B, 0xB0, 0x07, 0x64};
+    EXPECT_EQ(device->BulkOut(0x03, midi).outcome, Outcome::Ok);
+    EXPECT_EQ(device->BulkReceived(0x03), midi);
+
+    device->SetGone(true);
+    EXPECT_EQ(Request({0x80, 0x06, 0x0100, 0, 18}).outcome, Outcome::Gone);
+    EXPECT_EQ(device->IsoIn(0x82, 1, 0, packet).outcome, Outcome::Gone);
+    EXPECT_EQ(device->BulkOut(0x03, midi).outcome, Outcome::Gone);
+    EXPECT_TRUE(device->Violations().empty());
+}
+
+TEST(SimulatedUsbDeviceCreate, RefusesBadDescriptorBytes)
+{
+    struct Case
+    {
+        const char* name;
+        void (*edit)(UsbDescriptorSet&);
+    } cases[] = {
+        {"short device descriptor", [](UsbDescriptorSet& s) { s.device.resize(17); }},
+        {"configuration count", [](UsbDescriptorSet& s) { s.device[17] = 2; }},
+        {"total length beyond bytes", [](UsbDescriptorSet& s) { s.configurations[0][2] += 1; }},
+        {"descriptor length zero", [](UsbDescriptorSet& s) { s.configurations[0][9] = 0; }},
+        {"descriptor overruns", [](UsbDescriptorSet& s) { s.configurations[0][9] = 0xFF; }},
+        {"endpoint before interface",
+         [](UsbDescriptorSet& s) {
+             s.configurations[0] = {9, 2, 16, 0, 1, 1, 0, 0x80, 50, 7, 5, 1, 1, 8, 0, 1};
+         }},
+    };
+    for (const auto& c : cases) {
+        UsbDescriptorSet set = ProductUac2();
+        c.edit(set);
+        std::string error;
+        EXPECT_EQ(SimulatedUsbDevice::Create(set, &error), nullptr) << c.name;
+        EXPECT_FALSE(error.empty()) << c.name;
+    }
+}
+
+}  // namespace
