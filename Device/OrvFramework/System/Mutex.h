@@ -1,8 +1,8 @@
 #pragma once
-// Orv::Mutex guards shared framework state; it is re-entrant for the thread that holds it (the
-// queues take it again inside their own operations). Orv::ScopedLock holds one for a scope and
-// lets it go however the scope is left. Header-only, so that the containers below this folder can
-// take a lock without depending on the rest of the threading layer.
+// The framework's one lock type. Re-entrant: the thread that holds a mutex may enter it again and
+// leaves it as often as it entered (the queues take it again inside their own operations). Which
+// mutex guards what is written where each one is declared. Header-only, so that the containers
+// can take a lock without depending on the rest of the threading layer.
 
 #include <mutex>
 
@@ -12,18 +12,21 @@ class Mutex
 {
 public:
     Mutex() = default;
+    virtual ~Mutex() = default;
+
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
-    virtual ~Mutex() = default;
 
     void Enter() { section.lock(); }
     void Leave() { section.unlock(); }
+    bool TryEnter() { return section.try_lock(); }
 
 private:
     std::recursive_mutex section;
 };
 
-// A null mutex is no lock at all: containers built without one run unguarded.
+// Holds a mutex for the rest of the scope, also when an exception leaves it. A null mutex is no
+// lock at all: containers built without one run unguarded.
 class ScopedLock
 {
 public:
@@ -33,14 +36,16 @@ public:
             mutex->Enter();
         }
     }
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
+    explicit ScopedLock(Mutex& mutex) : ScopedLock(&mutex) {}
     ~ScopedLock()
     {
         if (mutex != nullptr) {
             mutex->Leave();
         }
     }
+
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
 
 private:
     Mutex* mutex;
