@@ -7,7 +7,11 @@ using Pool = LNotificationDistributor::LNotificationClientPool;
 using Registration = LNotificationDistributor::LNotificationRegisteredClientInfo;
 
 // Links a cursor into the pool's list of running dispatches for the length of one dispatch, also
-// when a client throws.
+// when a client throws. The list points at a local only while the local lives: the destructor
+// unlinks it (GCC's dangling-pointer analysis does not follow the destructor).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
 class Pool::ActiveDispatch
 {
 public:
@@ -22,6 +26,7 @@ public:
     Pool& pool;
     DispatchCursor cursor;
 };
+#pragma GCC diagnostic pop
 
 ORVRESULT Pool::AddClient(const RCPtr<LNotificationClient>& client,
                           NotificationRegistrationFlags flags)
@@ -93,21 +98,23 @@ RCPtr<Registration> Pool::GetRegistration(uint32_t index) const
 int32_t Pool::DeliverAt(const RCPtr<LNotificationDistributor>& sender, DispatchCursor& cursor,
                         const RCPtr<LNotification>& notification)
 {
-    const RCPtr<Registration> registration = GetRegistration(static_cast<uint32_t>(cursor.index));
-    if (!registration) {
+    if (cursor.index < 0 || static_cast<uint32_t>(cursor.index) >= clients.GetCount()) {
         return 0;
     }
-    const RCPtr<LNotificationClient> client = registration->client;
-    if ((registration->flags & kNotificationCoalesce) != 0) {
+    // Only the client is held for the call: the registration may go meanwhile, and this thread
+    // is the only one that removes registrations.
+    Registration& registration = *clients.GetAt(static_cast<uint32_t>(cursor.index));
+    const RCPtr<LNotificationClient> client = registration.client;
+    if ((registration.flags & kNotificationCoalesce) != 0) {
         // Only the very notification that the latest post left in the slot reaches a coalescing
         // registration; the slot is emptied before the call.
         RCPtr<LNotification> pending;
         {
             const ScopedLock lock(&NotificationQueueLock());
-            if (registration->pendingNotification != notification) {
+            if (registration.pendingNotification != notification) {
                 return 0;
             }
-            pending = std::move(registration->pendingNotification);
+            pending = std::move(registration.pendingNotification);
         }
     }
     return client->OnNotification(sender, notification);

@@ -17,16 +17,18 @@ NotificationId InternNotificationId(const char16_t* text)
     }
     const ScopedLock lock(&NotificationRegistryLock());
     StringArrayT<char16_t, char>& registry = GetNotificationIdRegistry();
-    // An id interned earlier is found by identity, newest first.
+    // An id interned earlier is found by identity, newest first; any other text by comparison,
+    // oldest first, before a copy of it is made.
     int32_t index = registry.FindPointer(text);
-    if (index < 0) {
-        const WideString candidate(text);
-        index = registry.Find(candidate);
-        if (index < 0) {
-            // The registry's element shares, and from now on solely owns, the candidate's text.
-            registry.AddItem(candidate);
-            index = static_cast<int32_t>(registry.GetCount()) - 1;
+    for (uint32_t i = 0; index < 0 && i < registry.GetCount(); ++i) {
+        if (registry.GetAt(i).Equals(text)) {
+            index = static_cast<int32_t>(i);
         }
+    }
+    if (index < 0) {
+        // The registry's element shares, and from now on solely owns, the copy's text.
+        registry.AddItem(WideString(text));
+        index = static_cast<int32_t>(registry.GetCount()) - 1;
     }
     return registry.GetAt(static_cast<uint32_t>(index)).GetText();
 }

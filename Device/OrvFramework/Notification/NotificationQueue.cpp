@@ -97,10 +97,15 @@ bool LNotificationQueue::ProcessQueue(bool sendIdle)
         } scope(processing);
         // Only what is queued now: a handler that keeps posting cannot hold the drain forever.
         for (int32_t count = ring.GetCount(); count > 0; --count) {
-            if (ring.GetCount() == 0) {
-                break;  // cleared or detached by a handler
+            RCPtr<LNotification> notification;
+            {
+                // One hold of the lock for the test and the dequeue (the ring takes it again).
+                const ScopedLock lock(&NotificationQueueLock());
+                if (ring.GetCount() == 0) {
+                    break;  // cleared or detached by a handler
+                }
+                notification = ring.Dequeue();
             }
-            const RCPtr<LNotification> notification = ring.Dequeue();
             struct PostedScope
             {
                 LNotification& notification;
