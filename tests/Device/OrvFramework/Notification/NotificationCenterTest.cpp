@@ -106,5 +106,23 @@ TEST_F(NotificationTest, CenterHeldOnlyByBackReferencesIsDestroyed)
     EXPECT_EQ(client->GetRefCount(), 1);
 }
 
+TEST_F(NotificationTest, DetachingAHeldCenterKeepsItsClients)
+{
+    // Detach gives up the receiver's and the self-target's references; the center is still held
+    // here, so that must not be taken for its teardown (which would disconnect its clients).
+    CallLog log;
+    const auto client = MakeClient("A", log);
+    const auto center = Orv::CreateNotificationCenter(WideString(u"held"));
+    client->Register(center, NID_VALUE_CHANGE);
+    center->Detach();
+    EXPECT_EQ(client->GetRegistrationCount(), 1);
+    EXPECT_EQ(center->GetBackReferenceCount(), 2);  // the registration and the active list
+    EXPECT_EQ(center->PostNotification(CreateNotification(NID_VALUE_CHANGE)), E_FAIL);
+    center->SendNotification(CreateNotification(NID_VALUE_CHANGE));
+    EXPECT_EQ(log, CallLog{"A:NID_VALUE_CHANGE"});
+    client->UnregisterAll();
+    EXPECT_EQ(center->GetRefCount(), 1);
+}
+
 }  // namespace
 }  // namespace OrvTest
