@@ -9,8 +9,10 @@
 //
 // UI thread only.
 
+#include <functional>
 #include <iostream>
 #include <map>
+#include <string>
 
 #include "Notification/NotificationDistributor.h"
 #include "ObjectBase/Exception.h"
