@@ -535,15 +535,11 @@ void StringT<Char, OtherChar>::ReplaceChars(const Char* set, Char with)
 }
 
 template <class Char, class OtherChar>
-StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
+StringT<Char, OtherChar> StringT<Char, OtherChar>::Mapped(Char (*map)(Char)) const
 {
     std::basic_string<Char> text(Text(), static_cast<std::size_t>(GetLength()));
     for (Char& c : text) {
-        if constexpr (kWide) {
-            c = towupper(c);
-        } else if (c >= 'a' && c <= 'z') {
-            c = static_cast<Char>(c - 'a' + 'A');
-        }
+        c = map(c);
     }
     StringT result;
     result.Assign(text.data(), static_cast<int32_t>(text.size()));
@@ -551,19 +547,23 @@ StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
 }
 
 template <class Char, class OtherChar>
+StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
+{
+    if constexpr (kWide) {
+        return Mapped(&Orv::towupper);
+    } else {
+        return Mapped(&Detail::ToUpperAscii);
+    }
+}
+
+template <class Char, class OtherChar>
 StringT<Char, OtherChar> StringT<Char, OtherChar>::ToLower() const
 {
-    std::basic_string<Char> text(Text(), static_cast<std::size_t>(GetLength()));
-    for (Char& c : text) {
-        if constexpr (kWide) {
-            c = towlower(c);
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<Char>(c - 'A' + 'a');
-        }
+    if constexpr (kWide) {
+        return Mapped(&Orv::towlower);
+    } else {
+        return Mapped(&Detail::ToLowerAscii);
     }
-    StringT result;
-    result.Assign(text.data(), static_cast<int32_t>(text.size()));
-    return result;
 }
 
 template <class Char, class OtherChar>

@@ -171,6 +171,8 @@ private:
     Char* MutableText() { return static_cast<Char*>(buffer->GetData()); }
     int32_t Units() const { return static_cast<int32_t>(buffer->GetSize() / sizeof(Char)); }
     StringT Slice(int64_t start, int64_t count) const;
+    // A copy with every code unit mapped.
+    StringT Mapped(Char (*map)(Char)) const;
     ORVRESULT AssignConverted(const OtherChar* text, int32_t count);
     ORVRESULT AssignUtf8InPlace(const char* utf8, int32_t maxBytes);
     // Sole holder of a buffer of the same length, for edits that keep the length.

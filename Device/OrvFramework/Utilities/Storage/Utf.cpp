@@ -166,6 +166,14 @@ ConversionResult ConvertUtf8ToUtf16(const char** sourceStart, const char* source
     const char* source = *sourceStart;
     char16_t* target = *targetStart;
     while (source < sourceEnd) {
+        // Runs of ASCII, the usual text, go straight across.
+        while (source < sourceEnd && target < targetEnd &&
+               static_cast<unsigned char>(*source) < 0x80) {
+            *target++ = static_cast<char16_t>(*source++);
+        }
+        if (source >= sourceEnd) {
+            break;
+        }
         const auto* bytes = reinterpret_cast<const unsigned char*>(source);
         const int extra = TrailingBytes(bytes[0]);
         if (sourceEnd - source <= extra) {
