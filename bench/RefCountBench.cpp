@@ -2,7 +2,7 @@
 // increment and one atomic decrement on a shared counter.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
+#include "PhysicalLimits.h"
 
 #include "ObjectBase/RCPtr.h"
 
@@ -12,15 +12,7 @@ class LObject : public virtual Orv::LRefCountedObject
 {
 };
 
-void AtomicIncrementDecrement(benchmark::State& state)
-{
-    std::atomic<int32_t> counter{1};
-    for (auto _ : state) {
-        counter.fetch_add(1, std::memory_order_relaxed);
-        benchmark::DoNotOptimize(counter.fetch_sub(1, std::memory_order_acq_rel));
-    }
-}
-BENCHMARK(AtomicIncrementDecrement);
+BENCHMARK(OrvBench::AtomicIncrementDecrement);
 
 void RCPtrCopyAndDrop(benchmark::State& state)
 {

@@ -28,14 +28,15 @@ function(orv_add_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main
                                           Threads::Threads)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
-    # Labels are set by a script that CTest runs after discovery: a list handed to
-    # gtest_discover_tests as a property loses all but its first element on the way.
-    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
-    file(WRITE "${label_script}"
-         "if(DEFINED ${name}_TESTS)\n"
-         "    set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
-         "endif()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+    # The labels are set by a script that CTest runs after the discovery: passed through
+    # gtest_discover_tests's PROPERTIES, a list of labels loses every label after the first (the
+    # second becomes a property name of its own), and `ctest -L threads` would find nothing.
+    set(labels_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${labels_script}"
+        "if(${name}_TESTS)\n"
+        "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS [==[${ARG_LABELS}]==])\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_script}")
     if("threads" IN_LIST ARG_LABELS)
         add_dependencies(orv_threads_tests ${name})
     endif()

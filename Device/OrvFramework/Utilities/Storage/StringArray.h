@@ -53,7 +53,7 @@ private:
         if constexpr (std::is_same_v<Char, char16_t>) {
             return towlower(c);
         } else {
-            return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
+            return Detail::ToLowerAscii(c);
         }
     }
 

@@ -194,7 +194,7 @@ void StringT<Char, OtherChar>::ResizeLocked(int64_t units)
 template <class Char, class OtherChar>
 ORVRESULT StringT<Char, OtherChar>::AssignConverted(const OtherChar* text, int32_t count)
 {
-    if (text == nullptr || text[0] == 0 || count == 0) {
+    if (text == nullptr || count == 0 || text[0] == 0) {
         buffer = EmptyBuffer();
         return S_OK;
     }
@@ -210,28 +210,22 @@ ORVRESULT StringT<Char, OtherChar>::AssignConverted(const OtherChar* text, int32
 }
 
 template <class Char, class OtherChar>
-ORVRESULT StringT<Char, OtherChar>::AssignNarrow(const char* text, int32_t count) requires kWide
+ORVRESULT StringT<Char, OtherChar>::AssignUtf8InPlace(const char* utf8, int32_t maxBytes)
 {
-    return AssignConverted(text, count);
-}
-
-template <class Char, class OtherChar>
-ORVRESULT StringT<Char, OtherChar>::AssignWide(const char16_t* text, int32_t count) requires(!kWide)
-{
-    return AssignConverted(text, count);
-}
-
-template <class Char, class OtherChar>
-ORVRESULT StringT<Char, OtherChar>::AssignUtf8(const char* utf8, int32_t maxBytes) requires kWide
-{
-    if (utf8 == nullptr || utf8[0] == 0 || maxBytes <= 0) {
+    if (utf8 == nullptr || maxBytes <= 0 || utf8[0] == 0) {
         Clear();
         return S_OK;
     }
-    std::u16string converted;
-    const ConversionResult result = Convert(utf8, BoundedLength(utf8, maxBytes), converted);
-    Assign(converted.data(), static_cast<int32_t>(converted.size()));
-    return result == ConversionOK ? S_OK : E_FAIL;
+    if constexpr (!kWide) {
+        // A narrow string holds UTF-8 already.
+        Assign(utf8, maxBytes);
+        return S_OK;
+    } else {
+        std::u16string converted;
+        const ConversionResult result = Convert(utf8, BoundedLength(utf8, maxBytes), converted);
+        Assign(converted.data(), static_cast<int32_t>(converted.size()));
+        return result == ConversionOK ? S_OK : E_FAIL;
+    }
 }
 
 template <class Char, class OtherChar>
@@ -386,15 +380,6 @@ int32_t StringT<Char, OtherChar>::ReverseFind(Char ch) const
     return at == std::basic_string_view<Char>::npos ? kNotFound : static_cast<int32_t>(at);
 }
 
-template <class Char, class OtherChar>
-int32_t StringT<Char, OtherChar>::ReverseFind(char ch) const requires kWide
-{
-    if (static_cast<unsigned char>(ch) >= 0x80) {
-        return kNotFound;
-    }
-    return ReverseFind(static_cast<Char>(ch));
-}
-
 // --- pieces and edits ----------------------------------------------------------------------
 
 template <class Char, class OtherChar>
@@ -487,14 +472,6 @@ void StringT<Char, OtherChar>::AppendChar(Char ch)
 }
 
 template <class Char, class OtherChar>
-void StringT<Char, OtherChar>::AppendChar(char ch) requires kWide
-{
-    if (static_cast<unsigned char>(ch) < 0x80) {
-        AppendChar(static_cast<Char>(ch));
-    }
-}
-
-template <class Char, class OtherChar>
 ORVRESULT StringT<Char, OtherChar>::Insert(int32_t index, const StringT& text)
 {
     const int32_t length = GetLength();
@@ -522,15 +499,6 @@ ORVRESULT StringT<Char, OtherChar>::Insert(int32_t index, const Char* text, int3
     StringT piece;
     piece.Assign(text, count);
     return Insert(index, piece);
-}
-
-template <class Char, class OtherChar>
-ORVRESULT StringT<Char, OtherChar>::InsertUtf8(int32_t index, const char* utf8) requires kWide
-{
-    if (index > GetLength()) {
-        return E_INVALIDARG;
-    }
-    return Insert(index, StringT(utf8));
 }
 
 template <class Char, class OtherChar>
@@ -567,15 +535,11 @@ void StringT<Char, OtherChar>::ReplaceChars(const Char* set, Char with)
 }
 
 template <class Char, class OtherChar>
-StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
+StringT<Char, OtherChar> StringT<Char, OtherChar>::Mapped(Char (*map)(Char)) const
 {
     std::basic_string<Char> text(Text(), static_cast<std::size_t>(GetLength()));
     for (Char& c : text) {
-        if constexpr (kWide) {
-            c = towupper(c);
-        } else if (c >= 'a' && c <= 'z') {
-            c = static_cast<Char>(c - 'a' + 'A');
-        }
+        c = map(c);
     }
     StringT result;
     result.Assign(text.data(), static_cast<int32_t>(text.size()));
@@ -583,19 +547,23 @@ StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
 }
 
 template <class Char, class OtherChar>
+StringT<Char, OtherChar> StringT<Char, OtherChar>::ToUpper() const
+{
+    if constexpr (kWide) {
+        return Mapped(&Orv::towupper);
+    } else {
+        return Mapped(&Detail::ToUpperAscii);
+    }
+}
+
+template <class Char, class OtherChar>
 StringT<Char, OtherChar> StringT<Char, OtherChar>::ToLower() const
 {
-    std::basic_string<Char> text(Text(), static_cast<std::size_t>(GetLength()));
-    for (Char& c : text) {
-        if constexpr (kWide) {
-            c = towlower(c);
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<Char>(c - 'A' + 'a');
-        }
+    if constexpr (kWide) {
+        return Mapped(&Orv::towlower);
+    } else {
+        return Mapped(&Detail::ToLowerAscii);
     }
-    StringT result;
-    result.Assign(text.data(), static_cast<int32_t>(text.size()));
-    return result;
 }
 
 template <class Char, class OtherChar>
@@ -703,13 +671,6 @@ StringT<Char, OtherChar> StringT<Char, OtherChar>::Format(const Char* format, ..
     result.Assign(text.data(),
                   static_cast<int32_t>(std::min<std::size_t>(text.size(), kWholeText)));
     return result;
-}
-
-template <class Char, class OtherChar>
-typename StringT<Char, OtherChar>::OtherString StringT<Char, OtherChar>::ToNarrow()
-    const requires kWide
-{
-    return OtherString(*this);
 }
 
 template class StringT<char16_t, char>;

@@ -57,12 +57,26 @@ public:
     void Assign(const Char* text, int32_t maxLength = kWholeText);
     // Wide only: the first maxBytes bytes of UTF-8 text (up to its NUL), in place when locked.
     // E_FAIL when the text is not legal UTF-8; the string then holds what came before the fault.
-    ORVRESULT AssignUtf8(const char* utf8, int32_t maxBytes = kWholeText) requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t> ORVRESULT AssignUtf8(const char* utf8,
+                                                              int32_t maxBytes = kWholeText)
+    {
+        return AssignUtf8InPlace(utf8, maxBytes);
+    }
     // Wide only: UTF-8 to UTF-16 into a new buffer (the string ends unlocked); count < 0: the
     // whole text. 0, or E_FAIL keeping the text converted before the fault.
-    ORVRESULT AssignNarrow(const char* text, int32_t count = -1) requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t> ORVRESULT AssignNarrow(const char* text,
+                                                                int32_t count = -1)
+    {
+        return AssignConverted(text, count);
+    }
     // Narrow only: UTF-16 to UTF-8, as AssignNarrow.
-    ORVRESULT AssignWide(const char16_t* text, int32_t count = -1) requires(!kWide);
+    template <class C = Char>
+    requires std::is_same_v<C, char> ORVRESULT AssignWide(const char16_t* text, int32_t count = -1)
+    {
+        return AssignConverted(text, count);
+    }
     void Clear();
 
     int32_t GetLength() const;
@@ -91,7 +105,13 @@ public:
     int32_t FindOneOf(const StringT& set, int32_t start = 0) const;
     int32_t ReverseFind(Char ch) const;
     // Wide only: the character as one byte of UTF-8 (a byte of 0x80 or more is found nowhere).
-    int32_t ReverseFind(char ch) const requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t> int32_t ReverseFind(char ch)
+    const
+    {
+        return static_cast<unsigned char>(ch) >= 0x80 ? kNotFound
+                                                      : ReverseFind(static_cast<Char>(ch));
+    }
 
     StringT Mid(int32_t start, int32_t count) const;
     StringT Mid(int32_t start) const;
@@ -103,12 +123,23 @@ public:
     StringT operator+(const StringT& other) const;
     void AppendChar(Char ch);
     // Wide only: one byte of UTF-8 (a byte of 0x80 or more appends nothing).
-    void AppendChar(char ch) requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t>
+    void AppendChar(char ch)
+    {
+        if (static_cast<unsigned char>(ch) < 0x80) {
+            AppendChar(static_cast<Char>(ch));
+        }
+    }
 
     // E_INVALIDARG (and no change) when index is beyond the length; a negative index is 0.
     ORVRESULT Insert(int32_t index, const StringT& text);
     ORVRESULT Insert(int32_t index, const Char* text, int32_t count);
-    ORVRESULT InsertUtf8(int32_t index, const char* utf8) requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t> ORVRESULT InsertUtf8(int32_t index, const char* utf8)
+    {
+        return index > GetLength() ? E_INVALIDARG : Insert(index, StringT(utf8));
+    }
     void ReplaceChars(const Char* set, Char with);
 
     StringT ToUpper() const;
@@ -129,7 +160,9 @@ public:
     static StringT Format(const Char* format, ...);
 
     // Wide only: the UTF-8 form.
-    OtherString ToNarrow() const requires kWide;
+    template <class C = Char>
+    requires std::is_same_v<C, char16_t> OtherString ToNarrow()
+    const { return OtherString(*this); }
 
     static StringT DefaultTrimSet();
 
@@ -138,7 +171,10 @@ private:
     Char* MutableText() { return static_cast<Char*>(buffer->GetData()); }
     int32_t Units() const { return static_cast<int32_t>(buffer->GetSize() / sizeof(Char)); }
     StringT Slice(int64_t start, int64_t count) const;
+    // A copy with every code unit mapped.
+    StringT Mapped(Char (*map)(Char)) const;
     ORVRESULT AssignConverted(const OtherChar* text, int32_t count);
+    ORVRESULT AssignUtf8InPlace(const char* utf8, int32_t maxBytes);
     // Sole holder of a buffer of the same length, for edits that keep the length.
     Char* WritableText();
     void ResizeLocked(int64_t units);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "Utilities/Storage/Utf.h"
+#include "Utilities/Storage/WideChar.h"
 
 namespace Orv::Detail {
 namespace {
@@ -290,9 +291,7 @@ std::string FloatBody(double magnitude, char conversion, const Spec& spec)
             std::string text = "0x";
             text.append(buffer, result.ptr);
             if (upper) {
-                std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-                    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-                });
+                std::transform(text.begin(), text.end(), text.begin(), &ToUpperAscii);
             }
             return text;
         }
@@ -306,9 +305,7 @@ std::string IntegerBody(uint64_t magnitude, int base, bool upper, int precision)
     (void)error;
     std::string digits(buffer, end);
     if (upper) {
-        std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) {
-            return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-        });
+        std::transform(digits.begin(), digits.end(), digits.begin(), &ToUpperAscii);
     }
     if (precision == 0 && magnitude == 0) {
         digits.clear();

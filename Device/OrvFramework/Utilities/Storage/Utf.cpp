@@ -69,7 +69,8 @@ bool IsLegalUtf8(const unsigned char* s, int length)
                     }
                     break;
                 case 0xED:
-                    if (s[1] > 0x9F) {
+                    // Every trailing byte is 0x80 or more; the lead only narrows the top.
+                    if (s[1] < 0x80 || s[1] > 0x9F) {
                         return false;
                     }
                     break;
@@ -79,7 +80,7 @@ bool IsLegalUtf8(const unsigned char* s, int length)
                     }
                     break;
                 case 0xF4:
-                    if (s[1] > 0x8F) {
+                    if (s[1] < 0x80 || s[1] > 0x8F) {
                         return false;
                     }
                     break;
@@ -165,6 +166,14 @@ ConversionResult ConvertUtf8ToUtf16(const char** sourceStart, const char* source
     const char* source = *sourceStart;
     char16_t* target = *targetStart;
     while (source < sourceEnd) {
+        // Runs of ASCII, the usual text, go straight across.
+        while (source < sourceEnd && target < targetEnd &&
+               static_cast<unsigned char>(*source) < 0x80) {
+            *target++ = static_cast<char16_t>(*source++);
+        }
+        if (source >= sourceEnd) {
+            break;
+        }
         const auto* bytes = reinterpret_cast<const unsigned char*>(source);
         const int extra = TrailingBytes(bytes[0]);
         if (sourceEnd - source <= extra) {

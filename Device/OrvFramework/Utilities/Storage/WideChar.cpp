@@ -40,20 +40,29 @@ bool IsDigit(Char c)
     return c >= '0' && c <= '9';
 }
 
+// Past the leading white space and an optional sign, which it reports.
+template <class Char>
+const Char* SkipBlanksAndSign(const Char* text, bool& negative)
+{
+    while (IsSpace(*text)) {
+        ++text;
+    }
+    negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    return text;
+}
+
 template <class Char>
 int ParseIntT(const Char* text)
 {
     if (text == nullptr) {
         return 0;
     }
-    while (IsSpace(*text)) {
-        ++text;
-    }
     bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
+    text = SkipBlanksAndSign(text, negative);
     int64_t value = 0;
     for (; IsDigit(*text); ++text) {
         value = value * 10 + (*text - '0');
@@ -86,14 +95,8 @@ double ParseDoubleT(const Char* text)
     if (text == nullptr) {
         return 0.0;
     }
-    while (IsSpace(*text)) {
-        ++text;
-    }
     bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
+    text = SkipBlanksAndSign(text, negative);
     const double sign = negative ? -1.0 : 1.0;
     if (MatchesWord(text, "inf")) {
         return sign * std::numeric_limits<double>::infinity();

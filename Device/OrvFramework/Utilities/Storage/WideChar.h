@@ -21,6 +21,16 @@ int _wtoi(const char16_t* text);
 double _wtof(const char16_t* text);
 
 namespace Detail {
+// Case of the ASCII letters only, for UTF-8 text (bytes of other characters are left alone).
+constexpr char ToUpperAscii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr char ToLowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The same parses over narrow (ASCII-compatible) text.
 int ParseInt(const char* text);
 double ParseDouble(const char* text);

@@ -99,6 +99,14 @@ TEST(ConvertUtf8ToUtf16, Vectors)
         {"bad trailing byte", {0xC3, 0x41}, false, u"", Orv::SourceIllegal, 0},
         {"lead at the end", {0x41, 0xC3}, false, u"A", Orv::SourceExhausted, 1},
         {"cut pair", {0xF0, 0x9F, 0x98}, false, u"", Orv::SourceExhausted, 0},
+        // A byte below 0x80 never continues a character, after ED and F4 either.
+        {"ED with an ASCII second byte", {0xED, 0x01, 0x8C}, true, u"", Orv::SourceIllegal, 0},
+        {"F4 with an ASCII second byte",
+         {0xF4, 0x01, 0x80, 0x80},
+         true,
+         u"",
+         Orv::SourceIllegal,
+         0},
     };
     for (const Utf8To16Row& row : rows) {
         SCOPED_TRACE(row.name);
