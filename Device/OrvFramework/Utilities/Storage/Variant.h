@@ -142,6 +142,9 @@ private:
     bool PointsIntoBlock(const void* data) const;
     // Integer getters of every width share one rule set; see Variant.cpp.
     uint64_t IntegerValue(int width, bool isSigned) const;
+    // The getters up to 32 bits: floating point rounded to 32 bits first, then cut.
+    template <class T>
+    T NarrowInteger() const;
     uint64_t BorrowedBytes(int width) const;
 
     uint64_t value = 0;  // scalars in their low bytes; the block or data address for 12-16

@@ -5,6 +5,7 @@
 //   text: its length in bytes; empty and lists: 0.
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "Utilities/Storage/Variant.h"
 
@@ -140,44 +141,38 @@ bool Variant::GetBool() const
     }
 }
 
-int8_t Variant::GetInt8() const
+template <class T>
+T Variant::NarrowInteger() const
 {
     if (type == kVariantFloat || type == kVariantDouble) {
-        return static_cast<int8_t>(RoundToInt32(Variant::GetDouble()));
+        return static_cast<T>(RoundToInt32(Variant::GetDouble()));
     }
-    return static_cast<int8_t>(IntegerValue(1, true));
+    return static_cast<T>(IntegerValue(sizeof(T), std::is_signed_v<T>));
+}
+
+int8_t Variant::GetInt8() const
+{
+    return NarrowInteger<int8_t>();
 }
 
 uint8_t Variant::GetUInt8() const
 {
-    if (type == kVariantFloat || type == kVariantDouble) {
-        return static_cast<uint8_t>(RoundToInt32(Variant::GetDouble()));
-    }
-    return static_cast<uint8_t>(IntegerValue(1, false));
+    return NarrowInteger<uint8_t>();
 }
 
 int16_t Variant::GetInt16() const
 {
-    if (type == kVariantFloat || type == kVariantDouble) {
-        return static_cast<int16_t>(RoundToInt32(Variant::GetDouble()));
-    }
-    return static_cast<int16_t>(IntegerValue(2, true));
+    return NarrowInteger<int16_t>();
 }
 
 uint16_t Variant::GetUInt16() const
 {
-    if (type == kVariantFloat || type == kVariantDouble) {
-        return static_cast<uint16_t>(RoundToInt32(Variant::GetDouble()));
-    }
-    return static_cast<uint16_t>(IntegerValue(2, false));
+    return NarrowInteger<uint16_t>();
 }
 
 int32_t Variant::GetInt32() const
 {
-    if (type == kVariantFloat || type == kVariantDouble) {
-        return RoundToInt32(Variant::GetDouble());
-    }
-    return static_cast<int32_t>(IntegerValue(4, true));
+    return NarrowInteger<int32_t>();
 }
 
 uint32_t Variant::GetUInt32() const
