@@ -49,12 +49,4 @@ int EventRecord::Wait(int milliseconds)
 
 }  // namespace Detail
 
-Event::Event(bool autoReset) : impl(std::make_unique<Detail::EventRecord>(autoReset)) {}
-
-Event::~Event() = default;
-
-LEvent::LEvent() : impl(std::make_unique<Detail::EventRecord>(true)) {}
-
-LEvent::~LEvent() = default;
-
 }  // namespace Orv

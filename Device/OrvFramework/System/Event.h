@@ -40,16 +40,12 @@ struct EventRecord
     std::atomic<int32_t> waiterCount{0};
 };
 
-}  // namespace Detail
-
-class Event
+// The operations that Event and LEvent share, on their one record.
+class EventHandle
 {
 public:
-    explicit Event(bool autoReset);
-    virtual ~Event();
-
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
+    EventHandle(const EventHandle&) = delete;
+    EventHandle& operator=(const EventHandle&) = delete;
 
     bool Set() { return impl->Set(); }
     bool Reset() { return impl->Reset(); }
@@ -57,23 +53,28 @@ public:
     // Threads inside Wait at this moment.
     int32_t GetWaiterCount() const { return impl->waiterCount.load(std::memory_order_acquire); }
 
+protected:
+    explicit EventHandle(bool autoReset) : impl(std::make_unique<EventRecord>(autoReset)) {}
+    ~EventHandle() = default;
+
 private:
-    std::unique_ptr<Detail::EventRecord> impl;
+    std::unique_ptr<EventRecord> impl;
 };
 
-class LEvent : public virtual LRefCountedObject
+}  // namespace Detail
+
+class Event : public Detail::EventHandle
 {
 public:
-    LEvent();
-    ~LEvent() override;
+    explicit Event(bool autoReset) : EventHandle(autoReset) {}
+    virtual ~Event() = default;
+};
 
-    bool Set() { return impl->Set(); }
-    bool Reset() { return impl->Reset(); }
-    int Wait(int milliseconds) { return impl->Wait(milliseconds); }
-    int32_t GetWaiterCount() const { return impl->waiterCount.load(std::memory_order_acquire); }
-
-private:
-    std::unique_ptr<Detail::EventRecord> impl;
+class LEvent : public virtual LRefCountedObject, public Detail::EventHandle
+{
+public:
+    LEvent() : EventHandle(true) {}
+    ~LEvent() override = default;
 };
 
 }  // namespace Orv

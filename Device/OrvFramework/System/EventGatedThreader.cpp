@@ -54,9 +54,7 @@ LEventGatedThreader::~LEventGatedThreader()
     }
     loop->stop.store(true);
     loop->gate->Set();
-    if (!thread.IsCurrent()) {
-        thread.Wait(kInfinite);
-    }
+    thread.Join();
 }
 
 bool LEventGatedThreader::IsRunning() const

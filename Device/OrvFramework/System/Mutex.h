@@ -1,8 +1,9 @@
 #pragma once
-// The framework's one lock type. Re-entrant: the thread that holds a mutex may enter it again and
-// leaves it as often as it entered (the queues take it again inside their own operations). Which
-// mutex guards what is written where each one is declared. Header-only, so that the containers
-// can take a lock without depending on the rest of the threading layer.
+// Orv::Mutex guards shared framework state; it is re-entrant for the thread that holds it (the
+// queues take it again inside their own operations), which leaves it as often as it entered.
+// Orv::ScopedLock holds one for a scope and lets it go however the scope is left. Header-only, so
+// that the containers below this folder can take a lock without depending on the rest of the
+// threading layer. Which mutex guards what is written where each one is declared.
 
 #include <mutex>
 
@@ -12,10 +13,9 @@ class Mutex
 {
 public:
     Mutex() = default;
-    virtual ~Mutex() = default;
-
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
+    virtual ~Mutex() = default;
 
     void Enter() { section.lock(); }
     void Leave() { section.unlock(); }
@@ -25,8 +25,7 @@ private:
     std::recursive_mutex section;
 };
 
-// Holds a mutex for the rest of the scope, also when an exception leaves it. A null mutex is no
-// lock at all: containers built without one run unguarded.
+// A null mutex is no lock at all: containers built without one run unguarded.
 class ScopedLock
 {
 public:
@@ -37,15 +36,14 @@ public:
         }
     }
     explicit ScopedLock(Mutex& mutex) : ScopedLock(&mutex) {}
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
     ~ScopedLock()
     {
         if (mutex != nullptr) {
             mutex->Leave();
         }
     }
-
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
 
 private:
     Mutex* mutex;

@@ -38,9 +38,7 @@ RetriggerableThreader::~RetriggerableThreader()
     }
     loop->stopping.store(true);
     loop->trigger.Set();
-    if (!thread.IsCurrent()) {
-        thread.Wait(kInfinite);
-    }
+    thread.Join();
 }
 
 ORVRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker,

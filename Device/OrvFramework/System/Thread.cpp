@@ -32,6 +32,7 @@ struct ThreadRecord
 
 namespace {
 
+constexpr int kWaitForever = -1;
 std::atomic<int> failingCreations{0};
 std::atomic<uint32_t> lastThreadId{0};
 
@@ -148,6 +149,13 @@ bool Thread::Wait(int milliseconds)
         return true;
     }
     return impl->changed.wait_for(guard, std::chrono::milliseconds(milliseconds), isFinished);
+}
+
+void Thread::Join()
+{
+    if (!IsCurrent()) {
+        Wait(kWaitForever);
+    }
 }
 
 bool Thread::SetPriority(int priority)

@@ -39,6 +39,9 @@ public:
     bool IsFinished() const;
     // True when the procedure returned within the time (negative: no limit).
     bool Wait(int milliseconds);
+    // Waits without limit for the procedure to return; called on the thread itself (a driver
+    // released by its own worker), it returns at once, since the thread cannot wait for itself.
+    void Join();
     bool SetPriority(int priority);
     int GetPriority() const;
     bool SetPriorityBoost(bool enable);
