@@ -131,15 +131,21 @@ public:
     // The new count (storages whose own InsertItem differs say so).
     virtual int32_t InsertItem(uint32_t at, const T& item)
     {
+        // Held apart first: the item may be an element that moves when the storage grows.
+        const T value(item);
         const int32_t result = InsertItems(at, 1);
         if (result >= 0) {
-            GetAt(at) = item;
+            GetAt(at) = value;
         }
         return result;
     }
 
+    // E_INVALIDARG for an index beyond the end, without reading anything there.
     virtual int32_t RemoveItem(uint32_t at, T& out)
     {
+        if (at >= this->GetCount()) {
+            return E_INVALIDARG;
+        }
         out = GetAt(at);
         return RemoveItems(at, 1);
     }

@@ -108,7 +108,7 @@ void StripTrailingZeros(std::string& text)
     text.erase(last, fractionEnd - last);
 }
 
-struct Spec
+struct Directive
 {
     bool left = false;
     bool plus = false;
@@ -150,18 +150,19 @@ void Pad(std::basic_string<Char>& out, std::size_t count, Char with)
 
 // Sign or prefix, zero padding, body, as width and flags ask.
 template <class Char>
-void AppendNumber(std::basic_string<Char>& out, const Spec& spec, std::string_view prefix,
+void AppendNumber(std::basic_string<Char>& out, const Directive& directive, std::string_view prefix,
                   std::string_view body, bool zeroPadAllowed)
 {
     const std::size_t length = prefix.size() + body.size();
-    const std::size_t fill = spec.width > 0 && static_cast<std::size_t>(spec.width) > length
-                                 ? static_cast<std::size_t>(spec.width) - length
-                                 : 0;
-    if (spec.left) {
+    const std::size_t fill =
+        directive.width > 0 && static_cast<std::size_t>(directive.width) > length
+            ? static_cast<std::size_t>(directive.width) - length
+            : 0;
+    if (directive.left) {
         AppendAscii(out, prefix);
         AppendAscii(out, body);
         Pad(out, fill, Char(' '));
-    } else if (spec.zero && zeroPadAllowed) {
+    } else if (directive.zero && zeroPadAllowed) {
         AppendAscii(out, prefix);
         Pad(out, fill, Char('0'));
         AppendAscii(out, body);
@@ -173,19 +174,21 @@ void AppendNumber(std::basic_string<Char>& out, const Spec& spec, std::string_vi
 }
 
 template <class Char>
-void AppendText(std::basic_string<Char>& out, const Spec& spec, std::basic_string_view<Char> text)
+void AppendText(std::basic_string<Char>& out, const Directive& directive,
+                std::basic_string_view<Char> text)
 {
-    if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-        text = text.substr(0, static_cast<std::size_t>(spec.precision));
+    if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision)) {
+        text = text.substr(0, static_cast<std::size_t>(directive.precision));
     }
-    const std::size_t fill = spec.width > 0 && static_cast<std::size_t>(spec.width) > text.size()
-                                 ? static_cast<std::size_t>(spec.width) - text.size()
-                                 : 0;
-    if (!spec.left) {
+    const std::size_t fill =
+        directive.width > 0 && static_cast<std::size_t>(directive.width) > text.size()
+            ? static_cast<std::size_t>(directive.width) - text.size()
+            : 0;
+    if (!directive.left) {
         Pad(out, fill, Char(' '));
     }
     out.append(text);
-    if (spec.left) {
+    if (directive.left) {
         Pad(out, fill, Char(' '));
     }
 }
@@ -241,7 +244,7 @@ std::basic_string<char16_t> FromWide<char16_t>(const char16_t* text)
     return text;
 }
 
-std::string FloatBody(double magnitude, char conversion, const Spec& spec)
+std::string FloatBody(double magnitude, char conversion, const Directive& directive)
 {
     const bool upper = conversion >= 'A' && conversion <= 'Z';
     if (std::isinf(magnitude)) {
@@ -250,19 +253,19 @@ std::string FloatBody(double magnitude, char conversion, const Spec& spec)
     if (std::isnan(magnitude)) {
         return upper ? "NAN" : "nan";
     }
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    const int precision = directive.precision < 0 ? 6 : directive.precision;
     switch (conversion) {
         case 'f':
         case 'F': {
             std::string text = FormatFixedDigits(magnitude, precision);
-            if (precision == 0 && spec.alternate) {
+            if (precision == 0 && directive.alternate) {
                 text += '.';
             }
             return text;
         }
         case 'e':
         case 'E':
-            return ScientificText(RoundScientific(magnitude, precision), spec.alternate,
+            return ScientificText(RoundScientific(magnitude, precision), directive.alternate,
                                   upper ? 'E' : 'e');
         case 'g':
         case 'G': {
@@ -272,10 +275,10 @@ std::string FloatBody(double magnitude, char conversion, const Spec& spec)
             if (exponent < significant && exponent >= -4) {
                 text = FormatFixedDigits(magnitude, significant - 1 - exponent);
             } else {
-                text = ScientificText(RoundScientific(magnitude, significant - 1), spec.alternate,
-                                      upper ? 'E' : 'e');
+                text = ScientificText(RoundScientific(magnitude, significant - 1),
+                                      directive.alternate, upper ? 'E' : 'e');
             }
-            if (!spec.alternate) {
+            if (!directive.alternate) {
                 StripTrailingZeros(text);
             }
             return text;
@@ -283,11 +286,11 @@ std::string FloatBody(double magnitude, char conversion, const Spec& spec)
         default: {
             char buffer[64];
             const auto result =
-                spec.precision < 0
+                directive.precision < 0
                     ? std::to_chars(buffer, buffer + sizeof buffer, magnitude,
                                     std::chars_format::hex)
                     : std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                                    std::chars_format::hex, std::min(spec.precision, 13));
+                                    std::chars_format::hex, std::min(directive.precision, 13));
             std::string text = "0x";
             text.append(buffer, result.ptr);
             if (upper) {
@@ -316,48 +319,64 @@ std::string IntegerBody(uint64_t magnitude, int base, bool upper, int precision)
     return digits;
 }
 
-int64_t SignedArgument(Spec::Size size, va_list& arguments)
+int64_t SignedArgument(Directive::Size size, va_list& arguments)
 {
     switch (size) {
-        case Spec::Size::Char:
+        case Directive::Size::Char:
             return static_cast<signed char>(va_arg(arguments, int));
-        case Spec::Size::Short:
+        case Directive::Size::Short:
             return static_cast<short>(va_arg(arguments, int));
-        case Spec::Size::Long:
+        case Directive::Size::Long:
             return va_arg(arguments, long);
-        case Spec::Size::LongLong:
-        case Spec::Size::Int64:
+        case Directive::Size::LongLong:
+        case Directive::Size::Int64:
             return va_arg(arguments, long long);
-        case Spec::Size::Size:
-        case Spec::Size::Ptrdiff:
+        case Directive::Size::Size:
+        case Directive::Size::Ptrdiff:
             return va_arg(arguments, std::ptrdiff_t);
-        case Spec::Size::Max:
+        case Directive::Size::Max:
             return va_arg(arguments, intmax_t);
         default:
             return va_arg(arguments, int);
     }
 }
 
-uint64_t UnsignedArgument(Spec::Size size, va_list& arguments)
+uint64_t UnsignedArgument(Directive::Size size, va_list& arguments)
 {
     switch (size) {
-        case Spec::Size::Char:
+        case Directive::Size::Char:
             return static_cast<unsigned char>(va_arg(arguments, unsigned int));
-        case Spec::Size::Short:
+        case Directive::Size::Short:
             return static_cast<unsigned short>(va_arg(arguments, unsigned int));
-        case Spec::Size::Long:
+        case Directive::Size::Long:
             return va_arg(arguments, unsigned long);
-        case Spec::Size::LongLong:
-        case Spec::Size::Int64:
+        case Directive::Size::LongLong:
+        case Directive::Size::Int64:
             return va_arg(arguments, unsigned long long);
-        case Spec::Size::Size:
-        case Spec::Size::Ptrdiff:
+        case Directive::Size::Size:
+        case Directive::Size::Ptrdiff:
             return va_arg(arguments, std::size_t);
-        case Spec::Size::Max:
+        case Directive::Size::Max:
             return va_arg(arguments, uintmax_t);
         default:
             return va_arg(arguments, unsigned int);
     }
+}
+
+// Which width a text or character argument has: h says narrow and l or w wide whatever the
+// format's width; otherwise the lower-case conversion takes the format's own width and the
+// upper-case one (%S, %C) the other.
+template <class Char>
+bool IsWideArgument(Char conversion, Directive::Size size)
+{
+    if (size == Directive::Size::Short) {
+        return false;
+    }
+    if (size == Directive::Size::Long || size == Directive::Size::Wide) {
+        return true;
+    }
+    const bool formatIsWide = sizeof(Char) == 2;
+    return (conversion == 'S' || conversion == 'C') ? !formatIsWide : formatIsWide;
 }
 
 template <class Char>
@@ -427,67 +446,67 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
             out += *p++;
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
             if (*p == '-') {
-                spec.left = true;
+                directive.left = true;
             } else if (*p == '+') {
-                spec.plus = true;
+                directive.plus = true;
             } else if (*p == ' ') {
-                spec.blank = true;
+                directive.blank = true;
             } else if (*p == '#') {
-                spec.alternate = true;
+                directive.alternate = true;
             } else if (*p == '0') {
-                spec.zero = true;
+                directive.zero = true;
             } else {
                 break;
             }
         }
         if (*p == '*') {
             ++p;
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = spec.width == INT32_MIN ? 0x7FFFFFFF : -spec.width;
+            directive.width = va_arg(args, int);
+            if (directive.width < 0) {
+                directive.left = true;
+                directive.width = directive.width == INT32_MIN ? 0x7FFFFFFF : -directive.width;
             }
         } else {
-            spec.width = ReadCount(p);
+            directive.width = ReadCount(p);
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
                 ++p;
-                spec.precision = va_arg(args, int);
-                if (spec.precision < 0) {
-                    spec.precision = -1;
+                directive.precision = va_arg(args, int);
+                if (directive.precision < 0) {
+                    directive.precision = -1;
                 }
             } else {
-                spec.precision = ReadCount(p);
+                directive.precision = ReadCount(p);
             }
         }
-        using Size = Spec::Size;
+        using Size = Directive::Size;
         if (p[0] == 'h' && p[1] == 'h') {
-            spec.size = Size::Char, p += 2;
+            directive.size = Size::Char, p += 2;
         } else if (p[0] == 'l' && p[1] == 'l') {
-            spec.size = Size::LongLong, p += 2;
+            directive.size = Size::LongLong, p += 2;
         } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            spec.size = Size::Int64, p += 3;
+            directive.size = Size::Int64, p += 3;
         } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-            spec.size = Size::Int32, p += 3;
+            directive.size = Size::Int32, p += 3;
         } else if (*p == 'I' || *p == 'z') {
-            spec.size = Size::Size, ++p;
+            directive.size = Size::Size, ++p;
         } else if (*p == 'h') {
-            spec.size = Size::Short, ++p;
+            directive.size = Size::Short, ++p;
         } else if (*p == 'l') {
-            spec.size = Size::Long, ++p;
+            directive.size = Size::Long, ++p;
         } else if (*p == 'L' || *p == 'q') {
-            spec.size = *p == 'L' ? Size::LongDouble : Size::LongLong, ++p;
+            directive.size = *p == 'L' ? Size::LongDouble : Size::LongLong, ++p;
         } else if (*p == 'j') {
-            spec.size = Size::Max, ++p;
+            directive.size = Size::Max, ++p;
         } else if (*p == 't') {
-            spec.size = Size::Ptrdiff, ++p;
+            directive.size = Size::Ptrdiff, ++p;
         } else if (*p == 'w') {
-            spec.size = Size::Wide, ++p;
+            directive.size = Size::Wide, ++p;
         }
 
         const Char conversion = *p;
@@ -499,33 +518,38 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
         switch (conversion) {
             case 'd':
             case 'i': {
-                const int64_t value = SignedArgument(spec.size, args);
+                const int64_t value = SignedArgument(directive.size, args);
                 const uint64_t magnitude = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value)
                                                      : static_cast<uint64_t>(value);
-                const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.blank ? " " : "";
-                AppendNumber(out, spec, sign, IntegerBody(magnitude, 10, false, spec.precision),
-                             spec.precision < 0);
+                const char* sign = value < 0         ? "-"
+                                   : directive.plus  ? "+"
+                                   : directive.blank ? " "
+                                                     : "";
+                AppendNumber(out, directive, sign,
+                             IntegerBody(magnitude, 10, false, directive.precision),
+                             directive.precision < 0);
                 break;
             }
             case 'u':
             case 'o':
             case 'x':
             case 'X': {
-                const uint64_t value = UnsignedArgument(spec.size, args);
+                const uint64_t value = UnsignedArgument(directive.size, args);
                 const int base = conversion == 'u' ? 10 : conversion == 'o' ? 8 : 16;
-                std::string body = IntegerBody(value, base, conversion == 'X', spec.precision);
+                std::string body = IntegerBody(value, base, conversion == 'X', directive.precision);
                 std::string prefix;
-                if (spec.alternate && conversion == 'o' && (body.empty() || body[0] != '0')) {
+                if (directive.alternate && conversion == 'o' && (body.empty() || body[0] != '0')) {
                     body.insert(body.begin(), '0');
-                } else if (spec.alternate && base == 16 && value != 0) {
+                } else if (directive.alternate && base == 16 && value != 0) {
                     prefix = conversion == 'X' ? "0X" : "0x";
                 }
-                AppendNumber(out, spec, prefix, body, spec.precision < 0);
+                AppendNumber(out, directive, prefix, body, directive.precision < 0);
                 break;
             }
             case 'p': {
                 const auto value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-                AppendNumber(out, spec, "", IntegerBody(value, 16, true, 2 * sizeof(void*)), false);
+                AppendNumber(out, directive, "", IntegerBody(value, 16, true, 2 * sizeof(void*)),
+                             false);
                 break;
             }
             case 'e':
@@ -536,24 +560,23 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
             case 'G':
             case 'a':
             case 'A': {
-                const double value = spec.size == Size::LongDouble
+                const double value = directive.size == Size::LongDouble
                                          ? static_cast<double>(va_arg(args, long double))
                                          : va_arg(args, double);
                 const bool negative = std::signbit(value);
-                const char* sign = negative ? "-" : spec.plus ? "+" : spec.blank ? " " : "";
-                AppendNumber(out, spec, sign,
-                             FloatBody(std::fabs(value), static_cast<char>(conversion), spec),
+                const char* sign = negative          ? "-"
+                                   : directive.plus  ? "+"
+                                   : directive.blank ? " "
+                                                     : "";
+                AppendNumber(out, directive, sign,
+                             FloatBody(std::fabs(value), static_cast<char>(conversion), directive),
                              std::isfinite(value));
                 break;
             }
             case 'c':
             case 'C': {
                 const int value = va_arg(args, int);
-                // Which width the argument has: the format's own unless the conversion says.
-                const bool otherWidth =
-                    conversion == 'C' || spec.size == Size::Short ||
-                    (sizeof(Char) == 1 && (spec.size == Size::Long || spec.size == Size::Wide));
-                const bool wideArgument = (sizeof(Char) == 2) != otherWidth;
+                const bool wideArgument = IsWideArgument<Char>(conversion, directive.size);
                 std::basic_string<Char> text;
                 if (wideArgument) {
                     const char16_t unit[2] = {static_cast<char16_t>(value), 0};
@@ -567,15 +590,12 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
                 if (value == 0) {
                     text.assign(1, Char(0));
                 }
-                AppendText<Char>(out, spec, text);
+                AppendText<Char>(out, directive, text);
                 break;
             }
             case 's':
             case 'S': {
-                const bool otherWidth =
-                    conversion == 'S' || spec.size == Size::Short ||
-                    (sizeof(Char) == 1 && (spec.size == Size::Long || spec.size == Size::Wide));
-                const bool wideArgument = (sizeof(Char) == 2) != otherWidth;
+                const bool wideArgument = IsWideArgument<Char>(conversion, directive.size);
                 std::basic_string<Char> text;
                 if (wideArgument) {
                     const auto* value = va_arg(args, const char16_t*);
@@ -584,7 +604,7 @@ std::basic_string<Char> FormatText(const Char* format, va_list arguments)
                     const auto* value = va_arg(args, const char*);
                     text = FromNarrow<Char>(value != nullptr ? value : "(null)");
                 }
-                AppendText<Char>(out, spec, text);
+                AppendText<Char>(out, directive, text);
                 break;
             }
             case 'n':

@@ -112,6 +112,29 @@ TEST(ArrayBuffer, RangeRulesOfTheBufferArray)
     EXPECT_EQ(Contents<unsigned int>(numbers), (std::vector<unsigned int>{7, 6}));
 }
 
+TEST(ArrayBuffer, RemovingBeyondTheEndReadsNothing)
+{
+    Orv::ArrayBuffer<int> numbers;
+    int out = 42;
+    EXPECT_EQ(numbers.RemoveLastItem(out), E_INVALIDARG) << "an empty array has no last item";
+    Fill(numbers, {1, 2});
+    EXPECT_EQ(numbers.RemoveItem(2, out), E_INVALIDARG);
+    EXPECT_EQ(out, 42);
+    EXPECT_EQ(numbers.RemoveLastItem(out), 1);
+    EXPECT_EQ(out, 2);
+}
+
+TEST(ArrayBuffer, InsertingAnElementOfTheSameArray)
+{
+    Orv::ArrayBuffer<double> values;
+    values.AddItem(7.5);
+    // Each insertion reallocates (no slack); the element is read before that.
+    for (int i = 0; i < 10; ++i) {
+        values.InsertItem(0, values.GetAt(values.GetCount() - 1));
+    }
+    EXPECT_EQ(Contents<double>(values), std::vector<double>(11, 7.5));
+}
+
 TEST(ArrayBuffer, GrowingZeroesTheNewElementsAndKeepsTheOld)
 {
     Orv::ArrayBuffer<double> values;

@@ -36,6 +36,13 @@ TEST(Format, TextsAndCharacters)
               u"[wide] [narrow] [\u00E9] [   ab] [c  ] [xy]");
     EXPECT_EQ(Text(WideString::Format(u"%c%C%%", u'\u20AC', 'x')), u"\u20ACx%");
     EXPECT_EQ(Text(WideString::Format(u"%s", static_cast<const char16_t*>(nullptr))), u"(null)");
+    // h is narrow and l or w wide whatever the format's width.
+    EXPECT_EQ(Text(WideString::Format(u"%hs|%ls|%ws|%hc|%lc", "n", u"w", u"v", 'c', u'd')),
+              u"n|w|v|c|d");
+    EXPECT_EQ(std::string(Orv::NarrowString::Format("%hs|%ls|%ws|%S|%C|%hc", "n", u"w", u"\u00E9",
+                                                    u"x", u'y', 'z')
+                              .GetText()),
+              "n|w|\xC3\xA9|x|y|z");
     EXPECT_EQ(std::string(Orv::NarrowString::Format("%s/%S/%d", "a", u"\u00E9", 5).GetText()),
               "a/\xC3\xA9/5");
 }

@@ -9,6 +9,7 @@
 
 #include "Utilities/Storage/RCPtrQueue.h"
 #include "Utilities/Storage/ReuseAllocator.h"
+#include "Utilities/Storage/StringT.h"
 
 // Huge requests must come back as null so the pools can report them.
 extern "C" const char* __asan_default_options()
@@ -114,6 +115,33 @@ TEST(StorageThreads, ALockedPoolNeverHandsOneBlockToTwoThreads)
     EXPECT_FALSE(shared.load());
     EXPECT_EQ(pool.GetFreeCount(), pool.GetBlockCount()) << "every block came back";
     EXPECT_LE(pool.GetBlockCount(), static_cast<uint32_t>(kThreads * 4));
+}
+
+TEST(StorageThreads, StringsSharingABufferMayLiveOnDifferentThreads)
+{
+    const Orv::WideString shared(u"shared text");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 500; ++round) {
+                Orv::WideString copy(shared);  // one more reference to the same buffer
+                Orv::WideString other = copy;
+                copy.Append(Orv::WideString::Format(u" %d", t));
+                other.ReplaceChars(u"s", u'S');
+                if (!other.Equals(u"Shared text") || copy.GetLength() != 13 ||
+                    !copy.Left(11).Equals(u"shared text")) {
+                    wrong.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_TRUE(shared.Equals(u"shared text"));
+    EXPECT_EQ(shared.GetText(), Orv::WideString(shared).GetText());
 }
 
 struct Enormous
