@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "Utilities/Storage/Variant.h"
@@ -55,6 +56,12 @@ struct IntegerCase
     Getter getter;
     int64_t expected;
 };
+
+// Test names, not the bytes of the row.
+void PrintTo(const IntegerCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class VariantIntegerGetters : public ::testing::TestWithParam<IntegerCase>
 {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -263,6 +264,12 @@ struct MalformedItem
     Bytes bytes;
     uint32_t available;  // 0: all of them
 };
+
+// Test names, not the bytes of the row.
+void PrintTo(const MalformedItem& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class VariantListReader : public ::testing::TestWithParam<MalformedItem>
 {

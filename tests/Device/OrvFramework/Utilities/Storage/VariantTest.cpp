@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
 
 #include "Utilities/Storage/Array.h"
 
@@ -46,6 +47,12 @@ struct SetCase
     uint32_t size;
     int32_t expected;
 };
+
+// Test names, not the bytes of the row.
+void PrintTo(const SetCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class VariantSet : public ::testing::TestWithParam<SetCase>
 {
