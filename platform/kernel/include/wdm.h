@@ -9,3 +9,5 @@
 #include "wdm/NtStatus.h"
 #include "wdm/NtTypes.h"
 #include "wdm/Pool.h"
+#include "wdm/PnpPower.h"
+#include "wdm/UserObjects.h"
