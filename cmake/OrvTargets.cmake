@@ -30,6 +30,13 @@ function(orv_add_test name)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         PROPERTIES LABELS "${ARG_LABELS}")
+    # Discovery keeps only the first of several labels; give every discovered test all of them.
+    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${label_script}"
+        "foreach(test IN LISTS ${name}_TESTS)\n"
+        "    set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+        "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
     if("threads" IN_LIST ARG_LABELS)
         add_dependencies(orv_threads_tests ${name})
     endif()
