@@ -1,0 +1,156 @@
+// The driver's only path to the device: bus interface and speed, descriptors, configuration and
+// the pipe table with each endpoint's audio format, the streaming interfaces' alternate settings
+// with the transfer buffers that survive their switches, synchronous requests, the sampling
+// frequency, raw class requests and the port requests. The streaming engine owns one and calls
+// InitializeUsb when the device starts and ReleaseUsb when it stops.
+//
+// Levels: everything here runs at PASSIVE_LEVEL except NextPipe and the FindLast* lookups (up to
+// DISPATCH_LEVEL). The pipe-table lock guards the pipe table and the buffer cache and is never held
+// across a request or a PASSIVE-only free.
+#pragma once
+
+#include <usbbusif.h>
+#include <usbdlib.h>
+#include <wdm.h>
+
+#include "UsbClassDescriptors.h"
+#include "UsbPipe.h"
+
+// What the transport needs of its device: the device object below the driver's (every request
+// goes there) and the remove lock that brackets every request.
+struct UsbDeviceLink
+{
+    PDEVICE_OBJECT lowerDevice;
+    PIO_REMOVE_LOCK removeLock;
+};
+
+// A class request to an interface, as the private control filter passes it through.
+struct RawClassRequest
+{
+    UCHAR request;
+    USHORT value;
+    USHORT index;
+    ULONG length;  // bytes to move; at most the caller's buffer
+};
+
+class UsbTransport
+{
+public:
+    explicit UsbTransport(UsbDeviceLink* link);
+    UsbTransport(const UsbTransport&) = delete;
+    UsbTransport& operator=(const UsbTransport&) = delete;
+
+    NTSTATUS InitializeUsb(const UsbConfigRecord& record);
+    void ReleaseUsb();
+
+    NTSTATUS ReadDescriptors();
+    // *buffer: length bytes of pool "QUSB" the caller frees; *transferred: bytes the device sent.
+    NTSTATUS GetDescriptor(UCHAR type, UCHAR index, USHORT language, ULONG length, PUCHAR* buffer,
+                           ULONG* transferred = nullptr);
+
+    NTSTATUS SelectConfiguration();
+    NTSTATUS SelectInterface(ULONG interfaceNumber, UCHAR alternateSetting);
+    NTSTATUS SelectAlternateSettings(bool enable);
+    static NTSTATUS ParseClassDescriptors(PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                          PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
+                                          ULONG endpointIndex, EndpointFormat* out)
+    {
+        return ParseEndpointClassDescriptors(configuration, interfaceDescriptor, endpointIndex,
+                                             out);
+    }
+
+    NTSTATUS SubmitUrb(PURB urb);
+    NTSTATUS CallLowerDriver(PIRP irp);
+
+    NTSTATUS SetSampleRate(ULONG rate);
+    void CheckRateRequests();
+    NTSTATUS SendRawClassRequest(ULONG transferFlags, const RawClassRequest& request, PVOID buffer,
+                                 ULONG bufferLength);
+    NTSTATUS CyclePort();
+    NTSTATUS QueryUsbLocation(PUSB_TOPOLOGY_ADDRESS address);
+
+    // Up to DISPATCH_LEVEL.
+    bool NextPipe(UsbPipe** pipe, ULONG* index);
+    UsbPipe* FindLastOutAudioPipe() { return FindLastAudioPipe(false); }
+    UsbPipe* FindLastInAudioPipe() { return FindLastAudioPipe(true); }
+
+    // State the engine and the streaming side read.
+    bool HighSpeed() const { return highSpeed != 0; }
+    ULONG PacketsPerTransfer() const { return packetsPerTransfer; }
+    ULONG BufferFrames() const { return bufferFrames; }
+    const USB_DEVICE_DESCRIPTOR* DeviceDescriptor() const { return deviceDescriptor; }
+    // Never null: a string that could not be read, or not even be stored, reads as empty.
+    const WCHAR* ManufacturerString() const
+    {
+        return manufacturerString != nullptr ? manufacturerString : u"";
+    }
+    const WCHAR* ProductString() const { return productString != nullptr ? productString : u""; }
+    PUSB_CONFIGURATION_DESCRIPTOR SelectedConfigurationDescriptor() const;
+    ULONG SelectedConfiguration() const { return selectedConfiguration; }
+    bool Configured() const { return configurationHandle != nullptr; }
+    ULONG PipeCount() const { return pipeCount; }
+    ULONG OutAudioPipes() const { return outAudioPipes; }
+    ULONG InAudioPipes() const { return inAudioPipes; }
+    ULONG BufferCacheCount() const { return bufferCacheCount; }
+    bool RateRequestFlag() const { return rateRequestFlag != 0; }
+    bool AlternateSettingsActive() const { return alternateSettingsActive != 0; }
+    ULONG CurrentRate() const { return currentRate; }
+    ULONG EffectiveRate() const { return effectiveRate; }
+    const UsbConfigRecord& ConfigRecord() const { return configRecord; }
+
+private:
+    UsbPipe* FindLastAudioPipe(bool in);
+    bool TryAcquireRemoveLock();
+    void ReleaseRemoveLock();
+    NTSTATUS QueryBusInterface();
+    NTSTATUS ReadString(UCHAR index, ULONG extra, PUCHAR* buffer, WCHAR** text);
+    void FreeStrings();
+    NTSTATUS SetEndpointSampleRate(UsbPipe* pipe, ULONG rate);
+    NTSTATUS AllocateTransferBuffers(UsbPipe* pipe);
+    void FreeAllPipes();
+    static void FreePipe(UsbPipe* pipe);
+    static void FreeBuffers(PVOID* buffers, bool contiguous);
+    void ParkBuffersLocked(UsbPipe* pipe, UsbPipe** toFree, ULONG* toFreeCount);
+    NTSTATUS SendPortRequest(ULONG ioControlCode, PVOID argument, bool throughMutex);
+    static LONGLONG Now100ns();
+    static IO_COMPLETION_ROUTINE SignalRequestDone;
+
+    // Device link, request serialisation and the sync pipe's pacing (the streaming side sets the
+    // last three).
+    UsbDeviceLink* link;
+    KMUTEX requestMutex;
+    KEVENT syncCompletionEvent;
+    LONGLONG lastSyncCompletionTime = 0;  // 100 ns
+    UCHAR highSpeed = 0;
+    ULONG bufferFrames = 4;        // 1 ms frames per transfer buffer
+    ULONG packetsPerTransfer = 4;  // most isochronous packets one transfer carries
+
+    PUCHAR manufacturerBuffer = nullptr;
+    WCHAR* manufacturerString = nullptr;  // NUL-terminated, inside manufacturerBuffer
+    PUCHAR productBuffer = nullptr;
+    WCHAR* productString = nullptr;
+    PUSB_CONFIGURATION_DESCRIPTOR configurationDescriptors[kUsbMaxConfigurations] = {};
+    ULONG selectedConfiguration = 0;
+    USBD_CONFIGURATION_HANDLE configurationHandle = nullptr;
+    PUSB_DEVICE_DESCRIPTOR deviceDescriptor = nullptr;
+    USB_BUS_INTERFACE_USBDI_V1 busInterface = {};
+
+    UsbPipe* pipes[kUsbMaxPipes] = {};
+    ULONG pipeCount = 0;
+    ULONG outAudioPipes = 0;
+    ULONG inAudioPipes = 0;
+    BufferCacheEntry bufferCache[kUsbMaxPipes] = {};
+    ULONG bufferCacheCount = 0;
+    UsbConfigRecord configRecord = {};
+    UCHAR rateRequestFlag = 1;
+    UCHAR alternateSettingsActive = 0;
+    KSPIN_LOCK pipeTableLock = 0;
+
+    // Streaming state this side reads or keeps for the streaming side.
+    UCHAR streaming = 0;
+    UCHAR feedback = 0;
+    UCHAR noFeedbackRestart = 0;
+    ULONG framesPerTransfer = 1;
+    ULONG currentRate = 0;    // Hz
+    ULONG effectiveRate = 0;  // Hz, as measured
+};
