@@ -11,6 +11,7 @@
 #include <ks.h>
 #include <wdm.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +19,9 @@
 
 namespace UsbSim {
 struct UsbDescriptorSet;
-}
+class SimulatedUsbBus;
+class SimulatedUsbDevice;
+}  // namespace UsbSim
 
 namespace Platform::Ks {
 
@@ -72,10 +75,15 @@ public:
 
     PDRIVER_OBJECT Object() { return &driverObject_; }
 
-    // Creates the physical device object with its hardware IDs and calls the driver's AddDevice.
-    // Null (and the status) when AddDevice fails; the device is then gone.
-    Device* PlugIn(const std::vector<std::u16string>& hardwareIds, NTSTATUS* status = nullptr);
+    // Gives the physical device object its hardware IDs and calls the driver's AddDevice. The
+    // physical device object is the given lower device (a bus's), or one of this layer's that
+    // answers no requests. Null (and the status) when AddDevice fails; the device is then gone.
+    Device* PlugIn(const std::vector<std::u16string>& hardwareIds, NTSTATUS* status = nullptr,
+                   PDEVICE_OBJECT lowerDevice = nullptr);
     Device* PlugIn(const UsbSim::UsbDescriptorSet& descriptors, NTSTATUS* status = nullptr);
+    // The device attached to the simulated bus, with the bus's device object below the driver.
+    Device* PlugIn(UsbSim::SimulatedUsbBus& bus, const UsbSim::SimulatedUsbDevice& device,
+                   NTSTATUS* status = nullptr);
 
     // Devices not yet removed, oldest first.
     std::vector<Device*> Devices() const;
@@ -98,7 +106,7 @@ public:
     Device& operator=(const Device&) = delete;
 
     PKSDEVICE KsDevice() const;
-    PDEVICE_OBJECT PhysicalDeviceObject() { return &physicalDeviceObject_; }
+    PDEVICE_OBJECT PhysicalDeviceObject() { return pdo_; }
 
     // Sends the request; the result is what the device's stack answered. Remove is refused with
     // STATUS_INVALID_DEVICE_STATE while filter handles are open (Windows holds it back until they
@@ -127,9 +135,10 @@ private:
 
     Driver& driver_;
     Internal::DeviceImpl* impl_ = nullptr;
-    DEVICE_OBJECT physicalDeviceObject_{};
+    DEVICE_OBJECT ownPhysicalDeviceObject_{};
+    PDEVICE_OBJECT pdo_ = &ownPhysicalDeviceObject_;
     bool removed_ = false;
-    size_t openHandles_ = 0;
+    std::atomic<size_t> openHandles_ = 0;
 };
 
 // Result of a request from user mode.

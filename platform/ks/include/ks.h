@@ -275,7 +275,7 @@ typedef struct _KSFILTER
 typedef struct
 {
     NTSTATUS (*Add)(PKSDEVICE device);
-    NTSTATUS (*Start)
+    NTSTATUS(*Start)
     (PKSDEVICE device, struct _IRP* irp, PCM_RESOURCE_LIST translated,
      PCM_RESOURCE_LIST untranslated);
     NTSTATUS (*PostStart)(PKSDEVICE device);
@@ -285,10 +285,10 @@ typedef struct
     NTSTATUS (*QueryRemove)(PKSDEVICE device, struct _IRP* irp);
     void (*CancelRemove)(PKSDEVICE device, struct _IRP* irp);
     void (*Remove)(PKSDEVICE device, struct _IRP* irp);
-    NTSTATUS (*QueryCapabilities)
+    NTSTATUS(*QueryCapabilities)
     (PKSDEVICE device, struct _IRP* irp, PDEVICE_CAPABILITIES capabilities);
     void (*SurpriseRemoval)(PKSDEVICE device, struct _IRP* irp);
-    NTSTATUS (*QueryPower)
+    NTSTATUS(*QueryPower)
     (PKSDEVICE device, struct _IRP* irp, DEVICE_POWER_STATE deviceTo, DEVICE_POWER_STATE deviceFrom,
      SYSTEM_POWER_STATE systemTo, SYSTEM_POWER_STATE systemFrom, POWER_ACTION action);
     void (*SetPower)(PKSDEVICE device, struct _IRP* irp, DEVICE_POWER_STATE to,

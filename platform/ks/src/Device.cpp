@@ -146,6 +146,9 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObj
                    const std::u16string& instancePath, DeviceImpl** added)
 {
     *added = nullptr;
+    if (DescriptorOf(driverObject) == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;  // not (or no longer) a kernel-streaming driver
+    }
     auto* device = new DeviceImpl{};
     InitializeObject(&device->object, ObjectKind::Device, device);
     device->header = new _KSIDEVICE_HEADER{device, {}};
@@ -155,8 +158,6 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObj
     fdo->DriverObject = driverObject;
     fdo->DeviceExtension = extension;
     fdo->StackSize = 1;
-    fdo->AttachedDevice = nullptr;
-    physicalDeviceObject->AttachedDevice = fdo;
 
     device->device.Descriptor = DescriptorOf(driverObject);
     device->device.Bag = &device->bag;
@@ -174,7 +175,6 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObj
         status = dispatch->Add(&device->device);
     }
     if (!NT_SUCCESS(status)) {
-        physicalDeviceObject->AttachedDevice = nullptr;
         DeleteDevice(device);
         return status;
     }

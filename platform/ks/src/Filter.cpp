@@ -17,14 +17,19 @@ NTSTATUS Complete(struct _IRP* irp, NTSTATUS status)
     return status;
 }
 
+// The factory's count of open filters and its lifetime are kept under the device mutex, so a
+// Stop that frees create items and an open or close on another thread cannot cross.
 void DestroyFilter(FilterImpl* filter)
 {
     FreeFilterEvents(filter);
     FreeBag(&filter->bag);
     FactoryImpl* factory = filter->factory;
+    DeviceImpl* device = filter->object.device;
     delete filter;
+    KsAcquireDevice(&device->device);
     --factory->openFilters;
     ReleaseFactoryIfUnused(factory);
+    KsReleaseDevice(&device->device);
 }
 
 bool SameText(const std::u16string& a, const std::u16string& b)
@@ -56,12 +61,15 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
         return Complete(irp, STATUS_DELETE_PENDING);
     }
     FactoryImpl* factory = nullptr;
+    KsAcquireDevice(&device->device);
     for (const CreateItem& item : header->createItems) {
         if (SameText(item.referenceString, file->referenceString)) {
             factory = item.context;
+            ++factory->openFilters;
             break;
         }
     }
+    KsReleaseDevice(&device->device);
     if (factory == nullptr) {
         return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND);
     }
@@ -71,7 +79,6 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     filter->filter.Bag = &filter->bag;
     filter->factory = factory;
     KeInitializeSpinLock(&filter->eventLock);
-    ++factory->openFilters;
     file->filter = filter;
 
     NTSTATUS status = STATUS_SUCCESS;

@@ -1,6 +1,7 @@
 // The Windows side: the PnP manager, the I/O manager's request path and user-mode handles.
 #include <KsHostApi.h>
 #include <UsbDescriptorSet.h>
+#include <UsbTestApi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -159,7 +160,8 @@ Driver::~Driver()
     }
 }
 
-Device* Driver::PlugIn(const std::vector<std::u16string>& hardwareIds, NTSTATUS* status)
+Device* Driver::PlugIn(const std::vector<std::u16string>& hardwareIds, NTSTATUS* status,
+                       PDEVICE_OBJECT lowerDevice)
 {
     if (hardwareIds.empty()) {
         if (status != nullptr) {
@@ -168,9 +170,13 @@ Device* Driver::PlugIn(const std::vector<std::u16string>& hardwareIds, NTSTATUS*
         return nullptr;
     }
     std::unique_ptr<Device> device(new Device(*this));
-    PDEVICE_OBJECT pdo = &device->physicalDeviceObject_;
-    pdo->DriverObject = &busDriver;
-    pdo->StackSize = 1;
+    if (lowerDevice != nullptr) {
+        device->pdo_ = lowerDevice;
+    } else {
+        device->ownPhysicalDeviceObject_.DriverObject = &busDriver;
+        device->ownPhysicalDeviceObject_.StackSize = 1;
+    }
+    PDEVICE_OBJECT pdo = device->pdo_;
     Platform::Kernel::SetDeviceProperty(pdo, DevicePropertyHardwareID,
                                         MultiStringBytes(hardwareIds));
     char instance[32];
@@ -193,6 +199,12 @@ Device* Driver::PlugIn(const UsbSim::UsbDescriptorSet& descriptors, NTSTATUS* st
     return PlugIn(HardwareIdsOf(descriptors), status);
 }
 
+Device* Driver::PlugIn(UsbSim::SimulatedUsbBus& bus, const UsbSim::SimulatedUsbDevice& device,
+                       NTSTATUS* status)
+{
+    return PlugIn(HardwareIdsOf(device.Descriptors()), status, bus.LowerDevice());
+}
+
 std::vector<Device*> Driver::Devices() const
 {
     std::vector<Device*> present;
@@ -208,7 +220,7 @@ std::vector<Device*> Driver::Devices() const
 
 Device::~Device()
 {
-    Platform::Kernel::ForgetDeviceProperties(&physicalDeviceObject_);
+    Platform::Kernel::ForgetDeviceProperties(pdo_);
 }
 
 PKSDEVICE Device::KsDevice() const
@@ -256,11 +268,10 @@ NTSTATUS Device::Send(PnpRequest request)
                 return STATUS_INVALID_DEVICE_STATE;
             }
             const NTSTATUS status = SendIrp(IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, nullptr, nullptr);
-            physicalDeviceObject_.AttachedDevice = nullptr;
             Internal::DeleteDevice(impl_);
             impl_ = nullptr;
             removed_ = true;
-            Platform::Kernel::ForgetDeviceProperties(&physicalDeviceObject_);
+            Platform::Kernel::ForgetDeviceProperties(pdo_);
             return status;
         }
     }
