@@ -429,7 +429,7 @@ RequestResult FilterHandle::DeviceIoControl(ULONG ioControlCode, const std::vect
     if (in != nullptr) {
         std::memcpy(in, input.data(), input.size());
     }
-    if (out != nullptr) {
+    if (out != nullptr && !output.empty()) {
         std::memcpy(out, output.data(), std::min<size_t>(output.size(), outputSize));
     }
     RequestResult result{};
