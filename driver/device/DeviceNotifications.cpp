@@ -76,6 +76,19 @@ struct ContextBlock
     StreamSink stream;
 };
 
+// Unlinks the filter's node from a list whose lock the caller holds; null when it is not there.
+FilterListNode* Unlink(FilterListNode** head, PKSFILTER filter)
+{
+    for (FilterListNode** link = head; *link != nullptr; link = &(*link)->next) {
+        if ((*link)->filter == filter) {
+            FilterListNode* node = *link;
+            *link = node->next;
+            return node;
+        }
+    }
+    return nullptr;
+}
+
 ControlClientLink* ClientOf(PKSFILTER filter)
 {
     return static_cast<ControlClientLink*>(filter->Context);
@@ -224,19 +237,10 @@ void AddOpenControlFilter(DeviceContext* context, PKSFILTER filter)
 
 void RemoveOpenControlFilter(DeviceContext* context, PKSFILTER filter)
 {
-    FilterListNode* removed = nullptr;
-    bool lastClosed = false;
     KLOCK_QUEUE_HANDLE lock;
     KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &lock);
-    for (FilterListNode** link = &context->controlFilters; *link != nullptr;
-         link = &(*link)->next) {
-        if ((*link)->filter == filter) {
-            removed = *link;
-            *link = removed->next;
-            break;
-        }
-    }
-    lastClosed = --context->openControlFilters < 1;
+    FilterListNode* removed = Unlink(&context->controlFilters, filter);
+    const bool lastClosed = --context->openControlFilters < 1;
     KeReleaseInStackQueuedSpinLock(&lock);
     if (removed != nullptr) {
         ExFreePoolWithTag(removed, kTagDeviceObjects);
@@ -264,16 +268,9 @@ bool AddOpenWaveFilter(DeviceContext* context, PKSFILTER filter)
 
 void RemoveOpenWaveFilter(DeviceContext* context, PKSFILTER filter)
 {
-    FilterListNode* removed = nullptr;
     KLOCK_QUEUE_HANDLE lock;
     KeAcquireInStackQueuedSpinLock(&context->waveFilterListLock, &lock);
-    for (FilterListNode** link = &context->waveFilters; *link != nullptr; link = &(*link)->next) {
-        if ((*link)->filter == filter) {
-            removed = *link;
-            *link = removed->next;
-            break;
-        }
-    }
+    FilterListNode* removed = Unlink(&context->waveFilters, filter);
     KeReleaseInStackQueuedSpinLock(&lock);
     if (removed != nullptr) {
         ExFreePoolWithTag(removed, kTagDeviceObjects);

@@ -24,14 +24,6 @@ struct Request
     bool fromUser;
 };
 
-NTSTATUS Complete(struct _IRP* irp, NTSTATUS status, ULONG_PTR information)
-{
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 // A user buffer must lie wholly in the requesting process.
 bool Probe(const Request& request, PVOID address, ULONG size)
 {
@@ -279,7 +271,7 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     PKSFILTER filter = KsGetFilterFromIrp(irp);
     if (filter == nullptr) {
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
     const Request request{irp,
                           stack->Parameters.DeviceIoControl.Type3InputBuffer,
@@ -303,7 +295,7 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
             status = STATUS_INVALID_DEVICE_REQUEST;
             break;
     }
-    return Complete(irp, status, information);
+    return CompleteRequest(irp, status, information);
 }
 
 void FreeFilterEvents(FilterImpl* filter)

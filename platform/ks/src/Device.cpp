@@ -36,13 +36,6 @@ DeviceImpl* DeviceFromObject(PDEVICE_OBJECT deviceObject)
     return static_cast<DeviceExtension*>(deviceObject->DeviceExtension)->header->device;
 }
 
-NTSTATUS Complete(struct _IRP* irp, NTSTATUS status)
-{
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 const KSDEVICE_DISPATCH* DispatchOf(const DeviceImpl* device)
 {
     const KSDEVICE_DESCRIPTOR* descriptor = device->device.Descriptor;
@@ -195,7 +188,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     DeviceImpl* device = DeviceFromObject(deviceObject);
-    return Complete(irp, Pnp(device, irp, stack->MinorFunction));
+    return CompleteRequest(irp, Pnp(device, irp, stack->MinorFunction));
 }
 
 NTSTATUS DispatchPower(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
@@ -220,7 +213,7 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     } else {
         status = STATUS_NOT_SUPPORTED;
     }
-    return Complete(irp, status);
+    return CompleteRequest(irp, status);
 }
 
 }  // namespace Platform::Ks::Internal

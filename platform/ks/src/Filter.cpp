@@ -10,13 +10,6 @@ FileObject* FileObjectOf(struct _IRP* irp)
     return file != nullptr && file->magic == kFileObjectMagic ? file : nullptr;
 }
 
-NTSTATUS Complete(struct _IRP* irp, NTSTATUS status)
-{
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 // The factory's count of open filters and its lifetime are kept under the device mutex, so a
 // Stop that frees create items and an open or close on another thread cannot cross.
 void DestroyFilter(FilterImpl* filter)
@@ -32,21 +25,6 @@ void DestroyFilter(FilterImpl* filter)
     KsReleaseDevice(&device->device);
 }
 
-bool SameText(const std::u16string& a, const std::u16string& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i] >= u'a' && a[i] <= u'z' ? static_cast<char16_t>(a[i] - 32) : a[i];
-        char16_t y = b[i] >= u'a' && b[i] <= u'z' ? static_cast<char16_t>(b[i] - 32) : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
@@ -55,15 +33,15 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     KSDEVICE_HEADER header = static_cast<DeviceExtension*>(deviceObject->DeviceExtension)->header;
     DeviceImpl* device = header->device;
     if (file == nullptr) {
-        return Complete(irp, STATUS_INVALID_PARAMETER);
+        return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
     }
     if (device->surpriseRemoved) {
-        return Complete(irp, STATUS_DELETE_PENDING);
+        return CompleteRequest(irp, STATUS_DELETE_PENDING);
     }
     FactoryImpl* factory = nullptr;
     KsAcquireDevice(&device->device);
     for (const CreateItem& item : header->createItems) {
-        if (SameText(item.referenceString, file->referenceString)) {
+        if (SameTextIgnoringCase(item.referenceString, file->referenceString)) {
             factory = item.context;
             ++factory->openFilters;
             break;
@@ -71,7 +49,7 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     }
     KsReleaseDevice(&device->device);
     if (factory == nullptr) {
-        return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND);
+        return CompleteRequest(irp, STATUS_OBJECT_NAME_NOT_FOUND);
     }
     auto* filter = new FilterImpl{};
     InitializeObject(&filter->object, ObjectKind::Filter, device);
@@ -90,7 +68,7 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
         file->filter = nullptr;
         DestroyFilter(filter);
     }
-    return Complete(irp, status);
+    return CompleteRequest(irp, status);
 }
 
 NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
@@ -98,7 +76,7 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     UNREFERENCED_PARAMETER(deviceObject);
     FileObject* file = FileObjectOf(irp);
     if (file == nullptr || file->filter == nullptr) {
-        return Complete(irp, STATUS_INVALID_PARAMETER);
+        return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
     }
     FilterImpl* filter = file->filter;
     const KSFILTER_DISPATCH* dispatch = filter->filter.Descriptor->Dispatch;
@@ -107,7 +85,7 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     }
     file->filter = nullptr;
     DestroyFilter(filter);
-    return Complete(irp, STATUS_SUCCESS);
+    return CompleteRequest(irp, STATUS_SUCCESS);
 }
 
 }  // namespace Platform::Ks::Internal

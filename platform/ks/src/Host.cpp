@@ -25,22 +25,6 @@ std::u16string Utf16(const std::string& text)
     return std::u16string(text.begin(), text.end());
 }
 
-bool SameText(const std::u16string& a, const std::u16string& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto upper = [](char16_t c) {
-            return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-        };
-        if (upper(a[i]) != upper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 struct IrpResult
 {
     NTSTATUS status;
@@ -314,7 +298,7 @@ std::u16string Device::FindInterface(const GUID& category,
 {
     for (const DeviceInterface& i : Interfaces()) {
         if (IsEqualGUIDAligned(i.category, category) &&
-            SameText(i.referenceString, referenceString)) {
+            Internal::SameTextIgnoringCase(i.referenceString, referenceString)) {
             return i.symbolicLink;
         }
     }
@@ -341,7 +325,7 @@ std::unique_ptr<FilterHandle> FilterHandle::Open(Platform::Kernel::UserProcess& 
     const DeviceInterface* found = nullptr;
     const std::vector<DeviceInterface> interfaces = device.Interfaces();
     for (const DeviceInterface& i : interfaces) {
-        if (SameText(i.symbolicLink, symbolicLink) && i.enabled) {
+        if (Internal::SameTextIgnoringCase(i.symbolicLink, symbolicLink) && i.enabled) {
             found = &i;
         }
     }

@@ -168,6 +168,10 @@ void DeleteDevice(DeviceImpl* device);
 const KSDEVICE_DESCRIPTOR* DescriptorOf(PDRIVER_OBJECT driverObject);
 
 std::u16string LowerGuidText(const GUID& guid);
+// Reference strings and symbolic links compare without regard to ASCII case.
+bool SameTextIgnoringCase(const std::u16string& a, const std::u16string& b);
+// Completes a request this layer handled itself.
+NTSTATUS CompleteRequest(struct _IRP* irp, NTSTATUS status, ULONG_PTR information = 0);
 
 // Drops the events a filter's client enabled (the handle is closing).
 void FreeFilterEvents(FilterImpl* filter);

@@ -42,6 +42,28 @@ FilterImpl* FilterOf(PKSFILTER filter)
     return CONTAINING_RECORD(filter, FilterImpl, filter);
 }
 
+bool SameTextIgnoringCase(const std::u16string& a, const std::u16string& b)
+{
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (upper(a[i]) != upper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+NTSTATUS CompleteRequest(struct _IRP* irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
 void InitializeObject(KsObject* object, ObjectKind kind, DeviceImpl* device)
 {
     object->kind = kind;

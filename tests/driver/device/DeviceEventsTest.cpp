@@ -4,26 +4,13 @@
 #include "LifecycleStandIns.h"
 
 using Platform::Kernel::UserProcess;
-using Platform::Ks::Device;
 using Platform::Ks::FilterHandle;
 using Platform::Ks::PnpRequest;
 
 namespace {
 
-class DeviceEventsTest : public DriverFixture
+class DeviceEventsTest : public StartedDeviceFixture
 {
-protected:
-    void SetUp() override
-    {
-        DriverFixture::SetUp();
-        device_ = PlugIn();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_EQ(device_->Send(PnpRequest::Start), STATUS_SUCCESS);
-        context_ = ContextOf(device_);
-    }
-
-    Device* device_ = nullptr;
-    DeviceContext* context_ = nullptr;
 };
 
 std::vector<uint8_t> HandleBytes(HANDLE handle, bool narrow)

@@ -3,24 +3,13 @@
 
 #include "LifecycleStandIns.h"
 
-using Platform::Ks::Device;
 using Platform::Ks::PnpRequest;
 
 namespace {
 
-class DevicePowerTest : public DriverFixture
+class DevicePowerTest : public StartedDeviceFixture
 {
 protected:
-    void SetUp() override
-    {
-        DriverFixture::SetUp();
-        device_ = PlugIn();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_EQ(device_->Send(PnpRequest::Start), STATUS_SUCCESS);
-        context_ = ContextOf(device_);
-        Journal().clear();
-    }
-
     NTSTATUS SetPowerAtDispatch(DEVICE_POWER_STATE state)
     {
         KIRQL old;
@@ -31,9 +20,6 @@ protected:
     }
 
     size_t Holders() { return Platform::Kernel::RemoveLockHolders(&context_->removeLock).size(); }
-
-    Device* device_ = nullptr;
-    DeviceContext* context_ = nullptr;
 };
 
 TEST_F(DevicePowerTest, OnlyChangesIntoOrOutOfD0Act)

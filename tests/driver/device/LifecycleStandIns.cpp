@@ -466,3 +466,13 @@ std::vector<Platform::Ks::DeviceInterface> DriverFixture::EndpointInterfaces(
     }
     return found;
 }
+
+void StartedDeviceFixture::SetUp()
+{
+    DriverFixture::SetUp();
+    device_ = PlugIn();
+    ASSERT_NE(device_, nullptr);
+    ASSERT_EQ(device_->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
+    context_ = ContextOf(device_);
+    Journal().clear();
+}

@@ -153,3 +153,13 @@ protected:
     FakeParts parts_;
     std::unique_ptr<Platform::Ks::Driver> driver_;
 };
+
+// The same with one device plugged in and started; the journal starts empty.
+class StartedDeviceFixture : public DriverFixture
+{
+protected:
+    void SetUp() override;
+
+    Platform::Ks::Device* device_ = nullptr;
+    DeviceContext* context_ = nullptr;
+};
