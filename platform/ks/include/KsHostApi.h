@@ -149,7 +149,10 @@ struct RequestResult
     std::vector<uint8_t> data;  // the output buffer after the request
 };
 
-// An open filter handle in a user process. Closing (or destroying) it sends the close request.
+class PendingRequest;
+
+// An open filter handle in a user process. Closing (or destroying) it cancels the requests still
+// pending on it, then sends the close request.
 class FilterHandle
 {
 public:
@@ -169,6 +172,12 @@ public:
     // output buffer of outputSize bytes holding output (zero-padded) before the request.
     RequestResult DeviceIoControl(ULONG ioControlCode, const std::vector<uint8_t>& input,
                                   ULONG outputSize, const std::vector<uint8_t>& output = {});
+    // The same as an overlapped request: it may stay pending in the driver until it completes or
+    // is cancelled. Destroying a request that is still pending cancels it first.
+    std::unique_ptr<PendingRequest> BeginDeviceIoControl(ULONG ioControlCode,
+                                                         const std::vector<uint8_t>& input,
+                                                         ULONG outputSize,
+                                                         const std::vector<uint8_t>& output = {});
 
     // KSPROPERTY{set, id, flags} followed by tail, as the property buffer.
     RequestResult GetProperty(const GUID& set, ULONG id, ULONG dataSize,
@@ -183,18 +192,51 @@ public:
     NTSTATUS DisableEvent(void* cookie);
 
 private:
+    friend class PendingRequest;
     FilterHandle(Platform::Kernel::UserProcess& process, Device& device)
         : process_(process), device_(device)
     {
     }
     NTSTATUS Send(UCHAR major, ULONG ioControlCode, void* input, ULONG inputSize, void* output,
                   ULONG outputSize, ULONG_PTR* information);
+    void CancelPending();
 
     Platform::Kernel::UserProcess& process_;
     Device& device_;
     void* fileObject_ = nullptr;
     bool open_ = false;
     std::vector<void*> eventData_;
+    std::vector<PendingRequest*> pending_;
+    std::vector<std::unique_ptr<PendingRequest>> abandoned_;  // synchronous calls left pending
+};
+
+// A request sent from user mode that the driver may complete later.
+class PendingRequest
+{
+public:
+    ~PendingRequest();
+    PendingRequest(const PendingRequest&) = delete;
+    PendingRequest& operator=(const PendingRequest&) = delete;
+
+    bool Completed() const { return completed_.load(); }
+    // The outcome once completed; status STATUS_PENDING before.
+    RequestResult Result() const;
+    // IoCancelIrp: true when the driver's cancel routine was called.
+    bool Cancel();
+
+private:
+    friend class FilterHandle;
+    PendingRequest(FilterHandle& handle) : handle_(handle) {}
+    static NTSTATUS OnComplete(PDEVICE_OBJECT, struct _IRP* irp, PVOID context);
+
+    FilterHandle& handle_;
+    struct _IRP* irp_ = nullptr;
+    uint8_t* input_ = nullptr;
+    uint8_t* output_ = nullptr;
+    ULONG outputSize_ = 0;
+    bool copyBack_ = false;
+    std::atomic<bool> completed_{false};
+    RequestResult result_{STATUS_PENDING, 0, {}};
 };
 
 // A KSPROPERTY as bytes, with tail appended.

@@ -434,3 +434,38 @@ inline constexpr GUID KSCATEGORY_TOPOLOGY = {
 
 #define STATUS_PROPSET_NOT_FOUND NTSTATUS_VALUE(0xC0000230)
 #define STATUS_INVALID_BUFFER_SIZE NTSTATUS_VALUE(0xC0000206)
+
+// ---- Cancelable queues -------------------------------------------------------------------
+//
+// A queue of pending IRPs linked through Tail.Overlay.ListEntry, guarded by the caller's spin
+// lock. A queued IRP carries a cancel routine (KsCancelRoutine unless the caller gives one); an
+// IRP cancelled while queued is taken off and completed with STATUS_CANCELLED. Removing skips
+// IRPs whose cancellation has begun. IRQL <= DISPATCH_LEVEL.
+
+typedef enum
+{
+    KsListEntryTail = 0,
+    KsListEntryHead = 1,
+} KSLIST_ENTRY_LOCATION;
+
+typedef enum
+{
+    KsAcquireOnly = 0,
+    KsAcquireAndRemove = 1,
+    KsAcquireOnlySingleItem = 2,
+    KsAcquireAndRemoveOnlySingleItem = 3,
+} KSIRP_REMOVAL_OPERATION;
+
+void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, struct _IRP* irp,
+                               KSLIST_ENTRY_LOCATION listLocation, PDRIVER_CANCEL driverCancel);
+// The first IRP from the given end that is not being cancelled; removed (and its cancel routine
+// cleared) for the removing operations. Null when there is none.
+struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock,
+                                            KSLIST_ENTRY_LOCATION listLocation,
+                                            KSIRP_REMOVAL_OPERATION removalOperation);
+// Takes an IRP found with KsAcquireOnly off its queue.
+void KsRemoveSpecificIrpFromCancelableQueue(struct _IRP* irp);
+// The default cancel routine: unlinks the IRP and completes it with STATUS_CANCELLED.
+void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp);
+// Cancels every IRP of the queue.
+void KsCancelIo(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock);

@@ -48,29 +48,6 @@ bool Probe(const Request& request, PVOID address, ULONG size)
     return ok;
 }
 
-// A pool copy of a user buffer; size 0 gives null.
-PVOID Capture(PVOID source, ULONG size, NTSTATUS* status)
-{
-    *status = STATUS_SUCCESS;
-    if (size == 0) {
-        return nullptr;
-    }
-    PVOID copy = ExAllocatePoolWithTag(NonPagedPoolNx, size, kRequestTag);
-    if (copy == nullptr) {
-        *status = STATUS_INSUFFICIENT_RESOURCES;
-        return nullptr;
-    }
-    std::memcpy(copy, source, size);
-    return copy;
-}
-
-void Release(PVOID copy)
-{
-    if (copy != nullptr) {
-        ExFreePoolWithTag(copy, kRequestTag);
-    }
-}
-
 const KSPROPERTY_SET* FindPropertySet(const KSAUTOMATION_TABLE* table, const GUID& set)
 {
     if (table == nullptr) {
@@ -149,27 +126,23 @@ NTSTATUS HandleProperty(FilterImpl* filter, const Request& request, ULONG_PTR* i
         *information = item->MinData;
         return request.outputSize == 0 ? STATUS_BUFFER_OVERFLOW : STATUS_BUFFER_TOO_SMALL;
     }
-    NTSTATUS status;
-    PVOID property = Capture(request.input, request.inputSize, &status);
-    if (!NT_SUCCESS(status)) {
-        return status;
+    // One system buffer: the data first (so completion finds it at the start), then the
+    // property. It lives until the request completes, which a handler may postpone.
+    const SIZE_T dataRoom = (static_cast<SIZE_T>(request.outputSize) + 7) & ~SIZE_T{7};
+    auto* buffer = static_cast<uint8_t*>(
+        ExAllocatePoolWithTag(NonPagedPoolNx, dataRoom + request.inputSize, kRequestTag));
+    if (buffer == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
-    PVOID data = Capture(request.output, request.outputSize, &status);
-    if (!NT_SUCCESS(status)) {
-        Release(property);
-        return status;
+    if (request.outputSize != 0) {
+        std::memcpy(buffer, request.output, request.outputSize);
     }
+    std::memcpy(buffer + dataRoom, request.input, request.inputSize);
+    request.irp->AssociatedIrp.SystemBuffer = buffer;
     request.irp->IoStatus.Information = get ? item->MinData : 0;
-    status = handler(request.irp, static_cast<PKSIDENTIFIER>(property), data);
+    const NTSTATUS status =
+        handler(request.irp, reinterpret_cast<PKSIDENTIFIER>(buffer + dataRoom), buffer);
     *information = request.irp->IoStatus.Information;
-    if (get && NT_SUCCESS(status)) {
-        if (*information > request.outputSize) {
-            *information = request.outputSize;
-        }
-        std::memcpy(request.output, data, *information);
-    }
-    Release(data);
-    Release(property);
     return status;
 }
 
@@ -295,7 +268,27 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
             status = STATUS_INVALID_DEVICE_REQUEST;
             break;
     }
+    if (status == STATUS_PENDING) {
+        return status;  // the handler queued it; it completes later
+    }
     return CompleteRequest(irp, status, information);
+}
+
+void FinishBufferedRequest(struct _IRP* irp, bool copyBack, ULONG outputSize)
+{
+    auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+    if (buffer == nullptr) {
+        return;
+    }
+    if (copyBack && NT_SUCCESS(irp->IoStatus.Status) && irp->UserBuffer != nullptr) {
+        ULONG_PTR bytes = irp->IoStatus.Information;
+        if (bytes > outputSize) {
+            bytes = outputSize;
+        }
+        std::memcpy(irp->UserBuffer, buffer, bytes);
+    }
+    ExFreePoolWithTag(buffer, kRequestTag);
+    irp->AssociatedIrp.SystemBuffer = nullptr;
 }
 
 void FreeFilterEvents(FilterImpl* filter)

@@ -3,6 +3,7 @@
 #include <UsbDescriptorSet.h>
 #include <UsbTestApi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -360,6 +361,7 @@ NTSTATUS FilterHandle::Close()
     if (!open_) {
         return STATUS_INVALID_HANDLE;
     }
+    CancelPending();
     const NTSTATUS status = Send(IRP_MJ_CLOSE, 0, nullptr, 0, nullptr, 0, nullptr);
     open_ = false;
     --device_.openHandles_;
@@ -402,28 +404,113 @@ NTSTATUS FilterHandle::Send(UCHAR major, ULONG ioControlCode, void* input, ULONG
     return result.status;
 }
 
+std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
+    ULONG ioControlCode, const std::vector<uint8_t>& input, ULONG outputSize,
+    const std::vector<uint8_t>& output)
+{
+    std::unique_ptr<PendingRequest> request(new PendingRequest(*this));
+    if (!open_ || device_.removed_) {
+        request->result_.status = open_ ? STATUS_NO_SUCH_DEVICE : STATUS_INVALID_HANDLE;
+        request->completed_ = true;
+        return request;
+    }
+    request->input_ = static_cast<uint8_t*>(process_.Allocate(input.size()));
+    request->output_ = static_cast<uint8_t*>(process_.Allocate(outputSize));
+    request->outputSize_ = outputSize;
+    if (request->input_ != nullptr) {
+        std::memcpy(request->input_, input.data(), input.size());
+    }
+    if (request->output_ != nullptr && !output.empty()) {
+        std::memcpy(request->output_, output.data(), std::min<size_t>(output.size(), outputSize));
+    }
+    KSPROPERTY header{};
+    if (input.size() >= sizeof header) {
+        std::memcpy(&header, input.data(), sizeof header);
+    }
+    request->copyBack_ = ioControlCode == IOCTL_KS_PROPERTY && header.Flags == KSPROPERTY_TYPE_GET;
+
+    PDEVICE_OBJECT target = &device_.impl_->functionalDeviceObject;
+    request->irp_ = IoAllocateIrp(target->StackSize, FALSE);
+    if (request->irp_ == nullptr) {
+        request->result_.status = STATUS_INSUFFICIENT_RESOURCES;
+        request->completed_ = true;
+        return request;
+    }
+    struct _IRP* irp = request->irp_;
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    irp->UserBuffer = request->output_;
+    irp->RequestorMode = UserMode;
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    std::memset(next, 0, sizeof *next);
+    next->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    next->FileObject = fileObject_;
+    next->Parameters.DeviceIoControl.IoControlCode = ioControlCode;
+    next->Parameters.DeviceIoControl.InputBufferLength = static_cast<ULONG>(input.size());
+    next->Parameters.DeviceIoControl.OutputBufferLength = outputSize;
+    next->Parameters.DeviceIoControl.Type3InputBuffer = request->input_;
+    IoSetCompletionRoutine(irp, PendingRequest::OnComplete, request.get(), TRUE, TRUE, TRUE);
+    pending_.push_back(request.get());
+    {
+        AttachedToProcess attached(process_);
+        IoCallDriver(target, irp);
+    }
+    return request;
+}
+
+NTSTATUS PendingRequest::OnComplete(PDEVICE_OBJECT, struct _IRP* irp, PVOID context)
+{
+    auto* request = static_cast<PendingRequest*>(context);
+    Internal::FinishBufferedRequest(irp, request->copyBack_, request->outputSize_);
+    request->result_.status = irp->IoStatus.Status;
+    request->result_.information = irp->IoStatus.Information;
+    if (request->output_ != nullptr) {
+        request->result_.data.assign(request->output_, request->output_ + request->outputSize_);
+    }
+    request->completed_ = true;
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+RequestResult PendingRequest::Result() const
+{
+    return completed_.load() ? result_ : RequestResult{STATUS_PENDING, 0, {}};
+}
+
+bool PendingRequest::Cancel()
+{
+    return !completed_.load() && irp_ != nullptr && IoCancelIrp(irp_) != FALSE;
+}
+
+PendingRequest::~PendingRequest()
+{
+    if (!completed_.load()) {
+        Cancel();
+    }
+    std::erase(handle_.pending_, this);
+    if (irp_ != nullptr && completed_.load()) {
+        IoFreeIrp(irp_);
+    }
+    handle_.process_.Free(input_);
+    handle_.process_.Free(output_);
+}
+
+void FilterHandle::CancelPending()
+{
+    const std::vector<PendingRequest*> pending = pending_;
+    for (PendingRequest* request : pending) {
+        request->Cancel();
+    }
+    abandoned_.clear();
+}
+
 RequestResult FilterHandle::DeviceIoControl(ULONG ioControlCode, const std::vector<uint8_t>& input,
                                             ULONG outputSize, const std::vector<uint8_t>& output)
 {
-    if (!open_) {
-        return {STATUS_INVALID_HANDLE, 0, {}};
+    std::unique_ptr<PendingRequest> request =
+        BeginDeviceIoControl(ioControlCode, input, outputSize, output);
+    RequestResult result = request->Result();
+    if (!request->Completed()) {
+        abandoned_.push_back(std::move(request));  // completes or is cancelled at close
     }
-    auto* in = static_cast<uint8_t*>(process_.Allocate(input.size()));
-    auto* out = static_cast<uint8_t*>(process_.Allocate(outputSize));
-    if (in != nullptr) {
-        std::memcpy(in, input.data(), input.size());
-    }
-    if (out != nullptr && !output.empty()) {
-        std::memcpy(out, output.data(), std::min<size_t>(output.size(), outputSize));
-    }
-    RequestResult result{};
-    result.status = Send(IRP_MJ_DEVICE_CONTROL, ioControlCode, in, static_cast<ULONG>(input.size()),
-                         out, outputSize, &result.information);
-    if (out != nullptr) {
-        result.data.assign(out, out + outputSize);
-    }
-    process_.Free(in);
-    process_.Free(out);
     return result;
 }
 

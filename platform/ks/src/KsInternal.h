@@ -173,6 +173,10 @@ bool SameTextIgnoringCase(const std::u16string& a, const std::u16string& b);
 // Completes a request this layer handled itself.
 NTSTATUS CompleteRequest(struct _IRP* irp, NTSTATUS status, ULONG_PTR information = 0);
 
+// The I/O manager's end of a buffered property request: copies the data back to the caller's
+// buffer when asked and the request succeeded, then frees the system buffer.
+void FinishBufferedRequest(struct _IRP* irp, bool copyBack, ULONG outputSize);
+
 // Drops the events a filter's client enabled (the handle is closing).
 void FreeFilterEvents(FilterImpl* filter);
 

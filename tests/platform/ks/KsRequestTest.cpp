@@ -265,6 +265,53 @@ TEST_F(KsRequestTest, FactoriesOpenOnlyThroughEnabledInterfacesAndLiveCreateItem
     EXPECT_EQ(KsDeviceGetFirstChildFilterFactory(device), nullptr);
 }
 
+TEST_F(KsRequestTest, PendingRequestsCompleteLaterOrAreCancelled)
+{
+    UserProcess process;
+    auto handle = Open(process);
+    ASSERT_NE(handle, nullptr);
+    auto wait = [&] {
+        return handle->BeginDeviceIoControl(
+            IOCTL_KS_PROPERTY,
+            Platform::Ks::PropertyBytes(KsTestDriver::kPropertySet, KsTestDriver::kWaitId,
+                                        KSPROPERTY_TYPE_GET),
+            8);
+    };
+    auto first = wait();
+    auto second = wait();
+    EXPECT_FALSE(first->Completed());
+    EXPECT_EQ(first->Result().status, STATUS_PENDING);
+
+    // Completed by a later request, with its data back in the caller's buffer.
+    EXPECT_EQ(
+        handle->SetProperty(KsTestDriver::kPropertySet, KsTestDriver::kReleaseId, Bytes(0xABCDEF))
+            .status,
+        STATUS_SUCCESS);
+    ASSERT_TRUE(first->Completed());
+    EXPECT_EQ(first->Result().status, STATUS_SUCCESS);
+    EXPECT_EQ(first->Result().data, Bytes(0xABCDEF));
+    EXPECT_FALSE(second->Completed());
+
+    // Cancelled by its requester: off the queue, so the next release finds nothing.
+    EXPECT_TRUE(second->Cancel());
+    ASSERT_TRUE(second->Completed());
+    EXPECT_EQ(second->Result().status, STATUS_CANCELLED);
+    EXPECT_FALSE(second->Cancel());
+    EXPECT_EQ(
+        handle->SetProperty(KsTestDriver::kPropertySet, KsTestDriver::kReleaseId, Bytes(1)).status,
+        STATUS_NOT_FOUND);
+
+    // Closing the handle cancels what is still pending; so does KsCancelIo.
+    auto third = wait();
+    auto fourth = wait();
+    KsCancelIo(&KsTestDriver::State().waitQueue, &KsTestDriver::State().waitLock);
+    EXPECT_EQ(third->Result().status, STATUS_CANCELLED);
+    EXPECT_EQ(fourth->Result().status, STATUS_CANCELLED);
+    auto fifth = wait();
+    handle->Close();
+    EXPECT_EQ(fifth->Result().status, STATUS_CANCELLED);
+}
+
 TEST_F(KsRequestTest, ObjectBagRemovalFreesOnlyWhenAsked)
 {
     constexpr ULONG tag = Platform::Kernel::MakeTag("TsBx");

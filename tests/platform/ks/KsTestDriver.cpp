@@ -45,8 +45,13 @@ void Note(PIRP irp, PKSIDENTIFIER request)
 {
     ++State().handlerCalls;
     State().lastCallerWas32Bit = IoIs32bitProcess(irp) != FALSE;
-    std::memcpy(&State().lastPropertyTail, reinterpret_cast<char*>(request) + sizeof(KSPROPERTY),
-                sizeof(ULONG));
+    State().lastPropertyTail = 0;
+    const ULONG size =
+        IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
+    if (size >= sizeof(KSPROPERTY) + sizeof(ULONG)) {
+        std::memcpy(&State().lastPropertyTail,
+                    reinterpret_cast<char*>(request) + sizeof(KSPROPERTY), sizeof(ULONG));
+    }
 }
 
 NTSTATUS GetValue(PIRP irp, PKSIDENTIFIER request, PVOID data)
@@ -79,6 +84,29 @@ NTSTATUS FailingGet(PIRP irp, PKSIDENTIFIER request, PVOID data)
     return STATUS_UNSUCCESSFUL;
 }
 
+NTSTATUS Wait(PIRP irp, PKSIDENTIFIER request, PVOID)
+{
+    Note(irp, request);
+    IoMarkIrpPending(irp);
+    KsAddIrpToCancelableQueue(&State().waitQueue, &State().waitLock, irp, KsListEntryTail, nullptr);
+    return STATUS_PENDING;
+}
+
+NTSTATUS Release(PIRP irp, PKSIDENTIFIER request, PVOID data)
+{
+    Note(irp, request);
+    PIRP waiting = KsRemoveIrpFromCancelableQueue(&State().waitQueue, &State().waitLock,
+                                                  KsListEntryHead, KsAcquireAndRemove);
+    if (waiting == nullptr) {
+        return STATUS_NOT_FOUND;
+    }
+    std::memcpy(waiting->AssociatedIrp.SystemBuffer, data, 8);
+    waiting->IoStatus.Status = STATUS_SUCCESS;
+    waiting->IoStatus.Information = 8;
+    IoCompleteRequest(waiting, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
 KSPROPERTY_ITEM Item(ULONG id, PFNKSHANDLER get, ULONG minProperty, ULONG minData, PFNKSHANDLER set)
 {
     KSPROPERTY_ITEM item{};
@@ -94,6 +122,8 @@ const KSPROPERTY_ITEM kItems[] = {
     Item(kValueId, GetValue, sizeof(KSPROPERTY) + 8, 8, SetValue),
     Item(kSetOnlyId, nullptr, sizeof(KSPROPERTY), 4, SetOnly),
     Item(kFailingGetId, FailingGet, sizeof(KSPROPERTY), 8, nullptr),
+    Item(kWaitId, Wait, sizeof(KSPROPERTY), 8, nullptr),
+    Item(kReleaseId, nullptr, sizeof(KSPROPERTY), 8, Release),
 };
 const KSPROPERTY_SET kPropertySets[] = {
     {&kPropertySet, static_cast<ULONG>(std::size(kItems)), kItems, 0, nullptr}};
@@ -186,6 +216,9 @@ Record& State()
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath)
 {
     State() = Record{};
+    State().waitQueue.Flink = &State().waitQueue;
+    State().waitQueue.Blink = &State().waitQueue;
+    KeInitializeSpinLock(&State().waitLock);
     return KsInitializeDriver(driverObject, registryPath, &kDeviceDescriptor);
 }
 

@@ -21,6 +21,10 @@ inline constexpr char16_t kReference[] = u"TESTFILTER";
 inline constexpr ULONG kValueId = 1;
 inline constexpr ULONG kSetOnlyId = 2;
 inline constexpr ULONG kFailingGetId = 3;
+// 4: a get (data 8) that waits in a cancelable queue; 5: a set (data 8) that completes the oldest
+// waiting get with its value (STATUS_NOT_FOUND when none waits).
+inline constexpr ULONG kWaitId = 4;
+inline constexpr ULONG kReleaseId = 5;
 
 struct Record
 {
@@ -31,6 +35,8 @@ struct Record
     ULONGLONG value = 0;
     PKSDEVICE device = nullptr;
     std::vector<PKSFILTER> openFilters;
+    LIST_ENTRY waitQueue;
+    KSPIN_LOCK waitLock;
 };
 Record& State();
 
