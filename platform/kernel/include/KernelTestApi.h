@@ -154,10 +154,20 @@ struct RemoveLockHolder
 
 std::vector<RemoveLockHolder> RemoveLockHolders(const IO_REMOVE_LOCK* lock);
 
+// ---- Registry and OS version ----------------------------------------------------------------
+
+// The registry routines use the machine registry (PlatformRegistry); ResetKernel gives each test
+// a fresh one in memory, MachineRegistry::Open(folder) one kept in a folder.
+size_t OpenRegistryHandleCount();  // Zw handles not yet closed
+
+// The version RtlIsNtDdiVersionAvailable answers from; default NTDDI_WIN10.
+void SetOsVersion(ULONG ntddiVersion);
+
 // ---- Whole layer ---------------------------------------------------------------------------
 
 // Back to a fresh virtual-time system: the clock at 0, no timers, DPCs or work items, the calling
-// thread at PASSIVE_LEVEL, no injected failures. Pool blocks stay (check them first).
+// thread at PASSIVE_LEVEL, no injected failures, no registry handles, a fresh in-memory registry,
+// the default OS version. Pool blocks stay (check them first).
 void ResetKernel();
 
 }  // namespace Platform::Kernel

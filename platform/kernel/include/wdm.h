@@ -10,4 +10,6 @@
 #include "wdm/NtTypes.h"
 #include "wdm/Pool.h"
 #include "wdm/PnpPower.h"
+#include "wdm/Registry.h"
+#include "wdm/Rtl.h"
 #include "wdm/UserObjects.h"

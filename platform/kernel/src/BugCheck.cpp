@@ -60,7 +60,11 @@ void ThrowingBugCheckHook(const BugCheckInfo& info)
 std::optional<BugCheckInfo> ExpectBugCheck(const std::function<void()>& body)
 {
     const KIRQL irql = KeGetCurrentIrql();
-    const BugCheckHook previous = SetBugCheckHook(&ThrowingBugCheckHook);
+    struct HookScope
+    {
+        BugCheckHook previous = SetBugCheckHook(&ThrowingBugCheckHook);
+        ~HookScope() { SetBugCheckHook(previous); }
+    } scope;
     std::optional<BugCheckInfo> raised;
     try {
         body();
@@ -69,7 +73,6 @@ std::optional<BugCheckInfo> ExpectBugCheck(const std::function<void()>& body)
         Internal::SetCurrentIrql(irql);
         Internal::ForgetSpinLocksHeld();
     }
-    SetBugCheckHook(previous);
     return raised;
 }
 

@@ -35,6 +35,7 @@ void ForgetSpinLocksHeld();
 void CheckNoLiveKernelObjectsIn(const void* begin, size_t size);
 
 void ResetPoolFailures();
+void ResetRegistryHandles();
 void ResetDispatcher();
 
 }  // namespace Platform::Kernel::Internal

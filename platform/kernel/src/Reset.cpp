@@ -8,6 +8,8 @@ void ResetKernel()
 {
     Internal::ResetDispatcher();
     Internal::ResetPoolFailures();
+    Internal::ResetRegistryHandles();
+    SetOsVersion(NTDDI_WIN10);
     Internal::SetCurrentIrql(PASSIVE_LEVEL);
     Internal::ForgetSpinLocksHeld();
 }

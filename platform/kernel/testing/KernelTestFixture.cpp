@@ -16,6 +16,9 @@ void EndKernelTest()
     if (const size_t armed = ArmedTimerCount(); armed != 0) {
         ADD_FAILURE() << armed << " kernel timer(s) still set at the end of the test";
     }
+    if (const size_t handles = OpenRegistryHandleCount(); handles != 0) {
+        ADD_FAILURE() << handles << " registry handle(s) left open";
+    }
     ResetKernel();
     if (auto stop = TakeSystemThreadBugCheck()) {
         ADD_FAILURE() << "a system thread stopped with " << stop->Describe();

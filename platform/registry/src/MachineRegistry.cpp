@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,6 +53,21 @@ std::vector<std::u16string_view> SplitPath(std::u16string_view path)
         }
     }
     return parts;
+}
+
+// The subkey of that name, made when missing.
+MachineRegistry::Key& Child(MachineRegistry::Key& parent, std::u16string_view name,
+                            bool* created = nullptr)
+{
+    auto& child = parent.subkeys[FoldName(name)];
+    if (created != nullptr) {
+        *created = !child;
+    }
+    if (!child) {
+        child = std::make_unique<MachineRegistry::Key>();
+        child->name = std::u16string(name);
+    }
+    return *child;
 }
 
 bool ValidKeyName(std::u16string_view name)
@@ -137,8 +153,11 @@ MachineRegistry::~MachineRegistry() = default;
 MachineRegistry& MachineRegistry::Instance()
 {
     static MachineRegistry* registry = [] {
-        auto* instance = new MachineRegistry();
-        instance->OpenFromEnvironment();
+        auto* instance = new MachineRegistry();  // lives as long as the process
+        const std::string problem = instance->OpenFromEnvironment();
+        if (!problem.empty()) {
+            std::fprintf(stderr, "registry: %s\n", problem.c_str());
+        }
         return instance;
     }();
     return *registry;
@@ -186,19 +205,10 @@ void MachineRegistry::Seed()
     for (auto path : kMachineKeys) {
         Key* key = roots_[0].get();
         for (auto part : SplitPath(path)) {
-            auto& child = key->subkeys[FoldName(part)];
-            if (!child) {
-                child = std::make_unique<Key>();
-                child->name = std::u16string(part);
-            }
-            key = child.get();
+            key = &Child(*key, part);
         }
     }
-    auto& software = roots_[1]->subkeys[u"SOFTWARE"];
-    if (!software) {
-        software = std::make_unique<Key>();
-        software->name = u"Software";
-    }
+    Child(*roots_[1], u"Software");
 }
 
 std::string MachineRegistry::Open(const std::filesystem::path& root)
@@ -232,12 +242,7 @@ std::string MachineRegistry::Open(const std::filesystem::path& root)
         Key* key = roots_[hive].get();
         if (separator != std::u16string::npos) {
             for (auto part : SplitPath(std::u16string_view(fileKey.path).substr(separator + 1))) {
-                auto& child = key->subkeys[FoldName(part)];
-                if (!child) {
-                    child = std::make_unique<Key>();
-                    child->name = std::u16string(part);
-                }
-                key = child.get();
+                key = &Child(*key, part);
             }
         }
         for (const auto& [name, value] : fileKey.values) {
@@ -264,7 +269,7 @@ std::filesystem::path MachineRegistry::FilePath() const
     return file_;
 }
 
-Result MachineRegistry::Persist()
+Result MachineRegistry::Persist() const
 {
     if (file_.empty()) {
         return Result::Ok;
@@ -299,16 +304,12 @@ Result MachineRegistry::CreateKey(Hive hive, std::u16string_view path, View view
     if (parent == nullptr) {
         return Result::ParentMissing;
     }
-    auto& child = parent->subkeys[FoldName(name)];
+    bool made = false;
+    Child(*parent, name, &made);
     if (created != nullptr) {
-        *created = !child;
+        *created = made;
     }
-    if (child) {
-        return Result::Ok;
-    }
-    child = std::make_unique<Key>();
-    child->name = std::u16string(name);
-    return Persist();
+    return made ? Persist() : Result::Ok;
 }
 
 Result MachineRegistry::CreateKeyPath(Hive hive, std::u16string_view path, View view)
@@ -321,110 +322,91 @@ Result MachineRegistry::CreateKeyPath(Hive hive, std::u16string_view path, View 
     bool changed = false;
     const std::u16string resolved = ResolvePath(hive, path, view);
     for (auto part : SplitPath(resolved)) {
-        auto& child = key->subkeys[FoldName(part)];
-        if (!child) {
-            child = std::make_unique<Key>();
-            child->name = std::u16string(part);
-            changed = true;
-        }
-        key = child.get();
+        bool made = false;
+        key = &Child(*key, part, &made);
+        changed = changed || made;
     }
     return changed ? Persist() : Result::Ok;
+}
+
+template <typename Operation>
+Result MachineRegistry::OnKey(Hive hive, std::u16string_view path, View view,
+                              std::u16string_view valueName, Operation operation) const
+{
+    if (!ValidPath(path) || !ValidValueName(valueName)) {
+        return Result::InvalidName;
+    }
+    std::lock_guard lock(mutex_);
+    Key* key = Find(hive, ResolvePath(hive, path, view));
+    return key == nullptr ? Result::NotFound : operation(*key);
 }
 
 Result MachineRegistry::GetValue(Hive hive, std::u16string_view path, std::u16string_view name,
                                  View view, Value* value) const
 {
-    if (!ValidPath(path) || !ValidValueName(name)) {
-        return Result::InvalidName;
-    }
-    std::lock_guard lock(mutex_);
-    Key* key = Find(hive, ResolvePath(hive, path, view));
-    if (key == nullptr) {
-        return Result::NotFound;
-    }
-    auto it = key->FindValue(name);
-    if (it == key->values.end()) {
-        return Result::NotFound;
-    }
-    *value = it->second;
-    return Result::Ok;
+    return OnKey(hive, path, view, name, [&](Key& key) {
+        auto it = key.FindValue(name);
+        if (it == key.values.end()) {
+            return Result::NotFound;
+        }
+        *value = it->second;
+        return Result::Ok;
+    });
 }
 
 Result MachineRegistry::SetValue(Hive hive, std::u16string_view path, std::u16string_view name,
                                  const Value& value, View view)
 {
-    if (!ValidPath(path) || !ValidValueName(name)) {
-        return Result::InvalidName;
+    if (value.data.size() > RegFormat::kMaxValueBytes) {
+        return Result::TooLarge;  // the file could not hold it
     }
-    std::lock_guard lock(mutex_);
-    Key* key = Find(hive, ResolvePath(hive, path, view));
-    if (key == nullptr) {
-        return Result::NotFound;
-    }
-    auto it = key->FindValue(name);
-    if (it == key->values.end()) {
-        key->values.emplace_back(std::u16string(name), value);
-    } else {
-        it->second = value;
-    }
-    return Persist();
+    return OnKey(hive, path, view, name, [&](Key& key) {
+        auto it = key.FindValue(name);
+        if (it == key.values.end()) {
+            key.values.emplace_back(std::u16string(name), value);
+        } else {
+            it->second = value;
+        }
+        return Persist();
+    });
 }
 
 Result MachineRegistry::DeleteValue(Hive hive, std::u16string_view path, std::u16string_view name,
                                     View view)
 {
-    if (!ValidPath(path) || !ValidValueName(name)) {
-        return Result::InvalidName;
-    }
-    std::lock_guard lock(mutex_);
-    Key* key = Find(hive, ResolvePath(hive, path, view));
-    if (key == nullptr) {
-        return Result::NotFound;
-    }
-    auto it = key->FindValue(name);
-    if (it == key->values.end()) {
-        return Result::NotFound;
-    }
-    key->values.erase(it);
-    return Persist();
+    return OnKey(hive, path, view, name, [&](Key& key) {
+        auto it = key.FindValue(name);
+        if (it == key.values.end()) {
+            return Result::NotFound;
+        }
+        key.values.erase(it);
+        return Persist();
+    });
 }
 
 Result MachineRegistry::EnumerateSubkey(Hive hive, std::u16string_view path, View view,
                                         size_t index, std::u16string* name) const
 {
-    if (!ValidPath(path)) {
-        return Result::InvalidName;
-    }
-    std::lock_guard lock(mutex_);
-    Key* key = Find(hive, ResolvePath(hive, path, view));
-    if (key == nullptr) {
-        return Result::NotFound;
-    }
-    if (index >= key->subkeys.size()) {
-        return Result::NoMoreEntries;
-    }
-    *name = std::next(key->subkeys.begin(), static_cast<std::ptrdiff_t>(index))->second->name;
-    return Result::Ok;
+    return OnKey(hive, path, view, u"", [&](Key& key) {
+        if (index >= key.subkeys.size()) {
+            return Result::NoMoreEntries;
+        }
+        *name = std::next(key.subkeys.begin(), static_cast<std::ptrdiff_t>(index))->second->name;
+        return Result::Ok;
+    });
 }
 
 Result MachineRegistry::EnumerateValue(Hive hive, std::u16string_view path, View view, size_t index,
                                        std::u16string* name, Value* value) const
 {
-    if (!ValidPath(path)) {
-        return Result::InvalidName;
-    }
-    std::lock_guard lock(mutex_);
-    Key* key = Find(hive, ResolvePath(hive, path, view));
-    if (key == nullptr) {
-        return Result::NotFound;
-    }
-    if (index >= key->values.size()) {
-        return Result::NoMoreEntries;
-    }
-    *name = key->values[index].first;
-    *value = key->values[index].second;
-    return Result::Ok;
+    return OnKey(hive, path, view, u"", [&](Key& key) {
+        if (index >= key.values.size()) {
+            return Result::NoMoreEntries;
+        }
+        *name = key.values[index].first;
+        *value = key.values[index].second;
+        return Result::Ok;
+    });
 }
 
 }  // namespace Platform::Registry

@@ -26,6 +26,19 @@ protected:
     }
 
     DeviceLink Link() { return &context_.device; }
+
+    // A one-shot kernel timer whose DPC runs routine(context) ms from now; set after the timers
+    // under test, so at the same instant its DPC runs after theirs.
+    static void RunDpcIn(KTIMER* timer, KDPC* dpc, PKDEFERRED_ROUTINE routine, PVOID context,
+                         LONGLONG ms)
+    {
+        KeInitializeTimer(timer);
+        KeInitializeDpc(dpc, routine, context);
+        LARGE_INTEGER due;
+        due.QuadPart = -ms * 10'000;
+        KeSetTimer(timer, due, dpc);
+    }
+
     size_t Holders() { return Platform::Kernel::RemoveLockHolders(&context_.removeLock).size(); }
 
     DEVICE_OBJECT fdo_{};

@@ -133,11 +133,7 @@ TEST_F(PeriodicTimerTest, AWorkItemRunningAfterStopDoesNotCallTheOwnerButRelease
     // timer's DPC queued the work item and before that work item runs.
     KTIMER stopper;
     KDPC stopperDpc;
-    KeInitializeTimer(&stopper);
-    KeInitializeDpc(&stopperDpc, StopTimerDpc, &timer_);
-    LARGE_INTEGER due;
-    due.QuadPart = -10 * 10'000;
-    KeSetTimer(&stopper, due, &stopperDpc);
+    RunDpcIn(&stopper, &stopperDpc, StopTimerDpc, &timer_, 10);
     AdvanceTime(10ms);
     EXPECT_EQ(calls_.count, 0);
     EXPECT_EQ(Holders(), 0u);
@@ -168,6 +164,11 @@ struct Failure
     const char* name;
     ULONG tag;
 };
+
+void PrintTo(const Failure& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class PeriodicTimerAllocationFailure : public PeriodicTimerTest,
                                        public testing::WithParamInterface<Failure>
@@ -227,11 +228,7 @@ TEST_F(PeriodicTimerTest, RemoveWaitsForTheWorkItemOfTheLastExpiry)
     timer_.StartTimer(10);
     KTIMER stopper;
     KDPC stopperDpc;
-    KeInitializeTimer(&stopper);
-    KeInitializeDpc(&stopperDpc, StopAndQueueRemoveDpc, &removal);
-    LARGE_INTEGER due;
-    due.QuadPart = -10 * 10'000;
-    KeSetTimer(&stopper, due, &stopperDpc);
+    RunDpcIn(&stopper, &stopperDpc, StopAndQueueRemoveDpc, &removal, 10);
     AdvanceTime(10ms);
     // The critical work item (Remove) ran first and waited; the wait ran the expiry's work item.
     EXPECT_EQ(removal.holdersWhenRemoveReturned, 0);

@@ -98,6 +98,11 @@ struct BadFree
     void (*run)(void* block);
 };
 
+void PrintTo(const BadFree& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const BadFree kBadFrees[] = {
     {"WrongTag", [](void* block) { ExFreePoolWithTag(block, kTagB); }},
     {"DoubleFree",

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "KernelTestFixture.h"
 
 namespace {
@@ -82,27 +80,6 @@ TEST_F(Waits, AWaitRunsTheTimersThatSatisfyIt)
     EXPECT_EQ(InterruptTime100ns(), 300'000);
 }
 
-TEST_F(Waits, AMutexIsRecursiveAndOnlyItsOwnerReleasesIt)
-{
-    KMUTEX mutex;
-    KeInitializeMutex(&mutex, 0);
-    EXPECT_EQ(KeReadStateMutex(&mutex), 1);
-    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
-    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
-    LARGE_INTEGER poll{};
-    NTSTATUS otherThread = STATUS_SUCCESS;
-    std::thread([&] {
-        otherThread = KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, &poll);
-        auto stop = ExpectBugCheck([&] { KeReleaseMutex(&mutex, FALSE); });
-        EXPECT_TRUE(stop.has_value() && stop->code == kThreadNotMutexOwner);
-    }).join();
-    EXPECT_EQ(otherThread, STATUS_TIMEOUT);
-    KeReleaseMutex(&mutex, FALSE);
-    EXPECT_EQ(KeReadStateMutex(&mutex), 0);
-    KeReleaseMutex(&mutex, FALSE);
-    EXPECT_EQ(KeReadStateMutex(&mutex), 1);
-}
-
 TEST_F(Waits, WaitingWithATimeoutAtDispatchLevelStopsTheSystem)
 {
     KEVENT event;
@@ -130,18 +107,6 @@ TEST_F(Waits, AWaitNothingCanSatisfyStopsTheSystemNamingTheObject)
     ASSERT_TRUE(stop.has_value());
     EXPECT_EQ(stop->code, kDeadlockDetected);
     EXPECT_NE(stop->reason.find("synchronization event"), std::string::npos) << stop->reason;
-}
-
-TEST_F(Waits, AnotherThreadMaySatisfyAVirtualTimeWait)
-{
-    KEVENT event;
-    KeInitializeEvent(&event, NotificationEvent, FALSE);
-    std::thread setter([&] {
-        std::this_thread::sleep_for(20ms);
-        KeSetEvent(&event, 0, FALSE);
-    });
-    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
-    setter.join();
 }
 
 }  // namespace

@@ -105,6 +105,11 @@ struct BadFile
     const char* message;
 };
 
+void PrintTo(const BadFile& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const BadFile kBadFiles[] = {
     {"Empty", "", 0, "lacks the"},
     {"WrongHeader", "REGEDIT4\r\n", 1, "first line"},

@@ -53,11 +53,21 @@ typedef union _LARGE_INTEGER {
     {
         ULONG LowPart;
         LONG HighPart;
+    };
+    struct
+    {
+        ULONG LowPart;
+        LONG HighPart;
     } u;
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
 typedef union _ULARGE_INTEGER {
+    struct
+    {
+        ULONG LowPart;
+        ULONG HighPart;
+    };
     struct
     {
         ULONG LowPart;

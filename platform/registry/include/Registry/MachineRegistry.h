@@ -62,7 +62,11 @@ public:
 
 private:
     Key* Find(Hive hive, std::u16string_view resolvedPath) const;
-    Result Persist();
+    // Checks the names, takes the lock and runs operation on the key, or answers NotFound.
+    template <typename Operation>
+    Result OnKey(Hive hive, std::u16string_view path, View view, std::u16string_view valueName,
+                 Operation operation) const;
+    Result Persist() const;
     void Seed();
 
     mutable std::mutex mutex_;

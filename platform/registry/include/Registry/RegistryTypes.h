@@ -49,6 +49,7 @@ enum class Result
     ParentMissing,  // creating a key whose parent does not exist
     InvalidName,    // an empty, over-long or malformed key or value name
     NoMoreEntries,  // enumeration past the end
+    TooLarge,       // a value of more than 1 MiB
     StoreError,     // changed in memory, but the file could not be written
 };
 

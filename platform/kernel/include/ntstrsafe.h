@@ -1,0 +1,4 @@
+// Bounded string formatting for drivers.
+#pragma once
+
+#include "wdm.h"
