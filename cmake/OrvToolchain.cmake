@@ -8,6 +8,10 @@ endif()
 
 set(ORV_SANITIZE "" CACHE STRING "Sanitizers for the whole build (address;undefined or thread)")
 option(ORV_LIBFUZZER "Build the fuzz targets as libFuzzer programs (clang only)" OFF)
+if(ORV_LIBFUZZER)
+    # Every library reports its coverage to the fuzzer, not only the target's own source.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 add_compile_options(-Wall -Wextra -Werror -fno-omit-frame-pointer)
 

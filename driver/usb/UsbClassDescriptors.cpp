@@ -143,6 +143,17 @@ NTSTATUS ParseEndpointClassDescriptors(PUSB_CONFIGURATION_DESCRIPTOR configurati
         }
         at += length;
     }
+    // Without its endpoint the walk says nothing about one: what it gathered belongs to other
+    // endpoints or to none. The interface's kind (MIDI, HID) stands.
+    if (status != STATUS_SUCCESS) {
+        out->hasFormat = 0;
+        out->isFeedback = 0;
+    }
+    // An endpoint with its own format carries audio: it is never also the feedback endpoint,
+    // whose record keeps feedback values where an audio pipe keeps its buffers.
+    if (out->hasFormat) {
+        out->isFeedback = 0;
+    }
     // A format without channels or sample size (class 2 without its general descriptor) cannot
     // be streamed: nothing may divide by its frame size.
     if (out->hasFormat && (out->channels == 0 || out->subframeSize == 0)) {

@@ -32,6 +32,13 @@ ULONG PipesIn(PUSBD_INTERFACE_INFORMATION info)
     return info->NumberOfPipes < room ? info->NumberOfPipes : room;
 }
 
+// OUT pipes hand their buffers to the device: physically contiguous memory. One rule for
+// allocating, parking and freeing them.
+bool HasContiguousBuffers(const UsbPipe* pipe)
+{
+    return pipe->format.isIn == 0;
+}
+
 UsbPipe* NewPipe()
 {
     auto* pipe =
@@ -108,7 +115,7 @@ void UsbTransport::ParkBuffersLocked(UsbPipe* pipe, UsbPipe** toFree, ULONG* toF
         entry.interfaceNumber = pipe->interfaceNumber;
         entry.alternateSetting = pipe->alternateSetting;
         entry.endpointAddress = pipe->pipeInformation.EndpointAddress;
-        entry.contiguous = pipe->format.isOut ? 1 : 0;
+        entry.contiguous = HasContiguousBuffers(pipe) ? 1 : 0;
         entry.bytesPerFrame = pipe->bytesPerFrame;
         for (ULONG s = 0; s < kUsbTransferSlots; ++s) {
             entry.buffers[s] = pipe->transferBuffers[s];
@@ -291,9 +298,9 @@ NTSTATUS UsbTransport::AllocateTransferBuffers(UsbPipe* pipe)
     PHYSICAL_ADDRESS highest;
     highest.QuadPart = 0xFFFFFFFF;
     for (ULONG s = 0; s < kUsbTransferSlots; ++s) {
-        pipe->transferBuffers[s] = pipe->format.isIn
-                                       ? ExAllocatePoolWithTag(NonPagedPoolNx, bytes, kTagData)
-                                       : MmAllocateContiguousMemory(bytes, highest);
+        pipe->transferBuffers[s] = HasContiguousBuffers(pipe)
+                                       ? MmAllocateContiguousMemory(bytes, highest)
+                                       : ExAllocatePoolWithTag(NonPagedPoolNx, bytes, kTagData);
         if (pipe->transferBuffers[s] == nullptr) {
             return STATUS_INSUFFICIENT_RESOURCES;
         }
@@ -320,7 +327,7 @@ void UsbTransport::FreeBuffers(PVOID* buffers, bool contiguous)
 void UsbTransport::FreePipe(UsbPipe* pipe)
 {
     if (!pipe->format.isFeedback) {
-        FreeBuffers(pipe->transferBuffers, pipe->format.isOut != 0);
+        FreeBuffers(pipe->transferBuffers, HasContiguousBuffers(pipe));
     }
     ExFreePoolWithTag(pipe, kTagPipe);
 }

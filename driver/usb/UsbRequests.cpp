@@ -23,6 +23,12 @@ LONGLONG UsbTransport::Now100ns()
     return seconds * 10000000 + rest * 10000000 / frequency.QuadPart;
 }
 
+void UsbTransport::MarkSyncCompletion()
+{
+    lastSyncCompletionTime = Now100ns();
+    KeSetEvent(&syncCompletionEvent, 8, FALSE);
+}
+
 NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
 {
     KeWaitForSingleObject(&requestMutex, Executive, KernelMode, FALSE, nullptr);
@@ -38,46 +44,59 @@ NTSTATUS UsbTransport::CallLowerDriver(PIRP irp)
             KeWaitForSingleObject(&syncCompletionEvent, Executive, KernelMode, FALSE, &timeout);
         }
     }
-    const NTSTATUS status = IofCallDriver(link->lowerDevice, irp);
+    const NTSTATUS status = IofCallDriver(LowerDevice(), irp);
     KeReleaseMutex(&requestMutex, FALSE);
+    return status;
+}
+
+NTSTATUS UsbTransport::BeginRequest(PIRP* irp)
+{
+    *irp = nullptr;
+    if (!TryAcquireRemoveLock(deviceContext)) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    *irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
+    if (*irp == nullptr) {
+        ReleaseRemoveLock(deviceContext);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbTransport::FinishRequest(PIRP irp, LONGLONG timeout100ns)
+{
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IoSetCompletionRoutineEx(LowerDevice(), irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
+    NTSTATUS status = CallLowerDriver(irp);
+    if (status == STATUS_PENDING) {
+        LARGE_INTEGER timeout;
+        timeout.QuadPart = -timeout100ns;
+        status = KeWaitForSingleObject(&done, Executive, KernelMode, FALSE,
+                                       timeout100ns != 0 ? &timeout : nullptr);
+        if (status == STATUS_TIMEOUT) {
+            IoCancelIrp(irp);
+            KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+        }
+    }
+    status = status == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : irp->IoStatus.Status;
+    IoFreeIrp(irp);
+    ReleaseRemoveLock(deviceContext);
     return status;
 }
 
 NTSTATUS UsbTransport::SubmitUrb(PURB urb)
 {
-    if (!TryAcquireRemoveLock()) {
-        return STATUS_UNSUCCESSFUL;
+    PIRP irp = nullptr;
+    const NTSTATUS status = BeginRequest(&irp);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
-    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(link->lowerDevice->StackSize + 1), FALSE);
-    if (irp == nullptr) {
-        ReleaseRemoveLock();
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
     next->Parameters.Others.Argument1 = urb;
-    IoSetCompletionRoutineEx(link->lowerDevice, irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
-    NTSTATUS status = CallLowerDriver(irp);
-    if (status == STATUS_PENDING) {
-        LARGE_INTEGER timeout;
-        timeout.QuadPart = -kSubmitTimeout100ns;
-        if (KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout) ==
-            STATUS_TIMEOUT) {
-            IoCancelIrp(irp);
-            KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-            status = STATUS_IO_TIMEOUT;
-        } else {
-            status = irp->IoStatus.Status;
-        }
-    } else {
-        status = irp->IoStatus.Status;
-    }
-    IoFreeIrp(irp);
-    ReleaseRemoveLock();
-    return status;
+    return FinishRequest(irp, kSubmitTimeout100ns);
 }
 
 NTSTATUS UsbTransport::SetEndpointSampleRate(UsbPipe* pipe, ULONG rate)
@@ -168,25 +187,25 @@ NTSTATUS UsbTransport::SendRawClassRequest(ULONG transferFlags, const RawClassRe
 
 NTSTATUS UsbTransport::SendPortRequest(ULONG ioControlCode, PVOID argument, bool throughMutex)
 {
-    if (!TryAcquireRemoveLock()) {
+    if (!TryAcquireRemoveLock(deviceContext)) {
         return STATUS_UNSUCCESSFUL;
     }
     KEVENT done;
     KeInitializeEvent(&done, NotificationEvent, FALSE);
     IO_STATUS_BLOCK ioStatus = {};
-    PIRP irp = IoBuildDeviceIoControlRequest(ioControlCode, link->lowerDevice, nullptr, 0, nullptr,
-                                             0, TRUE, &done, &ioStatus);
+    PIRP irp = IoBuildDeviceIoControlRequest(ioControlCode, LowerDevice(), nullptr, 0, nullptr, 0,
+                                             TRUE, &done, &ioStatus);
     if (irp == nullptr) {
-        ReleaseRemoveLock();
+        ReleaseRemoveLock(deviceContext);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = argument;
-    NTSTATUS status = throughMutex ? CallLowerDriver(irp) : IofCallDriver(link->lowerDevice, irp);
+    NTSTATUS status = throughMutex ? CallLowerDriver(irp) : IofCallDriver(LowerDevice(), irp);
     if (status == STATUS_PENDING) {
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
         status = ioStatus.Status;
     }
-    ReleaseRemoveLock();
+    ReleaseRemoveLock(deviceContext);
     return status;
 }
 

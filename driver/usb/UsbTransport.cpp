@@ -10,21 +10,11 @@ constexpr ULONG kEmptyStringBytes = 4;
 
 }  // namespace
 
-UsbTransport::UsbTransport(UsbDeviceLink* deviceLink) : link(deviceLink)
+UsbTransport::UsbTransport(DeviceContext* context) : deviceContext(context)
 {
     KeInitializeMutex(&requestMutex, 0);
     KeInitializeEvent(&syncCompletionEvent, NotificationEvent, FALSE);
     KeInitializeSpinLock(&pipeTableLock);
-}
-
-bool UsbTransport::TryAcquireRemoveLock()
-{
-    return NT_SUCCESS(IoAcquireRemoveLock(link->removeLock, nullptr));
-}
-
-void UsbTransport::ReleaseRemoveLock()
-{
-    IoReleaseRemoveLock(link->removeLock, nullptr);
 }
 
 NTSTATUS UsbTransport::SignalRequestDone(PDEVICE_OBJECT, PIRP, PVOID context)
@@ -73,16 +63,11 @@ NTSTATUS UsbTransport::InitializeUsb(const UsbConfigRecord& record)
 
 NTSTATUS UsbTransport::QueryBusInterface()
 {
-    if (!TryAcquireRemoveLock()) {
-        return STATUS_UNSUCCESSFUL;
+    PIRP irp = nullptr;
+    NTSTATUS status = BeginRequest(&irp);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
-    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(link->lowerDevice->StackSize + 1), FALSE);
-    if (irp == nullptr) {
-        ReleaseRemoveLock();
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_PNP;
@@ -92,13 +77,7 @@ NTSTATUS UsbTransport::QueryBusInterface()
     next->Parameters.QueryInterface.Version = USB_BUSIF_USBDI_VERSION_1;
     next->Parameters.QueryInterface.Interface = reinterpret_cast<PINTERFACE>(&busInterface);
     next->Parameters.QueryInterface.InterfaceSpecificData = nullptr;
-    IoSetCompletionRoutine(irp, &SignalRequestDone, &done, TRUE, TRUE, TRUE);
-    if (CallLowerDriver(irp) == STATUS_PENDING) {
-        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    }
-    NTSTATUS status = irp->IoStatus.Status;
-    IoFreeIrp(irp);
-    ReleaseRemoveLock();
+    status = FinishRequest(irp, 0);
     // Only a whole version 1 interface is used.
     if (NT_SUCCESS(status) && (busInterface.Version < USB_BUSIF_USBDI_VERSION_1 ||
                                busInterface.IsDeviceHighSpeed == nullptr)) {

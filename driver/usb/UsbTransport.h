@@ -15,14 +15,7 @@
 
 #include "UsbClassDescriptors.h"
 #include "UsbPipe.h"
-
-// What the transport needs of its device: the device object below the driver's (every request
-// goes there) and the remove lock that brackets every request.
-struct UsbDeviceLink
-{
-    PDEVICE_OBJECT lowerDevice;
-    PIO_REMOVE_LOCK removeLock;
-};
+#include "device/DeviceContext.h"
 
 // A class request to an interface, as the private control filter passes it through.
 struct RawClassRequest
@@ -36,7 +29,9 @@ struct RawClassRequest
 class UsbTransport
 {
 public:
-    explicit UsbTransport(UsbDeviceLink* link);
+    // The context gives the kernel-streaming device, whose next lower device object receives
+    // every request, and the remove lock that brackets each of them.
+    explicit UsbTransport(DeviceContext* context);
     UsbTransport(const UsbTransport&) = delete;
     UsbTransport& operator=(const UsbTransport&) = delete;
 
@@ -74,6 +69,16 @@ public:
     UsbPipe* FindLastOutAudioPipe() { return FindLastAudioPipe(false); }
     UsbPipe* FindLastInAudioPipe() { return FindLastAudioPipe(true); }
 
+    // What the streaming side reports, which paces the requests at high speed: whether the
+    // isochronous transfers run and how many frames each covers, and each completion of the sync
+    // pipe (any IRQL up to DISPATCH_LEVEL).
+    void SetIsoStreamingState(bool running, ULONG frames)
+    {
+        streaming = running ? 1 : 0;
+        framesPerTransfer = frames;
+    }
+    void MarkSyncCompletion();
+
     // State the engine and the streaming side read.
     bool HighSpeed() const { return highSpeed != 0; }
     ULONG PacketsPerTransfer() const { return packetsPerTransfer; }
@@ -100,8 +105,11 @@ public:
 
 private:
     UsbPipe* FindLastAudioPipe(bool in);
-    bool TryAcquireRemoveLock();
-    void ReleaseRemoveLock();
+    // Remove lock and IRP for a request to the lower device; both are given back by
+    // FinishRequest, which sends it and waits for it (a timeout of 0 waits without limit; a
+    // request still pending after its time-out is cancelled and gives STATUS_IO_TIMEOUT).
+    NTSTATUS BeginRequest(PIRP* irp);
+    NTSTATUS FinishRequest(PIRP irp, LONGLONG timeout100ns);
     NTSTATUS QueryBusInterface();
     NTSTATUS ReadString(UCHAR index, ULONG extra, PUCHAR* buffer, WCHAR** text);
     void FreeStrings();
@@ -113,11 +121,12 @@ private:
     void ParkBuffersLocked(UsbPipe* pipe, UsbPipe** toFree, ULONG* toFreeCount);
     NTSTATUS SendPortRequest(ULONG ioControlCode, PVOID argument, bool throughMutex);
     static LONGLONG Now100ns();
+    PDEVICE_OBJECT LowerDevice() const { return deviceContext->device->NextDeviceObject; }
     static IO_COMPLETION_ROUTINE SignalRequestDone;
 
-    // Device link, request serialisation and the sync pipe's pacing (the streaming side sets the
+    // Device context, request serialisation and the sync pipe's pacing (the streaming side sets the
     // last three).
-    UsbDeviceLink* link;
+    DeviceContext* deviceContext;
     KMUTEX requestMutex;
     KEVENT syncCompletionEvent;
     LONGLONG lastSyncCompletionTime = 0;  // 100 ns

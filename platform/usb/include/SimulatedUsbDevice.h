@@ -156,6 +156,9 @@ public:
     void RefuseDescriptor(uint8_t type, uint8_t index, int count = -1);
     // The bytes at offset of the descriptor (type, index) read differently from now on.
     void PatchDescriptor(uint8_t type, uint8_t index, size_t offset, std::vector<uint8_t> bytes);
+    // The descriptor (type, index) reads as these bytes from now on; the device itself still
+    // works by the descriptors it was built from.
+    void ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes);
     void SetGone(bool gone) { isGone = gone; }
     bool Gone() const { return isGone; }
     void ClearFaults();
@@ -186,6 +189,7 @@ private:
         uint8_t index;
         size_t offset;
         std::vector<uint8_t> bytes;
+        bool replace;
     };
     struct InStream
     {

@@ -271,6 +271,12 @@ std::optional<std::vector<uint8_t>> SimulatedUsbDevice::DescriptorBytes(uint8_t 
                                                                         uint16_t language) const
 {
     std::vector<uint8_t> bytes;
+    const auto replacement = std::find_if(patches.rbegin(), patches.rend(), [&](const auto& p) {
+        return p.replace && p.type == type && p.index == index;
+    });
+    if (replacement != patches.rend()) {
+        return replacement->bytes;
+    }
     if (type == 1 && index == 0) {
         bytes = descriptors.device;
     } else if (type == 2 && index < descriptors.configurations.size()) {
@@ -289,7 +295,7 @@ std::optional<std::vector<uint8_t>> SimulatedUsbDevice::DescriptorBytes(uint8_t 
         return std::nullopt;
     }
     for (const DescriptorPatch& patch : patches) {
-        if (patch.type == type && patch.index == index) {
+        if (!patch.replace && patch.type == type && patch.index == index) {
             if (bytes.size() < patch.offset + patch.bytes.size()) {
                 bytes.resize(patch.offset + patch.bytes.size());
             }
@@ -627,7 +633,12 @@ void SimulatedUsbDevice::RefuseDescriptor(uint8_t type, uint8_t index, int count
 void SimulatedUsbDevice::PatchDescriptor(uint8_t type, uint8_t index, size_t offset,
                                          std::vector<uint8_t> bytes)
 {
-    patches.push_back({type, index, offset, std::move(bytes)});
+    patches.push_back({type, index, offset, std::move(bytes), false});
+}
+
+void SimulatedUsbDevice::ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes)
+{
+    patches.push_back({type, index, 0, std::move(bytes), true});
 }
 
 void SimulatedUsbDevice::ClearFaults()

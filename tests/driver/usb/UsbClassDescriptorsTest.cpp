@@ -240,6 +240,27 @@ TEST(ParseClassDescriptors, WalkStopsAtBadOrForeignDescriptors)
     }
 }
 
+TEST(ParseClassDescriptors, FormatWithoutItsEndpointIsNoFormat)
+{
+    // The walk fails before it reaches the endpoint: the format it gathered belongs to nothing,
+    // and the direction it last saw is not this endpoint's.
+    const Configuration c(
+        {kStreamingAlt1, kFeedbackEndpoint, kUac2General, kUac2Format, {3, 0x21, 0}, kOutEndpoint});
+    const EndpointFormat f = Parse(c, 1, 1, 1, STATUS_UNSUCCESSFUL);
+    EXPECT_FALSE(f.hasFormat);
+    EXPECT_FALSE(f.isFeedback);
+}
+
+TEST(ParseClassDescriptors, EndpointWithAFormatIsNotFeedback)
+{
+    // Attributes 0xFF match the feedback test (bits 0 and 4) but the endpoint has its format.
+    const Configuration c(
+        {kStreamingAlt1, kUac2General, kUac2Format, {7, 5, 0x82, 0xFF, 78, 0, 1}});
+    const EndpointFormat f = Parse(c, 1, 1, 0);
+    EXPECT_TRUE(f.hasFormat && f.isIn);
+    EXPECT_FALSE(f.isFeedback);
+}
+
 TEST(ParseClassDescriptors, HidInterfaceIsMarked)
 {
     const Configuration c({{9, 4, 2, 0, 1, 3, 0, 0, 0}, {7, 5, 0x84, 3, 8, 0, 10}});

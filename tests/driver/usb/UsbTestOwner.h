@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -31,9 +32,15 @@ protected:
         ASSERT_NE(device, nullptr) << error;
         bus.emplace();
         bus->Attach(*device);
-        IoInitializeRemoveLock(&removeLock, 0, 0, 0);
-        link = {bus->LowerDevice(), &removeLock};
-        transport.emplace(&link);
+        // The device as the device context holds it: the bus's hub device below the driver's.
+        ksDevice = KSDEVICE{};
+        ksDevice.FunctionalDeviceObject = &functionalDevice;
+        ksDevice.NextDeviceObject = bus->LowerDevice();
+        std::memset(&context, 0, sizeof context);
+        context.device = &ksDevice;
+        IoInitializeRemoveLock(&context.removeLock, 0, 0, 1000);
+        SetPnpState(&context, kPnpStarted);
+        transport.emplace(&context);
     }
     void Start(UsbSim::UsbDescriptorSet descriptors, UsbConfigRecord record = ProductRecord())
     {
@@ -47,7 +54,7 @@ protected:
         if (transport) {
             transport->ReleaseUsb();
             EXPECT_EQ(bus->BusInterfaceReferences(), 0);
-            EXPECT_TRUE(Platform::Kernel::RemoveLockHolders(&removeLock).empty());
+            EXPECT_TRUE(Platform::Kernel::RemoveLockHolders(&context.removeLock).empty());
             EXPECT_EQ(bus->PendingRequests(), 0u);
             EXPECT_TRUE(device->Violations().empty()) << device->Violations().front();
         }
@@ -77,7 +84,8 @@ protected:
 
     std::unique_ptr<UsbSim::SimulatedUsbDevice> device;
     std::optional<UsbSim::SimulatedUsbBus> bus;
-    IO_REMOVE_LOCK removeLock{};
-    UsbDeviceLink link{};
+    DEVICE_OBJECT functionalDevice{};
+    KSDEVICE ksDevice{};
+    DeviceContext context;
     std::optional<UsbTransport> transport;
 };

@@ -61,8 +61,8 @@ TEST_F(UsbTransportTest, RemovalUnderWaySendsNothing)
 {
     Start(UsbSim::ProductUac2());
     const size_t before = bus->UrbCount(URB_FUNCTION_CLASS_ENDPOINT);
-    ASSERT_EQ(IoAcquireRemoveLock(&removeLock, nullptr), STATUS_SUCCESS);
-    IoReleaseRemoveLockAndWait(&removeLock, nullptr);
+    ASSERT_EQ(IoAcquireRemoveLock(&context.removeLock, nullptr), STATUS_SUCCESS);
+    IoReleaseRemoveLockAndWait(&context.removeLock, nullptr);
     EXPECT_EQ(transport->SetSampleRate(48000), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(bus->UrbCount(URB_FUNCTION_CLASS_ENDPOINT), before);
     EXPECT_EQ(transport->CyclePort(), STATUS_UNSUCCESSFUL);
@@ -216,6 +216,73 @@ TEST_F(UsbTransportTest, EveryAllocationFailureIsReportedAndLeavesNothing)
         }
         ASSERT_LT(n, 2000u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace Platform::Kernel;
+
+struct SyncTick
+{
+    KTIMER timer;
+    KDPC dpc;
+    UsbTransport* transport;
+    static void Run(PKDPC, PVOID context, PVOID, PVOID)
+    {
+        static_cast<SyncTick*>(context)->transport->MarkSyncCompletion();
+    }
+};
+
+TEST_F(UsbTransportTest, HighSpeedRequestsWaitForTheNextSyncCompletion)
+{
+    Start(UsbSim::ProductUac2());
+    uint8_t data[4] = {};
+    const RawClassRequest getCur{0x01, 0x0100, 0x2900, 4};
+    const auto timedRequest = [&] {
+        const LONGLONG before = InterruptTime100ns();
+        EXPECT_EQ(transport->SendRawClassRequest(USBD_TRANSFER_DIRECTION_IN, getCur, data, 4),
+                  STATUS_SUCCESS);
+        return (InterruptTime100ns() - before) / 10000;  // ms
+    };
+    EXPECT_EQ(timedRequest(), 0) << "not streaming: no wait";
+
+    // One frame per transfer: every request waits for the next completion, at most 15 ms.
+    transport->SetIsoStreamingState(true, 1);
+    transport->MarkSyncCompletion();
+    EXPECT_EQ(timedRequest(), 15);
+    SyncTick tick{};
+    tick.transport = &*transport;
+    KeInitializeTimer(&tick.timer);
+    KeInitializeDpc(&tick.dpc, &SyncTick::Run, &tick);
+    LARGE_INTEGER due;
+    due.QuadPart = -3 * 10000;
+    KeSetTimer(&tick.timer, due, &tick.dpc);
+    EXPECT_EQ(timedRequest(), 3) << "right after the completion 3 ms later";
+
+    // Eight frames per transfer: no wait within 4 ms of the last completion.
+    transport->SetIsoStreamingState(true, 8);
+    transport->MarkSyncCompletion();
+    EXPECT_EQ(timedRequest(), 0);
+    AdvanceTime(std::chrono::milliseconds(5));
+    EXPECT_EQ(timedRequest(), 15);
+    transport->SetIsoStreamingState(false, 1);
+}
+
+TEST_F(UsbTransportTest, FullSpeedRequestsNeverWait)
+{
+    Start(UsbSim::ProductUac1());
+    transport->SetIsoStreamingState(true, 1);
+    transport->MarkSyncCompletion();
+    uint8_t data[3] = {};
+    const LONGLONG before = InterruptTime100ns();
+    EXPECT_EQ(transport->SendRawClassRequest(USBD_TRANSFER_DIRECTION_IN, {0x81, 0x0100, 0x0000, 0},
+                                             data, sizeof(data)),
+              STATUS_UNSUCCESSFUL)
+        << "the device stalls a request it does not know";
+    EXPECT_EQ(InterruptTime100ns(), before);
+    transport->SetIsoStreamingState(false, 1);
 }
 
 }  // namespace
