@@ -1,6 +1,6 @@
 // The host side of the kernel layer's user-mode and Plug and Play services: simulated user
-// processes with their handles and memory, the properties a bus driver reports for a device, and
-// the system's version. Driver code never includes this.
+// processes with their handles and memory, and the properties a bus driver reports for a
+// device. Driver code never includes this.
 #pragma once
 
 #include <wdm.h>
@@ -84,11 +84,7 @@ void ForgetDeviceProperties(PDEVICE_OBJECT physicalDeviceObject);
 // The n-th IoGetDeviceProperty call from now (1 = the next) answers the given status.
 void FailDevicePropertyQuery(uint64_t n, NTSTATUS status);
 
-// The NTDDI version the system reports; 0x0A000000 (Windows 10) by default.
-void SetSystemVersion(ULONG ntddiVersion);
-
-// Back to the defaults above: no injected failures, the default version. Properties stay with
-// their devices until forgotten.
+// Back to no injected failures. Properties stay with their devices until forgotten.
 void ResetHostState();
 
 }  // namespace Platform::Kernel

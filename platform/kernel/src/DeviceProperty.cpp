@@ -1,4 +1,4 @@
-// Device properties reported by the bus driver, and the system version.
+// Device properties reported by the bus driver.
 #include <KernelHostApi.h>
 #include <wdm.h>
 
@@ -9,15 +9,12 @@
 
 namespace {
 
-constexpr ULONG kDefaultSystemVersion = 0x0A000000;
-
 struct HostState
 {
     std::mutex lock;
     std::map<PDEVICE_OBJECT, std::map<DEVICE_REGISTRY_PROPERTY, std::vector<uint8_t>>> properties;
     uint64_t queryFailureCountdown = 0;
     NTSTATUS queryFailureStatus = STATUS_SUCCESS;
-    ULONG systemVersion = kDefaultSystemVersion;
 };
 
 HostState& State()
@@ -50,18 +47,11 @@ void FailDevicePropertyQuery(uint64_t n, NTSTATUS status)
     State().queryFailureStatus = status;
 }
 
-void SetSystemVersion(ULONG ntddiVersion)
-{
-    std::lock_guard guard(State().lock);
-    State().systemVersion = ntddiVersion;
-}
-
 void ResetHostState()
 {
     std::lock_guard guard(State().lock);
     State().queryFailureCountdown = 0;
     State().queryFailureStatus = STATUS_SUCCESS;
-    State().systemVersion = kDefaultSystemVersion;
 }
 
 }  // namespace Platform::Kernel
@@ -90,10 +80,4 @@ NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT deviceObject, DEVICE_REGISTRY_PROPER
     }
     std::memcpy(propertyBuffer, value->second.data(), size);
     return STATUS_SUCCESS;
-}
-
-BOOLEAN RtlIsNtDdiVersionAvailable(ULONG version)
-{
-    std::lock_guard guard(State().lock);
-    return version <= State().systemVersion ? TRUE : FALSE;
 }

@@ -362,13 +362,13 @@ TEST_F(DeviceLifecycleTest, QueryOsVersionProbesOnceAndRegistersMediaCategoriesF
     for (const Case& c : cases) {
         SCOPED_TRACE(c.system);
         Journal().clear();
-        Platform::Kernel::SetSystemVersion(c.system);
+        Platform::Kernel::SetOsVersion(c.system);
         Device* device = PlugIn();
         ASSERT_NE(device, nullptr);
         DeviceContext* context = ContextOf(device);
         EXPECT_EQ(QueryOsVersion(context), c.reported);
         EXPECT_EQ(CountOf("RegisterMediaCategories"), c.registers ? 1u : 0u);
-        Platform::Kernel::SetSystemVersion(0x0A000000);
+        Platform::Kernel::SetOsVersion(0x0A000000);
         EXPECT_EQ(QueryOsVersion(context), c.reported);  // cached
         EXPECT_EQ(device->Send(PnpRequest::Remove), STATUS_SUCCESS);
     }

@@ -1,5 +1,5 @@
 // User processes as the kernel sees them: handle lookups with their access check, MDLs over user
-// memory, device properties and the system version.
+// memory, device properties.
 #include <KernelHostApi.h>
 #include <KernelTestApi.h>
 #include <gtest/gtest.h>
@@ -153,14 +153,6 @@ TEST_F(KernelUserObjectsTest, DevicePropertiesAnswerTheirSizeFirst)
     Platform::Kernel::ForgetDeviceProperties(&pdo);
     EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyHardwareID, 0, nullptr, &length),
               STATUS_INVALID_PARAMETER_2);
-}
-
-TEST_F(KernelUserObjectsTest, SystemVersionAnswersWhatIsAvailable)
-{
-    Platform::Kernel::SetSystemVersion(0x06010000);
-    EXPECT_TRUE(RtlIsNtDdiVersionAvailable(0x06000000));
-    EXPECT_TRUE(RtlIsNtDdiVersionAvailable(0x06010000));
-    EXPECT_FALSE(RtlIsNtDdiVersionAvailable(0x06020000));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Plug and Play and power: the request codes, power states, device capabilities, device
-// properties a bus driver reports, and the system's version and process questions.
+// properties a bus driver reports, and and which process a request comes from.
 #pragma once
 
 #include "wdm/Io.h"
@@ -106,9 +106,6 @@ typedef enum _DEVICE_REGISTRY_PROPERTY
 // PASSIVE_LEVEL.
 NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT deviceObject, DEVICE_REGISTRY_PROPERTY property,
                              ULONG bufferLength, PVOID propertyBuffer, PULONG resultLength);
-
-// Whether the running system is at least the given NTDDI version (0x06000000 = Vista).
-BOOLEAN RtlIsNtDdiVersionAvailable(ULONG version);
 
 // Whether the request comes from a 32-bit process: its handles and user addresses are 32 bits
 // wide. A request runs in its caller's thread, so the answer is that of the thread's process.
