@@ -50,6 +50,17 @@ struct DeviceInterface
     bool enabled;
 };
 
+// A value of a device interface's key, as the registry holds it.
+struct InterfaceValue
+{
+    std::u16string name;
+    uint32_t type;
+    std::vector<uint8_t> data;
+};
+
+// The values the driver wrote under the interface's key, in the order they were first set.
+std::vector<InterfaceValue> InterfaceValues(const DeviceInterface& deviceInterface);
+
 enum class PnpRequest
 {
     Start,

@@ -469,3 +469,12 @@ void KsRemoveSpecificIrpFromCancelableQueue(struct _IRP* irp);
 void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp);
 // Cancels every IRP of the queue.
 void KsCancelIo(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock);
+
+// ---- Device interface keys -----------------------------------------------------------------
+
+// Opens (creating it when needed) the registry key of the device interface behind the symbolic
+// link, where its values ("CLSID", "FriendlyName" ...) live: a kernel handle for the Zw
+// routines, closed with ZwClose. STATUS_OBJECT_NAME_NOT_FOUND for a link no device registered.
+// PASSIVE_LEVEL.
+NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING symbolicLinkName,
+                                          ACCESS_MASK desiredAccess, PHANDLE deviceInterfaceKey);

@@ -25,6 +25,13 @@ std::map<PDRIVER_OBJECT, DriverRecord>& Drivers()
     return drivers;
 }
 
+// Devices present in the system, for lookups by symbolic link; under DriversLock.
+std::vector<DeviceImpl*>& PresentDevices()
+{
+    static std::vector<DeviceImpl*> devices;
+    return devices;
+}
+
 void KsDriverUnload(PDRIVER_OBJECT driverObject)
 {
     std::lock_guard guard(DriversLock());
@@ -171,12 +178,36 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObj
         DeleteDevice(device);
         return status;
     }
+    {
+        std::lock_guard guard(DriversLock());
+        PresentDevices().push_back(device);
+    }
     *added = device;
     return STATUS_SUCCESS;
 }
 
+bool FindRegisteredInterface(const std::u16string& symbolicLink, GUID* category)
+{
+    std::lock_guard guard(DriversLock());
+    for (DeviceImpl* device : PresentDevices()) {
+        for (FactoryImpl* factory : device->factories) {
+            for (const InterfaceRecord& record : factory->interfaces) {
+                if (SameTextIgnoringCase(record.symbolicLink, symbolicLink)) {
+                    *category = record.category;
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 void DeleteDevice(DeviceImpl* device)
 {
+    {
+        std::lock_guard guard(DriversLock());
+        std::erase(PresentDevices(), device);
+    }
     DestroyAllFactories(device);
     FreeBag(&device->bag);
     delete static_cast<DeviceExtension*>(device->functionalDeviceObject.DeviceExtension);

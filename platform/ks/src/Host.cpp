@@ -1,5 +1,6 @@
 // The Windows side: the PnP manager, the I/O manager's request path and user-mode handles.
 #include <KsHostApi.h>
+#include <Registry/MachineRegistry.h>
 #include <UsbDescriptorSet.h>
 #include <UsbTestApi.h>
 
@@ -88,6 +89,24 @@ std::vector<uint8_t> MultiStringBytes(const std::vector<std::u16string>& strings
     }
     AppendLittleEndian(bytes, &nul, sizeof nul);
     return bytes;
+}
+
+std::vector<InterfaceValue> InterfaceValues(const DeviceInterface& deviceInterface)
+{
+    using Platform::Registry::MachineRegistry;
+    const std::u16string path =
+        Internal::InterfaceKeyPath(deviceInterface.symbolicLink, deviceInterface.category);
+    std::vector<InterfaceValue> values;
+    for (size_t i = 0;; ++i) {
+        std::u16string name;
+        Platform::Registry::Value value;
+        if (MachineRegistry::Instance().EnumerateValue(Platform::Registry::Hive::LocalMachine, path,
+                                                       Platform::Registry::View::Native, i, &name,
+                                                       &value) != Platform::Registry::Result::Ok) {
+            return values;
+        }
+        values.push_back({name, value.type, value.data});
+    }
 }
 
 std::u16string GuidText(const GUID& guid)

@@ -177,6 +177,11 @@ NTSTATUS CompleteRequest(struct _IRP* irp, NTSTATUS status, ULONG_PTR informatio
 // buffer when asked and the request succeeded, then frees the system buffer.
 void FinishBufferedRequest(struct _IRP* irp, bool copyBack, ULONG outputSize);
 
+// Whether a present device registered the interface behind the link; its category when it did.
+bool FindRegisteredInterface(const std::u16string& symbolicLink, GUID* category);
+// The interface's key below HKLM.
+std::u16string InterfaceKeyPath(const std::u16string& symbolicLink, const GUID& category);
+
 // Drops the events a filter's client enabled (the handle is closing).
 void FreeFilterEvents(FilterImpl* filter);
 

@@ -312,6 +312,36 @@ TEST_F(KsRequestTest, PendingRequestsCompleteLaterOrAreCancelled)
     EXPECT_EQ(fifth->Result().status, STATUS_CANCELLED);
 }
 
+TEST_F(KsRequestTest, InterfaceKeysHoldTheValuesTheDriverWrites)
+{
+    std::u16string link = link_;
+    UNICODE_STRING name{static_cast<USHORT>(link.size() * 2), static_cast<USHORT>(link.size() * 2),
+                        link.data()};
+    HANDLE key = nullptr;
+    ASSERT_EQ(IoOpenDeviceInterfaceRegistryKey(&name, KEY_WRITE, &key), STATUS_SUCCESS);
+    std::u16string valueName = u"FriendlyName";
+    UNICODE_STRING value{static_cast<USHORT>(valueName.size() * 2),
+                         static_cast<USHORT>(valueName.size() * 2), valueName.data()};
+    const char16_t text[] = u"Test Filter";
+    EXPECT_EQ(ZwSetValueKey(key, &value, 0, REG_SZ, const_cast<char16_t*>(text), sizeof text),
+              STATUS_SUCCESS);
+    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
+
+    const auto interfaces = device_->Interfaces();
+    ASSERT_EQ(interfaces.size(), 1u);
+    const auto values = Platform::Ks::InterfaceValues(interfaces[0]);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, u"FriendlyName");
+    EXPECT_EQ(values[0].type, static_cast<uint32_t>(REG_SZ));
+    EXPECT_EQ(values[0].data.size(), sizeof text);
+
+    std::u16string unknown = u"\\??\\NOTHING#{0}";
+    UNICODE_STRING unknownName{static_cast<USHORT>(unknown.size() * 2),
+                               static_cast<USHORT>(unknown.size() * 2), unknown.data()};
+    EXPECT_EQ(IoOpenDeviceInterfaceRegistryKey(&unknownName, KEY_WRITE, &key),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
 TEST_F(KsRequestTest, ObjectBagRemovalFreesOnlyWhenAsked)
 {
     constexpr ULONG tag = Platform::Kernel::MakeTag("TsBx");
