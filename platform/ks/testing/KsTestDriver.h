@@ -1,5 +1,6 @@
-// A small kernel-streaming minidriver for the layer's own tests: one filter whose factory the
-// device descriptor lists, with a property set, an event set and a bag item per open filter.
+// A small kernel-streaming minidriver for the layer's own tests and fuzz target: one filter whose
+// factory the device descriptor lists, with a property set, an event set and a bag item per open
+// filter.
 #pragma once
 
 #include <KsHostApi.h>
