@@ -48,30 +48,26 @@ bool Probe(const Request& request, PVOID address, ULONG size)
     return ok;
 }
 
-const KSPROPERTY_SET* FindPropertySet(const KSAUTOMATION_TABLE* table, const GUID& set)
+// The set with the GUID among count sets (property or event sets), or null.
+template <typename Set>
+const Set* FindSet(const Set* sets, ULONG count, const GUID& guid)
 {
-    if (table == nullptr) {
-        return nullptr;
-    }
-    for (ULONG i = 0; i < table->PropertySetsCount; ++i) {
-        if (IsEqualGUIDAligned(*table->PropertySets[i].Set, set)) {
-            return &table->PropertySets[i];
+    for (ULONG i = 0; sets != nullptr && i < count; ++i) {
+        if (IsEqualGUIDAligned(*sets[i].Set, guid)) {
+            return &sets[i];
         }
     }
     return nullptr;
 }
 
+const KSPROPERTY_SET* FindPropertySet(const KSAUTOMATION_TABLE* table, const GUID& set)
+{
+    return table == nullptr ? nullptr : FindSet(table->PropertySets, table->PropertySetsCount, set);
+}
+
 const KSEVENT_SET* FindEventSet(const KSAUTOMATION_TABLE* table, const GUID& set)
 {
-    if (table == nullptr) {
-        return nullptr;
-    }
-    for (ULONG i = 0; i < table->EventSetsCount; ++i) {
-        if (IsEqualGUIDAligned(*table->EventSets[i].Set, set)) {
-            return &table->EventSets[i];
-        }
-    }
-    return nullptr;
+    return table == nullptr ? nullptr : FindSet(table->EventSets, table->EventSetsCount, set);
 }
 
 NTSTATUS HandleProperty(FilterImpl* filter, const Request& request, ULONG_PTR* information)
