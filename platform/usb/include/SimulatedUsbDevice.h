@@ -156,6 +156,10 @@ public:
     void RefuseDescriptor(uint8_t type, uint8_t index, int count = -1);
     // The bytes at offset of the descriptor (type, index) read differently from now on.
     void PatchDescriptor(uint8_t type, uint8_t index, size_t offset, std::vector<uint8_t> bytes);
+    // As PatchDescriptor, for the reads after the first `reads` ones: a descriptor that changes
+    // between two reads.
+    void PatchDescriptorAfter(uint8_t type, uint8_t index, int reads, size_t offset,
+                              std::vector<uint8_t> bytes);
     // The descriptor (type, index) reads as these bytes from now on; the device itself still
     // works by the descriptors it was built from.
     void ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes);
@@ -190,6 +194,7 @@ private:
         size_t offset;
         std::vector<uint8_t> bytes;
         bool replace;
+        int afterReads = 0;
     };
     struct InStream
     {
@@ -206,7 +211,7 @@ private:
     Result SamplingFrequency(const SetupPacket& setup, std::span<uint8_t> data, size_t width);
     Result GetDescriptor(const SetupPacket& setup, std::span<uint8_t> data);
     std::optional<std::vector<uint8_t>> DescriptorBytes(uint8_t type, uint8_t index,
-                                                        uint16_t language) const;
+                                                        uint16_t language, int read) const;
     const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
     bool TakeRequestFault(const SetupPacket& setup, bool& hang);
     std::optional<size_t> TakePacketFault(uint8_t endpoint);
@@ -233,6 +238,7 @@ private:
     std::vector<PacketFault> packetFaults;
     std::vector<DescriptorFault> descriptorFaults;
     std::vector<DescriptorPatch> patches;
+    std::map<uint16_t, int> descriptorReads;  // by type << 8 | index
     bool isGone = false;
 };
 

@@ -268,7 +268,8 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
 }
 
 std::optional<std::vector<uint8_t>> SimulatedUsbDevice::DescriptorBytes(uint8_t type, uint8_t index,
-                                                                        uint16_t language) const
+                                                                        uint16_t language,
+                                                                        int read) const
 {
     std::vector<uint8_t> bytes;
     const auto replacement = std::find_if(patches.rbegin(), patches.rend(), [&](const auto& p) {
@@ -295,7 +296,8 @@ std::optional<std::vector<uint8_t>> SimulatedUsbDevice::DescriptorBytes(uint8_t 
         return std::nullopt;
     }
     for (const DescriptorPatch& patch : patches) {
-        if (!patch.replace && patch.type == type && patch.index == index) {
+        if (!patch.replace && patch.type == type && patch.index == index &&
+            read > patch.afterReads) {
             if (bytes.size() < patch.offset + patch.bytes.size()) {
                 bytes.resize(patch.offset + patch.bytes.size());
             }
@@ -313,7 +315,8 @@ Result SimulatedUsbDevice::GetDescriptor(const SetupPacket& setup, std::span<uin
                   [&](const DescriptorFault& f) { return f.type == type && f.index == index; })) {
         return {Outcome::Stall};
     }
-    auto bytes = DescriptorBytes(type, index, setup.wIndex);
+    const int read = ++descriptorReads[static_cast<uint16_t>(type << 8 | index)];
+    auto bytes = DescriptorBytes(type, index, setup.wIndex, read);
     if (!bytes) {
         return {Outcome::Stall};
     }
@@ -634,6 +637,12 @@ void SimulatedUsbDevice::PatchDescriptor(uint8_t type, uint8_t index, size_t off
                                          std::vector<uint8_t> bytes)
 {
     patches.push_back({type, index, offset, std::move(bytes), false});
+}
+
+void SimulatedUsbDevice::PatchDescriptorAfter(uint8_t type, uint8_t index, int reads, size_t offset,
+                                              std::vector<uint8_t> bytes)
+{
+    patches.push_back({type, index, offset, std::move(bytes), false, reads});
 }
 
 void SimulatedUsbDevice::ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes)

@@ -112,6 +112,35 @@ TEST_F(UsbTransportTest, ConfigurationShorterThanItsHeaderIsADataError)
     EXPECT_EQ(transport->InitializeUsb(ProductRecord()), STATUS_DEVICE_DATA_ERROR);
 }
 
+TEST_F(UsbTransportTest, ConfigurationThatGrowsBetweenReadsIsNotKept)
+{
+    Plug(UsbSim::ProductUac2());
+    const auto& bytes = device->Descriptors().configurations[0];
+    const uint16_t grown = static_cast<uint16_t>(bytes.size() - 1 + 0x100);
+    // The head says one size, the whole descriptor (read second) a larger one.
+    device->PatchDescriptorAfter(2, 0, 1, 2, {uint8_t(grown), uint8_t(grown >> 8)});
+    EXPECT_EQ(transport->InitializeUsb(ProductRecord()), STATUS_UNSUCCESSFUL)
+        << "no configuration descriptor to select";
+    EXPECT_EQ(transport->SelectedConfigurationDescriptor(), nullptr);
+    EXPECT_EQ(device->ActiveConfiguration(), nullptr);
+}
+
+TEST_F(UsbTransportTest, ConfigurationThatShrinksBetweenReadsIsWalkedToItsOwnEnd)
+{
+    Plug(UsbSim::ProductUac2());
+    const auto& bytes = device->Descriptors().configurations[0];
+    // The whole descriptor now claims to end before its streaming interface.
+    size_t streaming = 0;
+    for (size_t at = 9; at < bytes.size(); at += bytes[at]) {
+        if (bytes[at + 1] == 4 && bytes[at + 2] == 1 && streaming == 0) {
+            streaming = at;
+        }
+    }
+    device->PatchDescriptorAfter(2, 0, 1, 2, {uint8_t(streaming), uint8_t(streaming >> 8)});
+    EXPECT_EQ(transport->InitializeUsb(ProductRecord()), STATUS_INSUFFICIENT_RESOURCES)
+        << "its two interfaces are not both inside it: no interface list";
+}
+
 TEST_F(UsbTransportTest, UnreadableStringsBecomeEmpty)
 {
     Plug(UsbSim::ProductUac2());
