@@ -74,7 +74,7 @@ enum class PnpRequest
 };
 
 // A loaded driver. Unloading removes every device still present, then calls the driver's unload
-// routine.
+// routine; close the filter handles first (a filter still open when its device goes is lost).
 class Driver
 {
 public:

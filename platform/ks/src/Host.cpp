@@ -383,7 +383,9 @@ NTSTATUS FilterHandle::Close()
     CancelPending();
     const NTSTATUS status = Send(IRP_MJ_CLOSE, 0, nullptr, 0, nullptr, 0, nullptr);
     open_ = false;
-    --device_.openHandles_;
+    if (!device_.removed_) {
+        --device_.openHandles_;
+    }
     delete static_cast<Internal::FileObject*>(fileObject_);
     fileObject_ = nullptr;
     for (void* data : eventData_) {
