@@ -60,6 +60,9 @@ struct DeviceContext
     volatile LONG pendingPowerWork;  // interlocked: power transitions queued, not yet applied
     KMUTEX powerMutex;               // serialises power changes
     UCHAR rateFixedByPin;
+    // Guards the control-filter list and its count against open and close while events are
+    // fanned out: every change and every walk holds it (in-stack queued).
+    KSPIN_LOCK controlFilterListLock;
 };
 
 // The owner link other objects keep: the address of the context's device field.

@@ -9,5 +9,7 @@
 #include "wdm/NtStatus.h"
 #include "wdm/NtTypes.h"
 #include "wdm/Pool.h"
+#include "wdm/PnpPower.h"
 #include "wdm/Registry.h"
 #include "wdm/Rtl.h"
+#include "wdm/UserObjects.h"

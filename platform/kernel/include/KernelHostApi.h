@@ -1,0 +1,90 @@
+// The host side of the kernel layer's user-mode and Plug and Play services: simulated user
+// processes with their handles and memory, and the properties a bus driver reports for a
+// device. Driver code never includes this.
+#pragma once
+
+#include <wdm.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace Platform::Kernel {
+
+// A user-mode process: a handle table (events) and the address ranges it owns. A 32-bit process
+// gets addresses below 4 GB and small handle values, so both fit in 32 bits. Destroying the
+// process closes its handles and frees its memory; objects the kernel still references live on
+// until it dereferences them.
+class UserProcess
+{
+public:
+    explicit UserProcess(bool is32Bit = false);
+    ~UserProcess();
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
+
+    bool Is32Bit() const { return is32Bit_; }
+
+    // An event object; the handle grants the access given.
+    HANDLE CreateEvent(bool manualReset, bool initialState,
+                       ACCESS_MASK access = EVENT_ALL_ACCESS | SYNCHRONIZE);
+    bool CloseHandle(HANDLE handle);
+    size_t HandleCount() const { return handles_.size(); }
+    // The state of the event behind a handle; nothing for an unknown handle. Reading does not
+    // reset an auto-reset event; Consume does (as a satisfied wait would).
+    std::optional<bool> IsEventSignalled(HANDLE handle) const;
+    bool ConsumeEvent(HANDLE handle);
+    bool ResetEvent(HANDLE handle);
+
+    // Zero-filled user memory owned by this process.
+    void* Allocate(size_t bytes);
+    void Free(void* address);
+    // Whether [address, address + bytes) lies inside one of the process's ranges.
+    bool OwnsRange(const void* address, size_t bytes) const;
+
+    struct HandleEntry
+    {
+        void* object;
+        ACCESS_MASK access;
+    };
+    const HandleEntry* Lookup(HANDLE handle) const;
+
+private:
+    bool is32Bit_;
+    uintptr_t nextHandle_ = 4;
+    std::map<uintptr_t, HandleEntry> handles_;
+    std::map<uintptr_t, size_t> ranges_;  // start -> bytes
+};
+
+// While it lives, the calling thread runs in the context of the process (as a request from user
+// mode does); attachments nest.
+class AttachedToProcess
+{
+public:
+    explicit AttachedToProcess(UserProcess& process);
+    ~AttachedToProcess();
+    AttachedToProcess(const AttachedToProcess&) = delete;
+    AttachedToProcess& operator=(const AttachedToProcess&) = delete;
+
+private:
+    UserProcess* previous_;
+};
+
+UserProcess* CurrentUserProcess();
+
+// Objects (events) still held by a handle or a kernel reference.
+size_t LiveObjectCount();
+
+// Device properties as the bus driver reports them for a physical device object.
+void SetDeviceProperty(PDEVICE_OBJECT physicalDeviceObject, DEVICE_REGISTRY_PROPERTY property,
+                       std::vector<uint8_t> value);
+void ForgetDeviceProperties(PDEVICE_OBJECT physicalDeviceObject);
+// The n-th IoGetDeviceProperty call from now (1 = the next) answers the given status.
+void FailDevicePropertyQuery(uint64_t n, NTSTATUS status);
+
+// Back to no injected failures. Properties stay with their devices until forgotten.
+void ResetHostState();
+
+}  // namespace Platform::Kernel

@@ -1,0 +1,337 @@
+// Simulated user processes, the object manager's handle lookups and MDLs over user memory.
+#include <KernelHostApi.h>
+#include <wdm.h>
+
+#include <sys/mman.h>
+
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "KernelInternal.h"
+
+struct _OBJECT_TYPE
+{
+    const char* name;
+};
+
+namespace {
+
+_OBJECT_TYPE eventType{"Event"};
+POBJECT_TYPE eventTypePointer = &eventType;
+
+constexpr ULONG kMdlTag = Platform::Kernel::MakeTag("Mdl ");
+
+// An object's header sits beside it; the object's address is what handles and references carry.
+struct ObjectRecord
+{
+    POBJECT_TYPE type;
+    LONG references;  // handles + kernel references
+    KEVENT event;
+};
+
+std::mutex& ObjectsLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::unordered_map<void*, ObjectRecord*>& Objects()
+{
+    static std::unordered_map<void*, ObjectRecord*> objects;
+    return objects;
+}
+
+void AddReference(void* object)
+{
+    std::lock_guard guard(ObjectsLock());
+    auto it = Objects().find(object);
+    if (it == Objects().end()) {
+        Platform::Kernel::Internal::Violation(0x18, "ObReferenceObject on an unknown object",
+                                              reinterpret_cast<ULONG_PTR>(object));
+    }
+    ++it->second->references;
+}
+
+void DropReference(void* object)
+{
+    ObjectRecord* doomed = nullptr;
+    {
+        std::lock_guard guard(ObjectsLock());
+        auto it = Objects().find(object);
+        if (it == Objects().end() || it->second->references <= 0) {
+            Platform::Kernel::Internal::Violation(0x18,
+                                                  "ObDereferenceObject on an object nothing holds",
+                                                  reinterpret_cast<ULONG_PTR>(object));
+        }
+        if (--it->second->references == 0) {
+            doomed = it->second;
+            Objects().erase(it);
+        }
+    }
+    delete doomed;
+}
+
+thread_local Platform::Kernel::UserProcess* currentProcess = nullptr;
+
+}  // namespace
+
+POBJECT_TYPE* ExEventObjectType = &eventTypePointer;
+
+namespace Platform::Kernel {
+
+UserProcess::UserProcess(bool is32Bit) : is32Bit_(is32Bit) {}
+
+UserProcess::~UserProcess()
+{
+    while (!handles_.empty()) {
+        CloseHandle(reinterpret_cast<HANDLE>(handles_.begin()->first));
+    }
+    while (!ranges_.empty()) {
+        Free(reinterpret_cast<void*>(ranges_.begin()->first));
+    }
+}
+
+HANDLE UserProcess::CreateEvent(bool manualReset, bool initialState, ACCESS_MASK access)
+{
+    auto* record = new ObjectRecord{};
+    record->type = eventTypePointer;
+    record->references = 1;
+    KeInitializeEvent(&record->event, manualReset ? NotificationEvent : SynchronizationEvent,
+                      initialState ? TRUE : FALSE);
+    {
+        std::lock_guard guard(ObjectsLock());
+        Objects()[&record->event] = record;
+    }
+    const uintptr_t handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = {&record->event, access};
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool UserProcess::CloseHandle(HANDLE handle)
+{
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles_.end()) {
+        return false;
+    }
+    void* object = it->second.object;
+    handles_.erase(it);
+    DropReference(object);
+    return true;
+}
+
+const UserProcess::HandleEntry* UserProcess::Lookup(HANDLE handle) const
+{
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == handles_.end() ? nullptr : &it->second;
+}
+
+std::optional<bool> UserProcess::IsEventSignalled(HANDLE handle) const
+{
+    const HandleEntry* entry = Lookup(handle);
+    if (entry == nullptr) {
+        return std::nullopt;
+    }
+    return KeReadStateEvent(static_cast<PRKEVENT>(entry->object)) != 0;
+}
+
+bool UserProcess::ConsumeEvent(HANDLE handle)
+{
+    const HandleEntry* entry = Lookup(handle);
+    if (entry == nullptr) {
+        return false;
+    }
+    LARGE_INTEGER poll;
+    poll.QuadPart = 0;
+    return KeWaitForSingleObject(entry->object, UserRequest, UserMode, FALSE, &poll) ==
+           STATUS_SUCCESS;
+}
+
+bool UserProcess::ResetEvent(HANDLE handle)
+{
+    const HandleEntry* entry = Lookup(handle);
+    if (entry == nullptr) {
+        return false;
+    }
+    KeClearEvent(static_cast<PRKEVENT>(entry->object));
+    return true;
+}
+
+void* UserProcess::Allocate(size_t bytes)
+{
+    if (bytes == 0) {
+        return nullptr;
+    }
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+    if (is32Bit_) {
+        flags |= MAP_32BIT;
+    }
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (memory == MAP_FAILED) {
+        return nullptr;
+    }
+    ranges_[reinterpret_cast<uintptr_t>(memory)] = bytes;
+    return memory;
+}
+
+void UserProcess::Free(void* address)
+{
+    auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));
+    if (it == ranges_.end()) {
+        return;
+    }
+    munmap(address, it->second);
+    ranges_.erase(it);
+}
+
+bool UserProcess::OwnsRange(const void* address, size_t bytes) const
+{
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    auto it = ranges_.upper_bound(start);
+    if (it == ranges_.begin()) {
+        return false;
+    }
+    --it;
+    const uintptr_t end = it->first + it->second;
+    return start >= it->first && start <= end && bytes <= end - start;
+}
+
+AttachedToProcess::AttachedToProcess(UserProcess& process) : previous_(currentProcess)
+{
+    currentProcess = &process;
+}
+
+AttachedToProcess::~AttachedToProcess()
+{
+    currentProcess = previous_;
+}
+
+UserProcess* CurrentUserProcess()
+{
+    return currentProcess;
+}
+
+size_t LiveObjectCount()
+{
+    std::lock_guard guard(ObjectsLock());
+    return Objects().size();
+}
+
+}  // namespace Platform::Kernel
+
+NTSTATUS ObReferenceObjectByHandle(HANDLE handle, ACCESS_MASK desiredAccess,
+                                   POBJECT_TYPE objectType, KPROCESSOR_MODE accessMode,
+                                   PVOID* object, POBJECT_HANDLE_INFORMATION handleInformation)
+{
+    Platform::Kernel::Internal::RequirePassive("ObReferenceObjectByHandle");
+    *object = nullptr;
+    Platform::Kernel::UserProcess* process = currentProcess;
+    const Platform::Kernel::UserProcess::HandleEntry* entry =
+        process != nullptr ? process->Lookup(handle) : nullptr;
+    if (entry == nullptr) {
+        return STATUS_INVALID_HANDLE;
+    }
+    {
+        std::lock_guard guard(ObjectsLock());
+        ObjectRecord* record = Objects().at(entry->object);
+        if (objectType != nullptr && record->type != objectType) {
+            return STATUS_OBJECT_TYPE_MISMATCH;
+        }
+        if (accessMode == UserMode && (entry->access & desiredAccess) != desiredAccess) {
+            return STATUS_ACCESS_DENIED;
+        }
+        ++record->references;
+    }
+    if (handleInformation != nullptr) {
+        handleInformation->HandleAttributes = 0;
+        handleInformation->GrantedAccess = entry->access;
+    }
+    *object = entry->object;
+    return STATUS_SUCCESS;
+}
+
+void ObfReferenceObject(PVOID object)
+{
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "ObfReferenceObject");
+    AddReference(object);
+}
+
+void ObfDereferenceObject(PVOID object)
+{
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "ObfDereferenceObject");
+    DropReference(object);
+}
+
+PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN chargeQuota,
+                   struct _IRP* irp)
+{
+    UNREFERENCED_PARAMETER(secondaryBuffer);
+    UNREFERENCED_PARAMETER(chargeQuota);
+    UNREFERENCED_PARAMETER(irp);
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IoAllocateMdl");
+    if (length == 0) {
+        return nullptr;
+    }
+    auto* mdl = static_cast<PMDL>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(MDL), kMdlTag));
+    if (mdl == nullptr) {
+        return nullptr;
+    }
+    std::memset(mdl, 0, sizeof(MDL));
+    mdl->Size = sizeof(MDL);
+    mdl->StartVa = virtualAddress;
+    mdl->ByteCount = length;
+    mdl->ByteOffset =
+        static_cast<ULONG>(reinterpret_cast<uintptr_t>(virtualAddress) & (PAGE_SIZE - 1));
+    return mdl;
+}
+
+NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATION operation)
+{
+    UNREFERENCED_PARAMETER(operation);
+    Platform::Kernel::Internal::RequireIrqlAtMost(APC_LEVEL, "MmProbeAndLockPages");
+    if ((mdl->MdlFlags & MDL_PAGES_LOCKED) != 0) {
+        Platform::Kernel::Internal::Violation(0x76, "MmProbeAndLockPages: pages already locked",
+                                              reinterpret_cast<ULONG_PTR>(mdl));
+    }
+    if (accessMode == UserMode) {
+        Platform::Kernel::UserProcess* process = currentProcess;
+        if (process == nullptr || !process->OwnsRange(mdl->StartVa, mdl->ByteCount)) {
+            return STATUS_ACCESS_VIOLATION;
+        }
+    }
+    mdl->MdlFlags |= MDL_PAGES_LOCKED;
+    mdl->MappedSystemVa = mdl->StartVa;
+    return STATUS_SUCCESS;
+}
+
+PVOID MmGetSystemAddressForMdlSafe(PMDL mdl, ULONG priority)
+{
+    UNREFERENCED_PARAMETER(priority);
+    return (mdl->MdlFlags & MDL_PAGES_LOCKED) != 0 ? mdl->MappedSystemVa : nullptr;
+}
+
+void MmUnlockPages(PMDL mdl)
+{
+    if ((mdl->MdlFlags & MDL_PAGES_LOCKED) == 0) {
+        Platform::Kernel::Internal::Violation(0x76, "MmUnlockPages: pages not locked",
+                                              reinterpret_cast<ULONG_PTR>(mdl));
+    }
+    mdl->MdlFlags &= ~MDL_PAGES_LOCKED;
+    mdl->MappedSystemVa = nullptr;
+}
+
+void IoFreeMdl(PMDL mdl)
+{
+    if ((mdl->MdlFlags & MDL_PAGES_LOCKED) != 0) {
+        Platform::Kernel::Internal::Violation(0x76, "IoFreeMdl: pages still locked",
+                                              reinterpret_cast<ULONG_PTR>(mdl));
+    }
+    ExFreePoolWithTag(mdl, kMdlTag);
+}
+
+BOOLEAN IoIs32bitProcess(struct _IRP* irp)
+{
+    UNREFERENCED_PARAMETER(irp);
+    return currentProcess != nullptr && currentProcess->Is32Bit() ? TRUE : FALSE;
+}

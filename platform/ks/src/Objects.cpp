@@ -1,0 +1,153 @@
+// Object headers, object bags and the device and control mutexes.
+#include <KernelTestApi.h>
+
+#include <cstddef>
+
+#include "KsInternal.h"
+
+namespace Platform::Ks::Internal {
+namespace {
+
+constexpr ULONG kBagTag = Platform::Kernel::MakeTag("KsBg");
+
+static_assert(offsetof(DeviceImpl, device) == offsetof(FactoryImpl, factory));
+static_assert(offsetof(DeviceImpl, device) == offsetof(FilterImpl, filter));
+constexpr size_t kPublicOffset = offsetof(DeviceImpl, device);
+
+}  // namespace
+
+KsObject* ObjectOf(PVOID publicObject)
+{
+    auto* object = reinterpret_cast<KsObject*>(static_cast<char*>(publicObject) - kPublicOffset);
+    if (object->kind != ObjectKind::Device && object->kind != ObjectKind::Factory &&
+        object->kind != ObjectKind::Filter) {
+        KeBugCheckEx(0x00000097 /* BAD_KS_OBJECT */, reinterpret_cast<ULONG_PTR>(publicObject), 0,
+                     0, 0);
+    }
+    return object;
+}
+
+DeviceImpl* DeviceOf(PKSDEVICE device)
+{
+    return CONTAINING_RECORD(device, DeviceImpl, device);
+}
+
+FactoryImpl* FactoryOf(PKSFILTERFACTORY factory)
+{
+    return CONTAINING_RECORD(factory, FactoryImpl, factory);
+}
+
+FilterImpl* FilterOf(PKSFILTER filter)
+{
+    return CONTAINING_RECORD(filter, FilterImpl, filter);
+}
+
+bool SameTextIgnoringCase(const std::u16string& a, const std::u16string& b)
+{
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (upper(a[i]) != upper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+NTSTATUS CompleteRequest(struct _IRP* irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+void InitializeObject(KsObject* object, ObjectKind kind, DeviceImpl* device)
+{
+    object->kind = kind;
+    object->device = device;
+    KeInitializeMutex(&object->mutex, 0);
+}
+
+void FreeBag(_KSIOBJECT_BAG* bag)
+{
+    while (bag->items != nullptr) {
+        BagItem* entry = bag->items;
+        bag->items = entry->next;
+        PVOID item = entry->item;
+        PFNKSFREE free = entry->free;
+        ExFreePoolWithTag(entry, kBagTag);
+        if (free != nullptr) {
+            free(item);
+        } else {
+            ExFreePool(item);
+        }
+    }
+}
+
+}  // namespace Platform::Ks::Internal
+
+using namespace Platform::Ks::Internal;
+
+NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG bag, PVOID item, PFNKSFREE free)
+{
+    auto* entry =
+        static_cast<BagItem*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(BagItem), kBagTag));
+    if (entry == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    entry->item = item;
+    entry->free = free;
+    entry->next = bag->items;
+    bag->items = entry;
+    return STATUS_SUCCESS;
+}
+
+ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG bag, PVOID item, BOOLEAN free)
+{
+    for (BagItem** link = &bag->items; *link != nullptr; link = &(*link)->next) {
+        BagItem* entry = *link;
+        if (entry->item != item) {
+            continue;
+        }
+        *link = entry->next;
+        PFNKSFREE freeRoutine = entry->free;
+        ExFreePoolWithTag(entry, kBagTag);
+        if (free) {
+            if (freeRoutine != nullptr) {
+                freeRoutine(item);
+            } else {
+                ExFreePool(item);
+            }
+        }
+        return 0;
+    }
+    return 0;
+}
+
+PKSDEVICE KsGetDevice(PVOID object)
+{
+    return &ObjectOf(object)->device->device;
+}
+
+void KsAcquireDevice(PKSDEVICE device)
+{
+    KeWaitForSingleObject(&DeviceOf(device)->object.mutex, Executive, KernelMode, FALSE, nullptr);
+}
+
+void KsReleaseDevice(PKSDEVICE device)
+{
+    KeReleaseMutex(&DeviceOf(device)->object.mutex, FALSE);
+}
+
+void KsAcquireControl(PVOID object)
+{
+    KeWaitForSingleObject(&ObjectOf(object)->mutex, Executive, KernelMode, FALSE, nullptr);
+}
+
+void KsReleaseControl(PVOID object)
+{
+    KeReleaseMutex(&ObjectOf(object)->mutex, FALSE);
+}

@@ -1,0 +1,158 @@
+// User processes as the kernel sees them: handle lookups with their access check, MDLs over user
+// memory, device properties.
+#include <KernelHostApi.h>
+#include <KernelTestApi.h>
+#include <gtest/gtest.h>
+
+#include "KernelTestFixture.h"
+
+using Platform::Kernel::AttachedToProcess;
+using Platform::Kernel::UserProcess;
+
+namespace {
+
+class KernelUserObjectsTest : public Platform::Kernel::Testing::KernelTest
+{
+protected:
+    void TearDown() override
+    {
+        Platform::Kernel::ResetHostState();
+        KernelTest::TearDown();
+    }
+};
+
+TEST_F(KernelUserObjectsTest, HandleLookupChecksProcessTypeAndAccess)
+{
+    UserProcess process;
+    UserProcess other;
+    HANDLE full = process.CreateEvent(true, false);
+    HANDLE waitOnly = process.CreateEvent(true, false, SYNCHRONIZE);
+    other.CreateEvent(true, false);
+    AttachedToProcess attached(process);
+    struct Case
+    {
+        const char* name;
+        HANDLE handle;
+        KPROCESSOR_MODE mode;
+        NTSTATUS status;
+    };
+    const Case cases[] = {
+        {"full access", full, UserMode, STATUS_SUCCESS},
+        {"without modify access", waitOnly, UserMode, STATUS_ACCESS_DENIED},
+        {"kernel mode skips the check", waitOnly, KernelMode, STATUS_SUCCESS},
+        {"unknown handle", reinterpret_cast<HANDLE>(0x999), UserMode, STATUS_INVALID_HANDLE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PVOID object = reinterpret_cast<PVOID>(1);
+        EXPECT_EQ(ObReferenceObjectByHandle(c.handle, EVENT_MODIFY_STATE, *ExEventObjectType,
+                                            c.mode, &object, nullptr),
+                  c.status);
+        if (NT_SUCCESS(c.status)) {
+            KeSetEvent(static_cast<PRKEVENT>(object), 0, FALSE);
+            ObDereferenceObject(object);
+        } else {
+            EXPECT_EQ(object, nullptr);
+        }
+    }
+    EXPECT_EQ(process.IsEventSignalled(full), true);
+}
+
+TEST_F(KernelUserObjectsTest, AReferencedObjectOutlivesItsHandleAndProcess)
+{
+    PVOID object = nullptr;
+    {
+        UserProcess process;
+        HANDLE event = process.CreateEvent(true, false);
+        AttachedToProcess attached(process);
+        ASSERT_EQ(ObReferenceObjectByHandle(event, EVENT_MODIFY_STATE, *ExEventObjectType, UserMode,
+                                            &object, nullptr),
+                  STATUS_SUCCESS);
+    }
+    EXPECT_EQ(Platform::Kernel::LiveObjectCount(), 1u);
+    KeSetEvent(static_cast<PRKEVENT>(object), 0, FALSE);
+    ObDereferenceObject(object);
+    EXPECT_EQ(Platform::Kernel::LiveObjectCount(), 0u);
+    const auto stop = Platform::Kernel::ExpectBugCheck([&] { ObDereferenceObject(object); });
+    EXPECT_TRUE(stop.has_value());
+}
+
+TEST_F(KernelUserObjectsTest, ProbingForUserModeAcceptsOnlyTheCallersRanges)
+{
+    UserProcess process;
+    UserProcess other;
+    auto* mine = static_cast<char*>(process.Allocate(4096));
+    auto* theirs = static_cast<char*>(other.Allocate(64));
+    char kernel[64];
+    struct Case
+    {
+        const char* name;
+        void* address;
+        ULONG length;
+        KPROCESSOR_MODE mode;
+        NTSTATUS status;
+    };
+    const Case cases[] = {
+        {"inside", mine + 100, 200, UserMode, STATUS_SUCCESS},
+        {"the whole range", mine, 4096, UserMode, STATUS_SUCCESS},
+        {"running past the end", mine + 4000, 200, UserMode, STATUS_ACCESS_VIOLATION},
+        {"another process's memory", theirs, 64, UserMode, STATUS_ACCESS_VIOLATION},
+        {"kernel memory for user mode", kernel, 64, UserMode, STATUS_ACCESS_VIOLATION},
+        {"kernel memory for kernel mode", kernel, 64, KernelMode, STATUS_SUCCESS},
+    };
+    AttachedToProcess attached(process);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PMDL mdl = IoAllocateMdl(c.address, c.length, FALSE, FALSE, nullptr);
+        ASSERT_NE(mdl, nullptr);
+        EXPECT_EQ(MmProbeAndLockPages(mdl, c.mode, IoWriteAccess), c.status);
+        if (NT_SUCCESS(c.status)) {
+            EXPECT_EQ(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority), c.address);
+            MmUnlockPages(mdl);
+        }
+        EXPECT_EQ(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority), nullptr);
+        IoFreeMdl(mdl);
+    }
+    PMDL locked = IoAllocateMdl(mine, 16, FALSE, FALSE, nullptr);
+    ASSERT_EQ(MmProbeAndLockPages(locked, UserMode, IoReadAccess), STATUS_SUCCESS);
+    EXPECT_TRUE(Platform::Kernel::ExpectBugCheck([&] { IoFreeMdl(locked); }).has_value());
+    MmUnlockPages(locked);
+    IoFreeMdl(locked);
+}
+
+TEST_F(KernelUserObjectsTest, ThirtyTwoBitProcessesGetNarrowAddressesAndHandles)
+{
+    UserProcess process(true);
+    void* memory = process.Allocate(256);
+    HANDLE event = process.CreateEvent(false, false);
+    EXPECT_LT(reinterpret_cast<uintptr_t>(memory), 0x100000000ULL);
+    EXPECT_LT(reinterpret_cast<uintptr_t>(event), 0x100000000ULL);
+    EXPECT_FALSE(IoIs32bitProcess(nullptr));
+    AttachedToProcess attached(process);
+    EXPECT_TRUE(IoIs32bitProcess(nullptr));
+}
+
+TEST_F(KernelUserObjectsTest, DevicePropertiesAnswerTheirSizeFirst)
+{
+    DEVICE_OBJECT pdo{};
+    const std::vector<uint8_t> value = {'A', 0, 'B', 0, 0, 0, 0, 0};
+    Platform::Kernel::SetDeviceProperty(&pdo, DevicePropertyHardwareID, value);
+    ULONG length = 0;
+    EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyHardwareID, 0, nullptr, &length),
+              STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, value.size());
+    uint8_t small[4];
+    EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyHardwareID, sizeof small, small, &length),
+              STATUS_BUFFER_TOO_SMALL);
+    std::vector<uint8_t> buffer(value.size());
+    EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyHardwareID, length, buffer.data(), &length),
+              STATUS_SUCCESS);
+    EXPECT_EQ(buffer, value);
+    EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyFriendlyName, 0, nullptr, &length),
+              STATUS_INVALID_PARAMETER_2);
+    Platform::Kernel::ForgetDeviceProperties(&pdo);
+    EXPECT_EQ(IoGetDeviceProperty(&pdo, DevicePropertyHardwareID, 0, nullptr, &length),
+              STATUS_INVALID_PARAMETER_2);
+}
+
+}  // namespace
