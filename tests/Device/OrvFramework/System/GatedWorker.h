@@ -1,0 +1,53 @@
+#pragma once
+// A worker whose runs the test steps through: each run announces itself on `entered`, then waits
+// for `release` before it returns.
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ObjectBase/RCPtr.h"
+#include "System/Event.h"
+#include "System/ThreadWorker.h"
+
+namespace TestWorkers {
+
+class LGatedWorker : public Orv::LThreadWorker
+{
+public:
+    int Run(Orv::RCPtr<Orv::LRefCountedObject>& parameters) override
+    {
+        lastParameters.store(parameters.Get());
+        runs.fetch_add(1);
+        entered.Set();
+        release.Wait(Orv::kInfinite);
+        finishedRuns.fetch_add(1);
+        return 7;
+    }
+
+    std::atomic<int> runs{0};
+    std::atomic<int> finishedRuns{0};
+    std::atomic<const Orv::LRefCountedObject*> lastParameters{nullptr};
+    Orv::Event entered{true};
+    Orv::Event release{true};
+};
+
+class LParameter : public virtual Orv::LRefCountedObject
+{
+};
+
+// Polls a condition that another thread makes true; fails the wait after two seconds.
+template <class Condition>
+bool Eventually(Condition condition)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace TestWorkers
