@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <optional>
+#include <string>
 
 #include "Utf16.h"
 #include "win32/HostPath.h"
@@ -57,30 +59,27 @@ int ToRuntimeStatus(const struct stat& host, struct _stat* status)
     return 0;
 }
 
-const char* HostPathOrNull(const std::optional<std::string>& path)
+// The host path of a wide path argument; nothing, with errno set, when there is none.
+std::optional<std::string> HostPathOf(const WCHAR* path)
 {
-    if (!path) {
-        errno = ENOENT;
-        return nullptr;
+    if (path == nullptr) {
+        errno = EINVAL;
+        return std::nullopt;
     }
-    return path->c_str();
+    auto host = Platform::Win32::ToHostPath(Win32Internal::TerminatedView(path));
+    if (!host) {
+        errno = ENOENT;
+    }
+    return host;
 }
 
 }  // namespace
 
 int _wsopen(const WCHAR* path, int openFlags, int /*shareFlags*/, int permission)
 {
-    if (path == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    const auto hostPath = Platform::Win32::ToHostPath(Win32Internal::TerminatedView(path));
-    const char* host = HostPathOrNull(hostPath);
-    if (host == nullptr) {
-        return -1;
-    }
+    const auto host = HostPathOf(path);
     const mode_t mode = (permission & _S_IWRITE) ? 0666 : 0444;
-    return ::open(host, HostOpenFlags(openFlags), mode);
+    return host ? ::open(host->c_str(), HostOpenFlags(openFlags), mode) : -1;
 }
 
 int _close(int fd)
@@ -145,12 +144,15 @@ int _stat(const char* utf8Path, struct _stat* status)
         errno = EINVAL;
         return -1;
     }
-    const auto hostPath = Platform::Win32::ToHostPath(std::string_view(utf8Path));
-    const char* host = HostPathOrNull(hostPath);
+    const auto host = Platform::Win32::ToHostPath(std::string_view(utf8Path));
     struct stat hostStatus
     {
     };
-    if (host == nullptr || ::stat(host, &hostStatus) != 0) {
+    if (!host) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (::stat(host->c_str(), &hostStatus) != 0) {
         return -1;
     }
     return ToRuntimeStatus(hostStatus, status);
@@ -158,23 +160,17 @@ int _stat(const char* utf8Path, struct _stat* status)
 
 int _wunlink(const WCHAR* path)
 {
-    if (path == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    const auto hostPath = Platform::Win32::ToHostPath(Win32Internal::TerminatedView(path));
-    const char* host = HostPathOrNull(hostPath);
-    return host == nullptr ? -1 : ::unlink(host);
+    const auto host = HostPathOf(path);
+    return host ? ::unlink(host->c_str()) : -1;
 }
 
 int _waccess(const WCHAR* path, int mode)
 {
-    if (path == nullptr || (mode & ~6) != 0) {
+    if ((mode & ~6) != 0) {
         errno = EINVAL;
         return -1;
     }
-    const auto hostPath = Platform::Win32::ToHostPath(Win32Internal::TerminatedView(path));
-    const char* host = HostPathOrNull(hostPath);
+    const auto host = HostPathOf(path);
     const int hostMode = mode == 0 ? F_OK : ((mode & 2) ? W_OK : 0) | ((mode & 4) ? R_OK : 0);
-    return host == nullptr ? -1 : ::access(host, hostMode);
+    return host ? ::access(host->c_str(), hostMode) : -1;
 }
