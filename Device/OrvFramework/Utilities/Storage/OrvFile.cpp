@@ -29,6 +29,18 @@ File::~File()
     Close();
 }
 
+File& File::operator=(const File& other)
+{
+    if (this != &other) {
+        Close();
+        descriptor = other.descriptor;
+        fileName = other.fileName;
+        fullPath = other.fullPath;
+        flags = other.flags;
+    }
+    return *this;
+}
+
 ORVRESULT File::Open(const WideString& directory, const WideString& name, int32_t openFlags)
 {
     if (IsOpen()) {

@@ -34,7 +34,8 @@ public:
     // A closed file, then Open(directory, name, flags).
     File(const WideString& directory, const WideString& name, int32_t flags);
     File(const File&) = default;
-    File& operator=(const File&) = default;
+    // Closes this file first (as its last holder would), then shares the other's descriptor.
+    File& operator=(const File& other);
     virtual ~File();
 
     // With a name: directory + "\" + name; with an empty name: the directory is the whole path

@@ -164,6 +164,15 @@ TEST_F(OrvFileTest, DeleteOnCloseWaitsForTheLastCopy)
         ASSERT_TRUE(alone.IsOpen());
     }
     EXPECT_FALSE(fs::exists(Host("temp2.bin")));
+
+    // Assigning over an open file is its close: the file it held is not left behind.
+    File replaced(u"C:\\temp3.bin", u"", flags);
+    WriteHostFile(Host("other.bin"), "o");
+    const File other(u"C:\\other.bin", u"", FileOpen::kRead);
+    replaced = other;
+    EXPECT_FALSE(fs::exists(Host("temp3.bin")));
+    EXPECT_EQ(replaced.GetFullPath(), WideString(u"C:\\other.bin"));
+    EXPECT_EQ(replaced.GetLength(), 1);
 }
 
 TEST_F(OrvFileTest, DirectoryHelpers)
