@@ -3,7 +3,9 @@
 
 #include "win32/Console.h"
 #include "win32/DebugOutput.h"
+#include "win32/FileApi.h"
 #include "win32/LastError.h"
 #include "win32/LibraryLoader.h"
+#include "win32/Registry.h"
 #include "win32/ResultCodes.h"
 #include "win32/Types.h"
