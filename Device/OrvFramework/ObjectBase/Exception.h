@@ -98,12 +98,6 @@ std::string ComposeExceptionText(ExceptionKind kind, std::string_view detail,
 #define ORV_THROW_DETAIL(kind, detail) \
     ::Orv::ThrowException(::Orv::ExceptionKind::kind, (detail), ORV_THROW_SITE)
 
-// For the few texts whose line number is part of what logs and callers match on: the text names
-// `line` instead of the line of the throw.
-#define ORV_THROW_DETAIL_AT_LINE(kind, detail, line)            \
-    ::Orv::ThrowException(::Orv::ExceptionKind::kind, (detail), \
-                          ::Orv::ThrowSite{__PRETTY_FUNCTION__, ORV_THIS_FILE, (line)})
-
 // A required object is missing: "Runtime Error : Null Pointer : <what> : ...".
 #define ORV_THROW_NULL_POINTER(what)                          \
     ::Orv::ThrowException(::Orv::ExceptionKind::RuntimeError, \

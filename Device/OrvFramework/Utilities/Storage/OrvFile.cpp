@@ -6,19 +6,6 @@
 
 namespace Orv {
 
-namespace {
-
-// The line numbers that the run-time errors of files have always carried in their texts.
-constexpr int kLineFstat = 122;
-constexpr int kLineInvalidPath = 303;
-constexpr int kLineReadSeek = 457;
-constexpr int kLineRead = 484;
-constexpr int kLineReadOnly = 583;
-constexpr int kLineWriteSeek = 592;
-constexpr int kLineWrite = 628;
-
-}  // namespace
-
 File::File(const WideString& directory, const WideString& name, int32_t flags)
 {
     Open(directory, name, flags);
@@ -50,7 +37,7 @@ ORVRESULT File::Open(const WideString& directory, const WideString& name, int32_
         fileName = name;
         fullPath = directory + u"\\" + name;
     } else if (directory.IsEmpty()) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "invalid pathname", kLineInvalidPath);
+        ORV_THROW_DETAIL(RuntimeError, "invalid pathname");
     } else {
         fullPath = directory;
     }
@@ -91,11 +78,11 @@ int32_t File::Read(void* buffer, int32_t size, int32_t offset)
         ORV_THROW_DETAIL(InvalidArgument, "read buffer");
     }
     if (!SeekTo(offset)) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "lseek", kLineReadSeek);
+        ORV_THROW_DETAIL(RuntimeError, "lseek");
     }
     const int count = _read(fd, buffer, static_cast<unsigned int>(size));
     if (count < 0) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "read", kLineRead);
+        ORV_THROW_DETAIL(RuntimeError, "read");
     }
     return count;
 }
@@ -104,17 +91,17 @@ int32_t File::Write(const void* buffer, int32_t size, int32_t offset)
 {
     const int fd = Descriptor();
     if (!(flags & FileOpen::kReadWrite)) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "file is read only", kLineReadOnly);
+        ORV_THROW_DETAIL(RuntimeError, "file is read only");
     }
     if (size < 0 || (buffer == nullptr && size != 0)) {
         ORV_THROW_DETAIL(InvalidArgument, "write buffer");
     }
     if (!SeekTo(offset)) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "lseek", kLineWriteSeek);
+        ORV_THROW_DETAIL(RuntimeError, "lseek");
     }
     const int count = _write(fd, buffer, static_cast<unsigned int>(size));
     if (count < 0) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "write", kLineWrite);
+        ORV_THROW_DETAIL(RuntimeError, "write");
     }
     return count;
 }
@@ -130,7 +117,7 @@ int32_t File::GetLength() const
     {
     };
     if (_fstat(Descriptor(), &status) != 0) {
-        ORV_THROW_DETAIL_AT_LINE(RuntimeError, "fstat", kLineFstat);
+        ORV_THROW_DETAIL(RuntimeError, "fstat");
     }
     return status.st_size;
 }
