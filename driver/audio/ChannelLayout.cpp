@@ -1,13 +1,10 @@
 #include "audio/ChannelLayout.h"
 
+#include <bit>
+
 namespace {
 
 constexpr uint32_t kMaskableChannels = 32;
-
-bool IsExcluded(const ChannelLayout& layout, uint32_t channel)
-{
-    return channel < kMaskableChannels && (layout.excludedMask >> channel & 1u) != 0;
-}
 
 // The next run of one list from *cursor on, across items.
 bool NextRunInList(const ChannelLayoutList& list, ChannelCursor* cursor, ChannelSpan* span)
@@ -27,18 +24,25 @@ bool NextRunInList(const ChannelLayoutList& list, ChannelCursor* cursor, Channel
 
 bool NextChannelRun(const ChannelLayout& layout, uint32_t from, ChannelSpan* span)
 {
-    uint32_t start = from;
-    while (start < layout.channelCount && start < kMaskableChannels && IsExcluded(layout, start)) {
-        ++start;
+    // Found with bit scans, not channel by channel: a transfer asks once per run, each time from
+    // further along the same layout. Bit c of the 64-bit mask is channel c; channels 32 and up are
+    // never excluded, so the complement always has a set bit to find.
+    const uint64_t excluded = layout.excludedMask;
+    uint32_t start = kMaskableChannels;
+    if (from < kMaskableChannels) {
+        start = from + static_cast<uint32_t>(std::countr_zero(~excluded >> from));
     }
     if (start >= layout.channelCount || start >= kMaskableChannels) {
         span->start = layout.channelCount;
         span->length = 0;
         return false;
     }
-    uint32_t end = start + 1;
-    while (end < layout.channelCount && !IsExcluded(layout, end)) {
-        ++end;
+    const uint64_t excludedFromStart = excluded >> start;
+    uint32_t end = layout.channelCount;
+    if (excludedFromStart != 0) {
+        const uint32_t nextExcluded =
+            start + static_cast<uint32_t>(std::countr_zero(excludedFromStart));
+        end = nextExcluded < end ? nextExcluded : end;
     }
     span->start = start;
     span->length = end - start;

@@ -38,6 +38,56 @@ struct ChannelWalk
 
 }  // namespace
 
+namespace {
+
+// Picks the copy or add routine of a pair of formats once and hands it out until the formats
+// change: the runs of one transfer mostly share their formats, and a run can be as short as a
+// stereo pair, where selecting anew would cost a good part of moving it.
+class PlainConverterCache
+{
+public:
+    explicit PlainConverterCache(bool add) : add_(add) {}
+
+    SampleConverter For(SampleFormatCode sourceFormat, SampleFormatCode destinationFormat)
+    {
+        if (converter_ == nullptr || sourceFormat != sourceFormat_ ||
+            destinationFormat != destinationFormat_) {
+            converter_ = SelectConverter(sourceFormat, destinationFormat, add_ ? 1 : 0);
+            sourceFormat_ = sourceFormat;
+            destinationFormat_ = destinationFormat;
+        }
+        return converter_;
+    }
+
+private:
+    bool add_;
+    SampleConverter converter_ = nullptr;
+    SampleFormatCode sourceFormat_ = 0;
+    SampleFormatCode destinationFormat_ = 0;
+};
+
+// A run at unity gain: one block copy when both sides are whole frames of one format, else the
+// pair's routine once per channel.
+void MoveRunAtUnity(uint32_t frames, bool add, const ChannelRun& sourceRun, const uint8_t* source,
+                    const ChannelRun& destinationRun, uint8_t* destination,
+                    PlainConverterCache& converters)
+{
+    const uint32_t channels = sourceRun.channelCount;
+    const ChannelWalk from(sourceRun);
+    const ChannelWalk to(destinationRun);
+    if (!add && sourceRun.format == destinationRun.format &&
+        sourceRun.channelsPerFrame == channels && destinationRun.channelsPerFrame == channels) {
+        std::memcpy(destination, source, size_t{frames} * from.stride);
+        return;
+    }
+    const SampleConverter plain = converters.For(sourceRun.format, destinationRun.format);
+    for (uint32_t k = 0; k < channels; ++k) {
+        plain(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames);
+    }
+}
+
+}  // namespace
+
 int32_t TransferRun(uint32_t frames, bool add, const ChannelRun& sourceRun,
                     const void* sourceBuffer, const ChannelRun& destinationRun,
                     void* destinationBuffer, const SampleGain* gains)
@@ -50,22 +100,14 @@ int32_t TransferRun(uint32_t frames, bool add, const ChannelRun& sourceRun,
     }
     const uint8_t* source = static_cast<const uint8_t*>(sourceBuffer);
     uint8_t* destination = static_cast<uint8_t*>(destinationBuffer);
+    PlainConverterCache converters(add);
+    if (AllUnity(gains, channels)) {
+        MoveRunAtUnity(frames, add, sourceRun, source, destinationRun, destination, converters);
+        return 0;
+    }
     const ChannelWalk from(sourceRun);
     const ChannelWalk to(destinationRun);
-    const bool unity = AllUnity(gains, channels);
-
-    if (unity && !add && sourceRun.format == destinationRun.format &&
-        sourceRun.channelsPerFrame == channels && destinationRun.channelsPerFrame == channels) {
-        std::memcpy(destination, source, size_t{frames} * from.stride);
-        return 0;
-    }
-    const SampleConverter plain = SelectConverter(sourceRun.format, destinationRun.format, add);
-    if (unity) {
-        for (uint32_t k = 0; k < channels; ++k) {
-            plain(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames);
-        }
-        return 0;
-    }
+    const SampleConverter plain = converters.For(sourceRun.format, destinationRun.format);
     const GainConverter scaled = SelectGainConverter(sourceRun.format, destinationRun.format, add);
     for (uint32_t k = 0; k < channels; ++k) {
         if (gains[k] == kUnityGain) {
@@ -129,6 +171,7 @@ int32_t TransferLayouts(uint32_t frames, uint32_t channels, const ChannelLayoutL
     }
     uint32_t remaining = channels;
     uint32_t length = 0;
+    PlainConverterCache converters(false);
     while (remaining != 0 &&
            PairChannelRuns(sourceList, destinationList, &source, &destination, &length)) {
         if (length > remaining) {
@@ -142,10 +185,12 @@ int32_t TransferLayouts(uint32_t frames, uint32_t channels, const ChannelLayoutL
             const ChannelRun sourceRun{from.format, from.channelCount, source.channel, length};
             const ChannelRun destinationRun{to.format, to.channelCount, destination.channel,
                                             length};
-            TransferRun(frames, false, sourceRun, sourceBuffer, destinationRun,
-                        static_cast<uint8_t*>(destinationBuffer) +
-                            size_t{BytesPerFrame(to)} * destinationFrameOffset,
-                        nullptr);
+            AUDIO_ASSERT(RunFitsInFrame(sourceRun) && RunFitsInFrame(destinationRun));
+            MoveRunAtUnity(frames, false, sourceRun, static_cast<const uint8_t*>(sourceBuffer),
+                           destinationRun,
+                           static_cast<uint8_t*>(destinationBuffer) +
+                               size_t{BytesPerFrame(to)} * destinationFrameOffset,
+                           converters);
         }
         source.channel += length;
         destination.channel += length;

@@ -160,6 +160,8 @@ constexpr int32_t Saturate(int64_t v)
 }
 
 // a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
+// A branch on the overflow flag measured faster here than selecting on a 64-bit sum, even for
+// loud mixes that clip at random.
 inline int32_t SaturatingAdd(int32_t a, int32_t b)
 {
     int32_t sum;
@@ -168,8 +170,8 @@ inline int32_t SaturatingAdd(int32_t a, int32_t b)
 }
 
 // Gains from just above -1.0 up to 1.0 cannot make a product leave 64 bits nor a result leave 32;
-// they are the usual ones, and take a one-multiplication path with nothing to clip. Others need
-// the wide product.
+// they are the usual ones, and take a one-multiplication path with nothing to clip. Others take two
+// multiplications and a clip.
 constexpr bool IsNarrowGain(SampleGain gain)
 {
     return gain > -kUnityGain && gain <= kUnityGain;
@@ -183,9 +185,14 @@ inline int32_t ApplyGain(int32_t v, SampleGain gain)
         const int64_t product = int64_t{v} * gain;
         return static_cast<int32_t>((product + 0x80000000) >> 32);
     } else {
-        // Up to 95 bits (a full-scale sample at a gain above one): formed in 128, clipped to 32.
-        const __int128 product = static_cast<__int128>(int64_t{v}) * gain;
-        return Saturate(static_cast<int64_t>((product + 0x80000000) >> 32));
+        // The full product takes up to 95 bits. Split as whole x 2^32 + fraction (fraction in
+        // [0, 2^32)), it is two products that each fit in 64 bits: v x whole is a whole number of
+        // units and passes the rounding shift untouched, so only v x fraction is rounded. Two
+        // plain multiplications measured faster than one 128-bit product and its double shift.
+        const int64_t whole = gain >> 32;
+        const int64_t fraction = static_cast<int64_t>(static_cast<uint32_t>(gain));
+        const int64_t roundedFraction = (int64_t{v} * fraction + 0x80000000) >> 32;
+        return Saturate(int64_t{v} * whole + roundedFraction);
     }
 }
 

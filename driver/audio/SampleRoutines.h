@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "audio/SampleCodec.h"
 
@@ -42,6 +43,11 @@ inline void StoreLabelled(uint8_t* d, int32_t v)
     }
 }
 
+// Little-endian layouts with no label byte: a sample's most significant bytes are its last.
+template <class Layout>
+concept PlainLittleEndian = std::is_same_v<Layout, Int16LE> || std::is_same_v<Layout, Int24LE> ||
+    std::is_same_v<Layout, Int32LE>;
+
 template <class Source, class Destination>
 int32_t CopySamples(const void* source, uint32_t sourceStride, void* destination,
                     uint32_t destinationStride, uint32_t count)
@@ -53,6 +59,15 @@ int32_t CopySamples(const void* source, uint32_t sourceStride, void* destination
 #pragma GCC unroll 4
         for (uint32_t i = 0; i < count; ++i, s += sourceStride, d += destinationStride) {
             std::memcpy(d, s, Destination::kBytes);
+        }
+    } else if constexpr (PlainLittleEndian<Source> && PlainLittleEndian<Destination> &&
+                         Source::kBytes >= Destination::kBytes) {
+        // Truncating keeps the top bytes, which here are the source's last ones: they move as
+        // they lie, with no shifting.
+        constexpr uint32_t kDropped = Source::kBytes - Destination::kBytes;
+#pragma GCC unroll 4
+        for (uint32_t i = 0; i < count; ++i, s += sourceStride, d += destinationStride) {
+            std::memcpy(d, s + kDropped, Destination::kBytes);
         }
     } else {
         ForEachSample<Source>(s, sourceStride, d, destinationStride, count,

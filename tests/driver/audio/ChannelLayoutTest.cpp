@@ -91,6 +91,55 @@ TEST(NextChannelRun, FindsNothingFrom32On)
     EXPECT_EQ(span.start, 40u);
 }
 
+// Channel by channel, as the rule reads: the first included channel at or after from (only
+// channels below 32 can be excluded, and none is found from 32 on), then up to the next excluded
+// one or the end of the layout.
+ChannelSpan PlainNextRun(uint32_t channelCount, uint32_t mask, uint32_t from)
+{
+    const auto out = [mask](uint32_t c) { return c < 32 && (mask >> c & 1u) != 0; };
+    uint32_t start = from;
+    while (start < channelCount && start < 32 && out(start)) {
+        ++start;
+    }
+    if (start >= channelCount || start >= 32) {
+        return {channelCount, 0};
+    }
+    uint32_t end = start + 1;
+    while (end < channelCount && !out(end)) {
+        ++end;
+    }
+    return {start, end - start};
+}
+
+TEST(NextChannelRun, AgreesWithAChannelByChannelWalkFromEveryChannel)
+{
+    std::vector<uint32_t> masks = {0u,          1u,          0x80000000u, 0xFFFFFFFFu,
+                                   0x7FFFFFFEu, 0xAAAAAAAAu, 0x55555555u, 0xFFFF0000u,
+                                   0x0000FFFFu, 0x00F000F0u, 0xFFFFFFF0u};
+    uint32_t x = 2463534242u;
+    for (int i = 0; i < 40; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        masks.push_back(x);
+    }
+    for (const uint32_t mask : masks) {
+        for (const uint32_t channelCount : {0u, 1u, 2u, 5u, 20u, 31u, 32u, 33u, 40u}) {
+            // Bits above channelCount are left set on purpose: they must not matter.
+            const ChannelLayout layout{kSampleInt32LE, channelCount, 0, mask};
+            for (uint32_t from = 0; from <= 41; ++from) {
+                const ChannelSpan expected = PlainNextRun(channelCount, mask, from);
+                ChannelSpan span{99, 99};
+                EXPECT_EQ(NextChannelRun(layout, from, &span), expected.length != 0);
+                EXPECT_EQ(span.start, expected.start)
+                    << "mask " << mask << " channels " << channelCount << " from " << from;
+                EXPECT_EQ(span.length, expected.length)
+                    << "mask " << mask << " channels " << channelCount << " from " << from;
+            }
+        }
+    }
+}
+
 TEST(PairChannelRuns, PairsRunsAcrossItemsAtTheShorterLength)
 {
     // Source: mono, then four channels with channel 1 out. Destination: stereo, stereo.
