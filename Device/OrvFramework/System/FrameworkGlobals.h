@@ -7,7 +7,9 @@
 // the program's own units (the application object first), in this order: the empty string
 // constants, the notification pool and registry lock, the main center's name, the queue lock, the
 // active distributors, the debug channel, the cursor names, the line break, the blank and the
-// registry value name. At exit they go in the reverse order.
+// registry value name. At exit they go in the reverse order. A global that an object of the program
+// uses while it is built (the application object takes the notification center manager, and with
+// it the notification locks and lists) is built then instead, and so outlives that object.
 //
 // Worker threads must have ended before exit: the locks and pools they use are destroyed there.
 
