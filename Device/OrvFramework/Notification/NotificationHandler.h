@@ -10,12 +10,12 @@
 // UI thread only.
 
 #include <functional>
-#include <iostream>
 #include <map>
 #include <string>
 
 #include "Notification/NotificationDistributor.h"
 #include "ObjectBase/Exception.h"
+#include "System/DebugOutput.h"
 
 namespace Orv {
 
@@ -166,7 +166,7 @@ public:
             ORV_THROW_FAILED_RESULT(removed ? unregistered : E_FAIL);
     }
 
-    // Binds the callback again. A destructor may not throw: a failure goes to the debug output.
+    // Binds the callback again. A destructor may not throw: a failure goes to the debug channel.
     ~CAutoNotificationDisabler()
     {
         try {
@@ -188,7 +188,8 @@ private:
     static void ReportRestoreFailure(const std::string& what, const ThrowSite& site) noexcept
     {
         try {
-            std::cerr << ComposeExceptionText(ExceptionKind::FailedResult, what, site) << '\n';
+            *GetDebugLogTarget().narrowOutput
+                << ComposeExceptionText(ExceptionKind::FailedResult, what, site) << std::endl;
         } catch (...) {
         }
     }

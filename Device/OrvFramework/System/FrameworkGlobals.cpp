@@ -1,0 +1,120 @@
+#include "System/FrameworkGlobals.h"
+
+#include <cstdlib>
+#include <iterator>
+
+#include "Notification/Notification.h"
+#include "Notification/NotificationDistributor.h"
+#include "Notification/NotificationLocks.h"
+#include "System/DebugOutput.h"
+
+namespace Orv {
+
+namespace {
+
+// Trivially destructible and constant-initialised: valid before the first and after the last
+// object of this unit.
+std::atomic<FrameworkGlobalsStage> stage{FrameworkGlobalsStage::NotBuilt};
+
+const WideString* CursorNameTable()
+{
+    static const WideString names[] = {
+        u"UI_CURSOR_APP_STARTING", u"UI_CURSOR_ARROW",     u"UI_CURSOR_IBEAM",
+        u"UI_CURSOR_WAIT",         u"UI_CURSOR_CROSS",     u"UI_CURSOR_UP_ARROW",
+        u"UI_CURSOR_SIZE_ALL",     u"UI_CURSOR_SIZE_NWSE", u"UI_CURSOR_SIZE_NESW",
+        u"UI_CURSOR_SIZE_WE",      u"UI_CURSOR_SIZE_NS",   u"UI_CURSOR_HAND",
+        u"UI_CURSOR_HELP",         u"UI_CURSOR_NO_DROP",   u"UI_CURSOR_DROP_MOVE",
+        u"UI_CURSOR_DROP_COPY",    u"UI_CURSOR_SPLIT_V",   u"UI_CURSOR_SPLIT_H",
+        u"UI_CURSOR_ROTATE",       u"UI_CURSOR_MAG",       u"UI_CURSOR_MAG_PLUS",
+        u"UI_CURSOR_MAG_MINUS",    u"UI_CURSOR_ARROW",
+    };
+    static_assert(std::size(names) == kCursorNameCount, "one name per cursor id");
+    return names;
+}
+
+}  // namespace
+
+const WideString& EmptyWideString()
+{
+    static const WideString empty{WideString()};
+    return empty;
+}
+
+const NarrowString& EmptyNarrowString()
+{
+    static const NarrowString empty{NarrowString()};
+    return empty;
+}
+
+const WideString& MainCenterName()
+{
+    static const WideString name(u"application");
+    return name;
+}
+
+const WideString& GetCursorName(CursorId which)
+{
+    const auto index = static_cast<uint32_t>(which);
+    return index < kCursorNameCount ? CursorNameTable()[index] : EmptyWideString();
+}
+
+const WideString& LineBreak()
+{
+    static const WideString text(u"\n");
+    return text;
+}
+
+const WideString& Blank()
+{
+    static const WideString text(u" ");
+    return text;
+}
+
+const WideString& DisplayVersionValueName()
+{
+    static const WideString text(u"DisplayVersion");
+    return text;
+}
+
+FrameworkGlobalsStage GetFrameworkGlobalsStage()
+{
+    return stage.load(std::memory_order_acquire);
+}
+
+namespace {
+
+void MarkTornDown()
+{
+    stage.store(FrameworkGlobalsStage::TornDown, std::memory_order_release);
+}
+
+// Builds every global before main, after the program's own units (the application object's
+// among them). Registered with the exit list before the first of them, the mark runs after the
+// last of them has been destroyed.
+struct FrameworkGlobalsBuilder
+{
+    FrameworkGlobalsBuilder()
+    {
+        if (std::atexit(MarkTornDown) != 0) {
+            std::abort();  // cannot happen: the exit list has room for 32 entries at least
+        }
+        EmptyWideString();
+        EmptyNarrowString();
+        NotificationPool();
+        NotificationRegistryLock();
+        MainCenterName();
+        NotificationQueueLock();
+        ActiveDistributors();
+        GetDebugLogTarget();
+        CursorNameTable();
+        LineBreak();
+        Blank();
+        DisplayVersionValueName();
+        stage.store(FrameworkGlobalsStage::Built, std::memory_order_release);
+    }
+};
+
+const FrameworkGlobalsBuilder builder;
+
+}  // namespace
+}  // namespace Orv
