@@ -99,7 +99,7 @@ void UsbTransport::ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG by
         if (!empty && samples >= base - kSizeTolerance && samples <= base + kSizeTolerance) {
             fractionAccumulator = 0;
         } else {
-            // Silence of the size the device runs at, held to the buffer.
+            // Silence of the size the device runs at.
             anyRefused = true;
             anyEmpty = anyEmpty || empty;
             fractionAccumulator += fraction;
@@ -108,7 +108,11 @@ void UsbTransport::ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG by
                 ++samples;
                 fractionAccumulator -= 1000;
             }
-            const LONG room = static_cast<LONG>((bufferBytes - frameStart) / bytesPerSampleFrame);
+            // Silence stays before the next frame's packets, which are still to be moved.
+            ULONG end = (f + 1) * perFrame * maxPacket;
+            end = end < bufferBytes ? end : bufferBytes;
+            const LONG room =
+                end > frameStart ? static_cast<LONG>((end - frameStart) / bytesPerSampleFrame) : 0;
             if (samples > room) {
                 samples = room;
             }
@@ -348,8 +352,7 @@ NTSTATUS UsbTransport::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
     InterlockedIncrement(&pipe->completionCounters[transfer->slot]);
     self->lastSyncCompletionTime = Now100ns();
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
-    if (EndsTransfer(result) || !self->streaming || transfer->urb == nullptr ||
-        pipe->outstanding == 0) {
+    if (EndsTransfer(result) || !self->streaming) {
         self->RetireSyncTransfer(transfer);
     } else {
         self->AccountSlot(transfer);

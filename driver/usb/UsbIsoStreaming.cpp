@@ -136,7 +136,7 @@ ULONG UsbTransport::ComputePacketSizes(ULONG slotIndex)
 {
     TransferSlot& slot = slots[slotIndex];
     const ULONG base = effectiveRate / 1000;
-    const ULONG limit = syncPipe != nullptr ? MaxFrameSamples(syncPipe) : base + 1;
+    const ULONG limit = frameSampleLimit;
     ULONG sum = 0;
     ULONG k = 0;
     for (;; ++k) {
@@ -380,8 +380,14 @@ NTSTATUS UsbTransport::StartIsoStreaming()
     status = SizeTransfers();
     pipe = nullptr;
     index = 0;
+    frameSampleLimit = 0xFFFF;
     while (NT_SUCCESS(status) && NextPipe(&pipe, &index)) {
-        if (pipe->format.hasFormat && currentRate / 1000 + 1 > MaxFrameSamples(pipe)) {
+        if (!pipe->format.hasFormat) {
+            continue;
+        }
+        const ULONG most = MaxFrameSamples(pipe);
+        frameSampleLimit = most < frameSampleLimit ? most : frameSampleLimit;
+        if (currentRate / 1000 + 1 > most) {
             status = STATUS_INVALID_PARAMETER;
         }
     }

@@ -252,4 +252,5 @@ private:
     KSPIN_LOCK cancelLock = 0;
     PKTHREAD volatile cancelOwner = nullptr;
     UsbPipe* syncPipe = nullptr;
+    ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
 };
