@@ -112,14 +112,13 @@ bool UsbTransport::AcceptFeedback(const UCHAR* value, ULONG length)
 
 NTSTATUS UsbTransport::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
-    auto* transfer = static_cast<IsoTransfer*>(context);
-    if (transfer == nullptr || transfer->irp != irp) {
+    IsoTransfer* transfer = CountCompletion(irp, context);
+    if (transfer == nullptr) {
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
     UsbPipe* pipe = transfer->pipe;
     UsbTransport* self = pipe->owner;
     const ULONG slot = transfer->slot;
-    InterlockedIncrement(&pipe->completionCounters[slot]);
     auto& r = transfer->urb->UrbIsochronousTransfer;
     NTSTATUS status = irp->IoStatus.Status;
     if (NT_SUCCESS(status) && !USBD_SUCCESS(r.Hdr.Status)) {
@@ -164,15 +163,7 @@ NTSTATUS UsbTransport::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
             }
         }
     }
-    if (pipe->transferObjects[slot] == transfer) {
-        pipe->transferObjects[slot] = nullptr;
-    }
-    FreeTransferObject(transfer);
-    if (self->streaming && !retire) {
-        self->SubmitNewTransfer(pipe, slot, pipe->nextFeedbackFrame, &FeedbackComplete, true);
-    }
-    DeviceContext* deviceContext = self->deviceContext;
-    ReleaseOutstanding(pipe);
-    ReleaseRemoveLock(deviceContext);
+    self->ReplaceTransfer(transfer, self->streaming && !retire, pipe->nextFeedbackFrame,
+                          &FeedbackComplete, true);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }

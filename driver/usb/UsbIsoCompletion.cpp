@@ -322,6 +322,34 @@ void UsbTransport::JoinSecondaryPipes(ULONG slot)
     }
 }
 
+IsoTransfer* UsbTransport::CountCompletion(PIRP irp, PVOID context)
+{
+    auto* transfer = static_cast<IsoTransfer*>(context);
+    if (transfer == nullptr || transfer->irp != irp) {
+        return nullptr;  // not a transfer of ours
+    }
+    InterlockedIncrement(&transfer->pipe->completionCounters[transfer->slot]);
+    return transfer;
+}
+
+// A transfer of a pipe other than the sync pipe lives for one completion: it is freed and, when
+// asked, a new one takes its slot; then its outstanding count and remove-lock reference go.
+void UsbTransport::ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
+                                   PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    const ULONG slot = transfer->slot;
+    if (pipe->transferObjects[slot] == transfer) {
+        pipe->transferObjects[slot] = nullptr;
+    }
+    FreeTransferObject(transfer);
+    if (again) {
+        SubmitNewTransfer(pipe, slot, startFrame, routine, feedbackTransfer);
+    }
+    ReleaseOutstanding(pipe);
+    ReleaseRemoveLock(deviceContext);
+}
+
 void UsbTransport::RetireSyncTransfer(IsoTransfer* transfer)
 {
     UsbPipe* pipe = transfer->pipe;
@@ -343,13 +371,11 @@ void UsbTransport::RetireSyncTransfer(IsoTransfer* transfer)
 
 NTSTATUS UsbTransport::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
-    auto* transfer = static_cast<IsoTransfer*>(context);
-    if (transfer == nullptr || transfer->irp != irp) {
+    IsoTransfer* transfer = CountCompletion(irp, context);
+    if (transfer == nullptr) {
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
-    UsbPipe* pipe = transfer->pipe;
-    UsbTransport* self = pipe->owner;
-    InterlockedIncrement(&pipe->completionCounters[transfer->slot]);
+    UsbTransport* self = transfer->pipe->owner;
     self->lastSyncCompletionTime = Now100ns();
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
     if (EndsTransfer(result) || !self->streaming) {
@@ -380,26 +406,15 @@ NTSTATUS UsbTransport::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 
 NTSTATUS UsbTransport::SecondaryPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
-    auto* transfer = static_cast<IsoTransfer*>(context);
-    if (transfer == nullptr || transfer->irp != irp) {
+    IsoTransfer* transfer = CountCompletion(irp, context);
+    if (transfer == nullptr) {
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
-    UsbPipe* pipe = transfer->pipe;
-    UsbTransport* self = pipe->owner;
-    const ULONG slot = transfer->slot;
-    InterlockedIncrement(&pipe->completionCounters[slot]);
+    UsbTransport* self = transfer->pipe->owner;
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
     self->AccountSlot(transfer);
-    if (pipe->transferObjects[slot] == transfer) {
-        pipe->transferObjects[slot] = nullptr;
-    }
-    FreeTransferObject(transfer);
-    if (self->streaming && !EndsTransfer(result)) {
-        self->SubmitNewTransfer(pipe, slot, static_cast<LONG>(self->slots[slot].startFrame),
-                                &SecondaryPipeComplete, false);
-    }
-    DeviceContext* deviceContext = self->deviceContext;
-    ReleaseOutstanding(pipe);
-    ReleaseRemoveLock(deviceContext);
+    const LONG next = static_cast<LONG>(self->slots[transfer->slot].startFrame);
+    self->ReplaceTransfer(transfer, self->streaming && !EndsTransfer(result), next,
+                          &SecondaryPipeComplete, false);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }

@@ -170,6 +170,9 @@ private:
     ULONG SlotSamplesFor(const IsoTransfer* transfer);
     NTSTATUS AccountSlot(IsoTransfer* transfer);
     void JoinSecondaryPipes(ULONG slot);
+    static IsoTransfer* CountCompletion(PIRP irp, PVOID context);
+    void ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
+                         PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     void RetireSyncTransfer(IsoTransfer* transfer);
     static void ReleaseOutstanding(UsbPipe* pipe);
     void StopPipe(UsbPipe* pipe);
