@@ -45,6 +45,7 @@ UsbPipe* NewPipe()
         static_cast<UsbPipe*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(UsbPipe), kTagPipe));
     if (pipe != nullptr) {
         RtlZeroMemory(pipe, sizeof(*pipe));
+        KeInitializeEvent(&pipe->allDoneEvent, NotificationEvent, FALSE);
     }
     return pipe;
 }

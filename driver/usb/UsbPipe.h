@@ -3,6 +3,10 @@
 #pragma once
 
 #include <usb.h>
+#include <wdm.h>
+
+struct IsoTransfer;
+class UsbTransport;
 
 inline constexpr ULONG kUsbMaxPipes = 30;          // records in the pipe table
 inline constexpr ULONG kUsbTransferSlots = 15;     // transfer buffers per audio pipe
@@ -16,6 +20,7 @@ inline constexpr ULONG kTagData = 0x61746144;  // "Data"
 inline constexpr ULONG kTagPipe = 0x65706950;  // "Pipe"
 inline constexpr ULONG kTagQusb = 0x42535551;  // "QUSB"
 inline constexpr ULONG kTagInfo = 0x6F666E49;  // "Info"
+inline constexpr ULONG kTagTrOb = 0x624F7254;  // "TrOb"
 
 // What the class-specific descriptors say about one endpoint. Zero-filled before each parse.
 struct EndpointFormat
@@ -42,8 +47,20 @@ struct UsbPipe
     LONG firstChannel;  // among the audio pipes of its direction
     EndpointFormat format;
     ULONG packetsPerFrame;                     // isochronous packets per 1 ms frame
-    PVOID transferBuffers[kUsbTransferSlots];  // audio pipes only
+    PVOID transferBuffers[kUsbTransferSlots];  // audio pipes only; a feedback pipe receives its
+                                               // values in the entries of slots 0 and 1
     ULONG bytesPerFrame;                       // packets per frame x MaximumPacketSize
+
+    // Isochronous streaming.
+    LONG feedbackInterval;                                // frames between feedback transfers
+    LONG nextFeedbackFrame;                               // -1: none yet
+    volatile LONG completionCounters[kUsbTransferSlots];  // per slot
+    LONG sync;                                            // 1 for the pipe that paces the others
+    volatile LONG outstanding;                            // transfers submitted and not yet retired
+    KEVENT allDoneEvent;  // notification; signalled when outstanding drops to 0
+    UsbTransport* owner;
+    IsoTransfer* transferObjects[kUsbTransferSlots];
+    volatile LONG inSubmit[kUsbTransferSlots];  // IofCallDriver calls for the slot not returned yet
 };
 
 // Transfer buffers parked while their interface is at alternate setting 0.

@@ -15,6 +15,8 @@ UsbTransport::UsbTransport(DeviceContext* context) : deviceContext(context)
     KeInitializeMutex(&requestMutex, 0);
     KeInitializeEvent(&syncCompletionEvent, NotificationEvent, FALSE);
     KeInitializeSpinLock(&pipeTableLock);
+    KeInitializeSpinLock(&slotLock);
+    KeInitializeSpinLock(&cancelLock);
 }
 
 NTSTATUS UsbTransport::SignalRequestDone(PDEVICE_OBJECT, PIRP, PVOID context)
@@ -243,6 +245,10 @@ void UsbTransport::FreeStrings()
 
 void UsbTransport::ReleaseUsb()
 {
+    // Transfers still in flight hold buffers and pipes that go now.
+    if (syncPipe != nullptr) {
+        StopIsoStreaming();
+    }
     FreeStrings();
     for (PUSB_CONFIGURATION_DESCRIPTOR& configuration : configurationDescriptors) {
         if (configuration != nullptr) {

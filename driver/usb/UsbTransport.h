@@ -14,6 +14,7 @@
 #include <wdm.h>
 
 #include "UsbClassDescriptors.h"
+#include "UsbIsoTypes.h"
 #include "UsbPipe.h"
 #include "device/DeviceContext.h"
 
@@ -79,6 +80,35 @@ public:
     }
     void MarkSyncCompletion();
 
+    // Isochronous streaming (PASSIVE_LEVEL). The engine sets the callbacks, the samples it asks
+    // per transfer and the queue-ahead before each start.
+    NTSTATUS StartIsoStreaming();
+    NTSTATUS StopIsoStreaming();
+    void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
+    void SetRequestedSamplesPerTransfer(ULONG samples) { requestedSamplesPerTransfer = samples; }
+    // Clamped to 0..8: the sizing needs a budget of 7 to 15 frames.
+    void SetQueueAhead(LONG frames) { queueAhead = ClampQueueAhead(frames); }
+    LONG QueueAhead() const { return queueAhead; }
+    bool IsStreaming() const { return streaming != 0; }
+    ULONGLONG TotalSamples() const { return totalSamples; }
+    ULONG Transfers() const { return transfers; }
+    ULONG FramesPerTransfer() const { return framesPerTransfer; }
+    ULONG SamplesPerTransfer() const { return samplesPerTransfer; }
+    LONG Lateness() const { return lateness; }
+    ULONG Fraction() const { return fraction; }
+    bool FeedbackValid() const { return feedbackValid != 0; }
+    ULONG FeedbackErrors() const { return feedbackErrors; }
+    ULONG RestartAttempts() const { return restartAttempts; }
+    const TransferSlot& Slot(ULONG i) const { return slots[i]; }
+    // Any IRQL up to DISPATCH_LEVEL; at PASSIVE_LEVEL through a request.
+    NTSTATUS GetCurrentFrame(PULONG frame);
+    NTSTATUS PipeRequest(USBD_PIPE_HANDLE handle, bool reset);
+    static LONG ClampQueueAhead(LONG frames)
+    {
+        return frames < 0 ? 0 : (frames > kMaxQueueAhead ? kMaxQueueAhead : frames);
+    }
+    static constexpr LONG kMaxQueueAhead = 8;
+
     // State the engine and the streaming side read.
     bool HighSpeed() const { return highSpeed != 0; }
     ULONG PacketsPerTransfer() const { return packetsPerTransfer; }
@@ -124,6 +154,39 @@ private:
     PDEVICE_OBJECT LowerDevice() const { return deviceContext->device->NextDeviceObject; }
     static IO_COMPLETION_ROUTINE SignalRequestDone;
 
+    // Isochronous streaming (UsbIsoStreaming.cpp, UsbIsoCompletion.cpp, UsbFeedback.cpp).
+    void ResetStreamingState();
+    NTSTATUS SizeTransfers();
+    ULONG ComputePacketSizes(ULONG slot);
+    IsoTransfer* AllocateTransferObject(UsbPipe* pipe, ULONG slot);
+    static void FreeTransferObject(IsoTransfer* transfer);
+    void BuildIsoUrb(IsoTransfer* transfer);
+    NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
+    bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
+                           PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    NTSTATUS ProcessIsoCompletion(IsoTransfer* transfer);
+    void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
+                         NTSTATUS* result);
+    ULONG SlotSamplesFor(const IsoTransfer* transfer);
+    NTSTATUS AccountSlot(IsoTransfer* transfer);
+    void JoinSecondaryPipes(ULONG slot);
+    static IsoTransfer* CountCompletion(PIRP irp, PVOID context);
+    void ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
+                         PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    void RetireSyncTransfer(IsoTransfer* transfer);
+    static void ReleaseOutstanding(UsbPipe* pipe);
+    void StopPipe(UsbPipe* pipe);
+    void RequestRestart();
+    ULONG ColumnOf(const UsbPipe* pipe) const;
+    ULONG MaxFrameSamples(const UsbPipe* pipe) const;
+    UsbPipe* FindFeedbackPipe();
+    void StartFeedbackPipe();
+    void BuildFeedbackUrb(IsoTransfer* transfer);
+    bool AcceptFeedback(const UCHAR* value, ULONG length);
+    static IO_COMPLETION_ROUTINE SyncPipeComplete;
+    static IO_COMPLETION_ROUTINE SecondaryPipeComplete;
+    static IO_COMPLETION_ROUTINE FeedbackComplete;
+
     // Device context, request serialisation and the sync pipe's pacing (the streaming side sets the
     // last three).
     DeviceContext* deviceContext;
@@ -155,11 +218,42 @@ private:
     UCHAR alternateSettingsActive = 0;
     KSPIN_LOCK pipeTableLock = 0;
 
-    // Streaming state this side reads or keeps for the streaming side.
-    UCHAR streaming = 0;
+    // Isochronous streaming.
+    volatile UCHAR streaming = 0;  // transfers are resubmitted; clearing it stops every party
     UCHAR feedback = 0;
     UCHAR noFeedbackRestart = 0;
+    ULONG restartAttempts = 0;  // restarts asked for because of feedback errors
+    ULONG feedbackErrors = 0;   // feedback values rejected in a row
+    UCHAR feedbackValid = 0;    // while set the capture stream is not measured
+    ULONG audioPipes = 0;
+    ULONGLONG totalSamples = 0;  // on the sync pipe since start
+    LONG transferCarry = 0;
+    ULONG fractionAccumulator = 0;  // thousandths of a sample
+    ULONG fraction = 0;       // the effective rate's part below whole samples per frame, in 1/1000
+    LONG framesInFlight = 0;  // covered by the sync pipe's transfers in flight
+    ULONG firstStartFrame = 0;
+    TransferSlot slots[kUsbTransferSlots] = {};
+    ULONG currentRate = 0;  // Hz
+    ULONG requestedSamplesPerTransfer = 1;
+    ULONG samplesPerTransfer = 0;
+    ULONG feedbackTransfers = 2;
+    ULONG transfers = 0;  // in flight per audio pipe
     ULONG framesPerTransfer = 1;
-    ULONG currentRate = 0;    // Hz
+    SHORT measuredRing[1024] = {};  // sample counts of received frames of the sync pipe
+    ULONG ringWrite = 0;            // free running
+    ULONG ringRead = 0;             // free running
+    LONG windowSum = 0;
+    ULONG windowCount = 0;    // at most 1023
     ULONG effectiveRate = 0;  // Hz, as measured
+    LONG queueAhead = 3;      // frames; learned completion delay
+    LONG lateness = -1;
+    LONG windowTimer = -5000;  // frames of the current learning window
+    LONG windowMaximum = 1;
+    IsoEngineCallbacks callbacks = {};
+    volatile LONG errorFlags = 0;
+    KSPIN_LOCK slotLock = 0;
+    KSPIN_LOCK cancelLock = 0;
+    PKTHREAD volatile cancelOwner = nullptr;
+    UsbPipe* syncPipe = nullptr;
+    ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
 };

@@ -128,12 +128,17 @@ NTSTATUS SimulatedUsbBus::IsochronousTransfer(PIRP irp, PURB urb)
             it->second.nextFrame = start + frames;
         }
     }
+    ULONG delay = 0;
+    if (error == USBD_STATUS_SUCCESS && isoDelayCount > 0) {
+        delay = isoDelayFrames;
+        --isoDelayCount;
+    }
     KeReleaseSpinLock(&lock, old);
     if (error != USBD_STATUS_SUCCESS) {
         return Complete(irp, STATUS_UNSUCCESSFUL, error);
     }
     r.ErrorCount = 0;
-    return Queue(irp, {irp, urb, handle, start, frames});
+    return Queue(irp, {irp, urb, handle, start, frames, delay});
 }
 
 NTSTATUS SimulatedUsbBus::BulkTransfer(PIRP irp, PURB urb)
@@ -246,7 +251,7 @@ void SimulatedUsbBus::OnFrame()
         }
         const bool iso = it->urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER;
         const ULONG lastFrame = it->startFrame + it->frames - 1;
-        if (iso && !FrameBefore(lastFrame, now)) {
+        if (iso && !FrameBefore(lastFrame + it->delay, now)) {
             ++it;
             continue;
         }

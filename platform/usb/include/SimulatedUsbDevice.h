@@ -139,6 +139,8 @@ public:
     const std::vector<ClassRequestRecord>& ClassRequests() const { return classRequests; }
     const std::vector<OutPacketRecord>& OutPackets() const { return outPackets; }
     std::vector<SampleFrame> OutSamples(uint8_t endpoint) const;
+    // Forgets the OUT packets received so far (a long run checks and drops them as it goes).
+    void ClearOutPackets() { outPackets.clear(); }
     const std::vector<std::string>& Violations() const { return violations; }
     std::vector<uint8_t> BulkReceived(uint8_t endpoint) const;
     void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);

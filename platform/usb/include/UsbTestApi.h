@@ -50,6 +50,13 @@ public:
     bool Configured() const { return configurationHandle != 0; }
 
     void SetTopology(const USB_TOPOLOGY_ADDRESS& address) { topology = address; }
+    // The next `count` isochronous transfers submitted complete `frames` frames after their last
+    // frame passed, as behind a busy host controller.
+    void DelayIsoCompletions(uint32_t frames, int count)
+    {
+        isoDelayFrames = frames;
+        isoDelayCount = count;
+    }
     void SetBusInterfaceAvailable(bool available) { busInterfaceAvailable = available; }
 
 private:
@@ -70,6 +77,7 @@ private:
         uintptr_t pipe;    // 0: a control request the device did not answer
         ULONG startFrame;  // isochronous
         ULONG frames;      // isochronous
+        ULONG delay = 0;   // isochronous: frames the completion is held back
     };
 
     static NTSTATUS DispatchInternal(PDEVICE_OBJECT deviceObject, PIRP irp);
@@ -126,6 +134,8 @@ private:
     int cyclePorts = 0;
     int interfaceReferences = 0;
     bool busInterfaceAvailable = true;
+    uint32_t isoDelayFrames = 0;
+    int isoDelayCount = 0;
     USB_TOPOLOGY_ADDRESS topology{0, 20, 0, 0, 3, {1, 0, 0, 0, 0}, 0};
 };
 

@@ -1,0 +1,128 @@
+#pragma once
+// A small owner of isochronous streaming in place of the engine: it fills every OUT transfer with
+// a counting pattern (sample frame n carries n on channel 0 and n + 0x1000 on channel 1), keeps
+// every period it is handed, and records restart requests, which the test carries out.
+
+#include <vector>
+
+#include "UsbTestOwner.h"
+
+struct PeriodRecord
+{
+    ULONG startFrame;
+    ULONG samples;
+    ULONG column;
+    bool hasData;
+    LONG errorFlags;
+    ULONG slotSamples;
+    LONG queueAhead;
+    std::vector<int32_t> firstChannel;  // IN periods: channel 0 of every sample frame
+};
+
+inline constexpr int32_t kPatternPeriod = 0x7FFFF;  // values 1..period on channel 0
+
+class UsbStreamingTest : public UsbTransportTest
+{
+protected:
+    // Starts streaming at a rate on a record that names every streaming interface of the
+    // variant (interface 1 OUT, interface 2 IN when the variant has both).
+    NTSTATUS StartStreaming(ULONG rate)
+    {
+        IsoEngineCallbacks routines{};
+        routines.onFillOutput = &FillOutput;
+        routines.onCancelPacket = &CancelPacket;
+        routines.fillContext = this;
+        routines.onUsbPeriod = &UsbPeriod;
+        routines.periodContext = this;
+        routines.restartStreaming = &Restart;
+        routines.restartContext = this;
+        transport->SetEngineCallbacks(routines);
+        transport->SetRequestedSamplesPerTransfer(1);
+        if (transport->CurrentRate() != rate) {
+            EXPECT_EQ(transport->SetSampleRate(rate), STATUS_SUCCESS);
+        }
+        return transport->StartIsoStreaming();
+    }
+    void StopStreaming() { EXPECT_EQ(transport->StopIsoStreaming(), STATUS_SUCCESS); }
+    void Run(ULONG frames) { bus->StepFrames(frames); }
+
+    // Channel 0 of every sample frame the device received on endpoint 1, priming silence
+    // dropped; the packets are forgotten so a long run keeps little.
+    std::vector<int32_t> TakeReceived()
+    {
+        std::vector<int32_t> values;
+        for (const UsbSim::SampleFrame& frame : device->OutSamples(0x01)) {
+            if (frame.samples[0] != 0 || !values.empty() || sawPattern) {
+                values.push_back(frame.samples[0]);
+                EXPECT_EQ(frame.samples[1], frame.samples[0] + 0x1000);
+            }
+        }
+        sawPattern = sawPattern || !values.empty();
+        device->ClearOutPackets();
+        return values;
+    }
+
+    static void FillOutput(PVOID context, ULONG, ULONG samples, ULONG, PVOID* buffer, ULONG, ULONG,
+                           ULONG)
+    {
+        auto* self = static_cast<UsbStreamingTest*>(context);
+        auto* bytes = static_cast<uint8_t*>(*buffer);
+        for (ULONG s = 0; s < samples; ++s) {
+            const int32_t value = static_cast<int32_t>(self->produced % kPatternPeriod) + 1;
+            ++self->produced;
+            for (int32_t channel = 0; channel < 2; ++channel) {
+                const int32_t v = value + channel * 0x1000;
+                for (int b = 0; b < 3; ++b) {
+                    *bytes++ = static_cast<uint8_t>(v >> (8 * b));
+                }
+            }
+        }
+        self->filledSamples.push_back(samples);
+    }
+    static void CancelPacket(PVOID context, ULONG, ULONG samples, ULONG, PVOID)
+    {
+        static_cast<UsbStreamingTest*>(context)->returnedSamples += samples;
+    }
+    static void UsbPeriod(PVOID context, ULONG startFrame, ULONG samples, ULONG column, PVOID data,
+                          LONG errorFlags, ULONG slotSamples, LONG queueAhead)
+    {
+        auto* self = static_cast<UsbStreamingTest*>(context);
+        PeriodRecord record{startFrame, samples,     column,     data != nullptr,
+                            errorFlags, slotSamples, queueAhead, {}};
+        if (data != nullptr && self->keepInData) {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            const ULONG frameBytes = 3 * self->inChannels;
+            for (ULONG s = 0; s < samples; ++s) {
+                const uint8_t* at = bytes + s * frameBytes;
+                const uint32_t raw = at[0] | at[1] << 8 | at[2] << 16;
+                record.firstChannel.push_back(static_cast<int32_t>(raw << 8) >> 8);
+            }
+        }
+        self->periods.push_back(std::move(record));
+    }
+    static void Restart(PVOID context)
+    {
+        EXPECT_GE(KeGetCurrentIrql(), DISPATCH_LEVEL) << "restarts come from completions";
+        ++static_cast<UsbStreamingTest*>(context)->restarts;
+    }
+
+    uint64_t produced = 0;
+    std::vector<ULONG> filledSamples;
+    uint64_t returnedSamples = 0;
+    std::vector<PeriodRecord> periods;
+    int restarts = 0;
+    bool keepInData = false;
+    ULONG inChannels = 2;
+    bool sawPattern = false;
+};
+
+// A record for the variants: interface 1 and, with a capture interface, interface 2 stream on
+// setting 1.
+inline UsbConfigRecord StreamingRecord(bool capture, bool feedback = false)
+{
+    UsbConfigRecord record{};
+    record.alternateSettings[1] = 1;
+    record.alternateSettings[2] = capture ? 1 : 0;
+    record.feedback = feedback ? 1 : 0;
+    return record;
+}
