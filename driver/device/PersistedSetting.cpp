@@ -3,6 +3,8 @@
 #include <ntstrsafe.h>
 #include <usb.h>
 
+#include <cstddef>
+
 #include "PoolTag.h"
 #include "engine/StreamingEngine.h"
 
@@ -98,19 +100,32 @@ NTSTATUS QueryStoredValue(HANDLE key, PCWSTR valueName, ULONG* value)
     RtlZeroMemory(record, size);
     ULONG again = 0;
     status = ZwQueryValueKey(key, &name, KeyValueFullInformation, record, size, &again);
-    if (NT_SUCCESS(status) && again == size && record->Type == REG_DWORD &&
-        record->DataLength == sizeof(ULONG) && record->DataOffset <= size &&
-        size - record->DataOffset >= sizeof(ULONG)) {
-        ULONG stored = 0;
-        RtlCopyMemory(&stored, reinterpret_cast<const UCHAR*>(record) + record->DataOffset,
-                      sizeof stored);
-        *value = ClampTransfersAhead(stored);
+    if (NT_SUCCESS(status) && again == size) {
+        DecodeStoredValue(record, size, value);
     }
     ExFreePoolWithTag(record, kTagSettingQuery);
     return status;
 }
 
 }  // namespace
+
+bool DecodeStoredValue(const void* record, ULONG size, ULONG* value)
+{
+    KEY_VALUE_FULL_INFORMATION header;
+    constexpr ULONG kFixedBytes = offsetof(KEY_VALUE_FULL_INFORMATION, Name);
+    if (record == nullptr || size < kFixedBytes) {
+        return false;
+    }
+    RtlCopyMemory(&header, record, kFixedBytes);
+    if (header.Type != REG_DWORD || header.DataLength != sizeof(ULONG) ||
+        header.DataOffset > size || size - header.DataOffset < sizeof(ULONG)) {
+        return false;
+    }
+    ULONG stored = 0;
+    RtlCopyMemory(&stored, static_cast<const UCHAR*>(record) + header.DataOffset, sizeof stored);
+    *value = ClampTransfersAhead(stored);
+    return true;
+}
 
 void InitializeSettingNames(PersistedSettingNames* names, PCWSTR driverKeyPath)
 {

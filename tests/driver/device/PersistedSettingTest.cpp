@@ -1,6 +1,9 @@
 // The persisted transfers-ahead value in the machine registry, for the simulated device.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "ProductModelFixture.h"
 
 namespace {
@@ -132,6 +135,41 @@ TEST_F(PersistedSettingTest, WithoutTheDriversKeyNothingIsWritten)
     InitializeSettingNames(engine_->SettingNames(), missing.c_str());
     EXPECT_EQ(StorePersistedValue(engine_, 4), STATUS_OBJECT_NAME_NOT_FOUND);
     EXPECT_EQ(LoadPersistedValue(engine_), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DecodeStoredValueTest, TheDataMustLieInsideTheRecord)
+{
+    struct Row
+    {
+        const char* name;
+        ULONG dataOffset;
+        ULONG recordSize;
+        bool taken;
+    };
+    const Row rows[] = {
+        {"inside", 24, 28, true},
+        {"one byte short", 24, 27, false},
+        {"offset at the end", 28, 28, false},
+        {"offset far past the end", 0xFFFFFFF0, 28, false},
+        {"record shorter than its header", 24, 12, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Unaligned on purpose: the registry's answer is taken as bytes.
+        std::vector<UCHAR> bytes(1 + 64, 0);
+        UCHAR* record = bytes.data() + 1;
+        const ULONG header[5] = {0, REG_DWORD, row.dataOffset, 4, 0};
+        std::memcpy(record, header, sizeof header);
+        const ULONG stored = 6;
+        std::memcpy(record + 24, &stored, sizeof stored);
+        ULONG value = 99;
+        EXPECT_EQ(DecodeStoredValue(record, row.recordSize, &value), row.taken);
+        EXPECT_EQ(value, row.taken ? 6u : 99u);
+    }
 }
 
 }  // namespace
