@@ -21,6 +21,25 @@ void CopyCut(WCHAR* destination, size_t capacity, PCWSTR source)
     destination[i] = 0;
 }
 
+// The nine numbers of the topology address, after prefix and a dot when there is a prefix.
+NTSTATUS FormatTopology(PWSTR buffer, size_t characters, PCWSTR prefix,
+                        const USB_TOPOLOGY_ADDRESS& address)
+{
+    WCHAR numbers[kSettingNameCharacters];
+    const NTSTATUS status = RtlStringCchPrintfW(
+        numbers, kSettingNameCharacters, u"%d.%d.%d.%d.%d.%d.%d.%d.%d",
+        static_cast<int>(address.PciBusNumber), static_cast<int>(address.PciDeviceNumber),
+        static_cast<int>(address.PciFunctionNumber), static_cast<int>(address.RootHubPortNumber),
+        static_cast<int>(address.HubPortNumber[0]), static_cast<int>(address.HubPortNumber[1]),
+        static_cast<int>(address.HubPortNumber[2]), static_cast<int>(address.HubPortNumber[3]),
+        static_cast<int>(address.HubPortNumber[4]));
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    return prefix == nullptr ? RtlStringCchPrintfW(buffer, characters, u"%ws", numbers)
+                             : RtlStringCchPrintfW(buffer, characters, u"%ws.%ws", prefix, numbers);
+}
+
 void BuildNames(StreamingEngine* engine)
 {
     PersistedSettingNames* names = engine->SettingNames();
@@ -40,20 +59,14 @@ void BuildNames(StreamingEngine* engine)
     }
     USB_TOPOLOGY_ADDRESS address = {};
     if (!NT_SUCCESS(engine->QueryUsbLocation(&address)) ||
-        !NT_SUCCESS(RtlStringCchPrintfW(
-            names->valueName, kSettingNameCharacters, u"%d.%d.%d.%d.%d.%d.%d.%d.%d",
-            static_cast<int>(address.PciBusNumber), static_cast<int>(address.PciDeviceNumber),
-            static_cast<int>(address.PciFunctionNumber),
-            static_cast<int>(address.RootHubPortNumber), static_cast<int>(address.HubPortNumber[0]),
-            static_cast<int>(address.HubPortNumber[1]), static_cast<int>(address.HubPortNumber[2]),
-            static_cast<int>(address.HubPortNumber[3]),
-            static_cast<int>(address.HubPortNumber[4])))) {
+        !NT_SUCCESS(FormatTopology(names->valueName, kSettingNameCharacters, nullptr, address))) {
         CopyCut(names->valueName, kSettingNameCharacters, u"CallbackDelay");
     }
     names->built = 1;
 }
 
-NTSTATUS OpenKey(PCWSTR path, ACCESS_MASK access, HANDLE* key)
+// Opens the key by its full name, or creates its last component when create is set.
+NTSTATUS OpenKey(PCWSTR path, ACCESS_MASK access, HANDLE* key, bool create = false)
 {
     if (path[0] == 0) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
@@ -63,7 +76,11 @@ NTSTATUS OpenKey(PCWSTR path, ACCESS_MASK access, HANDLE* key)
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
                                nullptr, nullptr);
-    return ZwOpenKey(key, access, &attributes);
+    if (!create) {
+        return ZwOpenKey(key, access, &attributes);
+    }
+    ULONG disposition = 0;
+    return ZwCreateKey(key, access, &attributes, 0, nullptr, REG_OPTION_NON_VOLATILE, &disposition);
 }
 
 // Clamped as a signed number: a negative value read as a count would never end a loop.
@@ -157,13 +174,7 @@ NTSTATUS GetOldSettingValueName(StreamingEngine* engine, PWSTR buffer, size_t ch
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    return RtlStringCchPrintfW(
-        buffer, characters, u"%ws.%d.%d.%d.%d.%d.%d.%d.%d.%d", context->hardwareIdPrefix,
-        static_cast<int>(address.PciBusNumber), static_cast<int>(address.PciDeviceNumber),
-        static_cast<int>(address.PciFunctionNumber), static_cast<int>(address.RootHubPortNumber),
-        static_cast<int>(address.HubPortNumber[0]), static_cast<int>(address.HubPortNumber[1]),
-        static_cast<int>(address.HubPortNumber[2]), static_cast<int>(address.HubPortNumber[3]),
-        static_cast<int>(address.HubPortNumber[4]));
+    return FormatTopology(buffer, characters, context->hardwareIdPrefix, address);
 }
 
 ULONG LoadPersistedValue(StreamingEngine* engine)
@@ -205,18 +216,7 @@ ULONG LoadPersistedValue(StreamingEngine* engine)
 NTSTATUS StorePersistedValue(StreamingEngine* engine, ULONG value)
 {
     HANDLE key = nullptr;
-    PCWSTR path = GetSettingKeyPath(engine);
-    if (path[0] == 0) {
-        return STATUS_OBJECT_NAME_INVALID;
-    }
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, path);
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                               nullptr, nullptr);
-    ULONG disposition = 0;
-    NTSTATUS status = ZwCreateKey(&key, KEY_SET_VALUE, &attributes, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, &disposition);
+    NTSTATUS status = OpenKey(GetSettingKeyPath(engine), KEY_SET_VALUE, &key, true);
     if (!NT_SUCCESS(status)) {
         return status;
     }
