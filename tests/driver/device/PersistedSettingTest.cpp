@@ -50,6 +50,22 @@ TEST_F(PersistedSettingTest, NamesComeFromTheIdsAndTheUsbLocation)
     EXPECT_EQ(oldName_.substr(0, 21), u"USB\\VID_2B7E&PID_5C19");
 }
 
+TEST_F(PersistedSettingTest, WithoutAUsbLocationTheValueIsCalledCallbackDelay)
+{
+    engine_->failUsbLocation = true;
+    const ULONG old = 6;
+    ASSERT_EQ(WriteValue(kDriverKeyPath, oldName_, REG_DWORD, &old, sizeof old), STATUS_SUCCESS);
+    EXPECT_EQ(std::u16string(GetSettingValueName(engine_)), u"CallbackDelay");
+    WCHAR name[kOldSettingNameCharacters];
+    EXPECT_FALSE(NT_SUCCESS(GetOldSettingValueName(engine_, name, kOldSettingNameCharacters)));
+    EXPECT_EQ(LoadPersistedValue(engine_), 3u);  // the older name cannot be formed
+    ASSERT_EQ(StorePersistedValue(engine_, 2), STATUS_SUCCESS);
+    ULONG value = 0;
+    EXPECT_EQ(ReadDword(kSettingKey, u"CallbackDelay", &value), STATUS_SUCCESS);
+    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(LoadPersistedValue(engine_), 2u);
+}
+
 TEST_F(PersistedSettingTest, NothingStoredReadsThreeAndWritesNothing)
 {
     EXPECT_EQ(TransfersAheadAfterStart(), 3u);

@@ -124,7 +124,7 @@ LONG StandInEngine::ReadHardwareRate(ULONG* hardware, bool* locked)
 
 NTSTATUS StandInEngine::QueryUsbLocation(PUSB_TOPOLOGY_ADDRESS address)
 {
-    return transport.QueryUsbLocation(address);
+    return failUsbLocation ? STATUS_NOT_SUPPORTED : transport.QueryUsbLocation(address);
 }
 
 void StandInEngine::GetMatrixSize(ULONG* rows, ULONG* columns)

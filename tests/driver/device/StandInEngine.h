@@ -89,6 +89,7 @@ public:
     ULONG measuredRate = 0;
     ULONG startupInterval = 0;
     int sysExDrops = 0;
+    bool failUsbLocation = false;  // as a controller that cannot report its topology
     // A routing answer to give once instead of configuring (for example -3).
     LONG refuseNextConfiguration = 0;
     // What ReadHardwareRate answers; E_NOTIMPL as this product's device family does.
