@@ -53,8 +53,10 @@ public:
     virtual ULONG GetDefaultBufferSize() = 0;                                // 15
     virtual ULONG GetMaxRateKilohertz() = 0;                                 // 16
     virtual NTSTATUS GetLatencies(ULONG rate, ULONG bufferSize, ULONG* first,
-                                  ULONG* second) = 0;                             // 17
-    virtual ULONG GetCallbackDelay() = 0;                                         // 18
+                                  ULONG* second) = 0;  // 17
+    // STATUS_DEVICE_NOT_READY before LoadSetting: the control filter exists from Add, so user
+    // mode can ask before the device starts.
+    virtual NTSTATUS GetCallbackDelay(ULONG* value) = 0;                          // 18
     virtual void SetCallbackDelay(ULONG value) = 0;                               // 19
     virtual NTSTATUS GetClockSourceInfo(ClockSourceInfo* info) = 0;               // 20
     virtual NTSTATUS GetClockSourceGuid(ULONG index, GUID* guid) = 0;             // 21
@@ -70,18 +72,20 @@ public:
     virtual ULONG GetBufferGranularity(ULONG rateIndex) = 0;                      // 31
     virtual ULONG GetMinimumBlock() = 0;                                          // 32
     virtual void GetFirmwareVersion(ULONG* major, ULONG* minor, ULONG* revision,
-                                    ULONG* build) = 0;                                  // 33
-    virtual NTSTATUS RawGet(const RawDeviceRequest* request, PVOID buffer) = 0;         // 34
-    virtual NTSTATUS RawSet(const RawDeviceRequest* request, PVOID buffer) = 0;         // 35
-    virtual NTSTATUS SetOutputModeValue(ULONG value) = 0;                               // 36
-    virtual NTSTATUS EnableOutputMode(bool on) = 0;                                     // 37
-    virtual bool IsOutputModeActive() = 0;                                              // 38
-    virtual bool IsHighSpeed() = 0;                                                     // 39
-    virtual LONG SetControlSwitch(bool on, ULONG value) = 0;                            // 40
-    virtual LONG GetControlValue(ULONG* value) = 0;                                     // 41
-    virtual NTSTATUS GetExtendedInfo(PVOID buffer) = 0;                                 // 42
-    virtual NTSTATUS GetMixer(MixerBlock* block) = 0;                                   // 43
-    virtual NTSTATUS SetMixer(const MixerBlock* block) = 0;                             // 44
+                                    ULONG* build) = 0;                           // 33
+    virtual NTSTATUS RawGet(const RawDeviceRequest* request, PVOID buffer) = 0;  // 34
+    virtual NTSTATUS RawSet(const RawDeviceRequest* request, PVOID buffer) = 0;  // 35
+    virtual NTSTATUS SetOutputModeValue(ULONG value) = 0;                        // 36
+    virtual NTSTATUS EnableOutputMode(bool on) = 0;                              // 37
+    virtual bool IsOutputModeActive() = 0;                                       // 38
+    virtual bool IsHighSpeed() = 0;                                              // 39
+    virtual LONG SetControlSwitch(bool on, ULONG value) = 0;                     // 40
+    virtual LONG GetControlValue(ULONG* value) = 0;                              // 41
+    virtual NTSTATUS GetExtendedInfo(PVOID buffer) = 0;                          // 42
+    // blockBytes: what the caller's buffer holds of the block; a row whose gains lie past it
+    // fails like a row outside the matrix.
+    virtual NTSTATUS GetMixer(MixerBlock* block, ULONG blockBytes) = 0;                 // 43
+    virtual NTSTATUS SetMixer(const MixerBlock* block, ULONG blockBytes) = 0;           // 44
     virtual NTSTATUS GetInputPeaks(ULONG* peaks) = 0;                                   // 45
     virtual NTSTATUS GetOutputPeaks(ULONG* peaks) = 0;                                  // 46
     virtual NTSTATUS GetKeepRunning(UCHAR* on) = 0;                                     // 47

@@ -31,6 +31,11 @@ void InitializeSettingNames(PersistedSettingNames* names, PCWSTR driverKeyPath);
 ULONG LoadPersistedValue(StreamingEngine* engine);
 NTSTATUS StorePersistedValue(StreamingEngine* engine, ULONG value);
 
+// The value of a KeyValueFullInformation record of size bytes, as the registry answered it (any
+// alignment): true, with *value clamped to 0..kMaxTransfersAhead, only for a REG_DWORD of 4 bytes
+// that lies inside the record.
+bool DecodeStoredValue(const void* record, ULONG size, ULONG* value);
+
 // P\01020304<vendor and product bytes>DECAFBAD.
 PCWSTR GetSettingKeyPath(StreamingEngine* engine);
 // The nine numbers of the USB topology address, or "CallbackDelay".

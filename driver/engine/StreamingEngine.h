@@ -46,9 +46,8 @@ public:
     virtual USHORT GetDeviceProductId() = 0;                                           // 11
     virtual NTSTATUS RawDeviceGet(const RawDeviceRequest* request, PVOID buffer) = 0;  // 12
     virtual NTSTATUS RawDeviceSet(const RawDeviceRequest* request, PVOID buffer) = 0;  // 13
-    // From bcdDevice. Plain form: major = bcd >> 12, minor = ((bcd >> 8) & 0xF) * 10 +
-    // ((bcd >> 4) & 0xF); decimal form: major = (bcd >> 12) * 10 + ((bcd >> 8) & 0xF),
-    // minor = (bcd >> 4) & 0xF; revision = bcd & 0xF and build 0 in both.
+    // From bcdDevice, in either form of DecodeFirmwareVersion (FirmwareVersion.h); the device
+    // model uses the plain one.
     virtual void ReadFirmwareVersion(bool decimalForm, ULONG* major, ULONG* minor, ULONG* revision,
                                      ULONG* build) = 0;  // 14
     virtual NTSTATUS SendClassRequest(ULONG repeat, USHORT value, USHORT index,

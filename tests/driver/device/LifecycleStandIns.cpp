@@ -10,12 +10,6 @@
 #include "device/EndpointNaming.h"
 #include "device/PoolTag.h"
 
-class StreamingEngine
-{
-public:
-    int unused = 0;
-};
-
 class StreamManager
 {
 public:
@@ -30,8 +24,6 @@ public:
 };
 
 namespace {
-
-StreamingEngine theEngine;
 
 template <typename T, typename... Args>
 T* NewFromPool(Args&&... args)
@@ -342,7 +334,7 @@ void FakeDeviceModel::GetSupportedRates(ULONG* count, const ULONG** list)
 
 StreamingEngine* FakeDeviceModel::GetEngine()
 {
-    return &theEngine;
+    return nullptr;  // the stand-in parts need no engine
 }
 
 DeviceModel* FakeParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath)

@@ -50,7 +50,11 @@ public:
     ULONG GetDefaultBufferSize() override { return 512; }
     ULONG GetMaxRateKilohertz() override { return 96; }
     NTSTATUS GetLatencies(ULONG, ULONG, ULONG*, ULONG*) override { return STATUS_SUCCESS; }
-    ULONG GetCallbackDelay() override { return 3; }
+    NTSTATUS GetCallbackDelay(ULONG* value) override
+    {
+        *value = 3;
+        return STATUS_SUCCESS;
+    }
     void SetCallbackDelay(ULONG) override {}
     NTSTATUS GetClockSourceInfo(ClockSourceInfo* info) override;
     NTSTATUS GetClockSourceGuid(ULONG, GUID*) override { return STATUS_UNSUCCESSFUL; }
@@ -75,8 +79,8 @@ public:
     LONG SetControlSwitch(bool, ULONG) override { return static_cast<LONG>(0x80004005); }
     LONG GetControlValue(ULONG* value) override;
     NTSTATUS GetExtendedInfo(PVOID) override { return STATUS_SUCCESS; }
-    NTSTATUS GetMixer(MixerBlock*) override { return STATUS_UNSUCCESSFUL; }
-    NTSTATUS SetMixer(const MixerBlock*) override { return STATUS_UNSUCCESSFUL; }
+    NTSTATUS GetMixer(MixerBlock*, ULONG) override { return STATUS_UNSUCCESSFUL; }
+    NTSTATUS SetMixer(const MixerBlock*, ULONG) override { return STATUS_UNSUCCESSFUL; }
     NTSTATUS GetInputPeaks(ULONG*) override { return STATUS_SUCCESS; }
     NTSTATUS GetOutputPeaks(ULONG*) override { return STATUS_SUCCESS; }
     NTSTATUS GetKeepRunning(UCHAR* on) override;
