@@ -77,17 +77,7 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
                     restartPending = 0;
                 }
             } else {
-                Lock();
-                if (initialized && streaming) {
-                    StopUsbStreaming(0, false);
-                    credit = 1;
-                    const NTSTATUS started = StartDeviceStreaming(RateInForce(), true);
-                    if (NT_SUCCESS(started) && started != kStartQueuedBehindRate) {
-                        streaming = 1;
-                        lastStartMs = NowMs();
-                    }
-                }
-                Unlock();
+                RestartLocked();
             }
         }
     }
@@ -340,12 +330,7 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
             StopUsbStreaming(keep ? 1 : 0, keep);
         }
         if (kind != kStreamingStop) {
-            credit = 1;
-            const NTSTATUS status = StartDeviceStreaming(RateInForce(), kind == kStreamingRestart);
-            if (NT_SUCCESS(status) && status != kStartQueuedBehindRate) {
-                streaming = 1;
-                lastStartMs = NowMs();
-            }
+            StartLocked(kind == kStreamingRestart);
         }
     }
     Unlock();
@@ -490,17 +475,27 @@ void EngineStreaming::RestartStreaming()
         }
         return;
     }
+    RestartLocked();
+}
+
+void EngineStreaming::RestartLocked()
+{
     Lock();
-    if (streaming) {
+    if (initialized && streaming) {
         StopUsbStreaming(0, false);
-        credit = 1;
-        const NTSTATUS status = StartDeviceStreaming(RateInForce(), true);
-        if (NT_SUCCESS(status) && status != kStartQueuedBehindRate) {
-            streaming = 1;
-            lastStartMs = NowMs();
-        }
+        StartLocked(true);
     }
     Unlock();
+}
+
+void EngineStreaming::StartLocked(bool restart)
+{
+    credit = 1;
+    const NTSTATUS status = StartDeviceStreaming(RateInForce(), restart);
+    if (NT_SUCCESS(status) && status != kStartQueuedBehindRate) {
+        streaming = 1;
+        lastStartMs = NowMs();
+    }
 }
 
 void EngineStreaming::FillOutput(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,

@@ -87,6 +87,10 @@ private:
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
     void StopUsbStreaming(ULONG managerState, bool keep);
+    // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
+    // on when the transport started.
+    void StartLocked(bool restart);
+    void RestartLocked();
     ULONG RateInForce() const;
     bool QueueWork(ULONG kind, ULONG argument1, ULONG argument2, PIO_WORKITEM_ROUTINE routine);
     void FreeGatherArrays();
