@@ -1,0 +1,527 @@
+#include "EngineStreaming.h"
+
+#include "StreamingEngine.h"
+#include "device/PersistedSetting.h"
+#include "device/PoolTag.h"
+
+namespace {
+
+constexpr ULONG kTagQueue = PoolTag("Queu");
+constexpr ULONG kTagEngine = PoolTag("XiMw");
+constexpr ULONG kCallSetRate = 10;
+constexpr ULONG kCallRunControl = 11;
+
+bool AtPassive()
+{
+    return KeGetCurrentIrql() == PASSIVE_LEVEL;
+}
+
+}  // namespace
+
+EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb,
+                                 EngineRouting* periodRouting, EngineHost* engineHost)
+    : context(deviceContext), transport(usb), routing(periodRouting), host(engineHost)
+{
+    KeInitializeMutex(&mutex, 0);
+    configuration.index = static_cast<ULONG>(-1);
+}
+
+EngineStreaming::~EngineStreaming()
+{
+    FreeGatherArrays();
+}
+
+void EngineStreaming::Lock()
+{
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+}
+
+void EngineStreaming::Unlock()
+{
+    KeReleaseMutex(&mutex, FALSE);
+}
+
+ULONGLONG EngineStreaming::NowMs() const
+{
+    LARGE_INTEGER ticks;
+    KeQueryTickCount(&ticks);
+    return static_cast<ULONGLONG>(ticks.QuadPart) * KeQueryTimeIncrement() / 10000;
+}
+
+ULONG EngineStreaming::RateInForce() const
+{
+    if (configuration.rates == nullptr || rateIndex >= configuration.rateCount) {
+        return 0;
+    }
+    return configuration.rates[rateIndex];
+}
+
+NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
+{
+    if (initialized) {
+        return STATUS_SUCCESS;
+    }
+    rateNotApplied = 1;
+    const NTSTATUS status = transport->InitializeUsb(record);
+    initialized = NT_SUCCESS(status) ? 1 : 0;
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    if (streaming) {
+        // A stop that kept streaming: the first period after it says the data broke off.
+        restartMarker = 1;
+        if (!startPending && !restartPending) {
+            if (!AtPassive()) {
+                restartPending = 1;
+                if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+                    restartPending = 0;
+                }
+            } else {
+                RestartLocked();
+            }
+        }
+    }
+    return status;
+}
+
+void EngineStreaming::StopEngine()
+{
+    Lock();
+    if (initialized) {
+        ChangeStreaming(kStreamingStop, true);
+        initialized = 0;
+        transport->ReleaseUsb();
+    }
+    Unlock();
+}
+
+void EngineStreaming::FreeGatherArrays()
+{
+    for (GatherSlot& slot : gather) {
+        if (slot.buffers != nullptr) {
+            ExFreePoolWithTag(slot.buffers, kTagEngine);
+        }
+        slot = GatherSlot{};
+    }
+}
+
+void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record,
+                                               ULONG rateIndexInForce)
+{
+    if (record->index == configuration.index) {
+        return;
+    }
+    if (initialized) {
+        ChangeStreaming(kStreamingStop);
+    }
+    configuration = *record;
+    rateIndex = rateIndexInForce;
+    FreeGatherArrays();
+    usbInputLayouts = 0;
+    ULONG channels = 0;
+    const ChannelLayoutList& inputs = configuration.inputLayouts;
+    while (usbInputLayouts < inputs.count && inputs.items != nullptr &&
+           channels + inputs.items[usbInputLayouts].channelCount <=
+               configuration.deviceInputChannels) {
+        channels += inputs.items[usbInputLayouts].channelCount;
+        ++usbInputLayouts;
+    }
+    otherInputLayouts = inputs.count - usbInputLayouts;
+    if (configuration.deviceInputChannels == 0 || inputs.count == 0) {
+        return;
+    }
+    for (GatherSlot& slot : gather) {
+        slot.buffers = static_cast<PVOID*>(
+            ExAllocatePoolWithTag(NonPagedPool, sizeof(PVOID) * inputs.count, kTagEngine));
+        if (slot.buffers == nullptr) {
+            // Without every array no frame can be gathered: run as if there were one layout.
+            FreeGatherArrays();
+            usbInputLayouts = usbInputLayouts > 1 ? 1 : usbInputLayouts;
+            return;
+        }
+        RtlZeroMemory(slot.buffers, sizeof(PVOID) * inputs.count);
+    }
+}
+
+bool EngineStreaming::QueueWork(ULONG kind, ULONG argument1, ULONG argument2,
+                                PIO_WORKITEM_ROUTINE routine)
+{
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
+        return false;
+    }
+    auto* packet = static_cast<WorkPacket*>(
+        ExAllocatePoolWithTag(NonPagedPool, sizeof(WorkPacket), kTagQueue));
+    PIO_WORKITEM item =
+        packet != nullptr ? IoAllocateWorkItem(context->device->FunctionalDeviceObject) : nullptr;
+    if (item == nullptr) {
+        if (packet != nullptr) {
+            ExFreePoolWithTag(packet, kTagQueue);
+        }
+        IoReleaseRemoveLock(&context->removeLock, nullptr);
+        return false;
+    }
+    *packet = WorkPacket{item, this, kind, argument1, argument2};
+    IoQueueWorkItem(item, routine, DelayedWorkQueue, packet);
+    return true;
+}
+
+void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* packet = static_cast<WorkPacket*>(parameter);
+    EngineStreaming* self = packet->engine;
+    const bool live = self->initialized && GetPnpState(self->context) == kPnpStarted;
+    switch (packet->kind) {
+        case kStreamingStop:
+            if (live && self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
+                LARGE_INTEGER delay;
+                delay.QuadPart = -static_cast<LONGLONG>(kStopGuardMs) * 10000;
+                KeDelayExecutionThread(KernelMode, FALSE, &delay);
+            }
+            self->stopPending = 0;
+            break;
+        case kStreamingStart:
+            self->startPending = 0;
+            if (live) {
+                self->ChangeStreaming(kStreamingStart);
+            }
+            break;
+        default:
+            self->restartPending = 0;
+            if (live) {
+                self->ChangeStreaming(kStreamingRestart);
+            }
+            break;
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
+    IoFreeWorkItem(packet->item);
+    ExFreePoolWithTag(packet, kTagQueue);
+}
+
+void EngineStreaming::CallWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* packet = static_cast<WorkPacket*>(parameter);
+    EngineStreaming* self = packet->engine;
+    if (GetPnpState(self->context) == kPnpStarted) {
+        if (packet->kind == kCallSetRate) {
+            self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
+        } else {
+            self->RunControl(packet->argument1);
+        }
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
+    IoFreeWorkItem(packet->item);
+    ExFreePoolWithTag(packet, kTagQueue);
+}
+
+NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
+{
+    if (configurationIndex != ConfigurationIndex()) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    if (!AtPassive()) {
+        // The caller must learn that the rate will not change: a success here would leave the
+        // device on the old rate while everyone above believes the new one.
+        return QueueWork(kCallSetRate, static_cast<ULONG>(configurationIndex), newRateIndex,
+                         &CallWorkItem)
+                   ? STATUS_SUCCESS
+                   : STATUS_INSUFFICIENT_RESOURCES;
+    }
+    NTSTATUS status = STATUS_SUCCESS;
+    Lock();
+    if (initialized && !host->IsExternalClockSelected() && newRateIndex < configuration.rateCount) {
+        rateIndex = newRateIndex;
+        const ULONG rate = configuration.rates[newRateIndex];
+        if (rate != transport->CurrentRate() || rateNotApplied) {
+            // Running transfers are sized for the old rate: they stop for the request and start
+            // again at the new one.
+            const bool resume = streaming && transport->IsStreaming();
+            if (resume) {
+                StopUsbStreaming(1, true);
+            }
+            status = transport->SetSampleRate(rate);
+            rateNotApplied = 0;
+            if (resume) {
+                restartMarker = 1;
+                credit = 1;
+                const NTSTATUS started =
+                    NT_SUCCESS(status) ? StartDeviceStreaming(rate, true) : status;
+                if (NT_SUCCESS(started) && started != kStartQueuedBehindRate) {
+                    lastStartMs = NowMs();
+                } else {
+                    StopUsbStreaming(0, false);
+                }
+            }
+        }
+    }
+    Unlock();
+    return status;
+}
+
+LONG EngineStreaming::RunControl(ULONG on)
+{
+    if (!AtPassive()) {
+        return QueueWork(kCallRunControl, on, 0, &CallWorkItem) ? kChangeQueued : kChangeImpossible;
+    }
+    Lock();
+    LONG answer;
+    if (!on) {
+        credit = 1;
+        answer = ChangeStreaming(kStreamingStop);
+    } else if (streaming) {
+        credit = 1;
+        answer = kChangeNothingToDo;
+    } else {
+        answer = ChangeStreaming(kStreamingStart);
+    }
+    Unlock();
+    return answer;
+}
+
+void EngineStreaming::StopUsbStreaming(ULONG managerState, bool keep)
+{
+    transport->StopIsoStreaming();
+    routing->ResetRings();
+    routing->NotifyStreamManager(managerState);
+    if (!keep) {
+        SetTransfersAhead(static_cast<ULONG>(transport->QueueAhead()), false);
+        host->StoreTransfersAhead(transfersAhead);
+        streaming = 0;
+    }
+}
+
+LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
+{
+    if (!initialized) {
+        return kChangeImpossible;
+    }
+    if (kind == kStreamingRestart && restartPending) {
+        return kChangeAlreadyPending;
+    }
+    if (kind == kStreamingStop && stopPending && !AtPassive()) {
+        return kChangeAlreadyPending;
+    }
+    if (startPending) {
+        return kChangeImpossible;
+    }
+    if (!AtPassive()) {
+        volatile UCHAR* pending = kind == kStreamingStop    ? &stopPending
+                                  : kind == kStreamingStart ? &startPending
+                                                            : &restartPending;
+        *pending = 1;
+        if (!QueueWork(kind, 0, 0, &StreamingWorkItem)) {
+            *pending = 0;
+            return kChangeImpossible;
+        }
+        return kChangeQueued;
+    }
+    Lock();
+    LONG answer = kChangeDone;
+    if (!initialized) {
+        answer = kChangeImpossible;
+    } else if (kind == kStreamingStart && streaming) {
+        lastStartMs = NowMs();
+        answer = kChangeNothingToDo;
+    } else if (kind != kStreamingStart && !streaming) {
+        answer = kChangeNothingToDo;
+    } else if (kind == kStreamingStop && !keep && NowMs() - lastStartMs <= kStopGuardMs) {
+        answer = kChangeTooSoon;
+    } else {
+        if (kind != kStreamingStart) {
+            StopUsbStreaming(keep ? 1 : 0, keep);
+        }
+        if (kind != kStreamingStop) {
+            StartLocked(kind == kStreamingRestart);
+        }
+    }
+    Unlock();
+    return answer;
+}
+
+NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
+{
+    if (!initialized) {
+        return kEngineFail;
+    }
+    if (transport->IsStreaming()) {
+        return STATUS_SUCCESS;
+    }
+    routing->ResetForStart(restart);
+    routing->NotifyStreamManager(2);
+    NTSTATUS status;
+    if (rate == transport->CurrentRate() && !rateNotApplied) {
+        IsoEngineCallbacks routines{};
+        routines.onFillOutput = &FillOutput;
+        routines.onCancelPacket = &CancelPacket;
+        routines.fillContext = this;
+        routines.onUsbPeriod = &UsbPeriod;
+        routines.periodContext = this;
+        routines.restartStreaming = &Restart;
+        routines.restartContext = this;
+        transport->SetEngineCallbacks(routines);
+        transport->SetQueueAhead(static_cast<LONG>(transfersAhead));
+        status = transport->StartIsoStreaming();
+    } else {
+        status = SetRate(ConfigurationIndex(), rateIndex);
+        if (NT_SUCCESS(status)) {
+            startPending = 1;
+            status = kStartQueuedBehindRate;
+            if (!QueueWork(kStreamingStart, 0, 0, &StreamingWorkItem)) {
+                startPending = 0;
+                status = STATUS_UNSUCCESSFUL;
+            }
+        }
+    }
+    if (!NT_SUCCESS(status)) {
+        routing->ResetRings();
+        routing->NotifyStreamManager(0);
+    }
+    return status;
+}
+
+void EngineStreaming::SetTransfersAhead(ULONG value, bool markLoaded)
+{
+    transfersAhead = value > kMaxTransfersAhead ? kMaxTransfersAhead : value;
+    if (markLoaded) {
+        transfersAheadLoaded = 1;
+    }
+}
+
+NTSTATUS EngineStreaming::GetCallbackDelay(ULONG* value) const
+{
+    if (!transfersAheadLoaded) {
+        *value = 0;
+        return STATUS_DEVICE_NOT_READY;
+    }
+    *value = transfersAhead;
+    return STATUS_SUCCESS;
+}
+
+EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
+{
+    GatherSlot* free = nullptr;
+    GatherSlot* oldest = &gather[0];
+    for (GatherSlot& slot : gather) {
+        if (slot.count != 0 && slot.frameKey == frameKey) {
+            return &slot;
+        }
+        if (slot.count == 0 && free == nullptr) {
+            free = &slot;
+        }
+        if (frameKey - slot.frameKey > frameKey - oldest->frameKey) {
+            oldest = &slot;
+        }
+    }
+    return free != nullptr ? free : oldest;
+}
+
+void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIndex, PVOID buffer,
+                                  LONG flags, ULONG framesOut, ULONG multiplier)
+{
+    InterlockedExchangeAdd(&credit, -static_cast<LONG>(framesIn));
+    if (restartMarker) {
+        flags |= kDiscontinuityFlag;
+        restartMarker = 0;
+    }
+    PVOID single = buffer;
+    PVOID* inputs = &single;
+    GatherSlot* slot = nullptr;
+    if (usbInputLayouts >= 2 && gather[0].buffers != nullptr) {
+        if (layoutIndex >= usbInputLayouts) {
+            return;
+        }
+        slot = FindGatherSlot(frameKey);
+        if (slot->frameKey != frameKey) {
+            // A slot taken over from an older frame starts empty.
+            RtlZeroMemory(slot->buffers, sizeof(PVOID) * (usbInputLayouts + otherInputLayouts));
+            slot->count = 0;
+            slot->flags = 0;
+        }
+        slot->frameKey = frameKey;
+        slot->buffers[layoutIndex] = buffer;
+        ++slot->count;
+        slot->flags |= flags;
+        if (slot->count < usbInputLayouts) {
+            return;
+        }
+        inputs = slot->buffers;
+        flags = slot->flags;
+    }
+    const ULONG framesPerMs =
+        configuration.framesPerMs != nullptr && rateIndex < configuration.rateCount
+            ? configuration.framesPerMs[rateIndex]
+            : 0;
+    const LONG answer = routing->RoutingTick(frameKey, inputs, framesIn, flags, framesOut,
+                                             framesPerMs * multiplier);
+    InterlockedExchange(&credit, answer);
+    if (slot != nullptr) {
+        slot->frameKey = 0;
+        slot->count = 0;
+        slot->flags = 0;
+    }
+    if (answer < 0) {
+        ChangeStreaming(kStreamingStop);
+    }
+}
+
+void EngineStreaming::RestartStreaming()
+{
+    if (!initialized || restartPending || startPending) {
+        return;
+    }
+    if (!AtPassive()) {
+        restartPending = 1;
+        if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+            restartPending = 0;
+        }
+        return;
+    }
+    RestartLocked();
+}
+
+void EngineStreaming::RestartLocked()
+{
+    Lock();
+    if (initialized && streaming) {
+        StopUsbStreaming(0, false);
+        StartLocked(true);
+    }
+    Unlock();
+}
+
+void EngineStreaming::StartLocked(bool restart)
+{
+    credit = 1;
+    const NTSTATUS status = StartDeviceStreaming(RateInForce(), restart);
+    if (NT_SUCCESS(status) && status != kStartQueuedBehindRate) {
+        streaming = 1;
+        lastStartMs = NowMs();
+    }
+}
+
+void EngineStreaming::FillOutput(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
+                                 PVOID* buffer, ULONG, ULONG, ULONG)
+{
+    static_cast<EngineStreaming*>(engine)->routing->GetDeviceOutputData(startFrame, samples, column,
+                                                                        buffer);
+}
+
+void EngineStreaming::CancelPacket(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
+                                   PVOID buffer)
+{
+    static_cast<EngineStreaming*>(engine)->routing->CancelPacket(startFrame, samples, column,
+                                                                 buffer);
+}
+
+// The transport reports the frames its transfer covered where the routing counts the frames out;
+// one period per transport frame, so the multiplier is 1.
+void EngineStreaming::UsbPeriod(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
+                                PVOID data, LONG errorFlags, ULONG slotSamples, LONG)
+{
+    static_cast<EngineStreaming*>(engine)->OnUsbPeriod(startFrame, samples, column, data,
+                                                       errorFlags, slotSamples, 1);
+}
+
+void EngineStreaming::Restart(PVOID engine)
+{
+    static_cast<EngineStreaming*>(engine)->RestartStreaming();
+}

@@ -1,0 +1,133 @@
+// The engine's audio streaming control: bringing the USB transport up and down, start, stop and
+// restart with their timing rules under the engine mutex (deferred to work items when asked at
+// DISPATCH_LEVEL), the device sample rate, and every completed USB period handed to the routing.
+#pragma once
+
+#include <usbdlib.h>
+#include <wdm.h>
+
+#include "EngineParts.h"
+#include "device/DeviceContext.h"
+#include "device/StreamConfiguration.h"
+#include "usb/UsbTransport.h"
+
+// ChangeStreaming's answers.
+enum StreamingChange : LONG
+{
+    kChangeImpossible = -1,
+    kChangeDone = 0,
+    kChangeNothingToDo = 1,
+    kChangeAlreadyPending = 2,
+    kChangeTooSoon = 3,
+    kChangeQueued = 4,
+};
+
+enum StreamingKind : ULONG
+{
+    kStreamingStop = 0,
+    kStreamingStart = 1,
+    kStreamingRestart = 2,
+};
+
+inline constexpr NTSTATUS kEngineFail = static_cast<NTSTATUS>(0x80004005);
+inline constexpr ULONG kGatherSlots = 4;
+inline constexpr LONG kDiscontinuityFlag = 0x100;
+inline constexpr ULONG kStopGuardMs = 100;
+
+class EngineStreaming
+{
+public:
+    EngineStreaming(DeviceContext* context, UsbTransport* transport, EngineRouting* routing,
+                    EngineHost* host);
+    ~EngineStreaming();
+    EngineStreaming(const EngineStreaming&) = delete;
+    EngineStreaming& operator=(const EngineStreaming&) = delete;
+
+    // PASSIVE_LEVEL.
+    NTSTATUS InitializeEngine(const UsbConfigRecord& record);
+    void StopEngine();
+    bool IsInitialized() const { return initialized != 0; }
+
+    // The configuration in force and its rate index (the stream set's, until it exists).
+    void ApplyStreamConfiguration(const StreamConfiguration* record, ULONG rateIndexInForce);
+    LONG ConfigurationIndex() const { return static_cast<LONG>(configuration.index); }
+    ULONG RateIndex() const { return rateIndex; }
+
+    NTSTATUS SetRate(LONG configurationIndex, ULONG rateIndex);
+    LONG RunControl(ULONG on);
+    LONG ChangeStreaming(ULONG kind, bool keep = false);
+    bool IsStreaming() const { return streaming != 0; }
+    LONG Credit() const { return credit; }
+
+    // The transfers queued ahead: clamped to 0..8, whatever the registry held.
+    void SetTransfersAhead(ULONG value, bool markLoaded);
+    NTSTATUS GetCallbackDelay(ULONG* value) const;
+
+    // Transport callbacks.
+    void OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIndex, PVOID buffer, LONG flags,
+                     ULONG framesOut, ULONG multiplier);
+    void RestartStreaming();
+
+private:
+    struct GatherSlot
+    {
+        ULONG frameKey;
+        ULONG count;
+        LONG flags;
+        PVOID* buffers;
+    };
+    struct WorkPacket
+    {
+        PIO_WORKITEM item;
+        EngineStreaming* engine;
+        ULONG kind;
+        ULONG argument1;
+        ULONG argument2;
+    };
+
+    NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
+    void StopUsbStreaming(ULONG managerState, bool keep);
+    // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
+    // on when the transport started.
+    void StartLocked(bool restart);
+    void RestartLocked();
+    ULONG RateInForce() const;
+    bool QueueWork(ULONG kind, ULONG argument1, ULONG argument2, PIO_WORKITEM_ROUTINE routine);
+    void FreeGatherArrays();
+    GatherSlot* FindGatherSlot(ULONG frameKey);
+    void Lock();
+    void Unlock();
+    ULONGLONG NowMs() const;
+    static IO_WORKITEM_ROUTINE StreamingWorkItem;
+    static IO_WORKITEM_ROUTINE CallWorkItem;
+    static void FillOutput(PVOID context, ULONG startFrame, ULONG samples, ULONG column,
+                           PVOID* buffer, ULONG reserved, ULONG previousStartFrame,
+                           ULONG previousSamples);
+    static void CancelPacket(PVOID context, ULONG startFrame, ULONG samples, ULONG column,
+                             PVOID buffer);
+    static void UsbPeriod(PVOID context, ULONG startFrame, ULONG samples, ULONG column, PVOID data,
+                          LONG errorFlags, ULONG slotSamples, LONG queueAhead);
+    static void Restart(PVOID context);
+
+    DeviceContext* context;
+    UsbTransport* transport;
+    EngineRouting* routing;
+    EngineHost* host;
+    KMUTEX mutex;
+    UCHAR initialized = 0;
+    UCHAR rateNotApplied = 1;
+    volatile UCHAR streaming = 0;
+    volatile UCHAR restartMarker = 0;
+    volatile LONG credit = 0;
+    ULONGLONG lastStartMs = 0;
+    volatile UCHAR stopPending = 0;
+    volatile UCHAR startPending = 0;
+    volatile UCHAR restartPending = 0;
+    StreamConfiguration configuration = {};
+    ULONG rateIndex = 0;
+    ULONG usbInputLayouts = 0;
+    ULONG otherInputLayouts = 0;
+    GatherSlot gather[kGatherSlots] = {};
+    ULONG transfersAhead = 0;
+    UCHAR transfersAheadLoaded = 0;
+};

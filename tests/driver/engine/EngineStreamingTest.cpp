@@ -1,0 +1,411 @@
+// The engine's streaming control against the simulated device, in virtual time: start and stop
+// with the stop guard, rate changes while streaming, restarts, removal, the learned queue-ahead,
+// the gathering of input layouts and work items that cannot be queued.
+#include <chrono>
+#include <vector>
+
+#include "UsbTestOwner.h"
+#include "engine/EngineStreaming.h"
+#include "engine/RoutingStandIn.h"
+
+namespace {
+
+using namespace Platform::Kernel;
+using namespace std::chrono_literals;
+
+constexpr ULONG kRates[] = {44100, 48000, 96000};
+constexpr ULONG kFramesPerMs[] = {45, 49, 97};
+
+struct TickRecord
+{
+    ULONG frameKey;
+    std::vector<PVOID> inputs;
+    ULONG framesIn;
+    LONG flags;
+    ULONG framesOut;
+    ULONG extraFrames;
+};
+
+// The stand-in with a record of what the engine handed it.
+class RecordingRouting : public EngineRouting
+{
+public:
+    void ResetForStart(bool restart) override
+    {
+        starts.push_back(restart);
+        standIn.ResetForStart(restart);
+    }
+    void ResetRings() override { standIn.ResetRings(); }
+    void GetDeviceOutputData(ULONG startFrame, ULONG samples, ULONG column, PVOID* buffer) override
+    {
+        standIn.GetDeviceOutputData(startFrame, samples, column, buffer);
+    }
+    void CancelPacket(ULONG startFrame, ULONG samples, ULONG column, PVOID buffer) override
+    {
+        standIn.CancelPacket(startFrame, samples, column, buffer);
+    }
+    void SetStreamsWanted(bool wanted) { standIn.SetStreamsWanted(wanted); }
+    void NotifyStreamManager(ULONG state) override { managerStates.push_back(state); }
+    LONG RoutingTick(ULONG frameKey, PVOID* inputs, ULONG framesIn, LONG flags, ULONG framesOut,
+                     ULONG extraFrames) override
+    {
+        ticks.push_back({frameKey, std::vector<PVOID>(inputs, inputs + inputCount), framesIn, flags,
+                         framesOut, extraFrames});
+        return answer != 0
+                   ? answer
+                   : standIn.RoutingTick(frameKey, inputs, framesIn, flags, framesOut, extraFrames);
+    }
+
+    RoutingStandIn standIn{2, 3, true};
+    ULONG inputCount = 1;
+    LONG answer = 0;  // 0: the stand-in's
+    std::vector<bool> starts;
+    std::vector<ULONG> managerStates;
+    std::vector<TickRecord> ticks;
+};
+
+class RecordingHost : public EngineHost
+{
+public:
+    bool IsExternalClockSelected() override { return externalClock; }
+    void StoreTransfersAhead(ULONG value) override { stored.push_back(value); }
+
+    bool externalClock = false;
+    std::vector<ULONG> stored;
+};
+
+StreamConfiguration OutputConfiguration(ULONG index = 0)
+{
+    StreamConfiguration record{};
+    record.index = index;
+    record.deviceOutputChannels = 2;
+    record.rateCount = 3;
+    record.rates = kRates;
+    record.framesPerMs = kFramesPerMs;
+    return record;
+}
+
+class EngineTest : public UsbTransportTest
+{
+protected:
+    void SetUp() override
+    {
+        UsbTransportTest::SetUp();
+        Plug(UsbSim::ProductUac1());
+        engine.emplace(&context, &*transport, &routing, &host);
+    }
+    void TearDown() override
+    {
+        engine->StopEngine();
+        RunPending();
+        engine.reset();
+        UsbTransportTest::TearDown();
+    }
+    // Initialised on configuration 0 at 48000 and streaming, its start passed the stop guard.
+    void StartStreaming()
+    {
+        const StreamConfiguration record = OutputConfiguration();
+        engine->ApplyStreamConfiguration(&record, 1);
+        ASSERT_EQ(engine->InitializeEngine(ProductRecord()), STATUS_SUCCESS);
+        ASSERT_EQ(engine->RunControl(1), kChangeDone);
+        RunPending();
+        ASSERT_TRUE(engine->IsStreaming());
+        AdvanceTime(150ms);
+    }
+    size_t RateRequests(uint32_t rate) const
+    {
+        size_t count = 0;
+        for (const UsbSim::ClassRequestRecord& request : device->ClassRequests()) {
+            if (request.setup.bmRequestType == 0x22 && request.setup.bRequest == 0x01 &&
+                request.data.size() == 3 &&
+                static_cast<uint32_t>(request.data[0] | request.data[1] << 8 |
+                                      request.data[2] << 16) == rate) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    RecordingRouting routing;
+    RecordingHost host;
+    std::optional<EngineStreaming> engine;
+};
+
+// The first start sets the rate and queues the start behind it; a stop that comes within 100 ms
+// of a start is not done, a later one is.
+TEST_F(EngineTest, RunControlStartsStopsAndGuardsAStopRightAfterAStart)
+{
+    const StreamConfiguration record = OutputConfiguration();
+    engine->ApplyStreamConfiguration(&record, 1);
+    EXPECT_EQ(engine->RunControl(1), kChangeImpossible) << "not initialised";
+    ASSERT_EQ(engine->InitializeEngine(ProductRecord()), STATUS_SUCCESS);
+
+    EXPECT_EQ(engine->RunControl(1), kChangeDone);
+    EXPECT_FALSE(engine->IsStreaming()) << "the start waits behind the rate";
+    EXPECT_EQ(device->SampleRate(), 48000u);
+    RunPending();
+    ASSERT_TRUE(engine->IsStreaming());
+    EXPECT_TRUE(transport->IsStreaming());
+    EXPECT_EQ(engine->RunControl(1), kChangeNothingToDo);
+
+    AdvanceTime(50ms);
+    EXPECT_EQ(engine->RunControl(0), kChangeTooSoon);
+    EXPECT_TRUE(transport->IsStreaming());
+    AdvanceTime(60ms);
+    EXPECT_EQ(engine->RunControl(0), kChangeDone);
+    EXPECT_FALSE(engine->IsStreaming());
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_EQ(engine->RunControl(0), kChangeNothingToDo);
+
+    // The rate is applied now: a start goes at once, and a stop right after it is refused.
+    EXPECT_EQ(engine->RunControl(1), kChangeDone);
+    EXPECT_TRUE(engine->IsStreaming());
+    EXPECT_EQ(engine->RunControl(0), kChangeTooSoon);
+    EXPECT_TRUE(engine->IsStreaming());
+    EXPECT_EQ(RateRequests(48000), 1u);
+    EXPECT_FALSE(routing.ticks.empty()) << "periods reach the routing";
+    EXPECT_EQ(routing.ticks.back().extraFrames, 49u);
+}
+
+// Asked at DISPATCH_LEVEL, a start is carried out by a work item.
+TEST_F(EngineTest, RunControlAtDispatchLevelIsQueued)
+{
+    StartStreaming();
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    const LONG answer = engine->RunControl(0);
+    KeLowerIrql(old);
+    EXPECT_EQ(answer, kChangeQueued);
+    EXPECT_TRUE(engine->IsStreaming());
+    RunPending();
+    EXPECT_FALSE(engine->IsStreaming());
+    EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+}
+
+// The device gets the new rate while no transfer runs, and streaming resumes at it, the first
+// period marked as a break in the data.
+TEST_F(EngineTest, RateChangeWhileStreamingStopsSetsTheRateAndResumes)
+{
+    StartStreaming();
+    AdvanceTime(20ms);
+    EXPECT_EQ(engine->SetRate(0, 2), STATUS_SUCCESS);
+    EXPECT_EQ(device->SampleRate(), 96000u);
+    EXPECT_EQ(RateRequests(96000), 1u);
+    EXPECT_TRUE(engine->IsStreaming());
+    EXPECT_TRUE(transport->IsStreaming());
+    EXPECT_EQ(transport->CurrentRate(), 96000u);
+    EXPECT_TRUE(device->Violations().empty()) << device->Violations().front();
+    routing.ticks.clear();
+    AdvanceTime(20ms);
+    ASSERT_FALSE(routing.ticks.empty());
+    EXPECT_TRUE(routing.ticks.front().flags & kDiscontinuityFlag);
+    EXPECT_FALSE(routing.ticks.back().flags & kDiscontinuityFlag);
+    EXPECT_EQ(routing.ticks.back().extraFrames, 97u);
+
+    EXPECT_EQ(engine->SetRate(1, 0), STATUS_UNSUCCESSFUL) << "not the configuration in force";
+    EXPECT_EQ(engine->SetRate(0, 2), STATUS_SUCCESS);
+    EXPECT_EQ(RateRequests(96000), 1u) << "an unchanged rate is not sent again";
+}
+
+TEST_F(EngineTest, AnExternalClockKeepsTheRate)
+{
+    StartStreaming();
+    host.externalClock = true;
+    EXPECT_EQ(engine->SetRate(0, 0), STATUS_SUCCESS);
+    EXPECT_EQ(device->SampleRate(), 48000u);
+    EXPECT_EQ(RateRequests(44100), 0u);
+}
+
+TEST_F(EngineTest, ANegativeCreditStopsStreaming)
+{
+    StartStreaming();
+    routing.SetStreamsWanted(false);
+    AdvanceTime(10ms);
+    EXPECT_FALSE(engine->IsStreaming());
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_EQ(routing.managerStates.back(), 0u);
+}
+
+// Surprise removal: every transfer completes, the restart the transport asks for finds no
+// device, the removal's wait returns and nothing stays in pool.
+TEST_F(EngineTest, SurpriseRemovalWhileStreamingLeavesNothing)
+{
+    StartStreaming();
+    AdvanceTime(20ms);
+    bus->Detach();
+    RunPending();
+    SetPnpState(&context, kPnpSurpriseRemoved);
+    AdvanceTime(20ms);
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_EQ(bus->PendingRequests(), 0u);
+    engine->StopEngine();
+    RunPending();
+    EXPECT_EQ(PendingWorkItemCount(), 0u);
+    ASSERT_EQ(IoAcquireRemoveLock(&context.removeLock, nullptr), STATUS_SUCCESS);
+    IoReleaseRemoveLockAndWait(&context.removeLock, nullptr);
+    EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+    engine.reset();
+    transport->ReleaseUsb();
+    for (const auto& block : OutstandingPool()) {
+        ADD_FAILURE() << "left in pool: " << block.Describe();
+    }
+    engine.emplace(&context, &*transport, &routing, &host);
+}
+
+// A stop that keeps streaming marked (power down) resumes at the next initialisation, the first
+// period marked as a break.
+TEST_F(EngineTest, InitializationResumesStreamingAStopKept)
+{
+    StartStreaming();
+    engine->StopEngine();
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_TRUE(engine->IsStreaming()) << "kept for the next start";
+    EXPECT_EQ(routing.managerStates.back(), 1u);
+    EXPECT_TRUE(host.stored.empty()) << "a kept stop writes nothing";
+    routing.ticks.clear();
+    ASSERT_EQ(engine->InitializeEngine(ProductRecord()), STATUS_SUCCESS);
+    RunPending();
+    EXPECT_TRUE(transport->IsStreaming());
+    AdvanceTime(20ms);
+    ASSERT_FALSE(routing.ticks.empty());
+    EXPECT_TRUE(routing.ticks.front().flags & kDiscontinuityFlag);
+    EXPECT_EQ(RateRequests(48000), 2u) << "a re-initialised device is given its rate again";
+}
+
+// The queue-ahead the transport learned over its first window is what a stop stores.
+TEST_F(EngineTest, TheLearnedQueueAheadIsStored)
+{
+    engine->SetTransfersAhead(6, true);
+    StartStreaming();
+    EXPECT_EQ(transport->QueueAhead(), 6);
+    for (int second = 0; second < 320; ++second) {
+        AdvanceTime(1s);
+    }
+    ASSERT_EQ(engine->RunControl(0), kChangeDone);
+    ASSERT_EQ(host.stored.size(), 1u);
+    EXPECT_EQ(host.stored[0], static_cast<ULONG>(transport->QueueAhead()));
+    EXPECT_LT(host.stored[0], 6u);
+    ULONG value = 0;
+    EXPECT_EQ(engine->GetCallbackDelay(&value), STATUS_SUCCESS);
+    EXPECT_EQ(value, host.stored[0]);
+}
+
+TEST_F(EngineTest, TransfersAheadIsClampedAndNotReadyBeforeItIsLoaded)
+{
+    ULONG value = 7;
+    EXPECT_EQ(engine->GetCallbackDelay(&value), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(value, 0u);
+    const struct
+    {
+        ULONG given;
+        ULONG kept;
+    } cases[] = {{0, 0}, {3, 3}, {8, 8}, {9, 8}, {0x7FFFFFFF, 8}, {0xFFFFFFFF, 8}};
+    for (const auto& c : cases) {
+        engine->SetTransfersAhead(c.given, true);
+        EXPECT_EQ(engine->GetCallbackDelay(&value), STATUS_SUCCESS);
+        EXPECT_EQ(value, c.kept) << c.given;
+    }
+}
+
+// When its work item cannot be queued, a rate change at DISPATCH_LEVEL says it failed; once
+// queued it is carried out.
+TEST_F(EngineTest, SetRateAtDispatchLevelReportsAWorkItemItCouldNotQueue)
+{
+    StartStreaming();
+    const size_t transferHolders = RemoveLockHolders(&context.removeLock).size();
+    const ULONG tags[] = {MakeTag("Queu"), MakeTag("IoWk")};
+    for (ULONG tag : tags) {
+        FailAllocationsWithTag(tag);
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        const NTSTATUS status = engine->SetRate(0, 0);
+        KeLowerIrql(old);
+        ClearAllocationFailures();
+        EXPECT_FALSE(NT_SUCCESS(status)) << TagText(tag);
+        EXPECT_EQ(RemoveLockHolders(&context.removeLock).size(), transferHolders);
+    }
+    RunPending();
+    EXPECT_EQ(device->SampleRate(), 48000u);
+
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    const NTSTATUS status = engine->SetRate(0, 0);
+    KeLowerIrql(old);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(device->SampleRate(), 48000u) << "not before the work item";
+    RunPending();
+    EXPECT_EQ(device->SampleRate(), 44100u);
+    EXPECT_TRUE(engine->IsStreaming());
+}
+
+// A stop at DISPATCH_LEVEL whose work item cannot be queued leaves no pending mark behind: the
+// next one is queued.
+TEST_F(EngineTest, AStopThatCouldNotBeQueuedDoesNotBlockTheNext)
+{
+    StartStreaming();
+    FailAllocationsWithTag(MakeTag("Queu"));
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeImpossible);
+    ClearAllocationFailures();
+    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeQueued);
+    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeAlreadyPending);
+    KeLowerIrql(old);
+    RunPending();
+    EXPECT_FALSE(engine->IsStreaming());
+}
+
+// Input spread over two layouts is handed on once per frame with both buffers, however the
+// completions of the frames interleave.
+TEST_F(EngineTest, InputOfTwoLayoutsIsGatheredPerFrame)
+{
+    static const ChannelLayout layouts[] = {{}, {}, {}};
+    StreamConfiguration record = OutputConfiguration();
+    ChannelLayout items[3] = {layouts[0], layouts[1], layouts[2]};
+    items[0].channelCount = 2;
+    items[1].channelCount = 2;
+    items[2].channelCount = 4;  // beyond the device's inputs
+    record.deviceInputChannels = 4;
+    record.inputLayouts = {3, items};
+    engine->ApplyStreamConfiguration(&record, 1);
+    routing.inputCount = 3;
+    int buffers[8] = {};
+    engine->OnUsbPeriod(10, 48, 0, &buffers[0], 1, 48, 2);
+    engine->OnUsbPeriod(11, 48, 1, &buffers[1], 0, 48, 2);
+    EXPECT_TRUE(routing.ticks.empty());
+    engine->OnUsbPeriod(10, 48, 2, &buffers[2], 0, 48, 2);  // not a USB layout: ignored
+    EXPECT_TRUE(routing.ticks.empty());
+    engine->OnUsbPeriod(10, 48, 1, &buffers[3], 4, 48, 2);
+    ASSERT_EQ(routing.ticks.size(), 1u);
+    EXPECT_EQ(routing.ticks[0].frameKey, 10u);
+    EXPECT_EQ(routing.ticks[0].inputs, (std::vector<PVOID>{&buffers[0], &buffers[3], nullptr}));
+    EXPECT_EQ(routing.ticks[0].flags, 5);
+    EXPECT_EQ(routing.ticks[0].extraFrames, 98u);
+    engine->OnUsbPeriod(11, 48, 0, &buffers[4], 0, 48, 1);
+    ASSERT_EQ(routing.ticks.size(), 2u);
+    EXPECT_EQ(routing.ticks[1].inputs, (std::vector<PVOID>{&buffers[4], &buffers[1], nullptr}));
+    EXPECT_EQ(routing.ticks[1].flags, 0);
+
+    // Four frames each missing a layout fill the slots; a fifth takes the oldest one's place,
+    // empty.
+    for (ULONG frame = 20; frame < 25; ++frame) {
+        engine->OnUsbPeriod(frame, 48, 0, &buffers[5], 0, 48, 1);
+    }
+    engine->OnUsbPeriod(20, 48, 1, &buffers[6], 0, 48, 1);
+    EXPECT_EQ(routing.ticks.size(), 2u) << "frame 20 lost its slot to frame 24";
+    engine->OnUsbPeriod(24, 48, 1, &buffers[7], 0, 48, 1);
+    ASSERT_EQ(routing.ticks.size(), 3u);
+    EXPECT_EQ(routing.ticks[2].frameKey, 24u);
+}
+
+TEST_F(EngineTest, CreditCountsFramesUntilTheRoutingAnswers)
+{
+    const StreamConfiguration record = OutputConfiguration();
+    engine->ApplyStreamConfiguration(&record, 1);
+    routing.answer = 500;
+    engine->OnUsbPeriod(1, 48, 0, nullptr, 0, 48, 1);
+    EXPECT_EQ(engine->Credit(), 500);
+    EXPECT_EQ(routing.ticks[0].inputs, std::vector<PVOID>{nullptr});
+}
+
+}  // namespace
