@@ -3,6 +3,7 @@
 #include "StreamingEngine.h"
 #include "device/PersistedSetting.h"
 #include "device/PoolTag.h"
+#include "usb/InStackLock.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
     : context(deviceContext), transport(usb), routing(periodRouting), host(engineHost)
 {
     KeInitializeMutex(&mutex, 0);
+    KeInitializeSpinLock(&gatherLock);
     configuration.index = static_cast<ULONG>(-1);
 }
 
@@ -398,16 +400,19 @@ NTSTATUS EngineStreaming::GetCallbackDelay(ULONG* value) const
 
 EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
 {
+    // A complete slot is being handed to the routing by another completion: never take it over.
     GatherSlot* free = nullptr;
-    GatherSlot* oldest = &gather[0];
+    GatherSlot* oldest = nullptr;
     for (GatherSlot& slot : gather) {
-        if (slot.count != 0 && slot.frameKey == frameKey) {
+        const bool complete = slot.count >= usbInputLayouts;
+        if (slot.count != 0 && !complete && slot.frameKey == frameKey) {
             return &slot;
         }
         if (slot.count == 0 && free == nullptr) {
             free = &slot;
         }
-        if (frameKey - slot.frameKey > frameKey - oldest->frameKey) {
+        if (slot.count != 0 && !complete &&
+            (oldest == nullptr || frameKey - slot.frameKey > frameKey - oldest->frameKey)) {
             oldest = &slot;
         }
     }
@@ -429,8 +434,12 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         if (layoutIndex >= usbInputLayouts) {
             return;
         }
+        InStackLock lock(&gatherLock);
         slot = FindGatherSlot(frameKey);
-        if (slot->frameKey != frameKey) {
+        if (slot == nullptr) {
+            return;  // every slot is being handed on: this part of the frame is lost
+        }
+        if (slot->count == 0 || slot->frameKey != frameKey) {
             // A slot taken over from an older frame starts empty.
             RtlZeroMemory(slot->buffers, sizeof(PVOID) * (usbInputLayouts + otherInputLayouts));
             slot->count = 0;
@@ -443,6 +452,7 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         if (slot->count < usbInputLayouts) {
             return;
         }
+        // Complete: this completion hands the frame on; the slot stays taken until it is done.
         inputs = slot->buffers;
         flags = slot->flags;
     }
@@ -454,6 +464,7 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
                                              framesPerMs * multiplier);
     InterlockedExchange(&credit, answer);
     if (slot != nullptr) {
+        InStackLock lock(&gatherLock);
         slot->frameKey = 0;
         slot->count = 0;
         slot->flags = 0;

@@ -2,6 +2,7 @@
 // with the stop guard, rate changes while streaming, restarts, removal, the learned queue-ahead,
 // the gathering of input layouts and work items that cannot be queued.
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include "UsbTestOwner.h"
@@ -49,6 +50,11 @@ public:
     LONG RoutingTick(ULONG frameKey, PVOID* inputs, ULONG framesIn, LONG flags, ULONG framesOut,
                      ULONG extraFrames) override
     {
+        if (duringTick) {
+            const std::function<void()> hook = std::move(duringTick);
+            duringTick = nullptr;
+            hook();
+        }
         ticks.push_back({frameKey, std::vector<PVOID>(inputs, inputs + inputCount), framesIn, flags,
                          framesOut, extraFrames});
         return answer != 0
@@ -58,7 +64,8 @@ public:
 
     RoutingStandIn standIn{2, 3, true};
     ULONG inputCount = 1;
-    LONG answer = 0;  // 0: the stand-in's
+    LONG answer = 0;                   // 0: the stand-in's
+    std::function<void()> duringTick;  // runs once inside the next tick, before it is recorded
     std::vector<bool> starts;
     std::vector<ULONG> managerStates;
     std::vector<TickRecord> ticks;
@@ -406,6 +413,31 @@ TEST_F(EngineTest, CreditCountsFramesUntilTheRoutingAnswers)
     engine->OnUsbPeriod(1, 48, 0, nullptr, 0, 48, 1);
     EXPECT_EQ(engine->Credit(), 500);
     EXPECT_EQ(routing.ticks[0].inputs, std::vector<PVOID>{nullptr});
+}
+
+// Completions on other processors keep arriving while a complete frame is handed to the routing:
+// they never take over the slot whose buffers the routing is reading.
+TEST_F(EngineTest, AFrameBeingHandedOnKeepsItsSlot)
+{
+    StreamConfiguration record = OutputConfiguration();
+    ChannelLayout items[2] = {};
+    items[0].channelCount = 2;
+    items[1].channelCount = 2;
+    record.deviceInputChannels = 4;
+    record.inputLayouts = {2, items};
+    engine->ApplyStreamConfiguration(&record, 1);
+    routing.inputCount = 2;
+    int buffers[4] = {};
+    routing.duringTick = [&] {
+        for (ULONG frame = 31; frame < 36; ++frame) {
+            engine->OnUsbPeriod(frame, 48, 0, &buffers[2], 0, 48, 1);
+        }
+    };
+    engine->OnUsbPeriod(30, 48, 0, &buffers[0], 0, 48, 1);
+    engine->OnUsbPeriod(30, 48, 1, &buffers[1], 0, 48, 1);
+    ASSERT_EQ(routing.ticks.size(), 1u);
+    EXPECT_EQ(routing.ticks[0].frameKey, 30u);
+    EXPECT_EQ(routing.ticks[0].inputs, (std::vector<PVOID>{&buffers[0], &buffers[1]}));
 }
 
 }  // namespace
