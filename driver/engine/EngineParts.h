@@ -5,7 +5,7 @@
 
 #include <wdm.h>
 
-class EngineRouting
+class EnginePeriodRouting
 {
 public:
     // A new start (restart: the stream set had started before).
@@ -22,7 +22,7 @@ public:
     virtual void CancelPacket(ULONG startFrame, ULONG samples, ULONG column, PVOID buffer) = 0;
 
 protected:
-    ~EngineRouting() = default;
+    ~EnginePeriodRouting() = default;
 };
 
 class EngineHost

@@ -20,7 +20,7 @@ bool AtPassive()
 }  // namespace
 
 EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb,
-                                 EngineRouting* periodRouting, EngineHost* engineHost)
+                                 EnginePeriodRouting* periodRouting, EngineHost* engineHost)
     : context(deviceContext), transport(usb), routing(periodRouting), host(engineHost)
 {
     KeInitializeMutex(&mutex, 0);

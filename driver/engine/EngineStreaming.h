@@ -37,7 +37,7 @@ inline constexpr ULONG kStopGuardMs = 100;
 class EngineStreaming
 {
 public:
-    EngineStreaming(DeviceContext* context, UsbTransport* transport, EngineRouting* routing,
+    EngineStreaming(DeviceContext* context, UsbTransport* transport, EnginePeriodRouting* routing,
                     EngineHost* host);
     ~EngineStreaming();
     EngineStreaming(const EngineStreaming&) = delete;
@@ -111,7 +111,7 @@ private:
 
     DeviceContext* context;
     UsbTransport* transport;
-    EngineRouting* routing;
+    EnginePeriodRouting* routing;
     EngineHost* host;
     KMUTEX mutex;
     UCHAR initialized = 0;

@@ -8,7 +8,7 @@
 
 #include "EngineParts.h"
 
-class RoutingStandIn : public EngineRouting
+class RoutingStandIn : public EnginePeriodRouting
 {
 public:
     static constexpr LONG kPatternPeriod = 0x7FFFF;

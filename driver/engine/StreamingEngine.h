@@ -17,6 +17,7 @@
 #include "device/DeviceContext.h"
 
 class DeviceModel;
+class EngineRouting;
 struct StreamConfiguration;
 struct MidiConfiguration;
 struct MidiPortInfo;
@@ -116,6 +117,8 @@ public:
     virtual PersistedSettingNames* SettingNames() = 0;
     // The device's context (hardware ID, remove lock, state).
     virtual DeviceContext* Context() = 0;
+    // The stream set the stream manager listens to and writes into.
+    virtual EngineRouting* Routing() = 0;
 
 protected:
     // Destroyed through its factory only.

@@ -69,6 +69,7 @@ public:
     LONG ConfigureMidiPorts(const MidiConfiguration*) override { return 0; }
     PersistedSettingNames* SettingNames() override { return &names; }
     DeviceContext* Context() override { return ContextFromLink(link); }
+    EngineRouting* Routing() override { return nullptr; }
 
     DeviceModel* model;
     DeviceLink link;

@@ -28,7 +28,7 @@ struct TickRecord
 };
 
 // The stand-in with a record of what the engine handed it.
-class RecordingRouting : public EngineRouting
+class RecordingRouting : public EnginePeriodRouting
 {
 public:
     void ResetForStart(bool restart) override
