@@ -1,0 +1,132 @@
+// The set of streams that use a device's engine: render streams of wave pins (StreamNode) and
+// client streams (ClientStream) of control clients and capture pins. Their running count becomes
+// the engine's run control: the first running stream starts streaming, further ones confirm it,
+// the last one to stop stops it (unless the stream set keeps the engine running). As the stream
+// set's listener it services every running stream once per device period and answers how many
+// frames may pass before one needs attention again, or -1 when none runs.
+//
+// One per device, created and destroyed with the device context (StreamManagerParts.h). Every
+// operation runs at DISPATCH_LEVEL or below and takes only spin locks. Lock order: list lock,
+// then running lock or a node's lock; running lock, then a node's lock or a stream's lock. Run
+// control goes to the engine only after the running lock is released.
+#pragma once
+
+#include <wdm.h>
+
+#include "device/StreamConfiguration.h"
+#include "engine/ClientStream.h"
+#include "engine/RoutingStreamSink.h"
+#include "engine/StreamInterfaces.h"
+#include "engine/StreamNode.h"
+
+class EngineRouting;
+class DeviceStreamSink;
+
+// A client stream of the stream manager: the stream and the writer its owner sends render data
+// through (null until the owner sets it).
+struct ManagedClientStream : ClientStream
+{
+    explicit ManagedClientStream(StreamClientSink* owner) : ClientStream(owner) {}
+    StreamWriter* writer = nullptr;
+};
+
+inline constexpr LONG kStreamPending = static_cast<LONG>(0x8000000A);  // E_PENDING
+// StopPinStream and SetClientStreamRunning when nothing had to change.
+inline constexpr LONG kStreamUnchanged = 1;
+
+class StreamManager final : public RoutingStreamSink, public StreamWriter
+{
+public:
+    // Registers with the routing as its listener and copies its configuration.
+    explicit StreamManager(EngineRouting* routing);
+    // Unregisters; streams still kept are freed.
+    ~StreamManager();
+    StreamManager(const StreamManager&) = delete;
+    StreamManager& operator=(const StreamManager&) = delete;
+
+    void SetDeviceSink(DeviceStreamSink* sink) { deviceSink = sink; }
+    EngineRouting* Routing() const { return routing; }
+    StreamWriter* Writer() { return this; }
+    // A copy of the configuration the manager's streams work in.
+    void GetConfiguration(StreamConfiguration* record);
+
+    // ---- Render streams of wave pins ----------------------------------------------------------
+    // Null when out of memory.
+    StreamNode* AddPinStream(PinStreamSink* sink);
+    // E_FAIL while the node waits for the device; frames 0 keeps the block size.
+    LONG SetNodeBuffers(StreamNode* node, PVOID const* buffers, ULONG frames);
+    // Starts the node when needed and hands its block on: E_PENDING when it is queued (the pin
+    // hears OnNodePeriod once the device consumed it), E_FAIL while waiting, or the stream set's
+    // answer when the block was placed at once.
+    LONG ServicePinStream(StreamNode* node);
+    // The block to the stream set at the node's position. E_FAIL when busy or not running.
+    LONG TransferPinStream(StreamNode* node);
+    // 0, or 1 when the node was not running.
+    LONG StopPinStream(StreamNode* node);
+    void RemovePinStream(StreamNode* node);
+    void SetNodeRunning(StreamNode* node, bool running);
+    void ClearNodePending(StreamNode* node);
+
+    // ---- Client streams ----------------------------------------------------------------------
+    // Null when out of memory.
+    ManagedClientStream* AddClientStream(StreamClientSink* sink);
+    // A capture pin's own stream (constructed by the pin, memory tagged "PcNw") joins the list.
+    void InsertClientStream(ClientStream* stream);
+    // 0, 1 when the stream already had that state, E_FAIL for a buffer below the rate's minimum.
+    LONG SetClientStreamRunning(ClientStream* stream, bool on);
+    // Stops, unlinks, destroys and frees the stream.
+    void RemoveClientStream(ClientStream* stream);
+    // The same, after marking the stream stopped (no position, counters cleared).
+    void DiscardClientStream(ClientStream* stream);
+
+    // ---- Queries and control -----------------------------------------------------------------
+    bool IsAnyStreamRunning();
+    // While a stream runs only reports the rate in force (and the configuration index in
+    // force into the record); otherwise switches to that rate index of the record's
+    // configuration first.
+    ULONG ApplyRateIndex(StreamConfiguration* record, ULONG rateIndex);
+    LONG WriteOutput(LONG* position, PVOID const* buffers, ULONG frames, ULONG format,
+                     ULONG interleavedChannels, ULONG startChannel) override;
+
+    // ---- The stream set's listener -----------------------------------------------------------
+    void OnConfigurationApplied(const StreamConfiguration* configuration) override;
+    LONG OnPeriod(ULONG configurationIndex, PVOID* inputPointers, ULONG frames,
+                  ULONG streamPosition, LONG flags) override;
+    void OnRateChanged(ULONG configurationIndex, ULONG rate) override;
+    bool IsActive() override { return IsAnyStreamRunning(); }
+    void OnStreamingChanged(LONG state) override;
+
+private:
+    LONG ConfigurationIndex();
+    // The running count's 0 edge and further starts as run control for the stream set.
+    LONG RequestTransport(ULONG mode);
+    // Answers the routing's result; calls the pin on a late block.
+    LONG PlaceBlock(StreamNode* node);
+    void ServicePinsForPeriod(LONG configurationIndex, ULONG frames, ULONG streamPosition,
+                              LONG flags, LONG* result);
+    void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers, ULONG frames,
+                                 ULONG streamPosition, LONG flags, LONG* result);
+    bool UnlinkClientStream(ClientStream* stream);
+    void FreeClientStream(ClientStream* stream);
+    void FreeNode(StreamNode* node);
+
+    DeviceStreamSink* deviceSink = nullptr;
+    StreamConfiguration configuration{};
+    EngineRouting* routing;
+    ClientStream* clientStreams = nullptr;
+    StreamNode* pinNodes = nullptr;
+    LONG runningCount = 0;
+    KSPIN_LOCK listLock;
+    KSPIN_LOCK runningLock;
+    KSPIN_LOCK configurationLock;
+};
+
+// Valid only for objects the manager handed out and has not yet freed.
+inline bool IsLiveNode(const StreamNode* node)
+{
+    return node != nullptr && node->magic == kStreamObjectMagic;
+}
+inline bool IsLiveClientStream(const ClientStream* stream)
+{
+    return stream != nullptr && stream->magic == kStreamObjectMagic;
+}

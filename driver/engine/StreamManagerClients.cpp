@@ -1,0 +1,169 @@
+// The stream manager's client streams: control clients' streams it allocates itself and capture
+// pins' streams they insert, started and stopped against the running count, and served once per
+// device period.
+#include <new>
+
+#include "audio/DriverResult.h"
+#include "engine/EngineRouting.h"
+#include "engine/StreamManager.h"
+#include "usb/InStackLock.h"
+
+namespace {
+
+// Slot 0 is the guarded form: a control client's property handler and the manager may both
+// start or stop the stream.
+const ClientStreamOperations kManagedStreamOperations = {
+    SetClientStreamRunningGuarded,
+    SetClientStreamRunningGuarded,
+};
+
+}  // namespace
+
+ManagedClientStream* StreamManager::AddClientStream(StreamClientSink* sink)
+{
+    void* memory =
+        ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(ManagedClientStream), kStreamObjectTag);
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    auto* stream = new (memory) ManagedClientStream(sink);
+    stream->operations = &kManagedStreamOperations;
+    stream->outputPosition = -1;
+    stream->managerFlag = 1;
+    InsertClientStream(stream);
+    return stream;
+}
+
+void StreamManager::InsertClientStream(ClientStream* stream)
+{
+    if (!IsLiveClientStream(stream)) {
+        return;
+    }
+    InStackLock list(&listLock);
+    stream->listNext = clientStreams;
+    clientStreams = stream;
+}
+
+LONG StreamManager::SetClientStreamRunning(ClientStream* stream, bool on)
+{
+    if (!IsLiveClientStream(stream)) {
+        return E_INVALIDARG;
+    }
+    {
+        InStackLock hold(&runningLock);
+        if ((stream->running != 0) == on) {
+            return kStreamUnchanged;
+        }
+    }
+    if (on) {
+        LONG configurationIndex = 0;
+        ULONG rateIndex = 0;
+        ULONG rate = 0;
+        routing->GetRoutingState(&configurationIndex, &rateIndex, &rate);
+        StreamConfiguration record{};
+        GetConfiguration(&record);
+        if (record.minimumBufferSize != nullptr && rateIndex < record.rateCount &&
+            stream->periodFrames < record.minimumBufferSize[rateIndex]) {
+            return E_FAIL;
+        }
+    }
+    LONG countBefore = 0;
+    LONG countAfter = 0;
+    {
+        InStackLock hold(&runningLock);
+        // Two callers racing to the same state: only the first one counts.
+        if ((stream->running != 0) == on) {
+            return kStreamUnchanged;
+        }
+        stream->Run(on);
+        countBefore = runningCount;
+        runningCount = on ? runningCount + 1 : (runningCount > 0 ? runningCount - 1 : 0);
+        countAfter = runningCount;
+    }
+    if (countBefore == 0 && countAfter == 1) {
+        RequestTransport(1);
+    } else if (on) {
+        RequestTransport(2);
+    } else if (countAfter == 0) {
+        RequestTransport(0);
+    }
+    return 0;
+}
+
+bool StreamManager::UnlinkClientStream(ClientStream* stream)
+{
+    InStackLock list(&listLock);
+    for (ClientStream** link = &clientStreams; *link != nullptr; link = &(*link)->listNext) {
+        if (*link == stream) {
+            *link = stream->listNext;
+            stream->listNext = nullptr;
+            return true;
+        }
+    }
+    return false;
+}
+
+void StreamManager::FreeClientStream(ClientStream* stream)
+{
+    DestroyClientStream(stream);
+    ExFreePoolWithTag(stream, kStreamObjectTag);
+}
+
+void StreamManager::RemoveClientStream(ClientStream* stream)
+{
+    if (!IsLiveClientStream(stream)) {
+        return;
+    }
+    SetClientStreamRunning(stream, false);
+    UnlinkClientStream(stream);
+    FreeClientStream(stream);
+}
+
+void StreamManager::DiscardClientStream(ClientStream* stream)
+{
+    if (!IsLiveClientStream(stream)) {
+        return;
+    }
+    // Marked stopped without touching its running state: the running count must still see it
+    // stop, or streaming would never end.
+    {
+        InStackLock hold(&stream->lock);
+        stream->outputPosition = -1;
+        stream->fill = kNoCaptureBuffer;
+        stream->pending = 0;
+    }
+    RemoveClientStream(stream);
+}
+
+void StreamManager::ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers,
+                                            ULONG frames, ULONG streamPosition, LONG flags,
+                                            LONG* result)
+{
+    InStackLock list(&listLock);
+    for (ClientStream* stream = clientStreams; stream != nullptr; stream = stream->listNext) {
+        bool changed = false;
+        {
+            InStackLock hold(&runningLock);
+            if (stream->running == 0) {
+                continue;
+            }
+            if (stream->configurationIndex != configurationIndex) {
+                stream->outputPosition = -1;
+                changed = true;
+            } else if (stream->managerFlag != 0 && stream->outputPosition < 0) {
+                stream->outputPosition = static_cast<LONG>(streamPosition);
+            } else {
+                if (flags != 0 && stream->owner != nullptr) {
+                    stream->owner->OnFlags(stream, static_cast<ULONG>(flags));
+                }
+                stream->CapturePeriod(frames, inputPointers, configurationIndex);
+                LONGLONG due = stream->FramesUntilBufferFull();
+                due = due < 1 ? 1 : due;
+                *result = due < *result ? static_cast<LONG>(due) : *result;
+            }
+        }
+        if (changed && stream->owner != nullptr) {
+            stream->owner->OnStreamConfigurationChanged(stream, configurationIndex);
+        }
+    }
+}

@@ -1,0 +1,286 @@
+// The stream manager's render streams of wave pins: a node per pin, started by its first block,
+// each block placed in the stream set's rings once the device has consumed the one before.
+#include "audio/DriverResult.h"
+#include "engine/EngineRouting.h"
+#include "engine/StreamManager.h"
+#include "engine/StreamingEngine.h"
+#include "usb/InStackLock.h"
+
+namespace {
+
+LONG SaturatingSubtract(LONG value, ULONG amount)
+{
+    const LONGLONG difference = static_cast<LONGLONG>(value) - amount;
+    return difference < -0x7FFFFFFFLL - 1 ? -0x7FFFFFFF - 1 : static_cast<LONG>(difference);
+}
+
+LONG SaturatingAdd(LONG value, ULONG amount)
+{
+    const LONGLONG sum = static_cast<LONGLONG>(value) + amount;
+    return sum > 0x7FFFFFFFLL ? 0x7FFFFFFF : static_cast<LONG>(sum);
+}
+
+void TakeBusy(StreamNode* node)
+{
+    while (InterlockedExchange(&node->busy, 1) != 0) {
+    }
+}
+
+}  // namespace
+
+StreamNode* StreamManager::AddPinStream(PinStreamSink* sink)
+{
+    auto* node = static_cast<StreamNode*>(
+        ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(StreamNode), kStreamObjectTag));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    RtlZeroMemory(node, sizeof(StreamNode));
+    node->configurationIndex = -1;
+    node->position = -1;
+    node->magic = kStreamObjectMagic;
+    node->sink = sink;
+    KeInitializeSpinLock(&node->lock);
+    InStackLock list(&listLock);
+    node->next = pinNodes;
+    pinNodes = node;
+    return node;
+}
+
+LONG StreamManager::SetNodeBuffers(StreamNode* node, PVOID const* buffers, ULONG frames)
+{
+    if (!IsLiveNode(node)) {
+        return E_INVALIDARG;
+    }
+    InStackLock hold(&node->lock);
+    if (node->waiting != 0) {
+        return E_FAIL;
+    }
+    if (frames != 0) {
+        node->frames = frames;
+    }
+    node->buffers = buffers;
+    return 0;
+}
+
+void StreamManager::SetNodeRunning(StreamNode* node, bool running)
+{
+    if (!IsLiveNode(node)) {
+        return;
+    }
+    TakeBusy(node);
+    {
+        InStackLock hold(&node->lock);
+        node->running = running ? 1 : 0;
+        if (!running) {
+            node->position = -1;
+            node->pending = 0;
+            node->waiting = 0;
+        }
+    }
+    InterlockedExchange(&node->busy, 0);
+}
+
+void StreamManager::ClearNodePending(StreamNode* node)
+{
+    if (!IsLiveNode(node)) {
+        return;
+    }
+    InStackLock hold(&node->lock);
+    node->pending = 0;
+}
+
+LONG StreamManager::ServicePinStream(StreamNode* node)
+{
+    if (!IsLiveNode(node)) {
+        return E_INVALIDARG;
+    }
+    bool running = false;
+    {
+        InStackLock hold(&node->lock);
+        if (node->waiting != 0) {
+            return E_FAIL;
+        }
+        running = node->running != 0;
+    }
+    if (!running) {
+        LONG countBefore = 0;
+        {
+            InStackLock hold(&runningLock);
+            {
+                InStackLock nodeHold(&node->lock);
+                node->position = -1;
+            }
+            SetNodeRunning(node, true);
+            countBefore = runningCount++;
+        }
+        if (countBefore == 0 && routing->Engine() != nullptr) {
+            routing->Engine()->RunControl(1);
+        }
+    }
+    LONG pending = 0;
+    {
+        InStackLock hold(&node->lock);
+        pending = node->pending;
+    }
+    if (pending < 1) {
+        const LONG result = TransferPinStream(node);
+        if (result != kStreamPending) {
+            return result;
+        }
+    }
+    InStackLock hold(&node->lock);
+    node->waiting = 1;
+    return kStreamPending;
+}
+
+LONG StreamManager::TransferPinStream(StreamNode* node)
+{
+    if (!IsLiveNode(node) || InterlockedExchange(&node->busy, 1) != 0) {
+        return E_FAIL;
+    }
+    LONG position = -1;
+    ULONG configurationIndex = 0;
+    PVOID const* buffers = nullptr;
+    ULONG frames = 0;
+    ULONG format = 0;
+    ULONG channels = 0;
+    ULONG startChannel = 0;
+    {
+        InStackLock hold(&node->lock);
+        if (node->running == 0) {
+            InterlockedExchange(&node->busy, 0);
+            return E_FAIL;
+        }
+        position = node->position;
+        configurationIndex = static_cast<ULONG>(node->configurationIndex);
+        buffers = node->buffers;
+        frames = node->frames;
+        format = node->format;
+        channels = node->interleaved != 0 ? node->interleavedChannels : 0;
+        startChannel = node->startChannel;
+    }
+    const LONG result = routing->RenderIntoDevice(configurationIndex, &position, buffers, frames,
+                                                  format, channels, startChannel);
+    {
+        InStackLock hold(&node->lock);
+        node->position = position;
+        if (result != kStreamPending) {
+            node->pending = SaturatingAdd(node->pending, frames);
+            node->waiting = 0;
+        }
+    }
+    InterlockedExchange(&node->busy, 0);
+    if (result == kStreamPending) {
+        // Not placed yet: make sure streaming runs so that a period can place it.
+        if (routing->Engine() != nullptr) {
+            routing->Engine()->RunControl(2);
+        }
+    } else if (result == kRenderTooLate && node->sink != nullptr) {
+        node->sink->OnNodeLate(node, 1);
+    }
+    return result;
+}
+
+LONG StreamManager::StopPinStream(StreamNode* node)
+{
+    if (!IsLiveNode(node)) {
+        return E_INVALIDARG;
+    }
+    LONG countAfter = 0;
+    {
+        InStackLock hold(&runningLock);
+        {
+            InStackLock nodeHold(&node->lock);
+            if (node->running == 0) {
+                return kStreamUnchanged;
+            }
+            node->waiting = 0;
+            node->pending = 0;
+        }
+        SetNodeRunning(node, false);
+        if (runningCount > 0) {
+            --runningCount;
+        }
+        countAfter = runningCount;
+    }
+    if (countAfter == 0) {
+        RequestTransport(0);
+    }
+    return 0;
+}
+
+void StreamManager::RemovePinStream(StreamNode* node)
+{
+    if (!IsLiveNode(node)) {
+        return;
+    }
+    StopPinStream(node);
+    {
+        InStackLock list(&listLock);
+        for (StreamNode** link = &pinNodes; *link != nullptr; link = &(*link)->next) {
+            if (*link == node) {
+                *link = node->next;
+                break;
+            }
+        }
+    }
+    FreeNode(node);
+}
+
+void StreamManager::FreeNode(StreamNode* node)
+{
+    node->configurationIndex = -1;
+    node->buffers = nullptr;
+    node->frames = 0;
+    node->position = -1;
+    node->magic = 0;
+    node->running = 0;
+    node->waiting = 0;
+    node->discontinuity = 0;
+    node->next = nullptr;
+    ExFreePoolWithTag(node, kStreamObjectTag);
+}
+
+void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
+                                         ULONG streamPosition, LONG flags, LONG* result)
+{
+    InStackLock list(&listLock);
+    for (StreamNode* node = pinNodes; node != nullptr; node = node->next) {
+        bool changed = false;
+        bool consumed = false;
+        {
+            InStackLock hold(&node->lock);
+            if (node->running == 0) {
+                continue;
+            }
+            node->pending = SaturatingSubtract(node->pending, frames);
+            if (node->configurationIndex != configurationIndex) {
+                node->position = -1;
+                node->pending = 0;
+                changed = true;
+            } else if ((flags & kFirstPeriodFlag) != 0) {
+                node->discontinuity = 1;
+            } else if (node->waiting != 0) {
+                if (node->position < 0) {
+                    node->position = static_cast<LONG>(streamPosition);
+                    node->pending = 0;
+                    *result = 1;
+                } else if (node->pending > 0) {
+                    *result = node->pending < *result ? node->pending : *result;
+                } else {
+                    consumed = true;
+                }
+            }
+        }
+        if (changed && node->sink != nullptr) {
+            node->sink->OnNodeConfigurationChanged(node, configurationIndex);
+        }
+        if (consumed) {
+            TransferPinStream(node);
+            if (node->sink != nullptr) {
+                node->sink->OnNodePeriod(node);
+            }
+        }
+    }
+}
