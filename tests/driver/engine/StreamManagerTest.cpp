@@ -1,0 +1,415 @@
+// The stream manager on a real stream set with a recording engine: the running count as run
+// control, pin nodes from first block to removal, client streams, the period's answer and the
+// changes it relays.
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "KernelTestFixture.h"
+#include "RoutingTestEngine.h"
+#include "audio/DriverResult.h"
+#include "device/DeviceNotifySink.h"
+#include "engine/StreamManager.h"
+#include "engine/StreamManagerParts.h"
+
+namespace {
+
+using Platform::Kernel::Testing::KernelTest;
+
+constexpr ChannelLayout kStereoOutput[] = {{kSampleInt24LE, 2, 0, 0}};
+constexpr ULONG kRates[] = {44100, 48000, 96000};
+constexpr ULONG kFramesPerMs[] = {45, 49, 97};
+constexpr ULONG kMinimumBuffer[] = {32, 32, 64};
+
+StreamConfiguration StereoConfiguration(ULONG index = 0)
+{
+    StreamConfiguration record{};
+    record.index = index;
+    record.deviceOutputChannels = 2;
+    record.outputChannels = 2;
+    record.outputLayouts = {1, kStereoOutput};
+    record.rateCount = 3;
+    record.rates = kRates;
+    record.framesPerMs = kFramesPerMs;
+    record.minimumBufferSize = kMinimumBuffer;
+    record.maximumBufferSize = 4096;
+    record.ringBlockSize = 512;
+    return record;
+}
+
+class RecordingDeviceSink : public DeviceStreamSink
+{
+public:
+    void OnStreamsReconfigured(LONG state) override { states.push_back(state); }
+    void OnStreamRateApplied(ULONG index, ULONG rate) override { rates.push_back({index, rate}); }
+    struct Applied
+    {
+        ULONG index;
+        ULONG rate;
+    };
+    std::vector<LONG> states;
+    std::vector<Applied> rates;
+};
+
+class RecordingPin : public PinStreamSink
+{
+public:
+    void OnNodePeriod(StreamNode*) override { ++periods; }
+    void OnNodeConfigurationChanged(StreamNode*, LONG index) override { changes.push_back(index); }
+    void OnNodeLate(StreamNode*, ULONG lateness) override { lates.push_back(lateness); }
+    void OnNodeStreamingChanged(LONG state) override { states.push_back(state); }
+
+    int periods = 0;
+    std::vector<LONG> changes;
+    std::vector<ULONG> lates;
+    std::vector<LONG> states;
+};
+
+class RecordingClient : public StreamClientSink
+{
+public:
+    void OnDevicePeriod(ClientStream*) override { ++periods; }
+    void OnStreamConfigurationChanged(ClientStream*, LONG index) override
+    {
+        changes.push_back(index);
+    }
+    void OnFlags(ClientStream*, ULONG value) override { flags.push_back(value); }
+
+    int periods = 0;
+    std::vector<LONG> changes;
+    std::vector<ULONG> flags;
+};
+
+// A 64-frame block of interleaved stereo 24-bit samples in 32-bit containers.
+struct RenderBlock
+{
+    RenderBlock() : pointers{samples} {}
+    int32_t samples[64 * 2] = {};
+    PVOID pointers[1];
+};
+
+class StreamManagerTest : public KernelTest
+{
+protected:
+    void SetUp() override
+    {
+        KernelTest::SetUp();
+        ASSERT_EQ(engine.routing.ConfigureRouting(&configuration, 1), 0);
+        manager = CreateStreamManager(&engine, &deviceSink);
+        ASSERT_NE(manager, nullptr);
+    }
+    void TearDown() override
+    {
+        DestroyStreamManager(manager);
+        engine.routing.ReleaseRouting();
+        KernelTest::TearDown();
+    }
+    // A node of the configuration in force, 64-frame interleaved stereo blocks in 32-bit
+    // containers.
+    StreamNode* AddNode(RecordingPin* pin, RenderBlock* block)
+    {
+        StreamNode* node = manager->AddPinStream(pin);
+        node->configurationIndex = 0;
+        node->format = kSampleInt32LE;
+        node->interleavedChannels = 2;
+        node->interleaved = 1;
+        EXPECT_EQ(manager->SetNodeBuffers(node, block->pointers, 64), 0);
+        return node;
+    }
+    ManagedClientStream* AddStream(RecordingClient* client, ULONG frames = 64)
+    {
+        ManagedClientStream* stream = manager->AddClientStream(client);
+        EXPECT_EQ(stream->SetCaptureFormat(&configuration, frames, 4, 0, 0), 0);
+        return stream;
+    }
+    LONG Period(ULONG frames, ULONG position, LONG flags = 0, ULONG index = 0)
+    {
+        PVOID inputs[1] = {};
+        return manager->OnPeriod(index, inputs, frames, position, flags);
+    }
+
+    StreamConfiguration configuration = StereoConfiguration();
+    RoutingTestEngine engine;
+    RecordingDeviceSink deviceSink;
+    StreamManager* manager = nullptr;
+};
+
+TEST_F(StreamManagerTest, CreationListensAndCopiesTheConfiguration)
+{
+    StreamConfiguration copy{};
+    manager->GetConfiguration(&copy);
+    EXPECT_EQ(copy.index, 0u);
+    EXPECT_EQ(copy.rates, kRates);
+    EXPECT_EQ(manager->Routing(), &engine.routing);
+    EXPECT_FALSE(engine.routing.HasActiveStreams());
+
+    RecordingClient client;
+    ManagedClientStream* stream = AddStream(&client);
+    EXPECT_EQ(stream->managerFlag, 1);
+    EXPECT_EQ(stream->outputPosition, -1);
+    EXPECT_EQ(stream->writer, nullptr);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    EXPECT_TRUE(engine.routing.HasActiveStreams()) << "the stream set asks the manager";
+
+    DestroyStreamManager(manager);  // frees the stream it still kept
+    manager = nullptr;
+    EXPECT_FALSE(engine.routing.HasActiveStreams()) << "no listener any more";
+    EXPECT_EQ(CreateStreamManager(nullptr, nullptr), nullptr);
+}
+
+// The first running stream starts the engine, further ones confirm it, stopping one of two
+// leaves it alone, the last one stops it.
+TEST_F(StreamManagerTest, RunningCountBecomesRunControl)
+{
+    RecordingClient client;
+    ClientStream* first = AddStream(&client);
+    ClientStream* second = AddStream(&client);
+    struct Step
+    {
+        const char* name;
+        ClientStream* stream;
+        bool on;
+        LONG answer;
+        std::vector<ULONG> runControls;
+    };
+    const Step steps[] = {
+        {"first start", first, true, 0, {1}},
+        {"same state again", first, true, kStreamUnchanged, {1}},
+        {"second start", second, true, 0, {1, 2}},
+        {"one of two stops", first, false, 0, {1, 2}},
+        {"stopped again", first, false, kStreamUnchanged, {1, 2}},
+        {"last stops", second, false, 0, {1, 2, 0}},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(manager->SetClientStreamRunning(step.stream, step.on), step.answer) << step.name;
+        EXPECT_EQ(engine.runControls, step.runControls) << step.name;
+    }
+    EXPECT_FALSE(manager->IsAnyStreamRunning());
+}
+
+TEST_F(StreamManagerTest, KeepRunningHoldsBackTheStop)
+{
+    ASSERT_EQ(engine.routing.SetKeepRunningSetting(true), 0);
+    engine.runControls.clear();
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, false), 0);
+    EXPECT_EQ(engine.runControls, std::vector<ULONG>{1}) << "no stop while kept running";
+}
+
+TEST_F(StreamManagerTest, BufferBelowTheRateMinimumIsRefused)
+{
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client, 31);
+    EXPECT_EQ(manager->SetClientStreamRunning(stream, true), E_FAIL);
+    EXPECT_FALSE(manager->IsAnyStreamRunning());
+    EXPECT_TRUE(engine.runControls.empty());
+    ClientStream* enough = AddStream(&client, 32);
+    EXPECT_EQ(manager->SetClientStreamRunning(enough, true), 0);
+}
+
+TEST_F(StreamManagerTest, PeriodWithoutStreamsOrForAnotherConfigurationStops)
+{
+    EXPECT_EQ(Period(48, 0), -1);
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    EXPECT_EQ(Period(48, 0, 0, 5), -1);
+    EXPECT_GT(Period(48, 0), 0);
+}
+
+// A node served before the stream set has placed it waits and is placed at the next period's
+// stream position; its block goes out once the device has consumed the one before.
+TEST_F(StreamManagerTest, NodeIsPlacedAtTheNextPeriodAndServedWhenConsumed)
+{
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    EXPECT_EQ(node->position, -1);
+    EXPECT_EQ(node->magic, kStreamObjectMagic);
+
+    EXPECT_EQ(manager->ServicePinStream(node), kStreamPending);
+    EXPECT_EQ(engine.runControls, (std::vector<ULONG>{1, 2})) << "start, then not yet placed";
+    EXPECT_EQ(node->waiting, 1);
+    EXPECT_EQ(manager->SetNodeBuffers(node, block.pointers, 64), E_FAIL);
+    EXPECT_EQ(manager->ServicePinStream(node), E_FAIL) << "waiting";
+
+    EXPECT_EQ(Period(48, 100), 1) << "serve again at once";
+    EXPECT_EQ(node->position, 100);
+    EXPECT_EQ(pin.periods, 0);
+
+    EXPECT_EQ(Period(48, 148), 48000) << "the rate bounds the answer";
+    EXPECT_EQ(pin.periods, 1);
+    EXPECT_EQ(node->position, 164);
+    EXPECT_EQ(node->pending, 16) << "-48 consumed, 64 queued";
+    EXPECT_EQ(node->waiting, 0);
+
+    // The pin's next block waits until the device has consumed this one.
+    EXPECT_EQ(manager->ServicePinStream(node), kStreamPending);
+    EXPECT_EQ(Period(10, 158), 6);
+    EXPECT_EQ(pin.periods, 1);
+    EXPECT_EQ(Period(48, 206), 48000);
+    EXPECT_EQ(pin.periods, 2);
+    EXPECT_EQ(node->position, 228);
+
+    EXPECT_EQ(manager->StopPinStream(node), 0);
+    EXPECT_EQ(engine.runControls.back(), 0u);
+    EXPECT_EQ(node->position, -1);
+    EXPECT_EQ(manager->StopPinStream(node), kStreamUnchanged);
+    manager->RemovePinStream(node);
+}
+
+TEST_F(StreamManagerTest, TransferNeedsARunningNodeThatIsNotBusy)
+{
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    EXPECT_EQ(manager->TransferPinStream(node), E_FAIL) << "not running";
+    manager->SetNodeRunning(node, true);
+    node->busy = 1;
+    EXPECT_EQ(manager->TransferPinStream(node), E_FAIL) << "busy";
+    node->busy = 0;
+    node->position = 0;
+    EXPECT_EQ(manager->TransferPinStream(node), 0);
+    EXPECT_EQ(node->pending, 64);
+    manager->ClearNodePending(node);
+    EXPECT_EQ(node->pending, 0);
+    manager->SetNodeRunning(node, false);
+    manager->RemovePinStream(node);
+}
+
+// A block that comes too late is reported to the pin once.
+TEST_F(StreamManagerTest, LateBlockIsReportedOnce)
+{
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    ASSERT_EQ(manager->ServicePinStream(node), kStreamPending);
+    // Placed right behind the device's read position: no room for a block.
+    ULONG capacity = 3 * 512 + 3 * 96000 / 1000;
+    ASSERT_EQ(Period(48, capacity - 100), 1);
+    ASSERT_EQ(Period(48, 0), 48000);
+    EXPECT_EQ(pin.lates, std::vector<ULONG>{1});
+    EXPECT_EQ(pin.periods, 1);
+    manager->RemovePinStream(node);
+}
+
+// A new configuration resets every running node and client stream and tells each once.
+TEST_F(StreamManagerTest, ConfigurationChangeResetsRunningStreams)
+{
+    RecordingPin pins[2];
+    RenderBlock blocks[2];
+    StreamNode* nodes[2] = {AddNode(&pins[0], &blocks[0]), AddNode(&pins[1], &blocks[1])};
+    RecordingPin idlePin;
+    StreamNode* idle = AddNode(&idlePin, &blocks[0]);
+    for (StreamNode* node : nodes) {
+        manager->SetNodeRunning(node, true);
+        node->position = 40;
+    }
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    stream->outputPosition = 12;
+
+    const StreamConfiguration next = StereoConfiguration(1);
+    ASSERT_EQ(engine.routing.ConfigureRouting(&next, -1), 0);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(pins[i].changes, std::vector<LONG>{1}) << i;
+        EXPECT_EQ(nodes[i]->position, -1) << i;
+    }
+    EXPECT_TRUE(idlePin.changes.empty()) << "a node that does not run is left alone";
+    EXPECT_EQ(client.changes, std::vector<LONG>{1});
+    EXPECT_EQ(stream->outputPosition, -1);
+    StreamConfiguration copy{};
+    manager->GetConfiguration(&copy);
+    EXPECT_EQ(copy.index, 1u);
+    for (StreamNode* node : nodes) {
+        manager->RemovePinStream(node);
+    }
+    manager->RemovePinStream(idle);
+}
+
+TEST_F(StreamManagerTest, StreamingStateGoesToTheContextAndEveryPin)
+{
+    RecordingPin pins[2];
+    RenderBlock block;
+    StreamNode* nodes[2] = {AddNode(&pins[0], &block), AddNode(&pins[1], &block)};
+    engine.routing.NotifyStreamingChanged(2);
+    engine.routing.NotifyStreamingChanged(0);
+    EXPECT_EQ(deviceSink.states, (std::vector<LONG>{2, 0}));
+    for (const RecordingPin& pin : pins) {
+        EXPECT_EQ(pin.states, (std::vector<LONG>{2, 0}));
+    }
+    for (StreamNode* node : nodes) {
+        manager->RemovePinStream(node);
+    }
+}
+
+// Without running streams a rate index is put in force (and reported to the context); while one
+// runs the rate in force stays and is reported.
+TEST_F(StreamManagerTest, ApplyRateIndexChangesTheRateOnlyWhileNothingRuns)
+{
+    EXPECT_EQ(FindConfigurationRate(manager, 96000), 2);
+    EXPECT_EQ(FindConfigurationRate(manager, 88200), -1);
+    EXPECT_EQ(ApplyRateIndex(manager, 2), 96000u);
+    ASSERT_EQ(engine.rateRequests.size(), 1u);
+    EXPECT_EQ(engine.rateRequests[0].rateIndex, 2u);
+    ASSERT_EQ(deviceSink.rates.size(), 1u);
+    EXPECT_EQ(deviceSink.rates[0].rate, 96000u);
+
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    StreamConfiguration record = StereoConfiguration(7);
+    EXPECT_EQ(manager->ApplyRateIndex(&record, 0), 96000u);
+    EXPECT_EQ(record.index, 0u) << "the configuration in force";
+    EXPECT_EQ(engine.rateRequests.size(), 1u);
+    EXPECT_EQ(ApplyRateIndex(manager, -1), 96000u) << "no such index";
+}
+
+// Discarding a running stream still counts it out, so streaming stops.
+TEST_F(StreamManagerTest, DiscardingARunningStreamStopsStreaming)
+{
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    manager->DiscardClientStream(stream);
+    EXPECT_FALSE(manager->IsAnyStreamRunning());
+    EXPECT_EQ(engine.runControls, (std::vector<ULONG>{1, 0}));
+}
+
+TEST_F(StreamManagerTest, WriteOutputRendersInTheConfigurationInForce)
+{
+    RenderBlock block;
+    LONG position = -1;
+    EXPECT_EQ(manager->Writer()->WriteOutput(&position, block.pointers, 64, kSampleInt32LE, 2, 0),
+              kStreamPending);
+    position = 100;
+    EXPECT_EQ(manager->Writer()->WriteOutput(&position, block.pointers, 64, kSampleInt32LE, 2, 0),
+              0);
+    EXPECT_EQ(position, 164);
+}
+
+// A managed client stream first takes the period's stream position; then it captures, and the
+// answer is bounded by the frames its buffer still needs.
+TEST_F(StreamManagerTest, ClientStreamTakesAPositionThenCaptures)
+{
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    int32_t left[64] = {};
+    int32_t right[64] = {};
+    PVOID buffers[2] = {left, right};
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    ASSERT_EQ(stream->NextCaptureBuffer(buffers, 0), 0);
+    EXPECT_EQ(Period(48, 300), 48000);
+    EXPECT_EQ(stream->outputPosition, 300);
+    EXPECT_EQ(stream->fill, 0u) << "no capture in the placing period";
+    EXPECT_EQ(Period(48, 348, 0x4), 16) << "16 frames until the buffer is full";
+    EXPECT_EQ(stream->fill, 48u);
+    EXPECT_EQ(client.flags, std::vector<ULONG>{0x4});
+    EXPECT_EQ(Period(48, 396), 32) << "full; 32 frames already wait for the next buffer";
+    EXPECT_EQ(client.periods, 1);
+}
+
+}  // namespace
