@@ -12,6 +12,9 @@
 
 #include <wdm.h>
 
+#include "U32Array.h"
+#include "audio/BufferAllocator.h"
+#include "audio/ChannelBufferSet.h"
 #include "audio/GainMatrix.h"
 #include "device/StreamConfiguration.h"
 
@@ -105,6 +108,97 @@ public:
     ULONG TakePeaks(bool input, ULONG* peaks, ULONG maxCount);
 
 private:
+    // An output copy handed to the USB layer, kept up to date while writers still add.
+    struct PacketRecord
+    {
+        ULONG bufferIndex;
+        const UCHAR* source;  // into the output ring
+        ULONG firstBytes;
+        const UCHAR* secondSource;  // the ring's start
+        ULONG secondBytes;
+        PUCHAR destination;  // the USB layer's copy; null once removed
+        UCHAR refreshed;
+    };
+
+    // Under routingLock.
+    bool RingConfigured() const { return outputRing.Capacity() != 0; }
+    ULONG CurrentFramesPerMs() const;
+    ULONG DeviceInputItemCount() const;
+    void ClearPacketRecords();
+    void ApplyKeepRunningLocked(bool on, RoutingStreamSink* sink);
+    RoutingStreamSink* CurrentSink();
+    LONG ConfigureRings(ULONG capacity, ULONG guard);
+    LONG ConfigureMatrixAndPeaks();
+    void RefreshBounceCopies(ULONG position, ULONG frames);
+    LONG MixIntoOutput(ULONG frames, const ChannelLayoutList& sources, PVOID const* buffers,
+                       ULONG channels, ULONG startChannel);
+    bool RowsSilent(ULONG firstRow, ULONG count) const;
+    bool RowsUnit(ULONG firstRow, ULONG count) const;
+
+    // Under tickLock.
+    LONG MonitorInputs(ULONG* position, PVOID* inputPointers, ULONG frames);
+    void CollectInputPointers(ULONG* position, PVOID* inputPointers, ULONG frames);
+    void MeasureInputPeaks(ULONG frames, PVOID* inputPointers);
+    static void MeasureSetPeaks(const ChannelBufferSet& set, ULONG position, ULONG frames,
+                                U32Array* peaks, ULONG firstSlot);
+    ULONG FramesToClear(ULONG framesIn, ULONG framesOut);
+
+    // Under routingLock: a ring region served to the device; false when there is none.
+    bool DevicePosition(ULONG frameKey, ULONG frames, ULONG previousKey, ULONG previousFrames,
+                        ULONG* position);
+    void CopyToDevice(ULONG bufferIndex, const BufferRegion& region, ULONG bytes,
+                      PUCHAR destination);
+
     StreamingEngine* engine;
-    // The rest is the routing's own.
+
+    KSPIN_LOCK routingLock;
+    KSPIN_LOCK tickLock;
+    KSPIN_LOCK inputPeaksLock;
+    KSPIN_LOCK outputPeaksLock;
+    KSPIN_LOCK transportLock;
+
+    RoutingStreamSink* streamSink = nullptr;
+    StreamConfiguration configuration{};
+    ULONG rateIndex = 0;
+    ULONG rate = 0;
+
+    // Declared before the rings: a ring gives its buffers back to its allocator when it goes.
+    ContiguousAllocator ringAllocator;
+    PoolAllocator mixBusAllocator;
+    ChannelBufferSet outputRing;  // the device's format, one buffer per output layout
+    ChannelBufferSet mixBus;      // 32-bit, one buffer of every mix-bus channel
+    ChannelLayout mixBusLayout{};
+
+    LONG monitorPosition = -1;  // frames; -1 not yet placed
+    LONG inputPosition = -1;
+    ULONG consumedPosition = 0;
+    ULONG frameDeficit = 0;  // frames the device consumed but did not deliver
+    ULONG streamPosition = 0;
+
+    // The device-request chain.
+    LONG lastKey = -1;
+    ULONG lastFrames = 0;
+    ULONG devicePosition = 0;
+    ULONG chainKey = 0;
+    ULONG chainFrames = 0;
+    ULONG chainBase = 0;
+
+    ULONG framesInTotal = 0;  // since the last start
+    ULONG framesOutTotal = 0;
+    UCHAR started = 0;
+    ULONG startupInterval = 0;  // ms
+
+    PacketRecord packetRecords[kPacketRecordCount] = {};
+    ULONG packetWrite = 0;
+    ULONG packetRead = 0;
+    UCHAR firstPeriodPending = 0;
+
+    GainMatrix matrix;
+    U32Array inputPeaks;   // mix-bus channels, then input channels
+    U32Array outputPeaks;  // one per usable output channel
+
+    UCHAR keepRunningSetting = 0;  // the transport lock guards both keep-running flags
+    UCHAR keepRunning = 0;
+    UCHAR meteringOn = 0;
+    UCHAR matrixOn = 0;
 };

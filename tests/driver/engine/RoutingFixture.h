@@ -1,0 +1,113 @@
+// What the stream set's tests share: a recording listener, configurations (the product's and
+// made-up ones with inputs), and a fixture that owns the engine stand-in and its stream set.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "KernelTestFixture.h"
+#include "RoutingTestEngine.h"
+#include "device/ProductConfigurations.h"
+#include "engine/RoutingStreamSink.h"
+
+class RecordingSink final : public RoutingStreamSink
+{
+public:
+    void OnConfigurationApplied(const StreamConfiguration* configuration) override
+    {
+        configurationsApplied.push_back(configuration->index);
+    }
+    LONG OnPeriod(ULONG configurationIndex, PVOID* inputPointers, ULONG frames,
+                  ULONG streamPosition, LONG flags) override
+    {
+        periods.push_back({configurationIndex, frames, streamPosition, flags});
+        if (onPeriod) {
+            onPeriod(inputPointers, frames, streamPosition);
+        }
+        return periodAnswer;
+    }
+    void OnRateChanged(ULONG configurationIndex, ULONG rate) override
+    {
+        rateChanges.push_back({configurationIndex, rate});
+    }
+    bool IsActive() override { return active; }
+    void OnStreamingChanged(LONG state) override { streamingStates.push_back(state); }
+
+    struct Period
+    {
+        ULONG configurationIndex;
+        ULONG frames;
+        ULONG streamPosition;
+        LONG flags;
+    };
+    struct RateChange
+    {
+        ULONG configurationIndex;
+        ULONG rate;
+        bool operator==(const RateChange&) const = default;
+    };
+    bool active = true;
+    LONG periodAnswer = 48;
+    std::function<void(PVOID*, ULONG, ULONG)> onPeriod;
+    std::vector<ULONG> configurationsApplied;
+    std::vector<Period> periods;
+    std::vector<RateChange> rateChanges;
+    std::vector<LONG> streamingStates;
+};
+
+// A product configuration by index (0: 44100, 48000, 96000; 1: up to 48000).
+inline StreamConfiguration ProductConfiguration(ULONG index)
+{
+    StreamConfiguration record{};
+    EXPECT_TRUE(CopyProductConfiguration(index, &record));
+    return record;
+}
+
+class RoutingTest : public Platform::Kernel::Testing::KernelTest
+{
+protected:
+    // The set gives its memory back before the kernel layer counts what is outstanding.
+    void TearDown() override
+    {
+        engine.routing.ReleaseRouting();
+        KernelTest::TearDown();
+    }
+
+    EngineRouting& Routing() { return engine.routing; }
+
+    // Configures a product configuration and starts the set as the engine does.
+    void ConfigureProduct(ULONG index, LONG rateIndex, ULONG startupMs = 0)
+    {
+        const StreamConfiguration record = ProductConfiguration(index);
+        ASSERT_EQ(Routing().ConfigureRouting(&record, rateIndex), 0);
+        Routing().SetStartupInterval(startupMs);
+        Routing().ResetForStart(false);
+    }
+
+    // Renders frames of 24-bit stereo whose samples are given as 32-bit left-justified values
+    // into a packed buffer.
+    static std::vector<uint8_t> Packed24(const std::vector<int32_t>& samples)
+    {
+        std::vector<uint8_t> bytes;
+        for (int32_t sample : samples) {
+            const uint32_t v = static_cast<uint32_t>(sample) >> 8;
+            bytes.push_back(static_cast<uint8_t>(v));
+            bytes.push_back(static_cast<uint8_t>(v >> 8));
+            bytes.push_back(static_cast<uint8_t>(v >> 16));
+        }
+        return bytes;
+    }
+
+    static int32_t Sample24(const uint8_t* bytes)
+    {
+        return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) << 8 |
+                                    static_cast<uint32_t>(bytes[1]) << 16 |
+                                    static_cast<uint32_t>(bytes[2]) << 24) >>
+               8;
+    }
+
+    RoutingTestEngine engine;
+};
