@@ -110,6 +110,8 @@ void EngineStreaming::FreeGatherArrays()
 void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record,
                                                ULONG rateIndexInForce)
 {
+    // The rate index follows the stream set's whatever the configuration: starts use it.
+    rateIndex = rateIndexInForce;
     if (record->index == configuration.index) {
         return;
     }
@@ -117,7 +119,6 @@ void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record
         ChangeStreaming(kStreamingStop);
     }
     configuration = *record;
-    rateIndex = rateIndexInForce;
     FreeGatherArrays();
     usbInputLayouts = 0;
     ULONG channels = 0;
@@ -230,8 +231,12 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
     }
     NTSTATUS status = STATUS_SUCCESS;
     Lock();
-    if (initialized && !host->IsExternalClockSelected() && newRateIndex < configuration.rateCount) {
+    if (newRateIndex < configuration.rateCount) {
+        // The stream set takes the index on success even when nothing goes to the device yet;
+        // the next start must use it.
         rateIndex = newRateIndex;
+    }
+    if (initialized && !host->IsExternalClockSelected() && newRateIndex < configuration.rateCount) {
         const ULONG rate = configuration.rates[newRateIndex];
         if (rate != transport->CurrentRate() || rateNotApplied) {
             // Running transfers are sized for the old rate: they stop for the request and start
@@ -279,7 +284,7 @@ LONG EngineStreaming::RunControl(ULONG on)
     return answer;
 }
 
-void EngineStreaming::StopUsbStreaming(ULONG managerState, bool keep)
+void EngineStreaming::StopUsbStreaming(LONG managerState, bool keep)
 {
     transport->StopIsoStreaming();
     routing->ResetRings();
@@ -510,26 +515,26 @@ void EngineStreaming::StartLocked(bool restart)
 }
 
 void EngineStreaming::FillOutput(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
-                                 PVOID* buffer, ULONG, ULONG, ULONG)
+                                 PVOID* buffer, ULONG reserved, ULONG previousStartFrame,
+                                 ULONG previousSamples)
 {
-    static_cast<EngineStreaming*>(engine)->routing->GetDeviceOutputData(startFrame, samples, column,
-                                                                        buffer);
+    static_cast<EngineStreaming*>(engine)->routing->GetDeviceOutputData(
+        startFrame, samples, column, buffer, reserved != 0, previousStartFrame, previousSamples);
 }
 
-void EngineStreaming::CancelPacket(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
-                                   PVOID buffer)
+void EngineStreaming::CancelPacket(PVOID engine, ULONG, ULONG, ULONG column, PVOID buffer)
 {
-    static_cast<EngineStreaming*>(engine)->routing->CancelPacket(startFrame, samples, column,
-                                                                 buffer);
+    static_cast<EngineStreaming*>(engine)->routing->CancelPacket(column, buffer);
 }
 
-// The transport reports the frames its transfer covered where the routing counts the frames out;
-// one period per transport frame, so the multiplier is 1.
+// The transport's last argument is its queue-ahead: the routing looks that many milliseconds of
+// frames further ahead.
 void EngineStreaming::UsbPeriod(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
-                                PVOID data, LONG errorFlags, ULONG slotSamples, LONG)
+                                PVOID data, LONG errorFlags, ULONG slotSamples, LONG queueAhead)
 {
-    static_cast<EngineStreaming*>(engine)->OnUsbPeriod(startFrame, samples, column, data,
-                                                       errorFlags, slotSamples, 1);
+    static_cast<EngineStreaming*>(engine)->OnUsbPeriod(
+        startFrame, samples, column, data, errorFlags, slotSamples,
+        queueAhead > 0 ? static_cast<ULONG>(queueAhead) : 0);
 }
 
 void EngineStreaming::Restart(PVOID engine)

@@ -48,9 +48,10 @@ public:
     void StopEngine();
     bool IsInitialized() const { return initialized != 0; }
 
-    // The configuration in force and its rate index (the stream set's, until it exists).
+    // The configuration in force and the stream set's rate index.
     void ApplyStreamConfiguration(const StreamConfiguration* record, ULONG rateIndexInForce);
     LONG ConfigurationIndex() const { return static_cast<LONG>(configuration.index); }
+    const StreamConfiguration& Configuration() const { return configuration; }
     ULONG RateIndex() const { return rateIndex; }
 
     NTSTATUS SetRate(LONG configurationIndex, ULONG rateIndex);
@@ -86,7 +87,7 @@ private:
     };
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
-    void StopUsbStreaming(ULONG managerState, bool keep);
+    void StopUsbStreaming(LONG managerState, bool keep);
     // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
     // on when the transport started.
     void StartLocked(bool restart);

@@ -1,7 +1,7 @@
-// Takes the routing's place until the stream set exists: the device gets silence, or a counting
-// pattern (sample frame n carries n + 1 on channel 0 and n + 1 + 0x1000 on channel 1, each channel
-// little-endian in bytesPerSample bytes), captured data is dropped, and every period answers a
-// positive credit until no stream is wanted any more.
+// Takes the stream set's place in the streaming control's own tests: the device gets silence, or a
+// counting pattern (sample frame n carries n + 1 on channel 0 and n + 1 + 0x1000 on channel 1, each
+// channel little-endian in bytesPerSample bytes), captured data is dropped, and every period
+// answers a positive credit until no stream is wanted any more.
 #pragma once
 // Header-only: tests compiled with run-time type checks hold one, and the driver's objects carry
 // no type information.
@@ -23,13 +23,14 @@ public:
 
     void ResetForStart(bool) override { produced = 0; }
     void ResetRings() override {}
-    void NotifyStreamManager(ULONG) override {}
+    void NotifyStreamManager(LONG) override {}
     LONG RoutingTick(ULONG, PVOID*, ULONG, LONG, ULONG, ULONG) override
     {
         return streamsWanted ? 1 : -1;
     }
-    void GetDeviceOutputData(ULONG, ULONG samples, ULONG, PVOID* buffer) override;
-    void CancelPacket(ULONG, ULONG, ULONG, PVOID) override {}
+    void GetDeviceOutputData(ULONG, ULONG samples, ULONG, PVOID* buffer, bool, ULONG,
+                             ULONG) override;
+    void CancelPacket(ULONG, PVOID) override {}
 
 private:
     ULONG channels;
@@ -39,7 +40,8 @@ private:
     ULONGLONG produced = 0;
 };
 
-inline void RoutingStandIn::GetDeviceOutputData(ULONG, ULONG samples, ULONG, PVOID* buffer)
+inline void RoutingStandIn::GetDeviceOutputData(ULONG, ULONG samples, ULONG, PVOID* buffer, bool,
+                                                ULONG, ULONG)
 {
     auto* bytes = static_cast<PUCHAR>(*buffer);
     if (!counting) {

@@ -279,6 +279,13 @@ void UsbTransport::BuildIsoUrb(IsoTransfer* transfer)
                                        static_cast<ULONG>(transfer->startFrame), total,
                                        ColumnOf(pipe), &buffer, 0, slots[previous].startFrame,
                                        slots[previous].samples);
+                if (buffer == nullptr) {
+                    // Nothing to play (no output configured): the packets carry silence.
+                    buffer = pipe->transferBuffers[transfer->slot];
+                    if (buffer != nullptr) {
+                        RtlZeroMemory(buffer, offset);
+                    }
+                }
             }
         } else if (buffer != nullptr) {
             RtlZeroMemory(buffer, pipe->bytesPerFrame * bufferFrames);

@@ -1,6 +1,7 @@
 // The engine's streaming control against the simulated device, in virtual time: start and stop
 // with the stop guard, rate changes while streaming, restarts, removal, the learned queue-ahead,
 // the gathering of input layouts and work items that cannot be queued.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -37,16 +38,20 @@ public:
         standIn.ResetForStart(restart);
     }
     void ResetRings() override { standIn.ResetRings(); }
-    void GetDeviceOutputData(ULONG startFrame, ULONG samples, ULONG column, PVOID* buffer) override
+    void GetDeviceOutputData(ULONG frameKey, ULONG frames, ULONG bufferIndex, PVOID* data,
+                             bool forceCopy, ULONG previousKey, ULONG previousFrames) override
     {
-        standIn.GetDeviceOutputData(startFrame, samples, column, buffer);
+        fills.push_back({frameKey, frames, bufferIndex, *data, previousKey, previousFrames});
+        standIn.GetDeviceOutputData(frameKey, frames, bufferIndex, data, forceCopy, previousKey,
+                                    previousFrames);
     }
-    void CancelPacket(ULONG startFrame, ULONG samples, ULONG column, PVOID buffer) override
+    void CancelPacket(ULONG bufferIndex, PVOID destination) override
     {
-        standIn.CancelPacket(startFrame, samples, column, buffer);
+        cancels.push_back({bufferIndex, destination});
+        standIn.CancelPacket(bufferIndex, destination);
     }
     void SetStreamsWanted(bool wanted) { standIn.SetStreamsWanted(wanted); }
-    void NotifyStreamManager(ULONG state) override { managerStates.push_back(state); }
+    void NotifyStreamManager(LONG state) override { managerStates.push_back(state); }
     LONG RoutingTick(ULONG frameKey, PVOID* inputs, ULONG framesIn, LONG flags, ULONG framesOut,
                      ULONG extraFrames) override
     {
@@ -67,7 +72,18 @@ public:
     LONG answer = 0;                   // 0: the stand-in's
     std::function<void()> duringTick;  // runs once inside the next tick, before it is recorded
     std::vector<bool> starts;
-    std::vector<ULONG> managerStates;
+    std::vector<LONG> managerStates;
+    struct Fill
+    {
+        ULONG frameKey;
+        ULONG frames;
+        ULONG bufferIndex;
+        PVOID data;
+        ULONG previousKey;
+        ULONG previousFrames;
+    };
+    std::vector<Fill> fills;
+    std::vector<std::pair<ULONG, PVOID>> cancels;
     std::vector<TickRecord> ticks;
 };
 
@@ -171,7 +187,34 @@ TEST_F(EngineTest, RunControlStartsStopsAndGuardsAStopRightAfterAStart)
     EXPECT_TRUE(engine->IsStreaming());
     EXPECT_EQ(RateRequests(48000), 1u);
     EXPECT_FALSE(routing.ticks.empty()) << "periods reach the routing";
-    EXPECT_EQ(routing.ticks.back().extraFrames, 49u);
+    // The look-ahead is the frames of one millisecond at 48000 for every transfer queued ahead.
+    ASSERT_GT(transport->QueueAhead(), 0);
+    EXPECT_EQ(routing.ticks.back().extraFrames, 49u * static_cast<ULONG>(transport->QueueAhead()));
+}
+
+// Every fill names the slot before it (the routing chains its positions on it), and every packet
+// that comes back names the buffer the fill was given.
+TEST_F(EngineTest, FillsNameThePreviousSlotAndCancelsTheirBuffer)
+{
+    engine->SetTransfersAhead(2, true);
+    StartStreaming();
+    AdvanceTime(200ms);
+    const size_t transfers = transport->Transfers();
+    ASSERT_GT(routing.fills.size(), transfers + 10);
+    for (size_t i = transfers; i < routing.fills.size(); ++i) {
+        const RecordingRouting::Fill& fill = routing.fills[i];
+        const RecordingRouting::Fill& before = routing.fills[i - 1];
+        EXPECT_EQ(fill.previousKey, before.frameKey) << "fill " << i;
+        EXPECT_EQ(fill.previousFrames, before.frames) << "fill " << i;
+        EXPECT_NE(fill.data, nullptr);
+    }
+    ASSERT_FALSE(routing.cancels.empty());
+    for (const auto& [bufferIndex, destination] : routing.cancels) {
+        EXPECT_EQ(bufferIndex, 0u);
+        EXPECT_TRUE(std::any_of(
+            routing.fills.begin(), routing.fills.end(),
+            [&](const RecordingRouting::Fill& fill) { return fill.data == destination; }));
+    }
 }
 
 // Asked at DISPATCH_LEVEL, a start is carried out by a work item.
@@ -230,7 +273,7 @@ TEST_F(EngineTest, ANegativeCreditStopsStreaming)
     AdvanceTime(10ms);
     EXPECT_FALSE(engine->IsStreaming());
     EXPECT_FALSE(transport->IsStreaming());
-    EXPECT_EQ(routing.managerStates.back(), 0u);
+    EXPECT_EQ(routing.managerStates.back(), 0);
 }
 
 // Surprise removal: every transfer completes, the restart the transport asks for finds no
@@ -267,7 +310,7 @@ TEST_F(EngineTest, InitializationResumesStreamingAStopKept)
     engine->StopEngine();
     EXPECT_FALSE(transport->IsStreaming());
     EXPECT_TRUE(engine->IsStreaming()) << "kept for the next start";
-    EXPECT_EQ(routing.managerStates.back(), 1u);
+    EXPECT_EQ(routing.managerStates.back(), 1);
     EXPECT_TRUE(host.stored.empty()) << "a kept stop writes nothing";
     routing.ticks.clear();
     ASSERT_EQ(engine->InitializeEngine(ProductRecord()), STATUS_SUCCESS);
