@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "RoutingTestEngine.h"
+#include "StreamTestSupport.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
 
@@ -20,10 +21,6 @@ namespace {
 
 constexpr ULONG kFramesPerPeriod = 96;
 constexpr ULONG kChannels = 2;
-constexpr ChannelLayout kStereoOutput[] = {{kSampleInt24LE, kChannels, 0, 0}};
-constexpr ULONG kRates[] = {44100, 48000, 96000};
-constexpr ULONG kFramesPerMs[] = {45, 49, 97};
-constexpr ULONG kMinimumBuffer[] = {32, 32, 64};
 
 double CpuSeconds()
 {
@@ -82,16 +79,7 @@ void RoutingTickAt96k(benchmark::State& state)
     Platform::Kernel::ResetKernel();
     const size_t streams = static_cast<size_t>(state.range(0));
     auto engine = std::make_unique<RoutingTestEngine>();
-    StreamConfiguration configuration{};
-    configuration.outputChannels = kChannels;
-    configuration.deviceOutputChannels = kChannels;
-    configuration.outputLayouts = {1, kStereoOutput};
-    configuration.rateCount = 3;
-    configuration.rates = kRates;
-    configuration.framesPerMs = kFramesPerMs;
-    configuration.minimumBufferSize = kMinimumBuffer;
-    configuration.maximumBufferSize = 4096;
-    configuration.ringBlockSize = 512;
+    const StreamConfiguration configuration = StreamTest::StereoConfiguration();
     if (engine->routing.ConfigureRouting(&configuration, 2) != 0) {
         state.SkipWithError("the stream set could not be configured");
         return;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "KernelTestFixture.h"
+#include "StreamTestSupport.h"
 #include "audio/DriverResult.h"
 #include "device/StreamConfiguration.h"
 #include "engine/ClientStream.h"
@@ -15,41 +16,7 @@ namespace {
 
 using Platform::Kernel::Testing::KernelTest;
 
-constexpr ChannelLayout kStereoInput[] = {{kSampleInt32LE, 2, 0, 0}};
-constexpr ULONG kRates[] = {48000};
-constexpr ULONG kFramesPerMs[] = {49};
-constexpr ULONG kMinimum[] = {32};
-
-StreamConfiguration InputConfiguration(ULONG index = 3)
-{
-    StreamConfiguration record{};
-    record.index = index;
-    record.inputChannels = 2;
-    record.deviceInputChannels = 2;
-    record.inputLayouts = {1, kStereoInput};
-    record.rateCount = 1;
-    record.rates = kRates;
-    record.framesPerMs = kFramesPerMs;
-    record.minimumBufferSize = kMinimum;
-    record.maximumBufferSize = 4096;
-    record.ringBlockSize = 512;
-    return record;
-}
-
-class RecordingOwner : public StreamClientSink
-{
-public:
-    void OnDevicePeriod(ClientStream*) override { ++periods; }
-    void OnStreamConfigurationChanged(ClientStream*, LONG index) override
-    {
-        changes.push_back(index);
-    }
-    void OnFlags(ClientStream*, ULONG value) override { flags.push_back(value); }
-
-    int periods = 0;
-    std::vector<LONG> changes;
-    std::vector<ULONG> flags;
-};
+using RecordingOwner = StreamTest::RecordingClient;
 
 // Interleaved stereo input whose samples count up: frame f carries (base + f) * 2 and
 // (base + f) * 2 + 1.
@@ -106,7 +73,7 @@ protected:
         ASSERT_EQ(stream->NextCaptureBuffer(buffer.pointers, 0), 0);
     }
 
-    StreamConfiguration configuration = InputConfiguration();
+    StreamConfiguration configuration = StreamTest::StereoInputConfiguration(3);
     RecordingOwner owner;
     alignas(ClientStream) unsigned char memory[sizeof(ClientStream)];
     ClientStream* stream = nullptr;

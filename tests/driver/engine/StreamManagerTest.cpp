@@ -7,6 +7,7 @@
 
 #include "KernelTestFixture.h"
 #include "RoutingTestEngine.h"
+#include "StreamTestSupport.h"
 #include "audio/DriverResult.h"
 #include "device/DeviceNotifySink.h"
 #include "engine/StreamManager.h"
@@ -16,26 +17,8 @@ namespace {
 
 using Platform::Kernel::Testing::KernelTest;
 
-constexpr ChannelLayout kStereoOutput[] = {{kSampleInt24LE, 2, 0, 0}};
-constexpr ULONG kRates[] = {44100, 48000, 96000};
-constexpr ULONG kFramesPerMs[] = {45, 49, 97};
-constexpr ULONG kMinimumBuffer[] = {32, 32, 64};
-
-StreamConfiguration StereoConfiguration(ULONG index = 0)
-{
-    StreamConfiguration record{};
-    record.index = index;
-    record.deviceOutputChannels = 2;
-    record.outputChannels = 2;
-    record.outputLayouts = {1, kStereoOutput};
-    record.rateCount = 3;
-    record.rates = kRates;
-    record.framesPerMs = kFramesPerMs;
-    record.minimumBufferSize = kMinimumBuffer;
-    record.maximumBufferSize = 4096;
-    record.ringBlockSize = 512;
-    return record;
-}
+using StreamTest::RecordingClient;
+using StreamTest::StereoConfiguration;
 
 class RecordingDeviceSink : public DeviceStreamSink
 {
@@ -63,21 +46,6 @@ public:
     std::vector<LONG> changes;
     std::vector<ULONG> lates;
     std::vector<LONG> states;
-};
-
-class RecordingClient : public StreamClientSink
-{
-public:
-    void OnDevicePeriod(ClientStream*) override { ++periods; }
-    void OnStreamConfigurationChanged(ClientStream*, LONG index) override
-    {
-        changes.push_back(index);
-    }
-    void OnFlags(ClientStream*, ULONG value) override { flags.push_back(value); }
-
-    int periods = 0;
-    std::vector<LONG> changes;
-    std::vector<ULONG> flags;
 };
 
 // A 64-frame block of interleaved stereo 24-bit samples in 32-bit containers.
@@ -139,7 +107,7 @@ TEST_F(StreamManagerTest, CreationListensAndCopiesTheConfiguration)
     StreamConfiguration copy{};
     manager->GetConfiguration(&copy);
     EXPECT_EQ(copy.index, 0u);
-    EXPECT_EQ(copy.rates, kRates);
+    EXPECT_EQ(copy.rates, StreamTest::kRates);
     EXPECT_EQ(manager->Routing(), &engine.routing);
     EXPECT_FALSE(engine.routing.HasActiveStreams());
 
@@ -410,6 +378,164 @@ TEST_F(StreamManagerTest, ClientStreamTakesAPositionThenCaptures)
     EXPECT_EQ(client.flags, std::vector<ULONG>{0x4});
     EXPECT_EQ(Period(48, 396), 32) << "full; 32 frames already wait for the next buffer";
     EXPECT_EQ(client.periods, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Interleaved stereo 32-bit blocks of one value per channel.
+struct ConstantBlock
+{
+    ConstantBlock(int32_t left, int32_t right) : samples{}, pointers{samples}
+    {
+        for (ULONG f = 0; f < 64; ++f) {
+            samples[f * 2] = left;
+            samples[f * 2 + 1] = right;
+        }
+    }
+    int32_t samples[64 * 2];
+    PVOID pointers[1];
+};
+
+// Two writers into the same frames are summed, saturating, and a copy the device took in between
+// is brought up to date with both.
+TEST_F(StreamManagerTest, TwoWritersAreSummedIntoTheBounceCopy)
+{
+    engine.routing.ResetForStart(false);
+    const ConstantBlock first(0x600000 * 256, -0x600000 * 256);
+    const ConstantBlock second(0x100000 * 256, -0x300000 * 256);
+    LONG position = 0;
+    ASSERT_EQ(manager->WriteOutput(&position, first.pointers, 64, kSampleInt32LE, 2, 0), 0);
+
+    UCHAR copy[64 * 6] = {};
+    PVOID data = copy;
+    engine.routing.GetDeviceOutputData(1, 64, 0, &data, true, 0, 0);
+    ASSERT_EQ(StreamTest::Sample24(copy), 0x600000);
+
+    position = 0;
+    ASSERT_EQ(manager->WriteOutput(&position, second.pointers, 64, kSampleInt32LE, 2, 0), 0);
+    for (ULONG f = 0; f < 64; ++f) {
+        ASSERT_EQ(StreamTest::Sample24(copy + f * 6), 0x700000) << f;
+        ASSERT_EQ(StreamTest::Sample24(copy + f * 6 + 3), -0x800000) << "saturated, frame " << f;
+    }
+    engine.routing.CancelPacket(0, copy);
+}
+
+// Output and mix-bus peaks grow until read, and reading clears them.
+TEST_F(StreamManagerTest, PeaksAccumulateUntilRead)
+{
+    engine.routing.TakePeaks(false, nullptr, 0);  // a meter is shown
+    engine.routing.ResetForStart(false);
+    const ConstantBlock loud(0x400000 * 256, -0x200000 * 256);
+    const ConstantBlock quiet(0x100 * 256, 0x100 * 256);
+    LONG position = 0;
+    ASSERT_EQ(manager->WriteOutput(&position, loud.pointers, 64, kSampleInt32LE, 2, 0), 0);
+    ASSERT_EQ(manager->WriteOutput(&position, quiet.pointers, 64, kSampleInt32LE, 2, 0), 0);
+    PVOID inputs[1] = {};
+    engine.routing.RoutingTick(0, inputs, 64, 0, 64, 0);
+    engine.routing.RoutingTick(1, inputs, 64, 0, 64, 0);
+
+    const ULONG expected[2] = {0x40000000u, 0x1FFFFFFFu};  // magnitudes, left-justified
+    ULONG peaks[4] = {};
+    ASSERT_EQ(engine.routing.TakePeaks(false, peaks, 4), 2u);
+    EXPECT_EQ(peaks[0], expected[0]) << "the louder block still counts";
+    EXPECT_EQ(peaks[1], expected[1]);
+    ASSERT_EQ(engine.routing.TakePeaks(true, peaks, 4), 2u) << "the mix bus";
+    EXPECT_EQ(peaks[0], expected[0]);
+    EXPECT_EQ(peaks[1], expected[1]);
+    ASSERT_EQ(engine.routing.TakePeaks(false, peaks, 4), 2u);
+    EXPECT_EQ(peaks[0], 0u) << "read clears";
+    EXPECT_EQ(peaks[1], 0u);
+}
+
+constexpr ChannelLayout kFourOutputs[] = {{kSampleInt24LE, 2, 0, 0}, {kSampleInt24LE, 2, 0, 0}};
+constexpr ChannelLayout kInputAndLoopback[] = {{kSampleInt24LE, 2, 0, 0},
+                                               {kSampleInt24LE, 2, 0, 0}};
+
+// Two device outputs and two inputs: one physical, one read back from the second output.
+StreamConfiguration LoopbackConfiguration()
+{
+    StreamConfiguration record = StereoConfiguration(0);
+    record.deviceOutputChannels = 4;
+    record.outputChannels = 4;
+    record.outputLayouts = {2, kFourOutputs};
+    record.deviceInputChannels = 2;
+    record.inputChannels = 4;
+    record.inputLayouts = {2, kInputAndLoopback};
+    return record;
+}
+
+class LoopbackTest : public StreamManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        StreamManagerTest::SetUp();
+        configuration = LoopbackConfiguration();
+        ASSERT_EQ(engine.routing.ConfigureRouting(&configuration, 1), 0);
+        engine.routing.TakePeaks(true, nullptr, 0);
+        engine.routing.ResetForStart(false);
+        for (ULONG f = 0; f < 48; ++f) {
+            const int32_t left = f == 7 ? 0x345678 : 0x10;
+            const int32_t right = f == 9 ? -0x12345 : -0x10;
+            for (int b = 0; b < 3; ++b) {
+                deviceInput[f * 6 + b] = static_cast<UCHAR>(left >> (8 * b));
+                deviceInput[f * 6 + 3 + b] = static_cast<UCHAR>(right >> (8 * b));
+            }
+        }
+    }
+    LONG Tick()
+    {
+        PVOID inputs[2] = {deviceInput, nullptr};
+        return engine.routing.RoutingTick(key++, inputs, 48, 0, 48, 0);
+    }
+
+    UCHAR deviceInput[48 * 6] = {};
+    ULONG key = 0;
+};
+
+// A capture stream on the loopback input receives what was mixed into the output, in order; the
+// physical input is metered beside the mix bus.
+TEST_F(LoopbackTest, LoopbackInputCarriesTheOutputMix)
+{
+    RecordingClient client;
+    void* memory = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(ClientStream), kStreamObjectTag);
+    ClientStream* stream = ConstructClientStream(memory, &client);
+    manager->InsertClientStream(stream);
+    ASSERT_EQ(stream->SetCaptureFormat(&configuration, 64, 4, 2, 2), 0);
+    int32_t captured[64 * 2] = {};
+    PVOID buffers[1] = {captured};
+    ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    ASSERT_EQ(stream->NextCaptureBuffer(buffers, 0), 0);
+
+    int32_t block[64 * 2];
+    for (int32_t f = 0; f < 64; ++f) {
+        block[f * 2] = (f + 1) * 256;
+        block[f * 2 + 1] = -(f + 1) * 256;
+    }
+    PVOID source[1] = {block};
+    // The same block on both outputs: the loopback input reads one of them back.
+    for (ULONG startChannel : {0u, 2u}) {
+        LONG position = 0;
+        ASSERT_EQ(manager->WriteOutput(&position, source, 64, kSampleInt32LE, 2, startChannel), 0);
+    }
+
+    Tick();
+    Tick();
+    EXPECT_EQ(client.periods, 1);
+    for (int32_t f = 0; f < 64; ++f) {
+        ASSERT_EQ(captured[f * 2], (f + 1) * 256) << f;
+        ASSERT_EQ(captured[f * 2 + 1], -(f + 1) * 256) << f;
+    }
+
+    ULONG peaks[8] = {};
+    ASSERT_GE(engine.routing.TakePeaks(true, peaks, 8), 6u);
+    EXPECT_EQ(peaks[4], 0x34567800u) << "the physical input, after the four mix-bus slots";
+    EXPECT_EQ(peaks[5], 0x012344FFu);
+    ASSERT_GE(engine.routing.TakePeaks(true, peaks, 8), 6u);
+    EXPECT_EQ(peaks[4], 0u);
+    manager->RemoveClientStream(stream);
 }
 
 }  // namespace

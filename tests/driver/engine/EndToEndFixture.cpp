@@ -1,0 +1,138 @@
+#include "EndToEndFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/DeviceLifecycle.h"
+#include "engine/StreamManagerParts.h"
+
+namespace {
+
+constexpr ULONG kPlaceholderTag = Platform::Kernel::MakeTag("MRtr");
+
+// The driver's key as the installation leaves it, created one component at a time.
+NTSTATUS CreateDriverKey()
+{
+    const std::u16string path =
+        u"\\Registry\\Machine\\Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\"
+        u"{6242F6B0-04E7-497F-AE8D-287E12D19420}";
+    const size_t rootLength = std::u16string(u"\\Registry\\Machine").size();
+    for (size_t end = path.find(u'\\', rootLength + 1);; end = path.find(u'\\', end + 1)) {
+        const std::u16string prefix = path.substr(0, end);
+        UNICODE_STRING name;
+        RtlInitUnicodeString(&name, prefix.c_str());
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                                   nullptr, nullptr);
+        HANDLE key = nullptr;
+        ULONG disposition = 0;
+        const NTSTATUS status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr,
+                                            REG_OPTION_NON_VOLATILE, &disposition);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+        ZwClose(key);
+        if (end == std::u16string::npos) {
+            return STATUS_SUCCESS;
+        }
+    }
+}
+
+}  // namespace
+
+DeviceModel* ProductParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath)
+{
+    return CreateProductDeviceModel(deviceLink, registryPath, &engines);
+}
+
+void ProductParts::DestroyDeviceModel(DeviceModel* model)
+{
+    DestroyProductDeviceModel(static_cast<ProductDeviceModel*>(model));
+}
+
+StreamManager* ProductParts::CreateStreamManager(StreamingEngine* engine, DeviceStreamSink* sink)
+{
+    return ::CreateStreamManager(engine, sink);
+}
+
+void ProductParts::DestroyStreamManager(StreamManager* manager)
+{
+    ::DestroyStreamManager(manager);
+}
+
+MidiRouter* ProductParts::CreateMidiRouter(StreamingEngine*)
+{
+    return static_cast<MidiRouter*>(ExAllocatePoolWithTag(NonPagedPoolNx, 16, kPlaceholderTag));
+}
+
+void ProductParts::DestroyMidiRouter(MidiRouter* router)
+{
+    ExFreePoolWithTag(router, kPlaceholderTag);
+}
+
+LONG ProductParts::FindConfigurationRate(StreamManager* manager, ULONG rate)
+{
+    return ::FindConfigurationRate(manager, rate);
+}
+
+ULONG ProductParts::ApplyRateIndex(StreamManager* manager, LONG rateIndex)
+{
+    return ::ApplyRateIndex(manager, rateIndex);
+}
+
+void EndToEndTest::SetUp()
+{
+    KernelTest::SetUp();
+    Platform::Kernel::ResetHostState();
+    SetDeviceParts(&parts);
+    Renamed().clear();
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    driver = Platform::Ks::Driver::Load(DriverEntry, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_EQ(CreateDriverKey(), STATUS_SUCCESS);
+}
+
+void EndToEndTest::TearDown()
+{
+    driver.reset();
+    bus.reset();
+    usbDevice.reset();
+    SetDeviceParts(nullptr);
+    Platform::Kernel::ResetHostState();
+    KernelTest::TearDown();
+}
+
+void EndToEndTest::PlugInAndStart(UsbSim::UsbDescriptorSet descriptors)
+{
+    std::string error;
+    usbDevice = UsbSim::SimulatedUsbDevice::Create(std::move(descriptors), &error);
+    ASSERT_NE(usbDevice, nullptr) << error;
+    bus = std::make_unique<UsbSim::SimulatedUsbBus>();
+    bus->Attach(*usbDevice);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    device = driver->PlugIn(*bus, *usbDevice, &status);
+    ASSERT_NE(device, nullptr);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    ASSERT_NE(Manager(), nullptr);
+}
+
+void EndToEndTest::Run(std::chrono::milliseconds duration)
+{
+    Platform::Kernel::AdvanceTime(duration);
+    Platform::Kernel::RunPending();
+}
+
+DeviceContext* EndToEndTest::Context()
+{
+    return static_cast<DeviceContext*>(device->KsDevice()->Context);
+}
+
+std::vector<ULONG>& RenamedRates();
+
+std::vector<ULONG>& EndToEndTest::Renamed()
+{
+    return RenamedRates();
+}
