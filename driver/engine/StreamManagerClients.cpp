@@ -127,6 +127,7 @@ void StreamManager::DiscardClientStream(ClientStream* stream)
     // Marked stopped without touching its running state: the running count must still see it
     // stop, or streaming would never end.
     {
+        InStackLock running(&runningLock);
         InStackLock hold(&stream->lock);
         stream->outputPosition = -1;
         stream->fill = kNoCaptureBuffer;
