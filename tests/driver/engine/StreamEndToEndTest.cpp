@@ -2,6 +2,7 @@
 // product's own device model, USB streaming engine and stream set.
 #include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr ULONG kBlockFrames = 64;
-constexpr int kSoakSeconds = 600;  // ten minutes  // ten minutes
+constexpr int kSoakSeconds = 600;  // ten minutes
 
 // The n-th frame of the test signal: never 0, so the first frame of it stands out of the
 // silence before it; the right channel carries the negated value.
@@ -121,6 +122,9 @@ public:
             if (packet.endpoint != 0x01) {
                 continue;
             }
+            const uint32_t packetFrames = static_cast<uint32_t>(packet.bytes.size() / 6);
+            fewestPerPacket = packetFrames < fewestPerPacket ? packetFrames : fewestPerPacket;
+            mostPerPacket = packetFrames > mostPerPacket ? packetFrames : mostPerPacket;
             for (size_t offset = 0; intact && offset + 6 <= packet.bytes.size(); offset += 6) {
                 intact = TakeFrame(StreamTest::Sample24(&packet.bytes[offset]),
                                    StreamTest::Sample24(&packet.bytes[offset + 3]));
@@ -133,14 +137,18 @@ public:
     UsbSim::SimulatedUsbDevice& device;
     uint64_t frames = 0;    // every frame the device received
     uint64_t received = 0;  // frames of the ramp
+    uint32_t fewestPerPacket = 0xFFFFFFFF;
+    uint32_t mostPerPacket = 0;
     std::string failure;
 };
 
 struct RateCase
 {
     const char* name;
+    int audioClass;  // 1: full speed, a packet per 1 ms frame; 2: high speed, per microframe
     ULONG rateIndex;
     ULONG rate;
+    friend void PrintTo(const RateCase& rateCase, std::ostream* out) { *out << rateCase.rate; }
 };
 
 class RenderStreamTest : public EndToEndTest, public ::testing::WithParamInterface<RateCase>
@@ -151,7 +159,7 @@ class RenderStreamTest : public EndToEndTest, public ::testing::WithParamInterfa
 // twice, and the frames in flight stay what they were at the start.
 TEST_P(RenderStreamTest, ArrivesSampleForSampleForTenMinutes)
 {
-    PlugInAndStart(UsbSim::ProductUac2());
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = GetParam().audioClass}));
     ASSERT_EQ(ApplyRateIndex(Manager(), static_cast<LONG>(GetParam().rateIndex)), GetParam().rate);
     RampPin pin(Manager());
     pin.Submit();
@@ -173,6 +181,10 @@ TEST_P(RenderStreamTest, ArrivesSampleForSampleForTenMinutes)
         ASSERT_LE(std::abs(nowInFlight - inFlight), int64_t{2 * kBlockFrames})
             << "drift after " << second << " s";
     }
+    // The device's packets carry the rate's frame counts: 44 and 45 at 44100 at full speed.
+    const ULONG packetsPerSecond = GetParam().audioClass == 1 ? 1000 : 8000;
+    EXPECT_EQ(receiver.fewestPerPacket, GetParam().rate / packetsPerSecond);
+    EXPECT_EQ(receiver.mostPerPacket, (GetParam().rate + packetsPerSecond - 1) / packetsPerSecond);
     EXPECT_EQ(pin.lates, 0);
     EXPECT_EQ(pin.refusals, 0);
     EXPECT_TRUE(UsbDevice().Violations().empty());
@@ -181,9 +193,10 @@ TEST_P(RenderStreamTest, ArrivesSampleForSampleForTenMinutes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RenderStreamTest,
-                         ::testing::Values(RateCase{"at44100", 0, 44100},
-                                           RateCase{"at48000", 1, 48000},
-                                           RateCase{"at96000", 2, 96000}),
+                         ::testing::Values(RateCase{"at44100FullSpeed", 1, 0, 44100},
+                                           RateCase{"at48000FullSpeed", 1, 1, 48000},
+                                           RateCase{"at48000HighSpeed", 2, 1, 48000},
+                                           RateCase{"at96000HighSpeed", 2, 2, 96000}),
                          [](const ::testing::TestParamInfo<RateCase>& info) {
                              return info.param.name;
                          });
