@@ -67,6 +67,37 @@ inline StreamConfiguration ProductConfiguration(ULONG index)
     return record;
 }
 
+// A configuration with inputs: one stereo device input and one stereo loopback input that reads
+// the output back, besides the product's stereo output; rates 44100 and 48000.
+struct InputConfiguration
+{
+    static constexpr ULONG kRates[] = {44100, 48000};
+    static constexpr ULONG kFramesPerMs[] = {45, 49};
+    static constexpr ULONG kMinimumBuffer[] = {16, 16};
+    static constexpr ChannelLayout kOutputs[] = {{kSampleInt24LE, 2, 0, 0}};
+    static constexpr ChannelLayout kInputs[] = {{kSampleInt24LE, 2, 0, 0},
+                                                {kSampleInt24LE, 2, 0, 0}};
+
+    static StreamConfiguration Record(ULONG index = 7)
+    {
+        StreamConfiguration record{};
+        record.index = index;
+        record.deviceOutputChannels = 2;
+        record.outputChannels = 2;
+        record.outputLayouts = {1, kOutputs};
+        record.deviceInputChannels = 2;
+        record.inputChannels = 4;
+        record.inputLayouts = {2, kInputs};
+        record.rateCount = 2;
+        record.rates = kRates;
+        record.framesPerMs = kFramesPerMs;
+        record.minimumBufferSize = kMinimumBuffer;
+        record.maximumBufferSize = 2048;
+        record.ringBlockSize = 512;
+        return record;
+    }
+};
+
 class RoutingTest : public Platform::Kernel::Testing::KernelTest
 {
 protected:
