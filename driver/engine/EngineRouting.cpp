@@ -229,6 +229,8 @@ LONG EngineRouting::ConfigureRouting(const StreamConfiguration* record, LONG new
         index = configuration.index;
         sink = streamSink;
     }
+    // Old ring memory given back under the lock was parked; only configuration and release touch
+    // the parked list, and the device model serialises those.
     if (KeGetCurrentIrql() == PASSIVE_LEVEL) {
         ringAllocator.ReleaseParkedBlocks();
     }
