@@ -210,4 +210,18 @@ TEST_F(RoutingDeviceTest, AResetDropsEveryRecord)
     EXPECT_EQ(copy[0], 0xEE) << "the USB layer's buffer may be gone after a stop";
 }
 
+TEST_F(RoutingDeviceTest, AReconfigurationDropsRecordsOfTheOldRing)
+{
+    std::vector<uint8_t> copy;
+    ASSERT_TRUE(Copy(&copy));
+    // A larger ring: its buffers are allocated anew and the old ones freed.
+    engine.callbackDelay = 8;
+    const StreamConfiguration record = ProductConfiguration(0);
+    ASSERT_EQ(Routing().ConfigureRouting(&record, 1), 0);
+    copy.assign(kPacketBytes, 0xEE);
+    Routing().CancelPacket(0, copy.data());
+    WriteAtStart(5);
+    EXPECT_EQ(copy[0], 0xEE);
+}
+
 }  // namespace

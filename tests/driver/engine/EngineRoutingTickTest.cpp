@@ -278,6 +278,55 @@ TEST_F(RoutingInputTest, MonitoredInputsAreAddedToTheOutput)
     EXPECT_EQ(Sample24(ring + 147 * kFrameBytes), 0);
 }
 
+struct MonitorRoomCase
+{
+    const char* name;
+    ULONG extraFrames;  // look-ahead: places the monitor position
+    ULONG frames;       // per period
+    bool firstWritten;  // the input shows at the first period's stream position
+    bool secondWritten;
+};
+
+class RoutingMonitorRoomTest : public RoutingInputTest,
+                               public ::testing::WithParamInterface<MonitorRoomCase>
+{
+};
+
+// The ring holds 1680 frames (3 x 512 + 3 x 48). The monitor position starts at the first
+// period's stream position, frames + extra + 49, so the free space from it is 1630 - extra.
+TEST_P(RoutingMonitorRoomTest, MonitoringWithoutRoomIsDroppedOrDelayed)
+{
+    const MonitorRoomCase& c = GetParam();
+    const SampleGain unity[2] = {kUnityGain, 0};
+    ASSERT_EQ(Routing().WriteMatrixRow(2, 0, 2, unity), STATUS_SUCCESS);
+    Routing().MarkMixerUsed();
+    std::vector<uint8_t> bytes = Packed24(std::vector<int32_t>(2 * c.frames, 0x321 << 8));
+    PVOID inputs[2] = {bytes.data(), nullptr};
+    std::vector<ULONG> positions;
+    sink.onPeriod = [&](PVOID*, ULONG, ULONG streamPosition) {
+        positions.push_back(streamPosition);
+    };
+    Tick(c.frames, c.frames, 0, inputs, c.extraFrames);
+    Tick(c.frames, c.frames, 0, inputs, c.extraFrames);
+    ASSERT_EQ(positions.size(), 2u);
+    EXPECT_EQ(Sample24(ring + positions[0] * kFrameBytes), c.firstWritten ? 0x321 : 0);
+    EXPECT_EQ(Sample24(ring + positions[1] * kFrameBytes), c.secondWritten ? 0x321 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MonitorRoom, RoutingMonitorRoomTest,
+    ::testing::Values(
+        // free 1530: each period's input at its own position.
+        MonitorRoomCase{"Room", 100, 49, true, true},
+        // free 330 < 512: dropped, the position moves on, and again.
+        MonitorRoomCase{"TooLate", 1300, 49, false, false},
+        // free 530, 530 - 49 < 512: held back; the next period writes it at the same place.
+        MonitorRoomCase{"Delayed", 1100, 49, true, false},
+        // 600 frames with 530 free: signed, held back the same way; unsigned arithmetic would
+        // have let the position run on past a refused write.
+        MonitorRoomCase{"MoreFramesThanFree", 1100, 600, true, false}),
+    [](const ::testing::TestParamInfo<MonitorRoomCase>& info) { return info.param.name; });
+
 TEST_F(RoutingInputTest, InputPeaksFollowTheMixBusSlots)
 {
     ULONG peaks[64] = {};
