@@ -114,7 +114,7 @@ LONG EngineRouting::ConfigureRings(ULONG capacity, ULONG guard)
         outputRing.ReleaseBufferSet();
         return 0;
     }
-    mixBusLayout = ChannelLayout{kSampleInt32LE, mixBusChannels, 0, 0};
+    const ChannelLayout mixBusLayout{kSampleInt32LE, mixBusChannels, 0, 0};
     LONG result = kRoutingRingsFailed;
     if (mixBus.ConfigureBufferSet(capacity, 1, &mixBusLayout, guard) >= 0) {
         if (outputs.count > kMaxOutputLayouts || (outputs.count != 0 && outputs.items == nullptr)) {
