@@ -2,6 +2,7 @@
 // transport and keep-running, ring resets and release.
 #include "EngineRouting.h"
 
+#include "RoutingRing.h"
 #include "RoutingStreamSink.h"
 #include "StreamingEngine.h"
 #include "audio/DriverResult.h"
@@ -14,12 +15,6 @@ constexpr ULONGLONG kMaxUlong = 0xFFFFFFFFu;
 constexpr LONGLONG kMaxLong = 0x7FFFFFFF;
 constexpr ULONG kRingGranularity = 0x1000;  // bytes: the ring is read by the device in pages
 constexpr ULONG kMaxOutputLayouts = ChannelBufferSet::kMaxBuffers;
-
-ULONG UsableChannels(const ChannelLayout& layout)
-{
-    return layout.excludedCount < layout.channelCount ? layout.channelCount - layout.excludedCount
-                                                      : 0;
-}
 
 // Both indexes back to 0 and every frame silent.
 void RewindRing(ChannelBufferSet* ring)
@@ -119,7 +114,7 @@ LONG EngineRouting::ConfigureRings(ULONG capacity, ULONG guard)
         outputRing.ReleaseBufferSet();
         return 0;
     }
-    mixBusLayout = ChannelLayout{kSampleInt32LE, mixBusChannels, 0, 0};
+    const ChannelLayout mixBusLayout{kSampleInt32LE, mixBusChannels, 0, 0};
     LONG result = kRoutingRingsFailed;
     if (mixBus.ConfigureBufferSet(capacity, 1, &mixBusLayout, guard) >= 0) {
         if (outputs.count > kMaxOutputLayouts || (outputs.count != 0 && outputs.items == nullptr)) {
@@ -145,10 +140,7 @@ LONG EngineRouting::ConfigureMatrixAndPeaks()
     for (ULONG i = 0; i < deviceItems; ++i) {
         rows += UsableChannels(configuration.inputLayouts.items[i]);
     }
-    ULONG columns = 0;
-    for (ULONG i = 0; i < outputRing.Layouts().count; ++i) {
-        columns += UsableChannels(outputRing.Layouts().items[i]);
-    }
+    const ULONG columns = UsableChannels(outputRing.Layouts());
     LONG result = 0;
     if (rows > GainMatrix::kMaxRows ||
         matrix.ConfigureMatrix(static_cast<ULONG>(rows), columns) < 0) {
@@ -237,6 +229,8 @@ LONG EngineRouting::ConfigureRouting(const StreamConfiguration* record, LONG new
         index = configuration.index;
         sink = streamSink;
     }
+    // Old ring memory given back under the lock was parked; only configuration and release touch
+    // the parked list, and the device model serialises those.
     if (KeGetCurrentIrql() == PASSIVE_LEVEL) {
         ringAllocator.ReleaseParkedBlocks();
     }

@@ -72,31 +72,32 @@ public:
     StreamingEngine* Engine() const { return engine; }
 
     // ---- Writers -------------------------------------------------------------------------------
-    // 0 (or the ring's result), -1, -2, E_INVALIDARG or E_PENDING; see the header comment.
+    // Adds frames at *position into the mix bus and the output ring and moves *position on.
+    // Answers 0 or the ring's non-negative result; -2 or -1 when the free space from the position
+    // is below one ring block or would fall below it (nothing written, the position still moves);
+    // E_PENDING for a negative position or a configuration index not in force; 0 without an
+    // output ring; E_INVALIDARG for missing buffers or an unknown sample format.
     // interleavedChannels 0: buffers holds one mono buffer per mix-bus channel.
     LONG RenderIntoDevice(ULONG configurationIndex, LONG* position, PVOID const* buffers,
                           ULONG frames, ULONG format, ULONG interleavedChannels,
                           ULONG startChannel);
 
-    // ---- The routing period
-    // ---------------------------------------------------------------------- One completed USB
-    // period; the answer is the engine's credit (negative stops streaming).
+    // ---- The routing period ------------------------------------------------------------------
+    // One completed USB period; the answer is the engine's credit (negative stops streaming).
     LONG RoutingTick(ULONG frameKey, PVOID* inputPointers, ULONG framesIn, LONG flags,
                      ULONG framesOut, ULONG extraFrames);
 
-    // ---- The device side
-    // -------------------------------------------------------------------------- Output for one
-    // outgoing transfer: *data null asks for a ring pointer; otherwise the bytes are copied into
-    // *data when forced or when the region crosses a 4096-byte page (a packet record keeps the copy
-    // up to date), else *data becomes the ring pointer. Null when the ring is not configured or the
-    // request is too old.
+    // ---- The device side ---------------------------------------------------------------------
+    // Output for one outgoing transfer: *data null asks for a ring pointer; otherwise the bytes
+    // are copied into *data when forced or when the region crosses a 4096-byte page (a packet
+    // record keeps the copy up to date), else *data becomes the ring pointer. Null when the ring
+    // is not configured, the request is too old, or it asks for a whole lap of the ring or more.
     void GetDeviceOutputData(ULONG frameKey, ULONG frames, ULONG bufferIndex, PVOID* data,
                              bool forceCopy, ULONG previousKey, ULONG previousFrames);
     // The USB layer cancelled or completed the packet whose copy went to destination.
     void CancelPacket(ULONG bufferIndex, PVOID destination);
 
-    // ---- Mixer and meters (the device model's properties)
-    // ----------------------------------------
+    // ---- Mixer and meters (the device model's properties) -------------------------------------
     void GetMatrixSize(ULONG* rows, ULONG* columns);
     // STATUS_UNSUCCESSFUL, touching nothing, unless row < rows and firstColumn + count <= columns.
     NTSTATUS ReadMatrixRow(ULONG row, ULONG firstColumn, ULONG count, SampleGain* gains);
@@ -167,7 +168,6 @@ private:
     PoolAllocator mixBusAllocator;
     ChannelBufferSet outputRing;  // the device's format, one buffer per output layout
     ChannelBufferSet mixBus;      // 32-bit, one buffer of every mix-bus channel
-    ChannelLayout mixBusLayout{};
 
     LONG monitorPosition = -1;  // frames; -1 not yet placed
     LONG inputPosition = -1;

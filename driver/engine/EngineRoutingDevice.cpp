@@ -3,6 +3,7 @@
 // record when the USB layer is done with it.
 #include "EngineRouting.h"
 
+#include "RoutingRing.h"
 #include "usb/InStackLock.h"
 
 namespace {
@@ -29,13 +30,12 @@ bool EngineRouting::DevicePosition(ULONG frameKey, ULONG frames, ULONG previousK
     }
     if (newer) {
         if (previousKey == static_cast<ULONG>(lastKey)) {
-            devicePosition =
-                static_cast<ULONG>((ULONGLONG{devicePosition} + lastFrames) % capacity);
+            devicePosition = RingAdvance(devicePosition, lastFrames, capacity);
         } else {
             chainKey = previousKey;
             chainFrames = previousFrames;
-            chainBase = static_cast<ULONG>((ULONGLONG{devicePosition} + previousFrames) % capacity);
-            devicePosition = static_cast<ULONG>((ULONGLONG{chainBase} + frames) % capacity);
+            chainBase = RingAdvance(devicePosition, previousFrames, capacity);
+            devicePosition = RingAdvance(chainBase, frames, capacity);
         }
         lastFrames = frames;
         lastKey = static_cast<LONG>(frameKey);

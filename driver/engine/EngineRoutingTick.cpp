@@ -3,6 +3,7 @@
 // consumed frames are silenced for the next lap.
 #include "EngineRouting.h"
 
+#include "RoutingRing.h"
 #include "RoutingStreamSink.h"
 #include "audio/DriverResult.h"
 #include "usb/InStackLock.h"
@@ -53,7 +54,7 @@ void EngineRouting::CollectInputPointers(ULONG* position, PVOID* inputPointers, 
             inputPointers[i] = present ? region.firstPointer : nullptr;
         }
     }
-    *position = static_cast<ULONG>((ULONGLONG{*position} + frames) % capacity);
+    *position = RingAdvance(*position, frames, capacity);
 }
 
 void EngineRouting::MeasureInputPeaks(ULONG frames, PVOID* inputPointers)
@@ -203,6 +204,6 @@ LONG EngineRouting::RoutingTick(ULONG /*frameKey*/, PVOID* inputPointers, ULONG 
     }
     outputRing.SilenceFrames(consumedPosition, clear);
     mixBus.SilenceFrames(consumedPosition, clear);
-    consumedPosition = static_cast<ULONG>((ULONGLONG{consumedPosition} + clear) % capacity);
+    consumedPosition = RingAdvance(consumedPosition, clear, capacity);
     return result;
 }

@@ -2,6 +2,8 @@
 // device inputs into the output ring, and the bounce copies those writes bring up to date.
 #include "EngineRouting.h"
 
+#include "RoutingRing.h"
+
 #include "audio/DriverResult.h"
 #include "usb/InStackLock.h"
 
@@ -15,18 +17,6 @@ ULONG RowMask(ULONG first, ULONG count, ULONG rows)
         return 0;
     }
     return static_cast<ULONG>(((ULONGLONG{1} << end) - 1) & ~((ULONGLONG{1} << first) - 1));
-}
-
-ULONG UsableChannels(const ChannelLayoutList& list)
-{
-    ULONG channels = 0;
-    for (ULONG i = 0; i < list.count; ++i) {
-        const ChannelLayout& layout = list.items[i];
-        channels += layout.excludedCount < layout.channelCount
-                        ? layout.channelCount - layout.excludedCount
-                        : 0;
-    }
-    return channels;
 }
 
 // Whether [aStart, aEnd) and [bStart, bEnd) share a byte.
@@ -126,7 +116,7 @@ LONG EngineRouting::RenderIntoDevice(ULONG configurationIndex, LONG* position, P
         result = MixIntoOutput(frames, sources, buffers, channels, startChannel);
         RefreshBounceCopies(start, frames);
     }
-    *position = static_cast<LONG>((ULONGLONG{start} + frames) % capacity);
+    *position = static_cast<LONG>(RingAdvance(start, frames, capacity));
     return result;
 }
 
@@ -144,7 +134,7 @@ LONG EngineRouting::MonitorInputs(ULONG* position, PVOID* inputPointers, ULONG f
     }
     const LONGLONG margin = configuration.ringBlockSize;
     if (LONGLONG{free} < margin) {
-        *position = static_cast<ULONG>((ULONGLONG{start} + frames) % capacity);
+        *position = RingAdvance(start, frames, capacity);
         return kRenderTooLate;
     }
     if (LONGLONG{free} - LONGLONG{frames} < margin) {
@@ -163,7 +153,7 @@ LONG EngineRouting::MonitorInputs(ULONG* position, PVOID* inputPointers, ULONG f
         result = outputRing.CommitWrite(start, frames);
     }
     RefreshBounceCopies(start, frames);
-    *position = static_cast<ULONG>((ULONGLONG{start} + frames) % capacity);
+    *position = RingAdvance(start, frames, capacity);
     return result < 0 ? result : 0;
 }
 

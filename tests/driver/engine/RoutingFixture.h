@@ -10,6 +10,7 @@
 
 #include "KernelTestFixture.h"
 #include "RoutingTestEngine.h"
+#include "audio/DriverResult.h"
 #include "device/ProductConfigurations.h"
 #include "engine/RoutingStreamSink.h"
 
@@ -66,6 +67,37 @@ inline StreamConfiguration ProductConfiguration(ULONG index)
     return record;
 }
 
+// A configuration with inputs: one stereo device input and one stereo loopback input that reads
+// the output back, besides the product's stereo output; rates 44100 and 48000.
+struct InputConfiguration
+{
+    static constexpr ULONG kRates[] = {44100, 48000};
+    static constexpr ULONG kFramesPerMs[] = {45, 49};
+    static constexpr ULONG kMinimumBuffer[] = {16, 16};
+    static constexpr ChannelLayout kOutputs[] = {{kSampleInt24LE, 2, 0, 0}};
+    static constexpr ChannelLayout kInputs[] = {{kSampleInt24LE, 2, 0, 0},
+                                                {kSampleInt24LE, 2, 0, 0}};
+
+    static StreamConfiguration Record(ULONG index = 7)
+    {
+        StreamConfiguration record{};
+        record.index = index;
+        record.deviceOutputChannels = 2;
+        record.outputChannels = 2;
+        record.outputLayouts = {1, kOutputs};
+        record.deviceInputChannels = 2;
+        record.inputChannels = 4;
+        record.inputLayouts = {2, kInputs};
+        record.rateCount = 2;
+        record.rates = kRates;
+        record.framesPerMs = kFramesPerMs;
+        record.minimumBufferSize = kMinimumBuffer;
+        record.maximumBufferSize = 2048;
+        record.ringBlockSize = 512;
+        return record;
+    }
+};
+
 class RoutingTest : public Platform::Kernel::Testing::KernelTest
 {
 protected:
@@ -85,6 +117,30 @@ protected:
         ASSERT_EQ(Routing().ConfigureRouting(&record, rateIndex), 0);
         Routing().SetStartupInterval(startupMs);
         Routing().ResetForStart(false);
+    }
+
+    // The first frame of output buffer bufferIndex, through the device side's first request after
+    // a start (served at the ring's start).
+    const uint8_t* OutputBuffer(ULONG bufferIndex = 0)
+    {
+        Routing().ResetForStart(false);
+        PVOID data = nullptr;
+        Routing().GetDeviceOutputData(1, 1, bufferIndex, &data, false, 0, 0);
+        EXPECT_NE(data, nullptr);
+        Routing().ResetForStart(false);
+        return static_cast<const uint8_t*>(data);
+    }
+
+    // Writes interleaved 24-bit stereo frames (one 32-bit left-justified value per sample) at
+    // position; answers RenderIntoDevice's result.
+    LONG RenderStereo(LONG* position, const std::vector<int32_t>& samples, ULONG startChannel = 0,
+                      ULONG configurationIndex = 0)
+    {
+        std::vector<uint8_t> bytes = Packed24(samples);
+        PVOID buffers[] = {bytes.data()};
+        return Routing().RenderIntoDevice(configurationIndex, position, buffers,
+                                          static_cast<ULONG>(samples.size() / 2), kSampleInt24LE, 2,
+                                          startChannel);
     }
 
     // Renders frames of 24-bit stereo whose samples are given as 32-bit left-justified values
