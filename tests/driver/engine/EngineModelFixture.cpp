@@ -11,8 +11,6 @@
 namespace {
 
 constexpr ULONG kTagTestParts = PoolTag("TsPt");
-constexpr ULONG kPatternChannels = 2;
-constexpr ULONG kPatternSampleBytes = 3;
 
 // The driver's key as the installation leaves it.
 constexpr char16_t kDriverKey[] =
@@ -38,18 +36,11 @@ LONG CountingStreamListener::OnPeriod(ULONG configurationIndex, PVOID*, ULONG fr
     if (position < 0 || (flags & kFirstPeriodFlag) != 0) {
         position = static_cast<LONG>(streamPosition);
     }
+    // The streaming control's stand-in routing makes the same pattern for its own tests.
     block.resize(static_cast<size_t>(frames) * kPatternChannels * kPatternSampleBytes);
-    UCHAR* out = block.data();
-    for (ULONG f = 0; f < frames; ++f) {
-        const LONG value = static_cast<LONG>(produced % kPatternPeriod) + 1;
-        ++produced;
-        for (ULONG channel = 0; channel < kPatternChannels; ++channel) {
-            const LONG sample = value + static_cast<LONG>(channel) * 0x1000;
-            for (ULONG b = 0; b < kPatternSampleBytes; ++b) {
-                *out++ = static_cast<UCHAR>(sample >> (8 * b));
-            }
-        }
-    }
+    PVOID data = block.data();
+    pattern.GetDeviceOutputData(0, frames, 0, &data, false, 0, 0);
+    produced += frames;
     PVOID buffers[] = {block.data()};
     if (routing->RenderIntoDevice(configurationIndex, &position, buffers, frames, kSampleInt24LE,
                                   kPatternChannels, 0) != 0) {

@@ -16,10 +16,13 @@
 #include "device/DeviceParts.h"
 #include "device/ProductDeviceModel.h"
 #include "engine/EngineRouting.h"
+#include "engine/RoutingStandIn.h"
 #include "engine/RoutingStreamSink.h"
 #include "engine/UsbStreamingEngine.h"
 
-inline constexpr LONG kPatternPeriod = 0x7FFFF;
+inline constexpr LONG kPatternPeriod = RoutingStandIn::kPatternPeriod;
+inline constexpr ULONG kPatternChannels = 2;
+inline constexpr ULONG kPatternSampleBytes = 3;
 
 class CountingStreamListener final : public RoutingStreamSink
 {
@@ -42,6 +45,7 @@ public:
     std::vector<ULONG> appliedConfigurations;
     std::vector<ULONG> rateChanges;
     std::vector<LONG> streamingStates;
+    RoutingStandIn pattern{kPatternChannels, kPatternSampleBytes, true};
     std::vector<UCHAR> block;  // the period's frames before they are written
 };
 
