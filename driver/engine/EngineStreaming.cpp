@@ -432,8 +432,12 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         flags |= kDiscontinuityFlag;
         restartMarker = 0;
     }
-    PVOID single = buffer;
-    PVOID* inputs = &single;
+    // The routing fills the entries of the layouts after the device's own (loopback inputs read
+    // back from the output ring), so the period's array holds one entry per input layout even
+    // when the device's input is a single buffer.
+    PVOID periodInputs[kMaxPeriodInputs] = {buffer};
+    const ULONG layouts = usbInputLayouts + otherInputLayouts;
+    PVOID* inputs = layouts <= kMaxPeriodInputs ? periodInputs : nullptr;
     GatherSlot* slot = nullptr;
     if (usbInputLayouts >= 2 && gather[0].buffers != nullptr) {
         if (layoutIndex >= usbInputLayouts) {

@@ -33,6 +33,9 @@ inline constexpr NTSTATUS kEngineFail = static_cast<NTSTATUS>(0x80004005);
 inline constexpr ULONG kGatherSlots = 4;
 inline constexpr LONG kDiscontinuityFlag = 0x100;
 inline constexpr ULONG kStopGuardMs = 100;
+// Input layouts a period without gathering can hand on; a configuration with more gets no input
+// pointers at all rather than an array too short for them.
+inline constexpr ULONG kMaxPeriodInputs = 32;
 
 class EngineStreaming
 {

@@ -405,6 +405,42 @@ TEST_F(EngineTest, AStopThatCouldNotBeQueuedDoesNotBlockTheNext)
     EXPECT_FALSE(engine->IsStreaming());
 }
 
+// With a single device input layout the buffer is handed on alone, but in an array with room for
+// every input layout: the routing fills the loopback entries after it. A configuration of only
+// loopback inputs the same, the device's part of it empty.
+TEST_F(EngineTest, APeriodHasAnEntryForEveryInputLayout)
+{
+    struct Case
+    {
+        const char* name;
+        ULONG deviceInputChannels;
+        ULONG layouts;
+    };
+    const Case cases[] = {{"one device layout and two loopback", 2, 3},
+                          {"loopback only", 0, 2},
+                          {"one device layout", 2, 1}};
+    ULONG configurationIndex = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChannelLayout items[3] = {};
+        for (ChannelLayout& item : items) {
+            item.channelCount = 2;
+        }
+        StreamConfiguration record = OutputConfiguration(configurationIndex++);
+        record.deviceInputChannels = c.deviceInputChannels;
+        record.inputLayouts = {c.layouts, items};
+        engine->ApplyStreamConfiguration(&record, 1);
+        routing.ticks.clear();
+        routing.inputCount = c.layouts;
+        int data = 0;
+        engine->OnUsbPeriod(10, 48, 0, &data, 0, 48, 1);
+        ASSERT_EQ(routing.ticks.size(), 1u);
+        std::vector<PVOID> expected(c.layouts, nullptr);
+        expected[0] = &data;
+        EXPECT_EQ(routing.ticks[0].inputs, expected);
+    }
+}
+
 // Input spread over two layouts is handed on once per frame with both buffers, however the
 // completions of the frames interleave.
 TEST_F(EngineTest, InputOfTwoLayoutsIsGatheredPerFrame)
