@@ -1,5 +1,6 @@
 #include "EndToEndFixture.h"
 
+#include <Registry/MachineRegistry.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,33 +12,9 @@ namespace {
 
 constexpr ULONG kPlaceholderTag = Platform::Kernel::MakeTag("MRtr");
 
-// The driver's key as the installation leaves it, created one component at a time.
-NTSTATUS CreateDriverKey()
-{
-    const std::u16string path =
-        u"\\Registry\\Machine\\Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\"
-        u"{6242F6B0-04E7-497F-AE8D-287E12D19420}";
-    const size_t rootLength = std::u16string(u"\\Registry\\Machine").size();
-    for (size_t end = path.find(u'\\', rootLength + 1);; end = path.find(u'\\', end + 1)) {
-        const std::u16string prefix = path.substr(0, end);
-        UNICODE_STRING name;
-        RtlInitUnicodeString(&name, prefix.c_str());
-        OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                                   nullptr, nullptr);
-        HANDLE key = nullptr;
-        ULONG disposition = 0;
-        const NTSTATUS status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr,
-                                            REG_OPTION_NON_VOLATILE, &disposition);
-        if (!NT_SUCCESS(status)) {
-            return status;
-        }
-        ZwClose(key);
-        if (end == std::u16string::npos) {
-            return STATUS_SUCCESS;
-        }
-    }
-}
+// The driver's key as the installation leaves it, below the machine hive.
+constexpr char16_t kDriverKey[] =
+    u"Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\{6242F6B0-04E7-497F-AE8D-287E12D19420}";
 
 }  // namespace
 
@@ -90,7 +67,9 @@ void EndToEndTest::SetUp()
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     driver = Platform::Ks::Driver::Load(DriverEntry, &status);
     ASSERT_EQ(status, STATUS_SUCCESS);
-    ASSERT_EQ(CreateDriverKey(), STATUS_SUCCESS);
+    ASSERT_EQ(Platform::Registry::MachineRegistry::Instance().CreateKeyPath(
+                  Platform::Registry::Hive::LocalMachine, kDriverKey),
+              Platform::Registry::Result::Ok);
 }
 
 void EndToEndTest::TearDown()
