@@ -78,7 +78,9 @@ TEST_F(StreamManagerThreadsTest, PeriodsRunWhileStreamsComeAndGo)
         ASSERT_EQ(stream->SetCaptureFormat(&configuration, 64, 4, 0, 0), 0);
         ASSERT_EQ(manager->SetClientStreamRunning(stream, true), 0);
         stream->NextCaptureBuffer(captureBuffers, 0);
-        const int target = ticks.load() + 2;
+        // One period may have begun before the streams ran, the next only places the client
+        // stream, and a 64-frame buffer needs two more 48-frame periods to fill.
+        const int target = ticks.load() + 6;
         while (ticks.load() < target) {
             std::this_thread::yield();
         }
