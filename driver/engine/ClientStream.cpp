@@ -102,6 +102,15 @@ LONG ClientStream::SetCaptureFormat(const StreamConfiguration* configuration, UL
     if (configuration == nullptr || bufferFrames == 0 || bytesPerSample < 2 || bytesPerSample > 4) {
         return E_INVALIDARG;
     }
+    // The first channel comes from the consumer: one past the device's inputs would have every
+    // period copy nothing and still hand over the buffer as captured.
+    const ULONG inputChannels = configuration->inputLayouts.items != nullptr
+                                    ? TotalChannels(configuration->inputLayouts)
+                                    : 0;
+    const bool takesChannels = interleavedChannels > 0 || configuration->inputChannels > 0;
+    if (takesChannels && inputChannels != 0 && firstChannel >= inputChannels) {
+        return E_INVALIDARG;
+    }
     InStackLock hold(&lock);
     if (running != 0) {
         return E_FAIL;

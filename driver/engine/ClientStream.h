@@ -43,8 +43,9 @@ struct ClientStream
     ClientStream(const ClientStream&) = delete;
     ClientStream& operator=(const ClientStream&) = delete;
 
-    // 0, E_FAIL while running, E_INVALIDARG for a sample size other than 2, 3 or 4 bytes or no
-    // buffer size, or the ring's failure (the stream is then left unconfigured).
+    // 0, E_FAIL while running, E_INVALIDARG for a sample size other than 2, 3 or 4 bytes, no
+    // buffer size or a first channel beyond the configuration's input channels, or the ring's
+    // failure (the stream is then left unconfigured).
     // interleavedChannels 0 takes every input channel of the configuration, one buffer each (at
     // most 32).
     LONG SetCaptureFormat(const StreamConfiguration* configuration, ULONG bufferFrames,

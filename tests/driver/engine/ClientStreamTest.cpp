@@ -125,6 +125,33 @@ TEST_F(ClientStreamTest, CaptureFormatDescribesTheConsumerBuffers)
     EXPECT_EQ(stream->SetCaptureFormat(&configuration, 64, 4, 0, 0), E_FAIL);
 }
 
+// The first channel is the consumer's: one that is not a device input is refused up front
+// rather than every buffer being handed over untouched as captured.
+TEST_F(ClientStreamTest, FirstChannelBeyondTheInputsIsRefused)
+{
+    struct Case
+    {
+        const char* name;
+        ULONG interleavedChannels;
+        ULONG firstChannel;
+        LONG expected;
+    };
+    for (const Case& c :
+         {Case{"last input channel", 1, 1, 0}, Case{"one past, interleaved", 2, 2, E_INVALIDARG},
+          Case{"one past, per channel", 0, 2, E_INVALIDARG},
+          Case{"far past", 1, 0xFFFFFFFF, E_INVALIDARG}}) {
+        EXPECT_EQ(
+            stream->SetCaptureFormat(&configuration, 64, 4, c.interleavedChannels, c.firstChannel),
+            c.expected)
+            << c.name;
+    }
+    EXPECT_EQ(stream->startChannel, 1u) << "a refused format changes nothing";
+
+    // Without device inputs there is nothing to point past: the period answers 1 instead.
+    StreamConfiguration outputOnly = StreamTest::StereoConfiguration(3);
+    EXPECT_EQ(stream->SetCaptureFormat(&outputOnly, 64, 4, 2, 0), 0);
+}
+
 TEST_F(ClientStreamTest, PeriodErrorsAndEmptyAnswers)
 {
     ConsumerBuffer buffer(64);
