@@ -231,6 +231,7 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
     }
     NTSTATUS status = STATUS_SUCCESS;
     Lock();
+    const ULONG previousRateIndex = rateIndex;
     if (newRateIndex < configuration.rateCount) {
         // The stream set takes the index on success even when nothing goes to the device yet;
         // the next start must use it.
@@ -247,6 +248,11 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
             }
             status = transport->SetSampleRate(rate);
             rateNotApplied = 0;
+            if (!NT_SUCCESS(status)) {
+                // The stream set keeps its index on a failure: a start must not bring the
+                // refused rate to the device behind its back.
+                rateIndex = previousRateIndex;
+            }
             if (resume) {
                 restartMarker = 1;
                 credit = 1;

@@ -257,6 +257,23 @@ TEST_F(EngineTest, RateChangeWhileStreamingStopsSetsTheRateAndResumes)
     EXPECT_EQ(RateRequests(96000), 1u) << "an unchanged rate is not sent again";
 }
 
+// A rate the device refused is not the rate in force: the stream set keeps its index on the
+// failure, so the next start must run at the old rate rather than send the refused one again.
+TEST_F(EngineTest, ARefusedRateLeavesTheOldRateInForce)
+{
+    StartStreaming();
+    device->StallRequests(0x22, 0x01, 1);
+    EXPECT_FALSE(NT_SUCCESS(engine->SetRate(0, 2)));
+    EXPECT_FALSE(engine->IsStreaming()) << "the stop for the request is not undone";
+    EXPECT_EQ(engine->RateIndex(), 1u);
+
+    engine->RunControl(1);
+    RunPending();
+    EXPECT_TRUE(engine->IsStreaming());
+    EXPECT_EQ(device->SampleRate(), 48000u);
+    EXPECT_EQ(RateRequests(96000), 1u) << "only the refused request";
+}
+
 TEST_F(EngineTest, AnExternalClockKeepsTheRate)
 {
     StartStreaming();
