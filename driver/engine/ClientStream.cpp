@@ -6,36 +6,15 @@
 #include "audio/DriverResult.h"
 #include "audio/PoolTags.h"
 #include "device/StreamConfiguration.h"
+#include "engine/RoutingRing.h"
 #include "engine/StreamInterfaces.h"
 #include "usb/InStackLock.h"
 
 namespace {
 
-ULONG UsableChannels(const ChannelLayoutList& list)
-{
-    ULONG usable = 0;
-    for (ULONG i = 0; list.items != nullptr && i < list.count; ++i) {
-        const ChannelLayout& item = list.items[i];
-        usable +=
-            item.channelCount > item.excludedCount ? item.channelCount - item.excludedCount : 0;
-    }
-    return usable;
-}
-
 ULONG SaturatingAdd(ULONG a, ULONG b)
 {
     return a > 0xFFFFFFFFu - b ? 0xFFFFFFFFu : a + b;
-}
-
-// Both ring indexes back to frame 0, the whole ring silent.
-void ResetRing(ChannelBufferSet* ring)
-{
-    if (ring->Capacity() == 0) {
-        return;
-    }
-    ring->CommitWrite(0, 0);
-    ring->AdvanceRead((ring->Capacity() - ring->ReadIndex()) % ring->Capacity(), true);
-    ring->SilenceFrames(0, ring->Capacity());
 }
 
 }  // namespace
@@ -155,7 +134,7 @@ void SetClientStreamRunningState(ClientStream* stream, bool on)
     stream->running = on ? 1 : 0;
     if (!on) {
         stream->fill = kNoCaptureBuffer;
-        ResetRing(&stream->ring);
+        RewindRing(&stream->ring);
         stream->pending = 0;
         stream->outputPosition = -1;
     }

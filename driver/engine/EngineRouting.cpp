@@ -16,18 +16,6 @@ constexpr LONGLONG kMaxLong = 0x7FFFFFFF;
 constexpr ULONG kRingGranularity = 0x1000;  // bytes: the ring is read by the device in pages
 constexpr ULONG kMaxOutputLayouts = ChannelBufferSet::kMaxBuffers;
 
-// Both indexes back to 0 and every frame silent.
-void RewindRing(ChannelBufferSet* ring)
-{
-    const ULONG capacity = ring->Capacity();
-    if (capacity == 0) {
-        return;
-    }
-    ring->CommitWrite(0, 0);
-    ring->AdvanceRead((capacity - ring->ReadIndex()) % capacity, true);
-    ring->SilenceFrames(0, capacity);
-}
-
 }  // namespace
 
 EngineRouting::EngineRouting(StreamingEngine* owner)
