@@ -129,7 +129,6 @@ void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record
         channels += inputs.items[usbInputLayouts].channelCount;
         ++usbInputLayouts;
     }
-    otherInputLayouts = inputs.count - usbInputLayouts;
     if (configuration.deviceInputChannels == 0 || inputs.count == 0) {
         return;
     }
@@ -441,9 +440,10 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
     // The routing fills the entries of the layouts after the device's own (loopback inputs read
     // back from the output ring), so the period's array holds one entry per input layout even
     // when the device's input is a single buffer.
+    // Sized by the configuration's layouts, not the device's count: that count drops to one when
+    // the gather arrays could not be had, while the routing still fills every layout's entry.
     PVOID periodInputs[kMaxPeriodInputs] = {buffer};
-    const ULONG layouts = usbInputLayouts + otherInputLayouts;
-    PVOID* inputs = layouts <= kMaxPeriodInputs ? periodInputs : nullptr;
+    PVOID* inputs = configuration.inputLayouts.count <= kMaxPeriodInputs ? periodInputs : nullptr;
     GatherSlot* slot = nullptr;
     if (usbInputLayouts >= 2 && gather[0].buffers != nullptr) {
         if (layoutIndex >= usbInputLayouts) {
@@ -456,7 +456,7 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         }
         if (slot->count == 0 || slot->frameKey != frameKey) {
             // A slot taken over from an older frame starts empty.
-            RtlZeroMemory(slot->buffers, sizeof(PVOID) * (usbInputLayouts + otherInputLayouts));
+            RtlZeroMemory(slot->buffers, sizeof(PVOID) * configuration.inputLayouts.count);
             slot->count = 0;
             slot->flags = 0;
         }

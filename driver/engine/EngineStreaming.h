@@ -130,7 +130,6 @@ private:
     StreamConfiguration configuration = {};
     ULONG rateIndex = 0;
     ULONG usbInputLayouts = 0;
-    ULONG otherInputLayouts = 0;
     // Completions of different pipes run at once on different processors and meet in these slots.
     KSPIN_LOCK gatherLock;
     GatherSlot gather[kGatherSlots] = {};

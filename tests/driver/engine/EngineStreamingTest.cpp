@@ -60,8 +60,11 @@ public:
             duringTick = nullptr;
             hook();
         }
-        ticks.push_back({frameKey, std::vector<PVOID>(inputs, inputs + inputCount), framesIn, flags,
-                         framesOut, extraFrames});
+        std::vector<PVOID> entries;
+        if (inputs != nullptr) {
+            entries.assign(inputs, inputs + inputCount);
+        }
+        ticks.push_back({frameKey, entries, framesIn, flags, framesOut, extraFrames});
         return answer != 0
                    ? answer
                    : standIn.RoutingTick(frameKey, inputs, framesIn, flags, framesOut, extraFrames);
@@ -456,6 +459,29 @@ TEST_F(EngineTest, APeriodHasAnEntryForEveryInputLayout)
         expected[0] = &data;
         EXPECT_EQ(routing.ticks[0].inputs, expected);
     }
+}
+
+// Without its gather arrays the engine hands a frame on as one device layout, but the routing
+// still fills an entry for every layout of the configuration: more layouts than a period's array
+// holds get no array at all rather than one too short.
+TEST_F(EngineTest, AConfigurationWiderThanThePeriodArrayGetsNoInputsWithoutGatherArrays)
+{
+    constexpr ULONG kLayouts = kMaxPeriodInputs + 2;
+    std::vector<ChannelLayout> items(kLayouts);
+    for (ChannelLayout& item : items) {
+        item.channelCount = 1;
+    }
+    StreamConfiguration record = OutputConfiguration();
+    record.deviceInputChannels = 3;
+    record.inputLayouts = {kLayouts, items.data()};
+    FailAllocationsWithTag(MakeTag("XiMw"));
+    engine->ApplyStreamConfiguration(&record, 1);
+    ClearAllocationFailures();
+    routing.inputCount = kLayouts;
+    int data = 0;
+    engine->OnUsbPeriod(10, 48, 0, &data, 0, 48, 1);
+    ASSERT_EQ(routing.ticks.size(), 1u);
+    EXPECT_TRUE(routing.ticks[0].inputs.empty());
 }
 
 // Input spread over two layouts is handed on once per frame with both buffers, however the
