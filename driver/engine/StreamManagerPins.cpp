@@ -105,16 +105,25 @@ LONG StreamManager::ServicePinStream(StreamNode* node)
     }
     if (!running) {
         LONG countBefore = 0;
+        bool started = false;
         {
             InStackLock hold(&runningLock);
+            // Two services of a stopped node may both have seen it stopped: only the first under
+            // the running lock counts it, or the count never comes back to 0 and streaming never
+            // stops.
             {
                 InStackLock nodeHold(&node->lock);
-                node->position = -1;
+                started = node->running == 0;
+                if (started) {
+                    node->position = -1;
+                }
             }
-            SetNodeRunning(node, true);
-            countBefore = runningCount++;
+            if (started) {
+                SetNodeRunning(node, true);
+                countBefore = runningCount++;
+            }
         }
-        if (countBefore == 0 && routing->Engine() != nullptr) {
+        if (started && countBefore == 0 && routing->Engine() != nullptr) {
             routing->Engine()->RunControl(1);
         }
     }

@@ -3,6 +3,7 @@
 // Everything else answers a neutral value. Used by the stream set's tests and benchmark.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,10 @@ public:
         rateRequests.push_back({configurationIndex, rateIndex});
         return setRateStatus;
     }
+    // Streams on several threads may ask at once, as they may of the real engine.
     LONG RunControl(ULONG on) override
     {
+        std::lock_guard<std::mutex> hold(runControlMutex);
         runControls.push_back(on);
         return 0;
     }
@@ -120,6 +123,7 @@ public:
         bool operator==(const RateRequest&) const = default;
     };
     std::vector<RateRequest> rateRequests;
+    std::mutex runControlMutex;
     std::vector<ULONG> runControls;
 
     EngineRouting routing;  // last: destroyed first, while the records above still exist

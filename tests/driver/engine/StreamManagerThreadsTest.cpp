@@ -101,4 +101,37 @@ TEST_F(StreamManagerThreadsTest, PeriodsRunWhileStreamsComeAndGo)
     DestroyStreamManager(manager);
 }
 
+// Two services of one stopped node at once start it once: the stop that follows brings the
+// running count back to 0.
+TEST_F(StreamManagerThreadsTest, ConcurrentServicesOfAStoppedNodeCountItOnce)
+{
+    const StreamConfiguration configuration = StreamTest::StereoInputConfiguration();
+    ASSERT_EQ(engine.routing.ConfigureRouting(&configuration, 1), 0);
+    StreamManager* manager = CreateStreamManager(&engine, nullptr);
+    ASSERT_NE(manager, nullptr);
+    CountingPin pin;
+    int32_t block[64 * 2] = {};
+    PVOID blockPointers[1] = {block};
+    for (int round = 0; round < 500; ++round) {
+        StreamNode* node = manager->AddPinStream(&pin);
+        ASSERT_EQ(manager->SetNodeBuffers(node, blockPointers, 64), 0);
+        std::atomic<int> ready{0};
+        auto serve = [&] {
+            ready.fetch_add(1);
+            while (ready.load() < 2) {
+                std::this_thread::yield();
+            }
+            manager->ServicePinStream(node);
+        };
+        std::thread first(serve);
+        std::thread second(serve);
+        first.join();
+        second.join();
+        ASSERT_EQ(manager->StopPinStream(node), 0);
+        ASSERT_FALSE(manager->IsAnyStreamRunning()) << "round " << round;
+        manager->RemovePinStream(node);
+    }
+    DestroyStreamManager(manager);
+}
+
 }  // namespace
