@@ -45,16 +45,35 @@ int32_t GainMatrix::ConfigureMatrix(uint32_t rows, uint32_t columns)
     return 0;
 }
 
+bool GainMatrix::InsideRow(uint32_t row, uint32_t firstColumn, uint32_t count,
+                           const void* gains) const
+{
+    return row < rows_ && firstColumn <= columns_ && count <= columns_ - firstColumn &&
+           (gains != nullptr || count == 0);
+}
+
 int32_t GainMatrix::SetRowGains(uint32_t row, const SampleGain* gains, uint32_t firstColumn,
                                 uint32_t count)
 {
-    if (row >= rows_ || firstColumn > columns_ || count > columns_ - firstColumn) {
+    if (!InsideRow(row, firstColumn, count, gains)) {
         return E_FAIL;
     }
     for (uint32_t c = 0; c < count; ++c) {
         rowTable_[row][firstColumn + c] = gains[c];
     }
     UpdateRowMasks(row);
+    return 0;
+}
+
+int32_t GainMatrix::GetRowGains(uint32_t row, SampleGain* gains, uint32_t firstColumn,
+                                uint32_t count) const
+{
+    if (!InsideRow(row, firstColumn, count, gains)) {
+        return E_FAIL;
+    }
+    for (uint32_t c = 0; c < count; ++c) {
+        gains[c] = rowTable_[row][firstColumn + c];
+    }
     return 0;
 }
 

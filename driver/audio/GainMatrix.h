@@ -26,9 +26,12 @@ public:
     // on failure the matrix is empty.
     int32_t ConfigureMatrix(uint32_t rows, uint32_t columns);
 
-    // Copies count gains into row from firstColumn. E_FAIL, nothing written, outside the matrix.
+    // Copies count gains into row from firstColumn, or out of it. E_FAIL, nothing touched, outside
+    // the matrix or without gains to copy.
     int32_t SetRowGains(uint32_t row, const SampleGain* gains, uint32_t firstColumn,
                         uint32_t count);
+    int32_t GetRowGains(uint32_t row, SampleGain* gains, uint32_t firstColumn,
+                        uint32_t count) const;
 
     // Writes the block of rowCount rows from firstRow and columns 0 .. columnCount - 1 with a
     // pattern of value (i and j counted from the block's corner): 0 everywhere, 1 where i = j,
@@ -51,6 +54,7 @@ public:
     }
 
 private:
+    bool InsideRow(uint32_t row, uint32_t firstColumn, uint32_t count, const void* gains) const;
     void UpdateRowMasks(uint32_t row);
 
     SampleGain* storage_ = nullptr;    // rows x columns, row after row

@@ -7,12 +7,6 @@ namespace {
 
 constexpr ULONG kMaxPeaksTaken = 64;
 
-bool InsideRow(const GainMatrix& matrix, ULONG row, ULONG firstColumn, ULONG count)
-{
-    return row < matrix.Rows() && firstColumn <= matrix.Columns() &&
-           count <= matrix.Columns() - firstColumn;
-}
-
 }  // namespace
 
 void EngineRouting::GetMatrixSize(ULONG* rows, ULONG* columns)
@@ -25,22 +19,14 @@ void EngineRouting::GetMatrixSize(ULONG* rows, ULONG* columns)
 NTSTATUS EngineRouting::ReadMatrixRow(ULONG row, ULONG firstColumn, ULONG count, SampleGain* gains)
 {
     InStackLock routing(&routingLock);
-    if (!InsideRow(matrix, row, firstColumn, count) || (gains == nullptr && count != 0)) {
-        return STATUS_UNSUCCESSFUL;
-    }
-    for (ULONG j = 0; j < count; ++j) {
-        gains[j] = matrix.Gain(row, firstColumn + j);
-    }
-    return STATUS_SUCCESS;
+    return matrix.GetRowGains(row, gains, firstColumn, count) < 0 ? STATUS_UNSUCCESSFUL
+                                                                  : STATUS_SUCCESS;
 }
 
 NTSTATUS EngineRouting::WriteMatrixRow(ULONG row, ULONG firstColumn, ULONG count,
                                        const SampleGain* gains)
 {
     InStackLock routing(&routingLock);
-    if (!InsideRow(matrix, row, firstColumn, count) || (gains == nullptr && count != 0)) {
-        return STATUS_UNSUCCESSFUL;
-    }
     return matrix.SetRowGains(row, gains, firstColumn, count) < 0 ? STATUS_UNSUCCESSFUL
                                                                   : STATUS_SUCCESS;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "KernelTestFixture.h"
@@ -104,8 +105,32 @@ TEST_F(GainMatrixTest, RowWritesOutsideTheMatrixFailAndWriteNothing)
     EXPECT_EQ(matrix.SetRowGains(0, gains, 1, 3), E_FAIL);
     EXPECT_EQ(matrix.SetRowGains(0, gains, 4, 0), E_FAIL);
     EXPECT_EQ(matrix.SetRowGains(0, gains, 0xFFFFFFFFu, 2), E_FAIL);
+    EXPECT_EQ(matrix.SetRowGains(0, nullptr, 0, 1), E_FAIL);
     EXPECT_EQ(Entries(), before);
     EXPECT_EQ(matrix.SetRowGains(0, gains, 3, 0), 0);
+}
+
+// Reads take the same bounds as writes and touch nothing outside the row part asked for.
+TEST_F(GainMatrixTest, RowReadsCopyTheirPartAndRefuseOutsideTheMatrix)
+{
+    ASSERT_EQ(matrix.ConfigureMatrix(2, 3), 0);
+    const SampleGain half[] = {kUnityGain / 2};
+    ASSERT_EQ(matrix.SetRowGains(1, half, 2, 1), 0);
+    SampleGain read[4] = {7, 7, 7, 7};
+    ASSERT_EQ(matrix.GetRowGains(1, read, 1, 2), 0);
+    EXPECT_EQ(read[0], kUnityGain);
+    EXPECT_EQ(read[1], kUnityGain / 2);
+    EXPECT_EQ(read[2], 7) << "nothing past count";
+    for (const auto& [row, first, count] :
+         {std::tuple{2u, 0u, 1u}, std::tuple{0u, 1u, 3u}, std::tuple{0u, 4u, 0u},
+          std::tuple{0u, 0xFFFFFFFFu, 2u}}) {
+        SampleGain untouched[4] = {7, 7, 7, 7};
+        EXPECT_EQ(matrix.GetRowGains(row, untouched, first, count), E_FAIL)
+            << row << first << count;
+        EXPECT_EQ(untouched[0], 7);
+    }
+    EXPECT_EQ(matrix.GetRowGains(0, nullptr, 0, 1), E_FAIL);
+    EXPECT_EQ(matrix.GetRowGains(0, nullptr, 0, 0), 0);
 }
 
 struct PatternCase

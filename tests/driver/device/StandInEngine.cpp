@@ -135,14 +135,8 @@ void StandInEngine::GetMatrixSize(ULONG* rows, ULONG* columns)
 
 NTSTATUS StandInEngine::ReadMatrixRow(ULONG row, ULONG firstColumn, ULONG count, SampleGain* gains)
 {
-    if (row >= matrix.Rows() || firstColumn > matrix.Columns() ||
-        count > matrix.Columns() - firstColumn) {
-        return STATUS_UNSUCCESSFUL;
-    }
-    for (ULONG i = 0; i < count; ++i) {
-        gains[i] = matrix.Gain(row, firstColumn + i);
-    }
-    return STATUS_SUCCESS;
+    return matrix.GetRowGains(row, gains, firstColumn, count) < 0 ? STATUS_UNSUCCESSFUL
+                                                                  : STATUS_SUCCESS;
 }
 
 NTSTATUS StandInEngine::WriteMatrixRow(ULONG row, ULONG firstColumn, ULONG count,
