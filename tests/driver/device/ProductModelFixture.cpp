@@ -21,8 +21,7 @@ void ProductModelFixture::TearDown()
 {
     Platform::Kernel::ClearAllocationFailures();
     driver_.reset();
-    buses_.clear();
-    usbDevices_.clear();
+    usbDevices_.Clear();
     SetDeviceParts(nullptr);
     Platform::Kernel::ResetHostState();
     KernelTest::TearDown();
@@ -34,16 +33,9 @@ Platform::Ks::Device* ProductModelFixture::PlugIn(bool start, USHORT bcdDevice, 
     descriptors.device[12] = static_cast<uint8_t>(bcdDevice & 0xFF);
     descriptors.device[13] = static_cast<uint8_t>(bcdDevice >> 8);
     std::string error;
-    auto usbDevice = UsbSim::SimulatedUsbDevice::Create(std::move(descriptors), &error);
-    EXPECT_NE(usbDevice, nullptr) << error;
-    if (usbDevice == nullptr) {
-        return nullptr;
-    }
-    auto bus = std::make_unique<UsbSim::SimulatedUsbBus>();
-    bus->Attach(*usbDevice);
-    Platform::Ks::Device* device = driver_->PlugIn(*bus, *usbDevice, status);
-    usbDevices_.push_back(std::move(usbDevice));
-    buses_.push_back(std::move(bus));
+    Platform::Ks::Device* device =
+        usbDevices_.PlugIn(*driver_, std::move(descriptors), &error, status);
+    EXPECT_TRUE(error.empty()) << error;
     if (device != nullptr && start) {
         EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
     }

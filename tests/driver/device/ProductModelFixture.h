@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KernelTestFixture.h"
+#include "PluggedUsbDevices.h"
 #include "StandInEngine.h"
 
 // The driver's key as the installation leaves it, in the kernel's naming.
@@ -43,7 +44,6 @@ protected:
 
     ProductModelParts parts_;
     // Declared before the driver: the devices and their buses outlive it.
-    std::vector<std::unique_ptr<UsbSim::SimulatedUsbDevice>> usbDevices_;
-    std::vector<std::unique_ptr<UsbSim::SimulatedUsbBus>> buses_;
+    Platform::Ks::PluggedUsbDevices usbDevices_;
     std::unique_ptr<Platform::Ks::Driver> driver_;
 };

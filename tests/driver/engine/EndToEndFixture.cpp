@@ -75,8 +75,7 @@ void EndToEndTest::SetUp()
 void EndToEndTest::TearDown()
 {
     driver.reset();
-    bus.reset();
-    usbDevice.reset();
+    usbDevices.Clear();
     SetDeviceParts(nullptr);
     Platform::Kernel::ResetHostState();
     KernelTest::TearDown();
@@ -85,12 +84,9 @@ void EndToEndTest::TearDown()
 void EndToEndTest::PlugInAndStart(UsbSim::UsbDescriptorSet descriptors)
 {
     std::string error;
-    usbDevice = UsbSim::SimulatedUsbDevice::Create(std::move(descriptors), &error);
-    ASSERT_NE(usbDevice, nullptr) << error;
-    bus = std::make_unique<UsbSim::SimulatedUsbBus>();
-    bus->Attach(*usbDevice);
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    device = driver->PlugIn(*bus, *usbDevice, &status);
+    device = usbDevices.PlugIn(*driver, std::move(descriptors), &error, &status);
+    ASSERT_TRUE(error.empty()) << error;
     ASSERT_NE(device, nullptr);
     ASSERT_EQ(status, STATUS_SUCCESS);
     ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KernelTestFixture.h"
+#include "PluggedUsbDevices.h"
 #include "device/DeviceContext.h"
 #include "device/DeviceParts.h"
 #include "device/ProductDeviceModel.h"
@@ -52,12 +53,11 @@ protected:
     DeviceContext* Context();
     StreamManager* Manager() { return Context()->streamManager; }
     StreamingEngine* Engine() { return Context()->deviceModel->GetEngine(); }
-    UsbSim::SimulatedUsbDevice& UsbDevice() { return *usbDevice; }
+    UsbSim::SimulatedUsbDevice& UsbDevice() { return usbDevices.LastDevice(); }
 
     ProductParts parts;
     // Declared before the driver: the device and its bus outlive it.
-    std::unique_ptr<UsbSim::SimulatedUsbDevice> usbDevice;
-    std::unique_ptr<UsbSim::SimulatedUsbBus> bus;
+    Platform::Ks::PluggedUsbDevices usbDevices;
     std::unique_ptr<Platform::Ks::Driver> driver;
     Platform::Ks::Device* device = nullptr;
 };

@@ -158,8 +158,7 @@ void EngineModelFixture::TearDown()
 {
     Platform::Kernel::ClearAllocationFailures();
     driver_.reset();
-    buses_.clear();
-    usbDevices_.clear();
+    usbDevices_.Clear();
     SetDeviceParts(nullptr);
     Platform::Kernel::ResetHostState();
     KernelTest::TearDown();
@@ -173,16 +172,8 @@ Platform::Ks::Device* EngineModelFixture::PlugIn(bool start)
 Platform::Ks::Device* EngineModelFixture::PlugIn(UsbSim::UsbDescriptorSet descriptors, bool start)
 {
     std::string error;
-    auto usbDevice = UsbSim::SimulatedUsbDevice::Create(std::move(descriptors), &error);
-    EXPECT_NE(usbDevice, nullptr) << error;
-    if (usbDevice == nullptr) {
-        return nullptr;
-    }
-    auto bus = std::make_unique<UsbSim::SimulatedUsbBus>();
-    bus->Attach(*usbDevice);
-    Platform::Ks::Device* device = driver_->PlugIn(*bus, *usbDevice);
-    usbDevices_.push_back(std::move(usbDevice));
-    buses_.push_back(std::move(bus));
+    Platform::Ks::Device* device = usbDevices_.PlugIn(*driver_, std::move(descriptors), &error);
+    EXPECT_TRUE(error.empty()) << error;
     if (device != nullptr && start) {
         EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KernelTestFixture.h"
+#include "PluggedUsbDevices.h"
 #include "device/DeviceParts.h"
 #include "device/ProductDeviceModel.h"
 #include "engine/EngineRouting.h"
@@ -85,8 +86,8 @@ protected:
                    : nullptr;
     }
     CountingStreamListener* Listener() { return parts_.lastListener; }
-    UsbSim::SimulatedUsbDevice& UsbDevice() { return *usbDevices_.back(); }
-    UsbSim::SimulatedUsbBus& Bus() { return *buses_.back(); }
+    UsbSim::SimulatedUsbDevice& UsbDevice() { return usbDevices_.LastDevice(); }
+    UsbSim::SimulatedUsbBus& Bus() { return usbDevices_.LastBus(); }
 
     // Through the stream set as the stream manager would: the rate index of configuration 0,
     // then the listener active and the transport running (the queued start included).
@@ -97,8 +98,7 @@ protected:
 
     EngineModelParts parts_;
     // Declared before the driver: the devices and their buses outlive it.
-    std::vector<std::unique_ptr<UsbSim::SimulatedUsbDevice>> usbDevices_;
-    std::vector<std::unique_ptr<UsbSim::SimulatedUsbBus>> buses_;
+    Platform::Ks::PluggedUsbDevices usbDevices_;
     std::unique_ptr<Platform::Ks::Driver> driver_;
     bool sawPattern_ = false;
 };
