@@ -1,7 +1,8 @@
 #pragma once
-// LPair<A, B, ToStringFn>: two values in one counted box (hashed-container entries, a parameter
-// descriptor with its value). ToString gives what ToStringFn makes of the first value; without a
-// ToStringFn it is the run-time type name, as for every counted object.
+// Two values side by side. Pair<A, B> is a plain value (an array of them copies field by field:
+// a string table's (ID, text) entries). LPair<A, B, ToStringFn> is two values in one counted box
+// (a parameter descriptor with its value); its ToString gives what ToStringFn makes of the first
+// value; without a ToStringFn it is the run-time type name, as for every counted object.
 
 #include <utility>
 
@@ -9,6 +10,18 @@
 #include "Utilities/Storage/StringT.h"
 
 namespace Orv {
+
+template <class A, class B>
+struct Pair
+{
+    A first{};
+    B second{};
+
+    bool operator==(const Pair& other) const
+    {
+        return first == other.first && second == other.second;
+    }
+};
 
 namespace Detail {
 // Marks "no ToStringFn given"; never called.
