@@ -1,5 +1,7 @@
 #include "Utilities/Storage/Variant.h"
 
+#include "Utilities/Storage/StringT.h"
+
 #include <cstring>
 #include <string>
 
@@ -111,6 +113,16 @@ int32_t Variant::Set(uint32_t code, const void* data, uint32_t dataSize)
         type = kVariantList;
     }
     return type;
+}
+
+int32_t Variant::SetString(const StringT<char16_t, char>& text)
+{
+    return SetString(text.ToNarrow().GetText());
+}
+
+int32_t Variant::SetString(const char16_t* text)
+{
+    return SetString(StringT<char16_t, char>(text));
 }
 
 int32_t Variant::SetBlob(const void* data, uint32_t dataSize)

@@ -14,10 +14,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "ObjectBase/OrvResult.h"
 
 namespace Orv {
+
+template <class Char, class OtherChar>
+class StringT;
 
 enum VariantType : int32_t
 {
@@ -86,6 +90,9 @@ public:
     // A copy of the bytes (14). A null text is the empty text (15).
     int32_t SetBlob(const void* data, uint32_t size);
     int32_t SetString(const char* text);
+    // The wide text as UTF-8 (15), encoded as the string's ToNarrow does; null is the empty text.
+    int32_t SetString(const StringT<char16_t, char>& text);
+    int32_t SetString(const char16_t* text);
 
     Variant& SetBool(bool value);
     Variant& SetInt8(int8_t value);
@@ -98,6 +105,12 @@ public:
     Variant& SetDouble(double value);
     Variant& SetInt64(int64_t value);
     Variant& SetUInt64(uint64_t value);
+
+    // Assigning a double gives back an owned block and stores the value (9). Other arithmetic
+    // types are refused, so that an int is not stored as a double by accident.
+    Variant& operator=(double value) { return SetDouble(value); }
+    template <class T>
+    requires(std::is_arithmetic_v<T> && !std::is_same_v<T, double>) Variant& operator=(T) = delete;
 
     // Same code and same value: NaN never equals itself, +0 equals -0, blocks by their bytes,
     // external data by pointer and size.

@@ -54,11 +54,6 @@ int32_t VariantEx::SetString(const StringT<char, char16_t>& text)
     return Variant::SetString(text.GetText());
 }
 
-int32_t VariantEx::SetString(const StringT<char16_t, char>& text)
-{
-    return SetString(text.ToNarrow());
-}
-
 int VariantEx::ParsedInt() const
 {
     return _wtoi(ToString().GetText());

@@ -41,7 +41,6 @@ public:
 
     using Variant::SetString;
     int32_t SetString(const StringT<char, char16_t>& text);
-    int32_t SetString(const StringT<char16_t, char>& text);
 
     // The value as text: "true"/"false", decimal integers (uint64 and addresses in upper-case
     // hexadecimal), "%f" for floating point, the text itself; empty for the empty variant.

@@ -21,11 +21,7 @@ using OrvTest::NotificationTest;
 constexpr const char16_t* kExit = u"NID_APP_EXIT_REQ";
 
 // A string table as the hot-key loader sees it: its (ID, text) pairs, sorted by ID.
-struct TableEntry
-{
-    WideString first;
-    WideString second;
-};
+using TableEntry = Orv::Pair<WideString, WideString>;
 
 class LTestStringTable : public virtual LRefCountedObject
 {

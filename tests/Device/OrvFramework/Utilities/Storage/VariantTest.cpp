@@ -7,8 +7,10 @@
 #include <cstring>
 #include <limits>
 #include <ostream>
+#include <type_traits>
 
 #include "Utilities/Storage/Array.h"
+#include "Utilities/Storage/StringT.h"
 
 namespace {
 
@@ -105,6 +107,60 @@ TEST(Variant, TextIncludesItsTerminatorInItsSize)
     // The size argument of a text is not used.
     EXPECT_EQ(variant.Set(15, "hello", 2), Orv::kVariantString);
     EXPECT_STREQ(variant.GetString(), "hello");
+}
+
+TEST(Variant, WideTextIsStoredAsUtf8)
+{
+    struct Row
+    {
+        const char* name;
+        const char16_t* wide;
+        const char* utf8;
+    };
+    const Row rows[] = {
+        {"ascii", u"48000", "48000"},
+        {"empty", u"", ""},
+        {"two-byte characters", u"Gr\u00fc\u00dfe",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e"},
+        {"surrogate pair", u"\U0001D11E!", "\xf0\x9d\x84\x9e!"},
+    };
+    for (const Row& row : rows) {
+        Variant fromPointer;
+        fromPointer.SetInt32(7);
+        EXPECT_EQ(fromPointer.SetString(row.wide), Orv::kVariantString) << row.name;
+        EXPECT_STREQ(fromPointer.GetString(), row.utf8) << row.name;
+        EXPECT_EQ(fromPointer.GetSize(), std::strlen(row.utf8) + 1) << row.name;
+
+        Variant fromString;
+        EXPECT_EQ(fromString.SetString(Orv::WideString(row.wide)), Orv::kVariantString);
+        EXPECT_EQ(fromString, fromPointer) << row.name;
+    }
+    Variant null;
+    EXPECT_EQ(null.SetString(static_cast<const char16_t*>(nullptr)), Orv::kVariantString);
+    EXPECT_STREQ(null.GetString(), "");
+}
+
+TEST(Variant, AssigningADoubleGivesBackTheBlock)
+{
+    Variant variant;
+    variant.SetString("a text held in a block");
+    variant = 2.5;
+    EXPECT_EQ(variant.GetType(), Orv::kVariantDouble);
+    EXPECT_EQ(variant.GetSize(), 0u);
+    EXPECT_EQ(variant.GetDouble(), 2.5);
+    int32_t size = 0;
+    const void* data = variant.GetData(size);
+    ASSERT_EQ(size, 8);
+    double stored = 0;
+    std::memcpy(&stored, data, sizeof stored);
+    EXPECT_EQ(stored, 2.5);
+
+    variant = -1.5;  // over a scalar too
+    EXPECT_EQ(variant.GetInt32(), -2);
+    static_assert(!std::is_assignable_v<Variant&, int>, "an int is not silently a double");
+    static_assert(!std::is_assignable_v<Variant&, float>, "nor a float");
+    static_assert(std::is_assignable_v<Variant&, double>);
 }
 
 TEST(Variant, SettingFromItsOwnBlockKeepsTheBytes)
