@@ -15,6 +15,8 @@ struct RetriggerableThreader::Loop
     // trigger wakes it.
     RCPtr<LThreadWorker> work;
     RCPtr<LRefCountedObject> parameters;
+    RCPtr<LEvent> completion;
+    std::atomic<int> lastResult{0};
     // The thread's own share of this state, handed over when the thread starts.
     std::shared_ptr<Loop> self;
 };
@@ -42,7 +44,8 @@ RetriggerableThreader::~RetriggerableThreader()
 }
 
 ORVRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker,
-                                         const RCPtr<LRefCountedObject>& parameters, int priority)
+                                         const RCPtr<LRefCountedObject>& parameters, int priority,
+                                         const RCPtr<LEvent>& completion)
 {
     const std::lock_guard<std::mutex> guard(triggerLock);
     if (loop->stopping.load()) {
@@ -58,6 +61,7 @@ ORVRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker,
     thread.SetPriority(priority);
     loop->work = worker;
     loop->parameters = parameters;
+    loop->completion = completion;
     loop->running.store(true);
     return loop->trigger.Set() ? S_OK : E_FAIL;
 }
@@ -72,6 +76,11 @@ bool RetriggerableThreader::IsRunning() const
     return loop->running.load();
 }
 
+int RetriggerableThreader::GetLastResult() const
+{
+    return loop->lastResult.load();
+}
+
 uint32_t RetriggerableThreader::RunLoop(void* argument)
 {
     const std::shared_ptr<Loop> keep = std::move(static_cast<Loop*>(argument)->self);
@@ -79,11 +88,16 @@ uint32_t RetriggerableThreader::RunLoop(void* argument)
     while (!state.stopping.load()) {
         state.trigger.Wait(kInfinite);
         if (!state.stopping.load() && state.work) {
-            state.work->Run(state.parameters);
+            state.lastResult.store(state.work->Run(state.parameters));
         }
         state.parameters = nullptr;
         state.work = nullptr;
+        // Taken before the run counts as ended: from then on Trigger may store the next one.
+        const RCPtr<LEvent> completion = std::move(state.completion);
         state.running.store(false);
+        if (completion) {
+            completion->Set();
+        }
     }
     return 0;
 }

@@ -2,6 +2,11 @@
 // A named thread of its own that runs one work item per Trigger. A Trigger while a run is active
 // is refused (E_FAIL), not queued; the next Trigger after the run has ended succeeds.
 //
+// Each run's result is kept (GetLastResult); when the run has ended and its references are given
+// back, the completion event handed to that Trigger, if any, is set. The result is stored before
+// the run counts as ended, so an owner that sees IsRunning() false, or wakes on the event, reads
+// the result of that run.
+//
 // Destruction stops the loop and waits for the thread to end, however long the current run takes.
 // Destroyed from inside its own work item, it cannot wait for itself: the loop then ends when that
 // run returns, and the state the thread uses stays alive until then.
@@ -28,13 +33,16 @@ public:
     RetriggerableThreader& operator=(const RetriggerableThreader&) = delete;
 
     // Starts one run of worker with parameters at the given priority: 0, or E_FAIL while stopping
-    // or while a run is active.
+    // or while a run is active. completion, when given, is set once that run has ended.
     ORVRESULT Trigger(const RCPtr<LThreadWorker>& worker,
-                      const RCPtr<LRefCountedObject>& parameters, int priority);
+                      const RCPtr<LRefCountedObject>& parameters, int priority,
+                      const RCPtr<LEvent>& completion = RCPtr<LEvent>());
     // The name given to the constructor.
     StringT<char16_t, char> ToString() const override;
     // From a successful Trigger until the run has ended.
     bool IsRunning() const;
+    // What the worker's Run returned in the last run that has ended; 0 before the first.
+    int GetLastResult() const;
     const Thread& GetThread() const { return thread; }
 
 private:

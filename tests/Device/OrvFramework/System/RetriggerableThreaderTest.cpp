@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -38,6 +39,48 @@ TEST(RetriggerableThreader, SecondTriggerDuringARunFailsAndTheNextOneAfterItSucc
     worker->release.Set();
     ASSERT_TRUE(Eventually([&] { return !threader.IsRunning(); }));
     EXPECT_EQ(worker->runs.load(), 2);
+}
+
+// Returns the result it was given for its next run.
+class LResultWorker : public Orv::LThreadWorker
+{
+public:
+    int Run(Orv::RCPtr<Orv::LRefCountedObject>&) override { return result.load(); }
+    std::atomic<int> result{0};
+};
+
+TEST(RetriggerableThreader, KeepsEachRunsResultAndSignalsTheCompletionEvent)
+{
+    Orv::RetriggerableThreader threader(u"worker");
+    EXPECT_EQ(threader.GetLastResult(), 0);
+    Orv::RCPtr<LResultWorker> worker(new LResultWorker);
+    const Orv::RCPtr<Orv::LEvent> done(new Orv::LEvent);
+    for (int result : {1, E_FAIL, 0, 42}) {
+        worker->result.store(result);
+        Orv::RCPtr<Orv::LRefCountedObject> parameters(new LParameter);
+        ASSERT_EQ(threader.Trigger(worker, parameters, 0, done), S_OK);
+        ASSERT_EQ(done->Wait(2000), Orv::kWaitSignalled) << result;
+        // Once the event is set the run has ended and given its references back.
+        EXPECT_FALSE(threader.IsRunning());
+        EXPECT_EQ(threader.GetLastResult(), result);
+        EXPECT_EQ(parameters->GetRefCount(), 1);
+    }
+    EXPECT_EQ(done->GetRefCount(), 1) << "the threader does not keep the event";
+}
+
+TEST(RetriggerableThreader, ARunWithoutCompletionEventSetsNoEarlierOne)
+{
+    Orv::RetriggerableThreader threader(u"worker");
+    Orv::RCPtr<LResultWorker> worker(new LResultWorker);
+    const Orv::RCPtr<Orv::LEvent> done(new Orv::LEvent);
+    ASSERT_EQ(threader.Trigger(worker, nullptr, 0, done), S_OK);
+    ASSERT_EQ(done->Wait(2000), Orv::kWaitSignalled);
+
+    worker->result.store(5);
+    ASSERT_EQ(threader.Trigger(worker, nullptr, 0), S_OK);
+    ASSERT_TRUE(Eventually([&] { return !threader.IsRunning(); }));
+    EXPECT_EQ(threader.GetLastResult(), 5);
+    EXPECT_EQ(done->Wait(0), Orv::kWaitTimeout) << "the first run's event is not set again";
 }
 
 TEST(RetriggerableThreader, KeepsItsNameAndStopsAtOnceWhenIdle)
