@@ -8,6 +8,7 @@
 
 #include "Notification/NotificationCenterManager.h"
 #include "NotificationFixtures.h"
+#include "ObjectBase/Pair.h"
 #include "System/GlobalHotKeyManager.h"
 #include "System/HotKeyTable.h"
 
