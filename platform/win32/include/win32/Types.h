@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #define WINAPI
 #define CALLBACK
@@ -46,6 +47,27 @@ using HMODULE = HINSTANCE;
 // type takes and returns nothing because that is the one the compiler lets callers cast to any
 // other function type without a warning.
 using FARPROC = void (*)();
+
+// An interface or class identifier, field for field the kernel layer's GUID, so identifiers pass
+// between the driver's side and the panel's unchanged.
+struct GUID
+{
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+using REFGUID = const GUID&;
+static_assert(sizeof(GUID) == 16 && alignof(GUID) == 4 && offsetof(GUID, Data2) == 4 &&
+                  offsetof(GUID, Data3) == 6 && offsetof(GUID, Data4) == 8,
+              "the kernel layer's GUID layout");
+
+// Equal when every field is.
+inline bool operator==(const GUID& a, const GUID& b)
+{
+    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
+           std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
+}
 
 #ifndef TRUE
 #define TRUE 1
