@@ -1,11 +1,17 @@
 #include "System/Thread.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -22,6 +28,7 @@ struct ThreadRecord
     bool resumed = false;    // guarded by lock
     bool abandoned = false;  // the wrapper went before Resume; guarded by lock
     bool finished = false;   // guarded by lock
+    pid_t tid = 0;           // the system's id of the thread, once it runs; guarded by lock
     std::atomic<int> priority{0};
     std::atomic<bool> priorityBoost{true};
     uint32_t id = 0;
@@ -52,6 +59,8 @@ void RunThread(const std::shared_ptr<Detail::ThreadRecord>& record, ThreadProced
 {
     {
         std::unique_lock<std::mutex> guard(record->lock);
+        record->tid = static_cast<pid_t>(syscall(SYS_gettid));
+        record->changed.notify_all();
         record->changed.wait(guard, [&] { return record->resumed || record->abandoned; });
         if (!record->resumed) {
             record->finished = true;
@@ -64,6 +73,62 @@ void RunThread(const std::shared_ptr<Detail::ThreadRecord>& record, ThreadProced
         record->finished = true;
     }
     record->changed.notify_all();
+}
+
+// The platform's priority levels and the nice value each one maps to, relative to the process's
+// own. Linux lets a thread lower its scheduling weight freely; raising it again (a smaller nice
+// value) needs privilege, and the system's refusal is reported as a failed SetPriority.
+struct PriorityLevel
+{
+    int priority;  // the platform's value
+    int niceStep;  // added to the process's nice value
+};
+constexpr PriorityLevel kPriorityLevels[] = {
+    {-15, 19},  // idle
+    {-2, 10},   // lowest
+    {-1, 5},    // below normal
+    {0, 0},     // normal
+    {1, -5},    // above normal
+    {2, -10},   // highest
+    {15, -20},  // time-critical
+};
+
+int ProcessNice()
+{
+    static const int nice = [] {
+        errno = 0;
+        const int value = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        return errno == 0 ? value : 0;
+    }();
+    return nice;
+}
+
+int ClampNice(int nice)
+{
+    return nice < -20 ? -20 : (nice > 19 ? 19 : nice);
+}
+
+const PriorityLevel* FindLevel(int priority)
+{
+    for (const PriorityLevel& level : kPriorityLevels) {
+        if (level.priority == priority) {
+            return &level;
+        }
+    }
+    return nullptr;
+}
+
+// The level whose nice value lies nearest to the thread's.
+int LevelOfNice(int nice)
+{
+    const PriorityLevel* best = &kPriorityLevels[0];
+    for (const PriorityLevel& level : kPriorityLevels) {
+        if (std::abs(ClampNice(ProcessNice() + level.niceStep) - nice) <
+            std::abs(ClampNice(ProcessNice() + best->niceStep) - nice)) {
+            best = &level;
+        }
+    }
+    return best->priority;
 }
 
 }  // namespace
@@ -160,7 +225,18 @@ void Thread::Join()
 
 bool Thread::SetPriority(int priority)
 {
-    if (!impl) {
+    const PriorityLevel* level = FindLevel(priority);
+    if (!impl || level == nullptr) {
+        return false;
+    }
+    // Under the lock the thread cannot end, so its id cannot pass to another thread meanwhile.
+    std::unique_lock<std::mutex> guard(impl->lock);
+    impl->changed.wait(guard, [this] { return impl->tid != 0 || impl->finished; });
+    if (impl->finished) {
+        return false;
+    }
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(impl->tid),
+                    ClampNice(ProcessNice() + level->niceStep)) != 0) {
         return false;
     }
     impl->priority.store(priority);
@@ -169,15 +245,28 @@ bool Thread::SetPriority(int priority)
 
 int Thread::GetPriority() const
 {
-    return impl ? impl->priority.load() : 0;
+    if (!impl) {
+        return 0;
+    }
+    const std::lock_guard<std::mutex> guard(impl->lock);
+    if (impl->tid != 0 && !impl->finished) {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(impl->tid));
+        if (errno == 0) {
+            return LevelOfNice(nice);
+        }
+    }
+    return impl->priority.load();
 }
 
 bool Thread::SetPriorityBoost(bool enable)
 {
-    if (!impl) {
+    // Linux schedules without a boost: turning it off is what the thread has already, turning it
+    // on cannot be done.
+    if (!impl || enable) {
         return false;
     }
-    impl->priorityBoost.store(enable);
+    impl->priorityBoost.store(false);
     return true;
 }
 

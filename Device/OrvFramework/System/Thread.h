@@ -6,8 +6,11 @@
 // A failed creation leaves an invalid wrapper (IsValid false); every later operation on it then
 // fails quietly, as the platform's calls on a null handle do.
 //
-// Priorities are the platform's values (0 normal, -2 .. 2, -15 idle, 15 time-critical); they are
-// recorded for the thread, which runs under the host's default scheduling.
+// Priorities are the platform's values (0 normal, -2 .. 2, -15 idle, 15 time-critical), mapped onto
+// the thread's nice value relative to the process's; another value is refused. Lowering a priority
+// always works; raising one needs privilege, and a refusal by the system makes SetPriority return
+// false. GetPriority reads the thread's nice value back while the thread runs. There is no
+// priority boost: SetPriorityBoost(false) succeeds, SetPriorityBoost(true) returns false.
 
 #include <cstdint>
 #include <memory>
@@ -45,6 +48,7 @@ public:
     bool SetPriority(int priority);
     int GetPriority() const;
     bool SetPriorityBoost(bool enable);
+    // Whether the boost is still on record as enabled: true until SetPriorityBoost(false).
     bool IsPriorityBoostEnabled() const;
     // The operating system's name of the thread, cut to the 15 bytes it keeps.
     bool SetName(const StringT<char16_t, char>& name);

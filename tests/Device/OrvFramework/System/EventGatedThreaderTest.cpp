@@ -22,7 +22,8 @@ struct GatedThreaderTest : ::testing::Test
 
     Orv::RCPtr<Orv::LEventGatedThreader> Start()
     {
-        return Orv::LEventGatedThreader::Create(gate, worker, parameters, 1);
+        // Below normal: lowering needs no privilege.
+        return Orv::LEventGatedThreader::Create(gate, worker, parameters, -1);
     }
 };
 
@@ -54,7 +55,7 @@ TEST_F(GatedThreaderTest, EverySetAfterARunEndedGivesItsOwnRun)
         ASSERT_TRUE(Eventually([&] { return worker->finishedRuns.load() == run; }));
     }
     EXPECT_EQ(threader->GetLastWaitResult(), Orv::kWaitSignalled);
-    EXPECT_EQ(threader->GetThread().GetPriority(), 1);
+    EXPECT_EQ(threader->GetThread().GetPriority(), -1);
     EXPECT_FALSE(threader->GetThread().IsPriorityBoostEnabled());
 }
 

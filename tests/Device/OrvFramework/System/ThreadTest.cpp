@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 
 #include "System/Event.h"
 
@@ -57,20 +61,66 @@ TEST(Thread, NeverResumedNeverRuns)
     EXPECT_EQ(probe.runs.load(), 0);
 }
 
-TEST(Thread, RecordsPriorityAndBoost)
+TEST(Thread, LoweredPrioritiesReadBackFromTheSystem)
+{
+    Probe probe;
+    Orv::Thread thread(&CountAndWait, &probe);
+    EXPECT_EQ(thread.GetPriority(), 0);
+    // Each step lowers the priority, which needs no privilege.
+    for (int priority : {-1, -2, -15}) {
+        EXPECT_TRUE(thread.SetPriority(priority)) << priority;
+        EXPECT_EQ(thread.GetPriority(), priority);
+    }
+    for (int unknown : {3, -3, 14, 100}) {
+        EXPECT_FALSE(thread.SetPriority(unknown)) << unknown;
+        EXPECT_EQ(thread.GetPriority(), -15);
+    }
+    EXPECT_TRUE(thread.SetName(u"a name longer than fifteen bytes"));
+    EXPECT_NE(thread.GetId(), 0u);
+    probe.release.Set();
+    thread.Resume();
+    EXPECT_TRUE(thread.Wait(Orv::kInfinite));
+    EXPECT_FALSE(thread.SetPriority(-1)) << "no thread left to change";
+}
+
+TEST(Thread, BoostCanOnlyBeTurnedOff)
 {
     Probe probe;
     probe.release.Set();
     Orv::Thread thread(&CountAndWait, &probe);
     EXPECT_TRUE(thread.IsPriorityBoostEnabled());
-    EXPECT_TRUE(thread.SetPriority(2));
+    EXPECT_FALSE(thread.SetPriorityBoost(true));
     EXPECT_TRUE(thread.SetPriorityBoost(false));
-    EXPECT_EQ(thread.GetPriority(), 2);
     EXPECT_FALSE(thread.IsPriorityBoostEnabled());
-    EXPECT_TRUE(thread.SetName(u"a name longer than fifteen bytes"));
-    EXPECT_NE(thread.GetId(), 0u);
+    EXPECT_FALSE(thread.SetPriorityBoost(true));
+    EXPECT_FALSE(thread.IsPriorityBoostEnabled());
     thread.Resume();
     EXPECT_TRUE(thread.Wait(Orv::kInfinite));
+}
+
+// Exit status 0 when a raise back to normal is refused and reported; run without privilege.
+[[noreturn]] void RaiseWithoutPrivilege()
+{
+    const rlimit noRaise{0, 0};
+    setrlimit(RLIMIT_NICE, &noRaise);
+    if (geteuid() == 0 && setresuid(65534, 65534, 65534) != 0) {
+        std::_Exit(2);
+    }
+    Probe probe;
+    Orv::Thread thread(&CountAndWait, &probe);
+    const bool lowered = thread.SetPriority(-2);
+    const bool raised = thread.SetPriority(0);
+    const int after = thread.GetPriority();
+    probe.release.Set();
+    thread.Resume();
+    thread.Wait(Orv::kInfinite);
+    std::_Exit(lowered && !raised && after == -2 ? 0 : 1);
+}
+
+TEST(ThreadDeathTest, ARefusedRaiseReportsFalse)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(RaiseWithoutPrivilege(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Thread, FailedCreationLeavesAnInertWrapper)
