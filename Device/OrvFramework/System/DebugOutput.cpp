@@ -25,9 +25,6 @@ DebugLogTarget& GetDebugLogTarget()
 
 void SetDebugTarget(const char* host, int port)
 {
-    if (port < 1 || port > 65535) {
-        return;
-    }
     DebugLogTarget& target = GetDebugLogTarget();
     if (host != nullptr) {
         target.host = host;
@@ -43,13 +40,19 @@ const char* DatagramHost(const DebugLogTarget& target)
     return target.host.empty() ? nullptr : target.host.c_str();
 }
 
+// Checked here, where the port is used: the application may write it directly.
+bool ToDebugger(const DebugLogTarget& target)
+{
+    return target.port < 1 || target.port > 65535;
+}
+
 }  // namespace
 
 void SendDebugText(std::string_view text)
 {
     const DebugLogTarget& target = GetDebugLogTarget();
     const std::string terminated(text);
-    if (target.port <= 0) {
+    if (ToDebugger(target)) {
         OutputDebugStringA(terminated.c_str());
     } else {
         SendDebugDatagram(DatagramHost(target), target.port, terminated.c_str());
@@ -59,7 +62,7 @@ void SendDebugText(std::string_view text)
 void SendDebugText(std::wstring_view text)
 {
     const DebugLogTarget& target = GetDebugLogTarget();
-    if (target.port <= 0) {
+    if (ToDebugger(target)) {
         OutputDebugStringW(WideTextToUtf16(text).c_str());
     } else {
         SendDebugDatagram(DatagramHost(target), target.port, WideTextToUtf8(text).c_str());

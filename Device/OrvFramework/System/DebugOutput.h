@@ -106,13 +106,14 @@ struct DebugLogTarget
     std::basic_ostream<char>* narrowOutput;   // where narrow traces are written
     std::basic_ostream<wchar_t>* wideOutput;  // where wide traces are written
     std::string host;                         // datagram receiver; empty = this machine
-    int32_t port = -1;                        // UDP port; <= 0 = to the debugger
+    int32_t port = -1;                        // UDP port; outside 1..65535 = to the debugger
 };
 
 DebugLogTarget& GetDebugLogTarget();
 
-// Sets the datagram target: host when not null (an empty host means this machine), and port.
-// A port outside 1..65535 cannot be a UDP port and leaves the target as it is.
+// Sets the datagram target: host when not null (an empty host means this machine), and port. A
+// port outside 1..65535 (-1 by convention) aims the channel back at the debugger. The datagram
+// destination is fixed by the first datagram sent; a later host or port does not move it.
 void SetDebugTarget(const char* host, int port);
 
 // Opens the process console (a screen buffer of 500 lines), makes the standard streams unbuffered

@@ -167,11 +167,43 @@ TEST_F(DebugChannel, WithoutATargetNothingIsSentAndNothingFails)
         }
         Orv::DebugLogTarget& channel = Orv::GetDebugLogTarget();
         *channel.narrowOutput << "to the debugger" << std::flush;
-        return channel.port == -1 && channel.host.empty() &&
-               TakeDebugOutput() == Texts{"to the debugger"};
+        return channel.host == "127.0.0.1" && TakeDebugOutput() == Texts{"to the debugger"};
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(listener.Receive().empty());
+}
+
+TEST_F(DebugChannel, APortOutsideTheUdpRangeTurnsDatagramsBackToTheDebugger)
+{
+    UdpListener listener;
+    const int status = RunInChild([&] {
+        Orv::DebugLogTarget& channel = Orv::GetDebugLogTarget();
+        Orv::SetDebugTarget("127.0.0.1", listener.Port());
+        *channel.narrowOutput << "over the network" << std::flush;
+        bool allToDebugger = TakeDebugOutput().empty();
+        // Through the setter, and written directly as the application does.
+        const auto setters = {
+            +[] { Orv::SetDebugTarget(nullptr, 0); },
+            +[] { Orv::SetDebugTarget(nullptr, -1); },
+            +[] { Orv::GetDebugLogTarget().port = -7; },
+            +[] { Orv::GetDebugLogTarget().port = 65536; },
+        };
+        for (const auto set : setters) {
+            Orv::SetDebugTarget(nullptr, listener.Port());
+            set();
+            *channel.narrowOutput << "narrow" << std::flush;
+            *channel.wideOutput << L"wide" << std::flush;
+            allToDebugger = allToDebugger && TakeDebugOutput() == Texts{"narrow", "wide"};
+        }
+        Orv::SetDebugTarget(nullptr, listener.Port());
+        *channel.narrowOutput << "on again" << std::flush;
+        return allToDebugger && TakeDebugOutput().empty();
+    });
+    EXPECT_EQ(status, 0);
+    const Texts received = listener.Receive();
+    ASSERT_EQ(received.size(), 5u);
+    EXPECT_EQ(received[3], "over the network");
+    EXPECT_EQ(received[4], "on again");
 }
 
 TEST_F(DebugChannel, TextPendingAtExitIsSentBeforeTheChannelGoes)
