@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "FileErrors.h"
+#include "StoredCase.h"
 #include "Utf16.h"
 #include "win32/HostPath.h"
 
@@ -52,10 +53,13 @@ DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD bufferLe
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (GetFileAttributesW(shortPath) == INVALID_FILE_ATTRIBUTES) {
+    const Win32Internal::StoredCaseResult stored =
+        Win32Internal::WithStoredCase(TerminatedView(shortPath));
+    if (stored.error != 0) {
+        SetLastError(stored.error);
         return 0;
     }
-    const std::u16string_view text = TerminatedView(shortPath);
+    const std::u16string& text = stored.path;
     if (longPath == nullptr || text.size() >= bufferLength) {
         return static_cast<DWORD>(text.size() + 1);
     }

@@ -111,6 +111,41 @@ TEST_F(FileApiTest, LongPathNeedsAnExistingPathAndRoom)
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(FileApiTest, LongPathGivesEachNameWithItsStoredCase)
+{
+    WriteFile(root_.Path() / "C" / "Program Files" / "Quorvel" / "Skin.xml", "x");
+    WriteFile(root_.Path() / "C" / "twins" / "a", "lower");
+    WriteFile(root_.Path() / "C" / "twins" / "A", "upper");
+    WriteFile(root_.Path() / "C" / "twins" / "\xc3\xa9t\xc3\xa9", "accented");
+    struct Row
+    {
+        const char16_t* asked;
+        const char16_t* expected;
+    };
+    const Row rows[] = {
+        {u"c:\\PROGRAM FILES\\quorvel\\skin.XML", u"c:\\Program Files\\Quorvel\\Skin.xml"},
+        {u"C:/program files\\QUORVEL/", u"C:/Program Files\\Quorvel/"},
+        {u"C:\\Program Files\\Quorvel\\Skin.xml", u"C:\\Program Files\\Quorvel\\Skin.xml"},
+        {u"C:\\twins\\a", u"C:\\twins\\a"},  // an exact name is taken as it is
+        {u"C:\\twins\\A", u"C:\\twins\\A"},
+        {u"C:\\TWINS\\\u00c9T\u00c9", u"C:\\twins\\\u00e9t\u00e9"},
+        {u"C:\\twins\\..\\program files", u"C:\\twins\\..\\Program Files"},
+    };
+    for (const Row& row : rows) {
+        WCHAR buffer[64] = {};
+        const std::u16string expected = row.expected;
+        EXPECT_EQ(GetLongPathNameW(row.asked, buffer, 64), expected.size());
+        EXPECT_EQ(std::u16string(buffer), expected);
+        EXPECT_EQ(GetLongPathNameW(row.asked, nullptr, 0), expected.size() + 1);
+    }
+
+    WCHAR buffer[64];
+    EXPECT_EQ(GetLongPathNameW(u"C:\\program files\\gone.xml", buffer, 64), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLongPathNameW(u"C:\\no folder\\skin.xml", buffer, 64), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
 TEST_F(FileApiTest, SearchListsMatchingEntriesInNameOrder)
 {
     const fs::path dir = root_.Path() / "C" / "Fonts";
