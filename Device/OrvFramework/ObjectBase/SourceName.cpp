@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -103,6 +104,61 @@ bool HasClassKey(std::string_view name)
     return false;
 }
 
+// The framework's class templates with default arguments, and those arguments as the messages
+// spell them. The compiler's function-name macro leaves trailing default arguments out of the
+// argument lists it prints ("Orv::LWrapper<Orv::ParamValues>"); the messages name every argument.
+// A template that gains a default argument gets its row here; the tests compare every row with
+// the full name the run-time type information gives.
+struct DefaultArguments
+{
+    std::string_view templateName;
+    std::size_t parameterCount;
+    std::string_view defaults[2];  // for the last parameters, in order
+    std::size_t defaultCount;
+};
+constexpr DefaultArguments kDefaultArguments[] = {
+    {"Orv::LWrapper", 2, {"class Orv::LRefCountedObject"}, 1},
+    {"Orv::ConstRCPtrArray", 3, {"1", "0"}, 2},
+    {"Orv::RCPtrArray", 3, {"1", "0"}, 2},
+    {"Orv::LRCPtrArray", 3, {"1", "0"}, 2},
+};
+
+// "1u" and "256ul", as the demangler spells integer arguments, read "1" and "256".
+std::string_view WithoutIntegerSuffix(std::string_view argument)
+{
+    std::size_t digits = argument.substr(0, 1) == "-" ? 1 : 0;
+    const std::size_t start = digits;
+    while (digits < argument.size() && std::isdigit(static_cast<unsigned char>(argument[digits]))) {
+        ++digits;
+    }
+    if (digits == start) {
+        return argument;
+    }
+    for (std::size_t i = digits; i < argument.size(); ++i) {
+        const char c = argument[i];
+        if (c != 'u' && c != 'U' && c != 'l' && c != 'L') {
+            return argument;
+        }
+    }
+    return argument.substr(0, digits);
+}
+
+// Appends the defaults of the arguments that `given` arguments leave out.
+void AppendDefaultArguments(std::string_view templateName, std::size_t given, std::string& out)
+{
+    for (const DefaultArguments& row : kDefaultArguments) {
+        if (row.templateName != templateName) {
+            continue;
+        }
+        const std::size_t firstDefault = row.parameterCount - row.defaultCount;
+        for (std::size_t i = std::max(given, firstDefault); i < row.parameterCount; ++i) {
+            out += ',';
+            out += row.defaults[i - firstDefault];
+        }
+        return;
+    }
+}
+
 // Formats the arguments of every template argument list of `name` (not the name itself).
 std::string FormatTemplateArguments(std::string_view name)
 {
@@ -129,8 +185,9 @@ std::string FormatTemplateArguments(std::string_view name)
         if (i != 0) {
             result += ',';
         }
-        result += ClassKeyTypeName(arguments[i]);
+        result += ClassKeyTypeName(WithoutIntegerSuffix(arguments[i]));
     }
+    AppendDefaultArguments(Trim(name.substr(0, open)), arguments.size(), result);
     result += '>';
     result += FormatTemplateArguments(name.substr(close + 1));
     return result;
