@@ -7,14 +7,11 @@
 #include "Notification/NotificationDistributor.h"
 #include "Notification/NotificationLocks.h"
 #include "System/DebugOutput.h"
+#include "System/PayloadPools.h"
 
 namespace Orv {
 
 namespace {
-
-// Trivially destructible and constant-initialised: valid before the first and after the last
-// object of this unit.
-std::atomic<FrameworkGlobalsStage> stage{FrameworkGlobalsStage::NotBuilt};
 
 const WideString* CursorNameTable()
 {
@@ -76,16 +73,11 @@ const WideString& DisplayVersionValueName()
     return text;
 }
 
-FrameworkGlobalsStage GetFrameworkGlobalsStage()
-{
-    return stage.load(std::memory_order_acquire);
-}
-
 namespace {
 
 void MarkTornDown()
 {
-    stage.store(FrameworkGlobalsStage::TornDown, std::memory_order_release);
+    Detail::SetFrameworkGlobalsStage(FrameworkGlobalsStage::TornDown);
 }
 
 // Builds every global before main, after the program's own units (the application object's
@@ -105,12 +97,13 @@ struct FrameworkGlobalsBuilder
         MainCenterName();
         NotificationQueueLock();
         ActiveDistributors();
+        BuildFrameworkPayloadPools();
         GetDebugLogTarget();
         CursorNameTable();
         LineBreak();
         Blank();
         DisplayVersionValueName();
-        stage.store(FrameworkGlobalsStage::Built, std::memory_order_release);
+        Detail::SetFrameworkGlobalsStage(FrameworkGlobalsStage::Built);
     }
 };
 
@@ -118,3 +111,7 @@ const FrameworkGlobalsBuilder builder;
 
 }  // namespace
 }  // namespace Orv
+
+// Named to the linker by the OrvGlobals library, so that every program linked with the library
+// takes this unit, and with it the builder above, whether or not it calls anything here.
+extern "C" void OrvFrameworkGlobalsUnit() {}

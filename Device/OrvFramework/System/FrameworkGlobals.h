@@ -6,8 +6,10 @@
 // after its user. Besides, the globals unit builds all of them before main, after the objects of
 // the program's own units (the application object first), in this order: the empty string
 // constants, the notification pool and registry lock, the main center's name, the queue lock, the
-// active distributors, the debug channel, the cursor names, the line break, the blank and the
-// registry value name. At exit they go in the reverse order. A global that an object of the program
+// active distributors, the payload pools (System/FrameworkPayloadPools.cpp), the debug channel,
+// the cursor names, the line break, the blank and the registry value name. At exit they go in the
+// reverse order. Every program linked with the globals library builds them, whether or not it
+// calls into the globals unit. A global that an object of the program
 // uses while it is built (the application object takes the notification center manager, and with
 // it the notification locks and lists) is built then instead, and so outlives that object.
 //
@@ -86,5 +88,10 @@ enum class FrameworkGlobalsStage : int32_t
     TornDown,  // every global built by the globals unit has been destroyed
 };
 FrameworkGlobalsStage GetFrameworkGlobalsStage();
+
+namespace Detail {
+// Only the globals unit moves the stage on.
+void SetFrameworkGlobalsStage(FrameworkGlobalsStage stage);
+}  // namespace Detail
 
 }  // namespace Orv

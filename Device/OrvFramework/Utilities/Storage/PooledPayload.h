@@ -9,9 +9,10 @@
 // holds, before it hands the storage back to the pool. A class derived from a payload class has
 // another size and so is served by the heap, through the same pool.
 //
-// The pools have no lock: payloads are created and destroyed on the user-interface thread. Each
-// lives in a function-local static, built on first use, so that it outlives every payload made
-// before main; pools end with the process.
+// Each pool works under its own critical section, so a payload may be made or dropped on any
+// thread. Each lives in a function-local static, built on first use, so that it outlives every
+// payload made before main; pools end with the process. The framework's globals build the pools
+// of the framework's payload classes before main, in a fixed order (System/PayloadPools.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,7 @@ namespace Orv {
 template <class T, uint32_t N>
 ReuseAllocator<T, N>& PayloadPool()
 {
-    static ReuseAllocator<T, N> pool;
+    static ReuseAllocator<T, N> pool(true);
     return pool;
 }
 
@@ -33,6 +34,8 @@ class PooledPayload
 public:
     static void* operator new(std::size_t size) { return PayloadPool<T, N>().Allocate(size); }
     static void operator delete(void* pointer) { PayloadPool<T, N>().Free(pointer); }
+    // The class's pool, built on first use.
+    static ReuseAllocator<T, N>& Pool() { return PayloadPool<T, N>(); }
 
 protected:
     PooledPayload() = default;

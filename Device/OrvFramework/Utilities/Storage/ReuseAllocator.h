@@ -119,6 +119,7 @@ public:
     uint32_t GetBlockCount() const { return blocks.GetCount(); }
     uint32_t GetBlockCapacity() const { return blocks.GetCapacity(); }
     uint32_t GetFreeCount() const { return freeList.GetCount(); }
+    bool HasLock() const { return lock != nullptr; }
 
 private:
     static Header* NewBlock(std::size_t payload)

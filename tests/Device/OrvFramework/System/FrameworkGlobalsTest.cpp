@@ -9,6 +9,8 @@
 
 #include "Notification/Notification.h"
 #include "Notification/NotificationDistributor.h"
+#include "System/PayloadPools.h"
+#include "Utilities/Storage/PooledPayload.h"
 #include "Utilities/Storage/RCPtrArray.h"
 
 namespace {
@@ -88,6 +90,56 @@ TEST(FrameworkGlobals, NullPointersStayNullWhateverIsAssignedFromThem)
     EXPECT_FALSE(Orv::NullRCPtr<Orv::LNotification>());
     EXPECT_FALSE(Orv::NullRCPtr<Orv::LNotificationDistributor>());
     EXPECT_EQ(&Orv::NullRCPtr<Orv::LNotification>(), &Orv::NullRCPtr<Orv::LNotification>());
+}
+
+// Entries that note when their pool is asked for.
+std::vector<int>& BuildOrder()
+{
+    static std::vector<int> order;
+    return order;
+}
+template <int Id>
+struct RecordingEntry
+{
+    static int& Pool()
+    {
+        static int pool = Id;
+        BuildOrder().push_back(Id);
+        return pool;
+    }
+};
+
+TEST(PayloadPools, AListBuildsItsPoolsInItsOrder)
+{
+    BuildOrder().clear();
+    Orv::PayloadPoolList<RecordingEntry<3>, RecordingEntry<1>, RecordingEntry<2>>::Build();
+    EXPECT_EQ(BuildOrder(), (std::vector<int>{3, 1, 2}));
+    Orv::PayloadPoolList<>::Build();  // the empty list builds nothing
+    EXPECT_EQ(BuildOrder().size(), 3u);
+}
+
+class LSmallParam : public virtual Orv::LRefCountedObject, public Orv::PooledPayload<LSmallParam, 4>
+{
+};
+class LBusyParam : public virtual Orv::LRefCountedObject, public Orv::PooledPayload<LBusyParam, 32>
+{
+};
+
+TEST(PayloadPools, PayloadPoolsAreBuiltEmptyEachWithItsOwnLock)
+{
+    Orv::PayloadPoolList<LSmallParam, LBusyParam>::Build();
+    EXPECT_TRUE(LSmallParam::Pool().HasLock());
+    EXPECT_TRUE(LBusyParam::Pool().HasLock());
+    EXPECT_EQ(LSmallParam::Pool().GetBlockCount(), 0u);
+    EXPECT_EQ(LBusyParam::Pool().GetBlockCount(), 0u);
+    // Room for the first step of blocks already.
+    EXPECT_EQ(LSmallParam::Pool().GetBlockCapacity(), 4u);
+    EXPECT_EQ(LBusyParam::Pool().GetBlockCapacity(), 32u);
+    {
+        const Orv::RCPtr<LBusyParam> param(new LBusyParam);
+        EXPECT_EQ(LBusyParam::Pool().GetBlockCount(), 1u);
+    }
+    EXPECT_EQ(LBusyParam::Pool().GetFreeCount(), 1u);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "ObjectBase/RCPtr.h"
+#include "Utilities/Storage/PooledPayload.h"
 #include "Utilities/Storage/RCPtrQueue.h"
 #include "Utilities/Storage/ReuseAllocator.h"
 #include "Utilities/Storage/StringT.h"
@@ -167,6 +169,41 @@ TEST(StorageThreads, AFailedAllocationInsideTheLockReleasesIt)
         FAIL() << "the pool's lock was left held";
     }
     freer.join();
+}
+
+class LSharedParam : public virtual Orv::LRefCountedObject,
+                     public Orv::PooledPayload<LSharedParam, 4>
+{
+public:
+    explicit LSharedParam(int value) : value(value) {}
+    int value;
+};
+
+TEST(StorageThreads, PayloadsComeAndGoOnManyThreadsThroughTheirPool)
+{
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 2000;
+    std::atomic<bool> intact{true};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                const Orv::RCPtr<LSharedParam> first(new LSharedParam(t * kRounds + round));
+                const Orv::RCPtr<LSharedParam> second(new LSharedParam(-round));
+                if (first.Get() == second.Get() || first->value != t * kRounds + round ||
+                    second->value != -round) {
+                    intact.store(false);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_TRUE(intact.load()) << "no block was handed out twice";
+    auto& pool = LSharedParam::Pool();
+    EXPECT_LE(pool.GetBlockCount(), static_cast<uint32_t>(2 * kThreads));
+    EXPECT_EQ(pool.GetFreeCount(), pool.GetBlockCount()) << "every block came back";
 }
 
 }  // namespace
