@@ -38,7 +38,8 @@ public:
                             NotificationRegistrationFlags flags = 0);
 
     // 1 when the client holds no registration at all; E_INVALIDARG for a null source or text;
-    // else the distributor's answer (0 removed, 1 no such registration).
+    // else the distributor's answer (0 removed, 1 no such registration). 1 describes the state
+    // before the call: removing the client's last registration answers 0, not 1.
     ORVRESULT Unregister(const RCPtr<LNotificationDistributor>& source,
                          const char16_t* idText) override;
 

@@ -12,7 +12,9 @@
 namespace Orv {
 
 // Nothing until the owner is created; then the notification is offered to each level in turn,
-// stopping at the first non-zero result, which is returned (0 when no level took it).
+// stopping at the first non-zero result, which is returned (0 when no level took it). Having a
+// callback for the notification does not stop it: a callback that returns 0 lets the base
+// levels see it too, so a callback that consumes a notification returns 1.
 template <class... Owners>
 int NotificationForwarder(bool ownerCreated, const RCPtr<LNotificationDistributor>& sender,
                           const RCPtr<LNotification>& notification,

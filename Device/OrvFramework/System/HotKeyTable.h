@@ -27,7 +27,8 @@ public:
     // The id of the binding the key matches (KeyCode::Matches), null when none.
     NotificationId FindNotificationId(const KeyCode& key) const;
     // 0 when added; E_INVALIDARG when the key already matches a binding of this table, or the id
-    // text is empty.
+    // text is empty. A duplicate is a refusal, not S_FALSE: a caller that only needs the key bound
+    // treats E_INVALIDARG after a successful lookup (FindNotificationId) as "already bound".
     ORVRESULT AddHotKey(const KeyCode& key, const char16_t* idText);
     // Forgets every binding (a root window refills its table for a new root control).
     void RemoveAll() { keys.clear(); }

@@ -69,7 +69,9 @@ struct KeyCode
     bool IsKeyDown() const;
 
     // Text for people: "Ctrl+Alt+Shift+Cmd+" prefixes, then the key's display name or the
-    // character. Not meant to be parsed back.
+    // character. Not meant to be parsed back: a virtual key shows its display name ("Alt+F4", not
+    // "VKEY_F4"); a control character 1-26 shows "Ctrl+" and its letter after the prefixes (the
+    // character typed as Ctrl+S reads "Ctrl+Ctrl+S"); space, 0 and codes from 127 up add nothing.
     WideString ToString() const;
     // The configuration form: modifier words anywhere ("CTRL", "ALT", "SHIFT", "COMMAND", any
     // case), then a "VKEY_" name to its end, or "[decimal]" for a character, or else the last

@@ -38,7 +38,9 @@ public:
 
     // A REG_SZ value becomes its text in UTF-8 (up to its first NUL); any other type must hold
     // exactly one serialised variant item, which out becomes. E_FAIL, with out untouched, when the
-    // key or value is missing or the data is not a valid item.
+    // key or value is missing or the data is not a valid item. A DWORD or binary value is therefore
+    // not handed out as a blob of its raw bytes: a caller that wants a number stores it as text or
+    // as an item.
     ORVRESULT GetValue(const WideString& valueName, VariantEx& out);
     // names gets exactly one element per sub-key. E_FAIL when the key cannot be read; when the
     // listing breaks off, the names not read stay empty.

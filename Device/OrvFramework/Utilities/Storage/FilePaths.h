@@ -25,7 +25,8 @@ WideString GetLongPath(const WideString& path);
 // The number of files; E_NOTIMPL when the directory does not exist; E_FAIL when the listing broke
 // off.
 ORVRESULT ListFiles(const WideString& directory, const WideString& pattern, Array<WideString>& out);
-// The name with each of \ / : * ? " < > | & ; , ^ ( ) replaced by "_".
+// The name with each of \ / : * ? " < > | & ; , ^ ( ) replaced by "_": parentheses too, so a
+// name made from a device or skin name with them ("Out (1-2)") reads "Out _1-2_".
 WideString SanitizeFileName(const WideString& name);
 
 }  // namespace Orv

@@ -156,7 +156,8 @@ public:
     int ToInt() const;
     double ToDouble() const;
 
-    // printf-style, see Utilities/Storage/TextFormat.h; the text grows as needed.
+    // printf-style, see Utilities/Storage/TextFormat.h; the text grows as needed, without a limit
+    // on its length: a caller that shows at most so many characters cuts the text itself.
     static StringT Format(const Char* format, ...);
 
     // Wide only: the UTF-8 form.

@@ -128,7 +128,8 @@ public:
     int32_t SetList(const Variant* const* items, uint32_t count);
     // Whole items from the start, up to the first that is malformed or cut off.
     uint32_t GetListItemCount() const;
-    // 0 with the item in out; -1 with out empty when there is no such item or it is malformed.
+    // 0 with the item in out; -1 with out empty when there is no such item or it is malformed: a
+    // malformed item is a failure, never 0 with a partly read value.
     int32_t GetListItem(uint32_t index, Variant& out) const;
     // One serialised item from at most `available` bytes into out: S_OK, or E_FAIL with out
     // untouched when the bytes are not one valid item.
