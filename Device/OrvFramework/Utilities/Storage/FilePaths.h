@@ -22,7 +22,8 @@ bool FileExists(const WideString& path);
 // The long form of the path; empty when it does not exist or needs 260 characters or more.
 WideString GetLongPath(const WideString& path);
 // Replaces out with directory + "\" + name of every plain file matching the pattern ("*" and "?").
-// The number of files; E_NOTIMPL when the directory does not exist; E_FAIL when the listing broke
+// The number of files; E_NOTIMPL when the directory does not exist (not 0: a caller tests for a
+// failure before it uses the result as a count, out is empty then); E_FAIL when the listing broke
 // off.
 ORVRESULT ListFiles(const WideString& directory, const WideString& pattern, Array<WideString>& out);
 // The name with each of \ / : * ? " < > | & ; , ^ ( ) replaced by "_": parentheses too, so a
