@@ -53,8 +53,9 @@ LONG RunMidiOutputTick(MidiOutputPorts* ports, UsbMidiCodec* codec, MidiRouter* 
         const ULONG freeSlots =
             pending >= kMaxPendingMidiOutTransfers ? 0 : kMaxPendingMidiOutTransfers - pending;
         ULONG slotsUsed = 0;
+        const ULONG first = ports->lastServed + 1;
         for (ULONG visit = 0; visit < ports->portCount; ++visit) {
-            const ULONG port = (ports->lastServed + 1 + visit) % ports->portCount;
+            const ULONG port = (first + visit) % ports->portCount;
             MidiPortThrottle* throttle =
                 ports->throttles != nullptr ? &ports->throttles[port] : nullptr;
             if (!HasRate(throttle)) {
