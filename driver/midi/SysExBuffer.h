@@ -40,7 +40,7 @@ public:
     bool Initialize();
 
 protected:
-    ~ChunkedByteBuffer() = default;
+    virtual ~ChunkedByteBuffer() = default;
     LONG AppendBytes(const UCHAR* data, ULONG length, ULONG* stored);
     ULONG ReadBytes(UCHAR* destination, ULONG capacity);
     void FreeChunks();
@@ -56,7 +56,7 @@ protected:
     ULONG unread = 0;  // bytes stored and not yet read
 };
 
-class SysExBuffer : public ChunkedByteBuffer
+class SysExBuffer final : public ChunkedByteBuffer
 {
 public:
     // As the plain buffer; writeComplete is set when the last byte appended is 0xF7.
@@ -71,7 +71,7 @@ public:
     bool WriteComplete() const { return writeComplete != 0; }
 
 protected:
-    ~SysExBuffer() = default;
+    ~SysExBuffer() override = default;
 };
 
 // A new empty buffer with its first four chunks, or null when the pool has no room.

@@ -17,7 +17,7 @@ class MidiEngineLink;
 // The answer to a write for an old generation or a port the table does not have.
 inline constexpr LONG kMidiWriteRefused = static_cast<LONG>(0x8000000Au);
 
-class UsbMidiCodec : public MidiBufferRelease
+class UsbMidiCodec final : public MidiBufferRelease
 {
 public:
     // Queues for outputPorts ports (the device model's count); null when the pool has no room.
