@@ -71,6 +71,8 @@ struct MidiWriter : MidiClient
     LONGLONG time;
     const UCHAR* data;
     ULONG length;
+
+    void Initialize() { KeInitializeSpinLock(&unlinkLock); }
 };
 
 struct MidiReader : MidiClient
@@ -79,4 +81,6 @@ struct MidiReader : MidiClient
     MidiFifo fifo;
     LONG deliveriesStarted;  // a change count the owner compares around draining
     LONG deliveriesInProgress;
+
+    void Initialize() { FifoInitialize(&fifo); }
 };

@@ -25,22 +25,43 @@ void MidiNodePool::Destroy()
     }
 }
 
-MidiMessageNode* MidiNodePool::TakeNode(LONGLONG time, MidiWriter* writer, UsbMidiCodec* owner)
+namespace {
+
+// Pops a recycled item, else allocates one; null when the pool has no room.
+template <typename Item, Item* Item::*link>
+Item* TakeItem(Item** freeList, PKSPIN_LOCK lock)
 {
-    MidiMessageNode* node = nullptr;
+    Item* item = nullptr;
     {
-        InStackLock hold(&nodeLock);
-        node = freeNodes;
-        if (node != nullptr) {
-            freeNodes = node->newer;
+        InStackLock hold(lock);
+        item = *freeList;
+        if (item != nullptr) {
+            *freeList = item->*link;
         }
     }
+    if (item == nullptr) {
+        item =
+            static_cast<Item*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(Item), kMidiObjectTag));
+    }
+    return item;
+}
+
+template <typename Item, Item* Item::*link>
+void ReturnItem(Item** freeList, PKSPIN_LOCK lock, Item* item)
+{
+    InStackLock hold(lock);
+    item->*link = *freeList;
+    *freeList = item;
+}
+
+}  // namespace
+
+MidiMessageNode* MidiNodePool::TakeNode(LONGLONG time, MidiWriter* writer, UsbMidiCodec* owner)
+{
+    MidiMessageNode* node =
+        TakeItem<MidiMessageNode, &MidiMessageNode::newer>(&freeNodes, &nodeLock);
     if (node == nullptr) {
-        node = static_cast<MidiMessageNode*>(
-            ExAllocatePoolWithTag(NonPagedPool, sizeof(MidiMessageNode), kMidiObjectTag));
-        if (node == nullptr) {
-            return nullptr;
-        }
+        return nullptr;
     }
     RtlZeroMemory(node, sizeof(*node));
     node->time = time;
@@ -52,27 +73,15 @@ MidiMessageNode* MidiNodePool::TakeNode(LONGLONG time, MidiWriter* writer, UsbMi
 
 void MidiNodePool::ReturnNode(MidiMessageNode* node)
 {
-    InStackLock hold(&nodeLock);
-    node->newer = freeNodes;
-    freeNodes = node;
+    ReturnItem<MidiMessageNode, &MidiMessageNode::newer>(&freeNodes, &nodeLock, node);
 }
 
 SysExSegment* MidiNodePool::TakeSegment(const UCHAR* data, ULONG position, ULONG end)
 {
-    SysExSegment* segment = nullptr;
-    {
-        InStackLock hold(&segmentLock);
-        segment = freeSegments;
-        if (segment != nullptr) {
-            freeSegments = segment->next;
-        }
-    }
+    SysExSegment* segment =
+        TakeItem<SysExSegment, &SysExSegment::next>(&freeSegments, &segmentLock);
     if (segment == nullptr) {
-        segment = static_cast<SysExSegment*>(
-            ExAllocatePoolWithTag(NonPagedPool, sizeof(SysExSegment), kMidiObjectTag));
-        if (segment == nullptr) {
-            return nullptr;
-        }
+        return nullptr;
     }
     segment->data = data;
     segment->position = position;
@@ -83,7 +92,5 @@ SysExSegment* MidiNodePool::TakeSegment(const UCHAR* data, ULONG position, ULONG
 
 void MidiNodePool::ReturnSegment(SysExSegment* segment)
 {
-    InStackLock hold(&segmentLock);
-    segment->next = freeSegments;
-    freeSegments = segment;
+    ReturnItem<SysExSegment, &SysExSegment::next>(&freeSegments, &segmentLock, segment);
 }

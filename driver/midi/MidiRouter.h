@@ -60,6 +60,8 @@ private:
     MidiRouter() = default;
     ~MidiRouter() = default;
 
+    template <typename Client, typename Owner>
+    Client* Register(Client** list, LONG* privateCount, bool isPrivate, Owner* owner, ULONG port);
     bool IsPrivateInput(ULONG port);
     bool IsPrivateOutput(ULONG port);
     void ChangeOpenCount(MidiClient* client, bool open, bool writer);

@@ -61,44 +61,36 @@ void FreeRetainedNodes(MidiRetainedBuffer* node)
 
 }  // namespace
 
-MidiWriter* MidiRouter::RegisterWriter(MidiWriterOwner* owner, ULONG port)
+// Links a new client at the head of its list with the table's generation.
+template <typename Client, typename Owner>
+Client* MidiRouter::Register(Client** list, LONG* privateCount, bool isPrivate, Owner* owner,
+                             ULONG port)
 {
-    auto* writer = NewClient<MidiWriter>(this, port);
-    if (writer == nullptr) {
+    auto* client = NewClient<Client>(this, port);
+    if (client == nullptr) {
         return nullptr;
     }
-    writer->owner = owner;
-    KeInitializeSpinLock(&writer->unlinkLock);
-    const bool isPrivate = IsPrivateOutput(port);
+    client->owner = owner;
+    client->Initialize();
     const ULONG generation = Generation();
     InStackLock hold(&listLock);
-    writer->next = writers;
-    writers = writer;
-    writer->generation = generation;
+    client->next = *list;
+    *list = client;
+    client->generation = generation;
     if (isPrivate) {
-        ++privateWriters;
+        ++*privateCount;
     }
-    return writer;
+    return client;
+}
+
+MidiWriter* MidiRouter::RegisterWriter(MidiWriterOwner* owner, ULONG port)
+{
+    return Register(&writers, &privateWriters, IsPrivateOutput(port), owner, port);
 }
 
 MidiReader* MidiRouter::RegisterReader(MidiReaderOwner* owner, ULONG port)
 {
-    auto* reader = NewClient<MidiReader>(this, port);
-    if (reader == nullptr) {
-        return nullptr;
-    }
-    reader->owner = owner;
-    FifoInitialize(&reader->fifo);
-    const bool isPrivate = IsPrivateInput(port);
-    const ULONG generation = Generation();
-    InStackLock hold(&listLock);
-    reader->next = readers;
-    readers = reader;
-    reader->generation = generation;
-    if (isPrivate) {
-        ++privateReaders;
-    }
-    return reader;
+    return Register(&readers, &privateReaders, IsPrivateInput(port), owner, port);
 }
 
 bool MidiRouter::IsClientOpen(MidiClient* client)
