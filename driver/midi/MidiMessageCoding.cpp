@@ -108,6 +108,12 @@ LONG ParseMidiMessage(MidiMessageNode* node, const UCHAR* bytes, ULONG length, U
         if (IsRealTimeByte(value)) {
             return kParseNeedsMore;
         }
+        if (IsCompleteNode(node)) {
+            return kParseComplete;  // a complete node takes no more bytes
+        }
+        if (node->state != kNodeIdle && IsStatusByte(value)) {
+            return kParseMalformed;  // a status byte breaks an unfinished message
+        }
         switch (node->state) {
             case kNodeIdle: {
                 if (value == kSysExStart) {
@@ -121,15 +127,9 @@ LONG ParseMidiMessage(MidiMessageNode* node, const UCHAR* bytes, ULONG length, U
                 break;
             }
             case kNodeDiscarding:
-                if (IsStatusByte(value)) {
-                    return kParseMalformed;
-                }
                 ++*position;
                 break;
             case kNodeFirstData:
-                if (IsStatusByte(value)) {
-                    return kParseMalformed;
-                }
                 node->data[0] = value;
                 ++*position;
                 if (MidiMessageLength(node->status) == 2) {
@@ -139,15 +139,11 @@ LONG ParseMidiMessage(MidiMessageNode* node, const UCHAR* bytes, ULONG length, U
                 node->state = kNodeSecondData;
                 break;
             case kNodeSecondData:
-                if (IsStatusByte(value)) {
-                    return kParseMalformed;
-                }
                 node->data[1] = value;
                 ++*position;
                 node->state = CodeIndexNumber(node->status);
                 return kParseComplete;
             default:
-                // A complete node takes no more bytes.
                 return kParseComplete;
         }
     }
