@@ -1,5 +1,6 @@
 // The reader's FIFO and the SysEx buffers behind it: overflow, SysEx fragments chained onto one
 // entry, reads in pieces, entry reuse, the cap on a SysEx nobody reads, and out-of-memory paths.
+#include <algorithm>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -252,6 +253,32 @@ TEST_F(SysExBufferTest, SixHundredBytesFillTwoChunksAndRecycleThem)
     Bytes more(856, 0x11);
     EXPECT_EQ(buffer->Append(more.data(), 856), S_OK);
     EXPECT_EQ(Platform::Kernel::AllocationCount(), before);
+    buffer->Destroy();
+}
+
+TEST_F(SysExBufferTest, ThePlainBufferKeepsBytesInOrderAcrossChunks)
+{
+    ChunkedByteBuffer* buffer = CreateByteBuffer();
+    ASSERT_NE(buffer, nullptr);
+    Bytes bytes(kSysExChunkSize * 6);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<UCHAR>(i % 251);
+    }
+    Bytes out;
+    // Writes of 300 and reads of 200 bytes: the reader trails, chunks are recycled and added.
+    size_t written = 0;
+    while (out.size() < bytes.size()) {
+        const size_t chunk = std::min<size_t>(300, bytes.size() - written);
+        if (chunk > 0) {
+            ASSERT_EQ(buffer->Append(bytes.data() + written, static_cast<ULONG>(chunk)), S_OK);
+            written += chunk;
+        }
+        Bytes piece(200);
+        piece.resize(buffer->Read(piece.data(), 200));
+        out.insert(out.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(out, bytes);
+    EXPECT_TRUE(buffer->IsDrained());
     buffer->Destroy();
 }
 
