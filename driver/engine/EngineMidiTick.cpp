@@ -4,6 +4,7 @@
 #include "midi/MidiRouter.h"
 #include "midi/UsbMidiCodec.h"
 #include "midi/UsbMidiInput.h"
+#include "usb/InStackLock.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void EngineMidiTick::Construct(DeviceLink deviceLink, MidiPipes* midiPipes)
     RtlZeroMemory(&configuration, sizeof(configuration));
     configuration.index = static_cast<ULONG>(-1);
     ports = {nullptr, 0, 0};
+    KeInitializeSpinLock(&portsLock);
     ConstructDpcTimer(&timer, deviceLink, EngineTick, this);
     KeInitializeMutex(&mutex, 0);
     KeInitializeEvent(&tickIdle, NotificationEvent, TRUE);
@@ -38,7 +40,7 @@ void EngineMidiTick::Construct(DeviceLink deviceLink, MidiPipes* midiPipes)
 void EngineMidiTick::Destroy()
 {
     StopKeeping();
-    FreeThrottles();
+    ReplacePorts({nullptr, 0, 0});
 }
 
 void EngineMidiTick::SetMidiLinks(UsbMidiCodec* midiCodec, MidiRouter* midiRouter)
@@ -61,12 +63,18 @@ bool EngineMidiTick::IsTickActive()
     return state == kTickStarting || state == kTickRunning;
 }
 
-void EngineMidiTick::FreeThrottles()
+// Swaps in the new port records; the old throttles are freed outside the lock.
+void EngineMidiTick::ReplacePorts(const MidiOutputPorts& next)
 {
-    if (ports.throttles != nullptr) {
-        ExFreePoolWithTag(ports.throttles, kTagThrottles);
+    MidiPortThrottle* old = nullptr;
+    {
+        InStackLock hold(&portsLock);
+        old = ports.throttles;
+        ports = next;
     }
-    ports = {nullptr, 0, 0};
+    if (old != nullptr) {
+        ExFreePoolWithTag(old, kTagThrottles);
+    }
 }
 
 void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
@@ -78,9 +86,9 @@ void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
     if (initialized) {
         ChangeTick(false, false);
     }
-    FreeThrottles();
     const ULONG count = record->outputPortCount;
     if (count == 0) {
+        ReplacePorts({nullptr, 0, 0});
         return;
     }
     // Without room for the throttles the ports run unlimited rather than not at all.
@@ -93,7 +101,7 @@ void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
             SetMidiPortThrottle(&throttles[port], rate);
         }
     }
-    ports = {throttles, count, count - 1};
+    ReplacePorts({throttles, count, count - 1});
 }
 
 LONGLONG EngineMidiTick::Now100ns()
@@ -128,9 +136,12 @@ NTSTATUS EngineMidiTick::EngineStart()
     }
     ExSetTimerResolution(kOneMillisecond, TRUE);
     ArmDpcTimer(&timer);
-    for (ULONG port = 0; port < ports.portCount && ports.throttles != nullptr; ++port) {
-        ports.throttles[port].backlog = 0;
-        ports.throttles[port].backlogRemainder = 0;
+    {
+        InStackLock hold(&portsLock);
+        for (ULONG port = 0; port < ports.portCount && ports.throttles != nullptr; ++port) {
+            ports.throttles[port].backlog = 0;
+            ports.throttles[port].backlogRemainder = 0;
+        }
     }
     pipes->SetMidiInput(this);
     return pipes->MidiPipesStarted() ? STATUS_SUCCESS : pipes->StartMidiPipes();
@@ -232,8 +243,12 @@ void EngineMidiTick::EngineTick(PVOID argument)
     KeClearEvent(&self->tickIdle);
     if (__atomic_load_n(&self->timer.running, __ATOMIC_ACQUIRE) != 0 && self->codec != nullptr) {
         MidiRouter* linked = __atomic_load_n(&self->router, __ATOMIC_ACQUIRE);
-        const LONG result =
-            RunMidiOutputTick(&self->ports, self->codec, linked, self->Now100ns(), self->pipes);
+        LONG result = 0;
+        {
+            InStackLock hold(&self->portsLock);
+            result =
+                RunMidiOutputTick(&self->ports, self->codec, linked, self->Now100ns(), self->pipes);
+        }
         if (result == -1) {
             self->ChangeTick(false, false);
         }

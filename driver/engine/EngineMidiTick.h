@@ -38,6 +38,8 @@ public:
     // ---- MidiEngineLink -----------------------------------------------------------------------
     void RequestTick(ULONG value) override;
     bool IsTickActive() override;
+    // Copies the record and sets each output port's byte rate; a running tick is stopped first
+    // (at PASSIVE_LEVEL it has stopped on return).
     void ApplyMidiConfiguration(const MidiConfiguration* record) override;
 
     // ---- MidiInput ----------------------------------------------------------------------------
@@ -59,7 +61,7 @@ private:
     static void TickWorkItem(PDEVICE_OBJECT device, PVOID parameter);
     static void EngineTick(PVOID self);
     LONGLONG Now100ns();
-    void FreeThrottles();
+    void ReplacePorts(const MidiOutputPorts& next);
 
     DeviceContext* context;
     MidiPipes* pipes;
@@ -68,7 +70,8 @@ private:
     UCHAR initialized;
     LONG tickState;
     MidiConfiguration configuration;
-    MidiOutputPorts ports;  // throttles "Thrt", one per output port
+    MidiOutputPorts ports;  // throttles "Thrt", one per output port; under portsLock
+    KSPIN_LOCK portsLock;   // a configuration may change while a last tick still runs
     DpcTimer timer;
     KMUTEX mutex;
     KEVENT tickIdle;  // notification; cleared while EngineTick runs
