@@ -6,22 +6,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "KernelTestApi.h"
+#include "MidiFuzzSupport.h"
 #include "midi/MidiConfiguration.h"
-#include "midi/MidiEngineLink.h"
 #include "midi/MidiRouter.h"
 #include "midi/UsbMidiCodec.h"
 #include "midi/UsbMidiInput.h"
 
 namespace {
-
-class QuietEngine : public MidiEngineLink
-{
-public:
-    void RequestTick(ULONG) override {}
-    bool IsTickActive() override { return false; }
-    void ApplyMidiConfiguration(const MidiConfiguration*) override {}
-};
 
 class Owner : public MidiReaderOwner
 {
@@ -80,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     codec->SetPortTable(&table);
     Owner queues(false);
     Owner takes(true);
-    MidiReader* readers[3] = {router->RegisterReader(&queues, 0),
-                              router->RegisterReader(&takes, 1),
+    MidiReader* readers[3] = {router->RegisterReader(&queues, 0), router->RegisterReader(&takes, 1),
                               router->RegisterReader(&queues, 15)};
     for (MidiReader* reader : readers) {
         router->SetClientOpen(reader, true);
@@ -107,8 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     router->Destroy();
     codec->Destroy();
-    if (!Platform::Kernel::OutstandingPool().empty()) {
-        abort();
-    }
+    AbortOnLeak();
     return 0;
 }

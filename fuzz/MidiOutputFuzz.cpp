@@ -9,22 +9,13 @@
 #include <memory>
 #include <vector>
 
-#include "KernelTestApi.h"
+#include "MidiFuzzSupport.h"
 #include "midi/MidiBytes.h"
 #include "midi/MidiConfiguration.h"
-#include "midi/MidiEngineLink.h"
 #include "midi/MidiRouter.h"
 #include "midi/UsbMidiCodec.h"
 
 namespace {
-
-class QuietEngine : public MidiEngineLink
-{
-public:
-    void RequestTick(ULONG) override {}
-    bool IsTickActive() override { return false; }
-    void ApplyMidiConfiguration(const MidiConfiguration*) override {}
-};
 
 class CountingOwner : public MidiWriterOwner
 {
@@ -130,8 +121,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     router->Destroy();
     codec->Destroy();
-    if (!Platform::Kernel::OutstandingPool().empty()) {
-        abort();
-    }
+    AbortOnLeak();
     return 0;
 }
