@@ -1,0 +1,277 @@
+#include "EngineMidiTick.h"
+
+#include "device/PoolTag.h"
+#include "midi/MidiRouter.h"
+#include "midi/UsbMidiCodec.h"
+#include "midi/UsbMidiInput.h"
+#include "usb/InStackLock.h"
+
+namespace {
+
+constexpr ULONG kTagThrottles = PoolTag("Thrt");
+constexpr ULONG kTagTickWork = PoolTag("Queu");
+constexpr ULONG kOneMillisecond = 10000;  // 100 ns
+
+struct TickWork
+{
+    PIO_WORKITEM item;
+    EngineMidiTick* tick;
+};
+
+}  // namespace
+
+void EngineMidiTick::Construct(DeviceLink deviceLink, MidiPipes* midiPipes)
+{
+    context = ContextFromLink(deviceLink);
+    pipes = midiPipes;
+    codec = nullptr;
+    router = nullptr;
+    initialized = 0;
+    tickState = kTickStopped;
+    RtlZeroMemory(&configuration, sizeof(configuration));
+    configuration.index = static_cast<ULONG>(-1);
+    ports = {nullptr, 0, 0};
+    KeInitializeSpinLock(&portsLock);
+    ConstructDpcTimer(&timer, deviceLink, EngineTick, this);
+    KeInitializeMutex(&mutex, 0);
+    KeInitializeEvent(&tickIdle, NotificationEvent, TRUE);
+}
+
+void EngineMidiTick::Destroy()
+{
+    StopKeeping();
+    ReplacePorts({nullptr, 0, 0});
+}
+
+void EngineMidiTick::SetMidiLinks(UsbMidiCodec* midiCodec, MidiRouter* midiRouter)
+{
+    codec = midiCodec;
+    __atomic_store_n(&router, midiRouter, __ATOMIC_RELEASE);
+}
+
+void EngineMidiTick::RequestTick(ULONG)
+{
+    const LONG state = TickState();
+    if (state == kTickStopping || state == kTickStopped) {
+        ChangeTick(true, false);
+    }
+}
+
+bool EngineMidiTick::IsTickActive()
+{
+    const LONG state = TickState();
+    return state == kTickStarting || state == kTickRunning;
+}
+
+// Swaps in the new port records; the old throttles are freed outside the lock.
+void EngineMidiTick::ReplacePorts(const MidiOutputPorts& next)
+{
+    MidiPortThrottle* old = nullptr;
+    {
+        InStackLock hold(&portsLock);
+        old = ports.throttles;
+        ports = next;
+    }
+    if (old != nullptr) {
+        ExFreePoolWithTag(old, kTagThrottles);
+    }
+}
+
+void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
+{
+    if (record->index == configuration.index) {
+        return;
+    }
+    configuration = *record;
+    if (initialized) {
+        ChangeTick(false, false);
+    }
+    const ULONG count = record->outputPortCount;
+    if (count == 0) {
+        ReplacePorts({nullptr, 0, 0});
+        return;
+    }
+    // Without room for the throttles the ports run unlimited rather than not at all.
+    auto* throttles = static_cast<MidiPortThrottle*>(
+        ExAllocatePoolWithTag(NonPagedPool, count * sizeof(MidiPortThrottle), kTagThrottles));
+    if (throttles != nullptr) {
+        for (ULONG port = 0; port < count; ++port) {
+            const ULONG rate =
+                record->outputByteRates != nullptr ? record->outputByteRates[port] : 0;
+            SetMidiPortThrottle(&throttles[port], rate);
+        }
+    }
+    ReplacePorts({throttles, count, count - 1});
+}
+
+LONGLONG EngineMidiTick::Now100ns()
+{
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER counter = KeQueryPerformanceCounter(&frequency);
+    const LONGLONG perSecond = frequency.QuadPart;
+    return counter.QuadPart / perSecond * 10000000 +
+           counter.QuadPart % perSecond * 10000000 / perSecond;
+}
+
+void EngineMidiTick::OnMidiInPacket(const UCHAR* data, ULONG length)
+{
+    if (TickState() != kTickRunning) {
+        return;
+    }
+    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    MidiConfiguration table = {};
+    if (codec != nullptr) {
+        codec->GetPortTable(&table);
+    }
+    if (linked == nullptr ||
+        DeliverUsbMidiTransfer(linked, table.index, Now100ns(), data, length) < 0) {
+        ChangeTick(false, false);
+    }
+}
+
+NTSTATUS EngineMidiTick::EngineStart()
+{
+    if (!initialized) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    ExSetTimerResolution(kOneMillisecond, TRUE);
+    ArmDpcTimer(&timer);
+    {
+        InStackLock hold(&portsLock);
+        for (ULONG port = 0; port < ports.portCount && ports.throttles != nullptr; ++port) {
+            ports.throttles[port].backlog = 0;
+            ports.throttles[port].backlogRemainder = 0;
+        }
+    }
+    pipes->SetMidiInput(this);
+    return pipes->MidiPipesStarted() ? STATUS_SUCCESS : pipes->StartMidiPipes();
+}
+
+void EngineMidiTick::EngineStop()
+{
+    if (!initialized) {
+        return;
+    }
+    StopDpcTimer(&timer);
+    // A tick that is running finishes first.
+    KeWaitForSingleObject(&tickIdle, Executive, KernelMode, FALSE, nullptr);
+    ExSetTimerResolution(0, FALSE);
+    pipes->StopMidiPipes();
+}
+
+void EngineMidiTick::ChangeTick(bool start, bool keep)
+{
+    if (KeGetCurrentIrql() > PASSIVE_LEVEL) {
+        LONG before = TickState();
+        const bool already = start ? (before == kTickStarting || before == kTickRunning)
+                                   : (before == kTickStopping || before == kTickStopped);
+        const LONG next = start ? kTickStarting : kTickStopping;
+        if (already || !__atomic_compare_exchange_n(&tickState, &before, next, false,
+                                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+            return;
+        }
+        if (!QueueTickWork()) {
+            // Nothing will act on the new state: the next request must find the old one.
+            LONG expected = next;
+            __atomic_compare_exchange_n(&tickState, &expected, before, false, __ATOMIC_ACQ_REL,
+                                        __ATOMIC_ACQUIRE);
+        }
+        return;
+    }
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+    const LONG state = TickState();
+    if (start && state != kTickStarting && state != kTickRunning) {
+        __atomic_store_n(&tickState, kTickStarting, __ATOMIC_RELEASE);
+        EngineStart();
+        __atomic_store_n(&tickState, kTickRunning, __ATOMIC_RELEASE);
+    } else if (!start && state != kTickStopping && state != kTickStopped) {
+        if (keep) {
+            EngineStop();
+        } else {
+            __atomic_store_n(&tickState, kTickStopping, __ATOMIC_RELEASE);
+            EngineStop();
+            __atomic_store_n(&tickState, kTickStopped, __ATOMIC_RELEASE);
+        }
+    }
+    KeReleaseMutex(&mutex, FALSE);
+}
+
+bool EngineMidiTick::QueueTickWork()
+{
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
+        return false;
+    }
+    auto* work =
+        static_cast<TickWork*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(TickWork), kTagTickWork));
+    PIO_WORKITEM item =
+        work != nullptr ? IoAllocateWorkItem(context->device->FunctionalDeviceObject) : nullptr;
+    if (item == nullptr) {
+        if (work != nullptr) {
+            ExFreePoolWithTag(work, kTagTickWork);
+        }
+        IoReleaseRemoveLock(&context->removeLock, nullptr);
+        return false;
+    }
+    *work = TickWork{item, this};
+    IoQueueWorkItem(item, TickWorkItem, DelayedWorkQueue, work);
+    return true;
+}
+
+void EngineMidiTick::TickWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* work = static_cast<TickWork*>(parameter);
+    EngineMidiTick* self = work->tick;
+    KeWaitForSingleObject(&self->mutex, Executive, KernelMode, FALSE, nullptr);
+    if (GetPnpState(self->context) == kPnpStarted) {
+        if (self->TickState() == kTickStarting) {
+            self->EngineStart();
+            __atomic_store_n(&self->tickState, kTickRunning, __ATOMIC_RELEASE);
+        } else if (self->TickState() == kTickStopping) {
+            self->EngineStop();
+            __atomic_store_n(&self->tickState, kTickStopped, __ATOMIC_RELEASE);
+        }
+    }
+    KeReleaseMutex(&self->mutex, FALSE);
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
+    IoFreeWorkItem(work->item);
+    ExFreePoolWithTag(work, kTagTickWork);
+}
+
+void EngineMidiTick::EngineTick(PVOID argument)
+{
+    auto* self = static_cast<EngineMidiTick*>(argument);
+    KeClearEvent(&self->tickIdle);
+    if (__atomic_load_n(&self->timer.running, __ATOMIC_ACQUIRE) != 0 && self->codec != nullptr) {
+        MidiRouter* linked = __atomic_load_n(&self->router, __ATOMIC_ACQUIRE);
+        LONG result = 0;
+        {
+            InStackLock hold(&self->portsLock);
+            result =
+                RunMidiOutputTick(&self->ports, self->codec, linked, self->Now100ns(), self->pipes);
+        }
+        if (result == -1) {
+            self->ChangeTick(false, false);
+        }
+    }
+    KeSetEvent(&self->tickIdle, 0, FALSE);
+}
+
+void EngineMidiTick::ResumeAfterStart()
+{
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+    initialized = 1;
+    const LONG state = TickState();
+    if (state == kTickStarting || state == kTickRunning) {
+        EngineStart();
+        __atomic_store_n(&tickState, kTickRunning, __ATOMIC_RELEASE);
+    }
+    KeReleaseMutex(&mutex, FALSE);
+}
+
+void EngineMidiTick::StopKeeping()
+{
+    ChangeTick(false, true);
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+    initialized = 0;
+    KeReleaseMutex(&mutex, FALSE);
+}
