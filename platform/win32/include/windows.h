@@ -9,3 +9,4 @@
 #include "win32/Registry.h"
 #include "win32/ResultCodes.h"
 #include "win32/Types.h"
+#include "win32/Window.h"
