@@ -170,65 +170,59 @@ GpStatus GdipCreateBitmapFromGraphics(INT width, INT height, GpGraphics* target,
 
 GpStatus GdipDisposeImage(GpImage* image)
 {
+    return DeleteObject(image);
+}
+
+namespace {
+
+// One value read from a started layer's image.
+template <class T, class Read>
+GpStatus ReadImageValue(GpImage* image, T* value, Read read)
+{
     GDIP_REQUIRE_STARTED();
-    if (image == nullptr) {
+    if (image == nullptr || value == nullptr) {
         return InvalidParameter;
     }
-    delete AsBitmap(image);
+    *value = read(*AsBitmap(image));
     return Ok;
 }
 
+}  // namespace
+
 GpStatus GdipGetImageWidth(GpImage* image, UINT* width)
 {
-    GDIP_REQUIRE_STARTED();
-    if (image == nullptr || width == nullptr) {
-        return InvalidParameter;
-    }
-    *width = static_cast<UINT>(AsBitmap(image)->Width());
-    return Ok;
+    return ReadImageValue(image, width,
+                          [](const BitmapObject& b) { return static_cast<UINT>(b.Width()); });
 }
 
 GpStatus GdipGetImageHeight(GpImage* image, UINT* height)
 {
-    GDIP_REQUIRE_STARTED();
-    if (image == nullptr || height == nullptr) {
-        return InvalidParameter;
-    }
-    *height = static_cast<UINT>(AsBitmap(image)->Height());
-    return Ok;
+    return ReadImageValue(image, height,
+                          [](const BitmapObject& b) { return static_cast<UINT>(b.Height()); });
 }
 
 GpStatus GdipGetImageBounds(GpImage* image, GpRectF* bounds, GpUnit* unit)
 {
-    GDIP_REQUIRE_STARTED();
-    if (image == nullptr || bounds == nullptr || unit == nullptr) {
-        return InvalidParameter;
+    if (unit == nullptr) {
+        return IsStarted() ? InvalidParameter : GdiplusNotInitialized;
     }
-    const BitmapObject* bitmap = AsBitmap(image);
-    *bounds = GpRectF{0.0f, 0.0f, static_cast<REAL>(bitmap->Width()),
-                      static_cast<REAL>(bitmap->Height())};
-    *unit = UnitPixel;
-    return Ok;
+    const GpStatus status = ReadImageValue(image, bounds, [](const BitmapObject& b) {
+        return GpRectF{0.0f, 0.0f, static_cast<REAL>(b.Width()), static_cast<REAL>(b.Height())};
+    });
+    if (status == Ok) {
+        *unit = UnitPixel;
+    }
+    return status;
 }
 
 GpStatus GdipGetImageHorizontalResolution(GpImage* image, REAL* dpi)
 {
-    GDIP_REQUIRE_STARTED();
-    if (image == nullptr || dpi == nullptr) {
-        return InvalidParameter;
-    }
-    *dpi = AsBitmap(image)->dpiX;
-    return Ok;
+    return ReadImageValue(image, dpi, [](const BitmapObject& b) { return b.dpiX; });
 }
 
 GpStatus GdipGetImageVerticalResolution(GpImage* image, REAL* dpi)
 {
-    GDIP_REQUIRE_STARTED();
-    if (image == nullptr || dpi == nullptr) {
-        return InvalidParameter;
-    }
-    *dpi = AsBitmap(image)->dpiY;
-    return Ok;
+    return ReadImageValue(image, dpi, [](const BitmapObject& b) { return b.dpiY; });
 }
 
 GpStatus GdipGetImageGraphicsContext(GpImage* image, GpGraphics** graphics)
@@ -428,12 +422,7 @@ GpStatus GdipCreateCachedBitmap(GpBitmap* image, GpGraphics* graphics,
 
 GpStatus GdipDeleteCachedBitmap(GpCachedBitmap* cachedBitmap)
 {
-    GDIP_REQUIRE_STARTED();
-    if (cachedBitmap == nullptr) {
-        return InvalidParameter;
-    }
-    delete cachedBitmap;
-    return Ok;
+    return DeleteObject(cachedBitmap);
 }
 
 }  // namespace Gdiplus

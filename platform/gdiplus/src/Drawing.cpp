@@ -82,6 +82,32 @@ void AppendPath(cairo_t* cr, const GpPath* path)
     }
 }
 
+// A drawing context with the brush as its source, or null with the failure in status.
+cairo_t* BeginFill(GpGraphics* graphics, GpBrush* brush, GpStatus& status)
+{
+    cairo_t* cr = BeginDrawing(graphics);
+    if (cr == nullptr) {
+        status = OutOfMemory;
+        return nullptr;
+    }
+    status = SetSourceBrush(cr, graphics, brush);
+    if (status != Ok) {
+        cairo_destroy(cr);
+        return nullptr;
+    }
+    return cr;
+}
+
+// A drawing context with the pen set, or null when Cairo fails.
+cairo_t* BeginStroke(GpGraphics* graphics, const GpPen* pen)
+{
+    cairo_t* cr = BeginDrawing(graphics);
+    if (cr != nullptr) {
+        SetPen(cr, graphics, pen);
+    }
+    return cr;
+}
+
 // Draws srcWidth x srcHeight of the surface at (srcX, srcY) into the destination rectangle.
 GpStatus DrawSurface(GpGraphics* graphics, cairo_surface_t* surface, double dstX, double dstY,
                      double dstWidth, double dstHeight, double srcX, double srcY, double srcWidth,
@@ -110,13 +136,9 @@ GpStatus FillRectangle(GpGraphics* graphics, GpBrush* brush, double x, double y,
     if (graphics == nullptr || brush == nullptr) {
         return InvalidParameter;
     }
-    cairo_t* cr = BeginDrawing(graphics);
+    GpStatus status = Ok;
+    cairo_t* cr = BeginFill(graphics, brush, status);
     if (cr == nullptr) {
-        return OutOfMemory;
-    }
-    const GpStatus status = SetSourceBrush(cr, graphics, brush);
-    if (status != Ok) {
-        cairo_destroy(cr);
         return status;
     }
     cairo_rectangle(cr, x, y, width, height);
@@ -129,11 +151,10 @@ GpStatus StrokeLine(GpGraphics* graphics, GpPen* pen, double x1, double y1, doub
     if (graphics == nullptr || pen == nullptr) {
         return InvalidParameter;
     }
-    cairo_t* cr = BeginDrawing(graphics);
+    cairo_t* cr = BeginStroke(graphics, pen);
     if (cr == nullptr) {
         return OutOfMemory;
     }
-    SetPen(cr, graphics, pen);
     cairo_move_to(cr, x1, y1);
     cairo_line_to(cr, x2, y2);
     cairo_stroke(cr);
@@ -165,11 +186,10 @@ GpStatus GdipDrawRectangleI(GpGraphics* graphics, GpPen* pen, INT x, INT y, INT 
     if (graphics == nullptr || pen == nullptr) {
         return InvalidParameter;
     }
-    cairo_t* cr = BeginDrawing(graphics);
+    cairo_t* cr = BeginStroke(graphics, pen);
     if (cr == nullptr) {
         return OutOfMemory;
     }
-    SetPen(cr, graphics, pen);
     cairo_rectangle(cr, x, y, width, height);
     cairo_stroke(cr);
     return EndDrawing(cr);
@@ -196,11 +216,10 @@ GpStatus GdipDrawPath(GpGraphics* graphics, GpPen* pen, GpPath* path)
     if (graphics == nullptr || pen == nullptr || path == nullptr) {
         return InvalidParameter;
     }
-    cairo_t* cr = BeginDrawing(graphics);
+    cairo_t* cr = BeginStroke(graphics, pen);
     if (cr == nullptr) {
         return OutOfMemory;
     }
-    SetPen(cr, graphics, pen);
     AppendPath(cr, path);
     cairo_stroke(cr);
     return EndDrawing(cr);
@@ -212,13 +231,9 @@ GpStatus GdipFillPath(GpGraphics* graphics, GpBrush* brush, GpPath* path)
     if (graphics == nullptr || brush == nullptr || path == nullptr) {
         return InvalidParameter;
     }
-    cairo_t* cr = BeginDrawing(graphics);
+    GpStatus status = Ok;
+    cairo_t* cr = BeginFill(graphics, brush, status);
     if (cr == nullptr) {
-        return OutOfMemory;
-    }
-    const GpStatus status = SetSourceBrush(cr, graphics, brush);
-    if (status != Ok) {
-        cairo_destroy(cr);
         return status;
     }
     cairo_set_fill_rule(cr, path->fillMode == FillModeAlternate ? CAIRO_FILL_RULE_EVEN_ODD

@@ -113,6 +113,20 @@ GpStatus EndDrawing(cairo_t* cr);
 // A new premultiplied ARGB32 surface holding the image's pixels; null on failure.
 cairo_surface_t* CopyToArgbSurface(cairo_surface_t* source);
 
+// The Delete and Dispose calls: the object destroyed through its own destructor.
+template <class Object>
+GpStatus DeleteObject(Object* object)
+{
+    if (!IsStarted()) {
+        return GdiplusNotInitialized;
+    }
+    if (object == nullptr) {
+        return InvalidParameter;
+    }
+    delete object;
+    return Ok;
+}
+
 }  // namespace Gdiplus
 
 #define GDIP_REQUIRE_STARTED()            \

@@ -52,12 +52,7 @@ GpStatus GdipCreatePath(GpFillMode fillMode, GpPath** path)
 
 GpStatus GdipDeletePath(GpPath* path)
 {
-    GDIP_REQUIRE_STARTED();
-    if (path == nullptr) {
-        return InvalidParameter;
-    }
-    delete path;
-    return Ok;
+    return DeleteObject(path);
 }
 
 GpStatus GdipClonePath(GpPath* path, GpPath** clone)
@@ -185,12 +180,7 @@ GpStatus GdipCreateMatrix2(REAL m11, REAL m12, REAL m21, REAL m22, REAL dx, REAL
 
 GpStatus GdipDeleteMatrix(GpMatrix* matrix)
 {
-    GDIP_REQUIRE_STARTED();
-    if (matrix == nullptr) {
-        return InvalidParameter;
-    }
-    delete matrix;
-    return Ok;
+    return DeleteObject(matrix);
 }
 
 GpStatus GdipScaleMatrix(GpMatrix* matrix, REAL scaleX, REAL scaleY, GpMatrixOrder order)

@@ -21,12 +21,7 @@ GpStatus GdipCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen)
 
 GpStatus GdipDeletePen(GpPen* pen)
 {
-    GDIP_REQUIRE_STARTED();
-    if (pen == nullptr) {
-        return InvalidParameter;
-    }
-    delete pen;
-    return Ok;
+    return DeleteObject(pen);
 }
 
 GpStatus GdipCreateSolidFill(ARGB color, GpSolidFill** brush)
@@ -63,12 +58,7 @@ GpStatus GdipCreateTexture(GpImage* image, GpWrapMode wrapMode, GpTexture** text
 
 GpStatus GdipDeleteBrush(GpBrush* brush)
 {
-    GDIP_REQUIRE_STARTED();
-    if (brush == nullptr) {
-        return InvalidParameter;
-    }
-    delete brush;
-    return Ok;
+    return DeleteObject(brush);
 }
 
 }  // namespace Gdiplus
