@@ -25,17 +25,21 @@ TEST(RectNodePool, SlotsHoldANodeAndItsRingEntryWithoutOverlap)
         ASSERT_NE(nodes.back(), nullptr);
         EXPECT_TRUE(pool.IsFromPool(nodes.back()));
     }
-    // A full node written in every slot, then the ring refilled by freeing: the ring entries
-    // must not overwrite any node's next pointer (they did when slots were sized for 32 bits).
+    // A full node written in every slot, then the last two freed: their ring entries go to ring
+    // positions 0 and 1, the int32 after slots 0 and 1, which are still in use. Slots sized for
+    // 32-bit pointers put those entries inside the live nodes' next pointers.
     for (RectNode* n : nodes) {
         *n = RectNode{-1, -1, -1, -1, n};
     }
+    pool.Free(nodes[3]);
+    pool.Free(nodes[2]);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(nodes[i]->next, nodes[i]) << "node " << i;
+        EXPECT_EQ(nodes[i]->bottom, -1) << "node " << i;
+    }
+    EXPECT_EQ(pool.Allocate(), nodes[3]) << "first freed, first reused";
     pool.Free(nodes[0]);
     pool.Free(nodes[1]);
-    EXPECT_EQ(nodes[2]->next, nodes[2]);
-    EXPECT_EQ(nodes[3]->next, nodes[3]);
-    EXPECT_EQ(nodes[3]->bottom, -1);
-    pool.Free(nodes[2]);
     pool.Free(nodes[3]);
 }
 
