@@ -105,4 +105,32 @@ GpStatus GdipCreateBitmapFromFile(const WCHAR* fileName, GpBitmap** bitmap)
     return GdiplusDetail::DecodePng(bytes.data(), bytes.size(), bitmap);
 }
 
+GpStatus GdipCreateBitmapFromStream(IStream* stream, GpBitmap** bitmap)
+{
+    GDIP_REQUIRE_STARTED();
+    if (stream == nullptr || bitmap == nullptr) {
+        return InvalidParameter;
+    }
+    *bitmap = nullptr;
+    // An image stream larger than the largest image the decoder accepts is refused unread.
+    constexpr size_t kMaxStreamBytes = size_t{1} << 28;
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[16384];
+    for (;;) {
+        ULONG read = 0;
+        const HRESULT result = stream->Read(chunk, sizeof chunk, &read);
+        if (FAILED(result)) {
+            return Win32Error;
+        }
+        if (bytes.size() + read > kMaxStreamBytes) {
+            return OutOfMemory;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + read);
+        if (read < sizeof chunk) {
+            break;
+        }
+    }
+    return GdiplusDetail::DecodePng(bytes.data(), bytes.size(), bitmap);
+}
+
 }  // namespace Gdiplus

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -261,6 +262,41 @@ TEST_F(GdiplusPng, ReadsAFile)
     ASSERT_EQ(GdipBitmapGetPixel(loaded, 2, 0, &pixel), Ok);
     ExpectRoundTrip(0x800000FFu, pixel, "half-transparent pixel of the file");
     EXPECT_EQ(GdipDisposeImage(loaded), Ok);
+}
+
+// As the program hands resource bytes to GDI+: copied into a movable block, read as a stream.
+TEST_F(GdiplusPng, ReadsAStreamOverGlobalMemory)
+{
+    std::ifstream in(WritePng("stream.png"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const struct
+    {
+        const char* name;
+        size_t size;
+        bool loads;
+    } cases[] = {{"whole", bytes.size(), true},
+                 {"cut short", bytes.size() - 12, false},
+                 {"empty", 0, false}};
+    for (const auto& c : cases) {
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, c.size);
+        ASSERT_NE(block, nullptr);
+        void* data = GlobalLock(block);
+        ASSERT_NE(data, nullptr);
+        std::memcpy(data, bytes.data(), c.size);
+        EXPECT_EQ(GlobalUnlock(block), FALSE);
+        IStream* stream = nullptr;
+        ASSERT_EQ(CreateStreamOnHGlobal(block, TRUE, &stream), S_OK);
+        GpBitmap* loaded = nullptr;
+        const GpStatus status = GdipCreateBitmapFromStream(stream, &loaded);
+        EXPECT_EQ(status == Ok, c.loads) << c.name << " status " << status;
+        if (loaded != nullptr) {
+            EXPECT_EQ(Compare(loaded, {"RG?", "0BK"}), "") << c.name;
+            EXPECT_EQ(GdipDisposeImage(loaded), Ok);
+        }
+        EXPECT_EQ(stream->Release(), 0u);
+        EXPECT_EQ(GlobalFree(block), block) << "the stream freed the block";
+    }
+    EXPECT_EQ(GdipCreateBitmapFromStream(nullptr, nullptr), InvalidParameter);
 }
 
 TEST_F(GdiplusPng, MalformedFilesFail)

@@ -27,6 +27,8 @@ GpStatus GdipCreateBitmapFromScan0(INT width, INT height, INT stride, PixelForma
                                    BYTE* scan0, GpBitmap** bitmap);
 GpStatus GdipCreateBitmapFromGraphics(INT width, INT height, GpGraphics* target, GpBitmap** bitmap);
 GpStatus GdipCreateBitmapFromFile(const WCHAR* fileName, GpBitmap** bitmap);
+// Reads the stream from its current position to its end; the caller keeps its reference.
+GpStatus GdipCreateBitmapFromStream(IStream* stream, GpBitmap** bitmap);
 GpStatus GdipDisposeImage(GpImage* image);
 GpStatus GdipGetImageWidth(GpImage* image, UINT* width);
 GpStatus GdipGetImageHeight(GpImage* image, UINT* height);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "win32/GlobalMemory.h"
 #include "win32/Types.h"
 #include "win32/Window.h"
 
