@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 #include "GdiplusObjects.h"
 #include "Pixels.h"
@@ -131,6 +133,18 @@ GpStatus GdipCreateFromHWND(HWND window, GpGraphics** graphics)
         const GpStatus status = FromCairo(cairo_surface_status(surface));
         cairo_surface_destroy(surface);
         return status;
+    }
+    // The surface keeps the window's pixels alive, so a window destroyed first leaves the
+    // graphics object drawing into memory nobody shows instead of into freed memory.
+    static cairo_user_data_key_t holderKey;
+    auto* holder = new std::shared_ptr<void>(std::move(pixels.holder));
+    const cairo_status_t attached = cairo_surface_set_user_data(
+        surface, &holderKey, holder,
+        [](void* data) { delete static_cast<std::shared_ptr<void>*>(data); });
+    if (attached != CAIRO_STATUS_SUCCESS) {
+        delete holder;
+        cairo_surface_destroy(surface);
+        return OutOfMemory;
     }
     auto* created = new GpGraphics{};
     created->target = surface;

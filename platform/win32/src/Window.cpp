@@ -1,6 +1,7 @@
 #include "win32/Window.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -12,7 +13,8 @@ struct HWND__
 {
     int width;
     int height;
-    std::vector<uint32_t> pixels;
+    // Shared with the drawing layers, which may outlive the window.
+    std::shared_ptr<std::vector<uint32_t>> pixels;
     int openDeviceContexts = 0;
 };
 
@@ -116,11 +118,11 @@ bool GetWindowSurface(HWND window, WindowSurface* surface)
 {
     Windows& all = AllWindows();
     std::lock_guard guard(all.lock);
-    if (surface == nullptr || all.windows.count(window) == 0 || window->pixels.empty()) {
+    if (surface == nullptr || all.windows.count(window) == 0 || window->pixels->empty()) {
         return false;
     }
-    *surface =
-        WindowSurface{window->pixels.data(), window->width, window->height, window->width * 4};
+    *surface = WindowSurface{window->pixels->data(), window->width, window->height,
+                             window->width * 4, window->pixels};
     return true;
 }
 
@@ -132,8 +134,9 @@ HWND CreateHeadlessWindow(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    HWND window = new HWND__{width, height,
-                             std::vector<uint32_t>(static_cast<size_t>(width) * height, kOpaque)};
+    HWND window = new HWND__{
+        width, height,
+        std::make_shared<std::vector<uint32_t>>(static_cast<size_t>(width) * height, kOpaque)};
     Windows& all = AllWindows();
     std::lock_guard guard(all.lock);
     all.windows.insert(window);
@@ -166,7 +169,7 @@ uint32_t GetWindowPixel(HWND window, int x, int y)
         y >= window->height) {
         return 0;
     }
-    return window->pixels[static_cast<size_t>(y) * window->width + x] | kOpaque;
+    return (*window->pixels)[static_cast<size_t>(y) * window->width + x] | kOpaque;
 }
 
 void FillWindow(HWND window, uint32_t rgb)
@@ -174,7 +177,7 @@ void FillWindow(HWND window, uint32_t rgb)
     Windows& all = AllWindows();
     std::lock_guard guard(all.lock);
     if (all.windows.count(window) != 0) {
-        std::fill(window->pixels.begin(), window->pixels.end(), rgb | kOpaque);
+        std::fill(window->pixels->begin(), window->pixels->end(), rgb | kOpaque);
     }
 }
 

@@ -214,6 +214,16 @@ TEST_F(GdiplusFixture, DrawsIntoAWindow)
     Win32Test::DestroyHeadlessWindow(window);
 }
 
+TEST_F(GdiplusFixture, GraphicsOutlivingItsWindowDrawsIntoNothing)
+{
+    HWND window = Win32Test::CreateHeadlessWindow(4, 4);
+    GpGraphics* onWindow = nullptr;
+    ASSERT_EQ(GdipCreateFromHWND(window, &onWindow), Ok);
+    Win32Test::DestroyHeadlessWindow(window);
+    EXPECT_EQ(GdipFillRectangleI(onWindow, Solid(GdiplusTest::kRed), 0, 0, 4, 4), Ok);
+    EXPECT_EQ(GdipDeleteGraphics(onWindow), Ok);
+}
+
 class GdiplusPng : public GdiplusFixture
 {
 public:

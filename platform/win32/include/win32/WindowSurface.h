@@ -3,19 +3,22 @@
 // window's client area. Not for the system's code, which draws through GDI+.
 
 #include <cstdint>
+#include <memory>
 
 #include "win32/Window.h"
 
 namespace Win32Detail {
 
 // Rows of 32-bit words 0xXXRRGGBB (the top byte is not used: windows are opaque), top row first,
-// stride in bytes. Valid until the window is resized or destroyed.
+// stride in bytes. The pixels stay valid while the holder is kept, even past the window's
+// destruction (drawing then reaches nobody).
 struct WindowSurface
 {
     uint32_t* pixels;
     int width;
     int height;
     int stride;  // bytes
+    std::shared_ptr<void> holder;
 };
 
 bool GetWindowSurface(HWND window, WindowSurface* surface);
