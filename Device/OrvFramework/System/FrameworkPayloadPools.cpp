@@ -7,13 +7,20 @@
 // A payload class joins the list at its place in that order when it is added to the framework
 // (with its header included here and its library added to OrvGlobals). Until then it is left out:
 // a pool not built here is still built on first use, only later.
+#include "ControlBase/RectNodePool.h"
 #include "System/PayloadPools.h"
 
 namespace Orv {
 
 namespace {
 
-using FrameworkPayloadPools = PayloadPoolList<>;
+// The region's node pool is not a PooledPayload: this entry gives it the Pool() the list calls.
+struct RectRegionNodes
+{
+    static RectNodePool& Pool() { return RectNodePool::GetProcessPool(); }
+};
+
+using FrameworkPayloadPools = PayloadPoolList<RectRegionNodes>;
 
 }  // namespace
 

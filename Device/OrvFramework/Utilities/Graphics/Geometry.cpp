@@ -57,10 +57,18 @@ double LongToDouble(int64_t value)
     return exact;
 }
 
+double FloorWithTolerance(double value)
+{
+    const double up = std::ceil(value);
+    if (up != value && up - value <= std::fabs(up) * kAreaEpsilon<double>) {
+        return up;
+    }
+    return std::floor(value);
+}
+
 RectL RoundToIntRect(const RectD& rect)
 {
-    return {RoundToLong(rect.x), RoundToLong(rect.y), RoundToLong(rect.width),
-            RoundToLong(rect.height)};
+    return rect.ToLong();
 }
 
 PointL operator+(const PointL& point, const PointD& offset)

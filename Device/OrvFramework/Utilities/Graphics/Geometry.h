@@ -3,6 +3,8 @@
 // whole ones. One rule turns the first into the second everywhere: round half away from zero and
 // saturate at the 32-bit limits instead of wrapping. The reverse conversion is exact.
 
+#include <algorithm>
+#include <concepts>
 #include <cstdint>
 
 namespace Orv {
@@ -20,6 +22,19 @@ double RoundHalfAwayFromZero(double value);
 // An integer coordinate as a double, clamped to +-2^52 where doubles still count every integer.
 double LongToDouble(int64_t value);
 
+// The smallest extent that still counts as an area: one unit in the last place at 1.0, so that
+// edges equal up to rounding noise give an empty intersection. Whole coordinates need one pixel.
+template <class T>
+constexpr T kAreaEpsilon = T{0};
+template <>
+inline constexpr double kAreaEpsilon<double> = 2.220446049250313e-16;  // 2^-52
+template <>
+inline constexpr float kAreaEpsilon<float> = 1.1920929e-07f;  // 2^-23
+
+// Floors v, except that a value less than one part in 2^52 below a whole number is that number:
+// an edge computed as 9.999999999999998 lies on pixel 10, not on pixel 9.
+double FloorWithTolerance(double value);
+
 template <class T>
 struct PointT
 {
@@ -28,16 +43,21 @@ struct PointT
 
     constexpr bool operator==(const PointT&) const = default;
 
-    PointT<LongCoord> ToLong() const
+    PointT<LongCoord> ToLong() const requires std::floating_point<T>
     {
         return {RoundToLong(static_cast<double>(x)), RoundToLong(static_cast<double>(y))};
     }
-    PointT<LongCoord> RoundToIntPoint() const { return ToLong(); }
+    PointT<LongCoord> RoundToIntPoint() const requires std::floating_point<T> { return ToLong(); }
 
-    PointT<double> ToDouble() const { return {LongToDouble(x), LongToDouble(y)}; }
+    // Only whole coordinates widen to double: a float point would have to round first, and
+    // doing it here silently truncated (2.75 became 2).
+    PointT<double> ToDouble() const requires std::same_as<T, LongCoord>
+    {
+        return {LongToDouble(x), LongToDouble(y)};
+    }
 
     // In place, each coordinate rounded half away from zero (still floating point).
-    void Round()
+    void Round() requires std::floating_point<T>
     {
         x = RoundHalfAwayFromZero(x);
         y = RoundHalfAwayFromZero(y);
@@ -57,9 +77,56 @@ struct RectT
     T Right() const { return x + width; }
     T Bottom() const { return y + height; }
 
-    RectT<double> ToDouble() const
+    RectT<double> ToDouble() const requires std::same_as<T, LongCoord>
     {
         return {LongToDouble(x), LongToDouble(y), LongToDouble(width), LongToDouble(height)};
+    }
+
+    RectT<float> ToFloat() const requires std::same_as<T, LongCoord>
+    {
+        return {static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
+                static_cast<float>(height)};
+    }
+
+    // Each member by the integer rule, independently (the extent is not recomputed from rounded
+    // edges).
+    RectT<LongCoord> ToLong() const requires std::floating_point<T>
+    {
+        return {RoundToLong(static_cast<double>(x)), RoundToLong(static_cast<double>(y)),
+                RoundToLong(static_cast<double>(width)), RoundToLong(static_cast<double>(height))};
+    }
+
+    // out = a intersected with b. Disjoint rectangles leave out with a zero or negative extent;
+    // the result says whether a real area (wider and higher than kAreaEpsilon) remains. A NaN
+    // member never makes an area. out may be a or b.
+    static bool Intersect(RectT& out, const RectT& a, const RectT& b)
+    {
+        const T left = std::max(a.x, b.x);
+        const T top = std::max(a.y, b.y);
+        const T right = std::min(a.Right(), b.Right());
+        const T bottom = std::min(a.Bottom(), b.Bottom());
+        out = {left, top, right - left, bottom - top};
+        return out.width > kAreaEpsilon<T> && out.height > kAreaEpsilon<T>;
+    }
+
+    // In place: a negative extent is turned positive by moving the origin by it; then each edge
+    // is floored (with FloorWithTolerance) and the extent becomes the difference of the floored
+    // edges, so the rectangle covers whole pixels only.
+    void SnapToPixels() requires std::same_as<T, double>
+    {
+        if (width < 0) {
+            x += width;
+            width = -width;
+        }
+        if (height < 0) {
+            y += height;
+            height = -height;
+        }
+        const double left = FloorWithTolerance(x);
+        const double top = FloorWithTolerance(y);
+        const double right = FloorWithTolerance(x + width);
+        const double bottom = FloorWithTolerance(y + height);
+        *this = {left, top, right - left, bottom - top};
     }
 };
 

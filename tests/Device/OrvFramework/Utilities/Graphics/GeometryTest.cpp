@@ -12,6 +12,7 @@ using Orv::PointD;
 using Orv::PointF;
 using Orv::PointL;
 using Orv::RectD;
+using Orv::RectF;
 using Orv::RectL;
 
 constexpr LongCoord kMin = std::numeric_limits<LongCoord>::min();
@@ -99,6 +100,104 @@ TEST(Geometry, IntegerPointPlusDoubleOffset)
     EXPECT_EQ((PointL{10, 10} + PointD{0.5, -0.5}), (PointL{11, 9}));
     // Past the limits the sum saturates rather than wrapping.
     EXPECT_EQ((PointL{kMax, kMin} + PointD{1.0, -1.0}), (PointL{kMax, kMin}));
+}
+
+// Widening to double is offered where it is exact (whole coordinates) and nowhere else: a float
+// point used to compile and truncate 2.75 to 2.
+template <class V>
+concept HasToDouble = requires(const V& value)
+{
+    value.ToDouble();
+};
+static_assert(HasToDouble<PointL> && HasToDouble<RectL>);
+static_assert(!HasToDouble<PointF> && !HasToDouble<PointD>);
+static_assert(!HasToDouble<RectF> && !HasToDouble<RectD>);
+
+template <class V>
+concept HasToLong = requires(const V& value)
+{
+    value.ToLong();
+};
+static_assert(HasToLong<PointF> && HasToLong<PointD> && HasToLong<RectF> && HasToLong<RectD>);
+static_assert(!HasToLong<PointL> && !HasToLong<RectL>);
+
+TEST(Geometry, RectConversionsFollowTheIntegerRule)
+{
+    EXPECT_EQ((RectF{2.5f, -2.5f, 2147483648.0f, std::nanf("")}.ToLong()),
+              (RectL{3, -3, kMax, kMin}));
+    EXPECT_EQ((RectD{0.49999999, -0.5, 1e10, -1e10}.ToLong()), (RectL{0, -1, kMax, kMin}));
+    EXPECT_EQ((RectL{kMin, -1, kMax, 16777217}.ToFloat()),
+              (RectF{-2147483648.0f, -1.0f, 2147483648.0f, 16777216.0f}));
+}
+
+TEST(Geometry, IntersectTable)
+{
+    const double nan = std::nan("");
+    const struct
+    {
+        const char* name;
+        RectD a;
+        RectD b;
+        RectD expected;
+        bool area;
+    } cases[] = {
+        {"overlap", {0, 0, 10, 10}, {5, 2, 10, 4}, {5, 2, 5, 4}, true},
+        {"contained", {0, 0, 10, 10}, {2, 3, 4, 5}, {2, 3, 4, 5}, true},
+        {"touching edges", {0, 0, 10, 10}, {10, 0, 5, 5}, {10, 0, 0, 5}, false},
+        {"disjoint keeps negative extent",
+         {0, 0, 10, 10},
+         {15, 20, 5, 5},
+         {15, 20, -5, -10},
+         false},
+        {"sliver below epsilon",
+         {0, 0, 1, 1},
+         {1 - 1e-17, 0, 1, 1},
+         {1 - 1e-17, 0, 1e-17, 1},
+         false},
+    };
+    for (const auto& c : cases) {
+        RectD out{};
+        EXPECT_EQ(RectD::Intersect(out, c.a, c.b), c.area) << c.name;
+        EXPECT_DOUBLE_EQ(out.x, c.expected.x) << c.name;
+        EXPECT_DOUBLE_EQ(out.y, c.expected.y) << c.name;
+        EXPECT_NEAR(out.width, c.expected.width, 1e-15) << c.name;
+        EXPECT_DOUBLE_EQ(out.height, c.expected.height) << c.name;
+    }
+    RectD out{};
+    EXPECT_FALSE(RectD::Intersect(out, RectD{nan, 0, 10, 10}, RectD{0, 0, 10, 10}));
+    EXPECT_FALSE(RectD::Intersect(out, RectD{0, 0, nan, 10}, RectD{0, 0, 10, 10}));
+
+    // The float threshold is 2^-23, not the double one.
+    RectF floatOut{};
+    EXPECT_FALSE(RectF::Intersect(floatOut, RectF{0, 0, 1, 1}, RectF{0, 0, 1e-8f, 1}));
+    EXPECT_TRUE(RectF::Intersect(floatOut, RectF{0, 0, 1, 1}, RectF{0, 0, 1e-6f, 1}));
+
+    // The result may overwrite an argument.
+    RectD a{0, 0, 10, 10};
+    EXPECT_TRUE(RectD::Intersect(a, a, RectD{4, 4, 10, 10}));
+    EXPECT_EQ(a, (RectD{4, 4, 6, 6}));
+}
+
+TEST(Geometry, SnapToPixelsTable)
+{
+    const struct
+    {
+        const char* name;
+        RectD in;
+        RectD expected;
+    } cases[] = {
+        {"whole stays", {1, 2, 3, 4}, {1, 2, 3, 4}},
+        {"edges floored, extent from edges", {10.4, 20.6, 5.5, 5.3}, {10, 20, 5, 5}},
+        {"negative extent flips", {10.5, 10.5, -4.0, -2.0}, {6, 8, 4, 2}},
+        {"hair below a whole edge counts as it", {0, 0, 9.999999999999998, 1}, {0, 0, 10, 1}},
+        {"a real fraction below does not", {0, 0, 9.9999, 1}, {0, 0, 9, 1}},
+        {"negative coordinates floor down", {-1.5, -0.25, 1.0, 0.5}, {-2, -1, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        RectD r = c.in;
+        r.SnapToPixels();
+        EXPECT_EQ(r, c.expected) << c.name;
+    }
 }
 
 }  // namespace

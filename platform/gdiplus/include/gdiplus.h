@@ -1,0 +1,5 @@
+#pragma once
+// GDI+ as the panel uses it: the flat API on Cairo.
+
+#include "gdiplus/GdiplusFlat.h"
+#include "gdiplus/GdiplusTypes.h"
