@@ -6,6 +6,8 @@
 #include "win32/FileApi.h"
 #include "win32/LastError.h"
 #include "win32/LibraryLoader.h"
+#include "win32/ModuleFileName.h"
 #include "win32/Registry.h"
 #include "win32/ResultCodes.h"
+#include "win32/Sleep.h"
 #include "win32/Types.h"

@@ -131,8 +131,7 @@ public:
     // list [value, id, sub-index]. 0; kParamListUnreadable when this is not a list or has no such
     // item, kParamItemMisshapen when the item is not a whole 3-item list. Unless 0, value and
     // sub-index are empty and id is -1.
-    int32_t GetParamValueItem(uint32_t index, Variant& value, int32_t& id,
-                              Variant& subIndex) const;
+    int32_t GetParamValueItem(uint32_t index, Variant& value, int32_t& id, Variant& subIndex) const;
 
 protected:
     uint8_t* Block() const;
