@@ -4,6 +4,7 @@
 #include "win32/Console.h"
 #include "win32/DebugOutput.h"
 #include "win32/FileApi.h"
+#include "win32/Guid.h"
 #include "win32/LastError.h"
 #include "win32/LibraryLoader.h"
 #include "win32/ModuleFileName.h"
