@@ -213,7 +213,8 @@ Orv::ORVRESULT LDeviceCommunicationInterface::WaitForRemoteDeviceChange(const Or
         return kNoBinding;
     }
     const Orv::Array<Orv::Variant> before(known);
-    for (uint32_t elapsed = 0;; elapsed += kRemotePollMilliseconds) {
+    // 64 bits: a time-out near the 32-bit limit must not wrap the sum and poll for ever.
+    for (uint64_t elapsed = 0;; elapsed += kRemotePollMilliseconds) {
         Orv::Variant found;
         if (binding->FindRemoteDevices(filter.GetData(), filter.GetCount(), &found, 0) < 0) {
             return E_FAIL;
