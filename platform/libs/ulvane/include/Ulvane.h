@@ -26,7 +26,7 @@ inline constexpr int32_t kUlvaneOk = 0;
 inline constexpr int32_t kUlvaneMoreToScan = 1;  // QELT_FindRemoteDevices(..., 1): scan again
 inline constexpr int32_t kUlvaneNoSuchDevice = -2;
 inline constexpr int32_t kUlvaneNotConnected = -3;
-inline constexpr int32_t kUlvaneBadList = -4;        // a list argument of the wrong shape
+inline constexpr int32_t kUlvaneBadList = -4;  // a list argument of the wrong shape
 inline constexpr int32_t kUlvaneUnknownParameter = -5;
 inline constexpr int32_t kUlvaneNoDriverInterface = -6;  // the driver's control process is absent
 inline constexpr int32_t kUlvaneBadArgument = -7;        // null pointer, bad value or sub-index
@@ -44,7 +44,8 @@ extern "C" {
 
 // context: as given to QELT_ConnectDevice; reserved: always 0; values: a ParamValues list, valid
 // during the call only.
-using UlvaneReceiveCallbackFn = void (*)(void* context, int32_t reserved, const Orv::Variant* values);
+using UlvaneReceiveCallbackFn = void (*)(void* context, int32_t reserved,
+                                         const Orv::Variant* values);
 
 // The filters select device classes; this library serves one class, so a filter only has to be
 // well-formed (no entries, or a non-null array of them).

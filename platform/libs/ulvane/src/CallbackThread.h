@@ -52,11 +52,11 @@ private:
 
     std::mutex lock;
     std::condition_variable changed;
-    std::deque<Batch> queue;     // guarded by lock
-    std::set<uint64_t> open;     // guarded by lock
-    uint64_t inFlight = 0;       // guarded by lock; the connection whose callback runs, 0 = none
-    bool stopping = false;       // guarded by lock
-    std::thread thread;          // started and joined under startStop
+    std::deque<Batch> queue;  // guarded by lock
+    std::set<uint64_t> open;  // guarded by lock
+    uint64_t inFlight = 0;    // guarded by lock; the connection whose callback runs, 0 = none
+    bool stopping = false;    // guarded by lock
+    std::thread thread;       // started and joined under startStop
     std::mutex startStop;
 };
 

@@ -24,8 +24,8 @@ public:
     static ClientLibrary& Instance();
     ~ClientLibrary();
 
-    int32_t FindDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* ids,
-                        bool remote, bool oneShotScan);
+    int32_t FindDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* ids, bool remote,
+                        bool oneShotScan);
     int32_t ConnectDevice(const Orv::Variant* id, UlvaneReceiveCallbackFn callback, void* context);
     // Reads the listed parameters and sends them through the callback as one batch.
     int32_t RequestValues(const Orv::Variant* id, const Orv::Variant* list, bool listIsRanges);
@@ -71,7 +71,7 @@ private:
     CallbackThread callbacks;
     std::mutex lock;
     std::vector<std::shared_ptr<Connection>> connections;  // guarded by lock
-    uint64_t nextSerial = 1;                                // guarded by lock
+    uint64_t nextSerial = 1;                               // guarded by lock
     std::atomic<bool> connectFails{false};
     std::array<std::atomic<uint64_t>, static_cast<size_t>(UlvaneTest::Export::Count)> calls{};
     std::unique_ptr<TestControl> control;

@@ -41,9 +41,9 @@ private:
     const std::string name;
     const bool remote;
     mutable std::mutex lock;
-    bool present = true;                    // guarded by lock
+    bool present = true;                     // guarded by lock
     std::map<int32_t, Orv::Variant> values;  // guarded by lock
-    std::vector<IValueSink*> sinks;         // guarded by lock
+    std::vector<IValueSink*> sinks;          // guarded by lock
 };
 
 }  // namespace Ulvane

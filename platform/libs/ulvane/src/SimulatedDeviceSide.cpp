@@ -58,8 +58,9 @@ bool SimulatedDeviceSide::Unplug(const std::string& name)
 std::shared_ptr<SimulatedDevice> SimulatedDeviceSide::FindByName(const std::string& name)
 {
     const std::lock_guard<std::mutex> guard(lock);
-    const auto found = std::find_if(devices.begin(), devices.end(),
-                                    [&name](const auto& device) { return device->GetName() == name; });
+    const auto found = std::find_if(devices.begin(), devices.end(), [&name](const auto& device) {
+        return device->GetName() == name;
+    });
     return found != devices.end() ? *found : nullptr;
 }
 

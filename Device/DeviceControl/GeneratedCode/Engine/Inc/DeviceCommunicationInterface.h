@@ -22,8 +22,8 @@
 #include <windows.h>
 
 #include "DeviceCommunicationReceiver.h"
-#include "ReceivePath.h"
 #include "ObjectBase/RCPtr.h"
+#include "ReceivePath.h"
 #include "Utilities/Storage/Array.h"
 #include "Utilities/Storage/ParamLists.h"
 
@@ -55,23 +55,25 @@ public:
     // Waits for any operation that holds the state lock.
     virtual void Synchronize();
     virtual void OnReceiverReady();
-    virtual Orv::ORVRESULT FindDevices(const Orv::Array<GUID>& filter, Orv::Array<Orv::Variant>& ids);
+    virtual Orv::ORVRESULT FindDevices(const Orv::Array<GUID>& filter,
+                                       Orv::Array<Orv::Variant>& ids);
     // Polls the remote devices every kRemotePollMilliseconds until their list differs from
     // `known` (0) or timeoutMilliseconds have passed (1); `known` is the latest list.
     virtual Orv::ORVRESULT WaitForRemoteDeviceChange(const Orv::Array<GUID>& filter,
-                                                Orv::Array<Orv::Variant>& known,
-                                                uint32_t timeoutMilliseconds);
+                                                     Orv::Array<Orv::Variant>& known,
+                                                     uint32_t timeoutMilliseconds);
     virtual Orv::ORVRESULT FindRemoteDevices(const Orv::Array<GUID>& filter,
-                                        Orv::Array<Orv::Variant>& ids);
+                                             Orv::Array<Orv::Variant>& ids);
     virtual Orv::ORVRESULT ConnectDevice(const Orv::Variant& deviceId);
     virtual Orv::ORVRESULT RequestParamRanges(const Orv::ParamRanges& ranges);
     virtual Orv::ORVRESULT RequestParamValues(const Orv::ParamDescriptors& descriptors);
     virtual Orv::ORVRESULT RequestParamValue(const Orv::ParamDescriptor& descriptor);
     virtual Orv::ORVRESULT GetParamRanges(const Orv::Variant* ranges, Orv::Variant* values);
     virtual Orv::ORVRESULT GetParamValues(const Orv::Variant* descriptors, Orv::Variant* values);
-    virtual Orv::ORVRESULT GetParamValue(const Orv::ParamDescriptor& descriptor, Orv::Variant& value);
+    virtual Orv::ORVRESULT GetParamValue(const Orv::ParamDescriptor& descriptor,
+                                         Orv::Variant& value);
     virtual Orv::ORVRESULT SetParamValue(const Orv::ParamDescriptor& descriptor,
-                                    const Orv::Variant& value);
+                                         const Orv::Variant& value);
     virtual Orv::ORVRESULT SetParamValues(const Orv::ParamValues& values);
     virtual bool IsDeviceConnected();
     // deviceId becomes the stored id: 0 when connected, kNotConnected otherwise.
@@ -99,6 +101,9 @@ private:
     // The binding as it is now, null before Initialize.
     Orv::UlvaneInterface* Binding() const;
     Orv::Variant CopyDeviceId() const;
+    // kNoBinding, or call(binding, copy of the device id) with the state lock released.
+    template <class Call>
+    Orv::ORVRESULT CallWithDeviceId(Call call) const;
     // The stored device's items of a library list into ids.
     static void CopyItems(const Orv::Variant& list, Orv::Array<Orv::Variant>& ids);
     void Enqueue(const Orv::Variant& values);

@@ -32,7 +32,7 @@ inline constexpr int32_t kManufacturer = -9;        // text
 inline constexpr int32_t kProduct = -10;            // text
 inline constexpr int32_t kFirstReadOnly = -242;     // -242 to -240: never written
 inline constexpr int32_t kLastReadOnly = -240;
-inline constexpr int32_t kLatencies = -244;          // 8-byte blob of two int32
+inline constexpr int32_t kLatencies = -244;            // 8-byte blob of two int32
 inline constexpr int32_t kFirstPseudoModuleId = -256;  // -256 to -129: the root's pseudo module
 inline constexpr int32_t kLastPseudoModuleId = -129;
 

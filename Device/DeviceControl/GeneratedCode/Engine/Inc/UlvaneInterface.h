@@ -38,8 +38,7 @@ public:
     virtual int32_t FindDevices(const GUID* filter, uint32_t filterCount, Variant* deviceIds);
     virtual int32_t FindRemoteDevices(const GUID* filter, uint32_t filterCount, Variant* deviceIds,
                                       int32_t oneShotScan);
-    virtual int32_t ConnectDevice(const Variant* deviceId, UlvaneReceiveFn callback,
-                                  void* context);
+    virtual int32_t ConnectDevice(const Variant* deviceId, UlvaneReceiveFn callback, void* context);
     virtual int32_t RequestParamRanges(const Variant* deviceId, const Variant* ranges);
     virtual int32_t RequestParamValues(const Variant* deviceId, const Variant* descriptors);
     // Sends the one descriptor as a one-item ParamDescriptors list.

@@ -29,8 +29,8 @@ using Batch = Orv::LWrapper<Orv::ParamValues>;
 // The library's folder and file from the registry; empty when either is missing or empty.
 Orv::WideString LibraryPathFromRegistry()
 {
-    const auto drivers =
-        Orv::LRegistryKey::Create(Orv::LRegistryKey::kLocalMachine, Orv::WideString(kDriversKey), 0);
+    const auto drivers = Orv::LRegistryKey::Create(Orv::LRegistryKey::kLocalMachine,
+                                                   Orv::WideString(kDriversKey), 0);
     if (drivers->Open() < 0) {
         return {};
     }
@@ -75,8 +75,8 @@ struct LDeviceCommunicationInterface::State
 
 LDeviceCommunicationInterface::LDeviceCommunicationInterface() : state(std::make_unique<State>())
 {
-    state->receiveWorker = Orv::RCPtr<LDeviceCommunicationThreadWorker>(
-        new LDeviceCommunicationThreadWorker());
+    state->receiveWorker =
+        Orv::RCPtr<LDeviceCommunicationThreadWorker>(new LDeviceCommunicationThreadWorker());
     state->receiveEvent = Orv::RCPtr<Orv::LEvent>(new Orv::LEvent());
 }
 
@@ -85,8 +85,7 @@ Orv::RCPtr<LDeviceCommunicationInterface> LDeviceCommunicationInterface::Create(
     Orv::RCPtr<LDeviceCommunicationInterface> created(new LDeviceCommunicationInterface());
     State& s = *created->state;
     s.receiveThreader = Orv::LEventGatedThreader::Create(
-        s.receiveEvent, s.receiveWorker,
-        Orv::RCPtr<Orv::LRefCountedObject>(created.Get()), 0);
+        s.receiveEvent, s.receiveWorker, Orv::RCPtr<Orv::LRefCountedObject>(created.Get()), 0);
     created->AddBackReference();
     return created;
 }
@@ -123,6 +122,17 @@ Orv::Variant LDeviceCommunicationInterface::CopyDeviceId() const
     return state->deviceId;
 }
 
+template <class Call>
+Orv::ORVRESULT LDeviceCommunicationInterface::CallWithDeviceId(Call call) const
+{
+    Orv::UlvaneInterface* binding = Binding();
+    if (binding == nullptr) {
+        return kNoBinding;
+    }
+    const Orv::Variant id = CopyDeviceId();
+    return call(*binding, &id);
+}
+
 Orv::ORVRESULT LDeviceCommunicationInterface::Initialize()
 {
     Orv::ScopedLock guard(state->initLock);
@@ -131,8 +141,8 @@ Orv::ORVRESULT LDeviceCommunicationInterface::Initialize()
     }
     try {
         const Orv::WideString path = LibraryPathFromRegistry();
-        auto* binding = path.IsEmpty() ? new Orv::UlvaneInterface()
-                                       : new Orv::UlvaneInterface(path);
+        auto* binding =
+            path.IsEmpty() ? new Orv::UlvaneInterface() : new Orv::UlvaneInterface(path);
         state->binding.store(binding, std::memory_order_release);
     } catch (const std::exception&) {
         return E_FAIL;
@@ -189,7 +199,7 @@ void LDeviceCommunicationInterface::CopyItems(const Orv::Variant& list,
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::FindDevices(const Orv::Array<GUID>& filter,
-                                                     Orv::Array<Orv::Variant>& ids)
+                                                          Orv::Array<Orv::Variant>& ids)
 {
     ids.RemoveAll();
     Orv::UlvaneInterface* binding = Binding();
@@ -204,9 +214,8 @@ Orv::ORVRESULT LDeviceCommunicationInterface::FindDevices(const Orv::Array<GUID>
     return S_OK;
 }
 
-Orv::ORVRESULT LDeviceCommunicationInterface::WaitForRemoteDeviceChange(const Orv::Array<GUID>& filter,
-                                                                   Orv::Array<Orv::Variant>& known,
-                                                                   uint32_t timeoutMilliseconds)
+Orv::ORVRESULT LDeviceCommunicationInterface::WaitForRemoteDeviceChange(
+    const Orv::Array<GUID>& filter, Orv::Array<Orv::Variant>& known, uint32_t timeoutMilliseconds)
 {
     Orv::UlvaneInterface* binding = Binding();
     if (binding == nullptr) {
@@ -231,14 +240,15 @@ Orv::ORVRESULT LDeviceCommunicationInterface::WaitForRemoteDeviceChange(const Or
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::FindRemoteDevices(const Orv::Array<GUID>& filter,
-                                                           Orv::Array<Orv::Variant>& ids)
+                                                                Orv::Array<Orv::Variant>& ids)
 {
     Orv::UlvaneInterface* binding = Binding();
     if (binding == nullptr) {
         return kNoBinding;
     }
     Orv::Variant found;
-    const int32_t result = binding->FindRemoteDevices(filter.GetData(), filter.GetCount(), &found, 1);
+    const int32_t result =
+        binding->FindRemoteDevices(filter.GetData(), filter.GetCount(), &found, 1);
     if (result < 0) {
         return result;
     }
@@ -261,58 +271,45 @@ Orv::ORVRESULT LDeviceCommunicationInterface::ConnectDevice(const Orv::Variant& 
 
 Orv::ORVRESULT LDeviceCommunicationInterface::RequestParamRanges(const Orv::ParamRanges& ranges)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->RequestParamRanges(&id, &ranges);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.RequestParamRanges(id, &ranges);
+    });
 }
 
-Orv::ORVRESULT LDeviceCommunicationInterface::RequestParamValues(const Orv::ParamDescriptors& descriptors)
+Orv::ORVRESULT LDeviceCommunicationInterface::RequestParamValues(
+    const Orv::ParamDescriptors& descriptors)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->RequestParamValues(&id, &descriptors);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.RequestParamValues(id, &descriptors);
+    });
 }
 
-Orv::ORVRESULT LDeviceCommunicationInterface::RequestParamValue(const Orv::ParamDescriptor& descriptor)
+Orv::ORVRESULT LDeviceCommunicationInterface::RequestParamValue(
+    const Orv::ParamDescriptor& descriptor)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->RequestParamValues(&id, descriptor);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.RequestParamValues(id, descriptor);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetParamRanges(const Orv::Variant* ranges,
-                                                        Orv::Variant* values)
+                                                             Orv::Variant* values)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->GetParamRanges(&id, ranges, values);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.GetParamRanges(id, ranges, values);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetParamValues(const Orv::Variant* descriptors,
-                                                        Orv::Variant* values)
+                                                             Orv::Variant* values)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->GetParamValues(&id, descriptors, values);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.GetParamValues(id, descriptors, values);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetParamValue(const Orv::ParamDescriptor& descriptor,
-                                                       Orv::Variant& value)
+                                                            Orv::Variant& value)
 {
     Orv::UlvaneInterface* binding = Binding();
     if (binding != nullptr) {
@@ -342,7 +339,7 @@ Orv::ORVRESULT LDeviceCommunicationInterface::GetParamValue(const Orv::ParamDesc
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::SetParamValue(const Orv::ParamDescriptor& descriptor,
-                                                       const Orv::Variant& value)
+                                                            const Orv::Variant& value)
 {
     if (state->receiver.load(std::memory_order_acquire) == nullptr) {
         return E_FAIL;
@@ -363,12 +360,9 @@ Orv::ORVRESULT LDeviceCommunicationInterface::SetParamValue(const Orv::ParamDesc
 
 Orv::ORVRESULT LDeviceCommunicationInterface::SetParamValues(const Orv::ParamValues& values)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->SetParamValues(&id, &values);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.SetParamValues(id, &values);
+    });
 }
 
 bool LDeviceCommunicationInterface::IsDeviceConnected()
@@ -392,16 +386,13 @@ Orv::ORVRESULT LDeviceCommunicationInterface::GetConnectionStatus(Orv::Variant& 
 
 Orv::ORVRESULT LDeviceCommunicationInterface::DisconnectDevice()
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
-    const Orv::Variant id = CopyDeviceId();
-    return binding->DisconnectDevice(&id);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.DisconnectDevice(id);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetDeviceInfo(const Orv::Variant& deviceId,
-                                                       uint8_t* record)
+                                                            uint8_t* record)
 {
     Orv::UlvaneInterface* binding = Binding();
     return binding != nullptr ? binding->GetDeviceInfo(&deviceId, record) : kNoBinding;
@@ -409,26 +400,20 @@ Orv::ORVRESULT LDeviceCommunicationInterface::GetDeviceInfo(const Orv::Variant& 
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetDeviceName(Orv::Variant& name)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
     Orv::ParamDescriptor descriptor;
     descriptor.id = ParamIds::kDeviceName;
-    const Orv::Variant id = CopyDeviceId();
-    return binding->GetParamValue(&id, &descriptor, &name);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.GetParamValue(id, &descriptor, &name);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::SetDeviceName(const Orv::Variant& name)
 {
-    Orv::UlvaneInterface* binding = Binding();
-    if (binding == nullptr) {
-        return kNoBinding;
-    }
     Orv::ParamDescriptor descriptor;
     descriptor.id = ParamIds::kDeviceName;
-    const Orv::Variant id = CopyDeviceId();
-    return binding->SetParamValue(&id, &descriptor, &name);
+    return CallWithDeviceId([&](Orv::UlvaneInterface& binding, const Orv::Variant* id) {
+        return binding.SetParamValue(id, &descriptor, &name);
+    });
 }
 
 Orv::ORVRESULT LDeviceCommunicationInterface::GetProductIndex(int32_t& index)

@@ -80,8 +80,8 @@ TEST_F(DeviceCommunicationTest, WritesNeedAReceiverAndSomeAreRefused)
     ASSERT_EQ(channel->ConnectDevice(id), 0);
 
     channel->SetReceiver(nullptr);
-    for (const int32_t refused : {ParamIds::kAsioPreferredBufferSize, ParamIds::kDeviceName,
-                                  ParamIds::kStatusInjection}) {
+    for (const int32_t refused :
+         {ParamIds::kAsioPreferredBufferSize, ParamIds::kDeviceName, ParamIds::kStatusInjection}) {
         EXPECT_EQ(channel->SetParamValue(Descriptor(refused), Int32Value(512)), E_FAIL) << refused;
     }
     EXPECT_FALSE(channel->InjectStatusValue(5));
@@ -92,16 +92,15 @@ TEST_F(DeviceCommunicationTest, WritesNeedAReceiverAndSomeAreRefused)
     }
     EXPECT_EQ(world->GetCallCount(UlvaneTest::Export::SetParamValue), 0u);
 
-    ASSERT_EQ(channel->SetParamValue(Descriptor(ParamIds::kAsioPreferredBufferSize),
-                                     Int32Value(512)),
-              0);
+    ASSERT_EQ(
+        channel->SetParamValue(Descriptor(ParamIds::kAsioPreferredBufferSize), Int32Value(512)), 0);
     Variant held;
     ASSERT_TRUE(world->GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, &held));
     EXPECT_EQ(held.GetInt32(), 512);
     // The library's refusal comes back unchanged.
-    EXPECT_EQ(channel->SetParamValue(Descriptor(ParamIds::kAsioPreferredBufferSize),
-                                     Int32Value(100)),
-              -7);
+    EXPECT_EQ(
+        channel->SetParamValue(Descriptor(ParamIds::kAsioPreferredBufferSize), Int32Value(100)),
+        -7);
 }
 
 TEST_F(DeviceCommunicationTest, StatusInjectionGoesStraightToTheReceiver)

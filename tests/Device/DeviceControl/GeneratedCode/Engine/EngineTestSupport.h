@@ -145,8 +145,9 @@ public:
         std::string text = "Windows Registry Editor Version 5.00\n\n";
         if (softwarePath != nullptr || libraryName != nullptr) {
             // The panel is a 32-bit program: it reads the 32-bit view.
-            text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tervolt\\Audio\\Drivers\\"
-                    "{6242F6B0-04E7-497F-AE8D-287E12D19420}]\n";
+            text +=
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tervolt\\Audio\\Drivers\\"
+                "{6242F6B0-04E7-497F-AE8D-287E12D19420}]\n";
             if (softwarePath != nullptr) {
                 text += "\"SoftwarePath\"=\"" + Escaped(softwarePath) + "\"\n";
             }

@@ -71,7 +71,8 @@ TEST_F(ReceivePathTest, AThousandCallbacksArriveInOrderWhileTheReceiverIsBusy)
     receiver.Hold();  // the receive thread stops inside its first delivery
     constexpr int32_t kCount = 1000;
     for (int32_t i = 1; i <= kCount; ++i) {
-        ASSERT_TRUE(world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i))));
+        ASSERT_TRUE(
+            world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i))));
     }
     world->WaitForCallbacks();  // every callback has returned: the queue holds the rest
     receiver.Release();

@@ -43,7 +43,8 @@ std::vector<WrapperCall> EveryWrapper()
          [](UlvaneInterface& b) { return b.FindRemoteDevices(nullptr, 0, &out, 1); }},
         {"ConnectDevice",
          [](UlvaneInterface& b) {
-             return b.ConnectDevice(&id, [](void*, int32_t, const Variant*) {}, nullptr);
+             return b.ConnectDevice(
+                 &id, [](void*, int32_t, const Variant*) {}, nullptr);
          }},
         {"RequestParamRanges", [](UlvaneInterface& b) { return b.RequestParamRanges(&id, &out); }},
         {"RequestParamValues (list)",
@@ -88,7 +89,9 @@ TEST(UlvaneInterface, ALibraryWithoutAnExportLosesOnlyThatWrapper)
         Variant ids;
         EXPECT_EQ(binding.FindDevices(nullptr, 0, &ids), 0);
         EXPECT_EQ(ids.GetListItemCount(), 1u);
-        EXPECT_EQ(binding.ConnectDevice(&id, [](void*, int32_t, const Variant*) {}, nullptr), 0);
+        EXPECT_EQ(binding.ConnectDevice(
+                      &id, [](void*, int32_t, const Variant*) {}, nullptr),
+                  0);
         EXPECT_TRUE(binding.IsDeviceConnected(&id));
     }
     // The library has no QELT_ReleaseAll, so the binding could not release the connection.
