@@ -6,7 +6,7 @@
 
 namespace Ulvane {
 
-struct ClientLibrary::Connection : IValueSink
+struct ClientLibrary::Connection final : IValueSink
 {
     Connection(uint64_t serial, const Orv::Variant& deviceId, std::shared_ptr<IDevice> device,
                UlvaneReceiveCallbackFn callback, void* context, CallbackThread& callbacks)
