@@ -14,6 +14,7 @@
 #include "EngineTestSupport.h"
 #include "ParamIds.h"
 #include "ReceivePath.h"
+#include "UlvaneInterface.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ENGINE_TEST_HAS_LSAN 1
@@ -226,6 +227,52 @@ TEST_F(ReceivePathTest, ReleasingTheChannelWhileValuesStreamInStopsEverything)
         EXPECT_EQ(world->GetOpenConnectionCount(), 0);
     }
     EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// The library's own promise, which lets a receiver go right after disconnecting: once
+// QELT_DisconnectDevice has returned, no callback of that connection runs or starts.
+struct SlowInbox
+{
+    std::atomic<int> calls{0};
+    std::atomic<bool> inside{false};
+
+    static void Receive(void* context, int32_t, const Variant*)
+    {
+        auto* inbox = static_cast<SlowInbox*>(context);
+        inbox->inside = true;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ++inbox->calls;
+        inbox->inside = false;
+    }
+};
+
+TEST(UlvaneCallbacks, NoneRunsOrStartsOnceDisconnectHasReturned)
+{
+    EngineRegistry registry(nullptr, nullptr);
+    UlvaneWorld world;
+    ASSERT_TRUE(world.IsReady());
+    const Variant id = world.AddDevice("Desk");
+    Orv::UlvaneInterface binding;
+    SlowInbox inbox;
+    ASSERT_EQ(binding.ConnectDevice(&id, &SlowInbox::Receive, &inbox), 0);
+    std::atomic<bool> pushing{true};
+    std::thread device([&world, &pushing] {
+        for (int32_t i = 0; pushing.load(); ++i) {
+            world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i)));
+        }
+    });
+    while (inbox.calls.load() < 20) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(binding.DisconnectDevice(&id), 0);
+    EXPECT_FALSE(inbox.inside.load());
+    const int calls = inbox.calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pushing = false;
+    device.join();
+    world->WaitForCallbacks();
+    EXPECT_EQ(inbox.calls.load(), calls);
+    EXPECT_FALSE(binding.IsDeviceConnected(&id));
 }
 
 TEST(ReceivePathCycles, LoadConnectReceiveUnloadLeavesNothingBehind)
