@@ -2,27 +2,16 @@
 
 #include <dlfcn.h>
 #include <link.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 
 #include <Registry/RegistryTypes.h>
 
+#include "ProgramPath.h"
 #include "win32/LastError.h"
 
 namespace {
-
-std::string ProgramPath()
-{
-    std::string path(4096, '\0');
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<size_t>(length) >= path.size()) {
-        return {};
-    }
-    path.resize(static_cast<size_t>(length));
-    return path;
-}
 
 std::string LibraryPath(HMODULE module)
 {
@@ -37,7 +26,8 @@ std::string LibraryPath(HMODULE module)
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size)
 {
-    const std::string hostPath = module == nullptr ? ProgramPath() : LibraryPath(module);
+    const std::string hostPath =
+        module == nullptr ? Win32Internal::ProgramPath() : LibraryPath(module);
     std::u16string path;
     if (hostPath.empty() || !Platform::Registry::Utf8ToUtf16(hostPath, &path)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
