@@ -1,13 +1,13 @@
 #include "win32/LibraryLoader.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
 
+#include "ProgramPath.h"
 #include "Utf16.h"
 #include "win32/LastError.h"
 
@@ -29,13 +29,8 @@ bool EndsWithDll(std::string_view name)
 // The folder of the running program, with a trailing "/"; empty when it cannot be read.
 std::string ProgramFolder()
 {
-    std::string path(4096, '\0');
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<size_t>(length) >= path.size()) {
-        return {};
-    }
-    path.resize(static_cast<size_t>(length));
-    return path.substr(0, path.rfind('/') + 1);
+    const std::string path = Win32Internal::ProgramPath();
+    return path.empty() ? path : path.substr(0, path.rfind('/') + 1);
 }
 
 // The file the system loader should open for a Windows library name; empty when there is none.

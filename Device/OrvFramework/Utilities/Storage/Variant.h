@@ -46,6 +46,10 @@ enum VariantType : int32_t
     kVariantTypeCount = 17,
 };
 
+// The results of the parameter-list readers (GetParamValueItem and Utilities/Storage/ParamLists.h).
+inline constexpr int32_t kParamListUnreadable = -4;
+inline constexpr int32_t kParamItemMisshapen = -7;
+
 class Variant
 {
 public:
@@ -136,6 +140,12 @@ public:
     static ORVRESULT ReadListItem(Variant& out, const uint8_t* item, uint32_t available);
     // ReadListItem into this variant.
     ORVRESULT ReadItem(const uint8_t* bytes, uint32_t count);
+
+    // Parameter-value lists (Utilities/Storage/ParamLists.cpp): item `index` read as the 3-item
+    // list [value, id, sub-index]. 0; kParamListUnreadable when this is not a list or has no such
+    // item, kParamItemMisshapen when the item is not a whole 3-item list. Unless 0, value and
+    // sub-index are empty and id is -1.
+    int32_t GetParamValueItem(uint32_t index, Variant& value, int32_t& id, Variant& subIndex) const;
 
 protected:
     uint8_t* Block() const;

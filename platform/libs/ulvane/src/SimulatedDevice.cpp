@@ -1,0 +1,264 @@
+#include "SimulatedDevice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Ulvane.h"
+
+namespace Ulvane {
+
+namespace {
+
+Orv::Variant Int32(int32_t value)
+{
+    Orv::Variant v;
+    v.SetInt32(value);
+    return v;
+}
+
+Orv::Variant Text(const char* text)
+{
+    Orv::Variant v;
+    v.SetString(text);
+    return v;
+}
+
+Orv::Variant ListOf(std::vector<Orv::Variant> items)
+{
+    Orv::Variant list;
+    list.SetList(items.data(), static_cast<uint32_t>(items.size()));
+    return list;
+}
+
+// The buffer sizes the device offers: from 64 to 4096 samples in steps of 32.
+constexpr int32_t kSmallestBuffer = 64;
+constexpr int32_t kLargestBuffer = 4096;
+constexpr int32_t kBufferStep = 32;
+constexpr int32_t kSpdifClockSource = 0x73706466;  // 'spdf'
+constexpr uint32_t kLongestName = 63;
+
+std::map<int32_t, Orv::Variant> FactoryValues(const std::string& name)
+{
+    Orv::Variant bools[3];
+    bools[0].SetBool(true);
+    bools[1].SetBool(false);
+    bools[2].SetBool(false);
+    Orv::Variant rate;
+    rate.SetDouble(44100.0);
+    Orv::Variant noRate;
+    noRate.SetBool(false);
+    const uint32_t latencies[2] = {32, 48};  // input and output, samples
+    Orv::Variant latencyBlob;
+    latencyBlob.SetBlob(latencies, sizeof latencies);
+
+    std::map<int32_t, Orv::Variant> values;
+    values[0] = Text("1.4.0.212");
+    values[1] = Text("2.07");
+    values[2] = Int32(256);
+    values[3] = ListOf({Int32(kSmallestBuffer), Int32(kLargestBuffer), Int32(kBufferStep)});
+    values[4] = rate;
+    values[5] = ListOf({Int32(0), noRate, rate});
+    values[6] = Int32(0);
+    values[7] = ListOf({ListOf({Int32(0), Int32(kSpdifClockSource)})});
+    values[8] = bools[0];
+    values[9] = bools[1];
+    values[10] = bools[2];
+    values[-2] = bools[0];
+    values[-8] = Text(name.c_str());
+    values[-9] = Text("Corvane");
+    values[-10] = Text("Quorvel");
+    values[-240] = Int32(1);
+    values[-241] = Int32(0);
+    values[-242] = Int32(2);
+    values[-244] = latencyBlob;
+    return values;
+}
+
+// Whether the program may write the value to the parameter; only these parameters are writable.
+int32_t CheckWrite(int32_t parameterId, const Orv::Variant& value)
+{
+    switch (parameterId) {
+        case 2: {
+            const int32_t samples = value.GetInt32();
+            if (value.GetType() != Orv::kVariantInt32 || samples < kSmallestBuffer ||
+                samples > kLargestBuffer || (samples - kSmallestBuffer) % kBufferStep != 0) {
+                return kUlvaneBadArgument;
+            }
+            return kUlvaneOk;
+        }
+        case 4:
+            return value.GetType() == Orv::kVariantDouble && std::isfinite(value.GetDouble()) &&
+                           value.GetDouble() > 0.0
+                       ? kUlvaneOk
+                       : kUlvaneBadArgument;
+        case 6:  // the one clock source the device offers
+            return value.GetType() == Orv::kVariantInt32 && value.GetInt32() == 0
+                       ? kUlvaneOk
+                       : kUlvaneBadArgument;
+        case -8:
+            return value.GetType() == Orv::kVariantString && value.GetSize() > 1 &&
+                           value.GetSize() - 1 <= kLongestName
+                       ? kUlvaneOk
+                       : kUlvaneBadArgument;
+        default:
+            return kUlvaneReadOnly;
+    }
+}
+
+}  // namespace
+
+SimulatedDevice::SimulatedDevice(std::string deviceName, bool isRemote)
+    : name(std::move(deviceName)), remote(isRemote), values(FactoryValues(name))
+{
+}
+
+Orv::Variant SimulatedDevice::GetId() const
+{
+    return Text(("QRV:" + name).c_str());
+}
+
+bool SimulatedDevice::IsPresent() const
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    return present;
+}
+
+void SimulatedDevice::SetPresent(bool isPresent)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    present = isPresent;
+}
+
+int32_t SimulatedDevice::Attach(IValueSink* sink)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!present) {
+        return kUlvaneDeviceGone;
+    }
+    sinks.push_back(sink);
+    return kUlvaneOk;
+}
+
+void SimulatedDevice::Detach(IValueSink* sink)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
+}
+
+int32_t SimulatedDevice::ReadValue(const Orv::ParamDescriptor& descriptor, Orv::Variant& value)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!present) {
+        return kUlvaneDeviceGone;
+    }
+    const auto found = values.find(descriptor.id);
+    if (found == values.end()) {
+        return kUlvaneUnknownParameter;
+    }
+    if (descriptor.subIndex.IsEmpty()) {
+        value = found->second;
+        return kUlvaneOk;
+    }
+    // An entry of a list value, by its index.
+    const Orv::Variant& index = descriptor.subIndex;
+    if (!found->second.IsList() || index.GetType() != Orv::kVariantInt32 || index.GetInt32() < 0 ||
+        found->second.GetListItem(static_cast<uint32_t>(index.GetInt32()), value) != 0) {
+        value.Clear();
+        return kUlvaneBadArgument;
+    }
+    return kUlvaneOk;
+}
+
+int32_t SimulatedDevice::WriteValue(const Orv::ParamDescriptor& descriptor,
+                                    const Orv::Variant& value)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!present) {
+        return kUlvaneDeviceGone;
+    }
+    if (values.find(descriptor.id) == values.end()) {
+        return kUlvaneUnknownParameter;
+    }
+    if (!descriptor.subIndex.IsEmpty()) {
+        return kUlvaneBadArgument;  // entries of list values are only read
+    }
+    const int32_t allowed = CheckWrite(descriptor.id, value);
+    if (allowed != kUlvaneOk) {
+        return allowed;
+    }
+    values[descriptor.id] = value;
+    SendValueLocked(descriptor.id, value);
+    return kUlvaneOk;
+}
+
+std::vector<int32_t> SimulatedDevice::GetParameterIds() const
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    std::vector<int32_t> ids;
+    for (const auto& entry : values) {
+        ids.push_back(entry.first);
+    }
+    return ids;
+}
+
+int32_t SimulatedDevice::ReadInfo(uint8_t* record)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    std::memset(record, 0, kUlvaneDeviceInfoSize);
+    const size_t length = std::min<size_t>(name.size(), kUlvaneDeviceInfoNameSize - 1);
+    std::memcpy(record + kUlvaneDeviceInfoNameOffset, name.data(), length);
+    record[kUlvaneDeviceInfoPresentOffset] = present ? 1 : 0;
+    return kUlvaneOk;
+}
+
+bool SimulatedDevice::Push(int32_t parameterId, const Orv::Variant& value)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    if (values.find(parameterId) == values.end()) {
+        return false;
+    }
+    values[parameterId] = value;
+    if (present) {
+        SendValueLocked(parameterId, value);
+    }
+    return true;
+}
+
+bool SimulatedDevice::PushList(const Orv::Variant& list)
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    if (present) {
+        SendLocked(list);
+    }
+    return true;
+}
+
+bool SimulatedDevice::Peek(int32_t parameterId, Orv::Variant& value) const
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    const auto found = values.find(parameterId);
+    if (found == values.end()) {
+        return false;
+    }
+    value = found->second;
+    return true;
+}
+
+void SimulatedDevice::SendValueLocked(int32_t parameterId, const Orv::Variant& value)
+{
+    Orv::ParamDescriptor descriptor;
+    descriptor.id = parameterId;
+    Orv::ParamValues list;
+    list.SetSingleValue(descriptor, value);
+    SendLocked(list);
+}
+
+void SimulatedDevice::SendLocked(const Orv::Variant& list)
+{
+    for (IValueSink* sink : sinks) {
+        sink->OnDeviceValues(list);
+    }
+}
+
+}  // namespace Ulvane
