@@ -37,11 +37,18 @@ protected:
         routines.restartStreaming = &Restart;
         routines.restartContext = this;
         transport->SetEngineCallbacks(routines);
+        transport->SetStreamShape(shape.outChannels != 0 ? shape : DefaultShape());
         transport->SetRequestedSamplesPerTransfer(1);
         if (transport->CurrentRate() != rate) {
             EXPECT_EQ(transport->SetSampleRate(rate), STATUS_SUCCESS);
         }
         return transport->StartIsoStreaming();
+    }
+    // Two 24-bit outputs, and the inputs when the record switches the capture interface.
+    IsoStreamShape DefaultShape() const
+    {
+        const bool capture = transport->ConfigRecord().alternateSettings[2] != 0;
+        return IsoStreamShape{2, 3, capture ? inChannels : 0, capture ? 3u : 0u};
     }
     void StopStreaming() { EXPECT_EQ(transport->StopIsoStreaming(), STATUS_SUCCESS); }
     void Run(ULONG frames) { bus->StepFrames(frames); }
@@ -114,6 +121,7 @@ protected:
     bool keepInData = false;
     ULONG inChannels = 2;
     bool sawPattern = false;
+    IsoStreamShape shape{};  // what the configuration carries; none set: DefaultShape()
 };
 
 // A record for the variants: interface 1 and, with a capture interface, interface 2 stream on
