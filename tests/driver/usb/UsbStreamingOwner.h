@@ -16,7 +16,8 @@ struct PeriodRecord
     LONG errorFlags;
     ULONG slotSamples;
     LONG queueAhead;
-    std::vector<int32_t> firstChannel;  // IN periods: channel 0 of every sample frame
+    std::vector<int32_t> firstChannel;   // IN periods: channel 0 of every sample frame
+    std::vector<int32_t> secondChannel;  // and channel 1, when there is one
 };
 
 inline constexpr int32_t kPatternPeriod = 0x7FFFF;  // values 1..period on channel 0
@@ -94,8 +95,8 @@ protected:
                           LONG errorFlags, ULONG slotSamples, LONG queueAhead)
     {
         auto* self = static_cast<UsbStreamingTest*>(context);
-        PeriodRecord record{startFrame, samples,     column,     data != nullptr,
-                            errorFlags, slotSamples, queueAhead, {}};
+        PeriodRecord record{startFrame, samples, column, data != nullptr, errorFlags, slotSamples,
+                            queueAhead, {},      {}};
         if (data != nullptr && self->keepInData) {
             const auto* bytes = static_cast<const uint8_t*>(data);
             const ULONG frameBytes = 3 * self->inChannels;
@@ -103,6 +104,10 @@ protected:
                 const uint8_t* at = bytes + s * frameBytes;
                 const uint32_t raw = at[0] | at[1] << 8 | at[2] << 16;
                 record.firstChannel.push_back(static_cast<int32_t>(raw << 8) >> 8);
+                if (self->inChannels >= 2) {
+                    const uint32_t second = at[3] | at[4] << 8 | at[5] << 16;
+                    record.secondChannel.push_back(static_cast<int32_t>(second << 8) >> 8);
+                }
             }
         }
         self->periods.push_back(std::move(record));
