@@ -7,6 +7,15 @@
 
 #include "UsbTestOwner.h"
 
+// What a fill was asked for: the transfer's start frame and samples, and its previous slot's.
+struct FillRecord
+{
+    ULONG startFrame;
+    ULONG samples;
+    ULONG previousStartFrame;
+    ULONG previousSamples;
+};
+
 struct PeriodRecord
 {
     ULONG startFrame;
@@ -70,10 +79,11 @@ protected:
         return values;
     }
 
-    static void FillOutput(PVOID context, ULONG, ULONG samples, ULONG, PVOID* buffer, ULONG, ULONG,
-                           ULONG)
+    static void FillOutput(PVOID context, ULONG startFrame, ULONG samples, ULONG, PVOID* buffer,
+                           ULONG, ULONG previousStartFrame, ULONG previousSamples)
     {
         auto* self = static_cast<UsbStreamingTest*>(context);
+        self->fills.push_back({startFrame, samples, previousStartFrame, previousSamples});
         auto* bytes = static_cast<uint8_t*>(*buffer);
         for (ULONG s = 0; s < samples; ++s) {
             const int32_t value = static_cast<int32_t>(self->produced % kPatternPeriod) + 1;
@@ -120,6 +130,7 @@ protected:
 
     uint64_t produced = 0;
     std::vector<ULONG> filledSamples;
+    std::vector<FillRecord> fills;
     uint64_t returnedSamples = 0;
     std::vector<PeriodRecord> periods;
     int restarts = 0;

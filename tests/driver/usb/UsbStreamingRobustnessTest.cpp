@@ -199,6 +199,62 @@ INSTANTIATE_TEST_SUITE_P(
                      STATUS_SUCCESS}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Completions that come late and out of order (three transfers held back, the ones after them
+// reported first) still have every transfer filled in stream order: each fill names the one
+// before it as its previous slot and starts where it ended.
+TEST_F(UsbStreamingTest, FillsFollowTheStreamWhenCompletionsOvertakeEachOther)
+{
+    for (int audioClass : {1, 2}) {
+        SCOPED_TRACE(audioClass);
+        Start(UsbSim::BuildProductDescriptors({.audioClass = audioClass}));
+        transport->SetQueueAhead(6);
+        ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
+        Run(200);
+        fills.clear();
+        bus->DelayIsoCompletions(5, 3);
+        Run(300);
+        EXPECT_EQ(restarts, 0);
+        ASSERT_GT(fills.size(), 250u);
+        for (size_t i = 1; i < fills.size(); ++i) {
+            const FillRecord& before = fills[i - 1];
+            ASSERT_EQ(fills[i].previousStartFrame, before.startFrame) << "fill " << i;
+            ASSERT_EQ(fills[i].previousSamples, before.samples) << "fill " << i;
+            ASSERT_EQ(fills[i].startFrame, before.startFrame + before.samples / 48) << "fill " << i;
+        }
+        // And the device received every sample once, in order.
+        int32_t expected = 1;
+        for (int32_t value : TakeReceived()) {
+            ASSERT_EQ(value, expected);
+            expected = expected % kPatternPeriod + 1;
+        }
+        StopStreaming();
+        Unplug();
+        sawPattern = false;
+        produced = 0;
+    }
+}
+
+// A stop while transfers wait for a late predecessor retires them too: nothing stays pending or
+// allocated, and the next start streams again.
+TEST_F(UsbStreamingTest, AStopRetiresTransfersWaitingForALatePredecessor)
+{
+    Start(UsbSim::ProductUac1());
+    ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
+    Run(100);
+    bus->DelayIsoCompletions(6, 1);
+    Run(13);  // the late transfer went out ~10 frames ahead; the ones after it have completed
+    StopStreaming();
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_EQ(bus->PendingRequests(), 0u);
+    EXPECT_TRUE(Platform::Kernel::RemoveLockHolders(&context.removeLock).empty());
+    ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
+    const size_t before = periods.size();
+    Run(500);
+    EXPECT_GE(periods.size() - before, 480u);
+    EXPECT_EQ(restarts, 0);
+    StopStreaming();
+}
+
 // Asked for feedback, a device without a feedback endpoint would stream open loop unnoticed.
 TEST_F(UsbStreamingTest, FeedbackAskedForNeedsAFeedbackEndpoint)
 {
