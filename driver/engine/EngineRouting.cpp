@@ -432,6 +432,7 @@ void EngineRouting::ResetForStart(bool restart)
     }
     lastKey = -1;
     lastFrames = 0;
+    outputMissed = 0;
     framesInTotal = 0;
     framesOutTotal = 0;
     ClearPacketRecords();

@@ -92,6 +92,8 @@ public:
     // are copied into *data when forced or when the region crosses a 4096-byte page (a packet
     // record keeps the copy up to date), else *data becomes the ring pointer. Null when the ring
     // is not configured, the request is too old, or it asks for a whole lap of the ring or more.
+    // A request too old to be served or one that breaks the chain of frame keys marks the next
+    // routing period discontinuous (flag 0x100), so the streams place their data again.
     void GetDeviceOutputData(ULONG frameKey, ULONG frames, ULONG bufferIndex, PVOID* data,
                              bool forceCopy, ULONG previousKey, ULONG previousFrames);
     // The USB layer cancelled or completed the packet whose copy went to destination.
@@ -182,6 +184,9 @@ private:
     ULONG chainKey = 0;
     ULONG chainFrames = 0;
     ULONG chainBase = 0;
+    // A request was served at a guessed place (the chain broke) or not at all: the streams hear
+    // of it with the next period's discontinuity flag.
+    UCHAR outputMissed = 0;
 
     ULONG framesInTotal = 0;  // since the last start
     ULONG framesOutTotal = 0;

@@ -32,6 +32,7 @@ bool EngineRouting::DevicePosition(ULONG frameKey, ULONG frames, ULONG previousK
         if (previousKey == static_cast<ULONG>(lastKey)) {
             devicePosition = RingAdvance(devicePosition, lastFrames, capacity);
         } else {
+            outputMissed = 1;
             chainKey = previousKey;
             chainFrames = previousFrames;
             chainBase = RingAdvance(devicePosition, previousFrames, capacity);
@@ -53,6 +54,7 @@ bool EngineRouting::DevicePosition(ULONG frameKey, ULONG frames, ULONG previousK
         *position = chainBase;
         return true;
     }
+    outputMissed = 1;
     return false;
 }
 

@@ -150,6 +150,10 @@ LONG EngineRouting::RoutingTick(ULONG /*frameKey*/, PVOID* inputPointers, ULONG 
                 flags |= kFirstPeriodFlag;
             }
         }
+        if (started && outputMissed) {
+            outputMissed = 0;
+            flags |= kFirstPeriodFlag;
+        }
         if (started) {
             if (inputPosition < 0) {
                 inputPosition = static_cast<LONG>(consumedFrom);

@@ -17,6 +17,22 @@ bool AtPassive()
     return KeGetCurrentIrql() == PASSIVE_LEVEL;
 }
 
+// The leading items of a layout list that lie wholly within channelLimit channels: their channels
+// and the byte size of their common sample format (0 when they have none in common).
+void LayoutShape(const ChannelLayoutList& list, ULONG channelLimit, ULONG* channels,
+                 ULONG* sampleBytes)
+{
+    *channels = 0;
+    *sampleBytes = 0;
+    for (ULONG i = 0; list.items != nullptr && i < list.count &&
+                      list.items[i].channelCount <= channelLimit - *channels;
+         ++i) {
+        const ULONG bytes = BytesPerSample(list.items[i].format);
+        *sampleBytes = i == 0 || *sampleBytes == bytes ? bytes : 0;
+        *channels += list.items[i].channelCount;
+    }
+}
+
 }  // namespace
 
 EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb,
@@ -370,6 +386,12 @@ NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
         routines.restartStreaming = &Restart;
         routines.restartContext = this;
         transport->SetEngineCallbacks(routines);
+        IsoStreamShape shape{};
+        LayoutShape(configuration.outputLayouts, 0xFFFFFFFF, &shape.outChannels,
+                    &shape.outSampleBytes);
+        LayoutShape(configuration.inputLayouts, configuration.deviceInputChannels,
+                    &shape.inChannels, &shape.inSampleBytes);
+        transport->SetStreamShape(shape);
         transport->SetQueueAhead(static_cast<LONG>(transfersAhead));
         status = transport->StartIsoStreaming();
     } else {

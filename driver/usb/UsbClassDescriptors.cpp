@@ -18,6 +18,7 @@ constexpr UCHAR kFormatType = 2;
 constexpr UCHAR kUac2AsGeneralLength = 16;
 constexpr UCHAR kUac2FormatTypeLength = 6;
 constexpr UCHAR kUac1FormatTypeHeader = 8;  // bytes before the rate table
+constexpr ULONG kMaxSubframeBytes = 4;
 
 ULONG Rate24(const UCHAR* p)
 {
@@ -155,8 +156,10 @@ NTSTATUS ParseEndpointClassDescriptors(PUSB_CONFIGURATION_DESCRIPTOR configurati
         out->isFeedback = 0;
     }
     // A format without channels or sample size (class 2 without its general descriptor) cannot
-    // be streamed: nothing may divide by its frame size.
-    if (out->hasFormat && (out->channels == 0 || out->subframeSize == 0)) {
+    // be streamed: nothing may divide by its frame size. A sample is at most a 32-bit word, so a
+    // subframe of more than four bytes cannot be carried either.
+    if (out->hasFormat &&
+        (out->channels == 0 || out->subframeSize == 0 || out->subframeSize > kMaxSubframeBytes)) {
         out->hasFormat = 0;
     }
     return status;

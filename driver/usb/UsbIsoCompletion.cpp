@@ -11,7 +11,6 @@ constexpr ULONG kRingSize = 1024;
 constexpr ULONG kWindowFrames = 1023;
 constexpr ULONG kMinWindowFrames = 16;  // the effective rate is taken from at least this many
 constexpr LONG kLearningWindowFrames = 300000;
-constexpr LONG kSizeTolerance = 2;  // samples a captured frame may differ from the rate
 constexpr NTSTATUS kUsbdDeviceNotResponding = static_cast<NTSTATUS>(0xC0000005);
 
 // Results after which a transfer is not resubmitted.
@@ -96,7 +95,8 @@ void UsbTransport::ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG by
             at += length;
         }
         LONG samples = static_cast<LONG>((at - frameStart) / bytesPerSampleFrame);
-        if (!empty && samples >= base - kSizeTolerance && samples <= base + kSizeTolerance) {
+        if (!empty && samples >= base - kCaptureSizeTolerance &&
+            samples <= base + kCaptureSizeTolerance) {
             fractionAccumulator = 0;
         } else {
             // Silence of the size the device runs at.
@@ -369,6 +369,79 @@ void UsbTransport::RetireSyncTransfer(IsoTransfer* transfer)
     ReleaseRemoveLock(deviceContext);
 }
 
+// The engine places each transfer's data right after the previous slot's, so the sync pipe's
+// transfers are sized, filled and sent again in slot order, which is the order of the stream: a
+// transfer whose completion overtook its predecessor's (completions may run on several processors,
+// or come late from a busy controller) waits for it and goes out right after it.
+void UsbTransport::ResubmitInOrder(IsoTransfer* transfer)
+{
+    KIRQL old;
+    KeAcquireSpinLock(&resubmitLock, &old);
+    if (!streaming) {
+        KeReleaseSpinLock(&resubmitLock, old);
+        RetireSyncTransfer(transfer);
+        return;
+    }
+    if (transfer->slot != nextResubmitSlot) {
+        parkedTransfers[transfer->slot] = transfer;
+        KeReleaseSpinLock(&resubmitLock, old);
+        return;
+    }
+    while (transfer != nullptr) {
+        AccountSlot(transfer);
+        if (transfer->priming == 1) {
+            JoinSecondaryPipes(transfer->slot);
+        }
+        if (transfer->priming != 0) {
+            --transfer->priming;
+        }
+        transfer->startFrame = static_cast<LONG>(slots[transfer->slot].startFrame);
+        BuildIsoUrb(transfer);
+        const ULONG next = transfers != 0 ? (transfer->slot + 1) % transfers : 0;
+        nextResubmitSlot = next;
+        KeReleaseSpinLock(&resubmitLock, old);
+        const bool sent = ResubmitSyncTransfer(transfer);
+        KeAcquireSpinLock(&resubmitLock, &old);
+        transfer = nullptr;
+        if (sent && streaming && nextResubmitSlot == next) {
+            transfer = parkedTransfers[next];
+            parkedTransfers[next] = nullptr;
+        }
+    }
+    KeReleaseSpinLock(&resubmitLock, old);
+    if (!streaming) {
+        RetireParkedTransfers();
+    }
+}
+
+bool UsbTransport::ResubmitSyncTransfer(IsoTransfer* transfer)
+{
+    if (SubmitTransfer(transfer, &SyncPipeComplete, true) == STATUS_INSUFFICIENT_RESOURCES) {
+        // Not sent (a removal is under way): the transfer retires, so the removal does not wait
+        // for it, and nothing streams any more.
+        streaming = 0;
+        RetireSyncTransfer(transfer);
+        return false;
+    }
+    ReleaseRemoveLock(deviceContext);  // the new submission holds its own
+    return true;
+}
+
+// Once streaming stops, the transfers waiting for their predecessor are not sent again.
+void UsbTransport::RetireParkedTransfers()
+{
+    for (ULONG slot = 0; slot < kUsbTransferSlots; ++slot) {
+        KIRQL old;
+        KeAcquireSpinLock(&resubmitLock, &old);
+        IsoTransfer* transfer = parkedTransfers[slot];
+        parkedTransfers[slot] = nullptr;
+        KeReleaseSpinLock(&resubmitLock, old);
+        if (transfer != nullptr) {
+            RetireSyncTransfer(transfer);
+        }
+    }
+}
+
 NTSTATUS UsbTransport::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
     IsoTransfer* transfer = CountCompletion(irp, context);
@@ -379,26 +452,12 @@ NTSTATUS UsbTransport::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
     self->lastSyncCompletionTime = Now100ns();
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
     if (EndsTransfer(result) || !self->streaming) {
+        // A slot that leaves the ring while streaming goes on would hold every later one back.
+        self->RequestRestart();
         self->RetireSyncTransfer(transfer);
+        self->RetireParkedTransfers();
     } else {
-        self->AccountSlot(transfer);
-        if (transfer->priming == 1) {
-            self->JoinSecondaryPipes(transfer->slot);
-        }
-        if (transfer->priming != 0) {
-            --transfer->priming;
-        }
-        transfer->startFrame = static_cast<LONG>(self->slots[transfer->slot].startFrame);
-        self->BuildIsoUrb(transfer);
-        if (self->SubmitTransfer(transfer, &SyncPipeComplete, true) ==
-            STATUS_INSUFFICIENT_RESOURCES) {
-            // Not sent (a removal is under way): the transfer retires, so the removal does not
-            // wait for it, and nothing streams any more.
-            self->streaming = 0;
-            self->RetireSyncTransfer(transfer);
-        } else {
-            ReleaseRemoveLock(self->deviceContext);  // the new submission holds its own
-        }
+        self->ResubmitInOrder(transfer);
     }
     KeSetEvent(&self->syncCompletionEvent, 8, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;

@@ -36,6 +36,41 @@ ULONG UsbTransport::MaxFrameSamples(const UsbPipe* pipe) const
     return pipe->pipeInformation.MaximumPacketSize / bytesPerSampleFrame * pipe->packetsPerFrame;
 }
 
+// Every audio pipe carries the configuration's format, and a frame of each holds the largest
+// frame the sizing can give it: the rate's whole samples, one more when the rate has a fraction,
+// and on the playback side the tolerance of the capture frames it mirrors when capture paces it.
+NTSTATUS UsbTransport::CheckAudioPipes()
+{
+    const ULONG base = currentRate / 1000;
+    const ULONG largestIn = base + (currentRate % 1000 != 0 ? 1 : 0);
+    const ULONG largestOut =
+        inAudioPipes != 0 ? base + static_cast<ULONG>(kCaptureSizeTolerance) : largestIn;
+    ULONG channels[2] = {0, 0};  // out, in
+    NTSTATUS status = STATUS_SUCCESS;
+    UsbPipe* pipe = nullptr;
+    ULONG index = 0;
+    frameSampleLimit = 0xFFFF;
+    while (NextPipe(&pipe, &index)) {
+        if (!pipe->format.hasFormat) {
+            continue;
+        }
+        const bool in = pipe->format.isIn != 0;
+        channels[in ? 1 : 0] += pipe->format.channels;
+        if (pipe->format.subframeSize != (in ? shape.inSampleBytes : shape.outSampleBytes)) {
+            status = STATUS_INVALID_PARAMETER;
+        }
+        const ULONG most = MaxFrameSamples(pipe);
+        frameSampleLimit = most < frameSampleLimit ? most : frameSampleLimit;
+        if ((in ? largestIn : largestOut) > most) {
+            status = STATUS_INVALID_PARAMETER;
+        }
+    }
+    if (channels[0] != shape.outChannels || channels[1] != shape.inChannels) {
+        status = STATUS_INVALID_PARAMETER;
+    }
+    return status;
+}
+
 NTSTATUS UsbTransport::GetCurrentFrame(PULONG frame)
 {
     *frame = 0;
@@ -383,20 +418,13 @@ NTSTATUS UsbTransport::StartIsoStreaming()
     if (sync == nullptr) {
         sync = FindLastOutAudioPipe();
     }
-    // A rate whose frames do not fit the packets of every audio pipe is refused.
     status = SizeTransfers();
-    pipe = nullptr;
-    index = 0;
-    frameSampleLimit = 0xFFFF;
-    while (NT_SUCCESS(status) && NextPipe(&pipe, &index)) {
-        if (!pipe->format.hasFormat) {
-            continue;
-        }
-        const ULONG most = MaxFrameSamples(pipe);
-        frameSampleLimit = most < frameSampleLimit ? most : frameSampleLimit;
-        if (currentRate / 1000 + 1 > most) {
-            status = STATUS_INVALID_PARAMETER;
-        }
+    if (NT_SUCCESS(status)) {
+        status = CheckAudioPipes();
+    }
+    // Asked for feedback, a start without a feedback pipe would run open loop unnoticed.
+    if (NT_SUCCESS(status) && feedback && FindFeedbackPipe() == nullptr) {
+        status = STATUS_INVALID_PARAMETER;
     }
     if (sync == nullptr || !NT_SUCCESS(status)) {
         SelectAlternateSettings(false);
@@ -414,6 +442,8 @@ NTSTATUS UsbTransport::StartIsoStreaming()
     syncPipe = sync;
     framesInFlight = 0;
     firstStartFrame = 0;
+    nextResubmitSlot = 0;
+    RtlZeroMemory(parkedTransfers, sizeof(parkedTransfers));
     ULONG start = 0;
     GetCurrentFrame(&start);  // 0 when it cannot be read
     start += kStartLeadFrames;
@@ -493,6 +523,8 @@ void UsbTransport::StopPipe(UsbPipe* pipe)
         }
         KeReleaseSpinLock(&cancelLock, old);
         cancelOwner = nullptr;
+        // Not with the bus: nothing would complete them.
+        RetireParkedTransfers();
     } else if (pipe->format.isFeedback) {
         PipeRequest(pipe->pipeInformation.PipeHandle, false);
     }

@@ -31,9 +31,23 @@ struct IsoTransfer
     ULONG priming;  // cycles left before data flows
 };
 
+// Samples a captured frame may differ from the rate and still be taken as it came.
+inline constexpr LONG kCaptureSizeTolerance = 2;
+
 // Error flags reported with each period.
 inline constexpr LONG kIsoOutError = 4;  // an OUT transfer failed or carried no samples
 inline constexpr LONG kIsoInError = 8;   // an IN transfer or packet failed, or a frame was empty
+
+// What the configuration in force carries in each direction, which every audio pipe of that
+// direction must match before streaming starts: the channels of the direction's layouts that the
+// device serves, and the byte size of their sample format (0 when the layouts disagree).
+struct IsoStreamShape
+{
+    ULONG outChannels;
+    ULONG outSampleBytes;
+    ULONG inChannels;
+    ULONG inSampleBytes;
+};
 
 // What the engine gives the transport before each start. Every routine runs at DISPATCH_LEVEL in
 // a completion; the first cycle of the sync pipe is primed with silence and calls none.

@@ -17,6 +17,7 @@ UsbTransport::UsbTransport(DeviceContext* context) : deviceContext(context)
     KeInitializeSpinLock(&pipeTableLock);
     KeInitializeSpinLock(&slotLock);
     KeInitializeSpinLock(&cancelLock);
+    KeInitializeSpinLock(&resubmitLock);
 }
 
 NTSTATUS UsbTransport::SignalRequestDone(PDEVICE_OBJECT, PIRP, PVOID context)

@@ -85,6 +85,8 @@ public:
     NTSTATUS StartIsoStreaming();
     NTSTATUS StopIsoStreaming();
     void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
+    // A start refuses audio pipes that do not carry this shape (STATUS_INVALID_PARAMETER).
+    void SetStreamShape(const IsoStreamShape& expected) { shape = expected; }
     void SetRequestedSamplesPerTransfer(ULONG samples) { requestedSamplesPerTransfer = samples; }
     // Clamped to 0..8: the sizing needs a budget of 7 to 15 frames.
     void SetQueueAhead(LONG frames) { queueAhead = ClampQueueAhead(frames); }
@@ -174,11 +176,15 @@ private:
     void ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
                          PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     void RetireSyncTransfer(IsoTransfer* transfer);
+    void ResubmitInOrder(IsoTransfer* transfer);
+    bool ResubmitSyncTransfer(IsoTransfer* transfer);
+    void RetireParkedTransfers();
     static void ReleaseOutstanding(UsbPipe* pipe);
     void StopPipe(UsbPipe* pipe);
     void RequestRestart();
     ULONG ColumnOf(const UsbPipe* pipe) const;
     ULONG MaxFrameSamples(const UsbPipe* pipe) const;
+    NTSTATUS CheckAudioPipes();
     UsbPipe* FindFeedbackPipe();
     void StartFeedbackPipe();
     void BuildFeedbackUrb(IsoTransfer* transfer);
@@ -250,8 +256,14 @@ private:
     LONG windowTimer = -5000;  // frames of the current learning window
     LONG windowMaximum = 1;
     IsoEngineCallbacks callbacks = {};
+    IsoStreamShape shape = {};
     volatile LONG errorFlags = 0;
     KSPIN_LOCK slotLock = 0;
+    // The sync pipe's transfers go back to the bus in slot order; one whose completion overtook
+    // its predecessor's waits here. Guarded by resubmitLock.
+    KSPIN_LOCK resubmitLock = 0;
+    ULONG nextResubmitSlot = 0;
+    IsoTransfer* parkedTransfers[kUsbTransferSlots] = {};
     KSPIN_LOCK cancelLock = 0;
     PKTHREAD volatile cancelOwner = nullptr;
     UsbPipe* syncPipe = nullptr;

@@ -202,6 +202,18 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p)
     return failed < r.NumberOfPackets;
 }
 
+// Under the bus lock. The packets move once the transfer's last frame has passed, even when its
+// completion is held back; a transfer being cancelled moves nothing.
+void SimulatedUsbBus::ExchangeDueIso(Pending& p, ULONG now)
+{
+    const ULONG lastFrame = p.startFrame + p.frames - 1;
+    if (p.exchanged || !FrameBefore(lastFrame, now) || p.irp->Cancel) {
+        return;
+    }
+    p.exchanged = true;
+    p.exchangeFailed = !ExchangeIso(p);
+}
+
 // Under the bus lock. False while the endpoint has nothing to give or cannot take the data yet.
 bool SimulatedUsbBus::ExchangeBulk(const Pending& p)
 {
@@ -251,6 +263,9 @@ void SimulatedUsbBus::OnFrame()
         }
         const bool iso = it->urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER;
         const ULONG lastFrame = it->startFrame + it->frames - 1;
+        if (iso) {
+            ExchangeDueIso(*it, now);
+        }
         if (iso && !FrameBefore(lastFrame + it->delay, now)) {
             ++it;
             continue;
@@ -261,7 +276,7 @@ void SimulatedUsbBus::OnFrame()
         }
         Done d{it->irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS, iso ? lastFrame : now};
         if (iso) {
-            if (!ExchangeIso(*it)) {
+            if (it->exchangeFailed) {
                 d.status = STATUS_UNSUCCESSFUL;
                 d.usbdStatus = USBD_STATUS_ISOCH_REQUEST_FAILED;
             }

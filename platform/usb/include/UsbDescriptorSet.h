@@ -32,6 +32,9 @@ struct ProductVariant
     uint8_t bitResolution = 24;
     std::vector<uint32_t> rates{44100, 48000, 96000};  // Hz; class 1 lists them discretely
     uint8_t configurationCount = 1;                    // further configurations repeat the first
+    // Samples a packet holds beyond what the highest rate needs at the most (the rate's samples
+    // per packet, rounded up); 0 fits the packets exactly, below 0 they are too small for it.
+    int packetRoom = 1;
 };
 
 UsbDescriptorSet BuildProductDescriptors(const ProductVariant& variant);

@@ -51,7 +51,8 @@ public:
 
     void SetTopology(const USB_TOPOLOGY_ADDRESS& address) { topology = address; }
     // The next `count` isochronous transfers submitted complete `frames` frames after their last
-    // frame passed, as behind a busy host controller.
+    // frame passed, as behind a busy host controller: their packets still move in their frames,
+    // and the transfers after them may complete first.
     void DelayIsoCompletions(uint32_t frames, int count)
     {
         isoDelayFrames = frames;
@@ -78,6 +79,9 @@ private:
         ULONG startFrame;  // isochronous
         ULONG frames;      // isochronous
         ULONG delay = 0;   // isochronous: frames the completion is held back
+        // Isochronous: the packets moved when their frames passed, whatever the delay.
+        bool exchanged = false;
+        bool exchangeFailed = false;
     };
 
     static NTSTATUS DispatchInternal(PDEVICE_OBJECT deviceObject, PIRP irp);
@@ -101,6 +105,7 @@ private:
     void ClosePipes(bool (*match)(const BusPipe&, UCHAR), UCHAR interfaceNumber);
     void TakePendingOfPipe(uintptr_t pipe, std::vector<PIRP>& out);
     bool ExchangeIso(const Pending& p);
+    void ExchangeDueIso(Pending& p, ULONG now);
     bool ExchangeBulk(const Pending& p);
     void OnFrame();
     void ArmFrameTimer();

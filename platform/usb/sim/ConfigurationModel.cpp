@@ -93,6 +93,13 @@ std::optional<ConfigurationModel> ReadConfigurationModel(std::span<const uint8_t
                     facts.clockSourceId = d[3];
                 } else if (current->interfaceSubClass == 2) {
                     ReadStreamingFormat(d, facts.audioClass, current->format);
+                    // Samples are produced and read as 32-bit values, one subslot at a time.
+                    const uint32_t subslot = current->format.subslotBytes;
+                    if (subslot > 4) {
+                        error = "subslot of " + std::to_string(subslot) + " bytes at offset " +
+                                std::to_string(offset - length);
+                        return std::nullopt;
+                    }
                 }
                 break;
             case 0x25:

@@ -130,8 +130,10 @@ private:
     {
         const uint32_t highest = *std::max_element(v.rates.begin(), v.rates.end());
         const uint32_t packetsPerSecond = highSpeed ? 8000 : 1000;
-        const uint32_t samples = (highest + packetsPerSecond - 1) / packetsPerSecond + 1;
-        return static_cast<uint16_t>(samples * channels * v.subslotBytes);
+        const int32_t samples =
+            static_cast<int32_t>((highest + packetsPerSecond - 1) / packetsPerSecond) +
+            v.packetRoom;
+        return static_cast<uint16_t>(static_cast<uint32_t>(samples) * channels * v.subslotBytes);
     }
 
     void Endpoint(uint8_t address, uint8_t attributes, uint16_t maxPacket, uint8_t interval,
@@ -219,6 +221,9 @@ void Validate(const ProductVariant& v)
     if (v.subslotBytes < 1 || v.subslotBytes > 4 || v.bitResolution == 0 ||
         v.bitResolution > 8 * v.subslotBytes) {
         throw std::invalid_argument("sample size out of range");
+    }
+    if (v.packetRoom < -1 || v.packetRoom > 8) {
+        throw std::invalid_argument("packet room is -1 to 8 samples");
     }
     if (v.configurationCount == 0 || v.outChannels > 32 || v.inChannels > 32) {
         throw std::invalid_argument("bad configuration or channel count");

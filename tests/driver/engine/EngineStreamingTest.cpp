@@ -17,6 +17,7 @@ using namespace std::chrono_literals;
 
 constexpr ULONG kRates[] = {44100, 48000, 96000};
 constexpr ULONG kFramesPerMs[] = {45, 49, 97};
+const ChannelLayout kLineOutputs[] = {{kSampleInt24LE, 2, 0, 0}};
 
 struct TickRecord
 {
@@ -105,6 +106,7 @@ StreamConfiguration OutputConfiguration(ULONG index = 0)
     StreamConfiguration record{};
     record.index = index;
     record.deviceOutputChannels = 2;
+    record.outputLayouts = {1, kLineOutputs};
     record.rateCount = 3;
     record.rates = kRates;
     record.framesPerMs = kFramesPerMs;

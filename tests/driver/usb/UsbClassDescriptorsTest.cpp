@@ -159,6 +159,11 @@ TEST(ParseClassDescriptors, Class1RateTables)
         {"too short for its fields", {5, 0x24, 2, 1, 2}, 0, {}, false},
         {"zero channels", {11, 0x24, 2, 1, 0, 3, 24, 1, 0x80, 0xBB, 0}, 1, {48000}, false},
         {"zero subframe", {11, 0x24, 2, 1, 2, 0, 24, 1, 0x80, 0xBB, 0}, 1, {48000}, false},
+        {"one-byte subframe", {11, 0x24, 2, 1, 2, 1, 8, 1, 0x80, 0xBB, 0}, 1, {48000}, true},
+        {"four-byte subframe", {11, 0x24, 2, 1, 2, 4, 32, 1, 0x80, 0xBB, 0}, 1, {48000}, true},
+        {"five-byte subframe", {11, 0x24, 2, 1, 2, 5, 24, 1, 0x80, 0xBB, 0}, 1, {48000}, false},
+        {"eight-byte subframe", {11, 0x24, 2, 1, 2, 8, 64, 1, 0x80, 0xBB, 0}, 1, {48000}, false},
+        {"255-byte subframe", {11, 0x24, 2, 1, 2, 255, 24, 1, 0x80, 0xBB, 0}, 1, {48000}, false},
     };
     for (const FormatRow& row : rows) {
         const Configuration c({{9, 4, 1, 1, 1, 1, 2, 0, 0},
@@ -172,6 +177,17 @@ TEST(ParseClassDescriptors, Class1RateTables)
         for (size_t i = 0; i < kUsbMaxRates; ++i) {
             EXPECT_EQ(f.rates[i], i < row.rates.size() ? row.rates[i] : 0u) << row.name << i;
         }
+    }
+}
+
+// A sample wider than a 32-bit word has no format, at either class.
+TEST(ParseClassDescriptors, Class2SubslotsOutsideOneToFourHaveNoFormat)
+{
+    for (uint8_t subslot : {0, 1, 2, 3, 4, 5, 6, 8, 255}) {
+        const Configuration c(
+            {kStreamingAlt1, kUac2General, {6, 0x24, 2, 1, subslot, 16}, kOutEndpoint});
+        const EndpointFormat f = Parse(c, 1, 1, 0);
+        EXPECT_EQ(static_cast<bool>(f.hasFormat), subslot >= 1 && subslot <= 4) << int{subslot};
     }
 }
 

@@ -7,6 +7,15 @@
 
 #include "UsbTestOwner.h"
 
+// What a fill was asked for: the transfer's start frame and samples, and its previous slot's.
+struct FillRecord
+{
+    ULONG startFrame;
+    ULONG samples;
+    ULONG previousStartFrame;
+    ULONG previousSamples;
+};
+
 struct PeriodRecord
 {
     ULONG startFrame;
@@ -16,7 +25,8 @@ struct PeriodRecord
     LONG errorFlags;
     ULONG slotSamples;
     LONG queueAhead;
-    std::vector<int32_t> firstChannel;  // IN periods: channel 0 of every sample frame
+    std::vector<int32_t> firstChannel;   // IN periods: channel 0 of every sample frame
+    std::vector<int32_t> secondChannel;  // and channel 1, when there is one
 };
 
 inline constexpr int32_t kPatternPeriod = 0x7FFFF;  // values 1..period on channel 0
@@ -37,11 +47,18 @@ protected:
         routines.restartStreaming = &Restart;
         routines.restartContext = this;
         transport->SetEngineCallbacks(routines);
+        transport->SetStreamShape(shape.outChannels != 0 ? shape : DefaultShape());
         transport->SetRequestedSamplesPerTransfer(1);
         if (transport->CurrentRate() != rate) {
             EXPECT_EQ(transport->SetSampleRate(rate), STATUS_SUCCESS);
         }
         return transport->StartIsoStreaming();
+    }
+    // Two 24-bit outputs, and the inputs when the record switches the capture interface.
+    IsoStreamShape DefaultShape() const
+    {
+        const bool capture = transport->ConfigRecord().alternateSettings[2] != 0;
+        return IsoStreamShape{2, 3, capture ? inChannels : 0, capture ? 3u : 0u};
     }
     void StopStreaming() { EXPECT_EQ(transport->StopIsoStreaming(), STATUS_SUCCESS); }
     void Run(ULONG frames) { bus->StepFrames(frames); }
@@ -62,10 +79,11 @@ protected:
         return values;
     }
 
-    static void FillOutput(PVOID context, ULONG, ULONG samples, ULONG, PVOID* buffer, ULONG, ULONG,
-                           ULONG)
+    static void FillOutput(PVOID context, ULONG startFrame, ULONG samples, ULONG, PVOID* buffer,
+                           ULONG, ULONG previousStartFrame, ULONG previousSamples)
     {
         auto* self = static_cast<UsbStreamingTest*>(context);
+        self->fills.push_back({startFrame, samples, previousStartFrame, previousSamples});
         auto* bytes = static_cast<uint8_t*>(*buffer);
         for (ULONG s = 0; s < samples; ++s) {
             const int32_t value = static_cast<int32_t>(self->produced % kPatternPeriod) + 1;
@@ -87,8 +105,8 @@ protected:
                           LONG errorFlags, ULONG slotSamples, LONG queueAhead)
     {
         auto* self = static_cast<UsbStreamingTest*>(context);
-        PeriodRecord record{startFrame, samples,     column,     data != nullptr,
-                            errorFlags, slotSamples, queueAhead, {}};
+        PeriodRecord record{startFrame, samples, column, data != nullptr, errorFlags, slotSamples,
+                            queueAhead, {},      {}};
         if (data != nullptr && self->keepInData) {
             const auto* bytes = static_cast<const uint8_t*>(data);
             const ULONG frameBytes = 3 * self->inChannels;
@@ -96,6 +114,10 @@ protected:
                 const uint8_t* at = bytes + s * frameBytes;
                 const uint32_t raw = at[0] | at[1] << 8 | at[2] << 16;
                 record.firstChannel.push_back(static_cast<int32_t>(raw << 8) >> 8);
+                if (self->inChannels >= 2) {
+                    const uint32_t second = at[3] | at[4] << 8 | at[5] << 16;
+                    record.secondChannel.push_back(static_cast<int32_t>(second << 8) >> 8);
+                }
             }
         }
         self->periods.push_back(std::move(record));
@@ -108,12 +130,14 @@ protected:
 
     uint64_t produced = 0;
     std::vector<ULONG> filledSamples;
+    std::vector<FillRecord> fills;
     uint64_t returnedSamples = 0;
     std::vector<PeriodRecord> periods;
     int restarts = 0;
     bool keepInData = false;
     ULONG inChannels = 2;
     bool sawPattern = false;
+    IsoStreamShape shape{};  // what the configuration carries; none set: DefaultShape()
 };
 
 // A record for the variants: interface 1 and, with a capture interface, interface 2 stream on

@@ -109,6 +109,62 @@ TEST(ProductDescriptors, VariantsAddTheirEndpoints)
     }
 }
 
+// wMaxPacketSize holds the highest rate's largest packet and the room asked beyond it.
+TEST(ProductDescriptors, PacketRoomSizesTheAudioEndpoints)
+{
+    struct Row
+    {
+        ProductVariant variant;
+        uint16_t maxPacket;
+    };
+    const Row rows[] = {
+        {{.audioClass = 1, .rates = {48000}, .packetRoom = 0}, 48 * 6},
+        {{.audioClass = 1, .rates = {44100}, .packetRoom = 0}, 45 * 6},
+        {{.audioClass = 1, .rates = {48000}, .packetRoom = -1}, 47 * 6},
+        {{.audioClass = 1, .rates = {48000}, .packetRoom = 2}, 50 * 6},
+        {{.audioClass = 2, .rates = {96000}, .packetRoom = 0}, 12 * 6},
+        {{.audioClass = 2, .rates = {44100, 96000}}, 13 * 6},
+    };
+    for (const Row& row : rows) {
+        auto device = Make(row.variant);
+        ASSERT_NE(device, nullptr);
+        const AlternateSettingModel& out = Setting(*device, 1, 1);
+        ASSERT_FALSE(out.endpoints.empty());
+        EXPECT_EQ(out.endpoints[0].maxPacketSize, row.maxPacket) << row.maxPacket;
+    }
+}
+
+// Samples are carried as 32-bit words: a format whose subslot is wider cannot be simulated.
+TEST(ProductDescriptors, ASubslotWiderThanFourBytesIsRefused)
+{
+    for (int audioClass : {1, 2}) {
+        UsbDescriptorSet set = BuildProductDescriptors({.audioClass = audioClass});
+        std::vector<uint8_t>& bytes = set.configurations[0];
+        // The format type descriptor of the streaming interface: subtype 2, type I.
+        size_t at = 0;
+        bool streaming = false;
+        for (; at < bytes.size(); at += bytes[at]) {
+            if (bytes[at + 1] == 4) {
+                streaming = bytes[at + 6] == 2;
+            } else if (streaming && bytes[at + 1] == 0x24 && bytes[at + 2] == 2 &&
+                       bytes[at + 3] == 1) {
+                break;
+            }
+        }
+        ASSERT_LT(at, bytes.size());
+        const size_t subslot = at + (audioClass == 2 ? 4 : 5);
+        for (uint8_t width : {5, 8, 255}) {
+            bytes[subslot] = width;
+            std::string error;
+            EXPECT_EQ(SimulatedUsbDevice::Create(set, &error), nullptr) << int{width};
+            EXPECT_NE(error.find("subslot"), std::string::npos) << error;
+        }
+        bytes[subslot] = 4;
+        std::string error;
+        EXPECT_NE(SimulatedUsbDevice::Create(set, &error), nullptr) << error;
+    }
+}
+
 TEST(ProductDescriptors, RefusesVariantsItCannotDescribe)
 {
     EXPECT_THROW(BuildProductDescriptors({.audioClass = 3}), std::invalid_argument);
@@ -116,6 +172,7 @@ TEST(ProductDescriptors, RefusesVariantsItCannotDescribe)
     EXPECT_THROW(BuildProductDescriptors({.rates = {0x1000000}}), std::invalid_argument);
     EXPECT_THROW(BuildProductDescriptors({.subslotBytes = 2, .bitResolution = 24}),
                  std::invalid_argument);
+    EXPECT_THROW(BuildProductDescriptors({.packetRoom = -2}), std::invalid_argument);
 }
 
 }  // namespace

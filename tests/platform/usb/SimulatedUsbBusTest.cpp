@@ -179,6 +179,45 @@ TEST_F(BusTest, IsochronousOutCompletesAfterItsLastFrame)
     EXPECT_EQ(packets[15].bytes, std::vector<uint8_t>(buffer.end() - 36, buffer.end()));
 }
 
+// A busy controller reports late, yet the packets went out in their frames: what the buffer holds
+// afterwards is not sent, and the transfer after the late one completes first.
+TEST_F(BusTest, ADelayedCompletionStillMovesItsPacketsInTheirFrames)
+{
+    Plug({});
+    ExFreePool(Configure());
+    const auto pipes = Select(1, 1, 1);
+    ASSERT_EQ(pipes.size(), 1u);
+    std::vector<uint8_t> first;
+    std::vector<uint8_t> second;
+    const ULONG start = bus->CurrentFrame() + 3;
+    PURB late = Iso(pipes[0].PipeHandle, std::vector<ULONG>(8, 36), first, start);
+    PURB onTime = Iso(pipes[0].PipeHandle, std::vector<ULONG>(8, 36), second, start + 1);
+    std::fill(first.begin(), first.end(), uint8_t{0x11});
+    std::fill(second.begin(), second.end(), uint8_t{0x22});
+    bus->DelayIsoCompletions(4, 1);
+    Sent* lateSent = nullptr;
+    Sent* onTimeSent = nullptr;
+    ASSERT_EQ(Send(late, &lateSent), STATUS_PENDING);
+    ASSERT_EQ(Send(onTime, &onTimeSent), STATUS_PENDING);
+    bus->StepFrames(4);
+    EXPECT_EQ(lateSent->completions, 0);
+    ASSERT_EQ(device->OutPackets().size(), 8u) << "the late transfer's frame has passed";
+    std::fill(first.begin(), first.end(), uint8_t{0x33});  // too late to be sent
+    bus->StepFrames(1);
+    EXPECT_EQ(onTimeSent->completions, 1);
+    EXPECT_EQ(lateSent->completions, 0);
+    bus->StepFrames(3);
+    ASSERT_EQ(lateSent->completions, 1);
+    EXPECT_EQ(lateSent->status, STATUS_SUCCESS);
+    EXPECT_EQ(onTimeSent->frameAtCompletion, start + 2);
+    EXPECT_EQ(lateSent->frameAtCompletion, start + 5);
+    const auto& packets = device->OutPackets();
+    ASSERT_EQ(packets.size(), 16u);
+    EXPECT_EQ(packets[0].frame, start);
+    EXPECT_EQ(packets[0].bytes, std::vector<uint8_t>(36, 0x11));
+    EXPECT_EQ(packets[8].bytes, std::vector<uint8_t>(36, 0x22));
+}
+
 TEST_F(BusTest, StartFrameRules)
 {
     Plug({});
