@@ -73,8 +73,7 @@ NTSTATUS ControlCreate(PKSFILTER filter, PIRP)
     if (context == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    AddOpenControlFilter(context, filter);
-    return status;
+    return AddOpenControlFilter(context, filter);
 }
 
 NTSTATUS ControlClose(PKSFILTER filter, PIRP)
