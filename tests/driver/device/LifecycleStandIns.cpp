@@ -341,7 +341,7 @@ DeviceModel* FakeParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registry
     if (failDeviceModel || deviceLink == nullptr) {
         return nullptr;
     }
-    FakeDeviceModel* model = NewFromPool<FakeDeviceModel>();
+    FakeDeviceModel* model = NewFromPool<FakeDeviceModel>(deviceLink, registryPath);
     if (model != nullptr) {
         model->registryPath = registryPath;
         lastModel = model;
