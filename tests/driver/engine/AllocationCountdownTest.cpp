@@ -86,6 +86,7 @@ public:
     }
 
     void Run();
+    const char* currentStep = "";  // the step that runs or ran last
     // After a bug check: the host's driver and device are dropped without unloading.
     void Abandon()
     {
@@ -100,6 +101,7 @@ private:
     bool Do(const char* name, Step step)
     {
         const uint64_t before = Kernel::AllocationCount() - base;
+        currentStep = name;
         const bool ok = step();
         const uint64_t after = Kernel::AllocationCount() - base;
         record.steps += std::string(name) + (ok ? " ok; " : " FAILED; ");
@@ -301,6 +303,9 @@ RunRecord AllocationCountdownTest::RunOnce(uint64_t failAt)
     Scenario scenario(record, failAt, GetParam());
     const auto bugCheck = Kernel::ExpectBugCheck([&] { scenario.Run(); });
     if (bugCheck) {
+        if (record.hitStep.empty()) {
+            record.hitStep = scenario.currentStep;
+        }
         record.problems.push_back(bugCheck->Describe());
         std::printf("allocation %llu failed (in %s): %s\n", static_cast<unsigned long long>(failAt),
                     record.hitStep.c_str(), bugCheck->Describe().c_str());
