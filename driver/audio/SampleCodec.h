@@ -169,12 +169,13 @@ inline int32_t SaturatingAdd(int32_t a, int32_t b)
     return __builtin_add_overflow(a, b, &sum) ? clipped : sum;
 }
 
-// Gains from just above -1.0 up to 1.0 cannot make a product leave 64 bits nor a result leave 32;
-// they are the usual ones, and take a one-multiplication path with nothing to clip. Others take two
-// multiplications and a clip.
+// Gains from -1.0 + 2^-31 up to 1.0 cannot make a rounded product leave 64 bits nor a result leave
+// 32; they are the usual ones, and take a one-multiplication path with nothing to clip. Others take
+// two multiplications and a clip. The one gain left out above -1.0, -1.0 + 2^-32, turns a
+// full-scale negative sample into +1.0, which must clip, and its rounding would overflow 64 bits.
 constexpr bool IsNarrowGain(SampleGain gain)
 {
-    return gain > -kUnityGain && gain <= kUnityGain;
+    return gain > -kUnityGain + 1 && gain <= kUnityGain;
 }
 
 // v x gain in Q32.32, rounded half up at 32-bit precision.

@@ -17,7 +17,7 @@ extern volatile ULONG ControlSampleRate;  // Hz; 44100 when the driver loads
 extern volatile ULONG ControlBufferSize;  // samples; 512 when the driver loads
 
 inline constexpr GUID kPropSetControlGeneral = {
-    0x55A8C0F3, 0x67A0, 0x4AF8, {0x9C, 0x0D, 0xEC, 0x86, 0xAE, 0x3C, 0x67, 0x89}};
+    0x55A8C0F3, 0x67A0, 0x4AF8, {0x9C, 0x0D, 0xEC, 0x86, 0xAE, 0x3F, 0x67, 0x89}};
 inline constexpr GUID kPropSetControlRaw = {
     0x3961234E, 0xB801, 0x4B28, {0x8F, 0xAA, 0x5B, 0xB5, 0xDC, 0x0E, 0xF6, 0x10}};
 
@@ -66,10 +66,10 @@ bool IsRateSupported(DeviceContext* context, ULONG rate);
 ULONG QueryOsVersion(DeviceContext* context);  // PASSIVE_LEVEL on the first call
 
 // The control filter's open and close keep the list of open control filters: a node pushed at the
-// head on open (the count goes up and the all-closed event is cleared; a node that cannot be
-// allocated leaves the filter off the list), unlinked on close (the event is signalled when the
-// count falls below 1).
-void AddOpenControlFilter(DeviceContext* context, PKSFILTER filter);
+// head on open (the count goes up and the all-closed event is cleared), unlinked on close (the
+// event is signalled when the count falls below 1). STATUS_INSUFFICIENT_RESOURCES when the node
+// cannot be allocated, with the count, the event and the list untouched: the open must fail.
+NTSTATUS AddOpenControlFilter(DeviceContext* context, PKSFILTER filter);
 void RemoveOpenControlFilter(DeviceContext* context, PKSFILTER filter);
 // The wave filters' list, under its own lock; false when the node cannot be allocated.
 bool AddOpenWaveFilter(DeviceContext* context, PKSFILTER filter);

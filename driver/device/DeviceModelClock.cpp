@@ -1,5 +1,7 @@
 // The device model's clock sources and the clock synchronisation status.
-#include "ProductDeviceModel.h"
+#include "DeviceModel.h"
+#include "DeviceModelRecords.h"
+#include "StreamConfiguration.h"
 #include "engine/StreamingEngine.h"
 
 namespace {
@@ -10,13 +12,13 @@ constexpr LONG kStatusLockedElsewhere = 2;
 
 }  // namespace
 
-NTSTATUS ProductDeviceModel::GetClockSourceInfo(ClockSourceInfo* info)
+NTSTATUS DeviceModel::GetClockSourceInfo(ClockSourceInfo* info)
 {
     *info = {0, 1, static_cast<ULONG>(selectedClockSource)};
     return STATUS_SUCCESS;
 }
 
-NTSTATUS ProductDeviceModel::GetClockSourceGuid(ULONG index, GUID* guid)
+NTSTATUS DeviceModel::GetClockSourceGuid(ULONG index, GUID* guid)
 {
     if (index != 0) {
         return STATUS_UNSUCCESSFUL;
@@ -25,26 +27,12 @@ NTSTATUS ProductDeviceModel::GetClockSourceGuid(ULONG index, GUID* guid)
     return STATUS_SUCCESS;
 }
 
-bool ProductDeviceModel::IsExternalClockSelected()
+bool DeviceModel::IsExternalClockSelected()
 {
     return selectedClockSource != 0;
 }
 
-LONG ProductDeviceModel::GetClockSourceRecord(ClockSourceRecord* record)
-{
-    RtlZeroMemory(record, sizeof *record);
-    record->count = 1;
-    ClockSourceEntry& internal = record->entries[0];
-    internal.index = 0;
-    internal.channel = 0;
-    internal.group = 0;
-    internal.isCurrent = selectedClockSource == 0 ? 1 : 0;
-    const char name[] = "Internal";
-    RtlCopyMemory(internal.name, name, sizeof name);
-    return selectedClockSource;
-}
-
-void ProductDeviceModel::NotifyClockState(LONG status, ULONG rate)
+void DeviceModel::NotifyClockState(LONG status, ULONG rate)
 {
     if (owner == nullptr) {
         return;
@@ -54,24 +42,14 @@ void ProductDeviceModel::NotifyClockState(LONG status, ULONG rate)
     owner->generalSink->OnClockStateChanged(&info, status, rate);
 }
 
-NTSTATUS ProductDeviceModel::SetClockSource(LONG index)
+NTSTATUS DeviceModel::SetClockSource(LONG index)
 {
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    // Only the internal clock exists: only a change to it succeeds.
-    if (index != selectedClockSource && index == 0) {
-        selectedClockSource = 0;
-        NotifyClockState(clockStatus, engine->ReadCurrentRate());
-        status = STATUS_SUCCESS;
-    }
-    if (selectedClockSource != 0) {
-        statusTimer.StartTimer(kStatusTimerPeriodMs);
-    } else {
-        statusTimer.StopTimer();
-    }
-    return status;
+    // A device without clock choices: only the source in force can be "selected", and nothing
+    // changes.
+    return index == selectedClockSource ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
-LONG ProductDeviceModel::EvaluateClockStatus()
+LONG DeviceModel::EvaluateClockStatus()
 {
     if (!IsExternalClockSelected()) {
         clockStatus = kStatusInSync;
@@ -83,16 +61,16 @@ LONG ProductDeviceModel::EvaluateClockStatus()
     LONG configuration = -1;
     ULONG rateIndex = 0;
     ULONG currentRate = 0;
-    engine->GetRoutingState(&configuration, &rateIndex, &currentRate);
+    GetEngine()->GetRoutingState(&configuration, &rateIndex, &currentRate);
     ULONG deviceRate = 0;
     bool locked = false;
-    if (engine->ReadHardwareRate(&deviceRate, &locked) < 0) {
+    if (GetEngine()->ReadHardwareRate(&deviceRate, &locked) < 0) {
         locked = true;
-        deviceRate = engine->IsStreaming() ? engine->MeasuredRate() : currentRate;
+        deviceRate = GetEngine()->IsStreaming() ? GetEngine()->MeasuredRate() : currentRate;
     }
 
     StreamConfiguration current;
-    engine->GetEngineConfiguration(&current);
+    GetEngine()->GetEngineConfiguration(&current);
     ULONG nearest = currentRate;  // a configuration without rates has nothing to follow
     ULONG nearestIndex = 0;
     if (current.rateCount > 0) {
@@ -106,7 +84,7 @@ LONG ProductDeviceModel::EvaluateClockStatus()
                         : nearest == currentRate ? kStatusInSync
                                                  : kStatusLockedElsewhere;
 
-    const bool running = engine->IsStreaming();
+    const bool running = GetEngine()->IsStreaming();
     if (engineWasRunning != 0 && !running) {
         lastFollowedRate = 0;
     }
@@ -122,7 +100,7 @@ LONG ProductDeviceModel::EvaluateClockStatus()
         if (locked && nearest != lastFollowedRate && !running && nearest != currentRate) {
             // The next streams start at the external clock's rate.
             LONG index = configuration;
-            engine->ChangeRate(&index, nearestIndex);
+            GetEngine()->ChangeRate(&index, nearestIndex);
         }
     }
     lastFollowedRate = nearest;
@@ -131,12 +109,12 @@ LONG ProductDeviceModel::EvaluateClockStatus()
     return status;
 }
 
-LONG ProductDeviceModel::GetClockStatus()
+LONG DeviceModel::GetClockStatus()
 {
     return clockStatus;
 }
 
-void ProductDeviceModel::PollStatus()
+void DeviceModel::PollStatus()
 {
     if (IsExternalClockSelected()) {
         EvaluateClockStatus();

@@ -1,13 +1,15 @@
 // The device model's mixer and peak meters, over the engine's routing gain matrix and peak arrays.
-#include "ProductDeviceModel.h"
+#include "DeviceModel.h"
+#include "DeviceModelRecords.h"
+#include "StreamConfiguration.h"
 #include "engine/StreamingEngine.h"
 
 // Rows and columns come from user mode: every bound is checked in 64 bits, against the matrix,
 // against the 64 x 64 block and against the bytes of the caller's buffer, so no sum can wrap into
 // range. A row that fails any of them is skipped and makes the result STATUS_UNSUCCESSFUL; the
 // other rows are still done.
-NTSTATUS ProductDeviceModel::TransferMixer(MixerBlock* readInto, const MixerBlock* writeFrom,
-                                           ULONG blockBytes)
+NTSTATUS DeviceModel::TransferMixer(MixerBlock* readInto, const MixerBlock* writeFrom,
+                                    ULONG blockBytes)
 {
     const MixerBlock* block = readInto != nullptr ? readInto : writeFrom;
     constexpr ULONGLONG kHeaderBytes = offsetof(MixerBlock, gains);
@@ -21,7 +23,7 @@ NTSTATUS ProductDeviceModel::TransferMixer(MixerBlock* readInto, const MixerBloc
     const ULONGLONG endColumn = firstColumn + columnCount;
     ULONG matrixRows = 0;
     ULONG matrixColumns = 0;
-    engine->GetMatrixSize(&matrixRows, &matrixColumns);
+    GetEngine()->GetMatrixSize(&matrixRows, &matrixColumns);
 
     bool failed = false;
     // Rows past the block can never be valid; they are counted as failures without visiting
@@ -43,36 +45,36 @@ NTSTATUS ProductDeviceModel::TransferMixer(MixerBlock* readInto, const MixerBloc
         const ULONG c = static_cast<ULONG>(firstColumn);
         const ULONG n = static_cast<ULONG>(columnCount);
         // The engine checks the bounds again under its lock: the matrix may have changed.
-        const NTSTATUS status = readInto != nullptr
-                                    ? engine->ReadMatrixRow(r, c, n, &readInto->gains[position])
-                                    : engine->WriteMatrixRow(r, c, n, &writeFrom->gains[position]);
+        const NTSTATUS status =
+            readInto != nullptr ? GetEngine()->ReadMatrixRow(r, c, n, &readInto->gains[position])
+                                : GetEngine()->WriteMatrixRow(r, c, n, &writeFrom->gains[position]);
         failed = failed || !NT_SUCCESS(status);
     }
     return failed ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
 }
 
-NTSTATUS ProductDeviceModel::GetMixer(MixerBlock* block, ULONG blockBytes)
+NTSTATUS DeviceModel::GetMixer(MixerBlock* block, ULONG blockBytes)
 {
     return TransferMixer(block, nullptr, blockBytes);
 }
 
-NTSTATUS ProductDeviceModel::SetMixer(const MixerBlock* block, ULONG blockBytes)
+NTSTATUS DeviceModel::SetMixer(const MixerBlock* block, ULONG blockBytes)
 {
     const NTSTATUS status = TransferMixer(nullptr, block, blockBytes);
     if (block != nullptr) {
-        engine->MarkMixerUsed();
+        GetEngine()->MarkMixerUsed();
     }
     return status;
 }
 
-NTSTATUS ProductDeviceModel::GetInputPeaks(ULONG* peaks)
+NTSTATUS DeviceModel::GetInputPeaks(ULONG* peaks)
 {
-    engine->TakePeaks(true, peaks, kMaxPeakValues);
+    GetEngine()->TakePeaks(true, peaks, kMaxPeakValues);
     return STATUS_SUCCESS;
 }
 
-NTSTATUS ProductDeviceModel::GetOutputPeaks(ULONG* peaks)
+NTSTATUS DeviceModel::GetOutputPeaks(ULONG* peaks)
 {
-    engine->TakePeaks(false, peaks, kMaxPeakValues);
+    GetEngine()->TakePeaks(false, peaks, kMaxPeakValues);
     return STATUS_SUCCESS;
 }

@@ -1,6 +1,8 @@
 // The device model's stream configurations, rates, buffer sizes and latencies.
+#include "DeviceModel.h"
+#include "DeviceModelRecords.h"
 #include "ProductConfigurations.h"
-#include "ProductDeviceModel.h"
+#include "StreamConfiguration.h"
 #include "engine/MidiConfiguration.h"
 #include "engine/StreamingEngine.h"
 #include "usb/InStackLock.h"
@@ -61,7 +63,7 @@ ULONG FindNearestRate(ULONG rate, ULONG* nearest, const StreamConfiguration& con
     return count - 1;
 }
 
-LONG ProductDeviceModel::GetConfiguration(ULONG index, StreamConfiguration* record)
+LONG DeviceModel::GetConfiguration(ULONG index, StreamConfiguration* record)
 {
     if (CopyProductConfiguration(index, record)) {
         return 0;
@@ -70,7 +72,7 @@ LONG ProductDeviceModel::GetConfiguration(ULONG index, StreamConfiguration* reco
     return kEInvalidArg;
 }
 
-LONG ProductDeviceModel::SetStreamConfiguration(const StreamConfiguration* record, LONG rateIndex)
+LONG DeviceModel::SetStreamConfiguration(const StreamConfiguration* record, LONG rateIndex)
 {
     if (record->rateCount > kMaxConfigurationRates) {
         return kEInvalidArg;
@@ -82,11 +84,11 @@ LONG ProductDeviceModel::SetStreamConfiguration(const StreamConfiguration* recor
     previousConfigurationIndex = configurationIndex;
     configurationIndex = static_cast<LONG>(record->index);
     StreamConfiguration copy = *record;
-    const LONG result = engine->ConfigureRouting(&copy, rateIndex);
+    const LONG result = GetEngine()->ConfigureRouting(&copy, rateIndex);
     if (result == kRoutingBuffersFailed) {
         copy = EmptyConfiguration(*record);
         configurationIndex = static_cast<LONG>(copy.index);
-        engine->ConfigureRouting(&copy, -1);
+        GetEngine()->ConfigureRouting(&copy, -1);
     }
     if (result >= 0 && owner != nullptr) {
         // Still under the lock: the renaming always goes through its work item.
@@ -95,33 +97,33 @@ LONG ProductDeviceModel::SetStreamConfiguration(const StreamConfiguration* recor
     return result;
 }
 
-LONG ProductDeviceModel::SetMidiConfiguration(const MidiConfiguration* record)
+LONG DeviceModel::SetMidiConfiguration(const MidiConfiguration* record)
 {
     InStackLock lock(&configurationLock);
     midiConfigurationIndex = static_cast<LONG>(record->index);
-    return engine->ConfigureMidiPorts(record);
+    return GetEngine()->ConfigureMidiPorts(record);
 }
 
-ULONG ProductDeviceModel::GetCurrentRate()
+ULONG DeviceModel::GetCurrentRate()
 {
-    return engine->ReadCurrentRate();
+    return GetEngine()->ReadCurrentRate();
 }
 
-ULONG ProductDeviceModel::GetCurrentRateIndex(LONG* configuration)
+ULONG DeviceModel::GetCurrentRateIndex(LONG* configuration)
 {
     ULONG rateIndex = 0;
     ULONG rate = 0;
-    engine->GetRoutingState(configuration, &rateIndex, &rate);
+    GetEngine()->GetRoutingState(configuration, &rateIndex, &rate);
     return rateIndex;
 }
 
-bool ProductDeviceModel::CanUseRate(ULONG rate)
+bool DeviceModel::CanUseRate(ULONG rate)
 {
-    if (engine->HasActiveStreams() || IsExternalClockSelected()) {
+    if (GetEngine()->HasActiveStreams() || IsExternalClockSelected()) {
         return rate == GetCurrentRate();
     }
     StreamConfiguration current;
-    engine->GetEngineConfiguration(&current);
+    GetEngine()->GetEngineConfiguration(&current);
     for (ULONG i = 0; i < current.rateCount && current.rates != nullptr; ++i) {
         if (current.rates[i] == rate) {
             return true;
@@ -130,10 +132,10 @@ bool ProductDeviceModel::CanUseRate(ULONG rate)
     return false;
 }
 
-ULONG ProductDeviceModel::GetNearestRateIndex(ULONG rate, LONG* configuration)
+ULONG DeviceModel::GetNearestRateIndex(ULONG rate, LONG* configuration)
 {
     StreamConfiguration current;
-    engine->GetEngineConfiguration(&current);
+    GetEngine()->GetEngineConfiguration(&current);
     *configuration = static_cast<LONG>(current.index);
     if (current.rateCount == 0 || rate <= current.rates[0]) {
         return 0;
@@ -142,12 +144,12 @@ ULONG ProductDeviceModel::GetNearestRateIndex(ULONG rate, LONG* configuration)
     return FindNearestRate(rate, &nearest, current);
 }
 
-ULONG ProductDeviceModel::GetBufferGranularity(ULONG rateIndex)
+ULONG DeviceModel::GetBufferGranularity(ULONG rateIndex)
 {
     LONG index = -1;
     ULONG current = 0;
     ULONG rate = 0;
-    engine->GetRoutingState(&index, &current, &rate);
+    GetEngine()->GetRoutingState(&index, &current, &rate);
     // A rate index past the table's three entries is as unknown as the configuration -1.
     if (static_cast<ULONG>(index) >= kProductConfigurationCount ||
         rateIndex >= kMaxConfigurationRates) {
@@ -156,17 +158,17 @@ ULONG ProductDeviceModel::GetBufferGranularity(ULONG rateIndex)
     return ProductBufferGranularity(static_cast<ULONG>(index), rateIndex);
 }
 
-NTSTATUS ProductDeviceModel::GetLatencies(ULONG rate, ULONG bufferSize, ULONG* first, ULONG* second)
+NTSTATUS DeviceModel::GetLatencies(ULONG rate, ULONG bufferSize, ULONG* first, ULONG* second)
 {
     ULONG transfersAhead = 0;
-    const NTSTATUS status = engine->GetCallbackDelay(&transfersAhead);
+    const NTSTATUS status = GetEngine()->GetCallbackDelay(&transfersAhead);
     if (!NT_SUCCESS(status)) {
         return status;
     }
     const ULONGLONG queued = transfersAhead > 0 ? transfersAhead - 1 : 0;
     ULONGLONG perMs = rate / 1000 + 2;
     StreamConfiguration current;
-    engine->GetEngineConfiguration(&current);
+    GetEngine()->GetEngineConfiguration(&current);
     if (current.rateCount > 0) {
         LONG index = -1;
         const ULONG rateIndex = GetNearestRateIndex(rate, &index);

@@ -219,20 +219,24 @@ ULONG QueryOsVersion(DeviceContext* context)
     return version;
 }
 
-void AddOpenControlFilter(DeviceContext* context, PKSFILTER filter)
+NTSTATUS AddOpenControlFilter(DeviceContext* context, PKSFILTER filter)
 {
+    // A filter counted as open but off the list would never hear an event; refuse it before the
+    // count, the all-closed event or the list change.
     auto* node = static_cast<FilterListNode*>(
         ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(FilterListNode), kTagDeviceObjects));
+    if (node == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    node->filter = filter;
     KLOCK_QUEUE_HANDLE lock;
     KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &lock);
     ++context->openControlFilters;
     KeClearEvent(&context->filtersClosedEvent);
-    if (node != nullptr) {
-        node->filter = filter;
-        node->next = context->controlFilters;
-        context->controlFilters = node;
-    }
+    node->next = context->controlFilters;
+    context->controlFilters = node;
     KeReleaseInStackQueuedSpinLock(&lock);
+    return STATUS_SUCCESS;
 }
 
 void RemoveOpenControlFilter(DeviceContext* context, PKSFILTER filter)

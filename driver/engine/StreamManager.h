@@ -57,7 +57,8 @@ public:
     LONG SetNodeBuffers(StreamNode* node, PVOID const* buffers, ULONG frames);
     // Starts the node when needed and hands its block on: E_PENDING when it is queued (the pin
     // hears OnNodePeriod once the device consumed it), E_FAIL while waiting, or the stream set's
-    // answer when the block was placed at once.
+    // answer when the block was placed at once. E_FAIL, starting nothing, in a configuration
+    // without channel buffers.
     LONG ServicePinStream(StreamNode* node);
     // The block to the stream set at the node's position. E_FAIL when busy or not running.
     LONG TransferPinStream(StreamNode* node);
@@ -72,7 +73,8 @@ public:
     ManagedClientStream* AddClientStream(StreamClientSink* sink);
     // A capture pin's own stream (constructed by the pin, memory tagged "PcNw") joins the list.
     void InsertClientStream(ClientStream* stream);
-    // 0, 1 when the stream already had that state, E_FAIL for a buffer below the rate's minimum.
+    // 0, 1 when the stream already had that state, E_FAIL for a buffer below the rate's minimum
+    // or, when starting, a configuration without channel buffers.
     LONG SetClientStreamRunning(ClientStream* stream, bool on);
     // Stops, unlinks, destroys and frees the stream.
     void RemoveClientStream(ClientStream* stream);
@@ -120,6 +122,13 @@ private:
     KSPIN_LOCK runningLock;
     KSPIN_LOCK configurationLock;
 };
+
+// False for the empty configuration the device model falls back to when the channel buffers of
+// a configuration could not be allocated: no stream can be served in it, so none may start.
+inline bool HasChannelBuffers(const StreamConfiguration& configuration)
+{
+    return configuration.outputLayouts.count != 0 || configuration.inputLayouts.count != 0;
+}
 
 // Valid only for objects the manager handed out and has not yet freed.
 inline bool IsLiveNode(const StreamNode* node)

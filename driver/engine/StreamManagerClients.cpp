@@ -62,6 +62,9 @@ LONG StreamManager::SetClientStreamRunning(ClientStream* stream, bool on)
         routing->GetRoutingState(&configurationIndex, &rateIndex, &rate);
         StreamConfiguration record{};
         GetConfiguration(&record);
+        if (!HasChannelBuffers(record)) {
+            return E_FAIL;
+        }
         if (record.minimumBufferSize != nullptr && rateIndex < record.rateCount &&
             stream->periodFrames < record.minimumBufferSize[rateIndex]) {
             return E_FAIL;

@@ -104,6 +104,11 @@ LONG StreamManager::ServicePinStream(StreamNode* node)
         running = node->running != 0;
     }
     if (!running) {
+        StreamConfiguration record{};
+        GetConfiguration(&record);
+        if (!HasChannelBuffers(record)) {
+            return E_FAIL;
+        }
         LONG countBefore = 0;
         bool started = false;
         {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Platform::Kernel {
@@ -159,6 +160,12 @@ std::vector<RemoveLockHolder> RemoveLockHolders(const IO_REMOVE_LOCK* lock);
 // The registry routines use the machine registry (PlatformRegistry); ResetKernel gives each test
 // a fresh one in memory, MachineRegistry::Open(folder) one kept in a folder.
 size_t OpenRegistryHandleCount();  // Zw handles not yet closed
+
+// Runs before each ZwQueryValueKey reads its value (key path below the machine hive, value name),
+// so a test can change the value between two queries as another writer could. Null removes it;
+// ResetKernel does too.
+using ValueQueryHook = std::function<void(std::u16string_view keyPath, std::u16string_view name)>;
+void SetValueQueryHook(ValueQueryHook hook);
 
 // The version RtlIsNtDdiVersionAvailable answers from; default NTDDI_WIN10.
 void SetOsVersion(ULONG ntddiVersion);

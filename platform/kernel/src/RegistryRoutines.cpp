@@ -278,9 +278,20 @@ NTSTATUS DeliverDirect(ULONG type, const uint8_t* data, size_t size, PVOID entry
     return STATUS_SUCCESS;
 }
 
+Platform::Kernel::ValueQueryHook& QueryHook()
+{
+    static Platform::Kernel::ValueQueryHook hook;
+    return hook;
+}
+
 }  // namespace
 
 namespace Platform::Kernel {
+
+void SetValueQueryHook(ValueQueryHook hook)
+{
+    QueryHook() = std::move(hook);
+}
 
 size_t OpenRegistryHandleCount()
 {
@@ -298,6 +309,7 @@ void ResetRegistryHandles()
         std::lock_guard lock(table.mutex);
         table.keys.clear();
     }
+    QueryHook() = nullptr;
     MachineRegistry::Instance().Open({});
 }
 
@@ -359,6 +371,9 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
     NTSTATUS status = LookUpValue(keyHandle, KEY_QUERY_VALUE, valueName, &key, &name);
     if (!NT_SUCCESS(status)) {
         return status;
+    }
+    if (QueryHook()) {
+        QueryHook()(key.path, name);
     }
     Platform::Registry::Value value;
     status = ToStatus(MachineRegistry::Instance().GetValue(Hive::LocalMachine, key.path, name,

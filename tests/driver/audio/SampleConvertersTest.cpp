@@ -37,6 +37,7 @@ const int64_t kGains[] = {
     kUnityGain,
     0x80000000LL,
     -kUnityGain,
+    -kUnityGain + 1,  // just above -1.0: full-scale negative times it rounds to +1.0
     0x180000000LL,
     0x2'8000'0000LL,
     -0x2'8000'0000LL,

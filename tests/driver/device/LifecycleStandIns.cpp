@@ -73,8 +73,7 @@ NTSTATUS ControlCreate(PKSFILTER filter, PIRP)
     if (context == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    AddOpenControlFilter(context, filter);
-    return status;
+    return AddOpenControlFilter(context, filter);
 }
 
 NTSTATUS ControlClose(PKSFILTER filter, PIRP)
@@ -342,7 +341,7 @@ DeviceModel* FakeParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registry
     if (failDeviceModel || deviceLink == nullptr) {
         return nullptr;
     }
-    FakeDeviceModel* model = NewFromPool<FakeDeviceModel>();
+    FakeDeviceModel* model = NewFromPool<FakeDeviceModel>(deviceLink, registryPath);
     if (model != nullptr) {
         model->registryPath = registryPath;
         lastModel = model;

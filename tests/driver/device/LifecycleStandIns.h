@@ -24,6 +24,8 @@ size_t CountOf(const std::string& entry);
 class FakeDeviceModel final : public DeviceModel
 {
 public:
+    FakeDeviceModel(DeviceLink link, PCWSTR path) : DeviceModel(link, path) {}
+
     DeviceContext* owner = nullptr;
     bool started = false;
     NTSTATUS loadSettingStatus = STATUS_SUCCESS;

@@ -144,6 +144,42 @@ TEST_F(PersistedSettingTest, OnlyAFourByteDwordInRangeIsTaken)
     }
 }
 
+// Another writer may change the value between the query for its size and the query for its
+// data: a value whose size is then not the size first reported is not taken.
+TEST_F(PersistedSettingTest, AValueThatChangesSizeBetweenTheQueriesIsIgnored)
+{
+    struct Row
+    {
+        const char* name;
+        ULONG firstType;
+        std::vector<UCHAR> first;
+        std::vector<UCHAR> second;  // a REG_DWORD written just before the second query
+        ULONG expected;
+    };
+    const Row rows[] = {
+        {"same size, new value", REG_DWORD, {6, 0, 0, 0}, {5, 0, 0, 0}, 5},
+        {"shrinks to a dword", REG_BINARY, {1, 2, 3, 4, 5, 6, 7, 8}, {5, 0, 0, 0}, 3},
+        {"grows past the buffer", REG_DWORD, {6, 0, 0, 0}, {5, 0, 0, 0, 0, 0, 0, 0}, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(WriteValue(kSettingKey, kValueName, row.firstType, row.first.data(),
+                             static_cast<ULONG>(row.first.size())),
+                  STATUS_SUCCESS);
+        int queries = 0;
+        Platform::Kernel::SetValueQueryHook([&](std::u16string_view, std::u16string_view name) {
+            if (name == kValueName && ++queries == 2) {
+                EXPECT_EQ(WriteValue(kSettingKey, kValueName, REG_DWORD, row.second.data(),
+                                     static_cast<ULONG>(row.second.size())),
+                          STATUS_SUCCESS);
+            }
+        });
+        EXPECT_EQ(LoadPersistedValue(engine_), row.expected);
+        Platform::Kernel::SetValueQueryHook(nullptr);
+        EXPECT_GE(queries, 2);
+    }
+}
+
 TEST_F(PersistedSettingTest, WithoutTheDriversKeyNothingIsWritten)
 {
     // P is the installation's; the driver never creates it.

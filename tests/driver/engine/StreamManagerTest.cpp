@@ -177,6 +177,41 @@ TEST_F(StreamManagerTest, BufferBelowTheRateMinimumIsRefused)
     EXPECT_EQ(manager->SetClientStreamRunning(enough, true), 0);
 }
 
+// The empty configuration the device model falls back to when a configuration's buffers could
+// not be allocated serves no stream: none may start, so nothing asks the engine to run.
+TEST_F(StreamManagerTest, NoStreamStartsInAConfigurationWithoutChannelBuffers)
+{
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    StreamConfiguration empty = configuration;
+    empty.index = 0x7FFFFFFF;
+    empty.outputChannels = 0;
+    empty.deviceOutputChannels = 0;
+    empty.outputLayouts = {0, nullptr};
+    empty.inputLayouts = {0, nullptr};
+    ASSERT_EQ(engine.routing.ConfigureRouting(&empty, -1), 0);
+    StreamConfiguration inForce{};
+    manager->GetConfiguration(&inForce);
+    ASSERT_EQ(inForce.index, empty.index);
+
+    EXPECT_EQ(manager->SetClientStreamRunning(stream, true), E_FAIL);
+    EXPECT_EQ(manager->ServicePinStream(node), E_FAIL);
+    EXPECT_FALSE(manager->IsAnyStreamRunning());
+    EXPECT_TRUE(engine.runControls.empty());
+
+    // Back in a configuration with channels, both start.
+    ASSERT_EQ(engine.routing.ConfigureRouting(&configuration, 1), 0);
+    EXPECT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    node->configurationIndex = 0;
+    EXPECT_NE(manager->ServicePinStream(node), E_FAIL);
+    EXPECT_TRUE(manager->IsAnyStreamRunning());
+    manager->SetClientStreamRunning(stream, false);
+    manager->StopPinStream(node);
+}
+
 TEST_F(StreamManagerTest, PeriodWithoutStreamsOrForAnotherConfigurationStops)
 {
     EXPECT_EQ(Period(48, 0), -1);
