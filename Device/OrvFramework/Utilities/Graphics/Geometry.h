@@ -56,7 +56,8 @@ struct PointT
         return {LongToDouble(x), LongToDouble(y)};
     }
 
-    // In place, each coordinate rounded half away from zero (still floating point).
+    // In place, each coordinate rounded half away from zero (still floating point). It returns
+    // nothing: a caller that wants a rounded copy rounds a copy.
     void Round() requires std::floating_point<T>
     {
         x = RoundHalfAwayFromZero(x);
