@@ -30,7 +30,7 @@ double CpuSeconds()
 }
 
 // A render pin that hands its next block back as soon as the last one was consumed.
-class RepeatingPin : public PinStreamSink
+class RepeatingPin final : public PinStreamSink
 {
 public:
     RepeatingPin() : samples(kFramesPerPeriod * kChannels, 0x123400), pointers{samples.data()} {}

@@ -2,6 +2,8 @@
 
 # Threading tests are also built and run under ThreadSanitizer; this target builds just those.
 add_custom_target(orv_threads_tests)
+# Every fuzz target; what the fuzz preset builds.
+add_custom_target(orv_fuzz_targets)
 
 # orv_add_library(NAME SOURCES ... [DEPS ...] [INCLUDE_ROOT dir])
 # One static library per component folder. INCLUDE_ROOT is the folder that includes are written
@@ -17,6 +19,60 @@ function(orv_add_library name)
     endif()
 endfunction()
 
+# orv_add_test_api(NAME LIBRARY lib INCLUDE_DIR dir [DEPS ...])
+# A layer's test and host interface: its own include folder, exported by an interface target that
+# tests, fuzz targets, benchmarks and hosts link and the driver's libraries don't, so driver code
+# that reaches for it fails to compile. The layer's own sources see the folder privately. Test
+# programs, fuzz targets and benchmarks get the interface of every layer they link, through
+# orv_link_test_apis.
+function(orv_add_test_api name)
+    cmake_parse_arguments(ARG "" "LIBRARY;INCLUDE_DIR" "DEPS" ${ARGN})
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE "${ARG_INCLUDE_DIR}")
+    target_link_libraries(${name} INTERFACE ${ARG_LIBRARY} ${ARG_DEPS})
+    target_include_directories(${ARG_LIBRARY} PRIVATE "${ARG_INCLUDE_DIR}")
+    set_property(GLOBAL APPEND PROPERTY ORV_TEST_APIS "${ARG_LIBRARY}=${name}")
+endfunction()
+
+# The targets `target` links, directly or through other targets.
+function(orv_linked_targets target out)
+    set(seen "")
+    get_target_property(pending ${target} LINK_LIBRARIES)
+    while(pending)
+        list(POP_FRONT pending item)
+        string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" item "${item}")
+        if(item MATCHES "^\\$<" OR NOT TARGET "${item}" OR item IN_LIST seen)
+            continue()
+        endif()
+        list(APPEND seen "${item}")
+        get_target_property(next ${item} INTERFACE_LINK_LIBRARIES)
+        if(next)
+            list(APPEND pending ${next})
+        endif()
+    endwhile()
+    set(${out} "${seen}" PARENT_SCOPE)
+endfunction()
+
+# Links `target` to the test interface of every layer it links. Deferred to the end of the
+# folder's CMakeLists.txt, so libraries linked after orv_add_test are counted too.
+function(orv_link_test_apis target)
+    orv_linked_targets(${target} linked)
+    get_property(apis GLOBAL PROPERTY ORV_TEST_APIS)
+    foreach(pair IN LISTS apis)
+        string(REPLACE "=" ";" pair "${pair}")
+        list(GET pair 0 library)
+        list(GET pair 1 api)
+        if(library IN_LIST linked)
+            target_link_libraries(${target} PRIVATE ${api})
+        endif()
+    endforeach()
+endfunction()
+
+# A deferred call evaluates its arguments when it runs; the name is fixed now.
+function(orv_defer_test_apis target)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL orv_link_test_apis [[${target}]])")
+endfunction()
+
 # orv_add_test(NAME SOURCES ... LIBS ... LABELS ...)
 # A GoogleTest program; every test it holds carries the given CTest labels.
 function(orv_add_test name)
@@ -27,6 +83,7 @@ function(orv_add_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main
                                           Threads::Threads)
+    orv_defer_test_apis(${name})
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         TEST_LIST ${name}_TESTS)
@@ -50,6 +107,8 @@ function(orv_add_fuzz_target name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    add_dependencies(orv_fuzz_targets ${name})
+    orv_defer_test_apis(${name})
     set(corpus "${CMAKE_SOURCE_DIR}/fuzz/corpus/${name}")
     if(ORV_LIBFUZZER)
         target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -70,4 +129,5 @@ function(orv_add_benchmark name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark Threads::Threads)
+    orv_defer_test_apis(${name})
 endfunction()

@@ -13,34 +13,10 @@
 #include <memory>
 #include <vector>
 
+#include "UsbDescriptorWalk.h"
 #include "UsbTransport.h"
 
 namespace {
-
-void ParseEveryEndpoint(const uint8_t* data, size_t size)
-{
-    if (size < sizeof(USB_CONFIGURATION_DESCRIPTOR)) {
-        return;
-    }
-    // A private copy of exactly the bytes wTotalLength covers, so a read past them is caught.
-    const size_t total = std::min<size_t>(size, data[2] | data[3] << 8);
-    std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(total, 4)]);
-    std::memcpy(copy.get(), data, total);
-    auto* configuration = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(copy.get());
-    configuration->wTotalLength = static_cast<USHORT>(total);
-    PVOID start = configuration;
-    while (PUSB_INTERFACE_DESCRIPTOR d =
-               USBD_ParseConfigurationDescriptorEx(configuration, start, -1, -1, -1, -1, -1)) {
-        for (ULONG j = 0; j <= d->bNumEndpoints; ++j) {
-            EndpointFormat format;
-            UsbTransport::ParseClassDescriptors(configuration, d, j, &format);
-            if (format.hasFormat && (format.channels == 0 || format.subframeSize == 0)) {
-                std::abort();  // a format nothing can stream
-            }
-        }
-        start = reinterpret_cast<PUCHAR>(d) + d->bLength;
-    }
-}
 
 void RunTransport(const uint8_t* data, size_t size)
 {
@@ -84,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 4096) {
         return 0;
     }
-    ParseEveryEndpoint(data, size);
+    FuzzUsb::ParseEveryEndpoint(data, size);
     RunTransport(data, size);
     return 0;
 }

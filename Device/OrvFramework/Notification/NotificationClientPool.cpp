@@ -9,9 +9,11 @@ using Registration = LNotificationDistributor::LNotificationRegisteredClientInfo
 // Links a cursor into the pool's list of running dispatches for the length of one dispatch, also
 // when a client throws. The list points at a local only while the local lives: the destructor
 // unlinks it (GCC's dangling-pointer analysis does not follow the destructor).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpragmas"
 #pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
 class Pool::ActiveDispatch
 {
 public:
@@ -26,7 +28,9 @@ public:
     Pool& pool;
     DispatchCursor cursor;
 };
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 ORVRESULT Pool::AddClient(const RCPtr<LNotificationClient>& client,
                           NotificationRegistrationFlags flags)

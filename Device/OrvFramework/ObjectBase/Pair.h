@@ -24,9 +24,13 @@ struct Pair
 };
 
 namespace Detail {
-// Marks "no ToStringFn given"; never called.
+// Marks "no ToStringFn given"; never called, but defined because a template argument takes its
+// address and some linkers want the symbol.
 template <class A>
-StringT<char16_t, char> NoToString(const A&);
+StringT<char16_t, char> NoToString(const A&)
+{
+    return {};
+}
 }  // namespace Detail
 
 template <class A, class B,

@@ -312,7 +312,10 @@ std::string QualifiedFunctionName(std::string_view pretty)
             }
         }
     }
-    return SubstituteParameters(signature.substr(start, open - start), bindings);
+    // clang names a class template's members with the arguments already in place and lists no
+    // bindings for them, so the class keys are added to whatever arguments the name holds.
+    return FormatTemplateArguments(
+        SubstituteParameters(signature.substr(start, open - start), bindings));
 }
 
 }  // namespace Orv::Detail

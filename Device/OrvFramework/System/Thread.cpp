@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -42,6 +43,32 @@ namespace {
 constexpr int kWaitForever = -1;
 std::atomic<int> failingCreations{0};
 std::atomic<uint32_t> lastThreadId{0};
+
+// Callers blocked in Wait, by the id of the thread they wait for; read by tests only.
+std::mutex waitersLock;
+std::map<uint32_t, int> waitersById;
+
+class CountedWaiter
+{
+public:
+    explicit CountedWaiter(uint32_t id) : id(id)
+    {
+        const std::lock_guard<std::mutex> guard(waitersLock);
+        ++waitersById[id];
+    }
+    ~CountedWaiter()
+    {
+        const std::lock_guard<std::mutex> guard(waitersLock);
+        if (--waitersById[id] == 0) {
+            waitersById.erase(id);
+        }
+    }
+    CountedWaiter(const CountedWaiter&) = delete;
+    CountedWaiter& operator=(const CountedWaiter&) = delete;
+
+private:
+    uint32_t id;
+};
 
 bool CreationRefused()
 {
@@ -138,6 +165,13 @@ void FailNextThreadCreations(int count)
 {
     failingCreations.store(count);
 }
+
+int WaitersFor(uint32_t threadId)
+{
+    const std::lock_guard<std::mutex> guard(waitersLock);
+    const auto found = waitersById.find(threadId);
+    return found != waitersById.end() ? found->second : 0;
+}
 }  // namespace Testing
 
 Thread::Thread(ThreadProcedure procedure, void* argument)
@@ -207,6 +241,7 @@ bool Thread::Wait(int milliseconds)
     if (!impl) {
         return false;
     }
+    const CountedWaiter waiter(impl->id);
     std::unique_lock<std::mutex> guard(impl->lock);
     const auto isFinished = [this] { return impl->finished; };
     if (milliseconds < 0) {

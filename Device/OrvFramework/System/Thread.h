@@ -64,6 +64,9 @@ private:
 namespace Testing {
 // The next `count` thread creations fail as if the system had refused them.
 void FailNextThreadCreations(int count);
+// How many callers are blocked in Wait or Join for the thread with this id, so a test can tell
+// that a destructor is really waiting before it lets the thread finish.
+int WaitersFor(uint32_t threadId);
 }  // namespace Testing
 
 }  // namespace Orv

@@ -407,32 +407,13 @@ FakeControlClient* ClientOf(Platform::Ks::FilterHandle& handle)
 
 void DriverFixture::SetUp()
 {
-    KernelTest::SetUp();
-    Platform::Kernel::ResetHostState();
     Journal().clear();
-    SetDeviceParts(&parts_);
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    driver_ = Platform::Ks::Driver::Load(DriverEntry, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
-}
-
-void DriverFixture::TearDown()
-{
-    Platform::Kernel::ClearAllocationFailures();
-    driver_.reset();
-    SetDeviceParts(nullptr);
-    Platform::Kernel::ResetHostState();
-    KernelTest::TearDown();
+    LoadDriver(parts_, DriverKey::Absent);
 }
 
 Platform::Ks::Device* DriverFixture::PlugIn(NTSTATUS* status)
 {
     return driver_->PlugIn(UsbSim::ProductUac2(), status);
-}
-
-DeviceContext* DriverFixture::ContextOf(Platform::Ks::Device* device)
-{
-    return static_cast<DeviceContext*>(device->KsDevice()->Context);
 }
 
 std::u16string DriverFixture::ControlFilterLink(Platform::Ks::Device* device) const

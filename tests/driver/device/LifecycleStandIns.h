@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "KernelTestFixture.h"
+#include "LoadedDriverFixture.h"
 #include "device/DeviceContext.h"
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
@@ -142,14 +142,12 @@ inline constexpr GUID kPropSetControlMidi = {
 inline constexpr char16_t kEndpointReference[] = u"LINE12";
 
 // A loaded driver with stand-in parts, and helpers to reach a device's context.
-class DriverFixture : public Platform::Kernel::Testing::KernelTest
+class DriverFixture : public LoadedDriverFixture
 {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     Platform::Ks::Device* PlugIn(NTSTATUS* status = nullptr);
-    static DeviceContext* ContextOf(Platform::Ks::Device* device);
     std::u16string ControlFilterLink(Platform::Ks::Device* device) const;
     std::unique_ptr<Platform::Ks::FilterHandle> OpenControlFilter(
         Platform::Kernel::UserProcess& process, Platform::Ks::Device* device,
@@ -157,7 +155,6 @@ protected:
     std::vector<Platform::Ks::DeviceInterface> EndpointInterfaces(Platform::Ks::Device* device);
 
     FakeParts parts_;
-    std::unique_ptr<Platform::Ks::Driver> driver_;
 };
 
 // The same with one device plugged in and started; the journal starts empty.

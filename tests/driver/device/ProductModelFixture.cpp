@@ -7,24 +7,8 @@
 
 void ProductModelFixture::SetUp()
 {
-    KernelTest::SetUp();
-    Platform::Kernel::ResetHostState();
     Journal().clear();
-    SetDeviceParts(&parts_);
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    driver_ = Platform::Ks::Driver::Load(DriverEntry, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
-    ASSERT_EQ(CreateKeyPath(kDriverKeyPath), STATUS_SUCCESS);
-}
-
-void ProductModelFixture::TearDown()
-{
-    Platform::Kernel::ClearAllocationFailures();
-    driver_.reset();
-    usbDevices_.Clear();
-    SetDeviceParts(nullptr);
-    Platform::Kernel::ResetHostState();
-    KernelTest::TearDown();
+    LoadDriver(parts_, DriverKey::Installed);
 }
 
 Platform::Ks::Device* ProductModelFixture::PlugIn(bool start, USHORT bcdDevice, NTSTATUS* status)
@@ -32,14 +16,7 @@ Platform::Ks::Device* ProductModelFixture::PlugIn(bool start, USHORT bcdDevice, 
     UsbSim::UsbDescriptorSet descriptors = UsbSim::ProductUac2();
     descriptors.device[12] = static_cast<uint8_t>(bcdDevice & 0xFF);
     descriptors.device[13] = static_cast<uint8_t>(bcdDevice >> 8);
-    std::string error;
-    Platform::Ks::Device* device =
-        usbDevices_.PlugIn(*driver_, std::move(descriptors), &error, status);
-    EXPECT_TRUE(error.empty()) << error;
-    if (device != nullptr && start) {
-        EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
-    }
-    return device;
+    return PlugInDevice(std::move(descriptors), start, status);
 }
 
 namespace {

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "KernelTestFixture.h"
-#include "PluggedUsbDevices.h"
+#include "LoadedDriverFixture.h"
 #include "StandInEngine.h"
 
 // The driver's key as the installation leaves it, in the kernel's naming.
@@ -20,21 +19,17 @@ inline constexpr char16_t kDriverKeyPath[] =
     u"\\Registry\\Machine\\Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\"
     u"{6242F6B0-04E7-497F-AE8D-287E12D19420}";
 
-class ProductModelFixture : public Platform::Kernel::Testing::KernelTest
+class ProductModelFixture : public LoadedDriverFixture
 {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Plugs in the product (bcdDevice as given) on a bus of its own and, when asked, starts it.
     Platform::Ks::Device* PlugIn(bool start, USHORT bcdDevice = 0x0100, NTSTATUS* status = nullptr);
 
     ProductDeviceModel* Model() { return parts_.lastModel; }
     StandInEngine* Engine() { return parts_.engines.last; }
-    DeviceContext* Context(Platform::Ks::Device* device)
-    {
-        return static_cast<DeviceContext*>(device->KsDevice()->Context);
-    }
+    DeviceContext* Context(Platform::Ks::Device* device) { return ContextOf(device); }
 
     // Registry access the way the driver has it.
     static NTSTATUS CreateKeyPath(const std::u16string& path);
@@ -43,7 +38,4 @@ protected:
     static NTSTATUS ReadDword(const std::u16string& key, const std::u16string& name, ULONG* value);
 
     ProductModelParts parts_;
-    // Declared before the driver: the devices and their buses outlive it.
-    Platform::Ks::PluggedUsbDevices usbDevices_;
-    std::unique_ptr<Platform::Ks::Driver> driver_;
 };

@@ -1,6 +1,5 @@
 #include "EndToEndFixture.h"
 
-#include <Registry/MachineRegistry.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,10 +10,6 @@
 namespace {
 
 constexpr ULONG kPlaceholderTag = Platform::Kernel::MakeTag("MRtr");
-
-// The driver's key as the installation leaves it, below the machine hive.
-constexpr char16_t kDriverKey[] =
-    u"Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\{6242F6B0-04E7-497F-AE8D-287E12D19420}";
 
 }  // namespace
 
@@ -60,25 +55,8 @@ ULONG ProductParts::ApplyRateIndex(StreamManager* manager, LONG rateIndex)
 
 void EndToEndTest::SetUp()
 {
-    KernelTest::SetUp();
-    Platform::Kernel::ResetHostState();
-    SetDeviceParts(&parts);
     Renamed().clear();
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    driver = Platform::Ks::Driver::Load(DriverEntry, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
-    ASSERT_EQ(Platform::Registry::MachineRegistry::Instance().CreateKeyPath(
-                  Platform::Registry::Hive::LocalMachine, kDriverKey),
-              Platform::Registry::Result::Ok);
-}
-
-void EndToEndTest::TearDown()
-{
-    driver.reset();
-    usbDevices.Clear();
-    SetDeviceParts(nullptr);
-    Platform::Kernel::ResetHostState();
-    KernelTest::TearDown();
+    LoadDriver(parts, DriverKey::Installed);
 }
 
 void EndToEndTest::PlugInAndStart(UsbSim::UsbDescriptorSet descriptors)

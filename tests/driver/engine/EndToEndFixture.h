@@ -12,8 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "KernelTestFixture.h"
-#include "PluggedUsbDevices.h"
+#include "LoadedDriverFixture.h"
 #include "device/DeviceContext.h"
 #include "device/DeviceParts.h"
 #include "device/ProductDeviceModel.h"
@@ -37,11 +36,10 @@ private:
     UsbStreamingEngineFactory engines;
 };
 
-class EndToEndTest : public Platform::Kernel::Testing::KernelTest
+class EndToEndTest : public LoadedDriverFixture
 {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Plugs in the device on a bus of its own and starts it.
     void PlugInAndStart(UsbSim::UsbDescriptorSet descriptors);
@@ -56,8 +54,8 @@ protected:
     UsbSim::SimulatedUsbDevice& UsbDevice() { return usbDevices.LastDevice(); }
 
     ProductParts parts;
-    // Declared before the driver: the device and its bus outlive it.
-    Platform::Ks::PluggedUsbDevices usbDevices;
-    std::unique_ptr<Platform::Ks::Driver> driver;
+    // The shared fixture's rack and driver, under the names these tests use.
+    Platform::Ks::PluggedUsbDevices& usbDevices = usbDevices_;
+    std::unique_ptr<Platform::Ks::Driver>& driver = driver_;
     Platform::Ks::Device* device = nullptr;
 };

@@ -1,7 +1,5 @@
 #include "EngineModelFixture.h"
 
-#include <Registry/MachineRegistry.h>
-
 #include <new>
 
 #include "audio/SampleFormat.h"
@@ -11,10 +9,6 @@
 namespace {
 
 constexpr ULONG kTagTestParts = PoolTag("TsPt");
-
-// The driver's key as the installation leaves it.
-constexpr char16_t kDriverKey[] =
-    u"Software\\Wow6432Node\\Tervolt\\Audio\\Drivers\\{6242F6B0-04E7-497F-AE8D-287E12D19420}";
 
 }  // namespace
 
@@ -143,25 +137,7 @@ ULONG EngineModelParts::ApplyRateIndex(StreamManager*, LONG rateIndex)
 
 void EngineModelFixture::SetUp()
 {
-    KernelTest::SetUp();
-    Platform::Kernel::ResetHostState();
-    SetDeviceParts(&parts_);
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    driver_ = Platform::Ks::Driver::Load(DriverEntry, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
-    ASSERT_EQ(Platform::Registry::MachineRegistry::Instance().CreateKeyPath(
-                  Platform::Registry::Hive::LocalMachine, kDriverKey),
-              Platform::Registry::Result::Ok);
-}
-
-void EngineModelFixture::TearDown()
-{
-    Platform::Kernel::ClearAllocationFailures();
-    driver_.reset();
-    usbDevices_.Clear();
-    SetDeviceParts(nullptr);
-    Platform::Kernel::ResetHostState();
-    KernelTest::TearDown();
+    LoadDriver(parts_, DriverKey::Installed);
 }
 
 Platform::Ks::Device* EngineModelFixture::PlugIn(bool start)
@@ -171,13 +147,7 @@ Platform::Ks::Device* EngineModelFixture::PlugIn(bool start)
 
 Platform::Ks::Device* EngineModelFixture::PlugIn(UsbSim::UsbDescriptorSet descriptors, bool start)
 {
-    std::string error;
-    Platform::Ks::Device* device = usbDevices_.PlugIn(*driver_, std::move(descriptors), &error);
-    EXPECT_TRUE(error.empty()) << error;
-    if (device != nullptr && start) {
-        EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
-    }
-    return device;
+    return PlugInDevice(std::move(descriptors), start);
 }
 
 void EngineModelFixture::StartStreaming(ULONG rateIndex)

@@ -12,8 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "KernelTestFixture.h"
-#include "PluggedUsbDevices.h"
+#include "LoadedDriverFixture.h"
 #include "device/DeviceParts.h"
 #include "device/ProductDeviceModel.h"
 #include "engine/EngineRouting.h"
@@ -69,11 +68,10 @@ public:
     CountingStreamListener* lastListener = nullptr;
 };
 
-class EngineModelFixture : public Platform::Kernel::Testing::KernelTest
+class EngineModelFixture : public LoadedDriverFixture
 {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Plugs in the product (class 2 unless given) on a bus of its own and, when asked, starts it.
     Platform::Ks::Device* PlugIn(bool start);
@@ -97,8 +95,5 @@ protected:
     std::vector<int32_t> TakeReceived();
 
     EngineModelParts parts_;
-    // Declared before the driver: the devices and their buses outlive it.
-    Platform::Ks::PluggedUsbDevices usbDevices_;
-    std::unique_ptr<Platform::Ks::Driver> driver_;
     bool sawPattern_ = false;
 };

@@ -216,9 +216,10 @@ TEST_F(EngineTest, FillsNameThePreviousSlotAndCancelsTheirBuffer)
     ASSERT_FALSE(routing.cancels.empty());
     for (const auto& [bufferIndex, destination] : routing.cancels) {
         EXPECT_EQ(bufferIndex, 0u);
-        EXPECT_TRUE(std::any_of(
-            routing.fills.begin(), routing.fills.end(),
-            [&](const RecordingRouting::Fill& fill) { return fill.data == destination; }));
+        EXPECT_TRUE(std::any_of(routing.fills.begin(), routing.fills.end(),
+                                [target = destination](const RecordingRouting::Fill& fill) {
+                                    return fill.data == target;
+                                }));
     }
 }
 

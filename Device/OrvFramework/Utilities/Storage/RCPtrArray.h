@@ -19,6 +19,11 @@ public:
 
     // Through an RCPtrArray the read-write interface is the one seen.
     using Base::IndexOf;
+    // The read-only overloads stay callable beside the read-write ones below, which would
+    // otherwise hide them: a caller holding a ConstRCPtr reaches the same storage.
+    using Base::InsertItem;
+    using Base::RemoveItem;
+    using Base::RemoveLastItem;
     using Writable::AddItem;
     using Writable::Advance;
     using Writable::AppendItems;

@@ -97,6 +97,11 @@ TEST(FunctionName, ReadsAsTheMessagesSpellIt)
         {"Orv::X::operator bool() const", "Orv::X::operator bool"},
         {"void Orv::X::operator()(int)", "Orv::X::operator()"},
         {"main", "main"},
+        // clang spells a class template's member with its arguments in place and no bindings.
+        {"int32_t Orv::RCPtrArray<OrvTest::LButton, 1, 0>::RemoveItem(uint32_t, RCPtr<T> &)",
+         "Orv::RCPtrArray<class OrvTest::LButton,1,0>::RemoveItem"},
+        {"void Orv::Q<Orv::LWrapper<Orv::ParamValues, int>>::F()",
+         "Orv::Q<class Orv::LWrapper<class Orv::ParamValues,int>>::F"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Orv::Detail::QualifiedFunctionName(c.pretty), c.expected) << c.pretty;

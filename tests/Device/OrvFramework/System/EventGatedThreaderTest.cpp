@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 
@@ -64,13 +64,13 @@ TEST_F(GatedThreaderTest, ReleasingWaitsForTheRunningWorkerAndDropsItsReferences
     Orv::RCPtr<Orv::LEventGatedThreader> threader = Start();
     gate->Set();
     ASSERT_EQ(worker->entered.Wait(Orv::kInfinite), Orv::kWaitSignalled);
-    std::thread releaser([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        worker->release.Set();
-    });
+    std::atomic<bool> sawWaiter{false};
+    std::thread releaser =
+        TestWorkers::ReleaseOnceWaitedFor(*worker, threader->GetThread().GetId(), sawWaiter);
     threader = nullptr;
     EXPECT_EQ(worker->finishedRuns.load(), 1);
     releaser.join();
+    EXPECT_TRUE(sawWaiter.load()) << "the release did not wait for the running worker";
     EXPECT_EQ(worker->GetRefCount(), 1);
     EXPECT_EQ(parameters->GetRefCount(), 1);
     EXPECT_EQ(gate->GetRefCount(), 1);

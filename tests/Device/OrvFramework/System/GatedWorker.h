@@ -8,6 +8,7 @@
 
 #include "ObjectBase/RCPtr.h"
 #include "System/Event.h"
+#include "System/Thread.h"
 #include "System/ThreadWorker.h"
 
 namespace TestWorkers {
@@ -48,6 +49,18 @@ bool Eventually(Condition condition)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// Releases the worker's current run once someone is blocked waiting for the thread with this id
+// (a destructor joining it), and says whether that was seen; without a waiter it releases the run
+// after Eventually's limit, so the test fails instead of hanging.
+inline std::thread ReleaseOnceWaitedFor(LGatedWorker& worker, uint32_t threadId,
+                                        std::atomic<bool>& sawWaiter)
+{
+    return std::thread([&worker, threadId, &sawWaiter] {
+        sawWaiter.store(Eventually([threadId] { return Orv::Testing::WaitersFor(threadId) > 0; }));
+        worker.release.Set();
+    });
 }
 
 }  // namespace TestWorkers

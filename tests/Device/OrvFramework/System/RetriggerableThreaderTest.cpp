@@ -100,14 +100,14 @@ TEST(RetriggerableThreader, DestructionWaitsForTheRunningWorkItem)
     Orv::RCPtr<LGatedWorker> worker(new LGatedWorker);
     ASSERT_EQ(threader->Trigger(worker, nullptr, 0), S_OK);
     ASSERT_EQ(worker->entered.Wait(Orv::kInfinite), Orv::kWaitSignalled);
-    std::thread releaser([&worker] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        worker->release.Set();
-    });
+    std::atomic<bool> sawWaiter{false};
+    std::thread releaser =
+        TestWorkers::ReleaseOnceWaitedFor(*worker, threader->GetThread().GetId(), sawWaiter);
     threader.reset();
     EXPECT_EQ(worker->finishedRuns.load(), 1);
     EXPECT_EQ(worker->GetRefCount(), 1);
     releaser.join();
+    EXPECT_TRUE(sawWaiter.load()) << "destruction did not wait for the running work item";
 }
 
 TEST(RetriggerableThreader, FailedThreadCreationIsReported)

@@ -91,6 +91,33 @@ TEST_F(RCPtrArrayTest, RemovingAMissingItemThrowsAndLeavesTheCount)
     EXPECT_EQ(array.GetCount(), 1u);
 }
 
+// Both sets of overloads are reachable on the read-write array itself: a caller holding a
+// ConstRCPtr gets the read-only one, a caller holding an RCPtr still gets the read-write one.
+TEST_F(RCPtrArrayTest, ReadOnlyOverloadsStayCallableBesideTheReadWriteOnes)
+{
+    Orv::RCPtrArray<LButton> array;
+    const Orv::ConstRCPtr<LButton> constItem(Make(1));
+    EXPECT_EQ(array.InsertItem(0, constItem), 0);
+    EXPECT_EQ(array.InsertItem(0, Make(2)), 0);
+    EXPECT_EQ(Ids(array), (std::vector<int>{2, 1}));
+
+    Orv::ConstRCPtr<LButton> constOut;
+    EXPECT_EQ(array.RemoveItem(1, constOut), 1);
+    EXPECT_EQ(constOut.Get(), constItem.Get());
+    EXPECT_THROW(array.RemoveItem(4, constOut), std::out_of_range);
+
+    RCPtr<LButton> out;
+    try {
+        array.RemoveItem(4, out);
+        FAIL() << "no exception";
+    } catch (const std::logic_error& error) {
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("Orv::RCPtrArray<"));
+    }
+    EXPECT_EQ(array.RemoveLastItem(constOut), 0);
+    EXPECT_EQ(constOut->id, 2);
+    EXPECT_EQ(array.RemoveLastItem(out), E_FAIL);
+}
+
 TEST_F(RCPtrArrayTest, ARangePastTheEndRemovesWhatExistsThenThrows)
 {
     Orv::RCPtrArray<LButton> array;
