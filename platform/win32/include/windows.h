@@ -8,6 +8,7 @@
 #include "win32/LastError.h"
 #include "win32/LibraryLoader.h"
 #include "win32/Registry.h"
+#include "win32/Resources.h"
 #include "win32/ResultCodes.h"
 #include "win32/Types.h"
 #include "win32/Window.h"
