@@ -2,6 +2,7 @@
 // over a parser whose results the tests script.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -100,7 +101,8 @@ public:
     void SetUp() override
     {
         folder = std::filesystem::temp_directory_path() /
-                 ("orv_strings_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+                 ("orv_strings_" + std::to_string(getpid()) + "_" +
+                  std::to_string(reinterpret_cast<uintptr_t>(this)));
         std::filesystem::create_directories(folder);
         application = Write("app");
         framework = Write("fw");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -42,7 +43,7 @@ public:
         Gdiplus::GdiplusStartupInput input;
         ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
         folder = std::filesystem::temp_directory_path() /
-                 ("orv_bitmap_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
+                 ("orv_bitmap_" + std::to_string(getpid()) + "_" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder);
     }
