@@ -27,6 +27,41 @@ enum SizeReference : int32_t
     kSizeToNamed = 3,
 };
 
+// One axis's position: the anchor within the control, the reference (code and, for a named
+// control, its name), a fraction of the reference's size and pixels.
+struct LayoutPosition
+{
+    float placementAnchor = 0;
+    int32_t toControl = kPositionToClient;
+    WideString toControlName;
+    float rel = 0;
+    double abs = 0;  // from an integer attribute
+
+    bool operator==(const LayoutPosition&) const = default;
+};
+
+// One axis's size: the reference, a fraction of its size and pixels.
+struct LayoutSize
+{
+    int32_t toControl = kSizeToSelf;
+    WideString toControlName;
+    float rel = 0;
+    double abs = 0;
+
+    bool operator==(const LayoutSize&) const = default;
+};
+
+// One axis's minimum or maximum: toControl is true for the named control, false for "Self".
+struct LayoutLimit
+{
+    bool toControl = false;
+    WideString toControlName;
+    float rel = 0;
+    double abs = 0;
+
+    bool operator==(const LayoutLimit&) const = default;
+};
+
 // The fields, apart from the counted object that carries them, so that a copy is one assignment.
 // The defaults place a control at the top-left of its parent's client area, 16 x 40, fixed.
 struct LayoutValues
@@ -38,50 +73,14 @@ struct LayoutValues
     bool isEnabled = true;  // never read from a skin: the control's enabled flag
     bool xIsDocked = false;
     bool yIsDocked = false;
-
-    float xPlacementAnchor = 0;
-    int32_t xPositionToControl = kPositionToClient;
-    WideString xPositionToControlName;
-    float xPositionRel = 0;
-    double xPositionAbs = 0;
-
-    float yPlacementAnchor = 0;
-    int32_t yPositionToControl = kPositionToClient;
-    WideString yPositionToControlName;
-    float yPositionRel = 0;
-    double yPositionAbs = 0;
-
-    int32_t xSizeToControl = kSizeToSelf;
-    WideString xSizeToControlName;
-    float xSizeRel = 0;
-    double xSizeAbs = 16;
-
-    int32_t ySizeToControl = kSizeToSelf;
-    WideString ySizeToControlName;
-    float ySizeRel = 0;
-    double ySizeAbs = 40;
-
-    // Limits: the flag is true when they refer to the named control, false for "Self".
-    bool xMinSizeToControl = false;
-    WideString xMinSizeToControlName;
-    float xMinSizeRel = 0;
-    double xMinSizeAbs = 0;
-
-    bool yMinSizeToControl = false;
-    WideString yMinSizeToControlName;
-    float yMinSizeRel = 0;
-    double yMinSizeAbs = 0;
-
-    bool xMaxSizeToControl = false;
-    WideString xMaxSizeToControlName;
-    float xMaxSizeRel = 0;
-    double xMaxSizeAbs = 0;
-
-    bool yMaxSizeToControl = false;
-    WideString yMaxSizeToControlName;
-    float yMaxSizeRel = 0;
-    double yMaxSizeAbs = 0;
-
+    LayoutPosition xPosition;
+    LayoutPosition yPosition;
+    LayoutSize xSize{kSizeToSelf, WideString(), 0, 16};
+    LayoutSize ySize{kSizeToSelf, WideString(), 0, 40};
+    LayoutLimit xMinSize;
+    LayoutLimit yMinSize;
+    LayoutLimit xMaxSize;
+    LayoutLimit yMaxSize;
     WideString textDecoration;      // kept and copied; nothing uses its value
     int32_t textOverflowXType = 0;  // 0 clip, 1 expand, 2 wrap
     int32_t textOverflowYType = 0;  // 0 clip, 1 expand

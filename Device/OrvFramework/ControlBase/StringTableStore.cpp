@@ -73,7 +73,7 @@ Read ReadFile(const WideString& path, std::vector<uint8_t>& document)
     }
 }
 
-Read ReadDocument(const WideString& path, std::vector<uint8_t>& document)
+Read ReadDocumentBytes(const WideString& path, std::vector<uint8_t>& document)
 {
     try {
         return IsResourceName(path) ? ReadResource(path, document) : ReadFile(path, document);
@@ -130,6 +130,23 @@ uint32_t LStringTableStore::ReadForFirstLanguageKept(const WideString& path,
     return language;
 }
 
+bool LStringTableStore::ReadDocument(const WideString& path, const uint32_t* languages,
+                                     size_t count, IStringDocumentParser& parser)
+{
+    std::vector<uint8_t> document;
+    switch (ReadDocumentBytes(path, document)) {
+        case Read::OutOfMemory:
+            return false;
+        case Read::Missing:
+            SayOnDebugChannel(path, "cannot be read; it is skipped");
+            return true;
+        case Read::Done:
+            currentLanguage = ReadForFirstLanguageKept(path, document, languages, count, parser);
+            return true;
+    }
+    return true;
+}
+
 ORVRESULT LStringTableStore::LoadStringTables(const WideString& applicationDocument,
                                               const WideString& frameworkDocument,
                                               uint32_t language, IStringDocumentParser& parser)
@@ -137,33 +154,13 @@ ORVRESULT LStringTableStore::LoadStringTables(const WideString& applicationDocum
     // Without a readable application document the framework texts are still read for the
     // application's language.
     currentLanguage = language;
-    std::vector<uint8_t> document;
-    switch (ReadDocument(applicationDocument, document)) {
-        case Read::OutOfMemory:
-            return E_OUTOFMEMORY;
-        case Read::Missing:
-            SayOnDebugChannel(applicationDocument, "cannot be read; it is skipped");
-            break;
-        case Read::Done: {
-            const uint32_t languages[] = {language, NeutralLanguageOf(language), kEnglish};
-            currentLanguage =
-                ReadForFirstLanguageKept(applicationDocument, document, languages, 3, parser);
-            break;
-        }
+    const uint32_t applicationLanguages[] = {language, NeutralLanguageOf(language), kEnglish};
+    if (!ReadDocument(applicationDocument, applicationLanguages, 3, parser)) {
+        return E_OUTOFMEMORY;
     }
-    document.clear();
-    switch (ReadDocument(frameworkDocument, document)) {
-        case Read::OutOfMemory:
-            return E_OUTOFMEMORY;
-        case Read::Missing:
-            SayOnDebugChannel(frameworkDocument, "cannot be read; it is skipped");
-            break;
-        case Read::Done: {
-            const uint32_t languages[] = {currentLanguage, kEnglish};
-            currentLanguage =
-                ReadForFirstLanguageKept(frameworkDocument, document, languages, 2, parser);
-            break;
-        }
+    const uint32_t frameworkLanguages[] = {currentLanguage, kEnglish};
+    if (!ReadDocument(frameworkDocument, frameworkLanguages, 2, parser)) {
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }

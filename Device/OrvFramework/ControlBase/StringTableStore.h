@@ -74,6 +74,9 @@ public:
     static uint32_t NeutralLanguageOf(uint32_t language);
 
 private:
+    // Reads one document and passes over it; false when its buffer cannot be had.
+    bool ReadDocument(const WideString& path, const uint32_t* languages, size_t count,
+                      IStringDocumentParser& parser);
     // Passes over one document, one language after another, until one keeps a text. The
     // language of the pass that kept one, or the last one tried.
     uint32_t ReadForFirstLanguageKept(const WideString& path, const std::vector<uint8_t>& document,

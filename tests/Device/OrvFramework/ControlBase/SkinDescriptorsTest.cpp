@@ -21,24 +21,17 @@ TEST(SkinDescriptors, NewLayoutIsFixedSizeAtTheClientTopLeft)
     EXPECT_TRUE(layout->isEnabled);
     EXPECT_FALSE(layout->xIsDocked || layout->yIsDocked);
     EXPECT_EQ(layout->zOrder + layout->tabStop + layout->layoutOrder, 0);
-    for (int32_t code : {layout->xPositionToControl, layout->yPositionToControl}) {
-        EXPECT_EQ(code, kPositionToClient);
+    for (const LayoutPosition& position : {layout->xPosition, layout->yPosition}) {
+        EXPECT_EQ(position, (LayoutPosition{0, kPositionToClient, u"", 0, 0}));
     }
-    EXPECT_EQ(layout->xPlacementAnchor + layout->xPositionRel + layout->yPlacementAnchor +
-                  layout->yPositionRel,
-              0.0f);
-    EXPECT_EQ(layout->xPositionAbs + layout->yPositionAbs, 0.0);
-    EXPECT_EQ(layout->xSizeToControl, kSizeToSelf);
-    EXPECT_EQ(layout->ySizeToControl, kSizeToSelf);
-    EXPECT_EQ(layout->xSizeAbs, 16.0);
-    EXPECT_EQ(layout->ySizeAbs, 40.0);
-    EXPECT_EQ(layout->xSizeRel + layout->ySizeRel, 0.0f);
-    EXPECT_FALSE(layout->xMinSizeToControl || layout->yMinSizeToControl ||
-                 layout->xMaxSizeToControl || layout->yMaxSizeToControl);
-    EXPECT_EQ(layout->xMinSizeAbs + layout->yMinSizeAbs + layout->xMaxSizeAbs + layout->yMaxSizeAbs,
-              0.0);
+    EXPECT_EQ(layout->xSize, (LayoutSize{kSizeToSelf, u"", 0, 16}));
+    EXPECT_EQ(layout->ySize, (LayoutSize{kSizeToSelf, u"", 0, 40}));
+    for (const LayoutLimit& limit :
+         {layout->xMinSize, layout->yMinSize, layout->xMaxSize, layout->yMaxSize}) {
+        EXPECT_EQ(limit, (LayoutLimit{false, u"", 0, 0}));
+    }
     EXPECT_EQ(layout->textOverflowXType + layout->textOverflowYType, 0);
-    EXPECT_TRUE(layout->xPositionToControlName.IsEmpty() && layout->textDecoration.IsEmpty());
+    EXPECT_TRUE(layout->textDecoration.IsEmpty());
 }
 
 TEST(SkinDescriptors, LayoutCloneCopiesEveryField)
@@ -50,34 +43,14 @@ TEST(SkinDescriptors, LayoutCloneCopiesEveryField)
     layout->isVisible = false;
     layout->isEnabled = false;
     layout->xIsDocked = layout->yIsDocked = true;
-    layout->xPlacementAnchor = 0.5f;
-    layout->xPositionToControl = kPositionToNamed;
-    layout->xPositionToControlName = u"left";
-    layout->xPositionRel = 0.25f;
-    layout->xPositionAbs = 7;
-    layout->yPlacementAnchor = 1;
-    layout->yPositionToControl = kPositionToParent;
-    layout->yPositionToControlName = u"top";
-    layout->yPositionRel = 0.75f;
-    layout->yPositionAbs = -2;
-    layout->xSizeToControl = kSizeToNamed;
-    layout->xSizeToControlName = u"width";
-    layout->xSizeRel = 1;
-    layout->xSizeAbs = 90;
-    layout->ySizeToControl = kSizeToParent;
-    layout->ySizeToControlName = u"height";
-    layout->ySizeRel = 0.5f;
-    layout->ySizeAbs = 12;
-    layout->xMinSizeToControl = layout->yMinSizeToControl = true;
-    layout->xMinSizeToControlName = u"Children";
-    layout->yMinSizeToControlName = u"minY";
-    layout->xMinSizeRel = layout->yMinSizeRel = 0.1f;
-    layout->xMinSizeAbs = layout->yMinSizeAbs = 5;
-    layout->xMaxSizeToControl = layout->yMaxSizeToControl = true;
-    layout->xMaxSizeToControlName = u"maxX";
-    layout->yMaxSizeToControlName = u"maxY";
-    layout->xMaxSizeRel = layout->yMaxSizeRel = 2;
-    layout->xMaxSizeAbs = layout->yMaxSizeAbs = 500;
+    layout->xPosition = {0.5f, kPositionToNamed, u"left", 0.25f, 7};
+    layout->yPosition = {1, kPositionToParent, u"top", 0.75f, -2};
+    layout->xSize = {kSizeToNamed, u"width", 1, 90};
+    layout->ySize = {kSizeToParent, u"height", 0.5f, 12};
+    layout->xMinSize = {true, u"Children", 0.1f, 5};
+    layout->yMinSize = {true, u"minY", 0.2f, 6};
+    layout->xMaxSize = {true, u"maxX", 2, 500};
+    layout->yMaxSize = {true, u"maxY", 3, 600};
     layout->textDecoration = u"underline";
     layout->textOverflowXType = 2;
     layout->textOverflowYType = 1;
