@@ -6,6 +6,13 @@
 #include "ObjectBase/Exception.h"
 #include "Utilities/Storage/ConstRCPtrArray.h"
 
+// The read-only overloads of InsertItem, RemoveItem and RemoveLastItem are hidden on purpose: an
+// RCPtrArray is written through RCPtr<T>.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Woverloaded-virtual"
+#endif
+
 namespace Orv {
 
 template <class T, uint32_t GrowCount = 1, uint32_t SlackCount = 0>
@@ -81,3 +88,7 @@ public:
 };
 
 }  // namespace Orv
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
