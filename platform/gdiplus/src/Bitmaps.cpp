@@ -146,7 +146,9 @@ GpStatus GdipCreateBitmapFromScan0(INT width, INT height, INT stride, PixelForma
         }
         cairo_surface_mark_dirty(surface);
     }
-    *bitmap = new BitmapObject(surface);
+    auto* created = new BitmapObject(surface);
+    created->format = format;
+    *bitmap = created;
     return Ok;
 }
 
@@ -213,6 +215,11 @@ GpStatus GdipGetImageBounds(GpImage* image, GpRectF* bounds, GpUnit* unit)
         *unit = UnitPixel;
     }
     return status;
+}
+
+GpStatus GdipGetImagePixelFormat(GpImage* image, PixelFormat* format)
+{
+    return ReadImageValue(image, format, [](const BitmapObject& b) { return b.format; });
 }
 
 GpStatus GdipGetImageHorizontalResolution(GpImage* image, REAL* dpi)
@@ -396,6 +403,7 @@ GpStatus GdipCloneBitmapAreaI(INT x, INT y, INT width, INT height, PixelFormat f
     auto* copy = new BitmapObject(surface);
     copy->dpiX = bitmap->dpiX;
     copy->dpiY = bitmap->dpiY;
+    copy->format = format;
     *clone = copy;
     return Ok;
 }

@@ -23,6 +23,8 @@ struct BitmapObject : GpBitmap
     cairo_surface_t* surface;
     REAL dpiX = 96.0f;
     REAL dpiY = 96.0f;
+    // The format the image reports: what it was created in (a decoded PNG is straight ARGB).
+    PixelFormat format = PixelFormat32bppARGB;
 
     // While locked: the area, the caller's view of it and, unless the caller brought its own
     // buffer, the pixels handed out.

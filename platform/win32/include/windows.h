@@ -9,6 +9,7 @@
 #include "win32/LibraryLoader.h"
 #include "win32/ModuleFileName.h"
 #include "win32/Registry.h"
+#include "win32/Resources.h"
 #include "win32/ResultCodes.h"
 #include "win32/Sleep.h"
 #include "win32/Types.h"

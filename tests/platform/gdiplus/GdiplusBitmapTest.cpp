@@ -182,6 +182,34 @@ TEST_F(GdiplusFixture, SetPixelCloneAndBounds)
     EXPECT_EQ(GdipDisposeImage(compatible), Ok);
 }
 
+// The format an image reports is the one it was made in, and a clone's is the one asked for.
+TEST_F(GdiplusFixture, PixelFormatOfCreatedAndClonedImages)
+{
+    struct Case
+    {
+        PixelFormat created;
+        PixelFormat cloned;
+    };
+    for (const Case c : {Case{PixelFormat32bppARGB, PixelFormat32bppRGB},
+                         Case{PixelFormat32bppRGB, PixelFormat32bppPARGB},
+                         Case{PixelFormat32bppPARGB, PixelFormat32bppARGB}}) {
+        GpBitmap* made = nullptr;
+        ASSERT_EQ(GdipCreateBitmapFromScan0(2, 2, 0, c.created, nullptr, &made), Ok);
+        PixelFormat format = 0;
+        EXPECT_EQ(GdipGetImagePixelFormat(made, &format), Ok);
+        EXPECT_EQ(format, c.created);
+        GpBitmap* clone = nullptr;
+        ASSERT_EQ(GdipCloneBitmapAreaI(0, 0, 1, 1, c.cloned, made, &clone), Ok);
+        EXPECT_EQ(GdipGetImagePixelFormat(clone, &format), Ok);
+        EXPECT_EQ(format, c.cloned);
+        EXPECT_EQ(GdipDisposeImage(clone), Ok);
+        EXPECT_EQ(GdipDisposeImage(made), Ok);
+    }
+    PixelFormat format = 0;
+    EXPECT_EQ(GdipGetImagePixelFormat(nullptr, &format), InvalidParameter);
+    EXPECT_EQ(GdipGetImagePixelFormat(bitmap, nullptr), InvalidParameter);
+}
+
 TEST(Gdiplus, CallsBeforeStartupFail)
 {
     GpBitmap* bitmap = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "ObjectBase/RefCountedObject.h"
+#include "Utilities/Graphics/Bitmap.h"
 
 namespace Orv {
 
@@ -12,12 +13,6 @@ class LFont : public virtual LRefCountedObject
 {
 protected:
     LFont() = default;
-};
-
-class LBitmap : public virtual LRefCountedObject
-{
-protected:
-    LBitmap() = default;
 };
 
 // How a bitmap fills a destination rectangle of another size.

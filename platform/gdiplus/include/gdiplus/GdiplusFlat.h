@@ -33,6 +33,7 @@ GpStatus GdipDisposeImage(GpImage* image);
 GpStatus GdipGetImageWidth(GpImage* image, UINT* width);
 GpStatus GdipGetImageHeight(GpImage* image, UINT* height);
 GpStatus GdipGetImageBounds(GpImage* image, GpRectF* bounds, GpUnit* unit);
+GpStatus GdipGetImagePixelFormat(GpImage* image, PixelFormat* format);
 GpStatus GdipGetImageHorizontalResolution(GpImage* image, REAL* dpi);
 GpStatus GdipGetImageVerticalResolution(GpImage* image, REAL* dpi);
 GpStatus GdipGetImageGraphicsContext(GpImage* image, GpGraphics** graphics);
