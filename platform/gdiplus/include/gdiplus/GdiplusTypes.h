@@ -91,6 +91,10 @@ enum GpUnit : int
     UnitWorld = 0,
     UnitDisplay = 1,
     UnitPixel = 2,
+    UnitPoint = 3,
+    UnitInch = 4,
+    UnitDocument = 5,
+    UnitMillimeter = 6,
 };
 using Unit = GpUnit;
 
