@@ -1,18 +1,13 @@
 #pragma once
-// The font and bitmap objects the renderers take. Their members arrive with the font registry and
-// the bitmap loader; until then a renderer can be handed only null fonts and bitmaps.
+// The font and bitmap objects the renderers take. The bitmap's members arrive with the bitmap
+// loader; until then a renderer can be handed only null bitmaps.
 
 #include <cstdint>
 
 #include "ObjectBase/RefCountedObject.h"
+#include "Utilities/Graphics/Font.h"
 
 namespace Orv {
-
-class LFont : public virtual LRefCountedObject
-{
-protected:
-    LFont() = default;
-};
 
 class LBitmap : public virtual LRefCountedObject
 {
