@@ -128,6 +128,16 @@ enum InterpolationMode : int
     InterpolationModeHighQualityBicubic = 7,
 };
 
+enum PixelOffsetMode : int
+{
+    PixelOffsetModeInvalid = -1,
+    PixelOffsetModeDefault = 0,
+    PixelOffsetModeHighSpeed = 1,
+    PixelOffsetModeHighQuality = 2,
+    PixelOffsetModeNone = 3,
+    PixelOffsetModeHalf = 4,
+};
+
 enum CompositingMode : int
 {
     CompositingModeSourceOver = 0,
