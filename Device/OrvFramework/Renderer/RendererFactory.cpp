@@ -4,6 +4,7 @@
 
 #include "ObjectBase/Exception.h"
 #include "Renderer/D3D9Renderer.h"
+#include "Renderer/Gdi/GDIRenderer.h"
 #include "Renderer/Renderer.h"
 
 // The factory's failures name the renderer's file, where callers look for Create.
@@ -19,7 +20,7 @@ RCPtr<LRenderer> LRenderer::Create(RendererType type, const RectT<LongCoord>&, H
         case kRendererOpenGL:
             ORV_THROW_FROM_CREATE(RuntimeError, "OpenGL renderer (type 0) not built");
         case kRendererGdiPlus:
-            ORV_THROW_FROM_CREATE(RuntimeError, "GDI+ renderer (type 1) not built");
+            return RCPtr<LRenderer>(new LGDIRenderer());
         case kRendererDirect3D9:
             return RCPtr<LRenderer>(new LD3D9Renderer());
         default:

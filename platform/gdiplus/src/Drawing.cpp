@@ -82,22 +82,6 @@ void AppendPath(cairo_t* cr, const GpPath* path)
     }
 }
 
-// A drawing context with the brush as its source, or null with the failure in status.
-cairo_t* BeginFill(GpGraphics* graphics, GpBrush* brush, GpStatus& status)
-{
-    cairo_t* cr = BeginDrawing(graphics);
-    if (cr == nullptr) {
-        status = OutOfMemory;
-        return nullptr;
-    }
-    status = SetSourceBrush(cr, graphics, brush);
-    if (status != Ok) {
-        cairo_destroy(cr);
-        return nullptr;
-    }
-    return cr;
-}
-
 // A drawing context with the pen set, or null when Cairo fails.
 cairo_t* BeginStroke(GpGraphics* graphics, const GpPen* pen)
 {
@@ -162,6 +146,21 @@ GpStatus StrokeLine(GpGraphics* graphics, GpPen* pen, double x1, double y1, doub
 }
 
 }  // namespace
+
+cairo_t* BeginFill(GpGraphics* graphics, GpBrush* brush, GpStatus& status)
+{
+    cairo_t* cr = BeginDrawing(graphics);
+    if (cr == nullptr) {
+        status = OutOfMemory;
+        return nullptr;
+    }
+    status = SetSourceBrush(cr, graphics, brush);
+    if (status != Ok) {
+        cairo_destroy(cr);
+        return nullptr;
+    }
+    return cr;
+}
 
 GpStatus GdipFillRectangleI(GpGraphics* graphics, GpBrush* brush, INT x, INT y, INT width,
                             INT height)

@@ -107,6 +107,8 @@ GpStatus FromCairo(cairo_status_t status);
 // A new cairo context on the graphics' target with clip, transform, antialiasing and operator
 // applied; null when Cairo fails. The caller destroys it.
 cairo_t* BeginDrawing(GpGraphics* graphics);
+// A drawing context with the brush as its source, or null with the failure in status.
+cairo_t* BeginFill(GpGraphics* graphics, GpBrush* brush, GpStatus& status);
 // Strokes of aliased drawing are moved by half a pixel so that they cover whole pixels.
 bool IsAliased(const GpGraphics* graphics);
 // Ends a drawing call: the context's status as the call's, then the context destroyed.

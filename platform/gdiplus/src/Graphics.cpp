@@ -327,4 +327,13 @@ GpStatus GdipSetCompositingMode(GpGraphics* graphics, CompositingMode mode)
     return Ok;
 }
 
+GpStatus GdipSetPixelOffsetMode(GpGraphics* graphics, PixelOffsetMode mode)
+{
+    GDIP_REQUIRE_STARTED();
+    if (graphics == nullptr || mode < PixelOffsetModeDefault || mode > PixelOffsetModeHalf) {
+        return InvalidParameter;
+    }
+    return Ok;
+}
+
 }  // namespace Gdiplus

@@ -67,6 +67,8 @@ GpStatus GdipSetSmoothingMode(GpGraphics* graphics, SmoothingMode mode);
 GpStatus GdipGetSmoothingMode(GpGraphics* graphics, SmoothingMode* mode);
 GpStatus GdipSetInterpolationMode(GpGraphics* graphics, InterpolationMode mode);
 GpStatus GdipSetCompositingMode(GpGraphics* graphics, CompositingMode mode);
+// Pixels are addressed by their top-left corner whatever the mode (the high-speed placement).
+GpStatus GdipSetPixelOffsetMode(GpGraphics* graphics, PixelOffsetMode mode);
 
 // Pens and brushes.
 GpStatus GdipCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen);

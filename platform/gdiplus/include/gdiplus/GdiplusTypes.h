@@ -91,6 +91,10 @@ enum GpUnit : int
     UnitWorld = 0,
     UnitDisplay = 1,
     UnitPixel = 2,
+    UnitPoint = 3,
+    UnitInch = 4,
+    UnitDocument = 5,
+    UnitMillimeter = 6,
 };
 using Unit = GpUnit;
 
@@ -122,6 +126,16 @@ enum InterpolationMode : int
     InterpolationModeNearestNeighbor = 5,
     InterpolationModeHighQualityBilinear = 6,
     InterpolationModeHighQualityBicubic = 7,
+};
+
+enum PixelOffsetMode : int
+{
+    PixelOffsetModeInvalid = -1,
+    PixelOffsetModeDefault = 0,
+    PixelOffsetModeHighSpeed = 1,
+    PixelOffsetModeHighQuality = 2,
+    PixelOffsetModeNone = 3,
+    PixelOffsetModeHalf = 4,
 };
 
 enum CompositingMode : int

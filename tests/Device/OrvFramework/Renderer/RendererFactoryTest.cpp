@@ -23,6 +23,9 @@ TEST(RendererFactory, CodesTable)
     RCPtr<Orv::LRenderer> d3d = Orv::LRenderer::Create(2, {0, 0, 10, 10}, nullptr);
     ASSERT_FALSE(d3d.IsNull());
     EXPECT_EQ(d3d->GetRendererType(), 2);
+    const Orv::RCPtr<Orv::LRenderer> gdiplus = Orv::LRenderer::Create(1, {0, 0, 10, 10}, nullptr);
+    ASSERT_TRUE(gdiplus);
+    EXPECT_EQ(gdiplus->GetRendererType(), 1);
 
     const struct
     {
@@ -33,9 +36,6 @@ TEST(RendererFactory, CodesTable)
         {-1, "Domain Error : Orv::LRenderer::Create : Renderer\\Renderer"},
         {0,
          "Runtime Error : OpenGL renderer (type 0) not built : Orv::LRenderer::Create : "
-         "Renderer\\Renderer"},
-        {1,
-         "Runtime Error : GDI+ renderer (type 1) not built : Orv::LRenderer::Create : "
          "Renderer\\Renderer"},
     };
     for (const auto& c : refused) {

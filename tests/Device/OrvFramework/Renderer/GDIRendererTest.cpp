@@ -1,0 +1,383 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Renderer/Gdi/GDIRenderer.h"
+#include "Renderer/MeasurementRendererSource.h"
+#include "Utilities/Graphics/Font.h"
+#include "Win32Test/HeadlessWindow.h"
+
+namespace {
+
+using namespace Orv;
+using Gdiplus::ARGB;
+
+constexpr ARGB kWhite = 0xFFFFFFFFu;
+constexpr ARGB kRed = 0xFFFF0000u;
+constexpr ARGB kBlue = 0xFF0000FFu;
+constexpr ARGB kGreen = 0xFF00FF00u;
+constexpr ARGB kBlack = 0xFF000000u;
+
+ColorT Color(ARGB argb)
+{
+    return ColorT::FromPackedARGB(argb);
+}
+
+class GDIRendererTest : public ::testing::Test
+{
+public:
+    static constexpr int kWidth = 40;
+    static constexpr int kHeight = 30;
+
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+        window = Win32Test::CreateHeadlessWindow(kWidth, kHeight);
+        renderer = RCPtr<LGDIRenderer>(new LGDIRenderer());
+        RCPtr<LRenderContextInfo> created;
+        ASSERT_EQ(renderer->InitRenderContextInfo({0, 0, kWidth, kHeight}, window, 0, created),
+                  S_OK);
+        context = DynamicRCPtrCast<LGDIRenderContextInfo>(created);
+        ASSERT_TRUE(context);
+    }
+    void TearDown() override
+    {
+        context = nullptr;
+        renderer = nullptr;
+        Win32Test::DestroyHeadlessWindow(window);
+        Gdiplus::GdiplusShutdown(token);
+    }
+
+    // One paint of the whole window: white, then the scene.
+    void Paint(const std::function<void(LGDIRenderer&)>& scene)
+    {
+        context->GetDirtyRegion().Clear();
+        context->GetDirtyRegion().AddRect(0, 0, kWidth, kHeight);
+        renderer->RenderStart(RCPtr<LRenderContextInfo>(context));
+        renderer->FillRect({0, 0, kWidth, kHeight}, Color(kWhite), false);
+        scene(*renderer);
+        renderer->RenderFinish(RCPtr<LRenderContextInfo>(context));
+    }
+    ARGB Front(int x, int y) const
+    {
+        ARGB pixel = 0;
+        EXPECT_EQ(
+            Gdiplus::GdipBitmapGetPixel(context->GetFrontSurface()->GetBitmap(), x, y, &pixel),
+            Gdiplus::Ok);
+        return pixel;
+    }
+
+    ULONG_PTR token = 0;
+    HWND window = nullptr;
+    RCPtr<LGDIRenderer> renderer;
+    RCPtr<LGDIRenderContextInfo> context;
+};
+
+struct Probe
+{
+    int x, y;
+    ARGB color;
+};
+
+struct Scene
+{
+    const char* what;
+    std::function<void(LGDIRenderer&)> draw;
+    std::vector<Probe> probes;
+};
+
+PolylineF Square(float x, float y, float side)
+{
+    PolylineF line;
+    line.AddPoint({x, y});
+    line.AddPoint({x + side, y});
+    line.AddPoint({x + side, y + side});
+    line.AddPoint({x, y + side});
+    return line;
+}
+
+TEST_F(GDIRendererTest, ScenesShowWhereTheyWereDrawn)
+{
+    PolylineF square = Square(0, 0, 10);
+    PolylineF unit = Square(0, 0, 2);
+    PolylineF segments;
+    for (float x : {0.0f, 5.0f, 10.0f, 15.0f, 20.0f}) {
+        segments.AddPoint({x, 25.0f});
+    }
+    ColorRectListT<float> rectList;
+    rectList.AddRect({1, 1, 2, 1}, kBlue);
+    rectList.AddRect({0, 0, 1, 1}, kGreen);
+    rectList.SetScale(2, 2);
+
+    const Scene scenes[] = {
+        {"filled rectangle",
+         [](LGDIRenderer& r) {
+             r.FillRect({2, 3, 5, 4}, Color(kRed), true);
+         },
+         {{2, 3, kRed}, {6, 6, kRed}, {7, 3, kWhite}, {2, 7, kWhite}, {1, 3, kWhite}}},
+        {"translated",
+         [](LGDIRenderer& r) {
+             r.Translate({10, 5});
+             r.FillRect({0, 0, 3, 3}, Color(kRed), true);
+             r.Translate({-10, -5});
+             r.FillRect({0, 0, 1, 1}, Color(kBlue), true);
+         },
+         {{10, 5, kRed}, {12, 7, kRed}, {9, 5, kWhite}, {13, 5, kWhite}, {0, 0, kBlue}}},
+        {"clipped",
+         [](LGDIRenderer& r) {
+             r.SetClipRect({0, 0, 4, 4});
+             r.FillRect({0, 0, 10, 10}, Color(kBlue), true);
+             r.SetClipRect({-1e6, -1e6, 2e6, 2e6});
+         },
+         {{3, 3, kBlue}, {4, 3, kWhite}, {3, 4, kWhite}}},
+        {"outline",
+         [](LGDIRenderer& r) {
+             r.DrawRect({5, 5, 6, 4}, Color(kGreen), 1.0f);
+         },
+         {{5, 5, kGreen}, {11, 5, kGreen}, {5, 9, kGreen}, {8, 7, kWhite}, {12, 5, kWhite}}},
+        {"line",
+         [](LGDIRenderer& r) {
+             r.DrawLine({1, 20}, {20, 20}, Color(kBlack), 1.0f);
+         },
+         {{1, 20, kBlack}, {10, 20, kBlack}, {10, 21, kWhite}, {10, 19, kWhite}}},
+        {"fill and outline",
+         [](LGDIRenderer& r) {
+             r.FillAndDrawRect({2, 2, 6, 6}, Color(kBlue), Color(kRed), 1.0f);
+             r.FillAndDrawRect({20, 2, 6, 6}, Color(0x00FFFFFF), Color(kRed), 1.0f);
+         },
+         {{2, 2, kRed}, {4, 4, kBlue}, {20, 2, kRed}, {23, 4, kWhite}}},
+        {"filled polygon at an offset",
+         [&square](LGDIRenderer& r) {
+             r.FillPolygon(square, Color(kRed), {20, 2}, {1, 1}, true);
+         },
+         {{20, 2, kRed}, {29, 11, kRed}, {30, 7, kWhite}, {19, 7, kWhite}, {0, 0, kWhite}}},
+        {"scaled polygon",
+         [&unit](LGDIRenderer& r) {
+             r.FillPolygon(unit, Color(kRed), {30, 20}, {2, 1}, true);
+         },
+         {{30, 20, kRed}, {33, 21, kRed}, {34, 21, kWhite}, {33, 22, kWhite}}},
+        {"segments, odd point ignored",
+         [&segments](LGDIRenderer& r) {
+             r.DrawLineSegments(segments, Color(kBlack), {0, 0}, {1, 1}, true);
+         },
+         {{2, 25, kBlack}, {7, 25, kWhite}, {12, 25, kBlack}, {17, 25, kWhite}}},
+        {"colour rectangles, scaled and moved",
+         [&rectList](LGDIRenderer& r) {
+             r.DrawColorRectList(rectList, {10, 10}, true);
+         },
+         {{10, 10, kGreen},
+          {11, 11, kGreen},
+          {12, 12, kBlue},
+          {15, 13, kBlue},
+          {16, 12, kWhite},
+          {12, 14, kWhite}}},
+    };
+    for (const Scene& scene : scenes) {
+        Paint(scene.draw);
+        for (const Probe& p : scene.probes) {
+            EXPECT_EQ(Front(p.x, p.y), p.color) << scene.what << " at " << p.x << ", " << p.y;
+            EXPECT_EQ(Win32Test::GetWindowPixel(window, p.x, p.y), p.color | 0xFF000000u)
+                << scene.what << " on the window at " << p.x << ", " << p.y;
+        }
+        // The offset is back where it was after every scene.
+        EXPECT_EQ(context->GetCurrentState().offsetX, 0.0) << scene.what;
+    }
+    EXPECT_EQ(renderer->GetLastStatus(), Gdiplus::Ok);
+}
+
+TEST_F(GDIRendererTest, UnblendedFillKeepsOffsetAndClipAndReplacesPixels)
+{
+    Paint([](LGDIRenderer& r) {
+        r.Translate({4, 4});
+        r.SetClipRect({0, 0, 3, 3});
+        r.FillRect({-4, -4, 40, 40}, Color(0x80FF0000u), false);
+        r.Translate({-4, -4});
+    });
+    EXPECT_EQ(Front(4, 4), 0x80FF0000u) << "not replaced";
+    EXPECT_EQ(Front(6, 6), 0x80FF0000u);
+    EXPECT_EQ(Front(7, 7), kWhite) << "outside the clip";
+    EXPECT_EQ(Front(3, 4), kWhite) << "outside the clip";
+    EXPECT_EQ(Front(0, 0), kWhite) << "the offset was not applied";
+}
+
+TEST_F(GDIRendererTest, APaintWithNothingDirtyChangesNothing)
+{
+    Paint([](LGDIRenderer& r) { r.FillRect({0, 0, 5, 5}, Color(kRed), true); });
+    Win32Test::FillWindow(window, 0x123456);
+    context->GetDirtyRegion().Clear();
+    renderer->RenderStart(RCPtr<LRenderContextInfo>(context));
+    // What a root window does for an empty dirty area: clip to nothing, then paint.
+    renderer->SetClipRect({0, 0, 0, 0});
+    renderer->FillRect({0, 0, kWidth, kHeight}, Color(kBlue), false);
+    renderer->FillRect({0, 0, kWidth, kHeight}, Color(kBlue), true);
+    renderer->RenderFinish(RCPtr<LRenderContextInfo>(context));
+    EXPECT_EQ(Front(0, 0), kRed);
+    EXPECT_EQ(Front(20, 20), kWhite);
+    EXPECT_EQ(Win32Test::GetWindowPixel(window, 0, 0), 0xFF123456u);
+}
+
+TEST_F(GDIRendererTest, TextIsDrawnAsGdiplusDrawsItOnePixelHigher)
+{
+    const ConstRCPtr<LFont> font = GetFont(u"Arial", 12.0f, 0);
+    Paint([&font](LGDIRenderer& r) { r.DrawText(u"Hq", font, {5, 6}, Color(kBlack)); });
+
+    // The same string straight through GDI+ on a bitmap of the same size.
+    Gdiplus::GpBitmap* expected = nullptr;
+    Gdiplus::GpGraphics* graphics = nullptr;
+    Gdiplus::GpFontFamily* family = nullptr;
+    Gdiplus::GpFont* gdiFont = nullptr;
+    Gdiplus::GpSolidFill* black = nullptr;
+    ASSERT_EQ(Gdiplus::GdipCreateBitmapFromScan0(kWidth, kHeight, 0, Gdiplus::PixelFormat32bppARGB,
+                                                 nullptr, &expected),
+              Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipGetImageGraphicsContext(expected, &graphics), Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipGraphicsClear(graphics, kWhite), Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipCreateFontFamilyFromName(u"Arial", nullptr, &family), Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipCreateFont(family, 12.0f, 0, Gdiplus::UnitPoint, &gdiFont), Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipCreateSolidFill(kBlack, &black), Gdiplus::Ok);
+    const Gdiplus::GpRectF layout{5, 5, 0, 0};
+    ASSERT_EQ(Gdiplus::GdipDrawString(graphics, u"Hq", -1, gdiFont, &layout, nullptr, black),
+              Gdiplus::Ok);
+    int inked = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            ARGB want = 0;
+            Gdiplus::GdipBitmapGetPixel(expected, x, y, &want);
+            inked += want != kWhite ? 1 : 0;
+            ASSERT_EQ(Front(x, y), want) << x << ", " << y;
+        }
+    }
+    EXPECT_GT(inked, 20) << "the text drew nothing";
+    Gdiplus::GdipDeleteBrush(black);
+    Gdiplus::GdipDeleteFont(gdiFont);
+    Gdiplus::GdipDeleteFontFamily(family);
+    Gdiplus::GdipDeleteGraphics(graphics);
+    Gdiplus::GdipDisposeImage(expected);
+}
+
+TEST_F(GDIRendererTest, AnUnknownFaceIsDrawnAndMeasuredInTheGenericSans)
+{
+    const ConstRCPtr<LFont> arial = GetFont(u"Arial", 12.0f, 0);
+    const ConstRCPtr<LFont> unknown = GetFont(u"GDIRendererTest No Such Face", 12.0f, 0);
+    Paint([&arial](LGDIRenderer& r) { r.DrawText(u"Ab", arial, {2, 2}, Color(kBlack)); });
+    std::vector<ARGB> withArial;
+    for (int x = 0; x < kWidth; ++x) {
+        withArial.push_back(Front(x, 10));
+    }
+    Paint([&unknown](LGDIRenderer& r) { r.DrawText(u"Ab", unknown, {2, 2}, Color(kBlack)); });
+    for (int x = 0; x < kWidth; ++x) {
+        EXPECT_EQ(Front(x, 10), withArial[static_cast<size_t>(x)]) << x;
+    }
+    EXPECT_EQ(renderer->MeasureText(u"Ab", unknown), renderer->MeasureText(u"Ab", arial));
+    int lh1 = 0, a1 = 0, d1 = 0, lh2 = 0, a2 = 0, d2 = 0;
+    EXPECT_EQ(renderer->GetFontMetrics(unknown, lh1, a1, d1), S_OK);
+    EXPECT_EQ(renderer->GetFontMetrics(arial, lh2, a2, d2), S_OK);
+    EXPECT_EQ(std::vector<int>({lh1, a1, d1}), std::vector<int>({lh2, a2, d2}));
+}
+
+TEST_F(GDIRendererTest, MeasuresAsTheOffScreenMeasurerDoes)
+{
+    const ConstRCPtr<LFont> font = GetFont(u"Arial", 10.0f, 1);
+    const RCPtr<LMeasurementRenderer> offScreen = GetMeasurementRenderer();
+    for (const char16_t* text : {u"", u"x", u"Sample Rate", u"  "}) {
+        EXPECT_EQ(renderer->MeasureText(text, font), offScreen->MeasureText(text, font));
+    }
+    const RectT<float> box = renderer->MeasureText(u"i", font);
+    EXPECT_GE(box.width, 4.0f);
+    EXPECT_EQ(box.x, 0.0f);
+    EXPECT_LT(box.y, 0.0f);
+}
+
+TEST_F(GDIRendererTest, OutsideAPaintDrawingDoesNothingAndBitmapsThrow)
+{
+    Paint([](LGDIRenderer&) {});
+    renderer->FillRect({0, 0, 10, 10}, Color(kRed), true);
+    PolylineF line = Square(0, 0, 5);
+    renderer->FillPolygon(line, Color(kRed), {0, 0}, {1, 1}, true);
+    EXPECT_EQ(Front(1, 1), kWhite);
+    EXPECT_EQ(renderer->GetPathCache().GetIndexedCount(), 0);
+    EXPECT_THROW(renderer->DrawBitmap(nullptr, {0, 0, 4, 4}, ResizeType{}), std::runtime_error);
+    // Inside a paint a missing bitmap draws nothing.
+    Paint([](LGDIRenderer& r) { r.DrawBitmap(nullptr, {0, 0, 4, 4}, ResizeType{}); });
+    EXPECT_EQ(Front(1, 1), kWhite);
+}
+
+TEST_F(GDIRendererTest, PolylinePathsAreKeptUntilTheyChangeOrTheCallerLetsGo)
+{
+    PolylineF line = Square(1, 1, 4);
+    auto pathOf = [this]() -> const LGDIRenderer::LGraphicsPath* {
+        const LGDIRenderer::PathCache& cache = renderer->GetPathCache();
+        return cache.GetIndexedCount() > 0 ? cache.GetEntry(0).object.Get() : nullptr;
+    };
+    Paint([&line](LGDIRenderer& r) { r.DrawPolygon(line, Color(kRed), {0, 0}, {1, 1}, true); });
+    const LGDIRenderer::LGraphicsPath* first = pathOf();
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(line.IsChanged());
+    Paint([&line](LGDIRenderer& r) {
+        r.DrawPolygon(line, Color(kRed), {0, 0}, {1.000001f, 1}, true);
+    });
+    EXPECT_EQ(pathOf(), first) << "an unchanged polyline was rebuilt";
+    line.SetAt(0, {2, 2});
+    Paint([&line](LGDIRenderer& r) { r.DrawPolygon(line, Color(kRed), {0, 0}, {1, 1}, true); });
+    EXPECT_NE(pathOf(), nullptr);
+    EXPECT_FALSE(line.IsChanged());
+    Paint([&line](LGDIRenderer& r) { r.DrawPolygon(line, Color(kRed), {0, 0}, {1, 1}, false); });
+    EXPECT_EQ(pathOf(), nullptr) << "kept although the caller did not ask";
+    EXPECT_EQ(renderer->GetPathCache().GetIndexedCount(), 1);
+
+    PolylineF five;
+    for (int i = 0; i < 5; ++i) {
+        five.AddPoint({static_cast<float>(i), 0.0f});
+    }
+    Paint([&five](LGDIRenderer& r) {
+        r.DrawLineSegments(five, Color(kRed), {0, 0}, {1, 1}, true);
+    });
+    const LGDIRenderer::PathCache& cache = renderer->GetPathCache();
+    INT points = 0;
+    ASSERT_EQ(cache.GetIndexedCount(), 2);
+    ASSERT_EQ(Gdiplus::GdipGetPointCount(cache.GetEntry(1).object->GetPath(), &points),
+              Gdiplus::Ok);
+    EXPECT_EQ(points, 4) << "two segments of two points";
+}
+
+TEST_F(GDIRendererTest, DrawContextMovesAnOffScreenPicture)
+{
+    RCPtr<LRenderContextInfo> offScreenInfo;
+    ASSERT_EQ(renderer->InitRenderContextInfo({0, 0, 6, 4}, window, 1, offScreenInfo), S_OK);
+    auto offScreen = DynamicRCPtrCast<LGDIRenderContextInfo>(offScreenInfo);
+    Gdiplus::GpSolidFill* red = nullptr;
+    ASSERT_EQ(Gdiplus::GdipCreateSolidFill(kRed, &red), Gdiplus::Ok);
+    ASSERT_EQ(Gdiplus::GdipFillRectangleI(offScreen->GetFrontGraphics(), red, 0, 0, 2, 2),
+              Gdiplus::Ok);
+    Gdiplus::GdipDeleteBrush(red);
+
+    EXPECT_EQ(renderer->DrawContext(offScreenInfo, {3, 1}), S_OK);
+    auto pixel = [&offScreen](int x, int y) {
+        ARGB value = 0;
+        Gdiplus::GdipBitmapGetPixel(offScreen->GetFrontSurface()->GetBitmap(), x, y, &value);
+        return value;
+    };
+    EXPECT_EQ(pixel(3, 1), kRed);
+    EXPECT_EQ(pixel(4, 2), kRed);
+    EXPECT_EQ(pixel(0, 0), 0u) << "the uncovered area is transparent";
+    EXPECT_EQ(pixel(5, 3), 0u);
+
+    // Copying part of it into a window paint.
+    Paint([&offScreenInfo](LGDIRenderer& r) {
+        EXPECT_EQ(r.DrawContextRect(offScreenInfo, {10, 10}, {3, 1, 2, 2}), S_OK);
+    });
+    EXPECT_EQ(Front(10, 10), kRed);
+    EXPECT_EQ(Front(11, 11), kRed);
+    EXPECT_EQ(Front(12, 10), kWhite);
+
+    // Only GDI+ contexts kept off the window can be sources.
+    EXPECT_EQ(renderer->DrawContext(RCPtr<LRenderContextInfo>(context), {1, 1}), E_INVALIDARG);
+    EXPECT_EQ(renderer->DrawContext(nullptr, {1, 1}), E_INVALIDARG);
+    EXPECT_EQ(renderer->DrawContextRect(RCPtr<LRenderContextInfo>(context), {0, 0}, {0, 0, 1, 1}),
+              E_INVALIDARG);
+}
+
+}  // namespace
