@@ -142,7 +142,9 @@ private:
     uint64_t next = 0;  // the device's index of the next frame
 };
 
-struct CaptureCase
+// A run: the device's speed, the rate (and its index in the configuration), the device's clock
+// against it, and the nominal length.
+struct SoakCase
 {
     const char* name;
     int audioClass;  // 1: full speed; 2: high speed
@@ -152,12 +154,12 @@ struct CaptureCase
     int nominalSeconds;
 };
 
-void PrintTo(const CaptureCase& row, std::ostream* out)
+void PrintTo(const SoakCase& row, std::ostream* out)
 {
     *out << row.name;
 }
 
-class CaptureEndToEnd : public InputDeviceTest, public ::testing::WithParamInterface<CaptureCase>
+class CaptureEndToEnd : public InputDeviceTest, public ::testing::WithParamInterface<SoakCase>
 {
 protected:
     CaptureEndToEnd() : InputDeviceTest(false) {}
@@ -165,7 +167,7 @@ protected:
 
 TEST_P(CaptureEndToEnd, BothChannelsArriveBitExact)
 {
-    const CaptureCase& row = GetParam();
+    const SoakCase& row = GetParam();
     PlugInAndStart(
         UsbSim::BuildProductDescriptors({.audioClass = row.audioClass, .inChannels = 2}));
     UsbDevice().SetClockOffsetPpm(row.ppm);
@@ -200,35 +202,19 @@ TEST_P(CaptureEndToEnd, BothChannelsArriveBitExact)
     EXPECT_TRUE(UsbDevice().Violations().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, CaptureEndToEnd,
-    ::testing::Values(CaptureCase{"FullSpeed48000", 1, 1, 48000, 0, 600},
-                      CaptureCase{"FullSpeed48000Fast", 1, 1, 48000, 5000, 600},
-                      CaptureCase{"FullSpeed48000Slow", 1, 1, 48000, -5000, 600},
-                      CaptureCase{"FullSpeed44100", 1, 0, 44100, 0, 60},
-                      CaptureCase{"FullSpeed44100Fast", 1, 0, 44100, 5000, 60},
-                      CaptureCase{"FullSpeed44100Slow", 1, 0, 44100, -5000, 60},
-                      CaptureCase{"HighSpeed96000", 2, 2, 96000, 0, 60},
-                      CaptureCase{"HighSpeed96000Fast", 2, 2, 96000, 5000, 60},
-                      CaptureCase{"HighSpeed96000Slow", 2, 2, 96000, -5000, 60}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rates, CaptureEndToEnd,
+                         ::testing::Values(SoakCase{"FullSpeed48000", 1, 1, 48000, 0, 600},
+                                           SoakCase{"FullSpeed48000Fast", 1, 1, 48000, 5000, 600},
+                                           SoakCase{"FullSpeed48000Slow", 1, 1, 48000, -5000, 600},
+                                           SoakCase{"FullSpeed44100", 1, 0, 44100, 0, 60},
+                                           SoakCase{"FullSpeed44100Fast", 1, 0, 44100, 5000, 60},
+                                           SoakCase{"FullSpeed44100Slow", 1, 0, 44100, -5000, 60},
+                                           SoakCase{"HighSpeed96000", 2, 2, 96000, 0, 60},
+                                           SoakCase{"HighSpeed96000Fast", 2, 2, 96000, 5000, 60},
+                                           SoakCase{"HighSpeed96000Slow", 2, 2, 96000, -5000, 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-struct FeedbackCase
-{
-    const char* name;
-    int audioClass;
-    ULONG rateIndex;
-    ULONG rate;
-    int ppm;
-    int nominalSeconds;
-};
-
-void PrintTo(const FeedbackCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
-class FeedbackEndToEnd : public InputDeviceTest, public ::testing::WithParamInterface<FeedbackCase>
+class FeedbackEndToEnd : public InputDeviceTest, public ::testing::WithParamInterface<SoakCase>
 {
 protected:
     FeedbackEndToEnd() : InputDeviceTest(true) {}
@@ -238,7 +224,7 @@ protected:
 // endpoint; a render stream through the stream manager keeps up with it sample for sample.
 TEST_P(FeedbackEndToEnd, PlaybackFollowsTheFedBackRateLosingNothing)
 {
-    const FeedbackCase& row = GetParam();
+    const SoakCase& row = GetParam();
     PlugInAndStart(UsbSim::BuildProductDescriptors(
         {.audioClass = row.audioClass, .inChannels = 2, .feedback = true}));
     UsbDevice().SetClockOffsetPpm(row.ppm);
@@ -278,11 +264,10 @@ TEST_P(FeedbackEndToEnd, PlaybackFollowsTheFedBackRateLosingNothing)
     Run(200ms);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Clocks, FeedbackEndToEnd,
-    ::testing::Values(FeedbackCase{"FullSpeed48000Fast", 1, 1, 48000, 2000, 600},
-                      FeedbackCase{"FullSpeed48000Slow", 1, 1, 48000, -5000, 60},
-                      FeedbackCase{"HighSpeed44100Fast", 2, 0, 44100, 5000, 60}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Clocks, FeedbackEndToEnd,
+                         ::testing::Values(SoakCase{"FullSpeed48000Fast", 1, 1, 48000, 2000, 600},
+                                           SoakCase{"FullSpeed48000Slow", 1, 1, 48000, -5000, 60},
+                                           SoakCase{"HighSpeed44100Fast", 2, 0, 44100, 5000, 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
