@@ -13,8 +13,8 @@ constexpr ULONG kTagEngine = PoolTag("XiMw");
 // Frames the stream set keeps free beyond what it rings up for the device.
 constexpr ULONG kBufferReserveFrames = 400;
 
-// The product streams on interface 1, alternate setting 1, paced by its data (no feedback
-// endpoint), in the device's last configuration.
+}  // namespace
+
 UsbConfigRecord ProductUsbRecord()
 {
     UsbConfigRecord record{};
@@ -22,12 +22,11 @@ UsbConfigRecord ProductUsbRecord()
     return record;
 }
 
-}  // namespace
-
 UsbStreamingEngine::UsbStreamingEngine(DeviceModel* owner, DeviceLink deviceLink,
-                                       PCWSTR registryPath)
+                                       PCWSTR registryPath, const UsbConfigRecord& record)
     : model(owner),
       link(deviceLink),
+      usbRecord(record),
       transport(ContextFromLink(deviceLink)),
       routing(this),
       streaming(ContextFromLink(deviceLink), &transport, this, this)
@@ -146,7 +145,7 @@ NTSTATUS UsbStreamingEngine::SendClassRequest(ULONG, USHORT value, USHORT index,
 
 NTSTATUS UsbStreamingEngine::InitializeEngine()
 {
-    return streaming.InitializeEngine(ProductUsbRecord());
+    return streaming.InitializeEngine(usbRecord);
 }
 
 bool UsbStreamingEngine::IsInitialized()
@@ -357,7 +356,7 @@ StreamingEngine* UsbStreamingEngineFactory::CreateEngine(DeviceModel* model, Dev
     if (memory == nullptr) {
         return nullptr;
     }
-    return new (memory) UsbStreamingEngine(model, deviceLink, registryPath);
+    return new (memory) UsbStreamingEngine(model, deviceLink, registryPath, record);
 }
 
 void UsbStreamingEngineFactory::DestroyEngine(StreamingEngine* engine)

@@ -23,7 +23,9 @@ class UsbStreamingEngine final : public StreamingEngine,
                                  private EngineHost
 {
 public:
-    UsbStreamingEngine(DeviceModel* model, DeviceLink deviceLink, PCWSTR registryPath);
+    // record: how the device's interfaces are used (which settings stream, feedback or not).
+    UsbStreamingEngine(DeviceModel* model, DeviceLink deviceLink, PCWSTR registryPath,
+                       const UsbConfigRecord& record);
     ~UsbStreamingEngine();
     UsbStreamingEngine(const UsbStreamingEngine&) = delete;
     UsbStreamingEngine& operator=(const UsbStreamingEngine&) = delete;
@@ -98,6 +100,7 @@ private:
 
     DeviceModel* model;
     DeviceLink link;
+    UsbConfigRecord usbRecord;
     PersistedSettingNames names;
     UsbTransport transport;
     // Declared after the transport and before the streaming control: built after the one and
@@ -107,11 +110,21 @@ private:
     MidiConfiguration midiConfiguration = {};
 };
 
-// Builds the product's engines; one factory serves every device.
+// The product's record: interface 1, alternate setting 1, paced by its data (no feedback
+// endpoint), in the device's last configuration.
+UsbConfigRecord ProductUsbRecord();
+
+// Builds engines on one record (the product's unless given); one factory serves every device.
 class UsbStreamingEngineFactory final : public StreamingEngineFactory
 {
 public:
+    UsbStreamingEngineFactory() : record(ProductUsbRecord()) {}
+    explicit UsbStreamingEngineFactory(const UsbConfigRecord& usbRecord) : record(usbRecord) {}
+
     StreamingEngine* CreateEngine(DeviceModel* model, DeviceLink deviceLink,
                                   PCWSTR registryPath) override;
     void DestroyEngine(StreamingEngine* engine) override;
+
+private:
+    UsbConfigRecord record;
 };

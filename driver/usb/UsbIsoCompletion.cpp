@@ -97,16 +97,16 @@ void UsbTransport::ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG by
         LONG samples = static_cast<LONG>((at - frameStart) / bytesPerSampleFrame);
         if (!empty && samples >= base - kCaptureSizeTolerance &&
             samples <= base + kCaptureSizeTolerance) {
-            fractionAccumulator = 0;
+            inFractionAccumulator = 0;
         } else {
             // Silence of the size the device runs at.
             anyRefused = true;
             anyEmpty = anyEmpty || empty;
-            fractionAccumulator += fraction;
+            inFractionAccumulator += fraction;
             samples = base;
-            if (fractionAccumulator >= 1000) {
+            if (inFractionAccumulator >= 1000) {
                 ++samples;
-                fractionAccumulator -= 1000;
+                inFractionAccumulator -= 1000;
             }
             // Silence stays before the next frame's packets, which are still to be moved.
             ULONG end = (f + 1) * perFrame * maxPacket;

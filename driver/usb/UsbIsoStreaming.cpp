@@ -118,6 +118,7 @@ void UsbTransport::ResetStreamingState()
     InStackLock guard(&pipeTableLock);
     effectiveRate = currentRate;
     fractionAccumulator = 0;
+    inFractionAccumulator = 0;
     totalSamples = 0;
     transferCarry = 0;
     fraction = currentRate % 1000;

@@ -234,7 +234,10 @@ private:
     ULONG audioPipes = 0;
     ULONGLONG totalSamples = 0;  // on the sync pipe since start
     LONG transferCarry = 0;
-    ULONG fractionAccumulator = 0;  // thousandths of a sample
+    ULONG fractionAccumulator = 0;  // thousandths of a sample, of the OUT packet sizes
+    // The same for the silence put in place of refused capture packets. Kept apart: an accepted
+    // capture packet clears it, which must not drop the fraction of the output's packet sizes.
+    ULONG inFractionAccumulator = 0;
     ULONG fraction = 0;       // the effective rate's part below whole samples per frame, in 1/1000
     LONG framesInFlight = 0;  // covered by the sync pipe's transfers in flight
     ULONG firstStartFrame = 0;

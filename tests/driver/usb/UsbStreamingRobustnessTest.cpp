@@ -275,4 +275,37 @@ TEST_F(UsbStreamingTest, FeedbackAskedForNeedsAFeedbackEndpoint)
     StopStreaming();
 }
 
+// With capture running beside a fed-back output, every accepted capture packet must leave the
+// output's packet sizing alone: the fraction of the fed-back rate still reaches the bus.
+TEST_F(UsbStreamingTest, CaptureBesideFeedbackKeepsTheFedBackFraction)
+{
+    struct Row
+    {
+        int audioClass;
+        ULONG rate;
+        int ppm;
+    };
+    for (const Row row : {Row{1, 48000, 2000}, Row{1, 48000, -5000}, Row{2, 44100, 5000}}) {
+        SCOPED_TRACE(::testing::Message() << row.rate << " Hz, " << row.ppm << " ppm");
+        Start(UsbSim::BuildProductDescriptors(
+                  {.audioClass = row.audioClass, .inChannels = 2, .feedback = true}),
+              StreamingRecord(true, true));
+        device->SetClockOffsetPpm(row.ppm);
+        ASSERT_EQ(StartStreaming(row.rate), STATUS_SUCCESS);
+        Run(2000);
+        device->ClearOutPackets();
+        Run(1000);
+        ASSERT_TRUE(transport->FeedbackValid());
+        uint64_t samples = 0;
+        for (const UsbSim::OutPacketRecord& packet : device->OutPackets()) {
+            samples += packet.endpoint == 0x01 ? packet.bytes.size() / 6 : 0;
+        }
+        const double clock = row.rate * (1.0 + row.ppm / 1e6);
+        EXPECT_NEAR(static_cast<double>(samples), clock, 2.0);
+        EXPECT_EQ(restarts, 0);
+        StopStreaming();
+        Unplug();
+    }
+}
+
 }  // namespace
