@@ -27,6 +27,7 @@ public:
     explicit LPseudoIdMapper(const LParameterizedModule* module) : module(module) {}
     // The own id that stands for the pseudo id, or -1.
     int32_t MapPseudoId(int32_t pseudoId) const;
+    const LParameterizedModule* GetModule() const { return module; }
 
 private:
     const LParameterizedModule* module;  // not owned: the module owns this mapper
