@@ -4,6 +4,7 @@
 // (a parameter descriptor with its value); its ToString gives what ToStringFn makes of the first
 // value; without a ToStringFn it is the run-time type name, as for every counted object.
 
+#include <type_traits>
 #include <utility>
 
 #include "ObjectBase/RefCountedObject.h"
@@ -23,18 +24,7 @@ struct Pair
     }
 };
 
-namespace Detail {
-// Marks "no ToStringFn given"; never called, but defined because a template argument takes its
-// address and some linkers want the symbol.
-template <class A>
-StringT<char16_t, char> NoToString(const A&)
-{
-    return {};
-}
-}  // namespace Detail
-
-template <class A, class B,
-          StringT<char16_t, char> (*ToStringFn)(const A&) = &Detail::NoToString<A>>
+template <class A, class B, StringT<char16_t, char> (*ToStringFn)(const A&) = nullptr>
 class LPair : public virtual LRefCountedObject
 {
 public:
@@ -46,7 +36,11 @@ public:
 
     StringT<char16_t, char> ToString() const override
     {
-        if constexpr (ToStringFn == &Detail::NoToString<A>) {
+        // Told apart by template identity: gcc does not take the address of a function of
+        // another translation unit as a constant in a comparison.
+        using Given = std::integral_constant<decltype(ToStringFn), ToStringFn>;
+        using None = std::integral_constant<decltype(ToStringFn), nullptr>;
+        if constexpr (std::is_same_v<Given, None>) {
             return LRefCountedObject::ToString();
         } else {
             return ToStringFn(first);

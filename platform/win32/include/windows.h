@@ -12,5 +12,6 @@
 #include "win32/Resources.h"
 #include "win32/ResultCodes.h"
 #include "win32/Sleep.h"
+#include "win32/Time.h"
 #include "win32/Types.h"
 #include "win32/Window.h"

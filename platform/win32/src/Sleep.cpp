@@ -1,5 +1,7 @@
 #include "win32/Sleep.h"
 
+#include "win32/Time.h"
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -52,6 +54,17 @@ void WINAPI Sleep(DWORD milliseconds)
     if (hook) {
         hook(milliseconds, after);
     }
+}
+
+DWORD WINAPI timeGetTime()
+{
+    SleepClock& clock = Clock();
+    if (clock.isVirtual.load(std::memory_order_acquire)) {
+        return static_cast<DWORD>(clock.now.load(std::memory_order_acquire));
+    }
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
 }
 
 namespace Win32Test {

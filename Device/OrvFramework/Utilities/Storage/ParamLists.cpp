@@ -1,5 +1,7 @@
 #include "Utilities/Storage/ParamLists.h"
 
+#include "Utilities/Storage/VariantOrder.h"
+
 #include <string>
 #include <vector>
 
@@ -152,6 +154,47 @@ int32_t ParamValues::GetValue(const ParamDescriptor& descriptor, Variant& value)
         }
     }
     return 1;
+}
+
+int32_t ParamValues::SetValue(const ParamDescriptor& descriptor, const Variant& value)
+{
+    if (IsUnorderedVariant(descriptor.subIndex)) {
+        return kParamItemMisshapen;
+    }
+    const uint32_t count = GetListItemCount();
+    std::vector<ParamValue> work(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        ParamDescriptor& item = work[i].descriptor;
+        const int32_t result = GetParamValueItem(i, work[i].value, item.id, item.subIndex);
+        if (result != S_OK) {
+            return result;
+        }
+    }
+    // A matching item is replaced wherever it stands, so a list that came unsorted from outside
+    // never gets a second item for the same key.
+    for (ParamValue& item : work) {
+        if (item.descriptor.id == descriptor.id &&
+            item.descriptor.subIndex == descriptor.subIndex) {
+            if (item.value == value) {
+                return 1;
+            }
+            item.value = value;
+            SetValues(work.data(), count);
+            return S_OK;
+        }
+    }
+    const auto sortsBeforeKey = [&descriptor](const ParamValue& item) {
+        return item.descriptor.id < descriptor.id ||
+               (item.descriptor.id == descriptor.id &&
+                VariantLess(item.descriptor.subIndex, descriptor.subIndex));
+    };
+    auto position = work.begin();
+    while (position != work.end() && sortsBeforeKey(*position)) {
+        ++position;
+    }
+    work.insert(position, ParamValue{descriptor, value});
+    SetValues(work.data(), count + 1);
+    return S_OK;
 }
 
 int32_t ParamRanges::SetRanges(const ParamRange* ranges, uint32_t count)

@@ -81,6 +81,12 @@ public:
     // item has them; a reader's negative result when an item before the match cannot be read.
     // Unless 0, value is empty.
     int32_t GetValue(const ParamDescriptor& descriptor, Variant& value) const;
+    // Sets the value of the item with the descriptor's id and an equal sub-index, or inserts
+    // [value, id, sub-index] where it keeps the list in ascending order of (id, sub-index)
+    // (VariantOrder.h): 0 changed, 1 when that item holds the value already; with the list
+    // unchanged, a reader's negative result when an item cannot be read and kParamItemMisshapen
+    // for a NaN sub-index (it would never match and add an item at every call).
+    int32_t SetValue(const ParamDescriptor& descriptor, const Variant& value);
 };
 
 struct ParamRange

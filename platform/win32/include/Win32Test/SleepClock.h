@@ -1,8 +1,8 @@
 #pragma once
-// Tests: the clock that Sleep runs on. On the virtual clock a Sleep adds its duration to the
-// clock, then calls the hook (when one is set) on the sleeping thread, and returns without
-// waiting: a poll loop of many sleeps runs in no wall time, and the hook lets a test change the
-// world at a chosen moment of the loop. Back on the wall clock when the test ends
+// Tests: the clock that Sleep (and timeGetTime) runs on. On the virtual clock a Sleep adds its
+// duration to the clock, then calls the hook (when one is set) on the sleeping thread, and returns
+// without waiting: a poll loop of many sleeps runs in no wall time, and the hook lets a test change
+// the world at a chosen moment of the loop. Back on the wall clock when the test ends
 // (ResetSleepClock).
 
 #include <cstdint>

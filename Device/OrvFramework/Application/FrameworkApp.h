@@ -1,0 +1,45 @@
+#pragma once
+// LFrameworkApp: the framework's application object, one per process, reached through
+// GetFrameworkApp. It owns the notification center manager for its lifetime and drives the idle
+// processing of the UI thread. The windowing, skin and start-up services of the application join
+// this class as their subsystems arrive; the rendering services live in a file of their own.
+//
+// UI thread only, except GetTimeMilliseconds.
+
+#include <cstdint>
+
+#include "Notification/NotificationClient.h"
+
+namespace Orv {
+
+class LFrameworkApp : public LNotificationClient
+{
+public:
+    // Becomes the process's application object; the notification center manager is created.
+    LFrameworkApp();
+    // The manager and every center go with the application object.
+    ~LFrameworkApp() override;
+    LFrameworkApp(const LFrameworkApp&) = delete;
+    LFrameworkApp& operator=(const LFrameworkApp&) = delete;
+
+    // The application's own start-up, after the host has set up the platform: 0, or E_FAIL when
+    // a step failed.
+    virtual ORVRESULT RunApplicationStartup();
+    // One idle pass: every center's queue is drained (sendIdle: then "NID_IDLE" is sent); true
+    // while any queue still holds notifications.
+    virtual bool OnIdle(bool sendIdle);
+    // The system's millisecond timer: 32 bits, wrapping; compare intervals as signed differences.
+    virtual uint32_t GetTimeMilliseconds() const;
+    // An application clock in seconds, advanced at each call by the milliseconds elapsed since the
+    // previous call (so the timer's wrap does no harm).
+    virtual double GetTimeSeconds();
+
+private:
+    uint32_t lastMilliseconds;
+    double seconds = 0.0;
+};
+
+// The process's application object; null outside its lifetime.
+LFrameworkApp* GetFrameworkApp();
+
+}  // namespace Orv
