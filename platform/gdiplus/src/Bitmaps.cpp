@@ -95,15 +95,20 @@ GpCachedBitmap::~GpCachedBitmap()
 
 cairo_surface_t* CopyToArgbSurface(cairo_surface_t* source)
 {
+    return CopyAreaToArgbSurface(source, 0, 0, cairo_image_surface_get_width(source),
+                                 cairo_image_surface_get_height(source));
+}
+
+cairo_surface_t* CopyAreaToArgbSurface(cairo_surface_t* source, int x, int y, int width, int height)
+{
     cairo_surface_flush(source);
-    cairo_surface_t* copy =
-        NewSurface(cairo_image_surface_get_width(source), cairo_image_surface_get_height(source));
+    cairo_surface_t* copy = NewSurface(width, height);
     if (copy == nullptr) {
         return nullptr;
     }
     cairo_t* cr = cairo_create(copy);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr, source, 0, 0);
+    cairo_set_source_surface(cr, source, -x, -y);
     cairo_paint(cr);
     const cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);

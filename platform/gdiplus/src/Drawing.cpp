@@ -292,6 +292,32 @@ GpStatus GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dstX, 
                        srcWidth, srcHeight);
 }
 
+GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, REAL dstY,
+                               REAL dstWidth, REAL dstHeight, REAL srcX, REAL srcY, REAL srcWidth,
+                               REAL srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
+                               DrawImageAbort, void*)
+{
+    GDIP_REQUIRE_STARTED();
+    if (graphics == nullptr || image == nullptr || srcUnit != UnitPixel) {
+        return InvalidParameter;
+    }
+    if (attributes != nullptr) {
+        return NotImplemented;  // no image attributes are made by this layer
+    }
+    const REAL values[] = {dstX, dstY, dstWidth, dstHeight, srcX, srcY, srcWidth, srcHeight};
+    for (const REAL value : values) {
+        if (!std::isfinite(value)) {
+            return InvalidParameter;
+        }
+    }
+    auto* bitmap = static_cast<BitmapObject*>(image);
+    if (bitmap->locked) {
+        return WrongState;
+    }
+    return DrawSurface(graphics, bitmap->surface, dstX, dstY, dstWidth, dstHeight, srcX, srcY,
+                       srcWidth, srcHeight);
+}
+
 GpStatus GdipDrawCachedBitmap(GpGraphics* graphics, GpCachedBitmap* cachedBitmap, INT x, INT y)
 {
     GDIP_REQUIRE_STARTED();

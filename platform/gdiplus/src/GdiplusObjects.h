@@ -116,6 +116,10 @@ GpStatus EndDrawing(cairo_t* cr);
 
 // A new premultiplied ARGB32 surface holding the image's pixels; null on failure.
 cairo_surface_t* CopyToArgbSurface(cairo_surface_t* source);
+// The width x height area at (x, y) of the source as a new ARGB surface; null when it cannot be
+// made. Parts outside the source are transparent.
+cairo_surface_t* CopyAreaToArgbSurface(cairo_surface_t* source, int x, int y, int width,
+                                       int height);
 
 // The Delete and Dispose calls: the object destroyed through its own destructor.
 template <class Object>

@@ -18,6 +18,7 @@
 #include "Renderer/Gdi/GDITextMeasurer.h"
 #include "Renderer/PurgableObjectCache.h"
 #include "Renderer/Renderer.h"
+#include "Utilities/Graphics/Bitmap.h"
 
 namespace Orv {
 
@@ -39,6 +40,52 @@ public:
     private:
         Gdiplus::GpPath* path = nullptr;
     };
+
+    // A device-dependent copy of a bitmap at the size it is drawn; deleted with it.
+    class LCachedBitmap : public virtual LRefCountedObject
+    {
+    public:
+        LCachedBitmap(Gdiplus::GpBitmap* bitmap, Gdiplus::GpGraphics* graphics);
+        ~LCachedBitmap() override;
+        LCachedBitmap(const LCachedBitmap&) = delete;
+        LCachedBitmap& operator=(const LCachedBitmap&) = delete;
+        Gdiplus::GpCachedBitmap* GetCachedBitmap() const { return cached; }
+        Gdiplus::GpStatus GetStatus() const { return status; }
+
+    private:
+        Gdiplus::GpCachedBitmap* cached = nullptr;
+        Gdiplus::GpStatus status = Gdiplus::Ok;
+    };
+
+    // The bitmap cache's key: a bitmap at one drawn size, resized one way. Buckets by the address
+    // bits of the GDI+ bitmap behind it: Bits bits from bit 4 on.
+    template <int Bits>
+    struct CashableBitmapDescriptor
+    {
+        ConstRCPtr<LBitmap> bitmap;
+        int width = 0;
+        int height = 0;
+        int resizeType = 0;
+
+        bool operator==(const CashableBitmapDescriptor& other) const
+        {
+            return bitmap.Get() == other.bitmap.Get() && width == other.width &&
+                   height == other.height && resizeType == other.resizeType;
+        }
+        static uint32_t GetHashBits(const CashableBitmapDescriptor& descriptor)
+        {
+            const auto address = reinterpret_cast<uintptr_t>(
+                descriptor.bitmap ? descriptor.bitmap->GetGdiplusBitmap() : nullptr);
+            return static_cast<uint32_t>((address >> 4) & ((1u << Bits) - 1u));
+        }
+        static const char* GetTypeName() { return "CashableBitmapDescriptor"; }
+    };
+    using BitmapDescriptor = CashableBitmapDescriptor<8>;
+    static const BitmapDescriptor& GetSelf(const BitmapDescriptor& key) { return key; }
+    using BitmapCache = PurgableObjectCache<LCachedBitmap, BitmapDescriptor, BitmapDescriptor,
+                                            &GetSelf, 8, &BitmapDescriptor::GetHashBits>;
+    // Application time between two purges of the bitmap cache, in milliseconds.
+    static constexpr int32_t kBitmapPurgeInterval = 300000;
 
     static GraphicsHandle PolylineHandle(const PolylineT<float>& line) { return line.GetHandle(); }
     using PathCache = PurgableObjectCache<LGraphicsPath, PolylineT<float>, GraphicsHandle,
@@ -78,8 +125,10 @@ public:
                      const PointT<float>& scale, bool keepCached) override;
     void FillPolygon(PolylineT<float>& line, const ColorT& color, const PointT<float>& offset,
                      const PointT<float>& scale, bool keepCached) override;
-    // Throws without a current context; draws nothing for a null bitmap or an empty source or
-    // destination. Drawing a bitmap's pixels arrives with the bitmap class and throws until then.
+    // Throws without a current context, and for a resize type other than stretch, tile or
+    // centre when the bitmap is not drawn at its own size. Draws nothing for a null bitmap or an
+    // empty source or destination. The picture at the destination's size is kept in the bitmap
+    // cache, so scaling or tiling runs once per bitmap and size.
     void DrawBitmap(const ConstRCPtr<LBitmap>& bitmap, const RectT<LongCoord>& destination,
                     ResizeType resize) override;
     // E_INVALIDARG unless the source is a GDI+ context with its present flag set (one kept off
@@ -98,6 +147,7 @@ public:
     float GetTextScale() const { return textScale; }
     Gdiplus::GpStatus GetLastStatus() const { return lastStatus; }
     const PathCache& GetPathCache() const { return pathCache; }
+    const BitmapCache& GetBitmapCache() const { return bitmapCache; }
 
 private:
     enum class PathKind
@@ -110,12 +160,22 @@ private:
     void DrawPath(PathKind kind, PolylineT<float>& line, const ColorT& color,
                   const PointT<float>& offset, const PointT<float>& scale, bool keepCached);
     Gdiplus::GpGraphics* Graphics() const;
+    // The bitmap's source area drawn at width x height (type 0 stretch, 1 tile, 2 centre) in a
+    // new bitmap like the current graphics' one, cached for the current graphics; null when
+    // GDI+ failed (status kept).
+    RCPtr<LCachedBitmap> BuildCachedBitmap(const LBitmap& bitmap, int width, int height, int type);
+    void DrawTiles(Gdiplus::GpGraphics* target, Gdiplus::GpBitmap* source,
+                   const RectT<float>& sourceRect, int width, int height);
+    void PurgeBitmapsWhenDue();
     void Keep(Gdiplus::GpStatus status);
 
     float textScale = 1.0f;
     RCPtr<LGDIRenderContextInfo> currentContext;
     LGDITextMeasurer measurer;
     PathCache pathCache{kCacheCapacity};
+    BitmapCache bitmapCache{kCacheCapacity};
+    // timeGetTime at the last purge of the bitmap cache.
+    uint32_t lastPurge = 0;
     Gdiplus::GpStatus lastStatus = Gdiplus::Ok;
 };
 

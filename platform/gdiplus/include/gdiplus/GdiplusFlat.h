@@ -75,6 +75,9 @@ GpStatus GdipCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen);
 GpStatus GdipDeletePen(GpPen* pen);
 GpStatus GdipCreateSolidFill(ARGB color, GpSolidFill** brush);
 GpStatus GdipCreateTexture(GpImage* image, GpWrapMode wrapMode, GpTexture** texture);
+// A tiling texture of the image's area (x, y, width, height), which must lie inside the image.
+GpStatus GdipCreateTextureIA(GpImage* image, const GpImageAttributes* attributes, REAL x, REAL y,
+                             REAL width, REAL height, GpTexture** texture);
 GpStatus GdipDeleteBrush(GpBrush* brush);
 
 // Paths and matrices.
@@ -112,6 +115,10 @@ GpStatus GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dstX, 
                                 INT dstWidth, INT dstHeight, INT srcX, INT srcY, INT srcWidth,
                                 INT srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
                                 DrawImageAbort callback, void* callbackData);
+GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, REAL dstY,
+                               REAL dstWidth, REAL dstHeight, REAL srcX, REAL srcY, REAL srcWidth,
+                               REAL srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
+                               DrawImageAbort callback, void* callbackData);
 GpStatus GdipDrawCachedBitmap(GpGraphics* graphics, GpCachedBitmap* cachedBitmap, INT x, INT y);
 
 }  // namespace Gdiplus

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Renderer/Gdi/GDIRenderer.h"
 #include "Renderer/MeasurementRendererSource.h"
+#include "Utilities/Graphics/Bitmap.h"
 #include "Utilities/Graphics/Font.h"
 #include "Win32Test/HeadlessWindow.h"
+#include "Win32Test/SleepClock.h"
 
 namespace {
 
@@ -381,3 +384,186 @@ TEST_F(GDIRendererTest, DrawContextMovesAnOffScreenPicture)
 }
 
 }  // namespace
+
+namespace {
+
+ResizeType Resize(int code)
+{
+    return static_cast<ResizeType>(code);
+}
+
+// 4 x 4: red top-left quarter, green top-right quarter, blue bottom half. Every copy, scaling
+// and placement shows in which colour lands where.
+RCPtr<LBitmap> Quarters()
+{
+    RCPtr<LBitmap> bitmap = LBitmap::CreateFilledBitmap(4, 4, Color(kBlue));
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            Gdiplus::GdipBitmapSetPixel(bitmap->GetGdiplusBitmap(), x, y, x < 2 ? kRed : kGreen);
+        }
+    }
+    return bitmap;
+}
+
+}  // namespace
+
+TEST_F(GDIRendererTest, BitmapsAreStretchedTiledAndCentred)
+{
+    const RCPtr<LBitmap> quarters = Quarters();
+    ASSERT_TRUE(quarters);
+    const ConstRCPtr<LBitmap> bitmap(quarters);
+    const ConstRCPtr<LBitmap> green(quarters->CreateSubBitmap(2, 0, 2, 2));
+    const std::vector<Scene> scenes = {
+        {"stretched twice its size",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {4, 4, 8, 8}, Resize(0));
+         },
+         {{5, 5, kRed},
+          {10, 5, kGreen},
+          {5, 10, kBlue},
+          {10, 10, kBlue},
+          {3, 3, kWhite},
+          {12, 12, kWhite}}},
+        {"tiled 2.5 times: three copies each way, the last cut",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {0, 0, 10, 10}, Resize(1));
+         },
+         {{1, 1, kRed},
+          {3, 1, kGreen},
+          {1, 3, kBlue},
+          {5, 1, kRed},
+          {9, 1, kRed},
+          {9, 5, kRed},
+          {9, 9, kRed},
+          {1, 7, kBlue},
+          {10, 1, kWhite},
+          {1, 10, kWhite}}},
+        {"tiled 3 times",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {0, 0, 12, 12}, Resize(1));
+         },
+         {{1, 1, kRed},
+          {11, 1, kGreen},
+          {9, 9, kRed},
+          {1, 11, kBlue},
+          {11, 11, kBlue},
+          {12, 1, kWhite},
+          {1, 12, kWhite}}},
+        {"tiled 3 times across only",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {2, 2, 12, 4}, Resize(1));
+         },
+         {{3, 3, kRed}, {13, 3, kGreen}, {11, 5, kBlue}, {3, 6, kWhite}, {14, 3, kWhite}}},
+        // The same bitmap and size as the 2.5 times tile: centred is a picture of its own.
+        {"centred",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {0, 0, 10, 10}, Resize(2));
+         },
+         {{3, 3, kRed}, {6, 3, kGreen}, {4, 6, kBlue}, {2, 2, kWhite}, {7, 7, kWhite}}},
+        {"same size with an invalid type is drawn unscaled",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(bitmap, {2, 2, 4, 4}, Resize(7));
+         },
+         {{2, 2, kRed}, {5, 2, kGreen}, {2, 5, kBlue}, {6, 6, kWhite}, {1, 1, kWhite}}},
+        {"a sub-bitmap draws only its own area",
+         [&](LGDIRenderer& r) {
+             r.DrawBitmap(green, {20, 10, 6, 6}, Resize(0));
+         },
+         {{20, 10, kGreen}, {25, 15, kGreen}, {26, 16, kWhite}}},
+        {"moved by the offset",
+         [&](LGDIRenderer& r) {
+             r.Translate({10, 0});
+             r.DrawBitmap(bitmap, {0, 0, 4, 4}, Resize(0));
+         },
+         {{10, 0, kRed}, {13, 0, kGreen}, {10, 3, kBlue}, {0, 0, kWhite}}},
+    };
+    for (const Scene& scene : scenes) {
+        Paint(scene.draw);
+        EXPECT_EQ(renderer->GetLastStatus(), Gdiplus::Ok) << scene.what;
+        for (const Probe& p : scene.probes) {
+            EXPECT_EQ(Front(p.x, p.y), p.color) << scene.what << " at " << p.x << "," << p.y;
+        }
+    }
+}
+
+TEST_F(GDIRendererTest, BitmapErrorsCarryTheirTexts)
+{
+    const ConstRCPtr<LBitmap> bitmap(Quarters());
+    try {
+        renderer->DrawBitmap(bitmap, {0, 0, 4, 4}, Resize(0));
+        ADD_FAILURE() << "drawing outside a paint did not throw";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(),
+                     "Runtime Error : Orv::LGDIRenderer::DrawBitmap : "
+                     "Renderer\\Gdi\\GDIRenderer : Line 568");
+    }
+    std::string invalid;
+    Paint([&](LGDIRenderer& r) {
+        try {
+            r.DrawBitmap(bitmap, {0, 0, 8, 8}, Resize(3));
+        } catch (const std::invalid_argument& error) {
+            invalid = error.what();
+        }
+    });
+    EXPECT_EQ(invalid,
+              "Invalid Argument : Invalid ResizeType passed to DrawBitmap. : "
+              "Orv::LGDIRenderer::DrawBitmap : Renderer\\Gdi\\GDIRenderer : Line 559");
+    EXPECT_EQ(Front(1, 1), kWhite);
+}
+
+TEST_F(GDIRendererTest, EachDrawnSizeKeepsItsOwnCachedBitmap)
+{
+    const ConstRCPtr<LBitmap> bitmap(Quarters());
+    Paint([&](LGDIRenderer& r) {
+        r.DrawBitmap(bitmap, {0, 0, 8, 8}, Resize(0));
+        r.DrawBitmap(bitmap, {10, 0, 12, 4}, Resize(1));
+    });
+    const auto& cache = renderer->GetBitmapCache();
+    ASSERT_EQ(cache.GetIndexedCount(), 2);
+    const Gdiplus::GpCachedBitmap* first = cache.GetEntry(0).object->GetCachedBitmap();
+    const Gdiplus::GpCachedBitmap* second = cache.GetEntry(1).object->GetCachedBitmap();
+    EXPECT_NE(first, second);
+    // Drawn again at a known size, the kept picture is reused rather than rebuilt.
+    Paint([&](LGDIRenderer& r) { r.DrawBitmap(bitmap, {20, 20, 8, 8}, Resize(0)); });
+    EXPECT_EQ(cache.GetIndexedCount(), 2);
+    EXPECT_EQ(cache.GetEntry(0).object->GetCachedBitmap(), first);
+    EXPECT_EQ(cache.GetEntry(0).useCount, 2u);
+    EXPECT_EQ(Front(21, 21), kRed);
+    EXPECT_EQ(Front(27, 27), kBlue);
+}
+
+TEST_F(GDIRendererTest, BitmapsNotDrawnForFiveMinutesAreReleased)
+{
+    Win32Test::UseVirtualSleepClock();
+    // A renderer made on the virtual clock starts its purge period there.
+    renderer = RCPtr<LGDIRenderer>(new LGDIRenderer());
+    const ConstRCPtr<LBitmap> kept(Quarters());
+    const ConstRCPtr<LBitmap> dropped(Quarters());
+    const auto& cache = renderer->GetBitmapCache();
+    auto held = [&](int entry) { return !cache.GetEntry(entry).IsEmpty(); };
+
+    Paint([&](LGDIRenderer& r) {
+        r.DrawBitmap(kept, {0, 0, 4, 4}, Resize(0));
+        r.DrawBitmap(dropped, {10, 0, 4, 4}, Resize(0));
+    });
+    // Exactly five minutes do not purge; the first purge, just after, takes nothing since
+    // everything is newer than the renderer's start mark.
+    Sleep(300000);
+    Paint([&](LGDIRenderer&) {});
+    EXPECT_TRUE(held(0));
+    EXPECT_TRUE(held(1));
+    Sleep(1);
+    Paint([&](LGDIRenderer& r) { r.DrawBitmap(kept, {0, 0, 4, 4}, Resize(0)); });
+    EXPECT_TRUE(held(0));
+    EXPECT_TRUE(held(1));
+
+    // The second period: only the bitmap drawn since the first purge stays.
+    Sleep(300000);
+    Paint([&](LGDIRenderer&) {});
+    EXPECT_TRUE(held(1)) << "purged before five minutes were over";
+    Sleep(1);
+    Paint([&](LGDIRenderer&) {});
+    EXPECT_TRUE(held(0));
+    EXPECT_FALSE(held(1));
+    Win32Test::ResetSleepClock();
+}
