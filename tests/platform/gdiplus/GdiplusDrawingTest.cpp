@@ -1,4 +1,6 @@
+#include <cmath>
 #include <functional>
+#include <limits>
 
 #include "GdiplusFixture.h"
 
@@ -165,6 +167,22 @@ TEST_F(GdiplusDrawing, ScenesPixelByPixel)
              EXPECT_EQ(GdipFillRectangleI(t.graphics, texture, 1, 1, 5, 3), Ok);
          },
          {"........", ".KGKGK..", ".BRBRB..", ".KGKGK..", "........"}},
+        {"texture brush of an image's area tiles that area",
+         [](GdiplusDrawing& t) {
+             GpTexture* texture = nullptr;
+             EXPECT_EQ(GdipCreateTextureIA(t.Quad(), nullptr, 1, 0, 1, 2, &texture), Ok);
+             t.brushes.push_back(texture);
+             EXPECT_EQ(GdipFillRectangle(t.graphics, texture, 0, 0, 3, 4), Ok);
+         },
+         {"BBB.....", "KKK.....", "BBB.....", "KKK.....", "........"}},
+        {"image area scaled into a float rectangle",
+         [](GdiplusDrawing& t) {
+             EXPECT_EQ(GdipSetInterpolationMode(t.graphics, InterpolationModeNearestNeighbor), Ok);
+             EXPECT_EQ(GdipDrawImageRectRect(t.graphics, t.Quad(), 2, 1, 2, 4, 0, 1, 2, 1,
+                                             UnitPixel, nullptr, nullptr, nullptr),
+                       Ok);
+         },
+         {"........", "..GK....", "..GK....", "..GK....", "..GK....", "........"}},
         {"image at a point",
          [](GdiplusDrawing& t) { EXPECT_EQ(GdipDrawImageI(t.graphics, t.Quad(), 5, 6), Ok); },
          {"........", "........", "........", "........", "........", "........", ".....RB.",
@@ -215,6 +233,34 @@ TEST_F(GdiplusDrawing, ScenesPixelByPixel)
         ASSERT_EQ(GdipFlush(graphics, FlushIntentionSync), Ok);
         EXPECT_EQ(Shows(scene.picture), "") << scene.name;
     }
+}
+
+TEST_F(GdiplusDrawing, BadImageAreasAndValuesFailWithoutDrawing)
+{
+    GpBitmap* quad = Quad();
+    GpTexture* texture = nullptr;
+    struct Area
+    {
+        REAL x, y, width, height;
+    };
+    const Area areas[] = {
+        {-1, 0, 1, 1}, {0, 0, 3, 1}, {1, 1, 1, 2}, {0, 0, 0, 1}, {0, 0, std::nanf(""), 1}};
+    for (const Area& a : areas) {
+        EXPECT_EQ(GdipCreateTextureIA(quad, nullptr, a.x, a.y, a.width, a.height, &texture),
+                  InvalidParameter)
+            << a.x << "," << a.y << " " << a.width << "x" << a.height;
+        EXPECT_EQ(texture, nullptr);
+    }
+    EXPECT_EQ(GdipCreateTextureIA(nullptr, nullptr, 0, 0, 1, 1, &texture), InvalidParameter);
+    EXPECT_EQ(GdipCreateTextureIA(quad, nullptr, 0, 0, 1, 1, nullptr), InvalidParameter);
+    EXPECT_EQ(GdipDrawImageRectRect(graphics, quad, 0, 0, std::numeric_limits<REAL>::infinity(), 2,
+                                    0, 0, 2, 2, UnitPixel, nullptr, nullptr, nullptr),
+              InvalidParameter);
+    EXPECT_EQ(GdipDrawImageRectRect(graphics, nullptr, 0, 0, 2, 2, 0, 0, 2, 2, UnitPixel, nullptr,
+                                    nullptr, nullptr),
+              InvalidParameter);
+    ASSERT_EQ(GdipFlush(graphics, FlushIntentionSync), Ok);
+    EXPECT_EQ(Shows({"........", "........"}), "");
 }
 
 TEST_F(GdiplusDrawing, ClipBoundsAreInWorldCoordinates)
