@@ -272,30 +272,11 @@ GpStatus GdipDrawImagePointRectI(GpGraphics* graphics, GpImage* image, INT x, IN
                        srcHeight);
 }
 
-GpStatus GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dstX, INT dstY,
-                                INT dstWidth, INT dstHeight, INT srcX, INT srcY, INT srcWidth,
-                                INT srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
-                                DrawImageAbort, void*)
-{
-    GDIP_REQUIRE_STARTED();
-    if (graphics == nullptr || image == nullptr || srcUnit != UnitPixel) {
-        return InvalidParameter;
-    }
-    if (attributes != nullptr) {
-        return NotImplemented;  // no image attributes are made by this layer
-    }
-    auto* bitmap = static_cast<BitmapObject*>(image);
-    if (bitmap->locked) {
-        return WrongState;
-    }
-    return DrawSurface(graphics, bitmap->surface, dstX, dstY, dstWidth, dstHeight, srcX, srcY,
-                       srcWidth, srcHeight);
-}
+namespace {
 
-GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, REAL dstY,
-                               REAL dstWidth, REAL dstHeight, REAL srcX, REAL srcY, REAL srcWidth,
-                               REAL srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
-                               DrawImageAbort, void*)
+// The source area of the image drawn into the destination area, for both argument types.
+GpStatus DrawImageArea(GpGraphics* graphics, GpImage* image, const double (&dst)[4],
+                       const double (&src)[4], GpUnit srcUnit, const GpImageAttributes* attributes)
 {
     GDIP_REQUIRE_STARTED();
     if (graphics == nullptr || image == nullptr || srcUnit != UnitPixel) {
@@ -304,8 +285,7 @@ GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, 
     if (attributes != nullptr) {
         return NotImplemented;  // no image attributes are made by this layer
     }
-    const REAL values[] = {dstX, dstY, dstWidth, dstHeight, srcX, srcY, srcWidth, srcHeight};
-    for (const REAL value : values) {
+    for (const double value : {dst[0], dst[1], dst[2], dst[3], src[0], src[1], src[2], src[3]}) {
         if (!std::isfinite(value)) {
             return InvalidParameter;
         }
@@ -314,8 +294,29 @@ GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, 
     if (bitmap->locked) {
         return WrongState;
     }
-    return DrawSurface(graphics, bitmap->surface, dstX, dstY, dstWidth, dstHeight, srcX, srcY,
-                       srcWidth, srcHeight);
+    return DrawSurface(graphics, bitmap->surface, dst[0], dst[1], dst[2], dst[3], src[0], src[1],
+                       src[2], src[3]);
+}
+
+}  // namespace
+
+GpStatus GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dstX, INT dstY,
+                                INT dstWidth, INT dstHeight, INT srcX, INT srcY, INT srcWidth,
+                                INT srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
+                                DrawImageAbort, void*)
+{
+    return DrawImageArea(
+        graphics, image, {double(dstX), double(dstY), double(dstWidth), double(dstHeight)},
+        {double(srcX), double(srcY), double(srcWidth), double(srcHeight)}, srcUnit, attributes);
+}
+
+GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstX, REAL dstY,
+                               REAL dstWidth, REAL dstHeight, REAL srcX, REAL srcY, REAL srcWidth,
+                               REAL srcHeight, GpUnit srcUnit, const GpImageAttributes* attributes,
+                               DrawImageAbort, void*)
+{
+    return DrawImageArea(graphics, image, {dstX, dstY, dstWidth, dstHeight},
+                         {srcX, srcY, srcWidth, srcHeight}, srcUnit, attributes);
 }
 
 GpStatus GdipDrawCachedBitmap(GpGraphics* graphics, GpCachedBitmap* cachedBitmap, INT x, INT y)
