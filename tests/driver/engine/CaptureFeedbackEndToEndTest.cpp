@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/SoakRun.h"
 #include "EndToEndFixture.h"
 #include "InputDeviceModel.h"
 #include "RampStream.h"
@@ -25,18 +26,10 @@ using namespace std::chrono_literals;
 
 int SoakSeconds(int nominal)
 {
-    const char* text = std::getenv("QUORVEL_E2E_SOAK_SECONDS");
-    const int given = text != nullptr ? std::atoi(text) : 0;
-    return given > 0 ? given : nominal;
+    return SoakRun::Seconds("QUORVEL_E2E_SOAK_SECONDS", nominal);
 }
 
-// Distinct 24-bit values on the two channels, a pure function of the sample's index.
-constexpr int32_t kCaptureSpan = 0x7FFFFE;
-int32_t CaptureSample(uint32_t channel, uint64_t index)
-{
-    const auto value = static_cast<int32_t>(index % kCaptureSpan) + 1;
-    return channel == 0 ? value : -value;
-}
+using SoakRun::CaptureSample;
 
 // The device with inputs on the real engine and stream manager, its USB record the test's.
 class InputDeviceTest : public EndToEndTest

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/SoakRun.h"
 #include "MidiTestRig.h"
 #include "midi/MidiBytes.h"
 #include "midi/MidiOutTransfer.h"
@@ -82,8 +83,7 @@ private:
 
 LONGLONG SoakSeconds()
 {
-    const char* text = std::getenv("QUORVEL_MIDI_SOAK_SECONDS");
-    return text != nullptr ? std::atoll(text) : 600;
+    return SoakRun::Seconds("QUORVEL_MIDI_SOAK_SECONDS", 600);
 }
 
 struct Message

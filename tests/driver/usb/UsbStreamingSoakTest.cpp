@@ -7,25 +7,17 @@
 #include <cstdlib>
 #include <map>
 
+#include "../common/SoakRun.h"
 #include "UsbStreamingOwner.h"
 
 namespace {
 
-// The run's length in virtual seconds: the environment's, else the nominal one.
 int SoakSeconds(int nominal)
 {
-    const char* text = std::getenv("QUORVEL_SOAK_SECONDS");
-    const int given = text != nullptr ? std::atoi(text) : 0;
-    return given > 0 ? given : nominal;
+    return SoakRun::Seconds("QUORVEL_SOAK_SECONDS", nominal);
 }
 
-// Distinct 24-bit values on the two channels, a pure function of the sample's index.
-constexpr int32_t kCaptureSpan = 0x7FFFFE;
-int32_t CaptureSample(uint32_t channel, uint64_t index)
-{
-    const auto value = static_cast<int32_t>(index % kCaptureSpan) + 1;
-    return channel == 0 ? value : -value;
-}
+using SoakRun::CaptureSample;
 
 struct CaptureRow
 {

@@ -1,0 +1,28 @@
+#pragma once
+// What the driver's virtual-time soaks share: their length, taken from the environment so CI can
+// run a length that fits, and the capture pattern the simulated device produces and the soaks
+// check sample for sample.
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace SoakRun {
+
+// The run's length in virtual seconds: the variable's value when it is a positive number, else
+// the nominal length (a misspelt or zero value never turns a soak into a run of no length).
+inline int Seconds(const char* variable, int nominal)
+{
+    const char* text = std::getenv(variable);
+    const int given = text != nullptr ? std::atoi(text) : 0;
+    return given > 0 ? given : nominal;
+}
+
+// Distinct 24-bit values on the two channels, a pure function of the sample's index.
+constexpr int32_t kCaptureSpan = 0x7FFFFE;
+inline int32_t CaptureSample(uint32_t channel, uint64_t index)
+{
+    const auto value = static_cast<int32_t>(index % kCaptureSpan) + 1;
+    return channel == 0 ? value : -value;
+}
+
+}  // namespace SoakRun
