@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 namespace {
 

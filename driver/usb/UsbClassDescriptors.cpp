@@ -2,7 +2,7 @@
 // bounded: every descriptor must hold at least its own header and end inside wTotalLength, and
 // every field is read only when the descriptor is long enough to hold it.
 
-#include "UsbClassDescriptors.h"
+#include "usb/UsbClassDescriptors.h"
 
 namespace {
 
