@@ -77,6 +77,9 @@ public:
     ULONG EffectiveRate() const { return effectiveRate; }
 
 private:
+    // The steps of the completion path are inline: each is defined, and called once, in the file
+    // of its caller, so the steps cost no calls.
+
     // Start and stop (UsbIsoStreaming.cpp).
     void ResetStreamingState();
     void ResetPipes();
@@ -90,12 +93,12 @@ private:
 
     // Transfers (UsbIsoTransfers.cpp).
     ULONG ComputePacketSizes(ULONG slot);
-    ULONG NextFrameSize(ULONG base);
+    inline ULONG NextFrameSize(ULONG base);
     IsoTransfer* AllocateTransferObject(UsbPipe* pipe, ULONG slot);
     static void FreeTransferObject(IsoTransfer* transfer);
     void BuildIsoUrb(IsoTransfer* transfer);
-    ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
-    PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
+    inline ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
+    inline PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
     NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
     bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
                            PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
@@ -104,18 +107,19 @@ private:
 
     // Completions (UsbIsoCompletion.cpp, UsbIsoCapture.cpp).
     NTSTATUS ProcessIsoCompletion(IsoTransfer* transfer);
-    bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
-    void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
-    bool MeasureLateness(IsoTransfer* transfer, ULONG frames);
-    void LearnQueueAhead(LONG delay);
-    void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
+    inline bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
+    inline void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
+    inline bool MeasureLateness(IsoTransfer* transfer, ULONG frames);
+    inline void LearnQueueAhead(LONG delay);
+    inline void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
     void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
                          NTSTATUS* result);
-    ULONG GatherFrame(IsoTransfer* transfer, ULONG frame, ULONG at, bool* empty, NTSTATUS* result);
-    LONG SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG frameStart,
-                      ULONG bytesPerSampleFrame);
-    void RecordFrame(LONG samples);
-    void ReportCapture(IsoTransfer* transfer, ULONG received);
+    inline ULONG GatherFrame(IsoTransfer* transfer, ULONG frame, ULONG at, bool* empty,
+                             NTSTATUS* result);
+    inline LONG SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG frameStart,
+                             ULONG bytesPerSampleFrame);
+    inline void RecordFrame(LONG samples);
+    inline void ReportCapture(IsoTransfer* transfer, ULONG received);
     ULONG SlotSamplesFor(const IsoTransfer* transfer);
 
     // Accounting and resubmission (UsbIsoResubmit.cpp).
@@ -126,7 +130,7 @@ private:
                          PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     void RetireSyncTransfer(IsoTransfer* transfer);
     void ResubmitInOrder(IsoTransfer* transfer);
-    void PrepareResubmission(IsoTransfer* transfer);
+    inline void PrepareResubmission(IsoTransfer* transfer);
     bool ResubmitSyncTransfer(IsoTransfer* transfer);
     void RetireParkedTransfers();
     void RequestRestart();

@@ -140,7 +140,7 @@ ULONG UsbIsoStreaming::SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULO
     const ULONG maxPacket = pipe->pipeInformation.MaximumPacketSize;
     const ULONG packetLimit = bytesPerSampleFrame != 0 ? maxPacket / bytesPerSampleFrame : 0;
     ULONG offset = 0;
-    *total = 0;
+    ULONG samples = 0;  // a local: stores to the packets cannot alias it
     const ULONG frames = packets / perFrame;
     for (ULONG f = 0; f < frames; ++f) {
         // Frame sizes are held to what the packets carry, so the even spread fits each one.
@@ -154,13 +154,14 @@ ULONG UsbIsoStreaming::SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULO
                 d = packetLimit;
             }
             remaining -= d;
-            *total += d;
+            samples += d;
             PUSBD_ISO_PACKET_DESCRIPTOR packet = &r.IsoPacket[f * perFrame + j];
             packet->Offset = offset;
             packet->Length = d * bytesPerSampleFrame;
             offset += packet->Length;
         }
     }
+    *total = samples;
     return offset;
 }
 
@@ -197,10 +198,9 @@ void UsbIsoStreaming::BuildIsoUrb(IsoTransfer* transfer)
 {
     UsbPipe* pipe = transfer->pipe;
     const ULONG perFrame = pipe->packetsPerFrame != 0 ? pipe->packetsPerFrame : 1;
+    const ULONG most = bus.PacketsPerTransfer();
     ULONG packets = slots[transfer->slot].frames * perFrame;
-    if (packets > bus.PacketsPerTransfer()) {
-        packets = bus.PacketsPerTransfer();
-    }
+    packets = packets < most ? packets : most;
     auto& r = transfer->urb->UrbIsochronousTransfer;
     RtlZeroMemory(&r, UrbBytes(packets));
     r.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
