@@ -7,14 +7,6 @@
 #include "usb/UsbBus.h"
 #include "usb/UsbPipeTable.h"
 
-namespace {
-
-constexpr ULONG kRingSize = 1024;
-constexpr ULONG kWindowFrames = 1023;
-constexpr ULONG kMinWindowFrames = 16;  // the effective rate is taken from at least this many
-
-}  // namespace
-
 // Moves the packets of one frame to the end of the data compacted so far (at); the new end.
 // *empty: a packet of the frame failed or was empty, and the frame's later packets were left.
 ULONG UsbIsoStreaming::GatherFrame(IsoTransfer* transfer, ULONG frame, ULONG at, bool* empty,
@@ -81,20 +73,6 @@ LONG UsbIsoStreaming::SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG fra
     return samples;
 }
 
-// The frame's size goes into the measured ring (sizes for the output) and into the window of
-// the most recent 1023 frames (the measured rate).
-void UsbIsoStreaming::RecordFrame(LONG samples)
-{
-    if (windowCount == kWindowFrames) {
-        windowSum -= measuredRing[(ringWrite - kWindowFrames) % kRingSize];
-        --windowCount;
-    }
-    measuredRing[ringWrite % kRingSize] = static_cast<SHORT>(samples);
-    ++ringWrite;
-    windowSum += samples;
-    ++windowCount;
-}
-
 // Once data flows, the captured period goes to the engine with the slot's sample count.
 void UsbIsoStreaming::ReportCapture(IsoTransfer* transfer, ULONG received)
 {
@@ -110,7 +88,7 @@ void UsbIsoStreaming::ReportCapture(IsoTransfer* transfer, ULONG received)
     if (callbacks.onUsbPeriod != nullptr) {
         callbacks.onUsbPeriod(callbacks.periodContext, r.StartFrame, received, ColumnOf(pipe),
                               r.TransferBuffer, InterlockedExchange(&errorFlags, 0), slotSamples,
-                              queueAhead);
+                              learning.QueueAhead());
     }
 }
 
@@ -119,8 +97,8 @@ void UsbIsoStreaming::ProcessInFrames(IsoTransfer* transfer, ULONG frames,
 {
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     const bool record = transfer->pipe->sync && r.NumberOfPackets != 0 &&
-                        ringWrite - ringRead < kWindowFrames - bus.PacketsPerTransfer() &&
-                        !feedbackValid && transfer->priming <= 1;
+                        measured.HasRoomFor(bus.PacketsPerTransfer()) && !feedbackValid &&
+                        transfer->priming <= 1;
     const LONG base = static_cast<LONG>(effectiveRate / 1000);
     bool anyRefused = false;
     bool anyEmpty = false;
@@ -140,14 +118,14 @@ void UsbIsoStreaming::ProcessInFrames(IsoTransfer* transfer, ULONG frames,
         }
         at = frameStart + static_cast<ULONG>(samples) * bytesPerSampleFrame;
         if (record) {
-            RecordFrame(samples);
+            measured.Record(samples);
         }
     }
     if (anyRefused) {
         InterlockedOr(&errorFlags, kIsoInError);
     }
-    if (!anyEmpty && record && windowCount >= kMinWindowFrames) {
-        effectiveRate = static_cast<ULONG>(static_cast<LONGLONG>(windowSum) * 1000 / windowCount);
+    if (!anyEmpty && record && measured.RateKnown()) {
+        effectiveRate = measured.MeasuredRate();
         fraction = effectiveRate % 1000;
     }
     ReportCapture(transfer, at / bytesPerSampleFrame);

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr LONG kLearningWindowFrames = 300000;
-
 bool FrameBefore(ULONG a, ULONG b)
 {
     return static_cast<LONG>(a - b) < 0;
@@ -72,20 +70,18 @@ bool UsbIsoStreaming::TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* resu
 void UsbIsoStreaming::ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames)
 {
     auto& r = transfer->urb->UrbIsochronousTransfer;
-    if (lateness == -1) {
+    if (!learning.PrimingMeasured()) {
         ULONG now = 0;
-        lateness = 0;
+        learning.SkipPriming();
         if (NT_SUCCESS(bus.GetCurrentFrame(&now))) {
             if (firstStartFrame == 0) {
                 firstStartFrame = r.StartFrame;
             }
             const LONG d = static_cast<LONG>(now - r.StartFrame - frames + 1);
-            if (queueAhead == 0) {
-                queueAhead = ClampQueueAhead(d);
-            }
-            lateness = d <= 1 ? 0 : d - 1 + static_cast<LONG>(framesPerTransfer * transfers);
+            learning.MeasurePriming(d, static_cast<LONG>(framesPerTransfer * transfers));
         }
     }
+    const LONG lateness = learning.Lateness();
     r.StartFrame += static_cast<ULONG>(lateness);
     if (transfer->startFrame != -1) {
         transfer->startFrame += lateness;
@@ -115,34 +111,10 @@ bool UsbIsoStreaming::MeasureLateness(IsoTransfer* transfer, ULONG frames)
         return false;
     }
     if (pipe->sync) {
-        windowTimer += static_cast<LONG>(frames);
+        learning.CountFrames(frames);
     }
-    LearnQueueAhead(d);
-    lateness = d;
+    learning.Learn(d);
     return true;
-}
-
-// After the warm-up: a delay above the queue-ahead raises it at once; a lower one lowers it only
-// to the largest delay of a whole learning window.
-void UsbIsoStreaming::LearnQueueAhead(LONG delay)
-{
-    if (windowTimer < 0) {
-        return;
-    }
-    if (delay > queueAhead) {
-        queueAhead = ClampQueueAhead(delay);
-        windowMaximum = 1;
-        windowTimer = 0;
-        return;
-    }
-    windowMaximum = delay > windowMaximum ? delay : windowMaximum;
-    if (windowTimer >= kLearningWindowFrames) {
-        if (windowMaximum < queueAhead) {
-            queueAhead = ClampQueueAhead(windowMaximum);
-        }
-        windowMaximum = 1;
-        windowTimer = 0;
-    }
 }
 
 // The sync pipe's OUT period goes to the engine; the buffer every OUT transfer carried is given
@@ -162,7 +134,7 @@ void UsbIsoStreaming::ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSa
             if (callbacks.onUsbPeriod != nullptr) {
                 callbacks.onUsbPeriod(callbacks.periodContext, r.StartFrame, samples,
                                       ColumnOf(pipe), nullptr, InterlockedExchange(&errorFlags, 0),
-                                      samples, queueAhead);
+                                      samples, learning.QueueAhead());
             }
         }
     }

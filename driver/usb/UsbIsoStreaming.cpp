@@ -11,9 +11,8 @@
 
 namespace {
 
-constexpr ULONG kStartLeadFrames = 8;       // the schedule starts this far ahead of the bus
-constexpr ULONG kExtraBudgetFrames = 7;     // frames queued beyond the queue-ahead
-constexpr LONG kWindowWarmUpFrames = 5000;  // nothing is learned this long after a start
+constexpr ULONG kStartLeadFrames = 8;    // the schedule starts this far ahead of the bus
+constexpr ULONG kExtraBudgetFrames = 7;  // frames queued beyond the queue-ahead
 constexpr LONGLONG kStopWait100ns = 5LL * 10000000;  // 5 s
 
 }  // namespace
@@ -144,7 +143,7 @@ NTSTATUS UsbIsoStreaming::SizeTransfers()
     if (samplesPerMs == 0) {
         return STATUS_INVALID_PARAMETER;
     }
-    const ULONG budget = static_cast<ULONG>(ClampQueueAhead(queueAhead)) + kExtraBudgetFrames;
+    const ULONG budget = static_cast<ULONG>(learning.QueueAhead()) + kExtraBudgetFrames;
     const ULONG bufferFrames = bus.BufferFrames();
     const ULONG frameLimit =
         bufferFrames < kUsbMaxFramesPerTransfer ? bufferFrames : kUsbMaxFramesPerTransfer;
@@ -165,9 +164,7 @@ NTSTATUS UsbIsoStreaming::SizeTransfers()
 // ahead of the bus; all in their priming cycle.
 NTSTATUS UsbIsoStreaming::BuildSyncRing(UsbPipe* sync)
 {
-    ringWrite = ringRead = 0;
-    windowSum = 0;
-    windowCount = 0;
+    measured.Reset();
     sync->sync = 1;
     syncPipe = sync;
     framesInFlight = 0;
@@ -225,9 +222,7 @@ NTSTATUS UsbIsoStreaming::StartIsoStreaming()
         configuration.SelectAlternateSettings(false);
         return status;
     }
-    lateness = -1;
-    windowTimer = -kWindowWarmUpFrames;
-    windowMaximum = 1;
+    learning.Restart();
     ResetStreamingState();
     ResetPipes();
     UsbPipe* sync = pipeTable.FindLastAudioPipe(true);

@@ -11,7 +11,9 @@
 #include <usbdlib.h>
 #include <wdm.h>
 
+#include "usb/UsbCaptureFrameSizes.h"
 #include "usb/UsbIsoTypes.h"
+#include "usb/UsbLatenessLearning.h"
 #include "usb/UsbPipe.h"
 
 class UsbBus;
@@ -52,22 +54,22 @@ public:
     void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
     void SetStreamShape(const IsoStreamShape& expected) { shape = expected; }
     void SetRequestedSamplesPerTransfer(ULONG samples) { requestedSamplesPerTransfer = samples; }
-    void SetQueueAhead(LONG frames) { queueAhead = ClampQueueAhead(frames); }
+    void SetQueueAhead(LONG frames) { learning.SetQueueAhead(frames); }
     static LONG ClampQueueAhead(LONG frames)
     {
-        return frames < 0 ? 0 : (frames > kMaxQueueAhead ? kMaxQueueAhead : frames);
+        return UsbLatenessLearning::ClampQueueAhead(frames);
     }
-    static constexpr LONG kMaxQueueAhead = 8;
+    static constexpr LONG kMaxQueueAhead = UsbLatenessLearning::kMaxQueueAhead;
     // A 40-byte pipe request: reset and clear stall, or abort.
     NTSTATUS PipeRequest(USBD_PIPE_HANDLE handle, bool reset);
 
-    LONG QueueAhead() const { return queueAhead; }
+    LONG QueueAhead() const { return learning.QueueAhead(); }
     bool IsStreaming() const { return streaming != 0; }
     ULONGLONG TotalSamples() const { return totalSamples; }
     ULONG Transfers() const { return transfers; }
     ULONG FramesPerTransfer() const { return framesPerTransfer; }
     ULONG SamplesPerTransfer() const { return samplesPerTransfer; }
-    LONG Lateness() const { return lateness; }
+    LONG Lateness() const { return learning.Lateness(); }
     ULONG Fraction() const { return fraction; }
     bool FeedbackValid() const { return feedbackValid != 0; }
     ULONG FeedbackErrors() const { return feedbackErrors; }
@@ -110,7 +112,6 @@ private:
     inline bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
     inline void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
     inline bool MeasureLateness(IsoTransfer* transfer, ULONG frames);
-    inline void LearnQueueAhead(LONG delay);
     inline void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
     void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
                          NTSTATUS* result);
@@ -118,7 +119,6 @@ private:
                              NTSTATUS* result);
     inline LONG SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG frameStart,
                              ULONG bytesPerSampleFrame);
-    inline void RecordFrame(LONG samples);
     inline void ReportCapture(IsoTransfer* transfer, ULONG received);
     ULONG SlotSamplesFor(const IsoTransfer* transfer);
 
@@ -172,16 +172,9 @@ private:
     ULONG feedbackTransfers = 2;
     ULONG transfers = 0;  // in flight per audio pipe
     ULONG framesPerTransfer = 1;
-    SHORT measuredRing[1024] = {};  // sample counts of received frames of the sync pipe
-    ULONG ringWrite = 0;            // free running
-    ULONG ringRead = 0;             // free running
-    LONG windowSum = 0;
-    ULONG windowCount = 0;    // at most 1023
-    ULONG effectiveRate = 0;  // Hz, as measured
-    LONG queueAhead = 3;      // frames; learned completion delay
-    LONG lateness = -1;
-    LONG windowTimer = -5000;  // frames of the current learning window
-    LONG windowMaximum = 1;
+    UsbCaptureFrameSizes measured;  // measured ring, window sum and count
+    ULONG effectiveRate = 0;        // Hz, as measured
+    UsbLatenessLearning learning;   // queue-ahead, lateness, window timer, window maximum
     IsoEngineCallbacks callbacks = {};
     IsoStreamShape shape = {};
     volatile LONG errorFlags = 0;

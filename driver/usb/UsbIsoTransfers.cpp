@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr ULONG kRingSize = 1024;
-
 ULONG UrbBytes(ULONG packets)
 {
     return sizeof(_URB_ISOCH_TRANSFER) + sizeof(USBD_ISO_PACKET_DESCRIPTOR) * packets;
@@ -45,9 +43,8 @@ ULONG UsbIsoStreaming::ColumnOf(const UsbPipe* pipe) const
 // whole samples with its fraction accumulated.
 ULONG UsbIsoStreaming::NextFrameSize(ULONG base)
 {
-    if (streaming && ringWrite - ringRead > 0) {
-        ULONG size = static_cast<USHORT>(measuredRing[ringRead % kRingSize]);
-        ++ringRead;
+    if (streaming && measured.HasUnread()) {
+        const ULONG size = measured.TakeSize();
         return size != 0 ? size : base;
     }
     fractionAccumulator += fraction;

@@ -1,27 +1,24 @@
 // The driver's only path to the device. The streaming engine owns one, calls InitializeUsb when
 // the device starts and ReleaseUsb when it stops, and reaches the device through the operations
-// below only. The transport is composed of one object per role, each owning its fields:
+// below only. The transport is composed of one object per role, each owning its fields, which
+// keep the order below (the roles' members at the end of this class, in the same order):
 //
-//   requests       UsbRequestChannel  device context, request mutex, sync completion event, last
-//                                     sync completion time: every synchronous request
-//   bus            UsbBus             high speed, buffer frames, packets per transfer, bus
-//   interface descriptors    UsbDescriptors     manufacturer and product strings, configuration
-//   descriptors,
-//                                     selected configuration, device descriptor
-//   configuration  UsbConfiguration   configuration handle, configuration record, alternate
-//                                     settings active: configuration and interface selection
-//   pipeTable      UsbPipeTable       pipe table, OUT and IN audio pipes, buffer cache, pipe-table
-//                                     lock
-//   classRequests  UsbClassRequests   rate-request flag: rates, raw class requests, port requests
-//   streaming      UsbIsoStreaming    the streaming fields, in their order: streaming, feedback, no
-//                                     feedback restart, restart attempts, feedback errors, feedback
-//                                     valid, audio pipes, total samples, transfer carry, fraction
-//                                     accumulator, fraction, frames in flight, first start frame,
-//                                     slot table, current rate, requested samples per transfer,
-//                                     samples per transfer, feedback transfers, transfers, frames
-//                                     per transfer, measured ring, window sum and count, effective
-//                                     rate, queue-ahead, lateness, window timer, window maximum,
-//                                     engine callbacks, error flags, slot lock, cancel lock
+// requests (UsbRequestChannel): device context, request mutex, sync completion event, last sync
+//     completion time. Every synchronous request to the device.
+// bus (UsbBus): high speed, buffer frames, packets per transfer, bus interface.
+// descriptors (UsbDescriptors): manufacturer and product strings, configuration descriptors,
+//     selected configuration, device descriptor.
+// configuration (UsbConfiguration): configuration handle, configuration record, alternate
+//     settings active. Configuration and interface selection.
+// pipeTable (UsbPipeTable): pipe table, OUT and IN audio pipes, buffer cache, pipe-table lock.
+// classRequests (UsbClassRequests): rate-request flag. Rates, raw class and port requests.
+// streaming (UsbIsoStreaming): streaming, feedback, no feedback restart, restart attempts,
+//     feedback errors, feedback valid, audio pipes, total samples, transfer carry, fraction
+//     accumulator, fraction, frames in flight, first start frame, slot table, current rate,
+//     requested samples per transfer, samples per transfer, feedback transfers, transfers,
+//     frames per transfer; measured (UsbCaptureFrameSizes): measured ring, window sum and
+//     count; effective rate; learning (UsbLatenessLearning): queue-ahead, lateness, window
+//     timer, window maximum; engine callbacks, error flags, slot lock, cancel lock.
 //
 // Levels: everything here runs at PASSIVE_LEVEL except NextPipe and the FindLast* lookups (up to
 // DISPATCH_LEVEL) and what the comments below say.
