@@ -194,6 +194,15 @@ void SetValueQueryHook(ValueQueryHook hook);
 // The version RtlIsNtDdiVersionAvailable answers from; default NTDDI_WIN10.
 void SetOsVersion(ULONG ntddiVersion);
 
+// ---- Tear-down checks ----------------------------------------------------------------------
+
+// Other layers' checks of a test's end (the simulated USB devices' violations ...). Each returns
+// one text per fault found since it last ran, and forgets them. The kernel test fixture runs them
+// all after every test and fails the test with each text, as it does for leaked pool.
+using TearDownCheck = std::vector<std::string> (*)();
+void AddTearDownCheck(TearDownCheck check);  // once per check; adding it again does nothing
+std::vector<std::string> RunTearDownChecks();
+
 // ---- Whole layer ---------------------------------------------------------------------------
 
 // Back to a fresh virtual-time system: the clock at 0, no timers, DPCs or work items, the calling
