@@ -45,7 +45,7 @@ ULONG UsbIsoStreaming::ColumnOf(const UsbPipe* pipe) const
 // whole samples with its fraction accumulated.
 ULONG UsbIsoStreaming::NextFrameSize(ULONG base)
 {
-    if (streaming && ringWrite - ringRead > 0) {
+    if (ReadUCharAcquire(&streaming) && ringWrite - ringRead > 0) {
         ULONG size = static_cast<USHORT>(measuredRing[ringRead % kRingSize]);
         ++ringRead;
         return size != 0 ? size : base;

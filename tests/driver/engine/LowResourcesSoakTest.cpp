@@ -16,7 +16,7 @@
 #include "StreamTestSupport.h"
 #include "engine/StreamManagerParts.h"
 #include "engine/StreamNode.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 
@@ -87,8 +87,8 @@ public:
 class LowResourcesSoak : public EndToEndTest
 {
 protected:
-    // One round: a stream starts, plays, the rate changes under it, it stops and goes. Answers
-    // the failures its calls were given.
+    // One round: a stream starts, plays, stops and goes, and the device is re-rated. Answers the
+    // failures its calls and the stream's notifications were given.
     int StreamRound(int round)
     {
         SoakPin pin(Manager());
