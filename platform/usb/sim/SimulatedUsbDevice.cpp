@@ -9,7 +9,6 @@ namespace UsbSim {
 namespace {
 
 constexpr uint8_t kGetStatus = 0x00;
-constexpr uint8_t kClearFeature = 0x01;
 constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint8_t kGetConfiguration = 0x08;
 constexpr uint8_t kSetConfiguration = 0x09;

@@ -47,7 +47,8 @@ class PeriodicTimerStop : public DeviceFixture
 protected:
     PeriodicTimer* NewTimer(TimerCallback callback, Owner** owner)
     {
-        void* timerBlock = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(PeriodicTimer), kTagDeviceObjects);
+        void* timerBlock =
+            ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(PeriodicTimer), kTagDeviceObjects);
         void* ownerBlock = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(Owner), kTagOwner);
         *owner = new (ownerBlock) Owner();
         auto* timer = static_cast<PeriodicTimer*>(timerBlock);

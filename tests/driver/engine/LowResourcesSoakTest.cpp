@@ -14,9 +14,9 @@
 #include "../common/SoakRun.h"
 #include "EndToEndFixture.h"
 #include "StreamTestSupport.h"
+#include "common/InStackLock.h"
 #include "engine/StreamManagerParts.h"
 #include "engine/StreamNode.h"
-#include "common/InStackLock.h"
 
 namespace {
 
