@@ -77,12 +77,12 @@ inline DeviceContext* ContextFromLink(DeviceLink link)
 // threads, so both sides go through these.
 inline LONG GetPnpState(const DeviceContext* context)
 {
-    return __atomic_load_n(&context->state, __ATOMIC_ACQUIRE);
+    return ReadAcquire(&context->state);
 }
 
 inline void SetPnpState(DeviceContext* context, LONG state)
 {
-    __atomic_store_n(&context->state, state, __ATOMIC_RELEASE);
+    WriteRelease(&context->state, state);
 }
 
 // IoAcquireRemoveLockEx with tag 0; true only on success. The caller's source location names the

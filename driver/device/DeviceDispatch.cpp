@@ -140,8 +140,7 @@ void DispatchStop(PKSDEVICE device, PIRP)
     KsAcquireDevice(device);
     KSDEVICE_HEADER header =
         *static_cast<KSDEVICE_HEADER*>(device->FunctionalDeviceObject->DeviceExtension);
-    const bool freeCreateItems =
-        __atomic_load_n(&context->openControlFilters, __ATOMIC_ACQUIRE) == 0;
+    const bool freeCreateItems = ReadAcquire(&context->openControlFilters) == 0;
     PKSFILTERFACTORY factory = KsDeviceGetFirstChildFilterFactory(device);
     while (factory != nullptr) {
         // Freeing the create items may free the factory: take its sibling first.

@@ -119,10 +119,7 @@ public:
     LONG ConfigurationIndex() const { return configurationIndex; }
     LONG PreviousConfigurationIndex() const { return previousConfigurationIndex; }
     LONG MidiConfigurationIndex() const { return midiConfigurationIndex; }
-    bool StatusTimerRunning() const
-    {
-        return __atomic_load_n(&statusTimer.running, __ATOMIC_ACQUIRE) != 0;
-    }
+    bool StatusTimerRunning() const { return ReadUCharAcquire(&statusTimer.running) != 0; }
     PCWSTR RegistryPath() const { return registryPath; }
 
 protected:

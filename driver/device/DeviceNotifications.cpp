@@ -204,7 +204,7 @@ ULONG QueryOsVersion(DeviceContext* context)
 {
     static constexpr ULONG kProbed[] = {0x06020000, 0x06010000, 0x06000100,
                                         0x06000000, 0x05020000, 0x05010000};
-    ULONG version = __atomic_load_n(&context->osVersion, __ATOMIC_ACQUIRE);
+    ULONG version = ReadULongAcquire(&context->osVersion);
     if (version != kOsVersionNotProbed) {
         return version;
     }
@@ -215,7 +215,7 @@ ULONG QueryOsVersion(DeviceContext* context)
             break;
         }
     }
-    __atomic_store_n(&context->osVersion, version, __ATOMIC_RELEASE);
+    WriteULongRelease(&context->osVersion, version);
     return version;
 }
 

@@ -8,10 +8,11 @@ DeviceParts* installedParts = nullptr;
 
 void SetDeviceParts(DeviceParts* parts)
 {
-    __atomic_store_n(&installedParts, parts, __ATOMIC_RELEASE);
+    WritePointerRelease(reinterpret_cast<PVOID volatile*>(&installedParts), parts);
 }
 
 DeviceParts* GetDeviceParts()
 {
-    return __atomic_load_n(&installedParts, __ATOMIC_ACQUIRE);
+    return static_cast<DeviceParts*>(
+        ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&installedParts)));
 }

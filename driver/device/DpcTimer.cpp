@@ -4,7 +4,7 @@ namespace {
 
 bool IsRunning(const DpcTimer* timer)
 {
-    return __atomic_load_n(&timer->running, __ATOMIC_ACQUIRE) != 0;
+    return ReadUCharAcquire(&timer->running) != 0;
 }
 
 // DISPATCH_LEVEL. The running check keeps a DPC that was already on its way when the timer
@@ -39,7 +39,7 @@ bool ArmDpcTimer(DpcTimer* timer)
         if (!TryAcquireRemoveLock(ContextFromLink(timer->ownerLink))) {
             return false;
         }
-        __atomic_store_n(&timer->running, 1, __ATOMIC_RELEASE);
+        WriteUCharRelease(&timer->running, 1);
     }
     LARGE_INTEGER due;
     due.QuadPart = -10000;  // 1 ms
@@ -52,7 +52,7 @@ bool StopDpcTimer(DpcTimer* timer)
     if (!IsRunning(timer)) {
         return false;
     }
-    __atomic_store_n(&timer->running, 0, __ATOMIC_RELEASE);
+    WriteUCharRelease(&timer->running, 0);
     const bool wasQueued = KeCancelTimer(&timer->timer) != FALSE;
     KeRemoveQueueDpc(&timer->dpc);
     ReleaseRemoveLock(ContextFromLink(timer->ownerLink));

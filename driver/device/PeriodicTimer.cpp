@@ -14,7 +14,15 @@ struct TimerWorkPacket
 
 bool IsRunning(const PeriodicTimer* timer)
 {
-    return __atomic_load_n(&timer->running, __ATOMIC_ACQUIRE) != 0;
+    return ReadUCharAcquire(&timer->running) != 0;
+}
+
+// The expiry in flight is over. Last touch of the timer by its DPC or work item: a StopTimer
+// waiting for it may return and the owner free the timer.
+void EndExpiry(PeriodicTimer* timer)
+{
+    InterlockedExchange(&timer->workPending, 0);
+    KeSetEvent(&timer->workIdle, 0, FALSE);
 }
 
 // PASSIVE_LEVEL, on a system worker thread.
@@ -24,12 +32,14 @@ void PeriodicTimerWork(PDEVICE_OBJECT, PVOID context)
     PeriodicTimer* timer = packet->timer;
     DeviceContext* device = ContextFromLink(timer->ownerLink);
     if (IsRunning(timer) && GetPnpState(device) == kPnpStarted) {
+        WritePointerRelease(&timer->callbackThread, KeGetCurrentThread());
         timer->callback(timer->argument);
+        WritePointerRelease(&timer->callbackThread, nullptr);
     }
-    InterlockedExchange(&timer->workPending, 0);
     ReleaseRemoveLock(device);
     IoFreeWorkItem(packet->workItem);
     ExFreePoolWithTag(packet, kTagTimerWork);
+    EndExpiry(timer);
 }
 
 // DISPATCH_LEVEL.
@@ -43,22 +53,23 @@ void PeriodicTimerDpc(PKDPC, PVOID deferredContext, PVOID, PVOID)
     if (InterlockedCompareExchange(&timer->workPending, 1, 0) != 0) {
         return;  // the previous expiry's work item has not finished: skip this one
     }
+    KeClearEvent(&timer->workIdle);
     if (!TryAcquireRemoveLock(device)) {
-        InterlockedExchange(&timer->workPending, 0);
+        EndExpiry(timer);
         return;
     }
     auto* packet = static_cast<TimerWorkPacket*>(
         ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(TimerWorkPacket), kTagTimerWork));
     if (packet == nullptr) {
-        InterlockedExchange(&timer->workPending, 0);
         ReleaseRemoveLock(device);
+        EndExpiry(timer);
         return;
     }
     packet->workItem = IoAllocateWorkItem(FunctionalDeviceObject(device));
     if (packet->workItem == nullptr) {
         ExFreePoolWithTag(packet, kTagTimerWork);
-        InterlockedExchange(&timer->workPending, 0);
         ReleaseRemoveLock(device);
+        EndExpiry(timer);
         return;
     }
     packet->timer = timer;
@@ -77,6 +88,8 @@ void ConstructPeriodicTimer(PeriodicTimer* timer, DeviceLink ownerLink, ULONG pe
     timer->argument = argument;
     timer->running = 0;
     timer->workPending = 0;
+    timer->callbackThread = nullptr;
+    KeInitializeEvent(&timer->workIdle, NotificationEvent, TRUE);
     KeInitializeDpc(&timer->dpc, PeriodicTimerDpc, timer);
     KeInitializeTimer(&timer->timer);
 }
@@ -96,7 +109,7 @@ bool PeriodicTimer::StartTimer(ULONG periodMs)
         if (!TryAcquireRemoveLock(ContextFromLink(ownerLink))) {
             return false;
         }
-        __atomic_store_n(&running, 1, __ATOMIC_RELEASE);
+        WriteUCharRelease(&running, 1);
     }
     LARGE_INTEGER due;
     due.QuadPart = -static_cast<LONGLONG>(period) * 10000;
@@ -105,10 +118,17 @@ bool PeriodicTimer::StartTimer(ULONG periodMs)
 
 void PeriodicTimer::StopTimer()
 {
-    if (!IsRunning(this)) {
-        return;
+    if (IsRunning(this)) {
+        WriteUCharRelease(&running, 0);
+        KeCancelTimer(&timer);
+        KeRemoveQueueDpc(&dpc);
+        ReleaseRemoveLock(ContextFromLink(ownerLink));
     }
-    __atomic_store_n(&running, 0, __ATOMIC_RELEASE);
-    KeCancelTimer(&timer);
-    ReleaseRemoveLock(ContextFromLink(ownerLink));
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL ||
+        ReadPointerAcquire(&callbackThread) == KeGetCurrentThread()) {
+        return;  // cannot wait here; the expiry in flight no longer calls the owner
+    }
+    // A DPC already running may still be about to queue its work item.
+    KeFlushQueuedDpcs();
+    KeWaitForSingleObject(&workIdle, Executive, KernelMode, FALSE, nullptr);
 }

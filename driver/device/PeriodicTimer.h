@@ -19,7 +19,10 @@ public:
     // A non-zero period (ms) replaces the stored one. Returns what KeSetTimerEx returns; false
     // also when the remove lock cannot be taken (the timer then stays unarmed).
     virtual bool StartTimer(ULONG periodMs);  // slot 1
-    virtual void StopTimer();                 // slot 2
+    // At PASSIVE_LEVEL also waits until no expiry's DPC or work item is queued or running (except
+    // when called from the timer's own callback), so the owner may free the timer and the
+    // callback's argument as soon as it returns.
+    virtual void StopTimer();  // slot 2
 
     KTIMER timer;
     KDPC dpc;              // PeriodicTimerDpc, context = this
@@ -29,6 +32,8 @@ public:
     TimerCallback callback;
     PVOID argument;
     volatile LONG workPending;  // 1 from queuing an expiry's work item until it finished
+    KEVENT workIdle;            // notification: signalled while workPending is 0
+    PVOID callbackThread;       // the thread running the callback, else null; atomic access
 };
 
 // Builds the timer in place (IRQL <= DISPATCH_LEVEL); the owner stops it before it goes away.

@@ -46,7 +46,7 @@ void EngineMidiTick::Destroy()
 void EngineMidiTick::SetMidiLinks(UsbMidiCodec* midiCodec, MidiRouter* midiRouter)
 {
     codec = midiCodec;
-    __atomic_store_n(&router, midiRouter, __ATOMIC_RELEASE);
+    WritePointerRelease(reinterpret_cast<PVOID volatile*>(&router), midiRouter);
 }
 
 void EngineMidiTick::RequestTick(ULONG)
@@ -118,7 +118,8 @@ void EngineMidiTick::OnMidiInPacket(const UCHAR* data, ULONG length)
     if (TickState() != kTickRunning) {
         return;
     }
-    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    auto* linked = static_cast<MidiRouter*>(
+        ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&router)));
     MidiConfiguration table = {};
     if (codec != nullptr) {
         codec->GetPortTable(&table);
@@ -153,7 +154,9 @@ void EngineMidiTick::EngineStop()
         return;
     }
     StopDpcTimer(&timer);
-    // A tick that is running finishes first.
+    // A tick that is running finishes first; one whose DPC was already past the running check
+    // must have cleared the idle event before the wait looks at it.
+    KeFlushQueuedDpcs();
     KeWaitForSingleObject(&tickIdle, Executive, KernelMode, FALSE, nullptr);
     ExSetTimerResolution(0, FALSE);
     pipes->StopMidiPipes();
@@ -166,31 +169,28 @@ void EngineMidiTick::ChangeTick(bool start, bool keep)
         const bool already = start ? (before == kTickStarting || before == kTickRunning)
                                    : (before == kTickStopping || before == kTickStopped);
         const LONG next = start ? kTickStarting : kTickStopping;
-        if (already || !__atomic_compare_exchange_n(&tickState, &before, next, false,
-                                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        if (already || InterlockedCompareExchange(&tickState, next, before) != before) {
             return;
         }
         if (!QueueTickWork()) {
             // Nothing will act on the new state: the next request must find the old one.
-            LONG expected = next;
-            __atomic_compare_exchange_n(&tickState, &expected, before, false, __ATOMIC_ACQ_REL,
-                                        __ATOMIC_ACQUIRE);
+            InterlockedCompareExchange(&tickState, before, next);
         }
         return;
     }
     KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
     const LONG state = TickState();
     if (start && state != kTickStarting && state != kTickRunning) {
-        __atomic_store_n(&tickState, kTickStarting, __ATOMIC_RELEASE);
+        WriteRelease(&tickState, kTickStarting);
         EngineStart();
-        __atomic_store_n(&tickState, kTickRunning, __ATOMIC_RELEASE);
+        WriteRelease(&tickState, kTickRunning);
     } else if (!start && state != kTickStopping && state != kTickStopped) {
         if (keep) {
             EngineStop();
         } else {
-            __atomic_store_n(&tickState, kTickStopping, __ATOMIC_RELEASE);
+            WriteRelease(&tickState, kTickStopping);
             EngineStop();
-            __atomic_store_n(&tickState, kTickStopped, __ATOMIC_RELEASE);
+            WriteRelease(&tickState, kTickStopped);
         }
     }
     KeReleaseMutex(&mutex, FALSE);
@@ -225,10 +225,10 @@ void EngineMidiTick::TickWorkItem(PDEVICE_OBJECT, PVOID parameter)
     if (GetPnpState(self->context) == kPnpStarted) {
         if (self->TickState() == kTickStarting) {
             self->EngineStart();
-            __atomic_store_n(&self->tickState, kTickRunning, __ATOMIC_RELEASE);
+            WriteRelease(&self->tickState, kTickRunning);
         } else if (self->TickState() == kTickStopping) {
             self->EngineStop();
-            __atomic_store_n(&self->tickState, kTickStopped, __ATOMIC_RELEASE);
+            WriteRelease(&self->tickState, kTickStopped);
         }
     }
     KeReleaseMutex(&self->mutex, FALSE);
@@ -241,8 +241,9 @@ void EngineMidiTick::EngineTick(PVOID argument)
 {
     auto* self = static_cast<EngineMidiTick*>(argument);
     KeClearEvent(&self->tickIdle);
-    if (__atomic_load_n(&self->timer.running, __ATOMIC_ACQUIRE) != 0 && self->codec != nullptr) {
-        MidiRouter* linked = __atomic_load_n(&self->router, __ATOMIC_ACQUIRE);
+    if (ReadUCharAcquire(&self->timer.running) != 0 && self->codec != nullptr) {
+        auto* linked = static_cast<MidiRouter*>(
+            ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&self->router)));
         LONG result = 0;
         {
             InStackLock hold(&self->portsLock);
@@ -263,7 +264,7 @@ void EngineMidiTick::ResumeAfterStart()
     const LONG state = TickState();
     if (state == kTickStarting || state == kTickRunning) {
         EngineStart();
-        __atomic_store_n(&tickState, kTickRunning, __ATOMIC_RELEASE);
+        WriteRelease(&tickState, kTickRunning);
     }
     KeReleaseMutex(&mutex, FALSE);
 }

@@ -52,7 +52,7 @@ public:
     void StopKeeping();
 
     void ChangeTick(bool start, bool keep);
-    LONG TickState() { return __atomic_load_n(&tickState, __ATOMIC_ACQUIRE); }
+    LONG TickState() { return ReadAcquire(&tickState); }
 
 private:
     NTSTATUS EngineStart();

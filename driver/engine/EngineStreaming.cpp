@@ -76,23 +76,23 @@ ULONG EngineStreaming::RateInForce() const
 
 NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
 {
-    if (initialized) {
+    if (ReadUCharAcquire(&initialized)) {
         return STATUS_SUCCESS;
     }
     rateNotApplied = 1;
     const NTSTATUS status = transport->InitializeUsb(record);
-    initialized = NT_SUCCESS(status) ? 1 : 0;
+    WriteUCharRelease(&initialized, NT_SUCCESS(status) ? 1 : 0);
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    if (streaming) {
+    if (ReadUCharAcquire(&streaming)) {
         // A stop that kept streaming: the first period after it says the data broke off.
-        restartMarker = 1;
-        if (!startPending && !restartPending) {
+        WriteUCharRelease(&restartMarker, 1);
+        if (!ReadUCharAcquire(&startPending) && !ReadUCharAcquire(&restartPending)) {
             if (!AtPassive()) {
-                restartPending = 1;
+                WriteUCharRelease(&restartPending, 1);
                 if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
-                    restartPending = 0;
+                    WriteUCharRelease(&restartPending, 0);
                 }
             } else {
                 RestartLocked();
@@ -105,9 +105,9 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
 void EngineStreaming::StopEngine()
 {
     Lock();
-    if (initialized) {
+    if (ReadUCharAcquire(&initialized)) {
         ChangeStreaming(kStreamingStop, true);
-        initialized = 0;
+        WriteUCharRelease(&initialized, 0);
         transport->ReleaseUsb();
     }
     Unlock();
@@ -131,7 +131,7 @@ void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record
     if (record->index == configuration.index) {
         return;
     }
-    if (initialized) {
+    if (ReadUCharAcquire(&initialized)) {
         ChangeStreaming(kStreamingStop);
     }
     configuration = *record;
@@ -187,7 +187,8 @@ void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
 {
     auto* packet = static_cast<WorkPacket*>(parameter);
     EngineStreaming* self = packet->engine;
-    const bool live = self->initialized && GetPnpState(self->context) == kPnpStarted;
+    const bool live =
+        ReadUCharAcquire(&self->initialized) && GetPnpState(self->context) == kPnpStarted;
     switch (packet->kind) {
         case kStreamingStop:
             if (live && self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
@@ -195,16 +196,16 @@ void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
                 delay.QuadPart = -static_cast<LONGLONG>(kStopGuardMs) * 10000;
                 KeDelayExecutionThread(KernelMode, FALSE, &delay);
             }
-            self->stopPending = 0;
+            WriteUCharRelease(&self->stopPending, 0);
             break;
         case kStreamingStart:
-            self->startPending = 0;
+            WriteUCharRelease(&self->startPending, 0);
             if (live) {
                 self->ChangeStreaming(kStreamingStart);
             }
             break;
         default:
-            self->restartPending = 0;
+            WriteUCharRelease(&self->restartPending, 0);
             if (live) {
                 self->ChangeStreaming(kStreamingRestart);
             }
@@ -252,12 +253,13 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
         // the next start must use it.
         rateIndex = newRateIndex;
     }
-    if (initialized && !host->IsExternalClockSelected() && newRateIndex < configuration.rateCount) {
+    if (ReadUCharAcquire(&initialized) && !host->IsExternalClockSelected() &&
+        newRateIndex < configuration.rateCount) {
         const ULONG rate = configuration.rates[newRateIndex];
         if (rate != transport->CurrentRate() || rateNotApplied) {
             // Running transfers are sized for the old rate: they stop for the request and start
             // again at the new one.
-            const bool resume = streaming && transport->IsStreaming();
+            const bool resume = ReadUCharAcquire(&streaming) && transport->IsStreaming();
             if (resume) {
                 StopUsbStreaming(1, true);
             }
@@ -269,8 +271,8 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
                 rateIndex = previousRateIndex;
             }
             if (resume) {
-                restartMarker = 1;
-                credit = 1;
+                WriteUCharRelease(&restartMarker, 1);
+                InterlockedExchange(&credit, 1);
                 const NTSTATUS started =
                     NT_SUCCESS(status) ? StartDeviceStreaming(rate, true) : status;
                 if (NT_SUCCESS(started) && started != kStartQueuedBehindRate) {
@@ -293,10 +295,10 @@ LONG EngineStreaming::RunControl(ULONG on)
     Lock();
     LONG answer;
     if (!on) {
-        credit = 1;
+        InterlockedExchange(&credit, 1);
         answer = ChangeStreaming(kStreamingStop);
-    } else if (streaming) {
-        credit = 1;
+    } else if (ReadUCharAcquire(&streaming)) {
+        InterlockedExchange(&credit, 1);
         answer = kChangeNothingToDo;
     } else {
         answer = ChangeStreaming(kStreamingStart);
@@ -313,43 +315,43 @@ void EngineStreaming::StopUsbStreaming(LONG managerState, bool keep)
     if (!keep) {
         SetTransfersAhead(static_cast<ULONG>(transport->QueueAhead()), false);
         host->StoreTransfersAhead(transfersAhead);
-        streaming = 0;
+        WriteUCharRelease(&streaming, 0);
     }
 }
 
 LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
 {
-    if (!initialized) {
+    if (!ReadUCharAcquire(&initialized)) {
         return kChangeImpossible;
     }
-    if (kind == kStreamingRestart && restartPending) {
+    if (kind == kStreamingRestart && ReadUCharAcquire(&restartPending)) {
         return kChangeAlreadyPending;
     }
-    if (kind == kStreamingStop && stopPending && !AtPassive()) {
+    if (kind == kStreamingStop && ReadUCharAcquire(&stopPending) && !AtPassive()) {
         return kChangeAlreadyPending;
     }
-    if (startPending) {
+    if (ReadUCharAcquire(&startPending)) {
         return kChangeImpossible;
     }
     if (!AtPassive()) {
         volatile UCHAR* pending = kind == kStreamingStop    ? &stopPending
                                   : kind == kStreamingStart ? &startPending
                                                             : &restartPending;
-        *pending = 1;
+        WriteUCharRelease(pending, 1);
         if (!QueueWork(kind, 0, 0, &StreamingWorkItem)) {
-            *pending = 0;
+            WriteUCharRelease(pending, 0);
             return kChangeImpossible;
         }
         return kChangeQueued;
     }
     Lock();
     LONG answer = kChangeDone;
-    if (!initialized) {
+    if (!ReadUCharAcquire(&initialized)) {
         answer = kChangeImpossible;
-    } else if (kind == kStreamingStart && streaming) {
+    } else if (kind == kStreamingStart && ReadUCharAcquire(&streaming)) {
         lastStartMs = NowMs();
         answer = kChangeNothingToDo;
-    } else if (kind != kStreamingStart && !streaming) {
+    } else if (kind != kStreamingStart && !ReadUCharAcquire(&streaming)) {
         answer = kChangeNothingToDo;
     } else if (kind == kStreamingStop && !keep && NowMs() - lastStartMs <= kStopGuardMs) {
         answer = kChangeTooSoon;
@@ -367,7 +369,7 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
 
 NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
 {
-    if (!initialized) {
+    if (!ReadUCharAcquire(&initialized)) {
         return kEngineFail;
     }
     if (transport->IsStreaming()) {
@@ -397,10 +399,10 @@ NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
     } else {
         status = SetRate(ConfigurationIndex(), rateIndex);
         if (NT_SUCCESS(status)) {
-            startPending = 1;
+            WriteUCharRelease(&startPending, 1);
             status = kStartQueuedBehindRate;
             if (!QueueWork(kStreamingStart, 0, 0, &StreamingWorkItem)) {
-                startPending = 0;
+                WriteUCharRelease(&startPending, 0);
                 status = STATUS_UNSUCCESSFUL;
             }
         }
@@ -455,9 +457,9 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
                                   LONG flags, ULONG framesOut, ULONG multiplier)
 {
     InterlockedExchangeAdd(&credit, -static_cast<LONG>(framesIn));
-    if (restartMarker) {
+    if (ReadUCharAcquire(&restartMarker)) {
         flags |= kDiscontinuityFlag;
-        restartMarker = 0;
+        WriteUCharRelease(&restartMarker, 0);
     }
     // The routing fills the entries of the layouts after the device's own (loopback inputs read
     // back from the output ring), so the period's array holds one entry per input layout even
@@ -513,13 +515,14 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
 
 void EngineStreaming::RestartStreaming()
 {
-    if (!initialized || restartPending || startPending) {
+    if (!ReadUCharAcquire(&initialized) || ReadUCharAcquire(&restartPending) ||
+        ReadUCharAcquire(&startPending)) {
         return;
     }
     if (!AtPassive()) {
-        restartPending = 1;
+        WriteUCharRelease(&restartPending, 1);
         if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
-            restartPending = 0;
+            WriteUCharRelease(&restartPending, 0);
         }
         return;
     }
@@ -529,7 +532,7 @@ void EngineStreaming::RestartStreaming()
 void EngineStreaming::RestartLocked()
 {
     Lock();
-    if (initialized && streaming) {
+    if (ReadUCharAcquire(&initialized) && ReadUCharAcquire(&streaming)) {
         StopUsbStreaming(0, false);
         StartLocked(true);
     }
@@ -538,10 +541,10 @@ void EngineStreaming::RestartLocked()
 
 void EngineStreaming::StartLocked(bool restart)
 {
-    credit = 1;
+    InterlockedExchange(&credit, 1);
     const NTSTATUS status = StartDeviceStreaming(RateInForce(), restart);
     if (NT_SUCCESS(status) && status != kStartQueuedBehindRate) {
-        streaming = 1;
+        WriteUCharRelease(&streaming, 1);
         lastStartMs = NowMs();
     }
 }

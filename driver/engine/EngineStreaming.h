@@ -60,8 +60,8 @@ public:
     NTSTATUS SetRate(LONG configurationIndex, ULONG rateIndex);
     LONG RunControl(ULONG on);
     LONG ChangeStreaming(ULONG kind, bool keep = false);
-    bool IsStreaming() const { return streaming != 0; }
-    LONG Credit() const { return credit; }
+    bool IsStreaming() const { return ReadUCharAcquire(&streaming) != 0; }
+    LONG Credit() const { return ReadAcquire(&credit); }
 
     // The transfers queued ahead: clamped to 0..8, whatever the registry held.
     void SetTransfersAhead(ULONG value, bool markLoaded);
@@ -118,8 +118,10 @@ private:
     EnginePeriodRouting* routing;
     EngineHost* host;
     KMUTEX mutex;
+    // The flags below are read by completions and work items on other threads: every access goes
+    // through the acquire/release forms or the Interlocked operations.
     UCHAR initialized = 0;
-    UCHAR rateNotApplied = 1;
+    UCHAR rateNotApplied = 1;  // under the engine mutex
     volatile UCHAR streaming = 0;
     volatile UCHAR restartMarker = 0;
     volatile LONG credit = 0;

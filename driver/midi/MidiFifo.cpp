@@ -13,7 +13,7 @@ static_assert((kMidiFifoEntries & kIndexMask) == 0, "the ring's indices wrap wit
 // The indices change under the lock; FifoIsEmpty reads them without it as a fast path.
 void StoreIndex(ULONG* index, ULONG value)
 {
-    __atomic_store_n(index, value & kIndexMask, __ATOMIC_RELEASE);
+    WriteULongRelease(index, value & kIndexMask);
 }
 
 ULONG CountOf(const MidiFifo* fifo)
@@ -209,8 +209,7 @@ LONG FifoRead(MidiFifo* fifo, LONGLONG* time, UCHAR* buffer, ULONG capacity, ULO
 
 bool FifoIsEmpty(MidiFifo* fifo)
 {
-    return __atomic_load_n(&fifo->readIndex, __ATOMIC_ACQUIRE) ==
-           __atomic_load_n(&fifo->writeIndex, __ATOMIC_ACQUIRE);
+    return ReadULongAcquire(&fifo->readIndex) == ReadULongAcquire(&fifo->writeIndex);
 }
 
 bool FifoHasData(MidiFifo* fifo)

@@ -311,8 +311,7 @@ LONG NextMidiOutPacket(MidiOutQueue* queue, LONGLONG now, UsbMidiPacket* packet,
         }
     }
     *wait = until;
-    __atomic_store_n(&queue->nextDue, until == kNothingDue ? kNothingDue : now + until,
-                     __ATOMIC_RELAXED);
+    WriteNoFence64(&queue->nextDue, until == kNothingDue ? kNothingDue : now + until);
     return S_OK;
 }
 

@@ -71,7 +71,7 @@ void UsbMidiCodec::Wake()
 
 void UsbMidiCodec::ReleaseBuffer(MidiWriter* writer, const UCHAR* buffer)
 {
-    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    MidiRouter* linked = LinkedRouter();
     if (linked != nullptr) {
         linked->ReleaseWriterBuffer(writer, buffer);
     }
@@ -79,13 +79,13 @@ void UsbMidiCodec::ReleaseBuffer(MidiWriter* writer, const UCHAR* buffer)
 
 MidiWriterState* UsbMidiCodec::WriterState(MidiWriter* writer)
 {
-    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    MidiRouter* linked = LinkedRouter();
     return linked == nullptr ? nullptr : linked->GetWriterState(writer);
 }
 
 bool UsbMidiCodec::Retain(MidiWriter* writer, ULONG count, const UCHAR* buffer)
 {
-    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    MidiRouter* linked = LinkedRouter();
     return linked != nullptr && linked->RetainWriterBuffer(writer, count, buffer);
 }
 
@@ -163,5 +163,5 @@ void UsbMidiCodec::ForgetUnfinished(MidiWriter* writer, MidiMessageNode* node)
 
 void UsbMidiCodec::SetRouter(MidiRouter* linked)
 {
-    __atomic_store_n(&router, linked, __ATOMIC_RELEASE);
+    WritePointerRelease(reinterpret_cast<PVOID volatile*>(&router), linked);
 }

@@ -57,8 +57,14 @@ private:
     UsbMidiCodec() = default;
     ~UsbMidiCodec() = default;
 
+    MidiRouter* LinkedRouter() const
+    {
+        return static_cast<MidiRouter*>(
+            ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&router)));
+    }
+
     KSPIN_LOCK lock;
-    MidiRouter* router;
+    MidiRouter* router;  // set and read on different threads: through the acquire/release forms
     MidiConfiguration portTable;
     MidiOutQueue** queues;  // "AdPw", one per port
     ULONG queueCount;

@@ -35,15 +35,15 @@ void UsbIsoStreaming::StartFeedbackPipe()
         return;
     }
     // Held at 1 while both transfers go out, so an early completion cannot signal "all done".
-    pipe->outstanding = 1;
+    WriteRelease(&pipe->outstanding, 1);
     KeClearEvent(&pipe->allDoneEvent);
     pipe->owner = this;
     pipe->nextFeedbackFrame = -1;
     pipe->feedbackInterval = kFeedbackInterval;
     for (ULONG s = 0; s < kFeedbackSlots; ++s) {
         slots[s].startFrame = static_cast<ULONG>(-1);
-        pipe->completionCounters[s] = 0;
-        pipe->inSubmit[s] = 0;
+        WriteRelease(&pipe->completionCounters[s], 0);
+        WriteRelease(&pipe->inSubmit[s], 0);
     }
     for (ULONG s = 0; s < kFeedbackSlots; ++s) {
         SubmitNewTransfer(pipe, s, -1, &FeedbackComplete, true);
@@ -116,7 +116,7 @@ NTSTATUS UsbIsoStreaming::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID conte
         status = static_cast<NTSTATUS>(r.IsoPacket[0].Status);
     }
     bool retire = RetiresFeedback(status);
-    if (pipe->inSubmit[slot] >= kSubmitChainLimit) {
+    if (ReadAcquire(&pipe->inSubmit[slot]) >= kSubmitChainLimit) {
         retire = true;
         self->RequestRestart();
     }
@@ -131,11 +131,11 @@ NTSTATUS UsbIsoStreaming::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID conte
         pipe->nextFeedbackFrame = pipe->nextFeedbackFrame == -1
                                       ? static_cast<LONG>(r.StartFrame) + pipe->feedbackInterval
                                       : pipe->nextFeedbackFrame + pipe->feedbackInterval;
-    } else if (self->streaming && !retire) {
+    } else if (ReadUCharAcquire(&self->streaming) && !retire) {
         self->CountFeedbackError(pipe, status, r.StartFrame);
     }
-    self->ReplaceTransfer(transfer, self->streaming && !retire, pipe->nextFeedbackFrame,
-                          &FeedbackComplete, true);
+    self->ReplaceTransfer(transfer, ReadUCharAcquire(&self->streaming) && !retire,
+                          pipe->nextFeedbackFrame, &FeedbackComplete, true);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 

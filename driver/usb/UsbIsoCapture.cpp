@@ -76,7 +76,7 @@ LONG UsbIsoStreaming::SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG fra
 // Once data flows, the captured period goes to the engine with the slot's sample count.
 void UsbIsoStreaming::ReportCapture(IsoTransfer* transfer, ULONG received)
 {
-    if (!streaming || transfer->priming != 0) {
+    if (!ReadUCharAcquire(&streaming) || transfer->priming != 0) {
         return;
     }
     UsbPipe* pipe = transfer->pipe;

@@ -23,7 +23,7 @@ ULONG UsbIsoStreaming::SlotSamplesFor(const IsoTransfer* transfer)
 {
     InStackLock guard(&slotLock);
     const TransferSlot& slot = slots[transfer->slot];
-    return static_cast<ULONG>(transfer->pipe->completionCounters[transfer->slot]) >
+    return static_cast<ULONG>(ReadAcquire(&transfer->pipe->completionCounters[transfer->slot])) >
                    slot.cyclesAccounted
                ? slot.previousSamples
                : slot.samplesBeforeThat;
@@ -37,7 +37,7 @@ bool UsbIsoStreaming::TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* resu
     UsbPipe* pipe = transfer->pipe;
     const LONG directionError = pipe->format.isIn ? kIsoInError : kIsoOutError;
     *result = transfer->irp->IoStatus.Status;
-    if (!NT_SUCCESS(*result) && streaming) {
+    if (!NT_SUCCESS(*result) && ReadUCharAcquire(&streaming)) {
         InterlockedOr(&errorFlags, directionError);
     }
     USBD_STATUS urbStatus = transfer->urb->UrbIsochronousTransfer.Hdr.Status;
@@ -45,7 +45,7 @@ bool UsbIsoStreaming::TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* resu
         urbStatus = USBD_STATUS_DEVICE_GONE;
     }
     if (urbStatus == USBD_STATUS_DEVICE_GONE) {
-        streaming = 0;  // no restart: there is nothing to restart on
+        WriteUCharRelease(&streaming, 0);  // no restart: there is nothing to restart on
         if (NT_SUCCESS(*result)) {
             *result = static_cast<NTSTATUS>(USBD_STATUS_DEVICE_GONE);
         }
@@ -56,8 +56,8 @@ bool UsbIsoStreaming::TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* resu
         InterlockedOr(&errorFlags, directionError);
         *result = static_cast<NTSTATUS>(urbStatus);
     }
-    if (transfer->priming == 0 &&
-        (pipe->inSubmit[transfer->slot] != 0 || urbStatus == USBD_STATUS_BAD_START_FRAME)) {
+    if (transfer->priming == 0 && (ReadAcquire(&pipe->inSubmit[transfer->slot]) != 0 ||
+                                   urbStatus == USBD_STATUS_BAD_START_FRAME)) {
         RequestRestart();
         *result = STATUS_UNSUCCESSFUL;
         return false;
@@ -96,13 +96,14 @@ bool UsbIsoStreaming::MeasureLateness(IsoTransfer* transfer, ULONG frames)
     UsbPipe* pipe = transfer->pipe;
     const bool pacing = pipe->format.isIn != 0 || pipeTable.InAudioPipes() == 0;
     ULONG now = 0;
-    if (!streaming || transfer->priming != 0 || !pacing || !NT_SUCCESS(bus.GetCurrentFrame(&now))) {
+    if (!ReadUCharAcquire(&streaming) || transfer->priming != 0 || !pacing ||
+        !NT_SUCCESS(bus.GetCurrentFrame(&now))) {
         return true;
     }
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     const LONG d = static_cast<LONG>(now - r.StartFrame - frames + 1);
     ULONG next = slots[transfer->slot].startFrame;
-    if (static_cast<ULONG>(pipe->completionCounters[transfer->slot]) >
+    if (static_cast<ULONG>(ReadAcquire(&pipe->completionCounters[transfer->slot])) >
         slots[transfer->slot].cyclesAccounted) {
         next = static_cast<ULONG>(framesInFlight + transfer->startFrame);
     }
@@ -124,7 +125,7 @@ void UsbIsoStreaming::ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSa
     UsbPipe* pipe = transfer->pipe;
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     ULONG samples = r.TransferBufferLength / bytesPerSampleFrame;
-    if (streaming && transfer->priming == 0) {
+    if (ReadUCharAcquire(&streaming) && transfer->priming == 0) {
         if (samples == 0) {
             InterlockedOr(&errorFlags, kIsoOutError);
         }
@@ -157,7 +158,7 @@ NTSTATUS UsbIsoStreaming::ProcessIsoCompletion(IsoTransfer* transfer)
     if (bytesPerSampleFrame == 0) {
         bytesPerSampleFrame = 1;
     }
-    if (streaming && transfer->priming != 0 && pipe->sync) {
+    if (ReadUCharAcquire(&streaming) && transfer->priming != 0 && pipe->sync) {
         ShiftPrimingCycle(transfer, frames);
     }
     if (!MeasureLateness(transfer, frames)) {

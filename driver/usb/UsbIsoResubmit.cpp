@@ -25,8 +25,8 @@ bool EndsTransfer(NTSTATUS result)
 
 void UsbIsoStreaming::RequestRestart()
 {
-    if (streaming) {
-        streaming = 0;
+    if (ReadUCharAcquire(&streaming)) {
+        WriteUCharRelease(&streaming, 0);
         if (callbacks.restartStreaming != nullptr) {
             callbacks.restartStreaming(callbacks.restartContext);
         }
@@ -39,7 +39,8 @@ NTSTATUS UsbIsoStreaming::AccountSlot(IsoTransfer* transfer)
     auto& r = transfer->urb->UrbIsochronousTransfer;
     InStackLock guard(&slotLock);
     TransferSlot& slot = slots[transfer->slot];
-    const ULONG counter = static_cast<ULONG>(pipe->completionCounters[transfer->slot]);
+    const ULONG counter =
+        static_cast<ULONG>(ReadAcquire(&pipe->completionCounters[transfer->slot]));
     if (counter < slot.cyclesAccounted) {
         return static_cast<NTSTATUS>(0xC0000004);  // a cycle that was already accounted for
     }
@@ -73,8 +74,9 @@ void UsbIsoStreaming::JoinSecondaryPipes(ULONG slot)
         if (!pipe->format.hasFormat || pipe->sync) {
             continue;
         }
-        pipe->completionCounters[slot] = syncPipe->completionCounters[slot];
-        pipe->inSubmit[slot] = 0;
+        WriteRelease(&pipe->completionCounters[slot],
+                     ReadAcquire(&syncPipe->completionCounters[slot]));
+        WriteRelease(&pipe->inSubmit[slot], 0);
         SubmitNewTransfer(pipe, slot, static_cast<LONG>(slots[slot].startFrame),
                           &SecondaryPipeComplete, false);
     }
@@ -112,7 +114,7 @@ void UsbIsoStreaming::RetireSyncTransfer(IsoTransfer* transfer)
 {
     UsbPipe* pipe = transfer->pipe;
     // The thread that cancels holds the lock already; its cancelled IRPs complete on it.
-    const bool owner = cancelOwner == KeGetCurrentThread();
+    const bool owner = ReadPointerAcquire(&cancelOwner) == KeGetCurrentThread();
     KIRQL old = DISPATCH_LEVEL;
     if (!owner) {
         KeAcquireSpinLock(&cancelLock, &old);
@@ -150,7 +152,7 @@ void UsbIsoStreaming::ResubmitInOrder(IsoTransfer* transfer)
 {
     KIRQL old;
     KeAcquireSpinLock(&resubmitLock, &old);
-    if (!streaming) {
+    if (!ReadUCharAcquire(&streaming)) {
         KeReleaseSpinLock(&resubmitLock, old);
         RetireSyncTransfer(transfer);
         return;
@@ -168,13 +170,13 @@ void UsbIsoStreaming::ResubmitInOrder(IsoTransfer* transfer)
         const bool sent = ResubmitSyncTransfer(transfer);
         KeAcquireSpinLock(&resubmitLock, &old);
         transfer = nullptr;
-        if (sent && streaming && nextResubmitSlot == next) {
+        if (sent && ReadUCharAcquire(&streaming) && nextResubmitSlot == next) {
             transfer = parkedTransfers[next];
             parkedTransfers[next] = nullptr;
         }
     }
     KeReleaseSpinLock(&resubmitLock, old);
-    if (!streaming) {
+    if (!ReadUCharAcquire(&streaming)) {
         RetireParkedTransfers();
     }
 }
@@ -184,7 +186,7 @@ bool UsbIsoStreaming::ResubmitSyncTransfer(IsoTransfer* transfer)
     if (SubmitTransfer(transfer, &SyncPipeComplete, true) == STATUS_INSUFFICIENT_RESOURCES) {
         // Not sent (a removal is under way): the transfer retires, so the removal does not wait
         // for it, and nothing streams any more.
-        streaming = 0;
+        WriteUCharRelease(&streaming, 0);
         RetireSyncTransfer(transfer);
         return false;
     }
@@ -216,7 +218,7 @@ NTSTATUS UsbIsoStreaming::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID conte
     UsbIsoStreaming* self = transfer->pipe->owner;
     self->requests.NoteSyncCompletionTime();
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
-    if (EndsTransfer(result) || !self->streaming) {
+    if (EndsTransfer(result) || !ReadUCharAcquire(&self->streaming)) {
         // A slot that leaves the ring while streaming goes on would hold every later one back.
         self->RequestRestart();
         self->RetireSyncTransfer(transfer);
@@ -238,7 +240,7 @@ NTSTATUS UsbIsoStreaming::SecondaryPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID 
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
     self->AccountSlot(transfer);
     const LONG next = static_cast<LONG>(self->slots[transfer->slot].startFrame);
-    self->ReplaceTransfer(transfer, self->streaming && !EndsTransfer(result), next,
-                          &SecondaryPipeComplete, false);
+    self->ReplaceTransfer(transfer, ReadUCharAcquire(&self->streaming) && !EndsTransfer(result),
+                          next, &SecondaryPipeComplete, false);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }

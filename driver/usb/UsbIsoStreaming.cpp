@@ -109,7 +109,7 @@ void UsbIsoStreaming::ResetStreamingState()
             continue;
         }
         ++audioPipes;
-        pipe->outstanding = 0;
+        WriteRelease(&pipe->outstanding, 0);
         pipe->sync = 0;
         pipe->owner = this;
         KeClearEvent(&pipe->allDoneEvent);
@@ -178,8 +178,8 @@ NTSTATUS UsbIsoStreaming::BuildSyncRing(UsbPipe* sync)
     for (ULONG i = 0; i < transfers; ++i) {
         slots[i] = TransferSlot{};
         slots[i].startFrame = start;
-        sync->completionCounters[i] = 0;
-        sync->inSubmit[i] = 0;
+        WriteRelease(&sync->completionCounters[i], 0);
+        WriteRelease(&sync->inSubmit[i], 0);
         const ULONG frames = ComputePacketSizes(i);
         IsoTransfer* transfer = AllocateTransferObject(sync, i);
         if (transfer == nullptr) {
@@ -197,16 +197,16 @@ NTSTATUS UsbIsoStreaming::BuildSyncRing(UsbPipe* sync)
 NTSTATUS UsbIsoStreaming::SubmitSyncRing(UsbPipe* sync)
 {
     NTSTATUS status = STATUS_SUCCESS;
-    errorFlags = 0;
-    streaming = 1;
-    for (ULONG i = 0; i < transfers && streaming; ++i) {
+    InterlockedExchange(&errorFlags, 0);
+    WriteUCharRelease(&streaming, 1);
+    for (ULONG i = 0; i < transfers && ReadUCharAcquire(&streaming); ++i) {
         status = SubmitTransfer(sync->transferObjects[i], &SyncPipeComplete, false);
         if (status == STATUS_INSUFFICIENT_RESOURCES) {
             // Removal under way: the transfers not sent are freed by the stop.
-            streaming = 0;
+            WriteUCharRelease(&streaming, 0);
         }
     }
-    if (!streaming && NT_SUCCESS(status)) {
+    if (!ReadUCharAcquire(&streaming) && NT_SUCCESS(status)) {
         status = STATUS_UNSUCCESSFUL;
     }
     if (status == STATUS_PENDING) {
@@ -259,7 +259,7 @@ NTSTATUS UsbIsoStreaming::StartIsoStreaming()
 
 NTSTATUS UsbIsoStreaming::StopIsoStreaming()
 {
-    streaming = 0;
+    WriteUCharRelease(&streaming, 0);
     UsbPipe* sync = syncPipe;
     if (sync != nullptr) {
         StopPipe(sync);
@@ -279,7 +279,7 @@ NTSTATUS UsbIsoStreaming::StopIsoStreaming()
 // A cancelled IRP may complete on this very thread: the completion skips the lock it holds.
 void UsbIsoStreaming::CancelSyncTransfers(UsbPipe* pipe)
 {
-    cancelOwner = KeGetCurrentThread();
+    WritePointerRelease(&cancelOwner, KeGetCurrentThread());
     KIRQL old;
     KeAcquireSpinLock(&cancelLock, &old);
     for (IsoTransfer* transfer : pipe->transferObjects) {
@@ -288,7 +288,7 @@ void UsbIsoStreaming::CancelSyncTransfers(UsbPipe* pipe)
         }
     }
     KeReleaseSpinLock(&cancelLock, old);
-    cancelOwner = nullptr;
+    WritePointerRelease(&cancelOwner, nullptr);
     // Not with the bus: nothing would complete them.
     RetireParkedTransfers();
 }
@@ -301,7 +301,7 @@ void UsbIsoStreaming::StopPipe(UsbPipe* pipe)
         PipeRequest(pipe->pipeInformation.PipeHandle, false);
     }
     bool timedOut = false;
-    while (pipe->outstanding != 0) {
+    while (ReadAcquire(&pipe->outstanding) != 0) {
         LARGE_INTEGER timeout;
         timeout.QuadPart = -kStopWait100ns;
         if (KeWaitForSingleObject(&pipe->allDoneEvent, Executive, KernelMode, FALSE, &timeout) ==

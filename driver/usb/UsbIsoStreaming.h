@@ -48,7 +48,7 @@ public:
     }
     void SetStreamingState(bool running, ULONG frames)
     {
-        streaming = running ? 1 : 0;
+        WriteUCharRelease(&streaming, running ? 1 : 0);
         framesPerTransfer = frames;
     }
     void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
@@ -64,7 +64,7 @@ public:
     NTSTATUS PipeRequest(USBD_PIPE_HANDLE handle, bool reset);
 
     LONG QueueAhead() const { return learning.QueueAhead(); }
-    bool IsStreaming() const { return streaming != 0; }
+    bool IsStreaming() const { return ReadUCharAcquire(&streaming) != 0; }
     ULONGLONG TotalSamples() const { return totalSamples; }
     ULONG Transfers() const { return transfers; }
     ULONG FramesPerTransfer() const { return framesPerTransfer; }
@@ -149,7 +149,9 @@ private:
     UsbPipeTable& pipeTable;
     UsbConfiguration& configuration;
 
-    volatile UCHAR streaming = 0;  // transfers are resubmitted; clearing it stops every party
+    // Transfers are resubmitted; clearing it stops every party. Read and written on several
+    // threads: only through the acquire/release forms.
+    UCHAR streaming = 0;
     UCHAR feedback = 0;
     UCHAR noFeedbackRestart = 0;
     ULONG restartAttempts = 0;  // restarts asked for because of feedback errors
@@ -185,7 +187,7 @@ private:
     ULONG nextResubmitSlot = 0;
     IsoTransfer* parkedTransfers[kUsbTransferSlots] = {};
     KSPIN_LOCK cancelLock = 0;
-    PKTHREAD volatile cancelOwner = nullptr;
+    PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
 };

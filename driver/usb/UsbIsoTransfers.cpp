@@ -43,7 +43,7 @@ ULONG UsbIsoStreaming::ColumnOf(const UsbPipe* pipe) const
 // whole samples with its fraction accumulated.
 ULONG UsbIsoStreaming::NextFrameSize(ULONG base)
 {
-    if (streaming && measured.HasUnread()) {
+    if (ReadUCharAcquire(&streaming) && measured.HasUnread()) {
         const ULONG size = measured.TakeSize();
         return size != 0 ? size : base;
     }

@@ -51,7 +51,8 @@ NTSTATUS UsbRequestChannel::CallLowerDriver(PIRP irp)
     LockRequests();
     if (bus.HighSpeed() && streaming.IsStreaming() && KeGetCurrentIrql() == PASSIVE_LEVEL) {
         // Start control transfers right after an isochronous completion, not just before one.
-        const LONGLONG elapsed = (Now100ns() - lastSyncCompletionTime) / 100;  // 10 us units
+        const LONGLONG elapsed =
+            (Now100ns() - ReadNoFence64(&lastSyncCompletionTime)) / 100;  // 10 us units
         const LONG frames = static_cast<LONG>(streaming.FramesPerTransfer());
         const LONGLONG limit = static_cast<LONGLONG>((frames > 1 ? frames - 1 : frames) - 3) * 100;
         if (elapsed > limit) {

@@ -44,7 +44,8 @@ public:
         NoteSyncCompletionTime();
         SignalSyncCompletion();
     }
-    void NoteSyncCompletionTime() { lastSyncCompletionTime = Now100ns(); }
+    // Completions of several transfers may note it at once; the pacing reads it from another.
+    void NoteSyncCompletionTime() { WriteNoFence64(&lastSyncCompletionTime, Now100ns()); }
     void SignalSyncCompletion() { KeSetEvent(&syncCompletionEvent, 8, FALSE); }
 
     DeviceContext* Context() const { return deviceContext; }

@@ -52,6 +52,7 @@ struct Dispatcher
     ULONGLONG nextTimerSequence = 1;
     std::vector<PKTIMER> armedTimers;
     std::deque<PKDPC> dpcQueue;
+    int dpcsRunning = 0;                     // taken off the queue, routine not yet returned
     std::deque<PIO_WORKITEM> workQueues[2];  // critical, delayed
 
     std::map<const IO_REMOVE_LOCK*, std::vector<RemoveLockHolder>> removeLockHolders;

@@ -169,17 +169,19 @@ void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
                             "an IRP completed with STATUS_PENDING",
                             reinterpret_cast<ULONG_PTR>(irp));
     }
-    irp->CancelRoutine = nullptr;
+    // A canceller on another processor may be exchanging the routine at this moment.
+    IoSetCancelRoutine(irp, nullptr);
     while (irp->CurrentLocation <= irp->StackCount) {
         PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
         irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
         irp->CurrentLocation++;
         irp->Tail.Overlay.CurrentStackLocation++;
         const NTSTATUS status = irp->IoStatus.Status;
-        const bool invoke = stack->CompletionRoutine != nullptr &&
-                            ((NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS)) ||
-                             (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR)) ||
-                             (irp->Cancel && (stack->Control & SL_INVOKE_ON_CANCEL)));
+        const bool invoke =
+            stack->CompletionRoutine != nullptr &&
+            ((NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS)) ||
+             (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR)) ||
+             (ReadUCharAcquire(&irp->Cancel) && (stack->Control & SL_INVOKE_ON_CANCEL)));
         PDEVICE_OBJECT upper = irp->CurrentLocation <= irp->StackCount
                                    ? IoGetCurrentIrpStackLocation(irp)->DeviceObject
                                    : nullptr;
@@ -234,7 +236,7 @@ BOOLEAN IoCancelIrp(PIRP irp)
     CheckIrp(irp, "IoCancelIrp");
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
-    irp->Cancel = TRUE;
+    WriteUCharRelease(&irp->Cancel, TRUE);  // read without the lock by whoever holds the IRP
     PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);
     if (routine == nullptr) {
         IoReleaseCancelSpinLock(irql);

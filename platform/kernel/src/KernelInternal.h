@@ -35,6 +35,11 @@ void ForgetSpinLocksHeld();
 void CheckNoLiveKernelObjectsIn(const void* begin, size_t size);
 
 void ResetPoolFailures();
+
+// Whether the low-resources simulation fails this allocation (counted under its tag).
+bool LowResourcesFailsAllocation(ULONG tag);
+// Turns the simulation off; forgetCounts also clears what it counted.
+void ResetLowResources(bool forgetCounts);
 void ResetRegistryHandles();
 void ResetDispatcher();
 

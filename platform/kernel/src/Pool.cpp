@@ -1,5 +1,6 @@
 // Pool: every block is recorded with its tag so a test can list what is still outstanding, new
-// blocks are poisoned so uninitialised pool shows, and allocations can be made to fail.
+// blocks are poisoned so uninitialised pool shows, and allocations can be made to fail. Blocks
+// come from the special pool (SpecialPool.h): exactly the size asked for, guarded past the end.
 #include <KernelTestApi.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <set>
 
 #include "KernelInternal.h"
+#include "SpecialPool.h"
 
 using namespace Platform::Kernel;
 
@@ -39,11 +41,6 @@ PoolState& State()
     return state;
 }
 
-size_t RoundUp(size_t value, size_t multiple)
-{
-    return (value + multiple - 1) / multiple * multiple;
-}
-
 void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
 {
     PoolState& state = State();
@@ -58,7 +55,10 @@ void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
             return nullptr;
         }
     }
-    void* p = std::aligned_alloc(alignment, RoundUp(size == 0 ? 1 : size, alignment));
+    if (Internal::LowResourcesFailsAllocation(tag)) {
+        return nullptr;
+    }
+    void* p = Internal::SpecialPoolAllocate(size, alignment);
     if (p == nullptr) {
         return nullptr;
     }
@@ -100,11 +100,14 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
                             reinterpret_cast<ULONG_PTR>(p), *expectedTag, block.tag);
     }
     Internal::CheckNoLiveKernelObjectsIn(p, block.size);
+    Internal::SpecialPoolCheckGuard(
+        p, block.size,
+        PoolBlock{p, block.size, block.tag, block.contiguous, block.sequence}.Describe());
     {
         std::lock_guard lock(state.mutex);
         state.blocks.erase(p);
     }
-    std::free(p);
+    Internal::SpecialPoolFree(p, block.size);
 }
 
 }  // namespace
@@ -146,7 +149,7 @@ void FreeOutstandingPool()
     PoolState& state = State();
     std::lock_guard lock(state.mutex);
     for (const auto& [address, block] : state.blocks) {
-        std::free(const_cast<void*>(address));
+        Internal::SpecialPoolDiscard(const_cast<void*>(address), block.size);
     }
     state.blocks.clear();
 }
@@ -178,6 +181,7 @@ void ClearAllocationFailures()
     std::lock_guard lock(state.mutex);
     state.failAt = 0;
     state.failingTags.clear();
+    Internal::ResetLowResources(false);
 }
 
 namespace Internal {
@@ -189,6 +193,7 @@ void ResetPoolFailures()
     state.failAt = 0;
     state.failingTags.clear();
     state.attempts = 0;
+    ResetLowResources(true);
 }
 
 }  // namespace Internal

@@ -108,6 +108,7 @@ bool RunOneDpc()
         dpc = d.dpcQueue.front();
         d.dpcQueue.pop_front();
         dpc->Queued = 0;
+        ++d.dpcsRunning;
         routine = dpc->DeferredRoutine;
         context = dpc->DeferredContext;
         argument1 = dpc->SystemArgument1;
@@ -116,6 +117,16 @@ bool RunOneDpc()
     if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
         Violation(kIrqlNotLessOrEqual, "DPCs run from above DISPATCH_LEVEL");
     }
+    struct RunningScope
+    {
+        Dispatcher& d;
+        ~RunningScope()
+        {
+            std::lock_guard lock(d.mutex);
+            --d.dpcsRunning;
+            d.changed.notify_all();
+        }
+    } running{d};
     IrqlScope scope(DISPATCH_LEVEL);
     const int locks = SpinLocksHeld();
     routine(dpc, context, argument1, argument2);
@@ -163,9 +174,12 @@ using namespace Platform::Kernel::Internal;
 void KeInitializeTimerEx(PKTIMER timer, TIMER_TYPE type)
 {
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    std::unique_lock lock(d.mutex);
     if (std::find(d.armedTimers.begin(), d.armedTimers.end(), timer) != d.armedTimers.end()) {
-        DisarmLocked(d, timer);  // re-initialising a set timer must not leave a stale entry
+        lock.unlock();
+        // Silently disarming it would hide an owner that lost track of its timer.
+        Violation(kTimerOrDpcInvalid, "KeInitializeTimerEx of a timer that is still set",
+                  reinterpret_cast<ULONG_PTR>(timer));
     }
     *timer = KTIMER{};
     timer->Header.Type =
@@ -256,6 +270,14 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC dpc)
     d.dpcQueue.erase(std::remove(d.dpcQueue.begin(), d.dpcQueue.end(), dpc), d.dpcQueue.end());
     dpc->Queued = 0;
     return TRUE;
+}
+
+void KeFlushQueuedDpcs()
+{
+    RequirePassive("KeFlushQueuedDpcs");
+    Dispatcher& d = TheDispatcher();
+    WaitUntil([&d] { return d.dpcQueue.empty() && d.dpcsRunning == 0; }, 0, true,
+              [] { return std::string("queued DPCs to finish"); });
 }
 
 // ---- Clock ---------------------------------------------------------------------------------

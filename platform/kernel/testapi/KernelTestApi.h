@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ inline constexpr ULONG kIrqlNotLessOrEqual = 0x0A;  // a PASSIVE-only service at
 inline constexpr ULONG kSpinLockAlreadyOwned = 0x0F;
 inline constexpr ULONG kSpinLockNotOwned = 0x10;
 inline constexpr ULONG kThreadNotMutexOwner = 0x11;
+inline constexpr ULONG kSpecialPoolDetectedCorruption = 0xC1;  // a block written past its end
 inline constexpr ULONG kBadPoolCaller = 0xC2;
 inline constexpr ULONG kDriverVerifierDetectedViolation = 0xC4;
 inline constexpr ULONG kTimerOrDpcInvalid = 0xC7;
@@ -72,6 +74,7 @@ std::optional<BugCheckInfo> TakeSystemThreadBugCheck();
 // ---- Pool ----------------------------------------------------------------------------------
 
 inline constexpr unsigned char kPoolPoisonByte = 0xCD;  // fills every new block
+inline constexpr unsigned char kFreedPoolByte = 0xDF;   // fills every block as it is freed
 
 // A tag whose bytes in memory spell the text: MakeTag("PcNw").
 constexpr ULONG MakeTag(const char (&text)[5])
@@ -102,7 +105,28 @@ uint64_t AllocationCount();                // attempts since the last reset, fai
 // allocation with the tag fails. Contiguous memory counts as allocations with tag 0.
 void FailAllocationNumber(uint64_t n);
 void FailAllocationsWithTag(ULONG tag);
-void ClearAllocationFailures();
+void ClearAllocationFailures();  // the low-resources simulation too (its counts stay)
+
+// Special pool: a block is exactly the size asked for (contiguous memory too), followed by guard
+// bytes. Under AddressSanitizer the first access past the end is reported where it happens;
+// otherwise freeing a block whose guard was written stops the system
+// (kSpecialPoolDetectedCorruption, "special pool: ..."). Freed blocks are filled with
+// kFreedPoolByte.
+
+// Low-resources simulation: once `graceAllocations` more attempts have passed, each allocation
+// attempt fails with the probability failuresPerMillion / 1000000, drawn from a generator seeded
+// with `seed`, so a run can be repeated. failuresPerMillion 0 turns it off. What it failed is
+// counted by tag until the next ResetKernel.
+struct LowResources
+{
+    uint64_t seed = 1;
+    uint32_t failuresPerMillion = 0;
+    uint64_t graceAllocations = 0;
+};
+void SimulateLowResources(const LowResources& settings);
+uint64_t LowResourcesFailures();
+uint64_t LowResourcesFailures(ULONG tag);
+std::map<ULONG, uint64_t> LowResourcesFailuresByTag();
 
 // ---- Time ----------------------------------------------------------------------------------
 //
@@ -169,6 +193,15 @@ void SetValueQueryHook(ValueQueryHook hook);
 
 // The version RtlIsNtDdiVersionAvailable answers from; default NTDDI_WIN10.
 void SetOsVersion(ULONG ntddiVersion);
+
+// ---- Tear-down checks ----------------------------------------------------------------------
+
+// Other layers' checks of a test's end (the simulated USB devices' violations ...). Each returns
+// one text per fault found since it last ran, and forgets them. The kernel test fixture runs them
+// all after every test and fails the test with each text, as it does for leaked pool.
+using TearDownCheck = std::vector<std::string> (*)();
+void AddTearDownCheck(TearDownCheck check);  // once per check; adding it again does nothing
+std::vector<std::string> RunTearDownChecks();
 
 // ---- Whole layer ---------------------------------------------------------------------------
 

@@ -9,6 +9,7 @@ void BeginKernelTest()
     SetBugCheckHook(&ThrowingBugCheckHook);
     ResetKernel();
     FreeOutstandingPool();
+    RunTearDownChecks();  // what arose between two tests belongs to neither
 }
 
 void EndKernelTest()
@@ -25,6 +26,9 @@ void EndKernelTest()
     }
     for (const PoolBlock& block : OutstandingPool()) {
         ADD_FAILURE() << "pool leaked: " << block.Describe();
+    }
+    for (const std::string& fault : RunTearDownChecks()) {
+        ADD_FAILURE() << fault;
     }
     FreeOutstandingPool();
 }

@@ -26,7 +26,7 @@ NTSTATUS SimulatedUsbBus::Queue(PIRP irp, const Pending& entry)
     KeAcquireSpinLock(&lock, &old);
     IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, &CancelPending);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    if (ReadUCharAcquire(&irp->Cancel) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         KeReleaseSpinLock(&lock, old);
         Complete(irp, STATUS_CANCELLED, USBD_STATUS_CANCELED);
         return STATUS_PENDING;
@@ -207,7 +207,7 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p)
 void SimulatedUsbBus::ExchangeDueIso(Pending& p, ULONG now)
 {
     const ULONG lastFrame = p.startFrame + p.frames - 1;
-    if (p.exchanged || !FrameBefore(lastFrame, now) || p.irp->Cancel) {
+    if (p.exchanged || !FrameBefore(lastFrame, now) || ReadUCharAcquire(&p.irp->Cancel)) {
         return;
     }
     p.exchanged = true;
@@ -282,7 +282,8 @@ void SimulatedUsbBus::OnFrame()
             }
         } else if (!ExchangeBulk(*it)) {
             IoSetCancelRoutine(it->irp, &CancelPending);
-            if (it->irp->Cancel && IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
+            if (ReadUCharAcquire(&it->irp->Cancel) &&
+                IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
                 done.push_back({it->irp, STATUS_CANCELLED, USBD_STATUS_CANCELED, now});
                 it = pending.erase(it);
             } else {

@@ -9,7 +9,6 @@ namespace UsbSim {
 namespace {
 
 constexpr uint8_t kGetStatus = 0x00;
-constexpr uint8_t kClearFeature = 0x01;
 constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint8_t kGetConfiguration = 0x08;
 constexpr uint8_t kSetConfiguration = 0x09;
@@ -205,6 +204,12 @@ Result SimulatedUsbDevice::Control(const SetupPacket& setup, std::span<uint8_t> 
     if (TakeRequestFault(setup, hang)) {
         result = {hang ? Outcome::NoResponse : Outcome::Stall};
     } else if (RequestType(setup) == 0) {
+        if (!CheckStandardLength(setup)) {
+            return {Outcome::Stall};
+        }
+        if (auto answered = EndpointFeature(setup, data)) {
+            return *answered;
+        }
         return Standard(setup, data);
     } else if (RequestType(setup) == 1) {
         return ClassRequest(setup, data);
@@ -225,6 +230,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
     }
     if (type == 0x00 && setup.bRequest == kSetConfiguration) {
         alternates.clear();
+        ClearHalts();
         if (setup.wValue == 0) {
             activeConfiguration = -1;
             return {};
@@ -245,6 +251,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
             return {Outcome::Stall};
         }
         alternates[static_cast<uint8_t>(setup.wIndex)] = static_cast<uint8_t>(setup.wValue);
+        ClearHalts();
         return {};
     }
     if (type == 0x80 && setup.bRequest == kGetConfiguration && data.size() >= 1) {
@@ -259,10 +266,6 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
     if ((type & 0xFC) == 0x80 && setup.bRequest == kGetStatus && data.size() >= 2) {
         data[0] = data[1] = 0;
         return {Outcome::Ok, 2};
-    }
-    if (type == 0x02 && setup.bRequest == kClearFeature && setup.wValue == 0 &&
-        ActiveEndpoint(static_cast<uint8_t>(setup.wIndex)) != nullptr) {
-        return {};
     }
     return {Outcome::Stall};
 }
@@ -345,10 +348,13 @@ bool SimulatedUsbDevice::IsSupportedRate(uint32_t rate) const
 Result SimulatedUsbDevice::SamplingFrequency(const SetupPacket& setup, std::span<uint8_t> data,
                                              size_t width)
 {
+    if (data.size() != width) {
+        Violation("sampling-frequency " + std::string(DeviceToHost(setup) ? "GET" : "SET") +
+                  " request with wLength " + std::to_string(data.size()) + " (the control is " +
+                  std::to_string(width) + " bytes)");
+        return {Outcome::Stall};
+    }
     if (!DeviceToHost(setup)) {
-        if (data.size() != width) {
-            return {Outcome::Stall};
-        }
         uint32_t rate = 0;
         for (size_t i = 0; i < width; ++i) {
             rate |= static_cast<uint32_t>(data[i]) << (8 * i);
@@ -382,6 +388,9 @@ Result SimulatedUsbDevice::ClassRequest(const SetupPacket& setup, std::span<uint
                setup.wValue == kSamplingFrequencyControl && setup.wIndex == (clockSourceId << 8)) {
         if (setup.bRequest == kRequestCur) {
             result = SamplingFrequency(setup, data, 4);
+        } else if (setup.bRequest == kRequestRange && DeviceToHost(setup) && data.size() < 2) {
+            Violation("sampling-frequency RANGE request with wLength " +
+                      std::to_string(data.size()) + " (the count alone is 2 bytes)");
         } else if (setup.bRequest == kRequestRange && DeviceToHost(setup)) {
             std::vector<uint8_t> range(2 + 12 * descriptors.clockRates.size());
             PutLe(range, 0, static_cast<uint32_t>(descriptors.clockRates.size()), 2);
@@ -512,6 +521,9 @@ Result SimulatedUsbDevice::BulkOut(uint8_t endpoint, std::span<const uint8_t> da
                   ", which the current settings do not have");
         return {Outcome::Error};
     }
+    if (auto stalled = HaltedTransfer(endpoint)) {
+        return *stalled;
+    }
     if (TakePacketFault(endpoint)) {
         return {Outcome::NoResponse};
     }
@@ -530,6 +542,9 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
         Violation("bulk IN transfer for endpoint " + std::to_string(endpoint) +
                   ", which the current settings do not have");
         return {Outcome::Error};
+    }
+    if (auto stalled = HaltedTransfer(endpoint)) {
+        return *stalled;
     }
     auto& queue = bulkInQueue[endpoint];
     if (queue.empty()) {

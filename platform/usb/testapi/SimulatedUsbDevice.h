@@ -7,8 +7,13 @@
 //
 // It is stricter than hardware: a packet for an endpoint the current alternate setting does not
 // have, a packet longer than its endpoint allows or holding part of a sample frame is answered
-// with an error and listed in Violations(); an unsupported request stalls. Faults are injected per
-// test.
+// with an error and listed in Violations(); an unsupported request stalls; a control request
+// whose wLength does not fit the request is listed too. A bulk or interrupt endpoint that stalled
+// stays halted until the host clears it. Faults are injected per test.
+//
+// Every device the process creates is tracked: the kernel test fixture's tear-down fails the
+// running test with each violation a device recorded during it, however the device was plugged
+// in, as it does for leaked pool.
 
 #include <cstdint>
 #include <deque>
@@ -16,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -119,6 +125,9 @@ public:
     // Null with the reason in *error when the bytes do not describe a device this model can run.
     static std::unique_ptr<SimulatedUsbDevice> Create(UsbDescriptorSet descriptors,
                                                       std::string* error);
+    ~SimulatedUsbDevice();
+    SimulatedUsbDevice(const SimulatedUsbDevice&) = delete;
+    SimulatedUsbDevice& operator=(const SimulatedUsbDevice&) = delete;
 
     // --- What the bus calls. ---
     bool HighSpeed() const { return descriptors.highSpeed; }
@@ -142,6 +151,10 @@ public:
     // Forgets the OUT packets received so far (a long run checks and drops them as it goes).
     void ClearOutPackets() { outPackets.clear(); }
     const std::vector<std::string>& Violations() const { return violations; }
+    // The violations recorded since the last call (the tear-down check's view).
+    std::vector<std::string> TakeUnreportedViolations();
+    // Whether the host left the endpoint halted (after a stall, until it clears the halt).
+    bool Halted(uint8_t endpoint) const { return halted.contains(endpoint); }
     std::vector<uint8_t> BulkReceived(uint8_t endpoint) const;
     void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);
     uint32_t SampleRate() const { return sampleRate; }
@@ -153,6 +166,10 @@ public:
     // Faults. A count of -1 means "until cleared".
     void StallRequests(uint8_t bmRequestType, uint8_t bRequest, int count = -1);
     void HangRequests(uint8_t bmRequestType, uint8_t bRequest, int count = -1);
+    // The next bulk or interrupt transfer on the endpoint is answered with STALL and the endpoint
+    // halts: every transfer on it stalls until CLEAR_FEATURE(ENDPOINT_HALT) (what a pipe reset
+    // sends) or a new configuration or alternate setting clears it.
+    void StallEndpoint(uint8_t endpoint) { stallNext.insert(endpoint); }
     void DropPackets(uint8_t endpoint, int count);
     void ShortenPackets(uint8_t endpoint, int count, size_t bytesRemoved);
     void RefuseDescriptor(uint8_t type, uint8_t index, int count = -1);
@@ -204,10 +221,7 @@ private:
         uint64_t accumulator = 0;  // sample fractions in units of 1 / (packets per s x 10^6)
     };
 
-    explicit SimulatedUsbDevice(UsbDescriptorSet descriptorSet)
-        : descriptors(std::move(descriptorSet))
-    {
-    }
+    explicit SimulatedUsbDevice(UsbDescriptorSet descriptorSet);  // tracked until destroyed
     Result Standard(const SetupPacket& setup, std::span<uint8_t> data);
     Result ClassRequest(const SetupPacket& setup, std::span<uint8_t> data);
     Result SamplingFrequency(const SetupPacket& setup, std::span<uint8_t> data, size_t width);
@@ -220,6 +234,12 @@ private:
     bool IsSupportedRate(uint32_t rate) const;
     uint32_t SamplesForPacket(InStream& stream, uint32_t packetsPerSecond);
     void Violation(std::string text) { violations.push_back(std::move(text)); }
+    // Stall and halt handling of bulk and interrupt endpoints (EndpointHalt.cpp).
+    std::optional<Result> HaltedTransfer(uint8_t endpoint);
+    std::optional<Result> EndpointFeature(const SetupPacket& setup, std::span<uint8_t> data);
+    void ClearHalts() { halted.clear(); }
+    // Lists a standard request whose wLength does not fit it; false when it must not go on.
+    bool CheckStandardLength(const SetupPacket& setup);
 
     UsbDescriptorSet descriptors;
     std::vector<ConfigurationModel> configurations;
@@ -242,6 +262,14 @@ private:
     std::vector<DescriptorPatch> patches;
     std::map<uint16_t, int> descriptorReads;  // by type << 8 | index
     bool isGone = false;
+    std::set<uint8_t> halted;
+    std::set<uint8_t> stallNext;
+    size_t reportedViolations = 0;
 };
+
+// The violations recorded, and not yet reported, by every device of the process, the destroyed
+// ones included, each prefixed with the device it came from; forgets them. The kernel test
+// fixture calls it at every test's end.
+std::vector<std::string> TakeUnreportedDeviceViolations();
 
 }  // namespace UsbSim

@@ -102,6 +102,8 @@ BOOLEAN KeReadStateTimer(PKTIMER timer);
 void KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE deferredRoutine, PVOID deferredContext);
 BOOLEAN KeInsertQueueDpc(PRKDPC dpc, PVOID systemArgument1, PVOID systemArgument2);
 BOOLEAN KeRemoveQueueDpc(PRKDPC dpc);
+// PASSIVE_LEVEL: returns once every DPC queued or running when it was called has finished.
+void KeFlushQueuedDpcs();
 
 // One clock behind all of these.
 LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER performanceFrequency);
