@@ -10,6 +10,7 @@
 #include "wdm/NtTypes.h"
 #include "wdm/Pool.h"
 #include "wdm/PnpPower.h"
+#include "wdm/Processor.h"
 #include "wdm/Registry.h"
 #include "wdm/Rtl.h"
 #include "wdm/UserObjects.h"

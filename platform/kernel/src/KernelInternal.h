@@ -35,6 +35,7 @@ void ForgetSpinLocksHeld();
 void CheckNoLiveKernelObjectsIn(const void* begin, size_t size);
 
 void ResetPoolFailures();
+void ShowAllProcessorFeatures();
 void ResetRegistryHandles();
 void ResetDispatcher();
 
