@@ -160,19 +160,22 @@ constexpr int32_t Saturate(int64_t v)
 }
 
 // a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
-// A branch on the overflow flag measured faster here than selecting on a 64-bit sum, even for
-// loud mixes that clip at random.
+// Without a branch, so loud mixes that clip at random cost what quiet ones do: where the signs of
+// both operands differ from the wrapped sum's, it ran past the end a points to.
 inline int32_t SaturatingAdd(int32_t a, int32_t b)
 {
-    int32_t sum;
-    const int32_t clipped = (a >> 31) ^ INT32_MAX;  // the end the sum ran past
-    return __builtin_add_overflow(a, b, &sum) ? clipped : sum;
+    const uint32_t sum = static_cast<uint32_t>(a) + static_cast<uint32_t>(b);
+    const uint32_t overflow = static_cast<uint32_t>(
+        static_cast<int32_t>((sum ^ static_cast<uint32_t>(a)) & (sum ^ static_cast<uint32_t>(b))) >>
+        31);
+    const uint32_t clipped = static_cast<uint32_t>((a >> 31) ^ INT32_MAX);
+    return static_cast<int32_t>(sum ^ ((sum ^ clipped) & overflow));
 }
 
 // Gains from -1.0 + 2^-31 up to 1.0 cannot make a rounded product leave 64 bits nor a result leave
-// 32; they are the usual ones, and take a one-multiplication path with nothing to clip. Others take
-// two multiplications and a clip. The one gain left out above -1.0, -1.0 + 2^-32, turns a
-// full-scale negative sample into +1.0, which must clip, and its rounding would overflow 64 bits.
+// 32; they are the usual ones, and take a path with nothing to clip. Others clip. The one gain left
+// out above -1.0, -1.0 + 2^-32, turns a full-scale negative sample into +1.0, which must clip, and
+// its rounding would overflow 64 bits.
 constexpr bool IsNarrowGain(SampleGain gain)
 {
     return gain > -kUnityGain + 1 && gain <= kUnityGain;
@@ -186,14 +189,15 @@ inline int32_t ApplyGain(int32_t v, SampleGain gain)
         const int64_t product = int64_t{v} * gain;
         return static_cast<int32_t>((product + 0x80000000) >> 32);
     } else {
-        // The full product takes up to 95 bits. Split as whole x 2^32 + fraction (fraction in
-        // [0, 2^32)), it is two products that each fit in 64 bits: v x whole is a whole number of
-        // units and passes the rounding shift untouched, so only v x fraction is rounded. Two
-        // plain multiplications measured faster than one 128-bit product and its double shift.
-        const int64_t whole = gain >> 32;
-        const int64_t fraction = static_cast<int64_t>(static_cast<uint32_t>(gain));
-        const int64_t roundedFraction = (int64_t{v} * fraction + 0x80000000) >> 32;
-        return Saturate(int64_t{v} * whole + roundedFraction);
+        // The full product takes up to 95 bits, but only one that fits in 64 can come out below
+        // full scale: one past it is at least 2^63 in size, which clips at either end. So one
+        // product, its overflow flag picking the clipped end, and a rounding that cannot overflow:
+        // (p + 2^31) >> 32 is p >> 32 plus bit 31 of p.
+        int64_t product;
+        const bool overflow = __builtin_mul_overflow(int64_t{v}, gain, &product);
+        const int64_t rounded = (product >> 32) + ((product >> 31) & 1);
+        const int32_t clipped = ((v < 0) != (gain < 0)) ? INT32_MIN : INT32_MAX;
+        return overflow ? clipped : Saturate(rounded);
     }
 }
 
