@@ -173,9 +173,9 @@ inline int32_t SaturatingAdd(int32_t a, int32_t b)
 }
 
 // Gains from -1.0 + 2^-31 up to 1.0 cannot make a rounded product leave 64 bits nor a result leave
-// 32; they are the usual ones, and take a path with nothing to clip. Others clip. The one gain left
-// out above -1.0, -1.0 + 2^-32, turns a full-scale negative sample into +1.0, which must clip, and
-// its rounding would overflow 64 bits.
+// 32; they are the usual ones, and take a one-multiplication path with nothing to clip. Others take
+// two multiplications and a clip. The one gain left out above -1.0, -1.0 + 2^-32, turns a
+// full-scale negative sample into +1.0, which must clip, and its rounding would overflow 64 bits.
 constexpr bool IsNarrowGain(SampleGain gain)
 {
     return gain > -kUnityGain + 1 && gain <= kUnityGain;
@@ -189,15 +189,14 @@ inline int32_t ApplyGain(int32_t v, SampleGain gain)
         const int64_t product = int64_t{v} * gain;
         return static_cast<int32_t>((product + 0x80000000) >> 32);
     } else {
-        // The full product takes up to 95 bits, but only one that fits in 64 can come out below
-        // full scale: one past it is at least 2^63 in size, which clips at either end. So one
-        // product, its overflow flag picking the clipped end, and a rounding that cannot overflow:
-        // (p + 2^31) >> 32 is p >> 32 plus bit 31 of p.
-        int64_t product;
-        const bool overflow = __builtin_mul_overflow(int64_t{v}, gain, &product);
-        const int64_t rounded = (product >> 32) + ((product >> 31) & 1);
-        const int32_t clipped = ((v < 0) != (gain < 0)) ? INT32_MIN : INT32_MAX;
-        return overflow ? clipped : Saturate(rounded);
+        // The full product takes up to 95 bits. Split as whole x 2^32 + fraction (fraction in
+        // [0, 2^32)), it is two products that each fit in 64 bits: v x whole is a whole number of
+        // units and passes the rounding shift untouched, so only v x fraction is rounded. Two
+        // plain multiplications measured faster than one 128-bit product and its double shift.
+        const int64_t whole = gain >> 32;
+        const int64_t fraction = static_cast<int64_t>(static_cast<uint32_t>(gain));
+        const int64_t roundedFraction = (int64_t{v} * fraction + 0x80000000) >> 32;
+        return Saturate(int64_t{v} * whole + roundedFraction);
     }
 }
 
