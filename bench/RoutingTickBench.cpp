@@ -20,6 +20,7 @@
 #include "RoutingTestEngine.h"
 #include "StreamTestSupport.h"
 #include "UsbTransport.h"
+#include "audio/SampleConverters.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
 
@@ -84,6 +85,9 @@ void RoutingTickAt96k(benchmark::State& state)
 {
     Platform::Kernel::ResetKernel();
     const size_t streams = static_cast<size_t>(state.range(0));
+    // Second argument 0: the sample routines without their vector kernels, for comparison.
+    Platform::Kernel::HideProcessorFeature(PF_XMMI64_INSTRUCTIONS_AVAILABLE, state.range(1) == 0);
+    ChooseSampleVectorLevel();
     auto engine = std::make_unique<RoutingTestEngine>();
     const StreamConfiguration configuration = StreamTest::StereoConfiguration();
     if (engine->routing.ConfigureRouting(&configuration, 2) != 0) {
@@ -149,7 +153,10 @@ void RoutingTickAt96k(benchmark::State& state)
     engine->routing.ReleaseRouting();
 }
 
-BENCHMARK(RoutingTickAt96k)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(RoutingTickAt96k)
+    ->ArgsProduct({{1, 4, 16}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 
 // The whole period as the device drives it: the USB transport's completions on the simulated
 // high-speed bus (two 24-bit outputs and two 24-bit inputs at 96 kHz), each handing its period to
@@ -233,6 +240,7 @@ constexpr ChannelLayout kPackedStereo[] = {{kSampleInt24LE, 2, 0, 0}};
 void CompletionRoutingAndCaptureAt96k(benchmark::State& state)
 {
     Platform::Kernel::ResetKernel();
+    ChooseSampleVectorLevel();
     const size_t streams = static_cast<size_t>(state.range(0));
     auto engine = std::make_unique<RoutingTestEngine>();
     StreamConfiguration configuration = StreamTest::StereoInputConfiguration();

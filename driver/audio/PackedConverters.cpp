@@ -1,12 +1,11 @@
 // The packed routines: the chosen level's vector kernel for the leading multiple of four samples,
-// the scalar routine for the rest and for whatever the kernels leave out (gains above unity or
-// below -1.0, and gain 0, whose special rules the scalar routines keep).
+// the scalar routine for the rest and for whatever the kernels leave out (gain 0, whose special
+// rules the scalar routines keep, and gains a level cannot take).
 #include <wdm.h>
 
 #include <cstddef>
 
 #include "audio/PackedKernelTables.h"
-#include "audio/SampleCodec.h"
 #include "audio/SampleConverters.h"
 #include "audio/SampleFormatIndex.h"
 
@@ -97,7 +96,7 @@ void PackedGainConverter::operator()(const void* source, void* destination, uint
 {
     const uint8_t* s = static_cast<const uint8_t*>(source);
     uint8_t* d = static_cast<uint8_t*>(destination);
-    const bool vectorTakesIt = vector != nullptr && gain != 0 && SampleCodec::IsNarrowGain(gain);
+    const bool vectorTakesIt = vector != nullptr && gain != 0;
     const uint32_t done = vectorTakesIt ? vector(s, d, count, gain) : 0;
     if (done < count) {
         scalar(s + size_t{done} * sourceBytes, sourceBytes, d + size_t{done} * destinationBytes,

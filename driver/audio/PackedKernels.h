@@ -286,6 +286,49 @@ inline V ApplyGain(V v, const NarrowGain& g)
     return _mm_add_epi32(rounded, multiple);
 }
 
+#if defined(__SSE4_1__)
+// Any other gain whose multiple of v (as above) fits in 32 bits: the same split, with the multiple
+// taken in 64-bit lanes and the sum clipped to 32 bits. Every gain but those within 2^-32 of
+// +2^31 qualifies.
+struct WideGain
+{
+    static bool Fits(SampleGain gain)
+    {
+        const int64_t multiple = Multiple(gain);
+        return multiple >= INT32_MIN && multiple <= INT32_MAX;
+    }
+    static int64_t Multiple(SampleGain gain)
+    {
+        return (gain >> 32) + (static_cast<int32_t>(static_cast<uint32_t>(gain)) < 0 ? 1 : 0);
+    }
+    explicit WideGain(SampleGain gain)
+        : factor(_mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)))),
+          multiple(_mm_set1_epi32(static_cast<int32_t>(Multiple(gain))))
+    {
+    }
+    V factor;
+    V multiple;
+};
+
+inline V ApplyGain(V v, const WideGain& g)
+{
+    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
+                                        _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    // The rounded parts of lanes 0, 2 and of lanes 1, 3, sign-extended to 64 bits.
+    const V ordered = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 2, 0));
+    const V signs = _mm_srai_epi32(ordered, 31);
+    const V even = _mm_add_epi64(_mm_mul_epi32(v, g.multiple), _mm_unpacklo_epi32(ordered, signs));
+    const V odd = _mm_add_epi64(_mm_mul_epi32(_mm_srli_epi64(v, 32), g.multiple),
+                                _mm_unpackhi_epi32(ordered, signs));
+    const V low = _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);
+    const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), odd, 0xCC);
+    // A 64-bit sum fits in 32 bits when its high half is the sign of its low half.
+    const V fits = _mm_cmpeq_epi32(high, _mm_srai_epi32(low, 31));
+    const V clipped = _mm_xor_si128(_mm_srai_epi32(high, 31), _mm_set1_epi32(INT32_MAX));
+    return _mm_blendv_epi8(clipped, low, fits);
+}
+#endif
+
 // --- Kernels. ---
 
 template <class S, class D>
@@ -319,11 +362,9 @@ uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
     return whole;
 }
 
-// Narrow, non-zero gains only; the caller sends the others to the scalar routine.
-template <class S, class D>
-uint32_t GainCopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+template <class S, class D, class Gain>
+uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
-    const NarrowGain g(gain);
     const uint32_t whole = count & ~3u;
 #pragma GCC unroll 2
     for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
@@ -332,10 +373,9 @@ uint32_t GainCopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain
     return whole;
 }
 
-template <class S, class D>
-uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+template <class S, class D, class Gain>
+uint32_t GainAddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
-    const NarrowGain g(gain);
     const uint32_t whole = count & ~3u;
 #pragma GCC unroll 2
     for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
@@ -343,6 +383,36 @@ uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain 
         StoreWithLabel<D>(d, SaturatingAdd(D::Load(d), scaled));
     }
     return whole;
+}
+
+// Non-zero gains only (gain 0 has rules of its own, kept by the scalar routine). A gain this level
+// cannot take moves nothing and leaves the whole run to the scalar routine.
+template <class S, class D, bool Add>
+uint32_t GainKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    if (gain > -0xFFFFFFFFLL && gain <= 0x100000000LL) {  // from -1.0 + 2^-31 up to 1.0
+        const NarrowGain g(gain);
+        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+    }
+#if defined(__SSE4_1__)
+    if (WideGain::Fits(gain)) {
+        const WideGain g(gain);
+        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+    }
+#endif
+    return 0;
+}
+
+template <class S, class D>
+uint32_t GainCopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    return GainKernel<S, D, false>(s, d, count, gain);
+}
+
+template <class S, class D>
+uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    return GainKernel<S, D, true>(s, d, count, gain);
 }
 
 enum class PackedOperation
