@@ -157,6 +157,26 @@ struct VInt24LE
     {
         StoreTriplets(p, _mm_srli_epi32(v, 8));
     }
+#if defined(__SSSE3__)
+    // Eight samples, 24 bytes, in two loads and two stores instead of four each.
+    static void Load8(const uint8_t* p, V& first, V& second)
+    {
+        first =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(p)),
+                             _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+        second = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const V*>(p + 8)),
+            _mm_setr_epi8(-1, 4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15));
+    }
+    static void Store8(uint8_t* p, V first, V second)
+    {
+        const V top = _mm_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1);
+        const V a = _mm_shuffle_epi8(first, top);
+        const V b = _mm_shuffle_epi8(second, top);
+        _mm_storeu_si128(reinterpret_cast<V*>(p), _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storel_epi64(reinterpret_cast<V*>(p + 16), _mm_srli_si128(b, 4));
+    }
+#endif
 };
 
 struct VInt24BE
@@ -213,6 +233,39 @@ inline void StoreWithLabel(uint8_t* p, V v)
         D::StoreLabelled(p, v);
     } else {
         D::Store(p, v);
+    }
+}
+
+// Layouts that move eight samples at a time better than four (no label byte).
+template <class L>
+concept HasPairs = requires(const uint8_t* p, uint8_t* q, V& v)
+{
+    L::Load8(p, v, v);
+    L::Store8(q, v, v);
+};
+
+template <class L>
+inline void LoadPair(const uint8_t* p, V& first, V& second)
+{
+    if constexpr (HasPairs<L>) {
+        L::Load8(p, first, second);
+    } else {
+        first = L::Load(p);
+        second = L::Load(p + 4 * L::kBytes);
+    }
+}
+
+template <class D, bool Labelled>
+inline void StorePair(uint8_t* p, V first, V second)
+{
+    if constexpr (HasPairs<D>) {
+        D::Store8(p, first, second);
+    } else if constexpr (Labelled) {
+        StoreWithLabel<D>(p, first);
+        StoreWithLabel<D>(p + 4 * D::kBytes, second);
+    } else {
+        D::Store(p, first);
+        D::Store(p + 4 * D::kBytes, second);
     }
 }
 
@@ -338,8 +391,16 @@ uint32_t CopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
     if constexpr ((S::kHasLabel && D::kHasLabel) || std::is_same_v<S, D>) {
         std::memcpy(d, s, size_t{whole} * D::kBytes);  // the bytes move as they are
     } else {
-#pragma GCC unroll 2
-        for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        uint32_t i = 0;
+        if constexpr (HasPairs<S> || HasPairs<D>) {
+            for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+                V first;
+                V second;
+                LoadPair<S>(s, first, second);
+                StorePair<D, true>(d, first, second);
+            }
+        }
+        for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
             StoreWithLabel<D>(d, S::Load(s));
         }
     }
@@ -350,8 +411,20 @@ template <class S, class D>
 uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
 {
     const uint32_t whole = count & ~3u;
-#pragma GCC unroll 2
-    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            V to0;
+            V to1;
+            LoadPair<S>(s, from0, from1);
+            LoadPair<D>(d, to0, to1);
+            StorePair<D, S::kLabelsOnAdd>(d, SaturatingAdd(to0, KeepTopBits<D>(from0)),
+                                          SaturatingAdd(to1, KeepTopBits<D>(from1)));
+        }
+    }
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         const V sum = SaturatingAdd(D::Load(d), KeepTopBits<D>(S::Load(s)));
         if constexpr (S::kLabelsOnAdd) {
             StoreWithLabel<D>(d, sum);
