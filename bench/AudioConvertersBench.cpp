@@ -1,14 +1,20 @@
-// The sample converters and a 20-channel layout transfer against the physical limit of the same
-// work: a plain strided copy of the same samples, written here and timed in the same loop, batch
-// for batch, so both see the same machine. Each benchmark reports ns per sample, the copy's ns per
-// sample and x_copy, the ratio of the two.
+// The sample converters against the physical limits of the same work, timed in the same loop so
+// all of them see the same machine: a strided copy of the same samples (for an add, one that reads
+// the destination too), and a contiguous memcpy of the destination's bytes. The order of work and
+// baselines turns round every iteration, so none always runs on a cache the previous one warmed.
+// The two operands of an add are independent noise.
 //
-// The shape is the driver's period: 1 ms at 96 kHz (96 frames) of 20 interleaved channels.
+// Shapes: 20 interleaved channels, 96 frames (1 ms at 96 kHz) and 1,024 frames. Per-channel
+// benchmarks call the strided routine once per channel, as a run that is not whole frames does;
+// whole-frame ones call the packed routine once over every channel and are also set against the
+// per-channel routine on the same data. Counters: ns_per_sample of the work and, for each
+// baseline, x_<baseline> = work time / baseline time.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "audio/ChannelTransfer.h"
@@ -16,199 +22,290 @@
 
 namespace {
 
-constexpr uint32_t kFrames = 96;
 constexpr uint32_t kChannels = 20;
-constexpr uint32_t kSamples = kFrames * kChannels;
-constexpr int kBatch = 8;  // periods timed together
 
-// The baseline reads its count from here, so the compiler cannot specialise it for 96.
-volatile uint32_t gFrames = kFrames;
+// The baselines read their frame count from here, so the compiler cannot specialise them.
+volatile uint32_t gChannels = kChannels;
 
-// Every channel moved sample by sample with the given strides, Bytes per sample copied as they
-// are. Like the routines, it learns the count only when it runs.
-template <uint32_t Bytes>
-[[gnu::noinline]] void StridedCopy(const uint8_t* source, uint32_t sourceStride,
-                                   uint8_t* destination, uint32_t destinationStride,
-                                   uint32_t frames)
+std::vector<uint8_t> Noise(size_t bytes, uint32_t seed, uint32_t keepMask = 0xFF)
 {
-    for (uint32_t c = 0; c < kChannels; ++c) {
-        const uint8_t* s = source + c * Bytes;
-        uint8_t* d = destination + c * Bytes;
-        for (uint32_t i = 0; i < frames; ++i, s += sourceStride, d += destinationStride) {
-            std::memcpy(d, s, Bytes);
-        }
-    }
-}
-
-std::vector<uint8_t> Noise(size_t bytes)
-{
-    std::vector<uint8_t> data(bytes + 8);
-    uint32_t x = 12345;
+    std::vector<uint8_t> data(bytes + 16);
+    uint32_t x = seed;
     for (uint8_t& b : data) {
         x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
+        b = static_cast<uint8_t>((x >> 16) & keepMask);
     }
     return data;
 }
 
-// The copy of the same samples: the larger of the two sample sizes, with the same strides.
-struct Baseline
+// Every channel sample by sample with the given strides, Bytes per sample as they are; with Add,
+// the destination sample is read and the source's bytes added to it (no conversion, no clip).
+template <uint32_t Bytes, bool Add>
+[[gnu::noinline]] void StridedBaseline(const uint8_t* source, uint32_t sourceStride,
+                                       uint8_t* destination, uint32_t destinationStride,
+                                       uint32_t frames)
 {
-    Baseline(uint32_t sourceBytes, uint32_t destinationBytes)
-        : bytes(sourceBytes > destinationBytes ? sourceBytes : destinationBytes),
-          sourceStride(kChannels * sourceBytes),
-          destinationStride(kChannels * destinationBytes),
-          source(Noise(kSamples * 4)),
-          destinations(kBatch, std::vector<uint8_t>(kSamples * 4 + 8))
-    {
-    }
-
-    void Run(int batch)
-    {
-        const uint32_t frames = gFrames;
-        std::vector<uint8_t>& destination = destinations[batch];
-        switch (bytes) {
-            case 2:
-                StridedCopy<2>(source.data(), sourceStride, destination.data(), destinationStride,
-                               frames);
-                break;
-            case 3:
-                StridedCopy<3>(source.data(), sourceStride, destination.data(), destinationStride,
-                               frames);
-                break;
-            default:
-                StridedCopy<4>(source.data(), sourceStride, destination.data(), destinationStride,
-                               frames);
-                break;
+    const uint32_t channels = gChannels;
+    for (uint32_t c = 0; c < channels; ++c) {
+        const uint8_t* s = source + c * Bytes;
+        uint8_t* d = destination + c * Bytes;
+        for (uint32_t i = 0; i < frames; ++i, s += sourceStride, d += destinationStride) {
+            if constexpr (Add) {
+                uint32_t a = 0;
+                uint32_t b = 0;
+                std::memcpy(&a, s, Bytes);
+                std::memcpy(&b, d, Bytes);
+                a += b;
+                std::memcpy(d, &a, Bytes);
+            } else {
+                std::memcpy(d, s, Bytes);
+            }
         }
     }
+}
 
-    uint32_t bytes;
-    uint32_t sourceStride;
-    uint32_t destinationStride;
+template <bool Add>
+void RunStridedBaseline(uint32_t bytes, const uint8_t* s, uint32_t sourceStride, uint8_t* d,
+                        uint32_t destinationStride, uint32_t frames)
+{
+    switch (bytes) {
+        case 2:
+            return StridedBaseline<2, Add>(s, sourceStride, d, destinationStride, frames);
+        case 3:
+            return StridedBaseline<3, Add>(s, sourceStride, d, destinationStride, frames);
+        default:
+            return StridedBaseline<4, Add>(s, sourceStride, d, destinationStride, frames);
+    }
+}
+
+// Buffers of one benchmark: a source, a starting destination, and a destination per timed
+// function and batch slot, reset (untimed) before each iteration.
+struct Rig
+{
+    Rig(uint32_t frameCount, uint32_t sourceSize, uint32_t destinationSize, uint32_t keepMask)
+        : frames(frameCount),
+          batch(frameCount <= 96 ? 8 : 1),
+          sourceBytes(sourceSize),
+          destinationBytes(destinationSize),
+          // Room for four bytes a sample on both sides: the strided baseline moves the larger
+          // sample size at both strides.
+          source(Noise(size_t{frames} * kChannels * 4, 12345, keepMask)),
+          start(Noise(size_t{frames} * kChannels * 4, 777, keepMask))
+    {
+    }
+    std::vector<uint8_t>& Destination(size_t function, int slot)
+    {
+        const size_t index = function * static_cast<size_t>(batch) + static_cast<size_t>(slot);
+        if (destinations.size() <= index) {
+            destinations.resize(index + 1, start);
+        }
+        return destinations[index];
+    }
+    void Reset()
+    {
+        for (std::vector<uint8_t>& d : destinations) {
+            std::memcpy(d.data(), start.data(), start.size());
+        }
+    }
+    size_t Samples() const { return size_t{frames} * kChannels; }
+
+    uint32_t frames;
+    int batch;
+    uint32_t sourceBytes;
+    uint32_t destinationBytes;
     std::vector<uint8_t> source;
+    std::vector<uint8_t> start;
     std::vector<std::vector<uint8_t>> destinations;
 };
 
-// Times kBatch periods of work against kBatch baseline copies. Each period of a batch writes its
-// own destination, put back to its starting noise (untimed) before the batch, so adds start from
-// the same mix every time instead of piling up into a clipped one.
-void Measure(benchmark::State& state, Baseline& baseline, const std::function<void()>& reset,
-             const std::function<void(int)>& period)
+struct Timed
+{
+    std::string name;  // empty for the work itself
+    std::function<void(uint8_t* destination)> run;
+};
+
+// Times the work (entry 0) and each baseline, kBatch periods each, the order rotating every
+// iteration.
+void Measure(benchmark::State& state, Rig& rig, const std::vector<Timed>& functions)
 {
     using Clock = std::chrono::steady_clock;
-    double workNs = 0;
-    double copyNs = 0;
-    for (auto _ : state) {
-        reset();
-        const auto t0 = Clock::now();
-        for (int b = 0; b < kBatch; ++b) {
-            period(b);
-            benchmark::ClobberMemory();
-        }
-        const auto t1 = Clock::now();
-        for (int b = 0; b < kBatch; ++b) {
-            baseline.Run(b);
-            benchmark::ClobberMemory();
-        }
-        const auto t2 = Clock::now();
-        const std::chrono::duration<double, std::nano> work = t1 - t0;
-        const std::chrono::duration<double, std::nano> copy = t2 - t1;
-        workNs += work.count();
-        copyNs += copy.count();
-        state.SetIterationTime(work.count() * 1e-9);
+    std::vector<double> ns(functions.size(), 0.0);
+    for (size_t f = 0; f < functions.size(); ++f) {
+        rig.Destination(f, rig.batch - 1);
     }
-    const double samples = static_cast<double>(state.iterations()) * kBatch * kSamples;
-    state.counters["ns_per_sample"] = workNs / samples;
-    state.counters["copy_ns_per_sample"] = copyNs / samples;
-    state.counters["x_copy"] = workNs / copyNs;
+    size_t turn = 0;
+    for (auto _ : state) {
+        rig.Reset();
+        for (size_t k = 0; k < functions.size(); ++k) {
+            const size_t f = (turn + k) % functions.size();
+            const auto t0 = Clock::now();
+            for (int b = 0; b < rig.batch; ++b) {
+                functions[f].run(rig.Destination(f, b).data());
+                benchmark::ClobberMemory();
+            }
+            ns[f] += std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+        }
+        state.SetIterationTime(ns[0] * 1e-9 / static_cast<double>(++turn));
+    }
+    const double samples =
+        static_cast<double>(state.iterations()) * rig.batch * static_cast<double>(rig.Samples());
+    state.counters["ns_per_sample"] = ns[0] / samples;
+    for (size_t f = 1; f < functions.size(); ++f) {
+        state.counters["x_" + functions[f].name] = ns[f] > 0 ? ns[0] / ns[f] : 0;
+    }
 }
 
-// One routine over all 20 channels of one period.
-void RunConverter(benchmark::State& state, SampleFormatCode from, SampleFormatCode to, bool add,
-                  bool gained, SampleGain gain)
+struct Shape
 {
-    const uint32_t sourceBytes = BytesPerSample(from);
-    const uint32_t destinationBytes = BytesPerSample(to);
-    Baseline baseline(sourceBytes, destinationBytes);
-    const std::vector<uint8_t> source = Noise(kSamples * sourceBytes);
-    const std::vector<uint8_t> start = Noise(kSamples * destinationBytes);
-    std::vector<std::vector<uint8_t>> destinations(kBatch, start);
-    const uint32_t sourceStride = kChannels * sourceBytes;
-    const uint32_t destinationStride = kChannels * destinationBytes;
-    const SampleConverter plain = SelectConverter(from, to, add);
-    const GainConverter scaled = SelectGainConverter(from, to, add);
-    const auto reset = [&] {
-        for (std::vector<uint8_t>& destination : destinations) {
-            std::memcpy(destination.data(), start.data(), start.size());
-        }
-    };
-    Measure(state, baseline, reset, [&](int batch) {
+    SampleFormatCode from;
+    SampleFormatCode to;
+    bool add;
+    bool gained;
+    SampleGain gain;
+    uint32_t keepMask = 0xFF;  // 0x3F: quiet noise, nothing clips
+};
+
+std::vector<Timed> Baselines(Rig& rig, bool add)
+{
+    const uint32_t bytes =
+        rig.sourceBytes > rig.destinationBytes ? rig.sourceBytes : rig.destinationBytes;
+    const uint32_t sourceStride = kChannels * rig.sourceBytes;
+    const uint32_t destinationStride = kChannels * rig.destinationBytes;
+    std::vector<Timed> timed;
+    timed.push_back({"strided", [&rig, add, bytes, sourceStride, destinationStride](uint8_t* d) {
+                         if (add) {
+                             RunStridedBaseline<true>(bytes, rig.source.data(), sourceStride, d,
+                                                      destinationStride, rig.frames);
+                         } else {
+                             RunStridedBaseline<false>(bytes, rig.source.data(), sourceStride, d,
+                                                       destinationStride, rig.frames);
+                         }
+                     }});
+    timed.push_back({"memcpy", [&rig](uint8_t* d) {
+                         std::memcpy(d, rig.start.data(), rig.Samples() * rig.destinationBytes);
+                     }});
+    return timed;
+}
+
+// Today's per-channel form: the strided routine once per channel.
+std::function<void(uint8_t*)> PerChannel(Rig& rig, const Shape& shape)
+{
+    const SampleConverter plain = SelectConverter(shape.from, shape.to, shape.add);
+    const GainConverter scaled = SelectGainConverter(shape.from, shape.to, shape.add);
+    return [&rig, shape, plain, scaled](uint8_t* d) {
+        const uint32_t sourceStride = kChannels * rig.sourceBytes;
+        const uint32_t destinationStride = kChannels * rig.destinationBytes;
         for (uint32_t c = 0; c < kChannels; ++c) {
-            const uint8_t* s = source.data() + c * sourceBytes;
-            uint8_t* d = destinations[batch].data() + c * destinationBytes;
-            if (gained) {
-                scaled(s, sourceStride, d, destinationStride, kFrames, gain);
+            const uint8_t* s = rig.source.data() + c * rig.sourceBytes;
+            uint8_t* out = d + c * rig.destinationBytes;
+            if (shape.gained) {
+                scaled(s, sourceStride, out, destinationStride, rig.frames, shape.gain);
             } else {
-                plain(s, sourceStride, d, destinationStride, kFrames);
+                plain(s, sourceStride, out, destinationStride, rig.frames);
             }
         }
-    });
+    };
+}
+
+void RunPerChannel(benchmark::State& state, const Shape& shape)
+{
+    Rig rig(static_cast<uint32_t>(state.range(0)), BytesPerSample(shape.from),
+            BytesPerSample(shape.to), shape.keepMask);
+    std::vector<Timed> timed = {{"", PerChannel(rig, shape)}};
+    for (Timed& t : Baselines(rig, shape.add)) {
+        timed.push_back(std::move(t));
+    }
+    Measure(state, rig, timed);
+}
+
+void RunWholeFrames(benchmark::State& state, const Shape& shape)
+{
+    Rig rig(static_cast<uint32_t>(state.range(0)), BytesPerSample(shape.from),
+            BytesPerSample(shape.to), shape.keepMask);
+    const PackedConverter plain = SelectPackedConverter(shape.from, shape.to, shape.add);
+    const PackedGainConverter scaled = SelectPackedGainConverter(shape.from, shape.to, shape.add);
+    std::vector<Timed> timed = {{"", [&rig, shape, plain, scaled](uint8_t* d) {
+                                     const uint32_t count = static_cast<uint32_t>(rig.Samples());
+                                     if (shape.gained) {
+                                         scaled(rig.source.data(), d, count, shape.gain);
+                                     } else {
+                                         plain(rig.source.data(), d, count);
+                                     }
+                                 }}};
+    for (Timed& t : Baselines(rig, shape.add)) {
+        timed.push_back(std::move(t));
+    }
+    timed.push_back({"per_channel", PerChannel(rig, shape)});
+    Measure(state, rig, timed);
 }
 
 constexpr SampleGain kHalf = 0x80000000LL;
 constexpr SampleGain kOneAndAHalf = 0x180000000LL;
 
-#define CONVERTER_BENCHMARK(name, from, to, add, gained, gain) \
-    void name(benchmark::State& state)                         \
-    {                                                          \
-        RunConverter(state, from, to, add, gained, gain);      \
-    }                                                          \
-    BENCHMARK(name)->UseManualTime()
+#define CONVERTER_BENCHMARKS(name, ...)                                \
+    void PerChannel_##name(benchmark::State& state)                    \
+    {                                                                  \
+        RunPerChannel(state, {__VA_ARGS__});                           \
+    }                                                                  \
+    BENCHMARK(PerChannel_##name)->Arg(96)->Arg(1024)->UseManualTime(); \
+    void WholeFrames_##name(benchmark::State& state)                   \
+    {                                                                  \
+        RunWholeFrames(state, {__VA_ARGS__});                          \
+    }                                                                  \
+    BENCHMARK(WholeFrames_##name)->Arg(96)->Arg(1024)->UseManualTime()
 
-CONVERTER_BENCHMARK(Copy_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, false, false, 0);
-CONVERTER_BENCHMARK(Copy_Int32LE_to_Int24LE, kSampleInt32LE, kSampleInt24LE, false, false, 0);
-CONVERTER_BENCHMARK(Copy_Int16LE_to_Int32LE, kSampleInt16LE, kSampleInt32LE, false, false, 0);
-CONVERTER_BENCHMARK(Copy_Int32LE_to_Int16LE, kSampleInt32LE, kSampleInt16LE, false, false, 0);
-CONVERTER_BENCHMARK(Copy_Int24LE_to_Int24BE, kSampleInt24LE, kSampleInt24BE, false, false, 0);
-CONVERTER_BENCHMARK(Copy_Labelled24BE_to_Int32LE, kSampleLabelled24BE, kSampleInt32LE, false, false,
-                    0);
-CONVERTER_BENCHMARK(Copy_Int32LE_to_Labelled24BE, kSampleInt32LE, kSampleLabelled24BE, false, false,
-                    0);
-CONVERTER_BENCHMARK(Add_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE, true, false, 0);
-CONVERTER_BENCHMARK(Add_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, true, false, 0);
-CONVERTER_BENCHMARK(Add_Int16LE_to_Int32LE, kSampleInt16LE, kSampleInt32LE, true, false, 0);
-CONVERTER_BENCHMARK(GainCopy_Int32LE_to_Int24LE, kSampleInt32LE, kSampleInt24LE, false, true,
-                    kHalf);
-CONVERTER_BENCHMARK(GainAdd_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE, true, true, kHalf);
-CONVERTER_BENCHMARK(GainAdd_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, true, true, kHalf);
-CONVERTER_BENCHMARK(GainAdd_AboveUnity_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE, true,
-                    true, kOneAndAHalf);
+CONVERTER_BENCHMARKS(Copy_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, false, false, 0);
+CONVERTER_BENCHMARKS(Copy_Int32LE_to_Int24LE, kSampleInt32LE, kSampleInt24LE, false, false, 0);
+CONVERTER_BENCHMARKS(Copy_Int16LE_to_Int32LE, kSampleInt16LE, kSampleInt32LE, false, false, 0);
+CONVERTER_BENCHMARKS(Copy_Int32LE_to_Int16LE, kSampleInt32LE, kSampleInt16LE, false, false, 0);
+CONVERTER_BENCHMARKS(Copy_Int24LE_to_Int24BE, kSampleInt24LE, kSampleInt24BE, false, false, 0);
+CONVERTER_BENCHMARKS(Copy_Labelled24BE_to_Int32LE, kSampleLabelled24BE, kSampleInt32LE, false,
+                     false, 0);
+CONVERTER_BENCHMARKS(Copy_Int32LE_to_Labelled24BE, kSampleInt32LE, kSampleLabelled24BE, false,
+                     false, 0);
+CONVERTER_BENCHMARKS(Add_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE, true, false, 0);
+CONVERTER_BENCHMARKS(Add_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, true, false, 0);
+CONVERTER_BENCHMARKS(Add_Int16LE_to_Int32LE, kSampleInt16LE, kSampleInt32LE, true, false, 0);
+CONVERTER_BENCHMARKS(Add_Int32LE_to_Int24LE, kSampleInt32LE, kSampleInt24LE, true, false, 0);
+CONVERTER_BENCHMARKS(GainCopy_Int32LE_to_Int24LE, kSampleInt32LE, kSampleInt24LE, false, true,
+                     kHalf);
+CONVERTER_BENCHMARKS(GainAdd_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE, true, true, kHalf);
+CONVERTER_BENCHMARKS(GainAdd_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE, true, true, kHalf);
+CONVERTER_BENCHMARKS(GainAdd_AboveUnity_Clipping_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE,
+                     true, true, kOneAndAHalf);
+CONVERTER_BENCHMARKS(GainAdd_AboveUnity_Clean_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE,
+                     true, true, kOneAndAHalf, 0x3F);
+CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clipping_Int32LE_to_Int32LE, kSampleInt32LE,
+                     kSampleInt32LE, false, true, kOneAndAHalf);
+CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clean_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE,
+                     false, true, kOneAndAHalf, 0x3F);
 
 // The engine's move of its 32-bit mix bus (ten stereo buffers) into the device's 20-channel
 // 24-bit output ring, one period.
 void TransferLayouts_20ch_Int32LE_to_Int24LE(benchmark::State& state)
 {
-    Baseline baseline(4, 3);
+    Rig rig(static_cast<uint32_t>(state.range(0)), 4, 3, 0xFF);
     ChannelLayout sourceItems[10];
     std::vector<std::vector<uint8_t>> sources;
     const void* sourceBuffers[10];
     for (uint32_t i = 0; i < 10; ++i) {
         sourceItems[i] = {kSampleInt32LE, 2, 0, 0};
-        sources.push_back(Noise(kFrames * 2 * 4));
+        sources.push_back(Noise(size_t{rig.frames} * 2 * 4, 100 + i));
         sourceBuffers[i] = sources.back().data();
     }
     const ChannelLayout destinationItem{kSampleInt24LE, kChannels, 0, 0};
-    std::vector<std::vector<uint8_t>> destinations(kBatch, std::vector<uint8_t>(kSamples * 3));
-    Measure(
-        state, baseline, [] {},
-        [&](int batch) {
-            void* destinationBuffers[] = {destinations[batch].data()};
-            TransferLayouts(kFrames, kChannels, {10, sourceItems}, sourceBuffers, 0,
-                            {1, &destinationItem}, destinationBuffers, 0);
-        });
+    std::vector<Timed> timed = {{"", [&](uint8_t* d) {
+                                     void* destinationBuffers[] = {d};
+                                     TransferLayouts(rig.frames, kChannels, {10, sourceItems},
+                                                     sourceBuffers, 0, {1, &destinationItem},
+                                                     destinationBuffers, 0);
+                                 }}};
+    for (Timed& t : Baselines(rig, false)) {
+        timed.push_back(std::move(t));
+    }
+    Measure(state, rig, timed);
 }
-BENCHMARK(TransferLayouts_20ch_Int32LE_to_Int24LE)->UseManualTime();
+BENCHMARK(TransferLayouts_20ch_Int32LE_to_Int24LE)->Arg(96)->Arg(1024)->UseManualTime();
 
 }  // namespace
 

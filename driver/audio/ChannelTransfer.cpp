@@ -40,6 +40,14 @@ struct ChannelWalk
 
 namespace {
 
+// Both runs are whole frames, so channel k of frame i is sample i x channels + k on both sides:
+// the run is one packed block of samples.
+bool CoversWholeFrames(const ChannelRun& sourceRun, const ChannelRun& destinationRun)
+{
+    return sourceRun.channelsPerFrame == sourceRun.channelCount &&
+           destinationRun.channelsPerFrame == destinationRun.channelCount;
+}
+
 // Picks the copy or add routine of a pair of formats once and hands it out until the formats
 // change: the runs of one transfer mostly share their formats, and a run can be as short as a
 // stereo pair, where selecting anew would cost a good part of moving it.
@@ -80,10 +88,26 @@ void MoveRunAtUnity(uint32_t frames, bool add, const ChannelRun& sourceRun, cons
         std::memcpy(destination, source, size_t{frames} * from.stride);
         return;
     }
+    if (CoversWholeFrames(sourceRun, destinationRun)) {
+        SelectPackedConverter(sourceRun.format, destinationRun.format, add ? 1 : 0)(
+            source, destination, frames * channels);
+        return;
+    }
     const SampleConverter plain = converters.For(sourceRun.format, destinationRun.format);
     for (uint32_t k = 0; k < channels; ++k) {
         plain(source + from.At(k), from.stride, destination + to.At(k), to.stride, frames);
     }
+}
+
+// Every channel of one gain, or null when they differ.
+const SampleGain* SharedGain(const SampleGain* gains, uint32_t count)
+{
+    for (uint32_t k = 1; k < count; ++k) {
+        if (gains[k] != gains[0]) {
+            return nullptr;
+        }
+    }
+    return gains;
 }
 
 }  // namespace
@@ -103,6 +127,11 @@ int32_t TransferRun(uint32_t frames, bool add, const ChannelRun& sourceRun,
     PlainConverterCache converters(add);
     if (AllUnity(gains, channels)) {
         MoveRunAtUnity(frames, add, sourceRun, source, destinationRun, destination, converters);
+        return 0;
+    }
+    if (CoversWholeFrames(sourceRun, destinationRun) && SharedGain(gains, channels) != nullptr) {
+        SelectPackedGainConverter(sourceRun.format, destinationRun.format, add ? 1 : 0)(
+            source, destination, frames * channels, gains[0]);
         return 0;
     }
     const ChannelWalk from(sourceRun);

@@ -160,13 +160,16 @@ constexpr int32_t Saturate(int64_t v)
 }
 
 // a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
-// A branch on the overflow flag measured faster here than selecting on a 64-bit sum, even for
-// loud mixes that clip at random.
+// Without a branch, so loud mixes that clip at random cost what quiet ones do: where the signs of
+// both operands differ from the wrapped sum's, it ran past the end a points to.
 inline int32_t SaturatingAdd(int32_t a, int32_t b)
 {
-    int32_t sum;
-    const int32_t clipped = (a >> 31) ^ INT32_MAX;  // the end the sum ran past
-    return __builtin_add_overflow(a, b, &sum) ? clipped : sum;
+    const uint32_t sum = static_cast<uint32_t>(a) + static_cast<uint32_t>(b);
+    const uint32_t overflow = static_cast<uint32_t>(
+        static_cast<int32_t>((sum ^ static_cast<uint32_t>(a)) & (sum ^ static_cast<uint32_t>(b))) >>
+        31);
+    const uint32_t clipped = static_cast<uint32_t>((a >> 31) ^ INT32_MAX);
+    return static_cast<int32_t>(sum ^ ((sum ^ clipped) & overflow));
 }
 
 // Gains from -1.0 + 2^-31 up to 1.0 cannot make a rounded product leave 64 bits nor a result leave

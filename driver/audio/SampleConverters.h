@@ -43,6 +43,45 @@ SampleConverter SelectConverter(SampleFormatCode sourceCode, SampleFormatCode de
 GainConverter SelectGainConverter(SampleFormatCode sourceCode, SampleFormatCode destinationCode,
                                   uint32_t add);
 
+// The routines for packed samples: count samples lying one after another in both buffers, as a
+// run covering whole frames on both sides holds them. Each gives the results of its strided form
+// (above) with strides of one sample, bit for bit, but with vector code where the processor has
+// it. A count of 0 does nothing.
+struct PackedConverter
+{
+    SampleConverter scalar;
+    uint32_t (*vector)(const uint8_t*, uint8_t*, uint32_t, SampleGain);  // null: scalar only
+    uint32_t sourceBytes;
+    uint32_t destinationBytes;
+
+    void operator()(const void* source, void* destination, uint32_t count) const;
+};
+struct PackedGainConverter
+{
+    GainConverter scalar;
+    uint32_t (*vector)(const uint8_t*, uint8_t*, uint32_t, SampleGain);  // null: scalar only
+    uint32_t sourceBytes;
+    uint32_t destinationBytes;
+
+    void operator()(const void* source, void* destination, uint32_t count, SampleGain gain) const;
+};
+PackedConverter SelectPackedConverter(SampleFormatCode sourceCode, SampleFormatCode destinationCode,
+                                      uint32_t add);
+PackedGainConverter SelectPackedGainConverter(SampleFormatCode sourceCode,
+                                              SampleFormatCode destinationCode, uint32_t add);
+
+// The instruction sets the packed routines use.
+enum class SampleVectorLevel
+{
+    Scalar,
+    Sse2,
+    Ssse3,
+    Sse41,
+};
+// Picks the packed routines' vector level from ExIsProcessorFeaturePresent: at start-up, before
+// any audio moves (a selector called earlier picks it itself). Returns the level chosen.
+SampleVectorLevel ChooseSampleVectorLevel();
+
 // The peak routine of a format; an unknown code stops the system like the selectors.
 PeakScanner SelectPeakScanner(SampleFormatCode code);
 

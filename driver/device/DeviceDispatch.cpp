@@ -4,6 +4,7 @@
 #include "DeviceLifecycle.h"
 #include "DeviceModel.h"
 #include "EndpointNaming.h"
+#include "audio/SampleConverters.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath)
 {
     ControlSampleRate = 44100;
     ControlBufferSize = 512;
+    // Once, before any audio moves: the packed sample routines' vector level.
+    ChooseSampleVectorLevel();
     const NTSTATUS status = KsInitializeDriver(driverObject, registryPath, &DeviceDescriptor);
     if (NT_SUCCESS(status)) {
         savedUnload = driverObject->DriverUnload;

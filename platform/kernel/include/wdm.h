@@ -11,6 +11,7 @@
 #include "wdm/Pool.h"
 #include "wdm/PnpPower.h"
 #include "wdm/ReadWrite.h"
+#include "wdm/Processor.h"
 #include "wdm/Registry.h"
 #include "wdm/Rtl.h"
 #include "wdm/UserObjects.h"

@@ -40,6 +40,7 @@ void ResetPoolFailures();
 bool LowResourcesFailsAllocation(ULONG tag);
 // Turns the simulation off; forgetCounts also clears what it counted.
 void ResetLowResources(bool forgetCounts);
+void ShowAllProcessorFeatures();
 void ResetRegistryHandles();
 void ResetDispatcher();
 

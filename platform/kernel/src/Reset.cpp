@@ -8,6 +8,7 @@ void ResetKernel()
 {
     Internal::ResetDispatcher();
     Internal::ResetPoolFailures();
+    Internal::ShowAllProcessorFeatures();
     Internal::ResetRegistryHandles();
     SetOsVersion(NTDDI_WIN10);
     Internal::SetCurrentIrql(PASSIVE_LEVEL);

@@ -202,12 +202,17 @@ void SetOsVersion(ULONG ntddiVersion);
 using TearDownCheck = std::vector<std::string> (*)();
 void AddTearDownCheck(TearDownCheck check);  // once per check; adding it again does nothing
 std::vector<std::string> RunTearDownChecks();
+// ---- Processor ----------------------------------------------------------------------------
+
+// ExIsProcessorFeaturePresent answers FALSE for a hidden feature (a PF_ number), so code that
+// picks its routines by feature can run every path on one machine. ResetKernel shows them all.
+void HideProcessorFeature(ULONG feature, bool hidden = true);
 
 // ---- Whole layer ---------------------------------------------------------------------------
 
 // Back to a fresh virtual-time system: the clock at 0, no timers, DPCs or work items, the calling
 // thread at PASSIVE_LEVEL, no injected failures, no registry handles, a fresh in-memory registry,
-// the default OS version. Pool blocks stay (check them first).
+// the default OS version, no hidden processor features. Pool blocks stay (check them first).
 void ResetKernel();
 
 }  // namespace Platform::Kernel

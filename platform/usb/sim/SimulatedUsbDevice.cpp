@@ -440,7 +440,7 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
         }
         packet = packet.first(packet.size() - std::min(*fault, packet.size()));
     }
-    outPackets.push_back({endpoint, frame, microframe, {packet.begin(), packet.end()}});
+    outPackets.push_back({endpoint, frame, microframe, outBytes.Keep(packet)});
     return {Outcome::Ok, packet.size()};
 }
 
@@ -560,7 +560,7 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
     return {Outcome::Ok, length};
 }
 
-std::vector<SampleFrame> SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
+OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
 {
     StreamFormat format;
     for (const ConfigurationModel& c : configurations) {
@@ -574,31 +574,39 @@ std::vector<SampleFrame> SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
             }
         }
     }
-    std::vector<SampleFrame> frames;
+    OutSampleArray received;
     const uint32_t frameBytes = format.BytesPerSampleFrame();
     if (frameBytes == 0) {
-        return frames;
+        return received;
     }
-    const uint32_t shift = 32 - 8 * format.subslotBytes;
+    received.channels = format.channels;
+    size_t total = 0;
+    for (const OutPacketRecord& packet : outPackets) {
+        total += packet.endpoint == endpoint ? packet.bytes.size() / frameBytes : 0;
+    }
+    received.frames.reserve(total);
+    received.samples.reserve(total * format.channels);
+    const uint32_t subslot = format.subslotBytes;
+    const uint32_t shift = 32 - 8 * subslot;
     for (const OutPacketRecord& packet : outPackets) {
         if (packet.endpoint != endpoint) {
             continue;
         }
+        const uint8_t* bytes = packet.bytes.data();
         for (size_t at = 0; at + frameBytes <= packet.bytes.size(); at += frameBytes) {
-            SampleFrame sampleFrame{packet.frame, {}};
-            for (uint32_t c = 0; c < format.channels; ++c) {
+            received.frames.push_back(packet.frame);
+            for (const uint8_t* sample = bytes + at; sample != bytes + at + frameBytes;
+                 sample += subslot) {
                 uint32_t raw = 0;
-                for (uint32_t b = 0; b < format.subslotBytes; ++b) {
-                    raw |= static_cast<uint32_t>(packet.bytes[at + c * format.subslotBytes + b])
-                           << (8 * b);
+                for (uint32_t b = 0; b < subslot; ++b) {
+                    raw |= static_cast<uint32_t>(sample[b]) << (8 * b);
                 }
                 // Sign-extend from the subslot.
-                sampleFrame.samples.push_back(static_cast<int32_t>(raw << shift) >> shift);
+                received.samples.push_back(static_cast<int32_t>(raw << shift) >> shift);
             }
-            frames.push_back(std::move(sampleFrame));
         }
     }
-    return frames;
+    return received;
 }
 
 std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "OutPacketArena.h"
 #include "UsbDescriptorSet.h"
 
 namespace UsbSim {
@@ -65,17 +66,30 @@ struct ClassRequestRecord
 struct OutPacketRecord
 {
     uint8_t endpoint;
-    uint32_t frame;      // 1 ms bus frame
-    uint8_t microframe;  // 0 at full speed
-    std::vector<uint8_t> bytes;
+    uint32_t frame;                  // 1 ms bus frame
+    uint8_t microframe;              // 0 at full speed
+    std::span<const uint8_t> bytes;  // valid until ClearOutPackets()
 };
 
-// One sample frame received on an OUT endpoint: the samples of all channels, sign-extended from
-// the subslot the format declares.
-struct SampleFrame
+// The sample frames received on an OUT endpoint, flat: sample frame i holds channels samples from
+// samples[i x channels], sign-extended from the subslot the format declares, and arrived in bus
+// frame frames[i].
+struct OutSampleArray
 {
-    uint32_t frame;
+    uint32_t channels = 0;
+    std::vector<uint32_t> frames;
     std::vector<int32_t> samples;
+
+    size_t size() const { return frames.size(); }
+    bool empty() const { return frames.empty(); }
+    int32_t Sample(size_t frame, uint32_t channel) const
+    {
+        return samples[frame * channels + channel];
+    }
+    std::span<const int32_t> Frame(size_t frame) const
+    {
+        return {samples.data() + frame * channels, channels};
+    }
 };
 
 // The audio format of an alternate setting, from its class-specific descriptors.
@@ -147,9 +161,13 @@ public:
     const UsbDescriptorSet& Descriptors() const { return descriptors; }
     const std::vector<ClassRequestRecord>& ClassRequests() const { return classRequests; }
     const std::vector<OutPacketRecord>& OutPackets() const { return outPackets; }
-    std::vector<SampleFrame> OutSamples(uint8_t endpoint) const;
+    OutSampleArray OutSamples(uint8_t endpoint) const;
     // Forgets the OUT packets received so far (a long run checks and drops them as it goes).
-    void ClearOutPackets() { outPackets.clear(); }
+    void ClearOutPackets()
+    {
+        outPackets.clear();
+        outBytes.Clear();
+    }
     const std::vector<std::string>& Violations() const { return violations; }
     // The violations recorded since the last call (the tear-down check's view).
     std::vector<std::string> TakeUnreportedViolations();
@@ -253,6 +271,7 @@ private:
     std::map<uint8_t, InStream> inStreams;
     std::vector<ClassRequestRecord> classRequests;
     std::vector<OutPacketRecord> outPackets;
+    OutPacketArena outBytes;
     std::map<uint8_t, std::vector<uint8_t>> bulkReceived;
     std::map<uint8_t, std::deque<std::vector<uint8_t>>> bulkInQueue;
     std::vector<std::string> violations;

@@ -52,9 +52,10 @@ protected:
     {
         bool left = false;
         bool right = false;
-        for (const UsbSim::SampleFrame& frame : UsbDevice().OutSamples(0x01)) {
-            left = left || frame.samples[0] != 0;
-            right = right || frame.samples[1] != 0;
+        const UsbSim::OutSampleArray received = UsbDevice().OutSamples(0x01);
+        for (size_t i = 0; i < received.size(); ++i) {
+            left = left || received.Sample(i, 0) != 0;
+            right = right || received.Sample(i, 1) != 0;
         }
         UsbDevice().ClearOutPackets();
         return {left, right};

@@ -214,14 +214,15 @@ TEST_F(StreamControlTest, TwoRenderStreamsArriveSummed)
     bool started = false;
     for (int step = 0; step < 10; ++step) {
         Run(100ms);
-        for (const UsbSim::SampleFrame& frame : UsbDevice().OutSamples(0x01)) {
-            if (!started && frame.samples[0] == 0) {
+        const UsbSim::OutSampleArray received = UsbDevice().OutSamples(0x01);
+        for (size_t i = 0; i < received.size(); ++i) {
+            if (!started && received.Sample(i, 0) == 0) {
                 continue;
             }
             started = true;
             const int32_t expected = 2 * Ramp(checked);
-            ASSERT_EQ(frame.samples[0], expected) << checked;
-            ASSERT_EQ(frame.samples[1], -expected) << checked;
+            ASSERT_EQ(received.Sample(i, 0), expected) << checked;
+            ASSERT_EQ(received.Sample(i, 1), -expected) << checked;
             ++checked;
         }
         UsbDevice().ClearOutPackets();

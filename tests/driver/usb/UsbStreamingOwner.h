@@ -68,10 +68,13 @@ protected:
     std::vector<int32_t> TakeReceived()
     {
         std::vector<int32_t> values;
-        for (const UsbSim::SampleFrame& frame : device->OutSamples(0x01)) {
-            if (frame.samples[0] != 0 || !values.empty() || sawPattern) {
-                values.push_back(frame.samples[0]);
-                EXPECT_EQ(frame.samples[1], frame.samples[0] + 0x1000);
+        const UsbSim::OutSampleArray received = device->OutSamples(0x01);
+        values.reserve(received.size());
+        for (size_t i = 0; i < received.size(); ++i) {
+            const int32_t first = received.Sample(i, 0);
+            if (first != 0 || !values.empty() || sawPattern) {
+                values.push_back(first);
+                EXPECT_EQ(received.Sample(i, 1), first + 0x1000);
             }
         }
         sawPattern = sawPattern || !values.empty();

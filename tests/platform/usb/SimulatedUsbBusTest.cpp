@@ -176,7 +176,8 @@ TEST_F(BusTest, IsochronousOutCompletesAfterItsLastFrame)
     EXPECT_EQ(packets[0].frame, start);
     EXPECT_EQ(packets[7].microframe, 7);
     EXPECT_EQ(packets[8].frame, start + 1);
-    EXPECT_EQ(packets[15].bytes, std::vector<uint8_t>(buffer.end() - 36, buffer.end()));
+    EXPECT_EQ(std::vector<uint8_t>(packets[15].bytes.begin(), packets[15].bytes.end()),
+              std::vector<uint8_t>(buffer.end() - 36, buffer.end()));
 }
 
 // A busy controller reports late, yet the packets went out in their frames: what the buffer holds
@@ -214,8 +215,10 @@ TEST_F(BusTest, ADelayedCompletionStillMovesItsPacketsInTheirFrames)
     const auto& packets = device->OutPackets();
     ASSERT_EQ(packets.size(), 16u);
     EXPECT_EQ(packets[0].frame, start);
-    EXPECT_EQ(packets[0].bytes, std::vector<uint8_t>(36, 0x11));
-    EXPECT_EQ(packets[8].bytes, std::vector<uint8_t>(36, 0x22));
+    EXPECT_EQ(std::vector<uint8_t>(packets[0].bytes.begin(), packets[0].bytes.end()),
+              std::vector<uint8_t>(36, 0x11));
+    EXPECT_EQ(std::vector<uint8_t>(packets[8].bytes.begin(), packets[8].bytes.end()),
+              std::vector<uint8_t>(36, 0x22));
 }
 
 TEST_F(BusTest, StartFrameRules)

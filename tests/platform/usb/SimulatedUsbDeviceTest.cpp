@@ -2,6 +2,7 @@
 // data, its strictness and the faults a test injects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "SimulatedUsbDevice.h"
@@ -86,12 +87,44 @@ TEST_F(DeviceTest, RecordsOutSamplesBitExact)
     const std::vector<uint8_t> packet{0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,
                                       0x00, 0x00, 0x80, 0x56, 0x34, 0x12};
     ASSERT_EQ(device->IsoOut(0x01, 77, 3, packet).outcome, Outcome::Ok);
-    const auto frames = device->OutSamples(0x01);
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].frame, 77u);
-    EXPECT_EQ(frames[0].samples, (std::vector<int32_t>{0x7FFFFF, -1}));
-    EXPECT_EQ(frames[1].samples, (std::vector<int32_t>{-0x800000, 0x123456}));
+    ASSERT_EQ(device->IsoOut(0x01, 78, 0, std::span(packet).first(6)).outcome, Outcome::Ok);
+    const UsbSim::OutSampleArray frames = device->OutSamples(0x01);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames.channels, 2u);
+    EXPECT_EQ(frames.frames, (std::vector<uint32_t>{77, 77, 78}));
+    EXPECT_EQ(frames.samples,
+              (std::vector<int32_t>{0x7FFFFF, -1, -0x800000, 0x123456, 0x7FFFFF, -1}));
+    EXPECT_EQ(frames.Sample(1, 1), 0x123456);
+    EXPECT_EQ(frames.Frame(2)[0], 0x7FFFFF);
     EXPECT_TRUE(device->Violations().empty());
+}
+
+// Packets are kept in shared blocks: many of them, past the size of one block, each read back as
+// it was sent, and again after the device forgot the first lot and reused its blocks.
+TEST_F(DeviceTest, KeepsManyOutPacketsIntactAcrossAClear)
+{
+    Build({});
+    Stream();
+    constexpr uint32_t kPackets = 40000;  // 2.4 MB of 60-byte packets
+    const auto packetOf = [](uint32_t n, uint8_t salt) {
+        std::vector<uint8_t> bytes(60);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<uint8_t>(n * 7 + i + salt);
+        }
+        return bytes;
+    };
+    for (uint8_t salt : {uint8_t{0}, uint8_t{99}}) {
+        device->ClearOutPackets();
+        for (uint32_t n = 0; n < kPackets; ++n) {
+            ASSERT_EQ(device->IsoOut(0x01, n, 0, packetOf(n, salt)).outcome, Outcome::Ok);
+        }
+        const auto& packets = device->OutPackets();
+        ASSERT_EQ(packets.size(), kPackets);
+        for (uint32_t n = 0; n < kPackets; ++n) {
+            ASSERT_TRUE(std::ranges::equal(packets[n].bytes, packetOf(n, salt))) << n;
+        }
+        EXPECT_EQ(device->OutSamples(0x01).size(), kPackets * 10);
+    }
 }
 
 TEST_F(DeviceTest, IsStricterThanHardware)

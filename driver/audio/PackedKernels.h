@@ -1,0 +1,532 @@
+#pragma once
+// The vector bodies of the packed routines, four samples to an XMM register. This header is
+// compiled once per instruction-set level (a source file per level, each with its own compiler
+// flags); everything in it has internal linkage so no level's code can stand in for another's at
+// link time, and it includes nothing of the scalar routines for the same reason. It uses SSE2
+// everywhere, SSSE3's byte shuffle for the 24-bit layouts where __SSSE3__ is defined, and SSE4.1's
+// signed multiply for gains where __SSE4_1__ is. XMM registers only: on x64 they need no state
+// saved, at any IRQL.
+//
+// Each kernel moves the leading multiple of four samples and returns how many it moved; the
+// caller finishes the rest with the scalar routine. Results are those of the scalar routines bit
+// for bit: the same left-justified arithmetic, the same clipping, the same label-byte rules.
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#if defined(__SSSE3__)
+#include <tmmintrin.h>
+#endif
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
+#endif
+
+#include "audio/PackedKernelTables.h"
+
+namespace {
+
+using V = __m128i;
+
+inline uint32_t Read32(const uint8_t* p)
+{
+    uint32_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+inline void Write32(uint8_t* p, uint32_t x)
+{
+    std::memcpy(p, &x, sizeof x);
+}
+inline void Write64(uint8_t* p, uint64_t x)
+{
+    std::memcpy(p, &x, sizeof x);
+}
+
+// Exactly twelve bytes, so a run that ends at the end of its buffer reads nothing past it.
+inline V Load12(const uint8_t* p)
+{
+    const V low = _mm_loadl_epi64(reinterpret_cast<const V*>(p));
+    const V high = _mm_cvtsi32_si128(static_cast<int>(Read32(p + 8)));
+    return _mm_unpacklo_epi64(low, high);
+}
+
+inline V SwapBytes16(V x)
+{
+    return _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));
+}
+
+inline V SwapBytes32(V x)
+{
+    x = _mm_shufflelo_epi16(x, 0xB1);
+    x = _mm_shufflehi_epi16(x, 0xB1);
+    return SwapBytes16(x);
+}
+
+#if !defined(__SSSE3__)
+// Lanes i = bytes 3i..3i+2 of x in their low three bytes (the top byte is whatever follows).
+inline V SpreadTriplets(V x)
+{
+    const V ab = _mm_unpacklo_epi32(x, _mm_srli_si128(x, 3));
+    const V cd = _mm_unpacklo_epi32(_mm_srli_si128(x, 6), _mm_srli_si128(x, 9));
+    return _mm_unpacklo_epi64(ab, cd);
+}
+#endif
+
+// The low three bytes of each lane, packed into twelve bytes at p.
+inline void StoreTriplets(uint8_t* p, V lanes)
+{
+#if defined(__SSSE3__)
+    const V packed = _mm_shuffle_epi8(
+        lanes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storel_epi64(reinterpret_cast<V*>(p), packed);
+    Write32(p + 8, static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8))));
+#else
+    // In each 64-bit half: the low lane's three bytes, then the high lane's, 48 bits in all.
+    const V low = _mm_and_si128(lanes, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+    const V high = _mm_and_si128(_mm_srli_epi64(lanes, 8),
+                                 _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF,
+                                               static_cast<int>(0xFF000000u)));
+    const V halves = _mm_or_si128(low, high);
+    const uint64_t first = static_cast<uint64_t>(_mm_cvtsi128_si64(halves));
+    const uint64_t second =
+        static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(halves, halves)));
+    Write64(p, first | second << 48);
+    Write32(p + 8, static_cast<uint32_t>(second >> 16));
+#endif
+}
+
+// --- Layouts: four samples as left-justified lanes, and back. ---
+
+struct VInt16LE
+{
+    static constexpr uint32_t kBytes = 2, kBits = 16;
+    static constexpr bool kHasLabel = false, kLabelsOnAdd = true;
+    static V Load(const uint8_t* p)
+    {
+        return _mm_unpacklo_epi16(_mm_setzero_si128(),
+                                  _mm_loadl_epi64(reinterpret_cast<const V*>(p)));
+    }
+    static V Pack(V v)
+    {
+        const V top = _mm_srai_epi32(v, 16);
+        return _mm_packs_epi32(top, top);  // in range: nothing saturates
+    }
+    static void Store(uint8_t* p, V v) { _mm_storel_epi64(reinterpret_cast<V*>(p), Pack(v)); }
+};
+
+struct VInt16BE
+{
+    static constexpr uint32_t kBytes = 2, kBits = 16;
+    static constexpr bool kHasLabel = false, kLabelsOnAdd = false;
+    static V Load(const uint8_t* p)
+    {
+        const V x = SwapBytes16(_mm_loadl_epi64(reinterpret_cast<const V*>(p)));
+        return _mm_unpacklo_epi16(_mm_setzero_si128(), x);
+    }
+    static void Store(uint8_t* p, V v)
+    {
+        _mm_storel_epi64(reinterpret_cast<V*>(p), SwapBytes16(VInt16LE::Pack(v)));
+    }
+};
+
+struct VInt32LE
+{
+    static constexpr uint32_t kBytes = 4, kBits = 32;
+    static constexpr bool kHasLabel = false, kLabelsOnAdd = true;
+    static V Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
+    static void Store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
+};
+
+struct VInt24LE
+{
+    static constexpr uint32_t kBytes = 3, kBits = 24;
+    static constexpr bool kHasLabel = false, kLabelsOnAdd = true;
+    static V Load(const uint8_t* p)
+    {
+#if defined(__SSSE3__)
+        return _mm_shuffle_epi8(
+            Load12(p), _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+#else
+        return _mm_slli_epi32(SpreadTriplets(Load12(p)), 8);
+#endif
+    }
+    static void Store(uint8_t* p, V v)
+    {
+        StoreTriplets(p, _mm_srli_epi32(v, 8));
+    }
+#if defined(__SSSE3__)
+    // Eight samples, 24 bytes, in two loads and two stores instead of four each.
+    static void Load8(const uint8_t* p, V& first, V& second)
+    {
+        first =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(p)),
+                             _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+        second = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const V*>(p + 8)),
+            _mm_setr_epi8(-1, 4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15));
+    }
+    static void Store8(uint8_t* p, V first, V second)
+    {
+        const V top = _mm_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1);
+        const V a = _mm_shuffle_epi8(first, top);
+        const V b = _mm_shuffle_epi8(second, top);
+        _mm_storeu_si128(reinterpret_cast<V*>(p), _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storel_epi64(reinterpret_cast<V*>(p + 16), _mm_srli_si128(b, 4));
+    }
+#endif
+};
+
+struct VInt24BE
+{
+    static constexpr uint32_t kBytes = 3, kBits = 24;
+    static constexpr bool kHasLabel = false, kLabelsOnAdd = false;
+    static V Load(const uint8_t* p)
+    {
+#if defined(__SSSE3__)
+        return _mm_shuffle_epi8(
+            Load12(p), _mm_setr_epi8(-1, 2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9));
+#else
+        // Byte-swapped, a lane's three bytes land on top in the right order; below them lies
+        // the byte after the sample.
+        return _mm_and_si128(SwapBytes32(SpreadTriplets(Load12(p))), _mm_set1_epi32(~0xFF));
+#endif
+    }
+    static void Store(uint8_t* p, V v)
+    {
+        StoreTriplets(p, SwapBytes32(v));
+    }
+};
+
+// Byte 0 a label, bytes 1..3 the value most significant first.
+struct VLabelled24BE
+{
+    static constexpr uint32_t kBytes = 4, kBits = 24;
+    static constexpr bool kHasLabel = true, kLabelsOnAdd = true;
+    static V Load(const uint8_t* p)
+    {
+        const V x = _mm_loadu_si128(reinterpret_cast<const V*>(p));
+        return _mm_slli_epi32(SwapBytes32(x), 8);  // the label shifts out
+    }
+    // Label bytes zero, value bytes in place.
+    static V Value(V v) { return SwapBytes32(_mm_srli_epi32(v, 8)); }
+    static void StoreLabelled(uint8_t* p, V v)
+    {
+        const V word = _mm_or_si128(Value(v), _mm_set1_epi32(0x40));
+        _mm_storeu_si128(reinterpret_cast<V*>(p), word);
+    }
+    // The value only: each label byte stays as it was.
+    static void Store(uint8_t* p, V v)
+    {
+        const V old = _mm_loadu_si128(reinterpret_cast<const V*>(p));
+        const V word = _mm_or_si128(_mm_and_si128(old, _mm_set1_epi32(0xFF)), Value(v));
+        _mm_storeu_si128(reinterpret_cast<V*>(p), word);
+    }
+};
+
+template <class D>
+inline void StoreWithLabel(uint8_t* p, V v)
+{
+    if constexpr (D::kHasLabel) {
+        D::StoreLabelled(p, v);
+    } else {
+        D::Store(p, v);
+    }
+}
+
+// Layouts that move eight samples at a time better than four (no label byte).
+template <class L>
+concept HasPairs = requires(const uint8_t* p, uint8_t* q, V& v)
+{
+    L::Load8(p, v, v);
+    L::Store8(q, v, v);
+};
+
+template <class L>
+inline void LoadPair(const uint8_t* p, V& first, V& second)
+{
+    if constexpr (HasPairs<L>) {
+        L::Load8(p, first, second);
+    } else {
+        first = L::Load(p);
+        second = L::Load(p + 4 * L::kBytes);
+    }
+}
+
+template <class D, bool Labelled>
+inline void StorePair(uint8_t* p, V first, V second)
+{
+    if constexpr (HasPairs<D>) {
+        D::Store8(p, first, second);
+    } else if constexpr (Labelled) {
+        StoreWithLabel<D>(p, first);
+        StoreWithLabel<D>(p + 4 * D::kBytes, second);
+    } else {
+        D::Store(p, first);
+        D::Store(p + 4 * D::kBytes, second);
+    }
+}
+
+template <class D>
+inline V KeepTopBits(V v)
+{
+    if constexpr (D::kBits == 32) {
+        return v;
+    } else {
+        return _mm_and_si128(v, _mm_set1_epi32(static_cast<int>(~((1u << (32 - D::kBits)) - 1u))));
+    }
+}
+
+// a + b clipped at full scale, without a branch: where the signs of both operands differ from the
+// sum's, it ran past the end a points to.
+inline V SaturatingAdd(V a, V b)
+{
+    const V sum = _mm_add_epi32(a, b);
+    const V overflow =
+        _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(sum, a), _mm_xor_si128(sum, b)), 31);
+    const V clipped = _mm_xor_si128(_mm_srai_epi32(a, 31), _mm_set1_epi32(INT32_MAX));
+    return _mm_or_si128(_mm_and_si128(overflow, clipped), _mm_andnot_si128(overflow, sum));
+}
+
+// A gain from -1.0 + 2^-31 up to 1.0, split once per call: gain = whole x 2^32 + low, low taken
+// as a signed 32-bit number. Then v x gain rounded = round32(v x low) + v x (whole + [low < 0]),
+// and that multiple of v is -1, 0 or 1 for these gains: no clipping, one 32 x 32 product per
+// sample.
+struct NarrowGain
+{
+    explicit NarrowGain(SampleGain gain)
+    {
+        const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(gain));
+        const int64_t whole = gain >> 32;
+        factor = _mm_set1_epi32(low);
+#if defined(__SSE4_1__)
+        const int64_t multiple = whole + (low < 0 ? 1 : 0);
+#else
+        // The unsigned product counts low as low + 2^32 when negative: one v more.
+        const int64_t multiple = whole;
+#endif
+        keep = _mm_set1_epi32(multiple != 0 ? -1 : 0);
+        negate = _mm_set1_epi32(multiple < 0 ? -1 : 0);
+    }
+    V factor;
+    V keep;    // all ones when the multiple of v is not 0
+    V negate;  // all ones when it is -1
+};
+
+// Bits 32..63 of each product + 2^31, from the even lanes' and the odd lanes' products.
+inline V RoundedHighHalves(V even, V odd)
+{
+    const V half = _mm_set1_epi64x(0x80000000LL);
+    even = _mm_srli_epi64(_mm_add_epi64(even, half), 32);
+    odd = _mm_and_si128(_mm_add_epi64(odd, half), _mm_set_epi32(-1, 0, -1, 0));
+    return _mm_or_si128(even, odd);
+}
+
+inline V ApplyGain(V v, const NarrowGain& g)
+{
+#if defined(__SSE4_1__)
+    V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
+                                  _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+#else
+    // Unsigned products; a negative v was counted as v + 2^32, which adds low x 2^32.
+    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor),
+                                  _mm_mul_epu32(_mm_srli_epi64(v, 32), g.factor));
+    rounded = _mm_sub_epi32(rounded, _mm_and_si128(_mm_srai_epi32(v, 31), g.factor));
+#endif
+    const V multiple = _mm_sub_epi32(_mm_xor_si128(_mm_and_si128(v, g.keep), g.negate), g.negate);
+    return _mm_add_epi32(rounded, multiple);
+}
+
+#if defined(__SSE4_1__)
+// Any other gain whose multiple of v (as above) fits in 32 bits: the same split, with the multiple
+// taken in 64-bit lanes and the sum clipped to 32 bits. Every gain but those within 2^-32 of
+// +2^31 qualifies.
+struct WideGain
+{
+    static bool Fits(SampleGain gain)
+    {
+        const int64_t multiple = Multiple(gain);
+        return multiple >= INT32_MIN && multiple <= INT32_MAX;
+    }
+    static int64_t Multiple(SampleGain gain)
+    {
+        return (gain >> 32) + (static_cast<int32_t>(static_cast<uint32_t>(gain)) < 0 ? 1 : 0);
+    }
+    explicit WideGain(SampleGain gain)
+        : factor(_mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)))),
+          multiple(_mm_set1_epi32(static_cast<int32_t>(Multiple(gain))))
+    {
+    }
+    V factor;
+    V multiple;
+};
+
+inline V ApplyGain(V v, const WideGain& g)
+{
+    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
+                                        _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    // The rounded parts of lanes 0, 2 and of lanes 1, 3, sign-extended to 64 bits.
+    const V ordered = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 2, 0));
+    const V signs = _mm_srai_epi32(ordered, 31);
+    const V even = _mm_add_epi64(_mm_mul_epi32(v, g.multiple), _mm_unpacklo_epi32(ordered, signs));
+    const V odd = _mm_add_epi64(_mm_mul_epi32(_mm_srli_epi64(v, 32), g.multiple),
+                                _mm_unpackhi_epi32(ordered, signs));
+    const V low = _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);
+    const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), odd, 0xCC);
+    // A 64-bit sum fits in 32 bits when its high half is the sign of its low half.
+    const V fits = _mm_cmpeq_epi32(high, _mm_srai_epi32(low, 31));
+    const V clipped = _mm_xor_si128(_mm_srai_epi32(high, 31), _mm_set1_epi32(INT32_MAX));
+    return _mm_blendv_epi8(clipped, low, fits);
+}
+#endif
+
+// --- Kernels. ---
+
+template <class S, class D>
+uint32_t CopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
+{
+    const uint32_t whole = count & ~3u;
+    if constexpr ((S::kHasLabel && D::kHasLabel) || std::is_same_v<S, D>) {
+        std::memcpy(d, s, size_t{whole} * D::kBytes);  // the bytes move as they are
+    } else {
+        uint32_t i = 0;
+        if constexpr (HasPairs<S> || HasPairs<D>) {
+            for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+                V first;
+                V second;
+                LoadPair<S>(s, first, second);
+                StorePair<D, true>(d, first, second);
+            }
+        }
+        for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+            StoreWithLabel<D>(d, S::Load(s));
+        }
+    }
+    return whole;
+}
+
+template <class S, class D>
+uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
+{
+    const uint32_t whole = count & ~3u;
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            V to0;
+            V to1;
+            LoadPair<S>(s, from0, from1);
+            LoadPair<D>(d, to0, to1);
+            StorePair<D, S::kLabelsOnAdd>(d, SaturatingAdd(to0, KeepTopBits<D>(from0)),
+                                          SaturatingAdd(to1, KeepTopBits<D>(from1)));
+        }
+    }
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        const V sum = SaturatingAdd(D::Load(d), KeepTopBits<D>(S::Load(s)));
+        if constexpr (S::kLabelsOnAdd) {
+            StoreWithLabel<D>(d, sum);
+        } else {
+            D::Store(d, sum);
+        }
+    }
+    return whole;
+}
+
+template <class S, class D, class Gain>
+uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
+{
+    const uint32_t whole = count & ~3u;
+#pragma GCC unroll 2
+    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        StoreWithLabel<D>(d, ApplyGain(S::Load(s), g));
+    }
+    return whole;
+}
+
+template <class S, class D, class Gain>
+uint32_t GainAddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
+{
+    const uint32_t whole = count & ~3u;
+#pragma GCC unroll 2
+    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        const V scaled = KeepTopBits<D>(ApplyGain(S::Load(s), g));
+        StoreWithLabel<D>(d, SaturatingAdd(D::Load(d), scaled));
+    }
+    return whole;
+}
+
+// Non-zero gains only (gain 0 has rules of its own, kept by the scalar routine). A gain this level
+// cannot take moves nothing and leaves the whole run to the scalar routine.
+template <class S, class D, bool Add>
+uint32_t GainKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    if (gain > -0xFFFFFFFFLL && gain <= 0x100000000LL) {  // from -1.0 + 2^-31 up to 1.0
+        const NarrowGain g(gain);
+        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+    }
+#if defined(__SSE4_1__)
+    if (WideGain::Fits(gain)) {
+        const WideGain g(gain);
+        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+    }
+#endif
+    return 0;
+}
+
+template <class S, class D>
+uint32_t GainCopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    return GainKernel<S, D, false>(s, d, count, gain);
+}
+
+template <class S, class D>
+uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
+{
+    return GainKernel<S, D, true>(s, d, count, gain);
+}
+
+enum class PackedOperation
+{
+    Copy,
+    Add,
+    GainCopy,
+    GainAdd
+};
+
+template <PackedOperation Op, class S, class D>
+constexpr PackedKernel KernelFor()
+{
+    if constexpr (Op == PackedOperation::Copy) {
+        return &CopyKernel<S, D>;
+    } else if constexpr (Op == PackedOperation::Add) {
+        return &AddKernel<S, D>;
+    } else if constexpr (Op == PackedOperation::GainCopy) {
+        return &GainCopyKernel<S, D>;
+    } else {
+        return &GainAddKernel<S, D>;
+    }
+}
+
+template <PackedOperation Op, class... Layouts>
+struct KernelTable
+{
+    template <class D>
+    static constexpr PackedKernelRow Row()
+    {
+        return {{KernelFor<Op, Layouts, D>()...}};
+    }
+    static constexpr PackedKernelTable kTable = {{Row<Layouts>()...}};
+};
+
+// In the order of the converter tables' rows.
+template <PackedOperation Op>
+using TableOf = KernelTable<Op, VInt16LE, VInt24LE, VInt32LE, VInt16BE, VInt24BE, VLabelled24BE>;
+
+constexpr PackedKernelSet kKernels = {
+    TableOf<PackedOperation::Copy>::kTable, TableOf<PackedOperation::Add>::kTable,
+    TableOf<PackedOperation::GainCopy>::kTable, TableOf<PackedOperation::GainAdd>::kTable};
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The packed routines at every vector level the machine has, against the scalar routine with
+// strides of one sample, byte for byte: every pair of formats, the four operations, counts that
+// leave a scalar tail, buffers at every alignment, edge values and noise, gains narrow and wide.
+#include <KernelTestApi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "KernelTestFixture.h"
+#include "SampleModel.h"
+#include "audio/SampleConverters.h"
+
+namespace {
+
+using SampleModel::FormatInfo;
+
+// Full-scale edges, values one step from clipping, then noise; the sum of two of them clips often.
+std::vector<uint8_t> TestBytes(size_t size, uint32_t seed)
+{
+    static const uint8_t kEdges[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0xFE, 0x40, 0xC0};
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        const uint32_t r = random();
+        bytes[i] = (r & 3u) == 0 ? kEdges[(r >> 2) % 8] : static_cast<uint8_t>(r >> 8);
+    }
+    return bytes;
+}
+
+const SampleGain kGains[] = {
+    kUnityGain,
+    0x80000000LL,
+    -kUnityGain + 2,
+    -kUnityGain + 1,
+    0x7FFFFFFFLL,
+    0xFFFFFFFFLL,
+    -0x80000000LL,
+    1,
+    -1,
+    0x12345678LL,
+    -0x9ABCDEF0LL,
+    0,
+    0x180000000LL,
+    -kUnityGain,
+    INT64_MIN,
+    0x7FFFFFFFFFFFFFFFLL,
+};
+
+// Hides what the level must not use, then picks the routines again.
+bool UseLevel(SampleVectorLevel level)
+{
+    using Platform::Kernel::HideProcessorFeature;
+    Platform::Kernel::ResetKernel();
+    HideProcessorFeature(PF_XMMI64_INSTRUCTIONS_AVAILABLE, level < SampleVectorLevel::Sse2);
+    HideProcessorFeature(PF_SSSE3_INSTRUCTIONS_AVAILABLE, level < SampleVectorLevel::Ssse3);
+    HideProcessorFeature(PF_SSE4_1_INSTRUCTIONS_AVAILABLE, level < SampleVectorLevel::Sse41);
+    return ChooseSampleVectorLevel() == level;
+}
+
+struct Case
+{
+    const FormatInfo* from;
+    const FormatInfo* to;
+    bool add;
+    bool gained;
+    SampleGain gain;
+};
+
+std::string Describe(const Case& c, uint32_t count, uint32_t offset)
+{
+    return std::string(c.add ? "add " : "copy ") + (c.gained ? "gain " : "") + c.from->name +
+           " to " + c.to->name + " gain " + std::to_string(c.gain) + " count " +
+           std::to_string(count) + " offset " + std::to_string(offset);
+}
+
+// One routine on one count at one alignment: the packed result and the untouched bytes around it
+// must match the scalar routine's.
+void Check(const Case& c, uint32_t count, uint32_t offset, uint32_t seed)
+{
+    const uint32_t sourceBytes = c.from->bytes;
+    const uint32_t destinationBytes = c.to->bytes;
+    const std::vector<uint8_t> source = TestBytes(offset + count * sourceBytes + 16, seed);
+    const std::vector<uint8_t> start = TestBytes(offset + count * destinationBytes + 16, seed + 1);
+    std::vector<uint8_t> expected = start;
+    std::vector<uint8_t> actual = start;
+    const uint8_t* s = source.data() + offset;
+    if (c.gained) {
+        SelectGainConverter(c.from->code, c.to->code, c.add)(
+            s, sourceBytes, expected.data() + offset, destinationBytes, count, c.gain);
+        SelectPackedGainConverter(c.from->code, c.to->code, c.add)(s, actual.data() + offset, count,
+                                                                   c.gain);
+    } else {
+        SelectConverter(c.from->code, c.to->code, c.add)(s, sourceBytes, expected.data() + offset,
+                                                         destinationBytes, count);
+        SelectPackedConverter(c.from->code, c.to->code, c.add)(s, actual.data() + offset, count);
+    }
+    ASSERT_EQ(actual, expected) << Describe(c, count, offset);
+}
+
+std::vector<Case> AllCases()
+{
+    std::vector<Case> cases;
+    for (const FormatInfo& from : SampleModel::kFormats) {
+        for (const FormatInfo& to : SampleModel::kFormats) {
+            for (bool add : {false, true}) {
+                cases.push_back({&from, &to, add, false, 0});
+                for (SampleGain gain : kGains) {
+                    cases.push_back({&from, &to, add, true, gain});
+                }
+            }
+        }
+    }
+    return cases;
+}
+
+class PackedConverters : public Platform::Kernel::Testing::KernelTest,
+                         public testing::WithParamInterface<SampleVectorLevel>
+{
+protected:
+    void TearDown() override
+    {
+        Platform::Kernel::ResetKernel();
+        ChooseSampleVectorLevel();  // the best again, for whatever runs next
+        Platform::Kernel::Testing::KernelTest::TearDown();
+    }
+};
+
+TEST_P(PackedConverters, MatchTheScalarRoutinesBitForBit)
+{
+    if (!UseLevel(GetParam())) {
+        GTEST_SKIP() << "this processor lacks the level";
+    }
+    const uint32_t counts[] = {1, 3, 4, 5, 7, 8, 13, 96 * 2 + 1, 1024};
+    uint32_t seed = 1;
+    for (const Case& c : AllCases()) {
+        for (uint32_t count : counts) {
+            for (uint32_t offset : {0u, 1u, 3u}) {
+                Check(c, count, offset, seed++);
+                if (HasFatalFailure()) {
+                    return;
+                }
+            }
+        }
+    }
+}
+
+std::string LevelName(const testing::TestParamInfo<SampleVectorLevel>& info)
+{
+    static const char* const kNames[] = {"Scalar", "Sse2", "Ssse3", "Sse41"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLevel, PackedConverters,
+                         testing::Values(SampleVectorLevel::Scalar, SampleVectorLevel::Sse2,
+                                         SampleVectorLevel::Ssse3, SampleVectorLevel::Sse41),
+                         LevelName);
+
+// The level is chosen from the processor's features, and the kernels are really used: a level
+// the machine has is chosen when nothing is hidden.
+TEST(PackedConverterLevel, FollowsTheProcessorsFeatures)
+{
+    Platform::Kernel::ResetKernel();
+    const SampleVectorLevel best = ChooseSampleVectorLevel();
+#if defined(__x86_64__)
+    EXPECT_GE(best, SampleVectorLevel::Sse2);
+    EXPECT_NE(SelectPackedConverter(kSampleInt24LE, kSampleInt32LE, 1).vector, nullptr);
+#endif
+    Platform::Kernel::HideProcessorFeature(PF_XMMI64_INSTRUCTIONS_AVAILABLE);
+    EXPECT_EQ(ChooseSampleVectorLevel(), SampleVectorLevel::Scalar);
+    EXPECT_EQ(SelectPackedConverter(kSampleInt24LE, kSampleInt32LE, 1).vector, nullptr);
+    Platform::Kernel::ResetKernel();
+    EXPECT_EQ(ChooseSampleVectorLevel(), best);
+}
+
+}  // namespace
