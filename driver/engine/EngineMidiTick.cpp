@@ -104,6 +104,13 @@ void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
     ReplacePorts({throttles, count, count - 1});
 }
 
+// The router given, else the one linked to the codec (the device's, made after the engine).
+MidiRouter* EngineMidiTick::LinkedRouter()
+{
+    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    return linked != nullptr || codec == nullptr ? linked : codec->Router();
+}
+
 LONGLONG EngineMidiTick::Now100ns()
 {
     LARGE_INTEGER frequency;
@@ -118,7 +125,7 @@ void EngineMidiTick::OnMidiInPacket(const UCHAR* data, ULONG length)
     if (TickState() != kTickRunning) {
         return;
     }
-    MidiRouter* linked = __atomic_load_n(&router, __ATOMIC_ACQUIRE);
+    MidiRouter* linked = LinkedRouter();
     MidiConfiguration table = {};
     if (codec != nullptr) {
         codec->GetPortTable(&table);
@@ -242,7 +249,7 @@ void EngineMidiTick::EngineTick(PVOID argument)
     auto* self = static_cast<EngineMidiTick*>(argument);
     KeClearEvent(&self->tickIdle);
     if (__atomic_load_n(&self->timer.running, __ATOMIC_ACQUIRE) != 0 && self->codec != nullptr) {
-        MidiRouter* linked = __atomic_load_n(&self->router, __ATOMIC_ACQUIRE);
+        MidiRouter* linked = self->LinkedRouter();
         LONG result = 0;
         {
             InStackLock hold(&self->portsLock);

@@ -11,7 +11,7 @@
 
 #include <wdm.h>
 
-#include "MidiPipes.h"
+#include "midi/MidiPipes.h"
 #include "device/DeviceContext.h"
 #include "device/DpcTimer.h"
 #include "midi/MidiConfiguration.h"
@@ -61,6 +61,7 @@ private:
     static void TickWorkItem(PDEVICE_OBJECT device, PVOID parameter);
     static void EngineTick(PVOID self);
     LONGLONG Now100ns();
+    MidiRouter* LinkedRouter();
     void ReplacePorts(const MidiOutputPorts& next);
 
     DeviceContext* context;

@@ -51,6 +51,7 @@ public:
     void ForgetUnfinished(MidiWriter* writer, MidiMessageNode* node);
 
     void SetRouter(MidiRouter* router);
+    MidiRouter* Router() { return __atomic_load_n(&router, __ATOMIC_ACQUIRE); }
     ULONG QueueCount() const { return queueCount; }
 
 private:

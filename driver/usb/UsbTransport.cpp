@@ -247,6 +247,7 @@ void UsbTransport::FreeStrings()
 void UsbTransport::ReleaseUsb()
 {
     // Transfers still in flight hold buffers and pipes that go now.
+    midiPipes.StopMidiPipes();
     if (syncPipe != nullptr) {
         StopIsoStreaming();
     }

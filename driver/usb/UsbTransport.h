@@ -15,6 +15,7 @@
 
 #include "UsbClassDescriptors.h"
 #include "UsbIsoTypes.h"
+#include "UsbMidiPipes.h"
 #include "UsbPipe.h"
 #include "device/DeviceContext.h"
 
@@ -134,6 +135,9 @@ public:
     ULONG CurrentRate() const { return currentRate; }
     ULONG EffectiveRate() const { return effectiveRate; }
     const UsbConfigRecord& ConfigRecord() const { return configRecord; }
+
+    // The USB-MIDI pipes (UsbMidiPipes.h); ReleaseUsb stops them first.
+    UsbMidiPipes* MidiPipes() { return &midiPipes; }
 
 private:
     UsbPipe* FindLastAudioPipe(bool in);
@@ -271,4 +275,6 @@ private:
     PKTHREAD volatile cancelOwner = nullptr;
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
+
+    UsbMidiPipes midiPipes{deviceContext, this};
 };

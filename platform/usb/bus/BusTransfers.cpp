@@ -240,6 +240,19 @@ bool SimulatedUsbBus::ExchangeBulk(const Pending& p)
     return true;
 }
 
+// Under the bus lock.
+bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
+{
+    auto it = bulkFailures.find(pipes.at(p.pipe).endpointAddress);
+    if (it == bulkFailures.end() || it->second.second == 0) {
+        return false;
+    }
+    --it->second.second;
+    *status = it->second.first;
+    p.urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+    return true;
+}
+
 void SimulatedUsbBus::OnFrame()
 {
     struct Done
@@ -280,6 +293,8 @@ void SimulatedUsbBus::OnFrame()
                 d.status = STATUS_UNSUCCESSFUL;
                 d.usbdStatus = USBD_STATUS_ISOCH_REQUEST_FAILED;
             }
+        } else if (TakeBulkFailure(*it, &d.status)) {
+            d.usbdStatus = USBD_STATUS_STALL_PID;
         } else if (!ExchangeBulk(*it)) {
             IoSetCancelRoutine(it->irp, &CancelPending);
             if (it->irp->Cancel && IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
