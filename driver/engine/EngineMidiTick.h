@@ -11,12 +11,12 @@
 
 #include <wdm.h>
 
-#include "midi/MidiPipes.h"
 #include "device/DeviceContext.h"
 #include "device/DpcTimer.h"
 #include "midi/MidiConfiguration.h"
 #include "midi/MidiEngineLink.h"
 #include "midi/MidiOutputTick.h"
+#include "midi/MidiPipes.h"
 
 class UsbMidiCodec;
 class MidiRouter;

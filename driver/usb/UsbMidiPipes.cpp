@@ -338,9 +338,9 @@ LONG UsbMidiPipes::PutMidiOutPacket(const UsbMidiPacket* packet, ULONG port)
 ULONG UsbMidiPipes::PendingOutTransfers()
 {
     MidiPipeState* state = outPipe;
-    return state != nullptr ? static_cast<ULONG>(__atomic_load_n(&state->pendingOut,
-                                                                 __ATOMIC_ACQUIRE))
-                            : 0;
+    return state != nullptr
+               ? static_cast<ULONG>(__atomic_load_n(&state->pendingOut, __ATOMIC_ACQUIRE))
+               : 0;
 }
 
 void UsbMidiPipes::FlushMidiOut()
@@ -362,7 +362,7 @@ NTSTATUS UsbMidiPipes::SendPendingTransfer()
         return STATUS_SUCCESS;
     }
     transfer->irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
-    const NTSTATUS refused = transfer->irp == nullptr           ? STATUS_INSUFFICIENT_RESOURCES
+    const NTSTATUS refused = transfer->irp == nullptr               ? STATUS_INSUFFICIENT_RESOURCES
                              : !TryAcquireRemoveLock(deviceContext) ? STATUS_DELETE_PENDING
                                                                     : STATUS_SUCCESS;
     if (!NT_SUCCESS(refused)) {
@@ -410,7 +410,8 @@ MidiTransfer* UsbMidiPipes::AllocateMidiTransfer(MidiPipeState* state, bool with
     RtlZeroMemory(transfer, sizeof(*transfer));
     transfer->pipe = state;
     KeInitializeEvent(&transfer->completion, NotificationEvent, FALSE);
-    transfer->urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, kMidiUrbBytes, kTagUrb));
+    transfer->urb =
+        static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, kMidiUrbBytes, kTagUrb));
     transfer->buffer = static_cast<PUCHAR>(
         ExAllocatePoolWithTag(NonPagedPoolNx, state->maximumPacketSize, kTagData));
     if (withIrp) {

@@ -25,8 +25,8 @@ class UsbMidiPipes;
 struct MidiPipeState;
 
 inline constexpr ULONG kMidiReadsPerPipe = 2;
-inline constexpr ULONG kMaxMidiPipes = 8;     // USB-MIDI endpoints driven, both directions
-inline constexpr ULONG kMidiUrbBytes = 128;   // pool for one URB, as the bus expects
+inline constexpr ULONG kMaxMidiPipes = 8;    // USB-MIDI endpoints driven, both directions
+inline constexpr ULONG kMidiUrbBytes = 128;  // pool for one URB, as the bus expects
 inline constexpr ULONG kMidiCancelWaitMs = 5000;
 inline constexpr ULONG kMidiOutIdleWaitMs = 1000;
 inline constexpr ULONG kMidiStartSettleMs = 10;
@@ -109,8 +109,8 @@ private:
     UsbTransport* transport;
     MidiPipeState pipes[kMaxMidiPipes] = {};
     ULONG pipeCount = 0;
-    MidiPipeState* outPipe = nullptr;          // the last usable OUT pipe, or null
-    MidiTransfer* pendingTransfer = nullptr;   // being filled by the tick
+    MidiPipeState* outPipe = nullptr;         // the last usable OUT pipe, or null
+    MidiTransfer* pendingTransfer = nullptr;  // being filled by the tick
     MidiInput* volatile input = nullptr;
     volatile UCHAR started = 0;
     volatile UCHAR stopping = 0;  // reads retire instead of being resubmitted

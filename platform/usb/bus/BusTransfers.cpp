@@ -249,7 +249,6 @@ bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
     }
     --it->second.second;
     *status = it->second.first;
-    p.urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
     return true;
 }
 

@@ -202,8 +202,8 @@ private:
         }
         out.Byte(7).Byte(0x24).Byte(1).Word(0x0100).Word(7 + jacks.bytes.size());
         out.bytes.insert(out.bytes.end(), jacks.bytes.begin(), jacks.bytes.end());
-        const uint16_t bulkSize =
-            v.midiPacketSize >= 0 ? static_cast<uint16_t>(v.midiPacketSize) : (highSpeed ? 512 : 64);
+        const uint16_t bulkSize = v.midiPacketSize >= 0 ? static_cast<uint16_t>(v.midiPacketSize)
+                                                        : (highSpeed ? 512 : 64);
         out.Byte(9).Byte(5).Byte(kMidiOutEndpoint).Byte(2).Word(bulkSize).Byte(0).Byte(0).Byte(0);
         out.Byte(4 + cables).Byte(0x25).Byte(1).Byte(cables);
         for (uint8_t c = 1; c <= cables; ++c) {

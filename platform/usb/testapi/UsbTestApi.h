@@ -60,7 +60,8 @@ public:
     }
     void SetBusInterfaceAvailable(bool available) { busInterfaceAvailable = available; }
     // The next `count` bulk or interrupt transfers of the endpoint complete with `status` (and
-    // USBD_STATUS_STALL_PID), moving nothing, as a host controller reports a failed transfer.
+    // USBD_STATUS_STALL_PID), moving nothing, as a host controller reports a failed transfer; the
+    // URB's length stays as the driver set it.
     void FailBulkTransfers(UCHAR endpointAddress, NTSTATUS status, int count)
     {
         bulkFailures[endpointAddress] = {status, count};
