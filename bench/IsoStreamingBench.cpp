@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 namespace {
 
@@ -53,6 +53,8 @@ struct StreamingRig
         transport->SetSampleRate(96000);
         transport->SetEngineCallbacks(
             {&Fill, &Cancel, nullptr, &Period, nullptr, &Restart, nullptr});
+        // A start refuses pipes that do not carry the configuration's shape: two 24-bit outputs.
+        transport->SetStreamShape(IsoStreamShape{2, 3, 0, 0});
     }
     ~StreamingRig()
     {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "UsbDescriptorWalk.h"
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 namespace FuzzUsb {
 

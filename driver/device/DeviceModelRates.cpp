@@ -3,9 +3,9 @@
 #include "DeviceModelRecords.h"
 #include "ProductConfigurations.h"
 #include "StreamConfiguration.h"
+#include "common/InStackLock.h"
 #include "engine/MidiConfiguration.h"
 #include "engine/StreamingEngine.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

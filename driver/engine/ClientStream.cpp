@@ -5,10 +5,10 @@
 #include "audio/ChannelTransfer.h"
 #include "audio/DriverResult.h"
 #include "audio/PoolTags.h"
+#include "common/InStackLock.h"
 #include "device/StreamConfiguration.h"
 #include "engine/RoutingRing.h"
 #include "engine/StreamInterfaces.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "EngineMidiTick.h"
 
+#include "common/InStackLock.h"
 #include "device/PoolTag.h"
 #include "midi/MidiRouter.h"
 #include "midi/UsbMidiCodec.h"
 #include "midi/UsbMidiInput.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

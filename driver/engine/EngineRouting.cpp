@@ -7,7 +7,7 @@
 #include "StreamingEngine.h"
 #include "audio/DriverResult.h"
 #include "audio/PoolTags.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

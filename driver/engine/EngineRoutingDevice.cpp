@@ -4,7 +4,7 @@
 #include "EngineRouting.h"
 
 #include "RoutingRing.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

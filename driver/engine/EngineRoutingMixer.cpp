@@ -1,7 +1,7 @@
 // The stream set's mixer and meters as the device model's properties reach them.
 #include "EngineRouting.h"
 
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "RoutingRing.h"
 #include "RoutingStreamSink.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

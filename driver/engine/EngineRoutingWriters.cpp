@@ -5,7 +5,7 @@
 #include "RoutingRing.h"
 
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "EngineStreaming.h"
 
 #include "StreamingEngine.h"
+#include "common/InStackLock.h"
 #include "device/PersistedSetting.h"
 #include "device/PoolTag.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <new>
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "device/DeviceNotifySink.h"
 #include "engine/EngineRouting.h"
 #include "engine/StreamManagerParts.h"
 #include "engine/StreamingEngine.h"
-#include "usb/InStackLock.h"
 
 StreamManager::StreamManager(EngineRouting* streamSet) : routing(streamSet)
 {

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "engine/EngineRouting.h"
 #include "engine/StreamManager.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The stream manager's render streams of wave pins: a node per pin, started by its first block,
 // each block placed in the stream set's rings once the device has consumed the one before.
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "engine/EngineRouting.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamingEngine.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

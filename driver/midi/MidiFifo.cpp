@@ -3,7 +3,7 @@
 #include "MidiBytes.h"
 #include "SysExBuffer.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

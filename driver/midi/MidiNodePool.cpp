@@ -1,7 +1,7 @@
 #include "MidiNodePool.h"
 
 #include "MidiPoolTags.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 void MidiNodePool::Initialize()
 {

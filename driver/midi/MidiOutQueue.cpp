@@ -5,7 +5,7 @@
 #include "MidiNodePool.h"
 #include "UsbMidiCodec.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "MidiRouter.h"
 #include "UsbMidiCodec.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 

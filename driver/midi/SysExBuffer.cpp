@@ -5,7 +5,7 @@
 #include "MidiBytes.h"
 #include "MidiPoolTags.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 SysExChunk* NewSysExChunk(ULONG chunkSize)
 {

@@ -6,7 +6,7 @@
 #include "MidiPoolTags.h"
 #include "MidiRouter.h"
 #include "audio/DriverResult.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 UsbMidiCodec* UsbMidiCodec::Create(MidiEngineLink* engine, ULONG outputPorts)
 {

@@ -2,7 +2,7 @@
 // bounded: every descriptor must hold at least its own header and end inside wTotalLength, and
 // every field is read only when the descriptor is long enough to hold it.
 
-#include "UsbClassDescriptors.h"
+#include "usb/UsbClassDescriptors.h"
 
 namespace {
 
@@ -56,6 +56,128 @@ void ReadFormatType(const UCHAR* d, ULONG length, EndpointFormat* out)
     out->hasFormat = 1;
 }
 
+// Where a walk stands: the endpoint it looks for, the endpoints met so far and the subclass of
+// the interface it is in.
+struct DescriptorWalk
+{
+    ULONG endpointIndex;
+    ULONG endpointCount;
+    UCHAR subclass;
+    EndpointFormat* out;
+};
+
+enum class WalkStep
+{
+    next,   // go on with the next descriptor
+    found,  // the endpoint looked for was reached
+    stop,   // a descriptor the walk does not accept ends it
+};
+
+// Audio and vendor-specific interfaces give the subclass; HID marks the endpoint; any other class
+// ends the walk.
+WalkStep ReadInterface(const UCHAR* at, ULONG length, DescriptorWalk* walk)
+{
+    if (length < sizeof(USB_INTERFACE_DESCRIPTOR)) {
+        return WalkStep::stop;
+    }
+    const auto* d = reinterpret_cast<const USB_INTERFACE_DESCRIPTOR*>(at);
+    if (d->bInterfaceClass == kAudioClass || d->bInterfaceClass == kVendorClass) {
+        walk->subclass = d->bInterfaceSubClass;
+        if (walk->subclass == kMidiStreaming) {
+            walk->out->isMidi = 1;
+        }
+        return WalkStep::next;
+    }
+    if (d->bInterfaceClass == kHidClass) {
+        walk->out->isHid = 1;
+        return WalkStep::next;
+    }
+    return WalkStep::stop;
+}
+
+// Every endpoint met gives its direction (and an IN endpoint whether it is a feedback one); the
+// one looked for ends the walk.
+WalkStep ReadEndpoint(const UCHAR* at, ULONG length, DescriptorWalk* walk)
+{
+    if (length < sizeof(USB_ENDPOINT_DESCRIPTOR)) {
+        return WalkStep::stop;
+    }
+    const auto* d = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(at);
+    EndpointFormat* out = walk->out;
+    if (USB_ENDPOINT_DIRECTION_IN(d->bEndpointAddress)) {
+        out->isIn = 1;
+        out->isOut = 0;
+        out->isFeedback = (d->bmAttributes & 0x11) == 0x11 ? 1 : 0;
+    } else {
+        out->isOut = 1;
+        out->isIn = 0;
+    }
+    if (walk->endpointCount == walk->endpointIndex) {
+        return WalkStep::found;
+    }
+    ++walk->endpointCount;
+    return WalkStep::next;
+}
+
+// Only the class-specific interface descriptors in front of the endpoint looked for count: an
+// audio streaming interface's general and format type descriptors; a MIDI streaming interface's
+// are passed over; those of any other subclass end the walk.
+WalkStep ReadClassInterface(const UCHAR* at, ULONG length, DescriptorWalk* walk)
+{
+    if (walk->endpointCount != walk->endpointIndex) {
+        return WalkStep::next;
+    }
+    if (walk->subclass == kAudioStreaming) {
+        if (length >= 3 && at[2] == kAsGeneral && length == kUac2AsGeneralLength) {
+            walk->out->channels = at[10];
+        } else if (length >= 4 && at[2] == kFormatType) {
+            ReadFormatType(at, length, walk->out);
+        }
+        return WalkStep::next;
+    }
+    return walk->subclass == kMidiStreaming ? WalkStep::next : WalkStep::stop;
+}
+
+// One descriptor of length bytes (at least 2, inside the configuration).
+WalkStep ReadDescriptor(const UCHAR* at, ULONG length, DescriptorWalk* walk)
+{
+    switch (at[1]) {
+        case USB_INTERFACE_DESCRIPTOR_TYPE:
+            return ReadInterface(at, length, walk);
+        case USB_ENDPOINT_DESCRIPTOR_TYPE:
+            return ReadEndpoint(at, length, walk);
+        case kClassInterfaceDescriptor:
+            return ReadClassInterface(at, length, walk);
+        case kClassEndpointDescriptor:
+            return WalkStep::next;
+        default:
+            return WalkStep::stop;
+    }
+}
+
+// What the walk gathered, held to what can be streamed.
+void SettleFormat(bool found, EndpointFormat* out)
+{
+    // Without its endpoint the walk says nothing about one: what it gathered belongs to other
+    // endpoints or to none. The interface's kind (MIDI, HID) stands.
+    if (!found) {
+        out->hasFormat = 0;
+        out->isFeedback = 0;
+    }
+    // An endpoint with its own format carries audio: it is never also the feedback endpoint,
+    // whose record keeps feedback values where an audio pipe keeps its buffers.
+    if (out->hasFormat) {
+        out->isFeedback = 0;
+    }
+    // A format without channels or sample size (class 2 without its general descriptor) cannot
+    // be streamed: nothing may divide by its frame size. A sample is at most a 32-bit word, so a
+    // subframe of more than four bytes cannot be carried either.
+    if (out->hasFormat &&
+        (out->channels == 0 || out->subframeSize == 0 || out->subframeSize > kMaxSubframeBytes)) {
+        out->hasFormat = 0;
+    }
+}
+
 }  // namespace
 
 NTSTATUS ParseEndpointClassDescriptors(PUSB_CONFIGURATION_DESCRIPTOR configuration,
@@ -72,95 +194,17 @@ NTSTATUS ParseEndpointClassDescriptors(PUSB_CONFIGURATION_DESCRIPTOR configurati
     if (at < begin || at >= end) {
         return STATUS_UNSUCCESSFUL;
     }
-    ULONG endpointCount = 0;
-    UCHAR subclass = 0;
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    bool walking = true;
-    while (walking && end - at >= 2) {
+    DescriptorWalk walk{endpointIndex, 0, 0, out};
+    WalkStep step = WalkStep::next;
+    while (step == WalkStep::next && end - at >= 2) {
         const ULONG length = at[0];
         if (length < 2 || length > static_cast<ULONG>(end - at)) {
             break;  // a zero length counts as the end; anything else that overruns too
         }
-        switch (at[1]) {
-            case USB_INTERFACE_DESCRIPTOR_TYPE: {
-                if (length < sizeof(USB_INTERFACE_DESCRIPTOR)) {
-                    walking = false;
-                    break;
-                }
-                const auto* d = reinterpret_cast<const USB_INTERFACE_DESCRIPTOR*>(at);
-                if (d->bInterfaceClass == kAudioClass || d->bInterfaceClass == kVendorClass) {
-                    subclass = d->bInterfaceSubClass;
-                    if (subclass == kMidiStreaming) {
-                        out->isMidi = 1;
-                    }
-                } else if (d->bInterfaceClass == kHidClass) {
-                    out->isHid = 1;
-                } else {
-                    walking = false;
-                }
-                break;
-            }
-            case USB_ENDPOINT_DESCRIPTOR_TYPE: {
-                if (length < sizeof(USB_ENDPOINT_DESCRIPTOR)) {
-                    walking = false;
-                    break;
-                }
-                const auto* d = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(at);
-                if (USB_ENDPOINT_DIRECTION_IN(d->bEndpointAddress)) {
-                    out->isIn = 1;
-                    out->isOut = 0;
-                    out->isFeedback = (d->bmAttributes & 0x11) == 0x11 ? 1 : 0;
-                } else {
-                    out->isOut = 1;
-                    out->isIn = 0;
-                }
-                if (endpointCount == endpointIndex) {
-                    status = STATUS_SUCCESS;
-                    walking = false;
-                } else {
-                    ++endpointCount;
-                }
-                break;
-            }
-            case kClassInterfaceDescriptor:
-                if (endpointCount != endpointIndex) {
-                    break;
-                }
-                if (subclass == kAudioStreaming) {
-                    if (length >= 3 && at[2] == kAsGeneral && length == kUac2AsGeneralLength) {
-                        out->channels = at[10];
-                    } else if (length >= 4 && at[2] == kFormatType) {
-                        ReadFormatType(at, length, out);
-                    }
-                } else if (subclass != kMidiStreaming) {
-                    walking = false;
-                }
-                break;
-            case kClassEndpointDescriptor:
-                break;
-            default:
-                walking = false;
-                break;
-        }
+        step = ReadDescriptor(at, length, &walk);
         at += length;
     }
-    // Without its endpoint the walk says nothing about one: what it gathered belongs to other
-    // endpoints or to none. The interface's kind (MIDI, HID) stands.
-    if (status != STATUS_SUCCESS) {
-        out->hasFormat = 0;
-        out->isFeedback = 0;
-    }
-    // An endpoint with its own format carries audio: it is never also the feedback endpoint,
-    // whose record keeps feedback values where an audio pipe keeps its buffers.
-    if (out->hasFormat) {
-        out->isFeedback = 0;
-    }
-    // A format without channels or sample size (class 2 without its general descriptor) cannot
-    // be streamed: nothing may divide by its frame size. A sample is at most a 32-bit word, so a
-    // subframe of more than four bytes cannot be carried either.
-    if (out->hasFormat &&
-        (out->channels == 0 || out->subframeSize == 0 || out->subframeSize > kMaxSubframeBytes)) {
-        out->hasFormat = 0;
-    }
-    return status;
+    const bool found = step == WalkStep::found;
+    SettleFormat(found, out);
+    return found ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }

@@ -2,7 +2,7 @@
 // (USB Audio Class 1 and 2, USB-MIDI, HID).
 #pragma once
 
-#include "UsbPipe.h"
+#include "usb/UsbPipe.h"
 
 // Walks from the interface descriptor to the end of the configuration (wTotalLength) and fills
 // *out (zeroed first) for the endpointIndex-th endpoint met. STATUS_SUCCESS when that endpoint was

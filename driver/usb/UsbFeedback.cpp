@@ -1,6 +1,7 @@
 // The explicit feedback endpoint: two transfers of one value each, taken as the device's rate
 // when it lies within 96 to 105 % of the nominal one, and restarts when it keeps failing.
-#include "UsbTransport.h"
+#include "usb/UsbIsoStreaming.h"
+#include "usb/UsbPipeTable.h"
 
 namespace {
 
@@ -23,26 +24,13 @@ bool RetiresFeedback(NTSTATUS status)
 
 }  // namespace
 
-UsbPipe* UsbTransport::FindFeedbackPipe()
-{
-    UsbPipe* found = nullptr;
-    UsbPipe* pipe = nullptr;
-    ULONG index = 0;
-    while (NextPipe(&pipe, &index)) {
-        if (pipe->format.isFeedback) {
-            found = pipe;
-        }
-    }
-    return found;
-}
-
-void UsbTransport::StartFeedbackPipe()
+void UsbIsoStreaming::StartFeedbackPipe()
 {
     if (feedbackErrors > kErrorsClearingAttempts) {
         restartAttempts = 0;
     }
     feedbackErrors = 0;
-    UsbPipe* pipe = FindFeedbackPipe();
+    UsbPipe* pipe = pipeTable.FindFeedbackPipe();
     if (pipe == nullptr) {
         return;
     }
@@ -63,7 +51,7 @@ void UsbTransport::StartFeedbackPipe()
     ReleaseOutstanding(pipe);
 }
 
-void UsbTransport::BuildFeedbackUrb(IsoTransfer* transfer)
+void UsbIsoStreaming::BuildFeedbackUrb(IsoTransfer* transfer)
 {
     auto& r = transfer->urb->UrbIsochronousTransfer;
     RtlZeroMemory(&r, sizeof(_URB_ISOCH_TRANSFER));
@@ -86,7 +74,7 @@ void UsbTransport::BuildFeedbackUrb(IsoTransfer* transfer)
 // 10.14 samples per frame (3 bytes, full speed) or 16.16 samples per microframe (4 bytes, high
 // speed). The fraction is always taken against the whole samples of the effective rate, so a
 // device a little slow (47990 Hz) reads as 47 and 990 thousandths, not as a wrapped value.
-bool UsbTransport::AcceptFeedback(const UCHAR* value, ULONG length)
+bool UsbIsoStreaming::AcceptFeedback(const UCHAR* value, ULONG length)
 {
     const ULONG raw = value[0] | static_cast<ULONG>(value[1]) << 8 |
                       static_cast<ULONG>(value[2]) << 16 |
@@ -110,14 +98,14 @@ bool UsbTransport::AcceptFeedback(const UCHAR* value, ULONG length)
     return true;
 }
 
-NTSTATUS UsbTransport::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+NTSTATUS UsbIsoStreaming::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
     IsoTransfer* transfer = CountCompletion(irp, context);
     if (transfer == nullptr) {
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
     UsbPipe* pipe = transfer->pipe;
-    UsbTransport* self = pipe->owner;
+    UsbIsoStreaming* self = pipe->owner;
     const ULONG slot = transfer->slot;
     auto& r = transfer->urb->UrbIsochronousTransfer;
     NTSTATUS status = irp->IoStatus.Status;
@@ -144,26 +132,37 @@ NTSTATUS UsbTransport::FeedbackComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
                                       ? static_cast<LONG>(r.StartFrame) + pipe->feedbackInterval
                                       : pipe->nextFeedbackFrame + pipe->feedbackInterval;
     } else if (self->streaming && !retire) {
-        ++self->feedbackErrors;
-        if (pipe->nextFeedbackFrame != -1) {
-            pipe->nextFeedbackFrame += pipe->feedbackInterval;
-        } else if (!self->noFeedbackRestart) {
-            const bool failing = !NT_SUCCESS(status) && self->feedbackErrors > kErrorsBeforeRestart;
-            const bool late =
-                self->firstStartFrame != 0 &&
-                static_cast<LONG>(r.StartFrame - self->firstStartFrame) > kFramesBeforeRestart;
-            if (failing || late) {
-                self->feedbackValid = 0;
-                if (self->restartAttempts < kMaxRestartAttempts) {
-                    ++self->restartAttempts;
-                    self->RequestRestart();
-                } else if (self->restartAttempts == kMaxRestartAttempts) {
-                    self->restartAttempts = kMaxRestartAttempts + 1;
-                }
-            }
-        }
+        self->CountFeedbackError(pipe, status, r.StartFrame);
     }
     self->ReplaceTransfer(transfer, self->streaming && !retire, pipe->nextFeedbackFrame,
                           &FeedbackComplete, true);
     return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// A value rejected (or a transfer failed) while streaming: the next transfer keeps its place in
+// the schedule when there is one; without one, a run of failures or a start that never got a
+// value asks for a restart, at most 12 times until a start follows more than 10000 errors.
+void UsbIsoStreaming::CountFeedbackError(UsbPipe* pipe, NTSTATUS status, ULONG startFrame)
+{
+    ++feedbackErrors;
+    if (pipe->nextFeedbackFrame != -1) {
+        pipe->nextFeedbackFrame += pipe->feedbackInterval;
+        return;
+    }
+    if (noFeedbackRestart) {
+        return;
+    }
+    const bool failing = !NT_SUCCESS(status) && feedbackErrors > kErrorsBeforeRestart;
+    const bool late = firstStartFrame != 0 &&
+                      static_cast<LONG>(startFrame - firstStartFrame) > kFramesBeforeRestart;
+    if (!failing && !late) {
+        return;
+    }
+    feedbackValid = 0;
+    if (restartAttempts < kMaxRestartAttempts) {
+        ++restartAttempts;
+        RequestRestart();
+    } else if (restartAttempts == kMaxRestartAttempts) {
+        restartAttempts = kMaxRestartAttempts + 1;
+    }
 }

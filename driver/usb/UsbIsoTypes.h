@@ -5,7 +5,7 @@
 #include <usb.h>
 #include <wdm.h>
 
-#include "UsbPipe.h"
+#include "usb/UsbPipe.h"
 
 inline constexpr ULONG kUsbMaxFramesPerTransfer = 4;  // frame sizes a slot and a buffer hold
 

@@ -1,8 +1,10 @@
-#include "UsbMidiPipes.h"
+#include "usb/UsbMidiPipes.h"
 
-#include "UsbPipe.h"
-#include "UsbTransport.h"
 #include "midi/MidiOutTransfer.h"
+#include "usb/UsbIsoStreaming.h"
+#include "usb/UsbPipe.h"
+#include "usb/UsbPipeTable.h"
+#include "usb/UsbRequestChannel.h"
 
 namespace {
 
@@ -49,10 +51,16 @@ private:
 
 }  // namespace
 
-UsbMidiPipes::UsbMidiPipes(DeviceContext* context, UsbTransport* owner)
-    : deviceContext(context), transport(owner)
+UsbMidiPipes::UsbMidiPipes(UsbRequestChannel& requestChannel, UsbPipeTable& table,
+                           UsbIsoStreaming& isoStreaming)
+    : requests(requestChannel), pipeTable(table), streaming(isoStreaming)
 {
     KeInitializeSpinLock(&cancelLock);
+}
+
+PDEVICE_OBJECT UsbMidiPipes::LowerDevice() const
+{
+    return requests.LowerDevice();
 }
 
 void UsbMidiPipes::SetMidiInput(MidiInput* midiInput)
@@ -68,7 +76,7 @@ void UsbMidiPipes::CollectPipes()
     outPipe = nullptr;
     UsbPipe* pipe = nullptr;
     ULONG index = 0;
-    while (transport->NextPipe(&pipe, &index) && pipeCount < kMaxMidiPipes) {
+    while (pipeTable.NextPipe(&pipe, &index) && pipeCount < kMaxMidiPipes) {
         const ULONG size = pipe->pipeInformation.MaximumPacketSize;
         if (!IsMidiTransferPipe(pipe) || !IsUsableMidiPacketSize(size)) {
             continue;
@@ -98,7 +106,7 @@ NTSTATUS UsbMidiPipes::StartMidiPipes()
     for (ULONG i = 0; i < pipeCount; ++i) {
         MidiPipeState* state = &pipes[i];
         if (state->isIn) {
-            transport->PipeRequest(state->handle, false);
+            streaming.PipeRequest(state->handle, false);
             const NTSTATUS status = StartMidiReads(state, kMidiReadsPerPipe);
             result = NT_SUCCESS(status) ? result : status;
         } else {
@@ -138,7 +146,7 @@ NTSTATUS UsbMidiPipes::StartMidiReads(MidiPipeState* state, ULONG count)
 // stays unsent, its IRP freed).
 bool UsbMidiPipes::SubmitNewRead(MidiTransfer* transfer)
 {
-    if (!TryAcquireRemoveLock(deviceContext)) {
+    if (!TryAcquireRemoveLock(requests.Context())) {
         IoFreeIrp(transfer->irp);
         transfer->irp = nullptr;
         return false;
@@ -225,7 +233,7 @@ NTSTATUS UsbMidiPipes::MidiReadComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 void UsbMidiPipes::RetireRead(MidiTransfer* transfer, PIRP irp)
 {
     MidiPipeState* state = transfer->pipe;
-    DeviceContext* context = deviceContext;
+    DeviceContext* context = requests.Context();
     IoFreeIrp(irp);
     ReleaseOutstanding(&state->outstanding, &state->idle);
     ReleaseRemoveLock(context);
@@ -298,7 +306,7 @@ void UsbMidiPipes::WaitOutIdle(MidiPipeState* state)
     if (WaitIdle(state, kMidiOutIdleWaitMs)) {
         return;
     }
-    transport->PipeRequest(state->handle, false);
+    streaming.PipeRequest(state->handle, false);
     WaitIdle(state, kMidiOutIdleWaitMs);
 }
 
@@ -362,9 +370,9 @@ NTSTATUS UsbMidiPipes::SendPendingTransfer()
         return STATUS_SUCCESS;
     }
     transfer->irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
-    const NTSTATUS refused = transfer->irp == nullptr               ? STATUS_INSUFFICIENT_RESOURCES
-                             : !TryAcquireRemoveLock(deviceContext) ? STATUS_DELETE_PENDING
-                                                                    : STATUS_SUCCESS;
+    const NTSTATUS refused = transfer->irp == nullptr ? STATUS_INSUFFICIENT_RESOURCES
+                             : !TryAcquireRemoveLock(requests.Context()) ? STATUS_DELETE_PENDING
+                                                                         : STATUS_SUCCESS;
     if (!NT_SUCCESS(refused)) {
         __atomic_fetch_add(&failedWrites, 1, __ATOMIC_ACQ_REL);
         FreeMidiTransfer(transfer);
@@ -387,7 +395,7 @@ NTSTATUS UsbMidiPipes::MidiWriteComplete(PDEVICE_OBJECT, PIRP irp, PVOID context
     auto* transfer = static_cast<MidiTransfer*>(context);
     MidiPipeState* state = transfer->pipe;
     UsbMidiPipes* self = state->owner;
-    DeviceContext* deviceContext = self->deviceContext;
+    DeviceContext* deviceContext = self->requests.Context();
     if (!NT_SUCCESS(irp->IoStatus.Status)) {
         __atomic_fetch_add(&self->failedWrites, 1, __ATOMIC_ACQ_REL);
     }

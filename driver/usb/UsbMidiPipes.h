@@ -20,7 +20,9 @@
 #include "device/DeviceContext.h"
 #include "midi/MidiPipes.h"
 
-class UsbTransport;
+class UsbRequestChannel;
+class UsbPipeTable;
+class UsbIsoStreaming;
 class UsbMidiPipes;
 struct MidiPipeState;
 
@@ -58,7 +60,9 @@ struct MidiPipeState
 class UsbMidiPipes final : public MidiPipes
 {
 public:
-    UsbMidiPipes(DeviceContext* context, UsbTransport* transport);
+    // The request channel gives the device context and the lower device, the pipe table the
+    // MIDI pipes, the streaming side the pipe requests.
+    UsbMidiPipes(UsbRequestChannel& requests, UsbPipeTable& pipeTable, UsbIsoStreaming& streaming);
     UsbMidiPipes(const UsbMidiPipes&) = delete;
     UsbMidiPipes& operator=(const UsbMidiPipes&) = delete;
 
@@ -101,12 +105,13 @@ private:
     static void BuildBulkUrb(MidiTransfer* transfer, ULONG length, bool in);
     static void ReleaseOutstanding(volatile LONG* counter, PKEVENT idle);
     bool WaitIdle(MidiPipeState* state, ULONG milliseconds);
-    PDEVICE_OBJECT LowerDevice() const { return deviceContext->device->NextDeviceObject; }
+    PDEVICE_OBJECT LowerDevice() const;
     static IO_COMPLETION_ROUTINE MidiReadComplete;
     static IO_COMPLETION_ROUTINE MidiWriteComplete;
 
-    DeviceContext* deviceContext;
-    UsbTransport* transport;
+    UsbRequestChannel& requests;
+    UsbPipeTable& pipeTable;
+    UsbIsoStreaming& streaming;
     MidiPipeState pipes[kMaxMidiPipes] = {};
     ULONG pipeCount = 0;
     MidiPipeState* outPipe = nullptr;         // the last usable OUT pipe, or null

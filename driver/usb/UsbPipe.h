@@ -6,7 +6,7 @@
 #include <wdm.h>
 
 struct IsoTransfer;
-class UsbTransport;
+class UsbIsoStreaming;
 
 inline constexpr ULONG kUsbMaxPipes = 30;          // records in the pipe table
 inline constexpr ULONG kUsbTransferSlots = 15;     // transfer buffers per audio pipe
@@ -57,8 +57,8 @@ struct UsbPipe
     volatile LONG completionCounters[kUsbTransferSlots];  // per slot
     LONG sync;                                            // 1 for the pipe that paces the others
     volatile LONG outstanding;                            // transfers submitted and not yet retired
-    KEVENT allDoneEvent;  // notification; signalled when outstanding drops to 0
-    UsbTransport* owner;
+    KEVENT allDoneEvent;     // notification; signalled when outstanding drops to 0
+    UsbIsoStreaming* owner;  // the streaming side of the transport that opened the pipe
     IsoTransfer* transferObjects[kUsbTransferSlots];
     volatile LONG inSubmit[kUsbTransferSlots];  // IofCallDriver calls for the slot not returned yet
 };

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "StreamTestSupport.h"
+#include "common/InStackLock.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamNode.h"
-#include "usb/InStackLock.h"
 
 inline constexpr ULONG kBlockFrames = 64;
 

@@ -11,9 +11,9 @@
 #include "RampStream.h"
 #include "StreamTestSupport.h"
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "engine/EngineRouting.h"
 #include "engine/StreamManagerParts.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

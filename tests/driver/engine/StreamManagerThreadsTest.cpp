@@ -8,9 +8,9 @@
 #include "KernelTestFixture.h"
 #include "RoutingTestEngine.h"
 #include "StreamTestSupport.h"
+#include "common/InStackLock.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
-#include "usb/InStackLock.h"
 
 namespace {
 

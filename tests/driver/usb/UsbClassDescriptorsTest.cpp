@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "UsbClassDescriptors.h"
 #include "UsbDescriptorSet.h"
+#include "usb/UsbClassDescriptors.h"
 
 namespace {
 

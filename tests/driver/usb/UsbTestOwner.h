@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "KernelTestFixture.h"
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 // The product's record: interface 1 streams on alternate setting 1.
 inline UsbConfigRecord ProductRecord()

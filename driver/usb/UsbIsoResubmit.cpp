@@ -1,0 +1,244 @@
+// The life of a transfer after its completion, at DISPATCH_LEVEL: the accounting of its slot's
+// cycle, the sync pipe's transfers resubmitted in slot order (the other audio pipes joining after
+// the priming cycle), the transfers of the other pipes replaced, retirement once streaming stops,
+// and the restart asked of the engine.
+#include "usb/UsbIsoStreaming.h"
+
+#include "common/InStackLock.h"
+#include "usb/UsbPipeTable.h"
+#include "usb/UsbRequestChannel.h"
+
+namespace {
+
+constexpr NTSTATUS kUsbdDeviceNotResponding = static_cast<NTSTATUS>(0xC0000005);
+
+// Results after which a transfer is not resubmitted.
+bool EndsTransfer(NTSTATUS result)
+{
+    return result == STATUS_CANCELLED || result == STATUS_UNSUCCESSFUL ||
+           result == kUsbdDeviceNotResponding ||
+           result == static_cast<NTSTATUS>(USBD_STATUS_DEVICE_GONE) ||
+           result == STATUS_DEVICE_NOT_CONNECTED || result == STATUS_NO_SUCH_DEVICE;
+}
+
+}  // namespace
+
+void UsbIsoStreaming::RequestRestart()
+{
+    if (streaming) {
+        streaming = 0;
+        if (callbacks.restartStreaming != nullptr) {
+            callbacks.restartStreaming(callbacks.restartContext);
+        }
+    }
+}
+
+NTSTATUS UsbIsoStreaming::AccountSlot(IsoTransfer* transfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    auto& r = transfer->urb->UrbIsochronousTransfer;
+    InStackLock guard(&slotLock);
+    TransferSlot& slot = slots[transfer->slot];
+    const ULONG counter = static_cast<ULONG>(pipe->completionCounters[transfer->slot]);
+    if (counter < slot.cyclesAccounted) {
+        return static_cast<NTSTATUS>(0xC0000004);  // a cycle that was already accounted for
+    }
+    if (counter == slot.cyclesAccounted) {
+        return STATUS_SUCCESS;  // another pipe completed this cycle first
+    }
+    slot.cyclesAccounted = counter;
+    const ULONG perFrame = pipe->packetsPerFrame != 0 ? pipe->packetsPerFrame : 1;
+    const LONG completedFrames = static_cast<LONG>(r.NumberOfPackets / perFrame);
+    const LONG newFrames = static_cast<LONG>(ComputePacketSizes(transfer->slot));
+    const LONG inFlight = framesInFlight;
+    framesInFlight += newFrames - completedFrames;
+    slot.samplesBeforeThat = slot.previousSamples;
+    slot.previousSamples = slot.samples;
+    if (firstStartFrame == 0) {
+        firstStartFrame = r.StartFrame;
+    }
+    if (transfer->startFrame == -1 || static_cast<ULONG>(transfer->startFrame) != r.StartFrame) {
+        transfer->startFrame = static_cast<LONG>(r.StartFrame);
+    }
+    slot.startFrame = static_cast<ULONG>(inFlight + transfer->startFrame);
+    return STATUS_SUCCESS;
+}
+
+// After the sync pipe's priming cycle of a slot, every other audio pipe joins on that slot.
+void UsbIsoStreaming::JoinSecondaryPipes(ULONG slot)
+{
+    UsbPipe* pipe = nullptr;
+    ULONG index = 0;
+    while (pipeTable.NextPipe(&pipe, &index)) {
+        if (!pipe->format.hasFormat || pipe->sync) {
+            continue;
+        }
+        pipe->completionCounters[slot] = syncPipe->completionCounters[slot];
+        pipe->inSubmit[slot] = 0;
+        SubmitNewTransfer(pipe, slot, static_cast<LONG>(slots[slot].startFrame),
+                          &SecondaryPipeComplete, false);
+    }
+}
+
+IsoTransfer* UsbIsoStreaming::CountCompletion(PIRP irp, PVOID context)
+{
+    auto* transfer = static_cast<IsoTransfer*>(context);
+    if (transfer == nullptr || transfer->irp != irp) {
+        return nullptr;  // not a transfer of ours
+    }
+    InterlockedIncrement(&transfer->pipe->completionCounters[transfer->slot]);
+    return transfer;
+}
+
+// A transfer of a pipe other than the sync pipe lives for one completion: it is freed and, when
+// asked, a new one takes its slot; then its outstanding count and remove-lock reference go.
+void UsbIsoStreaming::ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
+                                      PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    const ULONG slot = transfer->slot;
+    if (pipe->transferObjects[slot] == transfer) {
+        pipe->transferObjects[slot] = nullptr;
+    }
+    FreeTransferObject(transfer);
+    if (again) {
+        SubmitNewTransfer(pipe, slot, startFrame, routine, feedbackTransfer);
+    }
+    ReleaseOutstanding(pipe);
+    ReleaseRemoveLock(requests.Context());
+}
+
+void UsbIsoStreaming::RetireSyncTransfer(IsoTransfer* transfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    // The thread that cancels holds the lock already; its cancelled IRPs complete on it.
+    const bool owner = cancelOwner == KeGetCurrentThread();
+    KIRQL old = DISPATCH_LEVEL;
+    if (!owner) {
+        KeAcquireSpinLock(&cancelLock, &old);
+    }
+    PIRP irp = transfer->irp;
+    transfer->irp = nullptr;
+    if (!owner) {
+        KeReleaseSpinLock(&cancelLock, old);
+    }
+    IoFreeIrp(irp);
+    ReleaseOutstanding(pipe);
+    ReleaseRemoveLock(requests.Context());
+}
+
+// The slot's cycle accounted, the other pipes joined after the priming cycle, and the transfer
+// rebuilt for the slot's next start frame. Under the resubmit lock.
+void UsbIsoStreaming::PrepareResubmission(IsoTransfer* transfer)
+{
+    AccountSlot(transfer);
+    if (transfer->priming == 1) {
+        JoinSecondaryPipes(transfer->slot);
+    }
+    if (transfer->priming != 0) {
+        --transfer->priming;
+    }
+    transfer->startFrame = static_cast<LONG>(slots[transfer->slot].startFrame);
+    BuildIsoUrb(transfer);
+}
+
+// The engine places each transfer's data right after the previous slot's, so the sync pipe's
+// transfers are sized, filled and sent again in slot order, which is the order of the stream: a
+// transfer whose completion overtook its predecessor's (completions may run on several processors,
+// or come late from a busy controller) waits for it and goes out right after it.
+void UsbIsoStreaming::ResubmitInOrder(IsoTransfer* transfer)
+{
+    KIRQL old;
+    KeAcquireSpinLock(&resubmitLock, &old);
+    if (!streaming) {
+        KeReleaseSpinLock(&resubmitLock, old);
+        RetireSyncTransfer(transfer);
+        return;
+    }
+    if (transfer->slot != nextResubmitSlot) {
+        parkedTransfers[transfer->slot] = transfer;
+        KeReleaseSpinLock(&resubmitLock, old);
+        return;
+    }
+    while (transfer != nullptr) {
+        PrepareResubmission(transfer);
+        const ULONG next = transfers != 0 ? (transfer->slot + 1) % transfers : 0;
+        nextResubmitSlot = next;
+        KeReleaseSpinLock(&resubmitLock, old);
+        const bool sent = ResubmitSyncTransfer(transfer);
+        KeAcquireSpinLock(&resubmitLock, &old);
+        transfer = nullptr;
+        if (sent && streaming && nextResubmitSlot == next) {
+            transfer = parkedTransfers[next];
+            parkedTransfers[next] = nullptr;
+        }
+    }
+    KeReleaseSpinLock(&resubmitLock, old);
+    if (!streaming) {
+        RetireParkedTransfers();
+    }
+}
+
+bool UsbIsoStreaming::ResubmitSyncTransfer(IsoTransfer* transfer)
+{
+    if (SubmitTransfer(transfer, &SyncPipeComplete, true) == STATUS_INSUFFICIENT_RESOURCES) {
+        // Not sent (a removal is under way): the transfer retires, so the removal does not wait
+        // for it, and nothing streams any more.
+        streaming = 0;
+        RetireSyncTransfer(transfer);
+        return false;
+    }
+    ReleaseRemoveLock(requests.Context());  // the new submission holds its own
+    return true;
+}
+
+// Once streaming stops, the transfers waiting for their predecessor are not sent again.
+void UsbIsoStreaming::RetireParkedTransfers()
+{
+    for (ULONG slot = 0; slot < kUsbTransferSlots; ++slot) {
+        KIRQL old;
+        KeAcquireSpinLock(&resubmitLock, &old);
+        IsoTransfer* transfer = parkedTransfers[slot];
+        parkedTransfers[slot] = nullptr;
+        KeReleaseSpinLock(&resubmitLock, old);
+        if (transfer != nullptr) {
+            RetireSyncTransfer(transfer);
+        }
+    }
+}
+
+NTSTATUS UsbIsoStreaming::SyncPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    IsoTransfer* transfer = CountCompletion(irp, context);
+    if (transfer == nullptr) {
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    UsbIsoStreaming* self = transfer->pipe->owner;
+    self->requests.NoteSyncCompletionTime();
+    const NTSTATUS result = self->ProcessIsoCompletion(transfer);
+    if (EndsTransfer(result) || !self->streaming) {
+        // A slot that leaves the ring while streaming goes on would hold every later one back.
+        self->RequestRestart();
+        self->RetireSyncTransfer(transfer);
+        self->RetireParkedTransfers();
+    } else {
+        self->ResubmitInOrder(transfer);
+    }
+    self->requests.SignalSyncCompletion();
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+NTSTATUS UsbIsoStreaming::SecondaryPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    IsoTransfer* transfer = CountCompletion(irp, context);
+    if (transfer == nullptr) {
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    UsbIsoStreaming* self = transfer->pipe->owner;
+    const NTSTATUS result = self->ProcessIsoCompletion(transfer);
+    self->AccountSlot(transfer);
+    const LONG next = static_cast<LONG>(self->slots[transfer->slot].startFrame);
+    self->ReplaceTransfer(transfer, self->streaming && !EndsTransfer(result), next,
+                          &SecondaryPipeComplete, false);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}

@@ -1,0 +1,194 @@
+// Isochronous streaming over the audio pipes of the pipe table: a ring of transfers per audio
+// pipe sized from the learned queue-ahead, the sample count of every frame (from the capture
+// stream, the rate's fraction or the feedback endpoint), the completions with what they hand the
+// engine, the lateness learned from them, and the restarts asked of the engine.
+//
+// Levels: start and stop at PASSIVE_LEVEL; the completion routines at DISPATCH_LEVEL on any
+// processor. The slot lock guards the slot accounting, the resubmit lock the order in which the
+// sync pipe's transfers go back to the bus, the cancel lock the sync pipe's transfer objects.
+#pragma once
+
+#include <usbdlib.h>
+#include <wdm.h>
+
+#include "usb/UsbIsoTypes.h"
+#include "usb/UsbPipe.h"
+
+class UsbBus;
+class UsbConfiguration;
+class UsbPipeTable;
+class UsbRequestChannel;
+
+class UsbIsoStreaming
+{
+public:
+    UsbIsoStreaming(UsbRequestChannel& requests, UsbBus& bus, UsbPipeTable& pipeTable,
+                    UsbConfiguration& configuration);
+    UsbIsoStreaming(const UsbIsoStreaming&) = delete;
+    UsbIsoStreaming& operator=(const UsbIsoStreaming&) = delete;
+
+    NTSTATUS StartIsoStreaming();
+    NTSTATUS StopIsoStreaming();
+    // Transfers may be in flight (a start has not been stopped yet).
+    bool HasSyncPipe() const { return syncPipe != nullptr; }
+
+    // What the configuration record asks of streaming.
+    void SetFeedbackFlags(bool readFeedback, bool neverRestart)
+    {
+        feedback = readFeedback ? 1 : 0;
+        noFeedbackRestart = neverRestart ? 1 : 0;
+    }
+    // The rate taken by the device; the measured rate starts from it.
+    void SetRate(ULONG rate)
+    {
+        currentRate = rate;
+        effectiveRate = rate;
+    }
+    void SetStreamingState(bool running, ULONG frames)
+    {
+        streaming = running ? 1 : 0;
+        framesPerTransfer = frames;
+    }
+    void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
+    void SetStreamShape(const IsoStreamShape& expected) { shape = expected; }
+    void SetRequestedSamplesPerTransfer(ULONG samples) { requestedSamplesPerTransfer = samples; }
+    void SetQueueAhead(LONG frames) { queueAhead = ClampQueueAhead(frames); }
+    static LONG ClampQueueAhead(LONG frames)
+    {
+        return frames < 0 ? 0 : (frames > kMaxQueueAhead ? kMaxQueueAhead : frames);
+    }
+    static constexpr LONG kMaxQueueAhead = 8;
+    // A 40-byte pipe request: reset and clear stall, or abort.
+    NTSTATUS PipeRequest(USBD_PIPE_HANDLE handle, bool reset);
+
+    LONG QueueAhead() const { return queueAhead; }
+    bool IsStreaming() const { return streaming != 0; }
+    ULONGLONG TotalSamples() const { return totalSamples; }
+    ULONG Transfers() const { return transfers; }
+    ULONG FramesPerTransfer() const { return framesPerTransfer; }
+    ULONG SamplesPerTransfer() const { return samplesPerTransfer; }
+    LONG Lateness() const { return lateness; }
+    ULONG Fraction() const { return fraction; }
+    bool FeedbackValid() const { return feedbackValid != 0; }
+    ULONG FeedbackErrors() const { return feedbackErrors; }
+    ULONG RestartAttempts() const { return restartAttempts; }
+    const TransferSlot& Slot(ULONG i) const { return slots[i]; }
+    ULONG CurrentRate() const { return currentRate; }
+    ULONG EffectiveRate() const { return effectiveRate; }
+
+private:
+    // Start and stop (UsbIsoStreaming.cpp).
+    void ResetStreamingState();
+    void ResetPipes();
+    NTSTATUS SizeTransfers();
+    NTSTATUS CheckAudioPipes();
+    ULONG MaxFrameSamples(const UsbPipe* pipe) const;
+    NTSTATUS BuildSyncRing(UsbPipe* sync);
+    NTSTATUS SubmitSyncRing(UsbPipe* sync);
+    void StopPipe(UsbPipe* pipe);
+    void CancelSyncTransfers(UsbPipe* pipe);
+
+    // Transfers (UsbIsoTransfers.cpp).
+    ULONG ComputePacketSizes(ULONG slot);
+    ULONG NextFrameSize(ULONG base);
+    IsoTransfer* AllocateTransferObject(UsbPipe* pipe, ULONG slot);
+    static void FreeTransferObject(IsoTransfer* transfer);
+    void BuildIsoUrb(IsoTransfer* transfer);
+    ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
+    PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
+    NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
+    bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
+                           PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    static void ReleaseOutstanding(UsbPipe* pipe);
+    ULONG ColumnOf(const UsbPipe* pipe) const;
+
+    // Completions (UsbIsoCompletion.cpp, UsbIsoCapture.cpp).
+    NTSTATUS ProcessIsoCompletion(IsoTransfer* transfer);
+    bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
+    void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
+    bool MeasureLateness(IsoTransfer* transfer, ULONG frames);
+    void LearnQueueAhead(LONG delay);
+    void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
+    void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
+                         NTSTATUS* result);
+    ULONG GatherFrame(IsoTransfer* transfer, ULONG frame, ULONG at, bool* empty, NTSTATUS* result);
+    LONG SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG frameStart,
+                      ULONG bytesPerSampleFrame);
+    void RecordFrame(LONG samples);
+    void ReportCapture(IsoTransfer* transfer, ULONG received);
+    ULONG SlotSamplesFor(const IsoTransfer* transfer);
+
+    // Accounting and resubmission (UsbIsoResubmit.cpp).
+    NTSTATUS AccountSlot(IsoTransfer* transfer);
+    void JoinSecondaryPipes(ULONG slot);
+    static IsoTransfer* CountCompletion(PIRP irp, PVOID context);
+    void ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
+                         PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    void RetireSyncTransfer(IsoTransfer* transfer);
+    void ResubmitInOrder(IsoTransfer* transfer);
+    void PrepareResubmission(IsoTransfer* transfer);
+    bool ResubmitSyncTransfer(IsoTransfer* transfer);
+    void RetireParkedTransfers();
+    void RequestRestart();
+    static IO_COMPLETION_ROUTINE SyncPipeComplete;
+    static IO_COMPLETION_ROUTINE SecondaryPipeComplete;
+
+    // The feedback endpoint (UsbFeedback.cpp).
+    void StartFeedbackPipe();
+    void BuildFeedbackUrb(IsoTransfer* transfer);
+    bool AcceptFeedback(const UCHAR* value, ULONG length);
+    void CountFeedbackError(UsbPipe* pipe, NTSTATUS status, ULONG startFrame);
+    static IO_COMPLETION_ROUTINE FeedbackComplete;
+
+    UsbRequestChannel& requests;
+    UsbBus& bus;
+    UsbPipeTable& pipeTable;
+    UsbConfiguration& configuration;
+
+    volatile UCHAR streaming = 0;  // transfers are resubmitted; clearing it stops every party
+    UCHAR feedback = 0;
+    UCHAR noFeedbackRestart = 0;
+    ULONG restartAttempts = 0;  // restarts asked for because of feedback errors
+    ULONG feedbackErrors = 0;   // feedback values rejected in a row
+    UCHAR feedbackValid = 0;    // while set the capture stream is not measured
+    ULONG audioPipes = 0;
+    ULONGLONG totalSamples = 0;  // on the sync pipe since start
+    LONG transferCarry = 0;
+    ULONG fractionAccumulator = 0;  // thousandths of a sample, of the OUT packet sizes
+    // The same for the silence put in place of refused capture packets. Kept apart: an accepted
+    // capture packet clears it, which must not drop the fraction of the output's packet sizes.
+    ULONG inFractionAccumulator = 0;
+    ULONG fraction = 0;       // the effective rate's part below whole samples per frame, in 1/1000
+    LONG framesInFlight = 0;  // covered by the sync pipe's transfers in flight
+    ULONG firstStartFrame = 0;
+    TransferSlot slots[kUsbTransferSlots] = {};
+    ULONG currentRate = 0;  // Hz
+    ULONG requestedSamplesPerTransfer = 1;
+    ULONG samplesPerTransfer = 0;
+    ULONG feedbackTransfers = 2;
+    ULONG transfers = 0;  // in flight per audio pipe
+    ULONG framesPerTransfer = 1;
+    SHORT measuredRing[1024] = {};  // sample counts of received frames of the sync pipe
+    ULONG ringWrite = 0;            // free running
+    ULONG ringRead = 0;             // free running
+    LONG windowSum = 0;
+    ULONG windowCount = 0;    // at most 1023
+    ULONG effectiveRate = 0;  // Hz, as measured
+    LONG queueAhead = 3;      // frames; learned completion delay
+    LONG lateness = -1;
+    LONG windowTimer = -5000;  // frames of the current learning window
+    LONG windowMaximum = 1;
+    IsoEngineCallbacks callbacks = {};
+    IsoStreamShape shape = {};
+    volatile LONG errorFlags = 0;
+    KSPIN_LOCK slotLock = 0;
+    // The sync pipe's transfers go back to the bus in slot order; one whose completion overtook
+    // its predecessor's waits here. Guarded by resubmitLock.
+    KSPIN_LOCK resubmitLock = 0;
+    ULONG nextResubmitSlot = 0;
+    IsoTransfer* parkedTransfers[kUsbTransferSlots] = {};
+    KSPIN_LOCK cancelLock = 0;
+    PKTHREAD volatile cancelOwner = nullptr;
+    UsbPipe* syncPipe = nullptr;
+    ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
+};
