@@ -2,6 +2,7 @@
 // when the device has data or takes it, requests the device leaves unanswered, cancellation, and
 // the frame clock that drives them all.
 #include <algorithm>
+#include <set>
 
 #include "UsbTestApi.h"
 
@@ -262,6 +263,9 @@ void SimulatedUsbBus::OnFrame()
         ULONG lastFrame;
     };
     std::vector<Done> done;
+    // A bulk or interrupt endpoint serves its transfers in the order they were queued: behind one
+    // it NAKed this frame, the others of its pipe wait.
+    std::set<uintptr_t> waitingPipes;
     KeAcquireSpinLockAtDpcLevel(&lock);
     const ULONG now = CurrentFrame();
     for (auto it = pending.begin(); it != pending.end();) {
@@ -278,7 +282,8 @@ void SimulatedUsbBus::OnFrame()
         if (iso) {
             ExchangeDueIso(*it, now);
         }
-        if (iso && !FrameBefore(lastFrame + it->delay, now)) {
+        if ((iso && !FrameBefore(lastFrame + it->delay, now)) ||
+            (!iso && waitingPipes.contains(it->pipe))) {
             ++it;
             continue;
         }
@@ -295,6 +300,7 @@ void SimulatedUsbBus::OnFrame()
         } else if (TakeBulkFailure(*it, &d.status)) {
             d.usbdStatus = USBD_STATUS_STALL_PID;
         } else if (!ExchangeBulk(*it)) {
+            waitingPipes.insert(it->pipe);
             IoSetCancelRoutine(it->irp, &CancelPending);
             if (it->irp->Cancel && IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
                 done.push_back({it->irp, STATUS_CANCELLED, USBD_STATUS_CANCELED, now});

@@ -598,6 +598,13 @@ std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const
     return it == bulkReceived.end() ? std::vector<uint8_t>{} : it->second;
 }
 
+std::vector<uint8_t> SimulatedUsbDevice::TakeBulkReceived(uint8_t endpoint)
+{
+    std::vector<uint8_t> taken;
+    taken.swap(bulkReceived[endpoint]);
+    return taken;
+}
+
 void SimulatedUsbDevice::QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data)
 {
     bulkInQueue[endpoint].push_back(std::move(data));

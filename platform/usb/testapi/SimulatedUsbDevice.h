@@ -143,6 +143,8 @@ public:
     void ClearOutPackets() { outPackets.clear(); }
     const std::vector<std::string>& Violations() const { return violations; }
     std::vector<uint8_t> BulkReceived(uint8_t endpoint) const;
+    // The bytes received so far, forgotten here (a long run takes them as it goes).
+    std::vector<uint8_t> TakeBulkReceived(uint8_t endpoint);
     void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);
     uint32_t SampleRate() const { return sampleRate; }
     void SetInGenerator(SampleGenerator generator);
