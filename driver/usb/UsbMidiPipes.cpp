@@ -127,7 +127,7 @@ NTSTATUS UsbMidiPipes::StartMidiReads(MidiPipeState* state, ULONG count)
     KeClearEvent(&state->idle);
     NTSTATUS result = STATUS_SUCCESS;
     for (ULONG i = 0; i < count && i < kMidiReadsPerPipe; ++i) {
-        MidiTransfer* transfer = AllocateMidiTransfer(state, true);
+        MidiTransfer* transfer = AllocateMidiTransfer(state);
         if (transfer == nullptr) {
             result = STATUS_INSUFFICIENT_RESOURCES;
             break;
@@ -154,7 +154,7 @@ bool UsbMidiPipes::SubmitNewRead(MidiTransfer* transfer)
     InterlockedIncrement(&transfer->pipe->outstanding);
     PIRP irp = transfer->irp;
     {
-        CancelLockHold hold(&cancelLock, cancelOwner);
+        CancelLockHold hold(&cancelLock, __atomic_load_n(&cancelOwner, __ATOMIC_ACQUIRE));
         PrepareRead(transfer);
     }
     IofCallDriver(LowerDevice(), irp);
@@ -207,7 +207,8 @@ NTSTATUS UsbMidiPipes::MidiReadComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
     }
     bool resubmit = false;
     {
-        CancelLockHold hold(&self->cancelLock, self->cancelOwner);
+        CancelLockHold hold(&self->cancelLock,
+                            __atomic_load_n(&self->cancelOwner, __ATOMIC_ACQUIRE));
         if (succeeded && __atomic_load_n(&self->stopping, __ATOMIC_ACQUIRE) == 0) {
             self->PrepareRead(transfer);
             resubmit = true;
@@ -279,7 +280,7 @@ void UsbMidiPipes::StopMidiPipes()
 
 void UsbMidiPipes::StopMidiReads(MidiPipeState* state)
 {
-    cancelOwner = KeGetCurrentThread();
+    __atomic_store_n(&cancelOwner, KeGetCurrentThread(), __ATOMIC_RELEASE);
     {
         KIRQL old;
         KeAcquireSpinLock(&cancelLock, &old);
@@ -290,7 +291,7 @@ void UsbMidiPipes::StopMidiReads(MidiPipeState* state)
         }
         KeReleaseSpinLock(&cancelLock, old);
     }
-    cancelOwner = nullptr;
+    __atomic_store_n(&cancelOwner, nullptr, __ATOMIC_RELEASE);
     const bool idle = WaitIdle(state, kMidiCancelWaitMs);
     for (MidiTransfer*& transfer : state->reads) {
         // A read the bus never gave back keeps its memory: the bus may still write into it.
@@ -327,7 +328,7 @@ LONG UsbMidiPipes::PutMidiOutPacket(const UsbMidiPacket* packet, ULONG port)
         return STATUS_UNSUCCESSFUL;
     }
     if (pendingTransfer == nullptr) {
-        pendingTransfer = AllocateMidiTransfer(outPipe, false);
+        pendingTransfer = AllocateMidiTransfer(outPipe);
         if (pendingTransfer == nullptr) {
             return STATUS_INSUFFICIENT_RESOURCES;
         }
@@ -351,6 +352,17 @@ ULONG UsbMidiPipes::PendingOutTransfers()
                : 0;
 }
 
+bool UsbMidiPipes::CanTakeMidiOutPacket()
+{
+    if (!MidiPipesStarted() || outPipe == nullptr) {
+        return true;  // refused at once, as nowhere to go
+    }
+    if (pendingTransfer == nullptr) {
+        pendingTransfer = AllocateMidiTransfer(outPipe);
+    }
+    return pendingTransfer != nullptr;
+}
+
 void UsbMidiPipes::FlushMidiOut()
 {
     SendPendingTransfer();
@@ -369,14 +381,11 @@ NTSTATUS UsbMidiPipes::SendPendingTransfer()
         FreeMidiTransfer(transfer);
         return STATUS_SUCCESS;
     }
-    transfer->irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
-    const NTSTATUS refused = transfer->irp == nullptr ? STATUS_INSUFFICIENT_RESOURCES
-                             : !TryAcquireRemoveLock(requests.Context()) ? STATUS_DELETE_PENDING
-                                                                         : STATUS_SUCCESS;
-    if (!NT_SUCCESS(refused)) {
+    // The IRP came with the transfer: what was collected is never lost for want of one.
+    if (!TryAcquireRemoveLock(requests.Context())) {
         __atomic_fetch_add(&failedWrites, 1, __ATOMIC_ACQ_REL);
         FreeMidiTransfer(transfer);
-        return refused;
+        return STATUS_DELETE_PENDING;
     }
     BuildBulkUrb(transfer, transfer->byteCount, false);
     KeClearEvent(&state->idle);
@@ -408,7 +417,7 @@ NTSTATUS UsbMidiPipes::MidiWriteComplete(PDEVICE_OBJECT, PIRP irp, PVOID context
 
 // ---- Transfer objects --------------------------------------------------------------------------
 
-MidiTransfer* UsbMidiPipes::AllocateMidiTransfer(MidiPipeState* state, bool withIrp)
+MidiTransfer* UsbMidiPipes::AllocateMidiTransfer(MidiPipeState* state)
 {
     auto* transfer = static_cast<MidiTransfer*>(
         ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(MidiTransfer), kTagTrOb));
@@ -422,11 +431,8 @@ MidiTransfer* UsbMidiPipes::AllocateMidiTransfer(MidiPipeState* state, bool with
         static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, kMidiUrbBytes, kTagUrb));
     transfer->buffer = static_cast<PUCHAR>(
         ExAllocatePoolWithTag(NonPagedPoolNx, state->maximumPacketSize, kTagData));
-    if (withIrp) {
-        transfer->irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
-    }
-    if (transfer->urb == nullptr || transfer->buffer == nullptr ||
-        (withIrp && transfer->irp == nullptr)) {
+    transfer->irp = IoAllocateIrp(static_cast<CCHAR>(LowerDevice()->StackSize + 1), FALSE);
+    if (transfer->urb == nullptr || transfer->buffer == nullptr || transfer->irp == nullptr) {
         FreeMidiTransfer(transfer);
         return nullptr;
     }

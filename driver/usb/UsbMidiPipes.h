@@ -80,6 +80,8 @@ public:
     LONG PutMidiOutPacket(const UsbMidiPacket* packet, ULONG port) override;
     ULONG PendingOutTransfers() override;
     void FlushMidiOut() override;
+    // A transfer to collect into exists, or is made now; false without memory for one.
+    bool CanTakeMidiOutPacket() override;
 
     // ---- What the transport's owner and tests read ---------------------------------------------
     ULONG PipeCount() const { return pipeCount; }
@@ -100,7 +102,7 @@ private:
     void PrepareRead(MidiTransfer* transfer);
     void RetireRead(MidiTransfer* transfer, PIRP irp);
     NTSTATUS SendPendingTransfer();
-    MidiTransfer* AllocateMidiTransfer(MidiPipeState* state, bool withIrp);
+    MidiTransfer* AllocateMidiTransfer(MidiPipeState* state);
     static void FreeMidiTransfer(MidiTransfer* transfer);
     static void BuildBulkUrb(MidiTransfer* transfer, ULONG length, bool in);
     static void ReleaseOutstanding(volatile LONG* counter, PKEVENT idle);

@@ -169,7 +169,8 @@ void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
                             "an IRP completed with STATUS_PENDING",
                             reinterpret_cast<ULONG_PTR>(irp));
     }
-    irp->CancelRoutine = nullptr;
+    // A cancel may look at the IRP on another processor meanwhile.
+    IoSetCancelRoutine(irp, nullptr);
     while (irp->CurrentLocation <= irp->StackCount) {
         PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
         irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
@@ -179,7 +180,8 @@ void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
         const bool invoke = stack->CompletionRoutine != nullptr &&
                             ((NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS)) ||
                              (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR)) ||
-                             (irp->Cancel && (stack->Control & SL_INVOKE_ON_CANCEL)));
+                             (__atomic_load_n(&irp->Cancel, __ATOMIC_ACQUIRE) &&
+                              (stack->Control & SL_INVOKE_ON_CANCEL)));
         PDEVICE_OBJECT upper = irp->CurrentLocation <= irp->StackCount
                                    ? IoGetCurrentIrpStackLocation(irp)->DeviceObject
                                    : nullptr;
@@ -234,7 +236,7 @@ BOOLEAN IoCancelIrp(PIRP irp)
     CheckIrp(irp, "IoCancelIrp");
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
-    irp->Cancel = TRUE;
+    __atomic_store_n(&irp->Cancel, TRUE, __ATOMIC_SEQ_CST);
     PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);
     if (routine == nullptr) {
         IoReleaseCancelSpinLock(irql);

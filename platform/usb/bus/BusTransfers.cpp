@@ -27,7 +27,8 @@ NTSTATUS SimulatedUsbBus::Queue(PIRP irp, const Pending& entry)
     KeAcquireSpinLock(&lock, &old);
     IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, &CancelPending);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) &&
+        IoSetCancelRoutine(irp, nullptr) != nullptr) {
         KeReleaseSpinLock(&lock, old);
         Complete(irp, STATUS_CANCELLED, USBD_STATUS_CANCELED);
         return STATUS_PENDING;
@@ -208,7 +209,8 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p)
 void SimulatedUsbBus::ExchangeDueIso(Pending& p, ULONG now)
 {
     const ULONG lastFrame = p.startFrame + p.frames - 1;
-    if (p.exchanged || !FrameBefore(lastFrame, now) || p.irp->Cancel) {
+    if (p.exchanged || !FrameBefore(lastFrame, now) ||
+        __atomic_load_n(&p.irp->Cancel, __ATOMIC_ACQUIRE)) {
         return;
     }
     p.exchanged = true;
@@ -302,7 +304,8 @@ void SimulatedUsbBus::OnFrame()
         } else if (!ExchangeBulk(*it)) {
             waitingPipes.insert(it->pipe);
             IoSetCancelRoutine(it->irp, &CancelPending);
-            if (it->irp->Cancel && IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
+            if (__atomic_load_n(&it->irp->Cancel, __ATOMIC_SEQ_CST) &&
+                IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
                 done.push_back({it->irp, STATUS_CANCELLED, USBD_STATUS_CANCELED, now});
                 it = pending.erase(it);
             } else {

@@ -200,6 +200,38 @@ TEST_F(MidiPipesTest, EndpointsTooSmallForAPacketAreNotUsed)
     }
 }
 
+// Without memory for an OUT transfer the tick leaves the packets in their queue: they go out once
+// memory is back, none lost and in order.
+TEST_F(MidiPipesTest, NoMemoryForAnOutTransferLosesNoPacket)
+{
+    ASSERT_NE(PlugInMidi(MidiVariant()), nullptr);
+    CollectingReaderOwner readerOwner;
+    CountingWriterOwner writerOwner;
+    MidiReader* reader = Router()->RegisterReader(&readerOwner, 0);
+    MidiWriter* writer = Router()->RegisterWriter(&writerOwner, 3);
+    Router()->SetClientOpen(reader, true);
+    Run(2ms);
+    ASSERT_TRUE(Pipes()->MidiPipesStarted());
+
+    Platform::Kernel::FailAllocationsWithTag(kTagTrOb);
+    Bytes notes;
+    Bytes expected;
+    for (UCHAR key = 0x30; key < 0x40; ++key) {
+        notes.insert(notes.end(), {0x83, key, 0x10});
+        expected.insert(expected.end(), {0x38, 0x83, key, 0x10});
+    }
+    ASSERT_EQ(SubmitMidiPort(writer, 0, notes.data(), static_cast<ULONG>(notes.size())), 0);
+    Run(10ms);
+    EXPECT_TRUE(UsbDevice().BulkReceived(kMidiOutEndpoint).empty());
+    Platform::Kernel::ClearAllocationFailures();
+    Run(40ms);
+    EXPECT_EQ(UsbDevice().BulkReceived(kMidiOutEndpoint), expected);
+    Router()->UnregisterWriter(writer);
+    Router()->UnregisterReader(reader);
+    Run(2ms);
+    EXPECT_EQ(TickState(), kTickStopped);
+}
+
 // Surprise removal while reads wait and OUT transfers are held back by NAKs, with a SysEx queued
 // and not yet sent: every transfer is retired, the SysEx buffer goes back to its writer, the
 // removal waits for nothing and no pool is left.
