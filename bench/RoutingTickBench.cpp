@@ -19,10 +19,10 @@
 
 #include "RoutingTestEngine.h"
 #include "StreamTestSupport.h"
-#include "UsbTransport.h"
 #include "audio/SampleConverters.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
+#include "usb/UsbTransport.h"
 
 namespace {
 

@@ -116,7 +116,7 @@ void DeviceModel::GetCurrentConfiguration(StreamConfiguration* record)
     GetEngine()->GetEngineConfiguration(record);
 }
 
-NTSTATUS DeviceModel::GetMidiPortInfo(MidiPortInfo* record)
+NTSTATUS DeviceModel::GetMidiPortInfo(MidiConfiguration* record)
 {
     return GetEngine()->GetMidiPortInfo(record);
 }

@@ -17,7 +17,6 @@
 struct DeviceContext;
 struct StreamConfiguration;
 struct MidiConfiguration;
-struct MidiPortInfo;
 struct ClockSourceRecord;
 struct RawDeviceRequest;
 struct MixerBlock;
@@ -56,7 +55,7 @@ public:
     virtual void GetDeviceChannelCounts(ULONG* outputs, ULONG* inputs);  // 5
     virtual void GetMidiPortCounts(ULONG* ports, ULONG* second);         // 6
     virtual void GetCurrentConfiguration(StreamConfiguration* record);   // 7
-    virtual NTSTATUS GetMidiPortInfo(MidiPortInfo* record);              // 8
+    virtual NTSTATUS GetMidiPortInfo(MidiConfiguration* record);              // 8
     virtual ULONGLONG GetInterruptTime();                                // 9
     virtual PCWSTR GetHardwareId();                                      // 10
     virtual ULONG GetVendorId();                                         // 11

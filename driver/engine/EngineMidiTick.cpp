@@ -104,6 +104,14 @@ void EngineMidiTick::ApplyMidiConfiguration(const MidiConfiguration* record)
     ReplacePorts({throttles, count, count - 1});
 }
 
+// The router given, else the one linked to the codec (the device's, made after the engine).
+MidiRouter* EngineMidiTick::LinkedRouter()
+{
+    MidiRouter* linked = static_cast<MidiRouter*>(
+        ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&router)));
+    return linked != nullptr || codec == nullptr ? linked : codec->Router();
+}
+
 LONGLONG EngineMidiTick::Now100ns()
 {
     LARGE_INTEGER frequency;
@@ -118,8 +126,7 @@ void EngineMidiTick::OnMidiInPacket(const UCHAR* data, ULONG length)
     if (TickState() != kTickRunning) {
         return;
     }
-    auto* linked = static_cast<MidiRouter*>(
-        ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&router)));
+    MidiRouter* linked = LinkedRouter();
     MidiConfiguration table = {};
     if (codec != nullptr) {
         codec->GetPortTable(&table);
@@ -242,8 +249,7 @@ void EngineMidiTick::EngineTick(PVOID argument)
     auto* self = static_cast<EngineMidiTick*>(argument);
     KeClearEvent(&self->tickIdle);
     if (ReadUCharAcquire(&self->timer.running) != 0 && self->codec != nullptr) {
-        auto* linked = static_cast<MidiRouter*>(
-            ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&self->router)));
+        MidiRouter* linked = self->LinkedRouter();
         LONG result = 0;
         {
             InStackLock hold(&self->portsLock);

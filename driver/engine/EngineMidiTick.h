@@ -11,12 +11,12 @@
 
 #include <wdm.h>
 
-#include "MidiPipes.h"
 #include "device/DeviceContext.h"
 #include "device/DpcTimer.h"
 #include "midi/MidiConfiguration.h"
 #include "midi/MidiEngineLink.h"
 #include "midi/MidiOutputTick.h"
+#include "midi/MidiPipes.h"
 
 class UsbMidiCodec;
 class MidiRouter;
@@ -61,6 +61,7 @@ private:
     static void TickWorkItem(PDEVICE_OBJECT device, PVOID parameter);
     static void EngineTick(PVOID self);
     LONGLONG Now100ns();
+    MidiRouter* LinkedRouter();
     void ReplacePorts(const MidiOutputPorts& next);
 
     DeviceContext* context;

@@ -20,7 +20,6 @@ class DeviceModel;
 class EngineRouting;
 struct StreamConfiguration;
 struct MidiConfiguration;
-struct MidiPortInfo;
 struct RawDeviceRequest;
 struct PersistedSettingNames;
 
@@ -110,7 +109,7 @@ public:
     virtual LONG SetKeepRunning(bool on) = 0;
 
     // The USB-MIDI codec: its port information and a new MIDI port table (its result).
-    virtual NTSTATUS GetMidiPortInfo(MidiPortInfo* record) = 0;
+    virtual NTSTATUS GetMidiPortInfo(MidiConfiguration* record) = 0;
     virtual LONG ConfigureMidiPorts(const MidiConfiguration* record) = 0;
 
     // The names of the persisted per-device setting, kept for the engine's life.

@@ -6,6 +6,7 @@
 #include "audio/DriverResult.h"
 #include "device/DeviceModel.h"
 #include "device/PoolTag.h"
+#include "midi/UsbMidiCodec.h"
 
 namespace {
 
@@ -32,14 +33,23 @@ UsbStreamingEngine::UsbStreamingEngine(DeviceModel* owner, DeviceLink deviceLink
       streaming(ContextFromLink(deviceLink), &transport, this, this)
 {
     InitializeSettingNames(&names, registryPath);
-    midiConfiguration.index = static_cast<ULONG>(-1);
+    midiTick.Construct(deviceLink, transport.MidiPipes());
+    ULONG midiPorts = 0;
+    ULONG unused = 0;
+    model->GetMidiPortCounts(&midiPorts, &unused);
+    midiCodec = UsbMidiCodec::Create(&midiTick, midiPorts);
+    midiTick.SetMidiLinks(midiCodec, nullptr);
 }
 
 UsbStreamingEngine::~UsbStreamingEngine()
 {
     // The device model stops the engine first; this only covers a model that never did.
+    midiTick.Destroy();
     streaming.StopEngine();
     transport.ReleaseUsb();
+    if (midiCodec != nullptr) {
+        midiCodec->Destroy();
+    }
 }
 
 // ---- The engine's table ------------------------------------------------------------------------
@@ -49,14 +59,15 @@ bool UsbStreamingEngine::IsStreaming()
     return streaming.IsStreaming();
 }
 
-// The 1 ms tick schedules USB-MIDI output and comes with the USB-MIDI codec; until then the engine
-// answers as a device without MIDI ports: the tick stays stopped (state 1) and is never asked for.
 bool UsbStreamingEngine::IsTickActive()
 {
-    return false;
+    return midiTick.IsTickActive();
 }
 
-void UsbStreamingEngine::RequestTick(ULONG) {}
+void UsbStreamingEngine::RequestTick(ULONG value)
+{
+    midiTick.RequestTick(value);
+}
 
 void UsbStreamingEngine::ApplyStreamConfiguration(const StreamConfiguration* record)
 {
@@ -69,9 +80,7 @@ void UsbStreamingEngine::ApplyStreamConfiguration(const StreamConfiguration* rec
 
 void UsbStreamingEngine::ApplyMidiConfiguration(const MidiConfiguration* record)
 {
-    if (record->index != midiConfiguration.index) {
-        midiConfiguration = *record;
-    }
+    midiTick.ApplyMidiConfiguration(record);
 }
 
 NTSTATUS UsbStreamingEngine::SetRate(LONG configurationIndex, ULONG rateIndex)
@@ -145,7 +154,11 @@ NTSTATUS UsbStreamingEngine::SendClassRequest(ULONG, USHORT value, USHORT index,
 
 NTSTATUS UsbStreamingEngine::InitializeEngine()
 {
-    return streaming.InitializeEngine(usbRecord);
+    const NTSTATUS status = streaming.InitializeEngine(usbRecord);
+    if (NT_SUCCESS(status)) {
+        midiTick.ResumeAfterStart();
+    }
+    return status;
 }
 
 bool UsbStreamingEngine::IsInitialized()
@@ -153,13 +166,20 @@ bool UsbStreamingEngine::IsInitialized()
     return streaming.IsInitialized();
 }
 
+// The tick and its MIDI pipes stop before the transport goes; a running tick stays marked and
+// resumes with the next InitializeEngine.
 void UsbStreamingEngine::StopEngine()
 {
+    midiTick.StopKeeping();
     streaming.StopEngine();
 }
 
-// No USB-MIDI output queue exists without the codec: nothing is queued to drop.
-void UsbStreamingEngine::DropSysExMessages() {}
+void UsbStreamingEngine::DropSysExMessages()
+{
+    if (midiCodec != nullptr) {
+        midiCodec->DropSysExMessages();
+    }
+}
 
 void UsbStreamingEngine::SetTransfersAhead(ULONG value, bool markLoaded)
 {
@@ -268,19 +288,36 @@ LONG UsbStreamingEngine::SetKeepRunning(bool on)
     return routing.SetKeepRunningSetting(on);
 }
 
-// The MIDI port table lives in the USB-MIDI codec, which this engine does not carry yet.
-NTSTATUS UsbStreamingEngine::GetMidiPortInfo(MidiPortInfo*)
-{
-    return STATUS_NOT_SUPPORTED;
-}
-
-// A table without ports is all this engine can serve; one with ports needs the codec.
-LONG UsbStreamingEngine::ConfigureMidiPorts(const MidiConfiguration* record)
+// The codec's port table, index -1 before any was set.
+NTSTATUS UsbStreamingEngine::GetMidiPortInfo(MidiConfiguration* record)
 {
     if (record == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (midiCodec == nullptr) {
+        *record = {};
+        record->index = static_cast<ULONG>(-1);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    midiCodec->GetPortTable(record);
+    return STATUS_SUCCESS;
+}
+
+// Output ports beyond the codec's queues (the device model's MIDI port count) could not carry a
+// write: such a table is refused. Without a codec only a table without ports is served.
+LONG UsbStreamingEngine::ConfigureMidiPorts(const MidiConfiguration* record)
+{
+    if (record == nullptr || record->outputPortCount > kUsbMidiCables ||
+        record->inputPortCount > kUsbMidiCables) {
         return E_INVALIDARG;
     }
-    return record->inputPortCount == 0 && record->outputPortCount == 0 ? S_OK : E_NOTIMPL;
+    if (midiCodec == nullptr) {
+        return record->inputPortCount == 0 && record->outputPortCount == 0 ? S_OK : E_OUTOFMEMORY;
+    }
+    if (record->outputPortCount > midiCodec->QueueCount()) {
+        return E_INVALIDARG;
+    }
+    return midiCodec->SetPortTable(record);
 }
 
 PersistedSettingNames* UsbStreamingEngine::SettingNames()

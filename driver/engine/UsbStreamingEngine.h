@@ -10,6 +10,7 @@
 
 #include <wdm.h>
 
+#include "EngineMidiTick.h"
 #include "EngineParts.h"
 #include "EngineRouting.h"
 #include "EngineStreaming.h"
@@ -74,7 +75,7 @@ public:
     ULONG TakePeaks(bool input, ULONG* peaks, ULONG maxCount) override;
     bool GetKeepRunning() override;
     LONG SetKeepRunning(bool on) override;
-    NTSTATUS GetMidiPortInfo(MidiPortInfo* record) override;
+    NTSTATUS GetMidiPortInfo(MidiConfiguration* record) override;
     LONG ConfigureMidiPorts(const MidiConfiguration* record) override;
     PersistedSettingNames* SettingNames() override;
     DeviceContext* Context() override;
@@ -82,6 +83,10 @@ public:
 
     // The USB transport, for the engine's tests.
     UsbTransport* Transport() { return &transport; }
+    // The USB-MIDI output side the device's MIDI router links to; null when the pool had no room
+    // for it (the engine then serves no MIDI port).
+    UsbMidiCodec* MidiCodec() { return midiCodec; }
+    EngineMidiTick* MidiTick() { return &midiTick; }
 
 private:
     // The stream set as the streaming control's routing.
@@ -107,7 +112,10 @@ private:
     // destroyed after the other.
     EngineRouting routing;
     EngineStreaming streaming;
-    MidiConfiguration midiConfiguration = {};
+    // The tick drives the transport's MIDI pipes; the codec takes its queue count from the
+    // device model's MIDI port count when the engine is made.
+    EngineMidiTick midiTick;
+    UsbMidiCodec* midiCodec = nullptr;
 };
 
 // The product's record: interface 1, alternate setting 1, paced by its data (no feedback

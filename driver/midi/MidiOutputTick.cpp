@@ -79,6 +79,10 @@ LONG RunMidiOutputTick(MidiOutputPorts* ports, UsbMidiCodec* codec, MidiRouter* 
                     result = -1;
                     break;
                 }
+                if (!sink->CanTakeMidiOutPacket()) {
+                    slotsUsed = freeSlots;  // no room for a transfer: the next tick tries again
+                    break;
+                }
                 UsbMidiPacket packet = {};
                 LONGLONG wait = 0;
                 result = codec->NextMidiOutPacket(port, deadline, &packet, &wait);

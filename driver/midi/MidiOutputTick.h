@@ -40,6 +40,9 @@ public:
     virtual ULONG PendingOutTransfers() = 0;
     // The transfer being filled goes out.
     virtual void FlushMidiOut() = 0;
+    // Whether the next packet can be collected. The tick takes a packet from its queue only
+    // when it can: a packet taken and refused would be lost.
+    virtual bool CanTakeMidiOutPacket() { return true; }
 
 protected:
     ~MidiOutSink() = default;

@@ -51,6 +51,11 @@ public:
     void ForgetUnfinished(MidiWriter* writer, MidiMessageNode* node);
 
     void SetRouter(MidiRouter* router);
+    MidiRouter* Router()
+    {
+        return static_cast<MidiRouter*>(
+            ReadPointerAcquire(reinterpret_cast<PVOID const volatile*>(&router)));
+    }
     ULONG QueueCount() const { return queueCount; }
 
 private:

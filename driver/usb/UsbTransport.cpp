@@ -8,7 +8,8 @@ UsbTransport::UsbTransport(DeviceContext* context)
       descriptors(requests),
       configuration(requests, bus, descriptors, pipeTable),
       classRequests(requests, descriptors, configuration, pipeTable, streaming),
-      streaming(requests, bus, pipeTable, configuration)
+      streaming(requests, bus, pipeTable, configuration),
+      midiPipes(requests, pipeTable, streaming)
 {
 }
 
@@ -36,6 +37,7 @@ NTSTATUS UsbTransport::InitializeUsb(const UsbConfigRecord& record)
 void UsbTransport::ReleaseUsb()
 {
     // Transfers still in flight hold buffers and pipes that go now.
+    midiPipes.StopMidiPipes();
     if (streaming.HasSyncPipe()) {
         streaming.StopIsoStreaming();
     }

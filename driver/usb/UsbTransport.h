@@ -19,6 +19,8 @@
 //     frames per transfer; measured (UsbCaptureFrameSizes): measured ring, window sum and
 //     count; effective rate; learning (UsbLatenessLearning): queue-ahead, lateness, window
 //     timer, window maximum; engine callbacks, error flags, slot lock, cancel lock.
+// midiPipes (UsbMidiPipes): the USB-MIDI pipes' reads and OUT transfers, MIDI started, the
+//     pending OUT transfer, the input they deliver to.
 //
 // Levels: everything here runs at PASSIVE_LEVEL except NextPipe and the FindLast* lookups (up to
 // DISPATCH_LEVEL) and what the comments below say.
@@ -35,6 +37,7 @@
 #include "usb/UsbDescriptors.h"
 #include "usb/UsbIsoStreaming.h"
 #include "usb/UsbIsoTypes.h"
+#include "usb/UsbMidiPipes.h"
 #include "usb/UsbPipe.h"
 #include "usb/UsbPipeTable.h"
 #include "usb/UsbRequestChannel.h"
@@ -167,6 +170,9 @@ public:
     ULONG EffectiveRate() const { return streaming.EffectiveRate(); }
     const UsbConfigRecord& ConfigRecord() const { return configuration.ConfigRecord(); }
 
+    // The USB-MIDI pipes, which the engine's MIDI tick drives; ReleaseUsb stops them first.
+    UsbMidiPipes* MidiPipes() { return &midiPipes; }
+
 private:
     // In the order of the roles above; the first ones take references to later ones, which they
     // use only once the transport is built.
@@ -177,4 +183,5 @@ private:
     UsbPipeTable pipeTable;
     UsbClassRequests classRequests;
     UsbIsoStreaming streaming;
+    UsbMidiPipes midiPipes;
 };

@@ -51,7 +51,8 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
     entry->Blink->Flink = entry;
     IoSetCancelRoutine(irp, driverCancel != nullptr ? driverCancel : KsCancelRoutine);
     // Cancelled before the routine was in place: nobody else will complete it.
-    const bool cancelledAlready = irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr;
+    const bool cancelledAlready = __atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) &&
+                                  IoSetCancelRoutine(irp, nullptr) != nullptr;
     if (cancelledAlready) {
         Unlink(entry);
     }

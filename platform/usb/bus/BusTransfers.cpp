@@ -2,6 +2,7 @@
 // when the device has data or takes it, requests the device leaves unanswered, cancellation, and
 // the frame clock that drives them all.
 #include <algorithm>
+#include <set>
 
 #include "UsbTestApi.h"
 
@@ -240,6 +241,18 @@ bool SimulatedUsbBus::ExchangeBulk(const Pending& p)
     return true;
 }
 
+// Under the bus lock.
+bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
+{
+    auto it = bulkFailures.find(pipes.at(p.pipe).endpointAddress);
+    if (it == bulkFailures.end() || it->second.second == 0) {
+        return false;
+    }
+    --it->second.second;
+    *status = it->second.first;
+    return true;
+}
+
 void SimulatedUsbBus::OnFrame()
 {
     struct Done
@@ -250,6 +263,9 @@ void SimulatedUsbBus::OnFrame()
         ULONG lastFrame;
     };
     std::vector<Done> done;
+    // A bulk or interrupt endpoint serves its transfers in the order they were queued: behind one
+    // it NAKed this frame, the others of its pipe wait.
+    std::set<uintptr_t> waitingPipes;
     KeAcquireSpinLockAtDpcLevel(&lock);
     const ULONG now = CurrentFrame();
     for (auto it = pending.begin(); it != pending.end();) {
@@ -266,7 +282,8 @@ void SimulatedUsbBus::OnFrame()
         if (iso) {
             ExchangeDueIso(*it, now);
         }
-        if (iso && !FrameBefore(lastFrame + it->delay, now)) {
+        if ((iso && !FrameBefore(lastFrame + it->delay, now)) ||
+            (!iso && waitingPipes.contains(it->pipe))) {
             ++it;
             continue;
         }
@@ -280,7 +297,10 @@ void SimulatedUsbBus::OnFrame()
                 d.status = STATUS_UNSUCCESSFUL;
                 d.usbdStatus = USBD_STATUS_ISOCH_REQUEST_FAILED;
             }
+        } else if (TakeBulkFailure(*it, &d.status)) {
+            d.usbdStatus = USBD_STATUS_STALL_PID;
         } else if (!ExchangeBulk(*it)) {
+            waitingPipes.insert(it->pipe);
             IoSetCancelRoutine(it->irp, &CancelPending);
             if (ReadUCharAcquire(&it->irp->Cancel) &&
                 IoSetCancelRoutine(it->irp, nullptr) != nullptr) {

@@ -180,23 +180,40 @@ private:
         }
     }
 
+    // Cables 1..n each way: embedded IN jack 2c-1 -> external OUT jack 2c for the host's output,
+    // external IN jack 2n+2c-1 -> embedded OUT jack 2n+2c for its input. Cable c of each endpoint
+    // is its c-th embedded jack.
     void MidiInterface(uint8_t number)
     {
+        const uint8_t cables = std::clamp<uint8_t>(v.midiCables, 1, 16);
         Interface(number, 0, 2, 3);
-        // Header, then embedded IN jack 1 -> external OUT jack 2, external IN jack 3 -> embedded
-        // OUT jack 4.
         ByteWriter jacks;
-        jacks.Byte(6).Byte(0x24).Byte(2).Byte(1).Byte(1).Byte(0);
-        jacks.Byte(9).Byte(0x24).Byte(3).Byte(2).Byte(2).Byte(1).Byte(1).Byte(1).Byte(0);
-        jacks.Byte(6).Byte(0x24).Byte(2).Byte(2).Byte(3).Byte(0);
-        jacks.Byte(9).Byte(0x24).Byte(3).Byte(1).Byte(4).Byte(1).Byte(3).Byte(1).Byte(0);
+        for (uint8_t c = 1; c <= cables; ++c) {
+            const uint8_t embeddedIn = static_cast<uint8_t>(2 * c - 1);
+            jacks.Byte(6).Byte(0x24).Byte(2).Byte(1).Byte(embeddedIn).Byte(0);
+            jacks.Byte(9).Byte(0x24).Byte(3).Byte(2).Byte(embeddedIn + 1).Byte(1);
+            jacks.Byte(embeddedIn).Byte(1).Byte(0);
+        }
+        for (uint8_t c = 1; c <= cables; ++c) {
+            const uint8_t externalIn = static_cast<uint8_t>(2 * cables + 2 * c - 1);
+            jacks.Byte(6).Byte(0x24).Byte(2).Byte(2).Byte(externalIn).Byte(0);
+            jacks.Byte(9).Byte(0x24).Byte(3).Byte(1).Byte(externalIn + 1).Byte(1);
+            jacks.Byte(externalIn).Byte(1).Byte(0);
+        }
         out.Byte(7).Byte(0x24).Byte(1).Word(0x0100).Word(7 + jacks.bytes.size());
         out.bytes.insert(out.bytes.end(), jacks.bytes.begin(), jacks.bytes.end());
-        const uint16_t bulkSize = highSpeed ? 512 : 64;
+        const uint16_t bulkSize = v.midiPacketSize >= 0 ? static_cast<uint16_t>(v.midiPacketSize)
+                                                        : (highSpeed ? 512 : 64);
         out.Byte(9).Byte(5).Byte(kMidiOutEndpoint).Byte(2).Word(bulkSize).Byte(0).Byte(0).Byte(0);
-        out.Byte(5).Byte(0x25).Byte(1).Byte(1).Byte(1);
+        out.Byte(4 + cables).Byte(0x25).Byte(1).Byte(cables);
+        for (uint8_t c = 1; c <= cables; ++c) {
+            out.Byte(2 * c - 1);
+        }
         out.Byte(9).Byte(5).Byte(kMidiInEndpoint).Byte(2).Word(bulkSize).Byte(0).Byte(0).Byte(0);
-        out.Byte(5).Byte(0x25).Byte(1).Byte(1).Byte(4);
+        out.Byte(4 + cables).Byte(0x25).Byte(1).Byte(cables);
+        for (uint8_t c = 1; c <= cables; ++c) {
+            out.Byte(2 * cables + 2 * c);
+        }
     }
 
     const ProductVariant& v;

@@ -524,6 +524,9 @@ Result SimulatedUsbDevice::BulkOut(uint8_t endpoint, std::span<const uint8_t> da
     if (auto stalled = HaltedTransfer(endpoint)) {
         return *stalled;
     }
+    if (TakeRandomNak(endpoint)) {
+        return {Outcome::Nak};
+    }
     if (TakePacketFault(endpoint)) {
         return {Outcome::NoResponse};
     }
@@ -547,8 +550,11 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
         return *stalled;
     }
     auto& queue = bulkInQueue[endpoint];
-    if (queue.empty()) {
+    if (queue.empty() || TakeRandomNak(endpoint)) {
         return {Outcome::Nak};
+    }
+    if (TakePacketFault(endpoint)) {
+        return {Outcome::NoResponse};
     }
     std::vector<uint8_t>& front = queue.front();
     const size_t length = std::min(front.size(), data.size());
@@ -615,6 +621,13 @@ std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const
     return it == bulkReceived.end() ? std::vector<uint8_t>{} : it->second;
 }
 
+std::vector<uint8_t> SimulatedUsbDevice::TakeBulkReceived(uint8_t endpoint)
+{
+    std::vector<uint8_t> taken;
+    taken.swap(bulkReceived[endpoint]);
+    return taken;
+}
+
 void SimulatedUsbDevice::QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data)
 {
     bulkInQueue[endpoint].push_back(std::move(data));
@@ -673,8 +686,39 @@ void SimulatedUsbDevice::ReplaceDescriptor(uint8_t type, uint8_t index, std::vec
     patches.push_back({type, index, 0, std::move(bytes), true});
 }
 
+void SimulatedUsbDevice::NakBulkAtRandom(uint8_t endpoint, uint32_t percent, uint32_t seed)
+{
+    RandomNak& nak = randomNaks[endpoint];
+    nak.percent = std::min<uint32_t>(percent, 100);
+    nak.state = seed != 0 ? seed : 1;
+}
+
+uint64_t SimulatedUsbDevice::BulkNaks(uint8_t endpoint) const
+{
+    auto it = randomNaks.find(endpoint);
+    return it == randomNaks.end() ? 0 : it->second.naks;
+}
+
+// xorshift32: the same seed gives the same answers run after run.
+bool SimulatedUsbDevice::TakeRandomNak(uint8_t endpoint)
+{
+    auto it = randomNaks.find(endpoint);
+    if (it == randomNaks.end() || it->second.percent == 0) {
+        return false;
+    }
+    uint32_t x = it->second.state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    it->second.state = x;
+    const bool nak = x % 100 < it->second.percent;
+    it->second.naks += nak ? 1 : 0;
+    return nak;
+}
+
 void SimulatedUsbDevice::ClearFaults()
 {
+    randomNaks.clear();
     requestFaults.clear();
     packetFaults.clear();
     descriptorFaults.clear();

@@ -174,6 +174,8 @@ public:
     // Whether the host left the endpoint halted (after a stall, until it clears the halt).
     bool Halted(uint8_t endpoint) const { return halted.contains(endpoint); }
     std::vector<uint8_t> BulkReceived(uint8_t endpoint) const;
+    // The bytes received so far, forgotten here (a long run takes them as it goes).
+    std::vector<uint8_t> TakeBulkReceived(uint8_t endpoint);
     void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);
     uint32_t SampleRate() const { return sampleRate; }
     void SetInGenerator(SampleGenerator generator);
@@ -200,6 +202,11 @@ public:
     // The descriptor (type, index) reads as these bytes from now on; the device itself still
     // works by the descriptors it was built from.
     void ReplaceDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes);
+    // Bulk transfers of the endpoint are answered with NAK at random, percent in 100 of the tries,
+    // in a sequence fixed by seed; percent 0 stops it. A bulk IN endpoint also fails with no
+    // response for packets dropped by DropPackets.
+    void NakBulkAtRandom(uint8_t endpoint, uint32_t percent, uint32_t seed);
+    uint64_t BulkNaks(uint8_t endpoint) const;
     void SetGone(bool gone) { isGone = gone; }
     bool Gone() const { return isGone; }
     void ClearFaults();
@@ -233,6 +240,12 @@ private:
         bool replace;
         int afterReads = 0;
     };
+    struct RandomNak
+    {
+        uint32_t percent = 0;
+        uint32_t state = 1;
+        uint64_t naks = 0;
+    };
     struct InStream
     {
         uint64_t produced = 0;
@@ -250,6 +263,7 @@ private:
     bool TakeRequestFault(const SetupPacket& setup, bool& hang);
     std::optional<size_t> TakePacketFault(uint8_t endpoint);
     bool IsSupportedRate(uint32_t rate) const;
+    bool TakeRandomNak(uint8_t endpoint);
     uint32_t SamplesForPacket(InStream& stream, uint32_t packetsPerSecond);
     void Violation(std::string text) { violations.push_back(std::move(text)); }
     // Stall and halt handling of bulk and interrupt endpoints (EndpointHalt.cpp).
@@ -274,6 +288,7 @@ private:
     OutPacketArena outBytes;
     std::map<uint8_t, std::vector<uint8_t>> bulkReceived;
     std::map<uint8_t, std::deque<std::vector<uint8_t>>> bulkInQueue;
+    std::map<uint8_t, RandomNak> randomNaks;
     std::vector<std::string> violations;
     std::vector<RequestFault> requestFaults;
     std::vector<PacketFault> packetFaults;

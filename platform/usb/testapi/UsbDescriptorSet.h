@@ -27,7 +27,10 @@ struct ProductVariant
     uint8_t outChannels = 2;   // channels of the OUT streaming interface; 0 = none
     uint8_t inChannels = 0;    // channels of the IN streaming interface; 0 = none
     bool feedback = false;     // the OUT streaming setting has an explicit feedback endpoint
-    bool midi = false;         // a USB-MIDI streaming interface with one IN and one OUT jack
+    bool midi = false;         // a USB-MIDI streaming interface with a bulk IN and OUT endpoint
+    uint8_t midiCables = 1;    // its cables (embedded jacks) on each endpoint, 1 to 16
+    int midiPacketSize = -1;   // wMaxPacketSize of both MIDI endpoints; -1: 512 at high speed,
+                               // else 64
     uint8_t subslotBytes = 3;  // bytes per sample
     uint8_t bitResolution = 24;
     std::vector<uint32_t> rates{44100, 48000, 96000};  // Hz; class 1 lists them discretely

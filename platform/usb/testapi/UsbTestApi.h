@@ -59,6 +59,13 @@ public:
         isoDelayCount = count;
     }
     void SetBusInterfaceAvailable(bool available) { busInterfaceAvailable = available; }
+    // The next `count` bulk or interrupt transfers of the endpoint complete with `status` (and
+    // USBD_STATUS_STALL_PID), moving nothing, as a host controller reports a failed transfer; the
+    // URB's length stays as the driver set it.
+    void FailBulkTransfers(UCHAR endpointAddress, NTSTATUS status, int count)
+    {
+        bulkFailures[endpointAddress] = {status, count};
+    }
 
 private:
     struct BusPipe
@@ -107,6 +114,7 @@ private:
     bool ExchangeIso(const Pending& p);
     void ExchangeDueIso(Pending& p, ULONG now);
     bool ExchangeBulk(const Pending& p);
+    bool TakeBulkFailure(const Pending& p, NTSTATUS* status);
     void OnFrame();
     void ArmFrameTimer();
     NTSTATUS Complete(PIRP irp, NTSTATUS status, USBD_STATUS usbdStatus);
@@ -141,6 +149,7 @@ private:
     bool busInterfaceAvailable = true;
     uint32_t isoDelayFrames = 0;
     int isoDelayCount = 0;
+    std::map<UCHAR, std::pair<NTSTATUS, int>> bulkFailures;
     USB_TOPOLOGY_ADDRESS topology{0, 20, 0, 0, 3, {1, 0, 0, 0, 0}, 0};
 };
 

@@ -42,7 +42,7 @@ public:
     void GetDeviceChannelCounts(ULONG* outputs, ULONG* inputs) override;
     void GetMidiPortCounts(ULONG* ports, ULONG* second) override;
     void GetCurrentConfiguration(StreamConfiguration*) override {}
-    NTSTATUS GetMidiPortInfo(MidiPortInfo*) override { return STATUS_SUCCESS; }
+    NTSTATUS GetMidiPortInfo(MidiConfiguration*) override { return STATUS_SUCCESS; }
     ULONGLONG GetInterruptTime() override { return 0; }
     PCWSTR GetHardwareId() override { return u"USB\\VID_2B7E&PID_5C19&MI_00"; }
     ULONG GetVendorId() override { return 0x2B7E; }

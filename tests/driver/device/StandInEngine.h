@@ -65,7 +65,7 @@ public:
     ULONG TakePeaks(bool input, ULONG* peaks, ULONG maxCount) override;
     bool GetKeepRunning() override { return keepRunning; }
     LONG SetKeepRunning(bool on) override;
-    NTSTATUS GetMidiPortInfo(MidiPortInfo*) override { return STATUS_SUCCESS; }
+    NTSTATUS GetMidiPortInfo(MidiConfiguration*) override { return STATUS_SUCCESS; }
     LONG ConfigureMidiPorts(const MidiConfiguration*) override { return 0; }
     PersistedSettingNames* SettingNames() override { return &names; }
     DeviceContext* Context() override { return ContextFromLink(link); }

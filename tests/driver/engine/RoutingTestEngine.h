@@ -105,7 +105,7 @@ public:
     }
     bool GetKeepRunning() override { return routing.GetKeepRunningSetting(); }
     LONG SetKeepRunning(bool on) override { return routing.SetKeepRunningSetting(on); }
-    NTSTATUS GetMidiPortInfo(MidiPortInfo*) override { return STATUS_UNSUCCESSFUL; }
+    NTSTATUS GetMidiPortInfo(MidiConfiguration*) override { return STATUS_UNSUCCESSFUL; }
     LONG ConfigureMidiPorts(const MidiConfiguration*) override { return 0; }
     PersistedSettingNames* SettingNames() override { return nullptr; }
     DeviceContext* Context() override { return nullptr; }

@@ -76,12 +76,19 @@ TEST_F(UsbStreamingEngineTest, AStartedEngineAnswersFromItsParts)
     EXPECT_EQ(hardwareRate, 0u);
     EXPECT_FALSE(locked);
 
-    // A MIDI port table without ports is all an engine without the codec serves.
+    // The product's model declares no MIDI port: the codec has no output queue, and a table
+    // with an output port is refused; the port table reads back what was set.
     MidiConfiguration midi{};
+    midi.index = 7;
     EXPECT_EQ(engine->ConfigureMidiPorts(&midi), S_OK);
     midi.outputPortCount = 1;
-    EXPECT_EQ(engine->ConfigureMidiPorts(&midi), E_NOTIMPL);
-    EXPECT_EQ(engine->GetMidiPortInfo(nullptr), STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(engine->ConfigureMidiPorts(&midi), E_INVALIDARG);
+    EXPECT_EQ(engine->ConfigureMidiPorts(nullptr), E_INVALIDARG);
+    EXPECT_EQ(engine->GetMidiPortInfo(nullptr), STATUS_INVALID_PARAMETER);
+    MidiConfiguration table{};
+    EXPECT_EQ(engine->GetMidiPortInfo(&table), STATUS_SUCCESS);
+    EXPECT_EQ(table.index, 7u);
+    EXPECT_EQ(table.outputPortCount, 0u);
 
     RawDeviceRequest request{};
     request.tag = 0x2000;

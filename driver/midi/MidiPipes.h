@@ -5,7 +5,7 @@
 
 #include <wdm.h>
 
-#include "midi/MidiOutputTick.h"
+#include "MidiOutputTick.h"
 
 class MidiInput
 {
