@@ -323,7 +323,9 @@ NTSTATUS SetPinFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, const KSDATARANGE* ra
     ULONG available = 0;
     const WAVEFORMATEX* wave = WaveFormatIn(format, &available);
     const KSDATARANGE_AUDIO* limits = AudioRange(range);
-    if (wave == nullptr || limits == nullptr) {
+    // An extensible format must hold all 40 bytes of its kind; the copy never reads past it.
+    if (wave == nullptr || limits == nullptr ||
+        (wave->wFormatTag == WAVE_FORMAT_EXTENSIBLE && available < sizeof(WAVEFORMATEXTENSIBLE))) {
         return STATUS_NO_MATCH;
     }
     if (iec && (IsAnyClientStreaming(context) || IsAnyWavePinRunning(context) ||

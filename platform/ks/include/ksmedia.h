@@ -121,18 +121,6 @@ inline constexpr GUID KSPROPSETID_General = {
     0x1464EDA5, 0x6A8F, 0x11D1, {0x9A, 0xA7, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 #define KSPROPERTY_GENERAL_COMPONENTID 0
 
-inline constexpr GUID KSPROPSETID_Pin = {
-    0x8C134960, 0x51AD, 0x11CF, {0x87, 0x8A, 0x94, 0xF8, 0x01, 0xC1, 0x00, 0x00}};
-#define KSPROPERTY_PIN_PROPOSEDATAFORMAT 14
-
-// A property addressed to one pin factory of a filter.
-typedef struct
-{
-    KSPROPERTY Property;
-    ULONG PinId;
-    ULONG Reserved;
-} KSP_PIN, *PKSP_PIN;
-
 // ---- Node types --------------------------------------------------------------------------
 
 inline constexpr GUID KSNODETYPE_DAC = {

@@ -208,6 +208,29 @@ inline constexpr GUID KSPROPSETID_Connection = {
     0x1D58C920, 0xAC9B, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
 #define KSPROPERTY_CONNECTION_STATE 0
 
+// The pin property set of filters. Kernel streaming answers the data intersection itself: the
+// property is a KSP_PIN followed by a KSMULTIPLE_ITEM of the caller's data ranges; each range,
+// in order, is offered with each of the pin's ranges of the same major format, subformat and
+// specifier to the pin's intersection handler, and the first format it produces is the answer.
+inline constexpr GUID KSPROPSETID_Pin = {
+    0x8C134960, 0x51AD, 0x11CF, {0x87, 0x8A, 0x94, 0xF8, 0x01, 0xC1, 0x00, 0x00}};
+#define KSPROPERTY_PIN_DATAINTERSECTION 4
+#define KSPROPERTY_PIN_PROPOSEDATAFORMAT 14
+
+// A property addressed to one pin factory of a filter.
+typedef struct
+{
+    KSPROPERTY Property;
+    ULONG PinId;
+    ULONG Reserved;
+} KSP_PIN, *PKSP_PIN;
+
+typedef struct
+{
+    ULONG Size;   // bytes of this header and the items
+    ULONG Count;  // items
+} KSMULTIPLE_ITEM, *PKSMULTIPLE_ITEM;
+
 // ---- Pin services ------------------------------------------------------------------------
 
 // The pin a request on a pin handle was sent to, or null.

@@ -267,7 +267,9 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     NTSTATUS status;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
         case IOCTL_KS_PROPERTY:
-            status = HandleProperty(filter->Descriptor->AutomationTable, request, &information);
+            if (!HandleDataIntersection(FilterOf(filter), irp, &status, &information)) {
+                status = HandleProperty(filter->Descriptor->AutomationTable, request, &information);
+            }
             break;
         case IOCTL_KS_ENABLE_EVENT:
             status = EnableEvent(FilterOf(filter), request);

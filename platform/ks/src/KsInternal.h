@@ -204,5 +204,8 @@ NTSTATUS DispatchPinCreate(FileObject* file, struct _IRP* irp);
 NTSTATUS DispatchPinClose(FileObject* file, struct _IRP* irp);
 NTSTATUS DispatchPinDeviceControl(struct _IRP* irp);
 void CloseFilterPins(FilterImpl* filter);
+// KSPROPERTY_PIN_DATAINTERSECTION on a filter; false when the request is not that property.
+bool HandleDataIntersection(FilterImpl* filter, struct _IRP* irp, NTSTATUS* status,
+                            ULONG_PTR* information);
 
 }  // namespace Platform::Ks::Internal
