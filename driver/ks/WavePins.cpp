@@ -4,6 +4,7 @@
 
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
+#include "ks/CapturePinStream.h"
 #include "ks/RenderPinStream.h"
 #include "ks/WaveFilter.h"
 #include "ks/WavePins.h"
@@ -346,21 +347,56 @@ void WavePinBase::ReleaseClock()
     }
 }
 
-// Capture pins are not built yet: opening one is refused.
 namespace {
-NTSTATUS CreateCapturePin(PKSPIN, PIRP)
+
+CapturePinStream* CaptureOf(PKSPIN pin)
 {
-    return STATUS_NOT_IMPLEMENTED;
+    return static_cast<CapturePinStream*>(WavePinOf(pin));
 }
+
+NTSTATUS CreateCapturePin(PKSPIN pin, PIRP)
+{
+    NTSTATUS status = CreateWavePin<CapturePinStream>(pin, true);
+    if (NT_SUCCESS(status) && !CaptureOf(pin)->Build()) {
+        status = STATUS_INSUFFICIENT_RESOURCES;
+    }
+    if (!NT_SUCCESS(status) && WavePinOf(pin) != nullptr) {
+        CaptureOf(pin)->Close();
+        UnlistPin(CaptureOf(pin)->filterContext, pin, true);
+    }
+    return status;
+}
+
+NTSTATUS CloseCapturePin(PKSPIN pin, PIRP)
+{
+    CapturePinStream* stream = CaptureOf(pin);
+    if (stream == nullptr) {
+        return STATUS_SUCCESS;
+    }
+    stream->Close();
+    UnlistPin(stream->filterContext, pin, true);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ProcessCapturePin(PKSPIN pin)
+{
+    return CaptureOf(pin)->Process();
+}
+
+NTSTATUS SetCaptureState(PKSPIN pin, KSSTATE to, KSSTATE from)
+{
+    return CaptureOf(pin)->SetState(to, from);
+}
+
 }  // namespace
 
 const KSPIN_DISPATCH kWaveCapturePinDispatch = {
     .Create = CreateCapturePin,
-    .Close = nullptr,
-    .Process = nullptr,
-    .Reset = nullptr,
+    .Close = CloseCapturePin,
+    .Process = ProcessCapturePin,
+    .Reset = ResetWavePin,
     .SetDataFormat = SetCapturePinFormat,
-    .SetDeviceState = nullptr,
+    .SetDeviceState = SetCaptureState,
     .Connect = nullptr,
     .Disconnect = nullptr,
     .Clock = nullptr,
