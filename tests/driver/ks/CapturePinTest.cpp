@@ -127,4 +127,24 @@ TEST_F(CapturePinTest, ClosingWhileTheTimerRunsLeavesNothingArmed)
     EXPECT_EQ(pin->Collect().size(), 1u);
 }
 
+// Each allocation from the walk to RUN on failed in turn, among them the client stream at
+// ACQUIRE: a pin without its engine object fails its processing and still stops and closes.
+TEST_F(CapturePinTest, RunSurvivesEveryAllocationFailure)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    for (uint64_t n = 1; n < 40; ++n) {
+        auto pin = Platform::Ks::PinHandle::Open(*filter_, 0, PcmFormatBytes(2, 48000, 16, false));
+        ASSERT_NE(pin, nullptr);
+        Platform::Kernel::FailAllocationNumber(n);
+        pin->WalkTo(KSSTATE_RUN);
+        pin->Read(256);
+        Platform::Kernel::ClearAllocationFailures();
+        Run(3ms);
+        EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS) << n;
+        EXPECT_EQ(pin->Close(), STATUS_SUCCESS) << n;
+        EXPECT_EQ(pin->Collect().size(), 1u) << n;
+    }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include "device/DeviceModel.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
+#include "ks/PinStream.h"
 
 namespace {
 
@@ -393,6 +394,115 @@ TEST_F(WaveFilterTest, SurpriseRemovalWithARunningPinCompletesEveryFrame)
     pin->Close();
     filter_->Close();
     EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PinTimeTest, ThePerformanceCounterConvertsWithoutOverflow)
+{
+    EXPECT_EQ(QpcTo100ns(0x7FFFFFFFFFFFFFFFull, 10000000), 0x7FFFFFFFFFFFFFFFull);
+    EXPECT_EQ(QpcToNs(0x7FFFFFFFFFFFFFFFull, 1000000000), 0x7FFFFFFFFFFFFFFFull);
+    EXPECT_EQ(QpcTo100ns(3000000000ull, 3000000), 10000000000ull);
+    EXPECT_EQ(QpcToNs(1, 3), 333333333ull);
+}
+
+TEST_F(WaveFilterTest, FramesWithATrailingPartialBlockAreConsumed)
+{
+    PlugInAndStart(UsbSim::ProductUac2());
+    ASSERT_NE(OpenFilter(), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+    // 4 blocks and 2 bytes, 3 bytes, nothing, then whole blocks.
+    const size_t sizes[] = {18, 3, 0, 16, 4000};
+    size_t bytes = 0;
+    for (size_t size : sizes) {
+        EXPECT_EQ(pin->Write(std::vector<uint8_t>(size, 1), 64), STATUS_PENDING);
+        bytes += size;
+    }
+    for (int ms = 0; ms < 200 && pin->Collect().size() < std::size(sizes); ++ms) {
+        Run(1ms);
+    }
+    Run(50ms);
+    pin->Collect();
+    EXPECT_EQ(pin->PendingFrames(), 0u);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, bytes);
+    EXPECT_EQ(position.WriteOffset, bytes);
+}
+
+TEST_F(WaveFilterTest, SettingThePositionKeepsWholeBlocks)
+{
+    PlugInAndStart(UsbSim::ProductUac2());
+    ASSERT_NE(OpenFilter(), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(pin->SetPosition({500, 1001}), STATUS_SUCCESS);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, 500u);
+    EXPECT_EQ(position.WriteOffset, 1000u);
+}
+
+// Every allocation of a filter's open failed in turn: the open fails cleanly, and the device's
+// count of open filters and its all-closed event stay as they were.
+TEST_F(WaveFilterTest, AFilterThatCannotBeListedLeavesTheOpenCountAlone)
+{
+    PlugInAndStart(UsbSim::ProductUac2());
+    const std::u16string link = device->FindInterface(KSCATEGORY_RENDER, kProductReference);
+    const LONG before = Context()->openControlFilters;
+    for (uint64_t n = 1;; ++n) {
+        Platform::Kernel::FailAllocationNumber(n);
+        NTSTATUS status = STATUS_PENDING;
+        auto handle = Platform::Ks::FilterHandle::Open(process_, *device, link, &status);
+        Platform::Kernel::ClearAllocationFailures();
+        if (handle != nullptr) {
+            EXPECT_EQ(Context()->openControlFilters, before + 1);
+            EXPECT_FALSE(KeReadStateEvent(&Context()->filtersClosedEvent));
+            handle->Close();
+            break;
+        }
+        EXPECT_EQ(status, STATUS_INSUFFICIENT_RESOURCES) << n;
+        EXPECT_EQ(Context()->openControlFilters, before) << n;
+        EXPECT_EQ(Context()->waveFilters, nullptr) << n;
+        ASSERT_LT(n, 40u);
+    }
+    EXPECT_EQ(Context()->openControlFilters, before);
+}
+
+// Each allocation of a render pin's open, run and first frame failed in turn: every failure is
+// a clean refusal and the pin still stops and closes.
+TEST_F(WaveFilterTest, RenderPinOpenAndRunSurviveEveryAllocationFailure)
+{
+    PlugInAndStart(UsbSim::ProductUac2());
+    ASSERT_NE(OpenFilter(), nullptr);
+    for (uint64_t n = 1;; ++n) {
+        Platform::Kernel::FailAllocationNumber(n);
+        NTSTATUS status = STATUS_PENDING;
+        auto pin = Platform::Ks::PinHandle::Open(*filter_, 0, PcmFormatBytes(2, 48000, 16, false),
+                                                 &status);
+        NTSTATUS run = STATUS_PENDING;
+        if (pin != nullptr) {
+            run = pin->WalkTo(KSSTATE_RUN);
+            pin->Write(std::vector<uint8_t>(256, 1));
+        }
+        Platform::Kernel::ClearAllocationFailures();
+        Run(5ms);
+        if (pin != nullptr) {
+            EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS) << n;
+            pin->Collect();
+            pin->Close();
+            if (NT_SUCCESS(run) && n > 60) {
+                break;
+            }
+        } else {
+            EXPECT_FALSE(NT_SUCCESS(status)) << n;
+        }
+        ASSERT_LT(n, 200u);
+    }
 }
 
 }  // namespace
