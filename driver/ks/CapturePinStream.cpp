@@ -145,8 +145,7 @@ NTSTATUS CapturePinStream::Process()
         timer.StartTimer(0);
     }
     if (restartPending != 0) {
-        StopStream();
-        restartPending = 0;
+        Restart(leading != nullptr);
     }
     while (leading != nullptr) {
         if (timerBuilt && timer.running != 0) {
@@ -155,8 +154,11 @@ NTSTATUS CapturePinStream::Process()
         const ULONG bytes = leading->Offset->Remaining;
         const ULONG frames = bytes / FrameBytes();
         if (stream->running == 0) {
-            SpinHold clones(&cloneLock);
+            // The engine is stopped: nothing fills or completes frames now, and the stream's own
+            // locks are taken by the calls below, so the clone lock is not held across them.
             const ULONG m = MinimumFrames();
+            fillOffset = 0;
+            scratchHeld = 0;
             if (frames < m) {
                 OfferScratch(m);
             } else {
@@ -164,9 +166,7 @@ NTSTATUS CapturePinStream::Process()
                 targetIsScratch = false;
                 stream->NextCaptureBuffer(target, frames);
             }
-            fillOffset = 0;
-            scratchHeld = 0;
-            context->streamManager->SetClientStreamRunning(stream, true);
+            StartStream();
         }
         PKSSTREAM_POINTER clone = nullptr;
         if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
@@ -294,7 +294,43 @@ void CapturePinStream::OnStreamConfigurationChanged(ClientStream*, LONG)
 void CapturePinStream::OnFlags(ClientStream*, ULONG flags)
 {
     if ((flags & 0x100) != 0) {
-        restartPending = 1;
+        if (freshStart != 0) {
+            freshStart = 0;
+        } else {
+            restartPending = 1;
+        }
+    }
+}
+
+void CapturePinStream::StartStream()
+{
+    freshStart = 1;
+    if (context->streamManager->SetClientStreamRunning(stream, true) != 0) {
+        freshStart = 0;
+    }
+}
+
+void CapturePinStream::Restart(bool haveLeadingFrame)
+{
+    restartPending = 0;
+    bool haveClone = false;
+    {
+        SpinHold hold(&cloneLock);
+        PKSSTREAM_POINTER oldest = KsPinGetFirstCloneStreamPointer(pin);
+        haveClone = oldest != nullptr;
+        if (oldest != nullptr && !targetIsScratch && stream->fill != kNoCaptureBuffer) {
+            const ULONG filled = stream->fill * FrameBytes();
+            fillOffset = filled < oldest->Offset->Count ? filled : oldest->Offset->Count;
+        }
+    }
+    // Stopped outside the clone lock: the period path takes the stream's locks before it.
+    StopStream();
+    scratchHeld = 0;
+    // With a frame at the leading edge the frame loop starts the stream again; without one, the
+    // frames already taken must not wait for a next frame that may never come.
+    if (!haveLeadingFrame && haveClone) {
+        OfferScratch(MinimumFrames());
+        StartStream();
     }
 }
 

@@ -36,6 +36,9 @@ public:
     ULONG scratchFrames = 0;  // frames the scratch buffer was offered for
     ULONG fillOffset = 0;     // bytes of the oldest frame already filled from the scratch buffer
     UCHAR restartPending = 0;
+    // Set when the pin starts its client stream: the first period after a start carries the
+    // discontinuity flag, which is the start itself, not a restart to recover from.
+    UCHAR freshStart = 0;
     PVOID target[1] = {};
 
 private:
@@ -43,6 +46,10 @@ private:
     ULONG FrameBytes() const;
     ULONG MinimumFrames();
     void StopStream();
+    void StartStream();
+    // After a discontinuity: the stream starts again into the oldest frame still waiting, through
+    // the scratch buffer from where that frame's filling had got to.
+    void Restart(bool haveLeadingFrame);
     void OfferScratch(ULONG frames);
     bool MoveScratch(PKSSTREAM_POINTER oldest);
     void CompleteOldest(PKSSTREAM_POINTER oldest);
