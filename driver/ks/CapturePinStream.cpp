@@ -336,6 +336,16 @@ void CapturePinStream::Restart(bool haveLeadingFrame)
 
 NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
 {
+    // Captured frames say the format's rate: the device must run at it.
+    if (to == KSSTATE_RUN && context != nullptr && waveFormat != nullptr) {
+        const NTSTATUS status = PutRateInForce();
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+    }
+    if (from == KSSTATE_RUN && context != nullptr) {
+        context->rateFixedByPin = 0;
+    }
     InterlockedExchange(&state, to);
     switch (to) {
         case KSSTATE_STOP:

@@ -131,6 +131,7 @@ NTSTATUS RenderPinStream::Process()
     if (!DeviceFine() || state != KSSTATE_RUN) {
         return STATUS_PENDING;
     }
+    bool resubmit = false;
     {
         SpinHold nodeHold(&nodeLock);
         if (node == nullptr) {
@@ -139,10 +140,20 @@ NTSTATUS RenderPinStream::Process()
         if (node->discontinuity != 0) {
             node->discontinuity = 0;
             context->streamManager->StopPinStream(node);
+            // Stopping dropped the block the node was holding for the device: it goes again, or
+            // the pin would wait for it forever.
+            resubmit = heldBlocks != 0;
         }
         if (resynchronise != 0) {
             Resynchronise();
             resynchronise = 0;
+        }
+    }
+    if (resubmit) {
+        const ULONG bytes = node->frames * BlockAlign();
+        if (context->streamManager->ServicePinStream(node) != kStreamPending) {
+            --heldBlocks;
+            FinishBlock(bytes);
         }
     }
     PKSSTREAM_POINTER leading =
@@ -229,31 +240,11 @@ LONG RenderPinStream::SetNodeFormat()
 
 NTSTATUS RenderPinStream::Run()
 {
-    DeviceModel* model = context->deviceModel;
-    DeviceParts* parts = GetDeviceParts();
-    const ULONG rate = waveFormat->Format.nSamplesPerSec;
-    ULONG index = 0;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        LONG configurationIndex = -1;
-        index = model->GetNearestRateIndex(rate, &configurationIndex);
-        if (configurationIndex == static_cast<LONG>(configuration.index)) {
-            break;
-        }
-        model->GetCurrentConfiguration(&configuration);
+    const NTSTATUS status = PutRateInForce();
+    if (NT_SUCCESS(status)) {
+        KsPinAttemptProcessing(pin, TRUE);
     }
-    context->rateFixedByPin = 1;
-    const ULONG inForce =
-        parts != nullptr ? parts->ApplyRateIndex(context->streamManager, static_cast<LONG>(index))
-                         : 0;
-    // The rate in force must be the configuration's at that index and the format's own: the
-    // nearest rate is not the format's rate, and playing at it would play at the wrong speed.
-    if (index >= configuration.rateCount || inForce != configuration.rates[index] ||
-        inForce != rate) {
-        context->rateFixedByPin = 0;
-        return STATUS_UNSUCCESSFUL;
-    }
-    KsPinAttemptProcessing(pin, TRUE);
-    return STATUS_SUCCESS;
+    return status;
 }
 
 NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)

@@ -50,6 +50,10 @@ public:
     ULONG BlockAlign() const { return waveFormat != nullptr ? waveFormat->Format.nBlockAlign : 0; }
     // Bytes per sample as the engine sees it: the container, block alignment over channels.
     ULONG ContainerBytes() const;
+    // Fixes the device's rate at the format's: the nearest rate index of the configuration, put
+    // in force through the stream manager. STATUS_UNSUCCESSFUL (and the rate left free) when the
+    // rate in force is not the format's.
+    NTSTATUS PutRateInForce();
     void ReleaseClock();
     void TakeClock();
 };

@@ -4,6 +4,7 @@
 
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
+#include "device/DeviceParts.h"
 #include "ks/CapturePinStream.h"
 #include "ks/RenderPinStream.h"
 #include "ks/WaveFilter.h"
@@ -402,3 +403,31 @@ const KSPIN_DISPATCH kWaveCapturePinDispatch = {
     .Clock = nullptr,
     .Allocator = nullptr,
 };
+
+NTSTATUS WavePinBase::PutRateInForce()
+{
+    DeviceModel* model = context->deviceModel;
+    DeviceParts* parts = GetDeviceParts();
+    const ULONG rate = waveFormat->Format.nSamplesPerSec;
+    ULONG index = 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        LONG configurationIndex = -1;
+        index = model->GetNearestRateIndex(rate, &configurationIndex);
+        if (configurationIndex == static_cast<LONG>(configuration.index)) {
+            break;
+        }
+        model->GetCurrentConfiguration(&configuration);
+    }
+    context->rateFixedByPin = 1;
+    const ULONG inForce =
+        parts != nullptr ? parts->ApplyRateIndex(context->streamManager, static_cast<LONG>(index))
+                         : 0;
+    // The rate in force must be the configuration's at that index and the format's own: the
+    // nearest rate is not the format's rate, and streaming at it would run at the wrong speed.
+    if (index >= configuration.rateCount || inForce != configuration.rates[index] ||
+        inForce != rate) {
+        context->rateFixedByPin = 0;
+        return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_SUCCESS;
+}
