@@ -131,29 +131,21 @@ NTSTATUS RenderPinStream::Process()
     if (!DeviceFine() || state != KSSTATE_RUN) {
         return STATUS_PENDING;
     }
-    bool resubmit = false;
     {
         SpinHold nodeHold(&nodeLock);
         if (node == nullptr) {
             return STATUS_PENDING;
         }
-        if (node->discontinuity != 0) {
+        // A discontinuity (a restart of the streaming) leaves the node where it was: placing its
+        // next block anew would mix it over the blocks still in the engine's rings, and the
+        // device would hear both. Kept in place, the blocks follow on in order.
+        {
+            InStackLock discontinuity(&node->lock);
             node->discontinuity = 0;
-            context->streamManager->StopPinStream(node);
-            // Stopping dropped the block the node was holding for the device: it goes again, or
-            // the pin would wait for it forever.
-            resubmit = heldBlocks != 0;
         }
         if (resynchronise != 0) {
             Resynchronise();
             resynchronise = 0;
-        }
-    }
-    if (resubmit) {
-        const ULONG bytes = node->frames * BlockAlign();
-        if (context->streamManager->ServicePinStream(node) != kStreamPending) {
-            --heldBlocks;
-            FinishBlock(bytes);
         }
     }
     PKSSTREAM_POINTER leading =
