@@ -478,3 +478,7 @@ void KsCancelIo(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock);
 // PASSIVE_LEVEL.
 NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING symbolicLinkName,
                                           ACCESS_MASK desiredAccess, PHANDLE deviceInterfaceKey);
+
+// ---- Pins --------------------------------------------------------------------------------
+
+#include <kspin.h>

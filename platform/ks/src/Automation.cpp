@@ -70,7 +70,8 @@ const KSEVENT_SET* FindEventSet(const KSAUTOMATION_TABLE* table, const GUID& set
     return table == nullptr ? nullptr : FindSet(table->EventSets, table->EventSetsCount, set);
 }
 
-NTSTATUS HandleProperty(FilterImpl* filter, const Request& request, ULONG_PTR* information)
+NTSTATUS HandleProperty(const KSAUTOMATION_TABLE* table, const Request& request,
+                        ULONG_PTR* information)
 {
     *information = 0;
     if (request.inputSize < sizeof(KSPROPERTY)) {
@@ -82,8 +83,7 @@ NTSTATUS HandleProperty(FilterImpl* filter, const Request& request, ULONG_PTR* i
     }
     KSPROPERTY header;
     std::memcpy(&header, request.input, sizeof header);
-    const KSPROPERTY_SET* set =
-        FindPropertySet(filter->filter.Descriptor->AutomationTable, header.Set);
+    const KSPROPERTY_SET* set = FindPropertySet(table, header.Set);
     if (set == nullptr) {
         return STATUS_PROPSET_NOT_FOUND;
     }
@@ -232,27 +232,44 @@ NTSTATUS DisableEvent(FilterImpl* filter, const Request& request)
     return STATUS_SUCCESS;
 }
 
+Request RequestOf(struct _IRP* irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    return {irp,
+            stack->Parameters.DeviceIoControl.Type3InputBuffer,
+            stack->Parameters.DeviceIoControl.InputBufferLength,
+            irp->UserBuffer,
+            stack->Parameters.DeviceIoControl.OutputBufferLength,
+            irp->RequestorMode == UserMode};
+}
+
 }  // namespace
+
+NTSTATUS HandlePropertyRequest(const KSAUTOMATION_TABLE* table, struct _IRP* irp,
+                               ULONG_PTR* information)
+{
+    return HandleProperty(table, RequestOf(irp), information);
+}
 
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
 {
     UNREFERENCED_PARAMETER(deviceObject);
+    if (KsGetPinFromIrp(irp) != nullptr) {
+        return DispatchPinDeviceControl(irp);
+    }
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     PKSFILTER filter = KsGetFilterFromIrp(irp);
     if (filter == nullptr) {
         return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
-    const Request request{irp,
-                          stack->Parameters.DeviceIoControl.Type3InputBuffer,
-                          stack->Parameters.DeviceIoControl.InputBufferLength,
-                          irp->UserBuffer,
-                          stack->Parameters.DeviceIoControl.OutputBufferLength,
-                          irp->RequestorMode == UserMode};
+    const Request request = RequestOf(irp);
     ULONG_PTR information = 0;
     NTSTATUS status;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
         case IOCTL_KS_PROPERTY:
-            status = HandleProperty(FilterOf(filter), request, &information);
+            if (!HandleDataIntersection(FilterOf(filter), irp, &status, &information)) {
+                status = HandleProperty(filter->Descriptor->AutomationTable, request, &information);
+            }
             break;
         case IOCTL_KS_ENABLE_EVENT:
             status = EnableEvent(FilterOf(filter), request);

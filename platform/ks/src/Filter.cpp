@@ -38,6 +38,9 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     if (device->surpriseRemoved) {
         return CompleteRequest(irp, STATUS_DELETE_PENDING);
     }
+    if (IsPinFile(file)) {
+        return DispatchPinCreate(file, irp);
+    }
     FactoryImpl* factory = nullptr;
     KsAcquireDevice(&device->device);
     for (const CreateItem& item : header->createItems) {
@@ -75,10 +78,14 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
 {
     UNREFERENCED_PARAMETER(deviceObject);
     FileObject* file = FileObjectOf(irp);
+    if (file != nullptr && IsPinFile(file)) {
+        return DispatchPinClose(file, irp);
+    }
     if (file == nullptr || file->filter == nullptr) {
         return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
     }
     FilterImpl* filter = file->filter;
+    CloseFilterPins(filter);
     const KSFILTER_DISPATCH* dispatch = filter->filter.Descriptor->Dispatch;
     if (dispatch != nullptr && dispatch->Close != nullptr) {
         dispatch->Close(&filter->filter, irp);
@@ -92,9 +99,13 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
 
 using namespace Platform::Ks::Internal;
 
+// A request sent to a pin answers the pin's filter.
 PKSFILTER KsGetFilterFromIrp(struct _IRP* irp)
 {
     FileObject* file = FileObjectOf(irp);
+    if (file != nullptr && file->related != nullptr) {
+        file = file->related;
+    }
     return file != nullptr && file->filter != nullptr ? &file->filter->filter : nullptr;
 }
 

@@ -448,7 +448,9 @@ std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
     if (input.size() >= sizeof header) {
         std::memcpy(&header, input.data(), sizeof header);
     }
-    request->copyBack_ = ioControlCode == IOCTL_KS_PROPERTY && header.Flags == KSPROPERTY_TYPE_GET;
+    request->copyBack_ =
+        (ioControlCode == IOCTL_KS_PROPERTY && header.Flags == KSPROPERTY_TYPE_GET) ||
+        ioControlCode == IOCTL_KS_WRITE_STREAM || ioControlCode == IOCTL_KS_READ_STREAM;
 
     PDEVICE_OBJECT target = &device_.impl_->functionalDeviceObject;
     request->irp_ = IoAllocateIrp(target->StackSize, FALSE);
@@ -482,6 +484,8 @@ NTSTATUS PendingRequest::OnComplete(PDEVICE_OBJECT, struct _IRP* irp, PVOID cont
 {
     auto* request = static_cast<PendingRequest*>(context);
     Internal::FinishBufferedRequest(irp, request->copyBack_, request->outputSize_);
+    static std::atomic<uint64_t> completions{0};
+    request->completionSequence_ = ++completions;
     request->result_.status = irp->IoStatus.Status;
     request->result_.information = irp->IoStatus.Information;
     if (request->output_ != nullptr) {

@@ -19,6 +19,7 @@ enum class ObjectKind : ULONG
     Device = 0x44734B,  // "KsD"
     Factory = 0x46734B,
     Filter = 0x49734B,
+    Pin = 0x50734B,
 };
 
 struct DeviceImpl;
@@ -49,6 +50,7 @@ namespace Platform::Ks::Internal {
 
 struct FactoryImpl;
 struct FilterImpl;
+struct PinImpl;
 
 struct InterfaceRecord
 {
@@ -82,6 +84,7 @@ struct FilterImpl
     FactoryImpl* factory;
     KSPIN_LOCK eventLock;
     std::vector<EnabledEvent> events;
+    std::vector<PinImpl*> pins;  // open pins, oldest first; under the filter's control mutex
 };
 
 struct FactoryImpl
@@ -126,12 +129,17 @@ struct DeviceExtension
     KSDEVICE_HEADER header;
 };
 
-// The file object of an open filter handle.
+// The file object of an open filter or pin handle. A pin's names its filter's file object and
+// the user-mode create parameters (KSPIN_CONNECT and the data format) it was opened with.
 struct FileObject
 {
     ULONG magic;
     std::u16string referenceString;
     FilterImpl* filter;
+    FileObject* related = nullptr;
+    PinImpl* pin = nullptr;
+    PVOID createParameters = nullptr;  // user address
+    ULONG createParametersSize = 0;
 };
 inline constexpr ULONG kFileObjectMagic = 0x4B734669;
 
@@ -184,5 +192,20 @@ std::u16string InterfaceKeyPath(const std::u16string& symbolicLink, const GUID& 
 
 // Drops the events a filter's client enabled (the handle is closing).
 void FreeFilterEvents(FilterImpl* filter);
+
+// Property requests answered from an automation table (a filter's or a pin's).
+NTSTATUS HandlePropertyRequest(const KSAUTOMATION_TABLE* table, struct _IRP* irp,
+                               ULONG_PTR* information);
+
+// Pins (Pin.cpp): create and close on a pin's file object, and every device control sent to a
+// pin (frames, its state, its properties). Closing a filter closes its pins still open first.
+bool IsPinFile(const FileObject* file);
+NTSTATUS DispatchPinCreate(FileObject* file, struct _IRP* irp);
+NTSTATUS DispatchPinClose(FileObject* file, struct _IRP* irp);
+NTSTATUS DispatchPinDeviceControl(struct _IRP* irp);
+void CloseFilterPins(FilterImpl* filter);
+// KSPROPERTY_PIN_DATAINTERSECTION on a filter; false when the request is not that property.
+bool HandleDataIntersection(FilterImpl* filter, struct _IRP* irp, NTSTATUS* status,
+                            ULONG_PTR* information);
 
 }  // namespace Platform::Ks::Internal

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "KsInternal.h"
+#include "PinInternal.h"
 
 namespace Platform::Ks::Internal {
 namespace {
@@ -12,6 +13,7 @@ constexpr ULONG kBagTag = Platform::Kernel::MakeTag("KsBg");
 
 static_assert(offsetof(DeviceImpl, device) == offsetof(FactoryImpl, factory));
 static_assert(offsetof(DeviceImpl, device) == offsetof(FilterImpl, filter));
+static_assert(offsetof(DeviceImpl, device) == offsetof(PinImpl, pin));
 constexpr size_t kPublicOffset = offsetof(DeviceImpl, device);
 
 }  // namespace
@@ -20,7 +22,7 @@ KsObject* ObjectOf(PVOID publicObject)
 {
     auto* object = reinterpret_cast<KsObject*>(static_cast<char*>(publicObject) - kPublicOffset);
     if (object->kind != ObjectKind::Device && object->kind != ObjectKind::Factory &&
-        object->kind != ObjectKind::Filter) {
+        object->kind != ObjectKind::Filter && object->kind != ObjectKind::Pin) {
         KeBugCheckEx(0x00000097 /* BAD_KS_OBJECT */, reinterpret_cast<ULONG_PTR>(publicObject), 0,
                      0, 0);
     }

@@ -141,6 +141,7 @@ public:
 private:
     friend class Driver;
     friend class FilterHandle;
+    friend class PinHandle;
     explicit Device(Driver& driver) : driver_(driver) {}
     NTSTATUS SendIrp(UCHAR major, UCHAR minor, PVOID argument1, PVOID argument2);
 
@@ -204,6 +205,7 @@ public:
 
 private:
     friend class PendingRequest;
+    friend class PinHandle;
     FilterHandle(Platform::Kernel::UserProcess& process, Device& device)
         : process_(process), device_(device)
     {
@@ -230,6 +232,9 @@ public:
     PendingRequest& operator=(const PendingRequest&) = delete;
 
     bool Completed() const { return completed_.load(); }
+    // Counts completions across every request of the host: a later request that completed first
+    // has the smaller number. 0 before completion.
+    uint64_t CompletionSequence() const { return completionSequence_; }
     // The outcome once completed; status STATUS_PENDING before.
     RequestResult Result() const;
     // IoCancelIrp: true when the driver's cancel routine was called.
@@ -247,6 +252,7 @@ private:
     ULONG outputSize_ = 0;
     bool copyBack_ = false;
     std::atomic<bool> completed_{false};
+    uint64_t completionSequence_ = 0;
     RequestResult result_{STATUS_PENDING, 0, {}};
 };
 

@@ -1,0 +1,306 @@
+#include "ks/RenderPinStream.h"
+
+#include "audio/DriverResult.h"
+#include "device/DeviceLifecycle.h"
+#include "device/DeviceModel.h"
+#include "device/DeviceParts.h"
+#include "engine/StreamManager.h"
+#include "usb/InStackLock.h"
+
+namespace {
+
+class SpinHold
+{
+public:
+    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
+    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
+    SpinHold(const SpinHold&) = delete;
+    SpinHold& operator=(const SpinHold&) = delete;
+
+private:
+    KLOCK_QUEUE_HANDLE handle_;
+};
+
+}  // namespace
+
+bool RenderPinStream::IsPinRunning()
+{
+    StreamNode* current = node;
+    return current != nullptr && current->running != 0;
+}
+
+void RenderPinStream::SetFirstChannel(ULONG channel)
+{
+    firstChannel = channel;
+    SpinHold hold(&nodeLock);
+    if (node != nullptr) {
+        InStackLock nodeHold(&node->lock);
+        node->startChannel = channel;
+    }
+}
+
+bool RenderPinStream::DeviceFine() const
+{
+    return context != nullptr && GetPnpState(context) <= kPnpStarted &&
+           (context->endpointUpdateFlag == 0 || digital != 0);
+}
+
+void RenderPinStream::Flush()
+{
+    if (node != nullptr && node->running != 0 && context != nullptr) {
+        context->rateFixedByPin = 0;
+        context->streamManager->StopPinStream(node);
+    }
+    DeleteClones();
+    heldBlocks = 0;
+    owedBytes = 0;
+    playPosition = writePosition;
+}
+
+void RenderPinStream::FinishBlock(ULONG bytes)
+{
+    playPosition += bytes;
+    owedBytes = bytes < owedBytes ? owedBytes - bytes : 0;
+    if (owedBytes == 0) {
+        PKSSTREAM_POINTER oldest = KsPinGetFirstCloneStreamPointer(pin);
+        if (oldest != nullptr) {
+            KsStreamPointerDelete(oldest);
+        }
+    }
+}
+
+bool RenderPinStream::PushBlock(PKSSTREAM_POINTER leading)
+{
+    if (owedBytes == 0) {
+        PKSSTREAM_POINTER clone = nullptr;
+        if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
+            return false;
+        }
+        owedBytes = leading->Offset->Remaining;
+        if (owedBytes == 0) {
+            KsStreamPointerDelete(clone);
+            return NT_SUCCESS(KsStreamPointerAdvance(leading));
+        }
+    }
+    const ULONG align = BlockAlign();
+    const ULONG remaining = leading->Offset->Remaining;
+    ULONG frames = align != 0 ? remaining / align : 0;
+    if (frames > configuration.ringBlockSize) {
+        frames = configuration.ringBlockSize;
+    }
+    if (frames == 0) {
+        // Fewer bytes than one block: nothing the engine could take, and never paid off if left.
+        writePosition += remaining;
+        FinishBlock(remaining);
+        return NT_SUCCESS(KsStreamPointerAdvanceOffsets(leading, remaining, 0, FALSE));
+    }
+    const ULONG bytes = frames * align;
+    writePosition += bytes;
+    blockBuffer[0] = leading->Offset->Data;
+    StreamManager* manager = context->streamManager;
+    LONG result = manager->SetNodeBuffers(node, blockBuffer, frames);
+    if (result >= 0) {
+        ++heldBlocks;
+        result = manager->ServicePinStream(node);
+        if (result != kStreamPending) {
+            --heldBlocks;
+            FinishBlock(bytes);
+        }
+    } else {
+        FinishBlock(bytes);
+    }
+    const NTSTATUS advanced = KsStreamPointerAdvanceOffsets(leading, bytes, 0, FALSE);
+    return result >= 0 || result == kStreamPending ? NT_SUCCESS(advanced) : false;
+}
+
+void RenderPinStream::Resynchronise()
+{
+    while (InterlockedExchange(&node->busy, 1) != 0) {
+    }
+    {
+        InStackLock hold(&node->lock);
+        node->position = -1;
+        node->pending = 0;
+    }
+    InterlockedExchange(&node->busy, 0);
+}
+
+NTSTATUS RenderPinStream::Process()
+{
+    SpinHold hold(&pinLock);
+    if (!DeviceFine() || state != KSSTATE_RUN) {
+        return STATUS_PENDING;
+    }
+    {
+        SpinHold nodeHold(&nodeLock);
+        if (node == nullptr) {
+            return STATUS_PENDING;
+        }
+        // A discontinuity (a restart of the streaming) leaves the node where it was: placing its
+        // next block anew would mix it over the blocks still in the engine's rings, and the
+        // device would hear both. Kept in place, the blocks follow on in order.
+        {
+            InStackLock discontinuity(&node->lock);
+            node->discontinuity = 0;
+        }
+        if (resynchronise != 0) {
+            Resynchronise();
+            resynchronise = 0;
+        }
+    }
+    PKSSTREAM_POINTER leading =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    while (leading != nullptr && heldBlocks == 0) {
+        if (owedBytes != 0 && KsPinGetFirstCloneStreamPointer(pin) == nullptr) {
+            owedBytes = 0;
+        }
+        if (!PushBlock(leading)) {
+            leading = nullptr;
+        }
+    }
+    if (leading != nullptr) {
+        KsStreamPointerUnlock(leading, FALSE);
+    }
+    return heldBlocks != 0 ? STATUS_PENDING : STATUS_SUCCESS;
+}
+
+void RenderPinStream::OnNodePeriod(StreamNode* period)
+{
+    SpinHold hold(&pinLock);
+    if (period != node || heldBlocks == 0) {
+        return;
+    }
+    --heldBlocks;
+    FinishBlock(node->frames * BlockAlign());
+    while (owedBytes != 0 && heldBlocks == 0 && DeviceFine()) {
+        PKSSTREAM_POINTER leading =
+            KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+        if (leading == nullptr || !PushBlock(leading)) {
+            break;
+        }
+    }
+    if (!DeviceFine() && owedBytes != 0) {
+        owedBytes = 0;
+        PKSSTREAM_POINTER oldest = KsPinGetFirstCloneStreamPointer(pin);
+        if (oldest != nullptr) {
+            KsStreamPointerDelete(oldest);
+        }
+    }
+    if (state == KSSTATE_RUN && heldBlocks == 0) {
+        KsPinAttemptProcessing(pin, TRUE);
+    }
+}
+
+void RenderPinStream::OnNodeConfigurationChanged(StreamNode*, LONG)
+{
+    SetNodeFormat();
+}
+
+void RenderPinStream::OnNodeStreamingChanged(LONG streamingState)
+{
+    if (streamingState == 1 && (context == nullptr || GetPnpState(context) > kPnpStarted)) {
+        Flush();
+    }
+}
+
+LONG RenderPinStream::SetNodeFormat()
+{
+    if (node == nullptr || waveFormat == nullptr || context == nullptr) {
+        return E_FAIL;
+    }
+    if (digital != 0) {
+        if (IsAnyClientStreaming(context) || IsAnyWavePinRunning(context)) {
+            return E_FAIL;
+        }
+        context->deviceModel->EnableOutputMode(true);
+    }
+    context->deviceModel->GetCurrentConfiguration(&configuration);
+    if (node->running != 0 || configuration.maximumBufferSize < 64) {
+        return E_FAIL;
+    }
+    const ULONG channels = waveFormat->Format.nChannels;
+    SpinHold hold(&nodeLock);
+    InStackLock nodeHold(&node->lock);
+    node->configurationIndex = static_cast<LONG>(configuration.index);
+    node->frames = 64;
+    node->format = (ContainerBytes() - 1) | 0x80000000u;
+    node->interleavedChannels = channels;
+    node->interleaved = channels != 0 ? 1 : 0;
+    node->startChannel = firstChannel;
+    return 0;
+}
+
+NTSTATUS RenderPinStream::Run()
+{
+    const NTSTATUS status = PutRateInForce();
+    if (NT_SUCCESS(status)) {
+        KsPinAttemptProcessing(pin, TRUE);
+    }
+    return status;
+}
+
+NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
+{
+    if (context == nullptr) {
+        InterlockedExchange(&state, to);
+        return to == KSSTATE_STOP ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+    }
+    switch (to) {
+        case KSSTATE_STOP:
+            InterlockedExchange(&state, to);
+            Flush();
+            playPosition = 0;
+            writePosition = 0;
+            if (node != nullptr) {
+                ReleaseClock();
+                SpinHold hold(&nodeLock);
+                context->streamManager->RemovePinStream(node);
+                node = nullptr;
+            }
+            return STATUS_SUCCESS;
+        case KSSTATE_ACQUIRE:
+            if (from == KSSTATE_STOP) {
+                resynchronise = 0;
+                TakeClock();
+                node = context->streamManager->AddPinStream(this);
+                if (node == nullptr) {
+                    ReleaseClock();
+                    return STATUS_INSUFFICIENT_RESOURCES;
+                }
+                SetNodeFormat();
+            } else {
+                context->rateFixedByPin = 0;
+                if (node != nullptr) {
+                    context->streamManager->StopPinStream(node);
+                }
+                Flush();
+            }
+            break;
+        case KSSTATE_PAUSE:
+            if (from == KSSTATE_RUN) {
+                resynchronise = 1;
+            }
+            break;
+        case KSSTATE_RUN: {
+            const NTSTATUS status = Run();
+            if (!NT_SUCCESS(status)) {
+                return status;
+            }
+            break;
+        }
+    }
+    InterlockedExchange(&state, to);
+    return STATUS_SUCCESS;
+}
+
+void RenderPinStream::Close()
+{
+    if (node != nullptr && context != nullptr) {
+        if (node->running != 0) {
+            context->rateFixedByPin = 0;
+        }
+        context->streamManager->RemovePinStream(node);
+        node = nullptr;
+    }
+    ReleaseClock();
+}

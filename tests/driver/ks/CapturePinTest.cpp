@@ -1,0 +1,151 @@
+// A user process records through the capture pin of a device with inputs: the device's input
+// arrives bit-exact in frames long and short (short ones through the scratch buffer), with time
+// stamps in order, and a pin closed while its timer runs leaves nothing behind.
+#include <KsPinHandle.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "InputDeviceModel.h"
+#include "SoakRun.h"
+#include "WaveFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Platform::Ks::PcmFormatBytes;
+
+WaveEndpoint InputEndpoint()
+{
+    WaveEndpoint endpoint = ProductEndpoint();
+    const WCHAR name[] = u"Corvane Quorvel Stereo In 1-2";
+    RtlZeroMemory(endpoint.name, sizeof endpoint.name);
+    std::memcpy(endpoint.name, name, sizeof name);
+    endpoint.mainOutput = 0;
+    endpoint.capture = 1;
+    return endpoint;
+}
+
+class CapturePinTest : public WaveFilterTest
+{
+protected:
+    CapturePinTest() : inputParts(InputDeviceUsbRecord(true, false)) {}
+    void SetUp() override
+    {
+        WaveFilterTest::SetUp();
+        SetDeviceParts(&inputParts);
+        EndpointForNextStart() = InputEndpoint();
+    }
+
+    // Checks a frame of 32-bit stereo against the device's input: the first sample places the
+    // stream, every later one follows it.
+    bool Check(const Platform::Ks::CompletedFrame& frame)
+    {
+        const size_t frames = frame.header.DataUsed / 8;
+        for (size_t f = 0; f < frames; ++f) {
+            int32_t samples[2];
+            std::memcpy(samples, &frame.data[f * 8], sizeof samples);
+            const int32_t left = samples[0] / 256;
+            const int32_t right = samples[1] / 256;
+            if (!placed && left != 0) {
+                next = static_cast<uint64_t>(left - 1);
+                placed = true;
+            }
+            if (!placed) {
+                continue;
+            }
+            if (left != SoakRun::CaptureSample(0, next) ||
+                right != SoakRun::CaptureSample(1, next) || (samples[0] & 0xFF) != 0) {
+                failure = "frame " + std::to_string(received) + " carries " +
+                          std::to_string(samples[0]) + ", " + std::to_string(samples[1]) +
+                          " expected " + std::to_string(SoakRun::CaptureSample(0, next)) + " at " +
+                          std::to_string(f) + " of " + std::to_string(frames);
+                return false;
+            }
+            ++next;
+            ++received;
+        }
+        return true;
+    }
+
+    InputDeviceParts inputParts;
+    bool placed = false;
+    uint64_t next = 0;
+    uint64_t received = 0;
+    std::string failure;
+};
+
+TEST_F(CapturePinTest, InputArrivesBitExactInLongAndShortFrames)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 32, true, 24), &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+    const int seconds = SoakRun::Seconds("QUORVEL_PIN_SOAK_SECONDS", 3);
+    LONGLONG lastTime = 0;
+    uint64_t frames = 0;
+    for (int ms = 0; ms < seconds * 1000; ++ms) {
+        // Frames of 8 blocks (below the rate's minimum of 16: through the scratch buffer), of 32
+        // and of 480.
+        static constexpr ULONG kBlocks[] = {480, 8, 8, 32, 8};
+        while (pin->PendingFrames() < 24) {
+            ASSERT_EQ(pin->Read(kBlocks[frames % 5] * 8), STATUS_PENDING);
+            ++frames;
+        }
+        Run(1ms);
+        for (const Platform::Ks::CompletedFrame& frame : pin->Collect()) {
+            ASSERT_EQ(frame.status, STATUS_SUCCESS);
+            ASSERT_EQ(frame.header.DataUsed, frame.data.size());
+            ASSERT_TRUE(Check(frame)) << failure;
+            ASSERT_NE(frame.header.OptionsFlags & KSSTREAM_HEADER_OPTIONSF_TIMEVALID, 0u);
+            ASSERT_GE(frame.header.PresentationTime.Time, lastTime);
+            lastTime = frame.header.PresentationTime.Time;
+        }
+    }
+    // At the format's rate: the device was put at 48000 Hz.
+    EXPECT_GT(received, static_cast<uint64_t>(seconds) * 48000 - 48000 / 5);
+    EXPECT_EQ(pin->OutOfOrderCompletions(), 0u);
+    EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
+}
+
+TEST_F(CapturePinTest, ClosingWhileTheTimerRunsLeavesNothingArmed)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);  // no frame: the 1 ms timer runs
+    Run(5ms);
+    EXPECT_EQ(pin->Read(64), STATUS_PENDING);
+    Run(3ms);
+    EXPECT_EQ(pin->Close(), STATUS_SUCCESS);
+    Run(5ms);
+    EXPECT_EQ(pin->Collect().size(), 1u);
+}
+
+// Each allocation from the walk to RUN on failed in turn, among them the client stream at
+// ACQUIRE: a pin without its engine object fails its processing and still stops and closes.
+TEST_F(CapturePinTest, RunSurvivesEveryAllocationFailure)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    for (uint64_t n = 1; n < 40; ++n) {
+        auto pin = Platform::Ks::PinHandle::Open(*filter_, 0, PcmFormatBytes(2, 48000, 16, false));
+        ASSERT_NE(pin, nullptr);
+        Platform::Kernel::FailAllocationNumber(n);
+        pin->WalkTo(KSSTATE_RUN);
+        pin->Read(256);
+        Platform::Kernel::ClearAllocationFailures();
+        Run(3ms);
+        EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS) << n;
+        EXPECT_EQ(pin->Close(), STATUS_SUCCESS) << n;
+        EXPECT_EQ(pin->Collect().size(), 1u) << n;
+    }
+}
+
+}  // namespace
