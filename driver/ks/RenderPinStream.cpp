@@ -5,7 +5,7 @@
 #include "device/DeviceModel.h"
 #include "device/DeviceParts.h"
 #include "engine/StreamManager.h"
-#include "usb/InStackLock.h"
+#include "common/InStackLock.h"
 
 namespace {
 
