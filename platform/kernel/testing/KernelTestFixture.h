@@ -1,6 +1,7 @@
 // A GoogleTest fixture for code that runs on the kernel layer. Each test starts on a fresh
 // virtual-time kernel with bug checks turned into test failures, and fails when it ends with
-// pool outstanding (each leaked block is named by its tag) or a bug check on a system thread.
+// pool outstanding (each leaked block is named by its tag), a mutex still held, or a bug check on
+// a system thread.
 #pragma once
 
 #include <gtest/gtest.h>
