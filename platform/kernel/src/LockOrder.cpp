@@ -19,22 +19,34 @@ namespace Platform::Kernel::Internal {
 namespace {
 
 constexpr size_t kMaxHeld = 64;
+constexpr size_t kCachedEdges = 256;  // a power of two
 constexpr int kFrames = 12;
 
 struct Held
 {
-    const void* lock;
-    void* caller;
-    LockKind kind;
-    unsigned recursion;
+    const void* lock = nullptr;
+    void* caller = nullptr;
+    LockKind kind = LockKind::SpinLock;
+    unsigned recursion = 0;
 };
 
+struct CachedEdge
+{
+    const void* from = nullptr;
+    const void* to = nullptr;
+};
+
+// Constant-initialised, so reaching it costs no initialisation check. The cache holds edges this
+// thread saw in the graph, so taking locks in a known order needs no global lock; it is valid while
+// no edge has been forgotten since (the generation).
 struct ThreadLocks
 {
-    Held entries[kMaxHeld];
+    Held entries[kMaxHeld] = {};
     size_t count = 0;
     size_t base = 0;  // entries below belong to the context a DPC or work item interrupted
     uint64_t epoch = 0;
+    CachedEdge cache[kCachedEdges] = {};
+    uint64_t cacheGeneration = 0;
 };
 
 struct Frames
@@ -91,6 +103,7 @@ Graph& TheGraph()
 }
 
 std::atomic<uint64_t> g_epoch{1};
+std::atomic<uint64_t> g_edgeGeneration{1};  // moves on whenever edges are forgotten
 thread_local ThreadLocks t_locks;
 
 ThreadLocks& Mine()
@@ -189,18 +202,48 @@ void AddEdgeLocked(Graph& g, const Held& held, const void* lock, LockKind kind, 
     UpdateTracked(g);
 }
 
-// Adds the edges from every lock the context holds to `lock`; stops on a cycle.
-void RecordOrder(const ThreadLocks& t, const void* lock, LockKind kind)
+CachedEdge& CacheSlot(ThreadLocks& t, const void* from, const void* to)
 {
-    if (t.count == t.base) {
-        return;
+    const auto a = reinterpret_cast<uintptr_t>(from);
+    const auto b = reinterpret_cast<uintptr_t>(to);
+    return t.cache[((a >> 4) * 31 + (b >> 4)) & (kCachedEdges - 1)];
+}
+
+// Whether every edge from the held locks to `lock` is one this thread saw in the graph.
+bool AllEdgesCached(ThreadLocks& t, const void* lock)
+{
+    const uint64_t generation = g_edgeGeneration.load(std::memory_order_acquire);
+    if (t.cacheGeneration != generation) {
+        for (CachedEdge& edge : t.cache) {
+            edge = CachedEdge{};
+        }
+        t.cacheGeneration = generation;
+        return false;
     }
+    for (size_t i = t.base; i < t.count; ++i) {
+        const void* held = t.entries[i].lock;
+        const CachedEdge& edge = CacheSlot(t, held, lock);
+        if (held != lock && (edge.from != held || edge.to != lock)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds the edges from every lock the context holds to `lock`; stops on a cycle. Kept out of line:
+// its frame is large and the common case never needs it.
+__attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, LockKind kind)
+{
     Graph& g = TheGraph();
     std::unique_lock guard(g.mutex);
     Frames where;
     for (size_t i = t.base; i < t.count; ++i) {
         const Held& held = t.entries[i];
-        if (held.lock == lock || g.edges.count(EdgeKey{held.lock, lock}) != 0) {
+        if (held.lock == lock) {
+            continue;
+        }
+        if (g.edges.count(EdgeKey{held.lock, lock}) != 0) {
+            CacheSlot(t, held.lock, lock) = CachedEdge{held.lock, lock};
             continue;
         }
         if (where.count == 0) {
@@ -211,6 +254,14 @@ void RecordOrder(const ThreadLocks& t, const void* lock, LockKind kind)
             ReportCycle(guard, g, held, lock, kind, where, path);
         }
         AddEdgeLocked(g, held, lock, kind, where);
+        CacheSlot(t, held.lock, lock) = CachedEdge{held.lock, lock};
+    }
+}
+
+inline void RecordOrder(ThreadLocks& t, const void* lock, LockKind kind)
+{
+    if (t.count != t.base && !AllEdgesCached(t, lock)) {
+        RecordNewOrder(t, lock, kind);
     }
 }
 
@@ -269,6 +320,7 @@ void ForgetNodeLocked(Graph& g, std::map<const void*, Node>::iterator node)
         }
     }
     g.nodes.erase(node);
+    g_edgeGeneration.fetch_add(1, std::memory_order_release);
 }
 
 std::string DescribeFrames(const Frames& frames)
@@ -367,6 +419,7 @@ void ResetLockOrder()
     Graph& g = TheGraph();
     std::lock_guard guard(g.mutex);
     g_epoch.fetch_add(1, std::memory_order_relaxed);
+    g_edgeGeneration.fetch_add(1, std::memory_order_release);
     g.edges.clear();
     g.nodes.clear();
     g.names.clear();
