@@ -50,11 +50,13 @@ std::string ShortFunction(const std::string& name)
     return paren == std::string::npos ? name : name.substr(0, paren);
 }
 
+// The layer's own frames, the sanitizer's and lock helpers that only pass the call on.
 bool IsLayerCode(const std::string& file, const std::string& function)
 {
-    return file.find("/platform/kernel/") != std::string::npos ||
+    return file.find("platform/kernel/src/") != std::string::npos ||
+           file.find("sanitizer_common") != std::string::npos ||
            file.find("InStackLock.h") != std::string::npos ||
-           function.rfind("Platform::Kernel::", 0) == 0;
+           function.rfind("Platform::Kernel::", 0) == 0 || function.rfind("__interceptor", 0) == 0;
 }
 
 std::string FromSanitizer(void* pc, bool skipLayer)
@@ -99,16 +101,18 @@ std::string DescribeCode(const void* address)
     if (address == nullptr) {
         return {};
     }
-    // A return address: the call is the instruction before it.
-    void* pc = static_cast<char*>(const_cast<void*>(address)) - 1;
-    return __sanitizer_symbolize_pc != nullptr ? FromSanitizer(pc, true)
-                                               : FromDynamicLinker(pc, true);
+    // A return address: the call is the instruction before it, which the sanitizer's symbolizer
+    // looks up by itself.
+    void* pc = const_cast<void*>(address);
+    return __sanitizer_symbolize_pc != nullptr
+               ? FromSanitizer(pc, true)
+               : FromDynamicLinker(static_cast<char*>(pc) - 1, true);
 }
 
 std::string DescribeRoutine(const void* routine)
 {
     void* pc = const_cast<void*>(routine);
-    return __sanitizer_symbolize_pc != nullptr ? FromSanitizer(pc, false)
+    return __sanitizer_symbolize_pc != nullptr ? FromSanitizer(static_cast<char*>(pc) + 1, false)
                                                : FromDynamicLinker(pc, false);
 }
 
