@@ -510,8 +510,9 @@ void NameLock(const void* lock, std::string_view name)
 
 bool CurrentThreadOwnsMutex(const KMUTEX* mutex)
 {
-    return std::atomic_ref<const ULONG_PTR>(mutex->OwnerThread).load(std::memory_order_relaxed) ==
-           CurrentThreadId();
+    // From the thread's own table: the mutex's fields belong to the dispatcher lock, and a work
+    // item run inside a wait of its owner is not the owner.
+    return FindInContext(Mine(), mutex) != nullptr;
 }
 
 void CheckNoMutexHeld()

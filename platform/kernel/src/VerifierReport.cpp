@@ -74,7 +74,10 @@ std::string FromSanitizer(void* pc, bool skipLayer)
     if (skipLayer && IsLayerCode(file, function)) {
         return {};
     }
-    return ShortFunction(function) + " at " + BaseName(file) + ":" + text.substr(second + 1);
+    const std::string where = BaseName(file) + ":" + text.substr(second + 1);
+    // Some symbolizers give lines but no names.
+    return function.empty() || function == "<null>" ? where
+                                                    : ShortFunction(function) + " at " + where;
 }
 
 std::string FromDynamicLinker(void* pc, bool skipLayer)

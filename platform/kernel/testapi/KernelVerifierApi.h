@@ -43,7 +43,8 @@ void RequireCallerIrql(KIRQL maxIrql, const char* service);
 // Gives a lock a name for the verifier's stops ("KS device mutex"); forgotten with its order.
 void NameLock(const void* lock, std::string_view name);
 
-// Whether the calling thread owns the mutex.
+// Whether the calling thread owns the mutex (in the context it runs: a work item the layer runs
+// inside a wait of the owner does not).
 bool CurrentThreadOwnsMutex(const KMUTEX* mutex);
 
 // Stops the system when any thread still holds a mutex (the end of a test).

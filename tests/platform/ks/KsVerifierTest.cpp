@@ -109,7 +109,9 @@ TEST_F(KsVerifierTest, PassiveEntryPointsStopAtDispatchLevel)
         {"KsFilterFactorySetDeviceClassesState",
          [&] { KsFilterFactorySetDeviceClassesState(nullptr, FALSE); }},
     };
-    for (const auto& [name, call] : calls) {
+    for (const auto& entry : calls) {
+        const char* name = entry.first;
+        const std::function<void()>& call = entry.second;
         SCOPED_TRACE(name);
         const auto stop = ExpectBugCheck([&] {
             KIRQL old;
