@@ -526,8 +526,9 @@ void CheckNoMutexHeld()
     guard.unlock();
     const std::string where = DescribeCode(holding.caller);
     Violation(kDriverVerifierDetectedViolation,
-              "lock held: " + DescribeLock(mutex, LockKind::Mutex) + " still held" +
-                  (where.empty() ? "" : " (taken at " + where + ")") + " at the end of the test",
+              "lock held: " + DescribeLock(mutex, LockKind::Mutex) +
+                  " still held at the end of the test" +
+                  (where.empty() ? "" : " (taken at " + where + ")"),
               kRuleLockHeld, reinterpret_cast<ULONG_PTR>(mutex));
 }
 

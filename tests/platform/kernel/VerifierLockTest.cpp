@@ -3,6 +3,7 @@
 #include <KernelTestApi.h>
 #include <wdm.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "KernelTestFixture.h"
@@ -285,6 +286,15 @@ TEST_F(VerifierLocks, ReleaseRemoveLockAndWaitHoldingALockStops)
     EXPECT_NE(stop->reason.find("IoReleaseRemoveLockAndWait"), std::string::npos);
     KeReleaseMutex(&locks->mutexA, FALSE);
     IoReleaseRemoveLockAndWait(&removeLock, nullptr);
+}
+
+TEST(VerifierFixture, TheEndOfATestReportsAMutexStillHeld)
+{
+    static KMUTEX mutex;
+    Testing::BeginKernelTest();
+    KeInitializeMutex(&mutex, 0);
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_NONFATAL_FAILURE(Testing::EndKernelTest(), "still held at the end of the test");
 }
 
 }  // namespace
