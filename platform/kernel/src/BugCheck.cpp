@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 namespace Platform::Kernel {
 namespace {
@@ -60,6 +61,7 @@ void ThrowingBugCheckHook(const BugCheckInfo& info)
 std::optional<BugCheckInfo> ExpectBugCheck(const std::function<void()>& body)
 {
     const KIRQL irql = KeGetCurrentIrql();
+    const size_t heldLocks = Internal::HeldLockDepth();
     struct HookScope
     {
         BugCheckHook previous = SetBugCheckHook(&ThrowingBugCheckHook);
@@ -72,6 +74,7 @@ std::optional<BugCheckInfo> ExpectBugCheck(const std::function<void()>& body)
         raised = stop.Info();
         Internal::SetCurrentIrql(irql);
         Internal::ForgetSpinLocksHeld();
+        Internal::TruncateHeldLocks(heldLocks);
     }
     return raised;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 namespace Platform::Kernel::Internal {
 namespace {
@@ -305,6 +306,7 @@ void KeInitializeMutex(PRKMUTEX mutex, ULONG level)
     mutex->OwnerThread = 0;
     mutex->RecursionCount = 0;
     mutex->Level = level;
+    ForgetLock(mutex);
 }
 
 LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN)
@@ -322,6 +324,8 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN)
         mutex->OwnerThread = 0;
         SignalLocked(d, mutex->Header);
     }
+    lock.unlock();
+    ReleasedMutex(mutex);
     return previous;
 }
 
@@ -358,11 +362,18 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     }
     const ULONG_PTR self = CurrentThreadId();
     const LONGLONG relative = timeout == nullptr ? 0 : RelativeTimeout(d, timeout->QuadPart);
-    return WaitUntil([&] { return TrySatisfyLocked(header, self); }, relative, timeout == nullptr,
-                     [&] {
-                         return std::string("KeWaitForSingleObject on the ") + name + " at " +
-                                Address(object);
-                     });
+    if (type == kMutexObject) {
+        WaitingForMutex(object, __builtin_return_address(0), !poll);
+    }
+    const NTSTATUS status = WaitUntil(
+        [&] { return TrySatisfyLocked(header, self); }, relative, timeout == nullptr,
+        [&] {
+            return std::string("KeWaitForSingleObject on the ") + name + " at " + Address(object);
+        });
+    if (type == kMutexObject && status == STATUS_SUCCESS) {
+        OwnedMutex(object, __builtin_return_address(0));
+    }
+    return status;
 }
 
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval)

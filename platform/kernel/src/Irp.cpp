@@ -4,6 +4,7 @@
 #include <KernelTestApi.h>
 
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 using namespace Platform::Kernel;
 
@@ -66,9 +67,19 @@ PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
     return irp;
 }
 
+namespace Platform::Kernel::Internal {
+
+const void* CancelSpinLockAddress()
+{
+    return &cancelSpinLock;
+}
+
+}  // namespace Platform::Kernel::Internal
+
 void IoFreeIrp(PIRP irp)
 {
     CheckIrp(irp, "IoFreeIrp");
+    Internal::CheckNotInFlight(irp, "IoFreeIrp");
     irp->Type = 0;
     ExFreePoolWithTag(irp, kIrpTag);
 }
@@ -76,6 +87,7 @@ void IoFreeIrp(PIRP irp)
 void IoReuseIrp(PIRP irp, NTSTATUS status)
 {
     CheckIrp(irp, "IoReuseIrp");
+    Internal::CheckNotInFlight(irp, "IoReuseIrp");
     const ULONG keep = irp->Flags & (kIrpAllocated | kIrpBuiltSynchronous);
     Initialize(irp, irp->StackCount, keep);
     irp->IoStatus.Status = status;
@@ -151,7 +163,13 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp)
         IofCompleteRequest(irp, IO_NO_INCREMENT);
         return STATUS_INVALID_DEVICE_REQUEST;
     }
-    return dispatch(deviceObject, irp);
+    const size_t heldLocks = Internal::HeldLockDepth();
+    Internal::DispatchFrame frame(irp, stack);
+    const NTSTATUS status = dispatch(deviceObject, irp);
+    Internal::CheckNoLockTakenSince(heldLocks, "the dispatch routine",
+                                    reinterpret_cast<void*>(dispatch));
+    frame.CheckReturned(status, reinterpret_cast<void*>(dispatch));
+    return status;
 }
 
 void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
@@ -159,6 +177,8 @@ void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
     UNREFERENCED_PARAMETER(priorityBoost);
     CheckIrp(irp, "IofCompleteRequest");
     Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
+    Internal::CheckCompletable(
+        irp, irp->CurrentLocation > irp->StackCount || (irp->Flags & kIrpCompleted) != 0);
     if (irp->CurrentLocation > irp->StackCount || (irp->Flags & kIrpCompleted) != 0) {
         Internal::Violation(BUG_CHECK_MULTIPLE_IRP_COMPLETE_REQUESTS,
                             "an IRP completed that no driver holds",
@@ -173,6 +193,7 @@ void IofCompleteRequest(PIRP irp, CCHAR priorityBoost)
     IoSetCancelRoutine(irp, nullptr);
     while (irp->CurrentLocation <= irp->StackCount) {
         PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+        Internal::CompletionPassing(irp, stack);
         irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
         irp->CurrentLocation++;
         irp->Tail.Overlay.CurrentStackLocation++;

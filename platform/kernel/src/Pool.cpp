@@ -11,6 +11,7 @@
 
 #include "KernelInternal.h"
 #include "SpecialPool.h"
+#include "Verifier.h"
 
 using namespace Platform::Kernel;
 
@@ -103,6 +104,7 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
     Internal::SpecialPoolCheckGuard(
         p, block.size,
         PoolBlock{p, block.size, block.tag, block.contiguous, block.sequence}.Describe());
+    Internal::ForgetLocksIn(p, block.size);
     {
         std::lock_guard lock(state.mutex);
         state.blocks.erase(p);
@@ -185,6 +187,26 @@ void ClearAllocationFailures()
 }
 
 namespace Internal {
+
+bool FindPoolBlock(const void* address, ULONG* tag, size_t* offset, size_t* size)
+{
+    PoolState& state = State();
+    std::lock_guard lock(state.mutex);
+    auto it = state.blocks.upper_bound(address);
+    if (it == state.blocks.begin()) {
+        return false;
+    }
+    --it;
+    const auto* begin = static_cast<const char*>(it->first);
+    const auto* at = static_cast<const char*>(address);
+    if (at >= begin + it->second.size) {
+        return false;
+    }
+    *tag = it->second.tag;
+    *offset = static_cast<size_t>(at - begin);
+    *size = it->second.size;
+    return true;
+}
 
 void ResetPoolFailures()
 {

@@ -4,6 +4,7 @@
 
 #include "DispatcherState.h"
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 using namespace Platform::Kernel;
 using namespace Platform::Kernel::Internal;
@@ -135,6 +136,7 @@ void IoReleaseRemoveLockEx(PIO_REMOVE_LOCK removeLock, PVOID tag, ULONG remlockS
 void IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK removeLock, PVOID tag, ULONG remlockSize)
 {
     RequirePassive("IoReleaseRemoveLockAndWaitEx");
+    RequireNoLockHeld("IoReleaseRemoveLockAndWait");
     CheckSize(remlockSize, "IoReleaseRemoveLockAndWaitEx");
     Dispatcher& d = TheDispatcher();
     std::string problem;

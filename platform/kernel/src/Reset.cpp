@@ -1,6 +1,7 @@
 #include <KernelTestApi.h>
 
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 namespace Platform::Kernel {
 
@@ -13,6 +14,7 @@ void ResetKernel()
     SetOsVersion(NTDDI_WIN10);
     Internal::SetCurrentIrql(PASSIVE_LEVEL);
     Internal::ForgetSpinLocksHeld();
+    Internal::ResetLockOrder();
 }
 
 }  // namespace Platform::Kernel

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 namespace Platform::Kernel::Internal {
 void CountSpinLock(int delta);
@@ -15,7 +16,7 @@ using namespace Platform::Kernel;
 
 namespace {
 
-void Take(PKSPIN_LOCK spinLock)
+void Take(PKSPIN_LOCK spinLock, Internal::LockKind kind, void* caller)
 {
     const ULONG_PTR self = Internal::CurrentThreadId();
     std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
@@ -24,6 +25,7 @@ void Take(PKSPIN_LOCK spinLock)
                             "spin lock taken a second time by the thread that holds it",
                             reinterpret_cast<ULONG_PTR>(spinLock));
     }
+    Internal::TakingSpinLock(spinLock, kind, caller);
     for (;;) {
         KSPIN_LOCK expected = 0;
         if (lock.compare_exchange_weak(expected, self, std::memory_order_acquire,
@@ -48,6 +50,7 @@ void Give(PKSPIN_LOCK spinLock)
     }
     lock.store(0, std::memory_order_release);
     Internal::CountSpinLock(-1);
+    Internal::ReleasedSpinLock(spinLock);
 }
 
 void RequireDispatch(const char* service)
@@ -64,6 +67,7 @@ void RequireDispatch(const char* service)
 void KeInitializeSpinLock(PKSPIN_LOCK spinLock)
 {
     *spinLock = 0;
+    Internal::ForgetLock(spinLock);
 }
 
 void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
@@ -71,7 +75,7 @@ void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
     Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireSpinLock");
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    Take(spinLock);
+    Take(spinLock, Internal::LockKind::SpinLock, __builtin_return_address(0));
     *oldIrql = old;
 }
 
@@ -84,7 +88,7 @@ void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql)
 void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK spinLock)
 {
     RequireDispatch("KeAcquireSpinLockAtDpcLevel");
-    Take(spinLock);
+    Take(spinLock, Internal::LockKind::SpinLock, __builtin_return_address(0));
 }
 
 void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK spinLock)
@@ -98,7 +102,7 @@ void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lo
     Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireInStackQueuedSpinLock");
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    Take(spinLock);
+    Take(spinLock, Internal::LockKind::QueuedSpinLock, __builtin_return_address(0));
     lockHandle->LockQueue.Next = nullptr;
     lockHandle->LockQueue.Lock = spinLock;
     lockHandle->OldIrql = old;
@@ -114,7 +118,7 @@ void KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE lockHandle)
 void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
 {
     RequireDispatch("KeAcquireInStackQueuedSpinLockAtDpcLevel");
-    Take(spinLock);
+    Take(spinLock, Internal::LockKind::QueuedSpinLock, __builtin_return_address(0));
     lockHandle->LockQueue.Next = nullptr;
     lockHandle->LockQueue.Lock = spinLock;
     lockHandle->OldIrql = DISPATCH_LEVEL;

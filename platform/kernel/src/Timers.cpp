@@ -3,6 +3,7 @@
 
 #include "DispatcherState.h"
 #include "KernelInternal.h"
+#include "Verifier.h"
 
 namespace Platform::Kernel::Internal {
 
@@ -128,8 +129,11 @@ bool RunOneDpc()
         }
     } running{d};
     IrqlScope scope(DISPATCH_LEVEL);
+    LockContextScope lockContext;
+    const size_t held = HeldLockDepth();
     const int locks = SpinLocksHeld();
     routine(dpc, context, argument1, argument2);
+    CheckNoLockTakenSince(held, "the DPC routine", reinterpret_cast<void*>(routine));
     CheckReturnedAt(DISPATCH_LEVEL, locks, "a DPC routine", reinterpret_cast<void*>(routine));
     return true;
 }
@@ -153,8 +157,11 @@ bool RunOneWorkItem(int queue)
         context = item->context;
     }
     RequirePassive("running a work item");
+    LockContextScope lockContext;
+    const size_t held = HeldLockDepth();
     const int locks = SpinLocksHeld();
     routine(device, context);
+    CheckNoLockTakenSince(held, "the work item routine", reinterpret_cast<void*>(routine));
     CheckReturnedAt(PASSIVE_LEVEL, locks, "a work item routine", reinterpret_cast<void*>(routine));
     return true;
 }

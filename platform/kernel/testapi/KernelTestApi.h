@@ -14,6 +14,8 @@
 
 #include <wdm.h>
 
+#include "KernelVerifierApi.h"
+
 #include <chrono>
 #include <cstdint>
 #include <exception>

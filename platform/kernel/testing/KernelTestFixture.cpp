@@ -20,6 +20,9 @@ void EndKernelTest()
     if (const size_t handles = OpenRegistryHandleCount(); handles != 0) {
         ADD_FAILURE() << handles << " registry handle(s) left open";
     }
+    if (auto stop = ExpectBugCheck(&CheckNoMutexHeld)) {
+        ADD_FAILURE() << stop->Describe();
+    }
     ResetKernel();
     if (auto stop = TakeSystemThreadBugCheck()) {
         ADD_FAILURE() << "a system thread stopped with " << stop->Describe();

@@ -1,7 +1,8 @@
 // A GoogleTest fixture for code that runs on the kernel layer. Each test starts on a fresh
 // virtual-time kernel with bug checks turned into test failures, and fails when it ends with
-// pool outstanding (each leaked block is named by its tag), a bug check on a system thread, or a
-// fault another layer's tear-down check found (a simulated USB device's violation ...).
+// pool outstanding (each leaked block is named by its tag), a mutex still held, a bug check on a
+// system thread, or a fault another layer's tear-down check found (a simulated USB device's
+// violation ...).
 #pragma once
 
 #include <gtest/gtest.h>

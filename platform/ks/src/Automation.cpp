@@ -325,6 +325,7 @@ void KsGenerateEvents(PVOID object, const GUID* eventSet, ULONG eventId, ULONG d
 {
     UNREFERENCED_PARAMETER(dataSize);
     UNREFERENCED_PARAMETER(data);
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsGenerateEvents");
     KsObject* header = ObjectOf(object);
     if (header->kind != ObjectKind::Filter) {
         return;

@@ -1,4 +1,6 @@
 // Queues of pending IRPs that their requester may cancel at any time.
+#include <KernelTestApi.h>
+
 #include "KsInternal.h"
 
 namespace {
@@ -16,12 +18,15 @@ struct _IRP* IrpOf(PLIST_ENTRY entry)
     return CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
 }
 
-void Unlink(PLIST_ENTRY entry)
+// Under the queue's lock.
+void Unlink(struct _IRP* irp)
 {
+    PLIST_ENTRY entry = EntryOf(irp);
     entry->Blink->Flink = entry->Flink;
     entry->Flink->Blink = entry->Blink;
     entry->Flink = entry;
     entry->Blink = entry;
+    Platform::Kernel::NoteIrpInCancelableQueue(irp, false);
 }
 
 void Complete(struct _IRP* irp, NTSTATUS status)
@@ -36,6 +41,7 @@ void Complete(struct _IRP* irp, NTSTATUS status)
 void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, struct _IRP* irp,
                                KSLIST_ENTRY_LOCATION listLocation, PDRIVER_CANCEL driverCancel)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsAddIrpToCancelableQueue");
     irp->Tail.Overlay.DriverContext[kQueueLockSlot] = spinLock;
     KIRQL irql;
     KeAcquireSpinLock(spinLock, &irql);
@@ -49,12 +55,13 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
     }
     entry->Flink->Blink = entry;
     entry->Blink->Flink = entry;
+    Platform::Kernel::NoteIrpInCancelableQueue(irp, true);
     IoSetCancelRoutine(irp, driverCancel != nullptr ? driverCancel : KsCancelRoutine);
     // Cancelled before the routine was in place: nobody else will complete it.
     const bool cancelledAlready = __atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) &&
                                   IoSetCancelRoutine(irp, nullptr) != nullptr;
     if (cancelledAlready) {
-        Unlink(entry);
+        Unlink(irp);
     }
     KeReleaseSpinLock(spinLock, irql);
     if (cancelledAlready) {
@@ -70,6 +77,7 @@ struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK s
                         removalOperation == KsAcquireAndRemoveOnlySingleItem;
     const bool single = removalOperation == KsAcquireOnlySingleItem ||
                         removalOperation == KsAcquireAndRemoveOnlySingleItem;
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsRemoveIrpFromCancelableQueue");
     struct _IRP* found = nullptr;
     KIRQL irql;
     KeAcquireSpinLock(spinLock, &irql);
@@ -87,7 +95,7 @@ struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK s
             if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
                 continue;
             }
-            Unlink(entry);
+            Unlink(irp);
         }
         found = irp;
         break;
@@ -98,11 +106,12 @@ struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK s
 
 void KsRemoveSpecificIrpFromCancelableQueue(struct _IRP* irp)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsRemoveSpecificIrpFromCancelableQueue");
     auto* spinLock = static_cast<PKSPIN_LOCK>(irp->Tail.Overlay.DriverContext[kQueueLockSlot]);
     KIRQL irql;
     KeAcquireSpinLock(spinLock, &irql);
     if (IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        Unlink(EntryOf(irp));
+        Unlink(irp);
     }
     KeReleaseSpinLock(spinLock, irql);
 }
@@ -112,7 +121,7 @@ void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     UNREFERENCED_PARAMETER(deviceObject);
     auto* spinLock = static_cast<PKSPIN_LOCK>(irp->Tail.Overlay.DriverContext[kQueueLockSlot]);
     KeAcquireSpinLockAtDpcLevel(spinLock);
-    Unlink(EntryOf(irp));
+    Unlink(irp);
     KeReleaseSpinLockFromDpcLevel(spinLock);
     IoReleaseCancelSpinLock(irp->CancelIrql);
     Complete(irp, STATUS_CANCELLED);

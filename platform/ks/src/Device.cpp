@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include <KernelTestApi.h>
+
 #include "KsInternal.h"
 
 namespace Platform::Ks::Internal {
@@ -151,6 +153,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObj
     }
     auto* device = new DeviceImpl{};
     InitializeObject(&device->object, ObjectKind::Device, device);
+    InitializeBag(&device->bag, &device->object.mutex, "KS device mutex");
     device->header = new _KSIDEVICE_HEADER{device, {}};
     device->instancePath = instancePath;
     auto* extension = new DeviceExtension{device->header};
@@ -255,6 +258,7 @@ NTSTATUS KsInitializeDriver(PDRIVER_OBJECT driverObject, PCUNICODE_STRING regist
                             const KSDEVICE_DESCRIPTOR* descriptor)
 {
     UNREFERENCED_PARAMETER(registryPath);
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsInitializeDriver");
     if (driverObject == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }

@@ -56,6 +56,7 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     }
     auto* filter = new FilterImpl{};
     InitializeObject(&filter->object, ObjectKind::Filter, device);
+    InitializeBag(&filter->bag, &filter->object.mutex, "KS filter control mutex");
     filter->filter.Descriptor = factory->factory.FilterDescriptor;
     filter->filter.Bag = &filter->bag;
     filter->factory = factory;

@@ -1,4 +1,6 @@
 // Filter factories: their create items in the device header and their device interfaces.
+#include <KernelTestApi.h>
+
 #include <cstdio>
 
 #include "KsInternal.h"
@@ -141,6 +143,7 @@ NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT deviceObject, const KSFILTER_DESCR
     UNREFERENCED_PARAMETER(securityDescriptor);
     UNREFERENCED_PARAMETER(sleepCallback);
     UNREFERENCED_PARAMETER(wakeCallback);
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsCreateFilterFactory");
     if (factory != nullptr) {
         *factory = nullptr;
     }
@@ -171,6 +174,7 @@ NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT deviceObject, const KSFILTER_DESCR
 
     auto* impl = new FactoryImpl{};
     InitializeObject(&impl->object, ObjectKind::Factory, device);
+    InitializeBag(&impl->bag, &device->object.mutex, "KS device mutex");
     impl->factory.FilterDescriptor = descriptor;
     impl->factory.Bag = &impl->bag;
     impl->referenceString = reference;
@@ -197,6 +201,7 @@ NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT deviceObject, const KSFILTER_DESCR
 
 NTSTATUS KsFilterFactorySetDeviceClassesState(PKSFILTERFACTORY factory, BOOLEAN newState)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsFilterFactorySetDeviceClassesState");
     FactoryImpl* impl = FactoryOf(factory);
     if (newState && (impl->object.device->surpriseRemoved || !impl->createItemPresent)) {
         return STATUS_INVALID_DEVICE_STATE;
@@ -216,12 +221,15 @@ PUNICODE_STRING KsFilterFactoryGetSymbolicLink(PKSFILTERFACTORY factory)
 PKSFILTERFACTORY KsDeviceGetFirstChildFilterFactory(PKSDEVICE device)
 {
     DeviceImpl* impl = DeviceOf(device);
+    RequireMutexHeld(&impl->object.mutex, "KS device mutex", "KsDeviceGetFirstChildFilterFactory");
     return impl->factories.empty() ? nullptr : &impl->factories.front()->factory;
 }
 
 PKSFILTERFACTORY KsFilterFactoryGetNextSiblingFilterFactory(PKSFILTERFACTORY factory)
 {
     FactoryImpl* impl = FactoryOf(factory);
+    RequireMutexHeld(&impl->object.device->object.mutex, "KS device mutex",
+                     "KsFilterFactoryGetNextSiblingFilterFactory");
     std::vector<FactoryImpl*>& siblings = impl->object.device->factories;
     for (size_t i = 0; i + 1 < siblings.size(); ++i) {
         if (siblings[i] == impl) {
@@ -238,6 +246,7 @@ PKSDEVICE KsFilterFactoryGetParentDevice(PKSFILTERFACTORY factory)
 
 void KsFreeObjectCreateItemsByContext(KSDEVICE_HEADER header, PVOID context)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsFreeObjectCreateItemsByContext");
     std::vector<CreateItem>& items = header->createItems;
     std::vector<FactoryImpl*> released;
     for (auto it = items.begin(); it != items.end();) {

@@ -3,6 +3,8 @@
 // Parameters".
 #include <Registry/MachineRegistry.h>
 
+#include <KernelTestApi.h>
+
 #include "KsInternal.h"
 
 namespace Platform::Ks::Internal {
@@ -28,6 +30,7 @@ using namespace Platform::Ks::Internal;
 NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING symbolicLinkName,
                                           ACCESS_MASK desiredAccess, PHANDLE deviceInterfaceKey)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "IoOpenDeviceInterfaceRegistryKey");
     *deviceInterfaceKey = nullptr;
     if (symbolicLinkName == nullptr || symbolicLinkName->Buffer == nullptr) {
         return STATUS_INVALID_PARAMETER;

@@ -44,6 +44,8 @@ struct BagItem
 struct _KSIOBJECT_BAG
 {
     Platform::Ks::Internal::BagItem* items;
+    PKMUTEX mutex;          // the mutex a caller must hold to change the bag
+    const char* mutexName;  // for the stop when it does not
 };
 
 namespace Platform::Ks::Internal {
@@ -149,6 +151,10 @@ FactoryImpl* FactoryOf(PKSFILTERFACTORY factory);
 FilterImpl* FilterOf(PKSFILTER filter);
 
 void InitializeObject(KsObject* object, ObjectKind kind, DeviceImpl* device);
+// The bag of a device or factory is guarded by the device mutex, a filter's by its control mutex.
+void InitializeBag(_KSIOBJECT_BAG* bag, PKMUTEX mutex, const char* mutexName);
+// Stops the system when the calling thread does not hold the mutex the service requires.
+void RequireMutexHeld(PKMUTEX mutex, const char* mutexName, const char* service);
 // Frees every item of the bag, newest first.
 void FreeBag(_KSIOBJECT_BAG* bag);
 

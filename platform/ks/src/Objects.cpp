@@ -2,6 +2,7 @@
 #include <KernelTestApi.h>
 
 #include <cstddef>
+#include <string>
 
 #include "KsInternal.h"
 #include "PinInternal.h"
@@ -71,6 +72,27 @@ void InitializeObject(KsObject* object, ObjectKind kind, DeviceImpl* device)
     object->kind = kind;
     object->device = device;
     KeInitializeMutex(&object->mutex, 0);
+    Platform::Kernel::NameLock(&object->mutex, kind == ObjectKind::Device ? "KS device mutex"
+                                               : kind == ObjectKind::Factory
+                                                   ? "KS factory control mutex"
+                                                   : "KS filter control mutex");
+}
+
+void InitializeBag(_KSIOBJECT_BAG* bag, PKMUTEX mutex, const char* mutexName)
+{
+    bag->items = nullptr;
+    bag->mutex = mutex;
+    bag->mutexName = mutexName;
+}
+
+void RequireMutexHeld(PKMUTEX mutex, const char* mutexName, const char* service)
+{
+    if (!Platform::Kernel::CurrentThreadOwnsMutex(mutex)) {
+        Platform::Kernel::VerifierStop(Platform::Kernel::kRuleKsMutexNotHeld,
+                                       std::string("kernel streaming: ") + service +
+                                           " called without holding the " + mutexName,
+                                       reinterpret_cast<ULONG_PTR>(mutex));
+    }
 }
 
 void FreeBag(_KSIOBJECT_BAG* bag)
@@ -95,6 +117,8 @@ using namespace Platform::Ks::Internal;
 
 NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG bag, PVOID item, PFNKSFREE free)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsAddItemToObjectBag");
+    RequireMutexHeld(bag->mutex, bag->mutexName, "KsAddItemToObjectBag");
     auto* entry =
         static_cast<BagItem*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(BagItem), kBagTag));
     if (entry == nullptr) {
@@ -109,6 +133,8 @@ NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG bag, PVOID item, PFNKSFREE free)
 
 ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG bag, PVOID item, BOOLEAN free)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsRemoveItemFromObjectBag");
+    RequireMutexHeld(bag->mutex, bag->mutexName, "KsRemoveItemFromObjectBag");
     for (BagItem** link = &bag->items; *link != nullptr; link = &(*link)->next) {
         BagItem* entry = *link;
         if (entry->item != item) {
@@ -136,20 +162,24 @@ PKSDEVICE KsGetDevice(PVOID object)
 
 void KsAcquireDevice(PKSDEVICE device)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsAcquireDevice");
     KeWaitForSingleObject(&DeviceOf(device)->object.mutex, Executive, KernelMode, FALSE, nullptr);
 }
 
 void KsReleaseDevice(PKSDEVICE device)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsReleaseDevice");
     KeReleaseMutex(&DeviceOf(device)->object.mutex, FALSE);
 }
 
 void KsAcquireControl(PVOID object)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsAcquireControl");
     KeWaitForSingleObject(&ObjectOf(object)->mutex, Executive, KernelMode, FALSE, nullptr);
 }
 
 void KsReleaseControl(PVOID object)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsReleaseControl");
     KeReleaseMutex(&ObjectOf(object)->mutex, FALSE);
 }

@@ -174,7 +174,10 @@ NTSTATUS Add(PKSDEVICE device)
 NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST)
 {
     PKSFILTERFACTORY factory = nullptr;
-    if (KsDeviceGetFirstChildFilterFactory(device) != nullptr) {
+    KsAcquireDevice(device);
+    const bool started = KsDeviceGetFirstChildFilterFactory(device) != nullptr;
+    KsReleaseDevice(device);
+    if (started) {
         return STATUS_SUCCESS;
     }
     NTSTATUS status = KsCreateFilterFactory(device->FunctionalDeviceObject, &kFilter, kReference,

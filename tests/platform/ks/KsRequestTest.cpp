@@ -226,9 +226,13 @@ TEST_F(KsRequestTest, FilterBagsAreFreedAtClose)
 TEST_F(KsRequestTest, FactoriesOpenOnlyThroughEnabledInterfacesAndLiveCreateItems)
 {
     PKSDEVICE device = device_->KsDevice();
+    KsAcquireDevice(device);
     PKSFILTERFACTORY factory = KsDeviceGetFirstChildFilterFactory(device);
+    PKSFILTERFACTORY second =
+        factory != nullptr ? KsFilterFactoryGetNextSiblingFilterFactory(factory) : nullptr;
+    KsReleaseDevice(device);
     ASSERT_NE(factory, nullptr);
-    EXPECT_EQ(KsFilterFactoryGetNextSiblingFilterFactory(factory), nullptr);
+    EXPECT_EQ(second, nullptr);
     EXPECT_EQ(KsFilterFactoryGetParentDevice(factory), device);
     const UNICODE_STRING* link = KsFilterFactoryGetSymbolicLink(factory);
     ASSERT_NE(link, nullptr);
@@ -255,14 +259,16 @@ TEST_F(KsRequestTest, FactoriesOpenOnlyThroughEnabledInterfacesAndLiveCreateItem
         *static_cast<KSDEVICE_HEADER*>(device->FunctionalDeviceObject->DeviceExtension);
     KsAcquireDevice(device);
     KsFreeObjectCreateItemsByContext(header, factory);
-    KsReleaseDevice(device);
     EXPECT_EQ(KsDeviceGetFirstChildFilterFactory(device), factory);
+    KsReleaseDevice(device);
     EXPECT_EQ(KsFilterFactorySetDeviceClassesState(factory, TRUE), STATUS_INVALID_DEVICE_STATE);
     const auto stillWorks =
         handle->GetProperty(KsTestDriver::kPropertySet, KsTestDriver::kValueId, 8, Bytes(0));
     EXPECT_EQ(stillWorks.status, STATUS_SUCCESS);
     handle.reset();
+    KsAcquireDevice(device);
     EXPECT_EQ(KsDeviceGetFirstChildFilterFactory(device), nullptr);
+    KsReleaseDevice(device);
 }
 
 TEST_F(KsRequestTest, PendingRequestsCompleteLaterOrAreCancelled)
@@ -361,7 +367,9 @@ TEST_F(KsRequestTest, ObjectBagRemovalFreesOnlyWhenAsked)
     ExFreePoolWithTag(kept, tag);
 
     Platform::Kernel::FailAllocationNumber(1);
+    KsAcquireDevice(device);
     EXPECT_EQ(KsAddItemToObjectBag(device->Bag, kept, nullptr), STATUS_INSUFFICIENT_RESOURCES);
+    KsReleaseDevice(device);
 }
 
 }  // namespace

@@ -189,6 +189,7 @@ TEST_F(Irps, StackOverrunAndDoubleCompletionStopTheSystem)
     auto check = ExpectBugCheck([&] { IoCallDriver(&passOn.device, irp); });
     ASSERT_TRUE(check.has_value());
     EXPECT_EQ(check->code, ULONG(BUG_CHECK_NO_MORE_IRP_STACK_LOCATIONS));
+    irp->CurrentLocation = irp->StackCount + 1;  // the stop left it below; take it back to free it
     IoFreeIrp(irp);
 
     Completion c;
