@@ -1,11 +1,11 @@
 #include "ks/RenderPinStream.h"
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceParts.h"
 #include "engine/StreamManager.h"
-#include "common/InStackLock.h"
 
 namespace {
 
@@ -253,9 +253,16 @@ NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
             writePosition = 0;
             if (node != nullptr) {
                 ReleaseClock();
-                SpinHold hold(&nodeLock);
-                context->streamManager->RemovePinStream(node);
-                node = nullptr;
+                // The node leaves the pin under its lock but the manager outside it: the engine's
+                // period holds the manager's list lock while it takes the pin lock, and processing
+                // holds the pin lock while it takes the node lock.
+                StreamNode* removed;
+                {
+                    SpinHold hold(&nodeLock);
+                    removed = node;
+                    node = nullptr;
+                }
+                context->streamManager->RemovePinStream(removed);
             }
             return STATUS_SUCCESS;
         case KSSTATE_ACQUIRE:

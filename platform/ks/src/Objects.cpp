@@ -17,6 +17,17 @@ static_assert(offsetof(DeviceImpl, device) == offsetof(FilterImpl, filter));
 static_assert(offsetof(DeviceImpl, device) == offsetof(PinImpl, pin));
 constexpr size_t kPublicOffset = offsetof(DeviceImpl, device);
 
+// A pin shares its filter's control mutex: its bag, its state and its filter's pin list are all
+// guarded by that one mutex, so no pin mutex can be taken in an order against the filter's.
+PKMUTEX ControlMutexOf(PVOID object)
+{
+    KsObject* header = ObjectOf(object);
+    if (header->kind == ObjectKind::Pin) {
+        return &PinOf(static_cast<PKSPIN>(object))->filter->object.mutex;
+    }
+    return &header->mutex;
+}
+
 }  // namespace
 
 KsObject* ObjectOf(PVOID publicObject)
@@ -175,11 +186,11 @@ void KsReleaseDevice(PKSDEVICE device)
 void KsAcquireControl(PVOID object)
 {
     Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsAcquireControl");
-    KeWaitForSingleObject(&ObjectOf(object)->mutex, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(ControlMutexOf(object), Executive, KernelMode, FALSE, nullptr);
 }
 
 void KsReleaseControl(PVOID object)
 {
     Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsReleaseControl");
-    KeReleaseMutex(&ObjectOf(object)->mutex, FALSE);
+    KeReleaseMutex(ControlMutexOf(object), FALSE);
 }

@@ -142,6 +142,7 @@ void FreePin(PinImpl* pin)
 // refusal stops the walk where it is. Frames still queued complete when the pin reaches STOP.
 NTSTATUS WalkToState(PinImpl* pin, KSSTATE target, bool force)
 {
+    RequireMutexHeld(&pin->filter->object.mutex, "KS filter control mutex", "a pin's state change");
     static constexpr KSSTATE kOrder[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN};
     auto rank = [](KSSTATE s) {
         return static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), s) -
@@ -313,24 +314,25 @@ NTSTATUS SubmitFrame(PinImpl* pin, struct _IRP* irp, bool write)
     return STATUS_PENDING;
 }
 
+// The minidriver's Close and the pin list change under the filter's control mutex, which the pin
+// shares; processing runs at DISPATCH_LEVEL and never takes it, so waiting it out here is safe.
 void ClosePin(PinImpl* pin, struct _IRP* irp)
 {
-    KsAcquireControl(&pin->pin);
+    FilterImpl* filter = pin->filter;
+    KsAcquireControl(&filter->filter);
     WalkToState(pin, KSSTATE_STOP, true);
-    KsReleaseControl(&pin->pin);
     const KSPIN_DISPATCH* dispatch = pin->pin.Descriptor->Dispatch;
     if (dispatch != nullptr && dispatch->Close != nullptr) {
         dispatch->Close(&pin->pin, irp);
     }
     FlushFrames(pin, STATUS_CANCELLED);
     StopPinProcessing(pin);
-    KsAcquireControl(&pin->filter->filter);
-    std::erase(pin->filter->pins, pin);
-    KsReleaseControl(&pin->filter->filter);
+    std::erase(filter->pins, pin);
     if (pin->file != nullptr) {
         pin->file->pin = nullptr;
     }
     FreePin(pin);
+    KsReleaseControl(&filter->filter);
 }
 
 NTSTATUS CheckConnection(FilterImpl* filter, const CreateRequest& request,
@@ -372,35 +374,40 @@ NTSTATUS CheckConnection(FilterImpl* filter, const CreateRequest& request,
     return STATUS_SUCCESS;
 }
 
+PinImpl* NewPin(FilterImpl* filter, const KSPIN_DESCRIPTOR_EX* descriptor, CreateRequest& request)
+{
+    auto* pin = new PinImpl{};
+    InitializeObject(&pin->object, ObjectKind::Pin, filter->object.device);
+    InitializeBag(&pin->bag, &filter->object.mutex, "KS filter control mutex");
+    pin->pin.Descriptor = descriptor;
+    pin->pin.Bag = &pin->bag;
+    pin->pin.Id = request.connect.PinId;
+    pin->pin.Communication = descriptor->PinDescriptor.Communication;
+    pin->pin.DataFlow = descriptor->PinDescriptor.DataFlow;
+    pin->pin.ConnectionFormat = request.format;
+    request.format = nullptr;
+    pin->pin.DeviceState = KSSTATE_STOP;
+    pin->pin.ClientState = KSSTATE_STOP;
+    pin->filter = filter;
+    pin->clock = new PinClock();
+    InitializePinQueue(pin);
+    return pin;
+}
+
+// The whole creation runs under the filter's control mutex: the instance count, the pin list and
+// the minidriver's SetDataFormat and Create, so two creates cannot both take the last instance.
 NTSTATUS BuildPin(FileObject* file, struct _IRP* irp, FilterImpl* filter, CreateRequest& request)
 {
     const KSPIN_DESCRIPTOR_EX* descriptor = nullptr;
     const KSDATARANGE* range = nullptr;
     KsAcquireControl(&filter->filter);
     NTSTATUS status = CheckConnection(filter, request, &descriptor, &range);
-    PinImpl* pin = nullptr;
-    if (NT_SUCCESS(status)) {
-        pin = new PinImpl{};
-        InitializeObject(&pin->object, ObjectKind::Pin, filter->object.device);
-        pin->pin.Descriptor = descriptor;
-        pin->pin.Bag = &pin->bag;
-        pin->pin.Id = request.connect.PinId;
-        pin->pin.Communication = descriptor->PinDescriptor.Communication;
-        pin->pin.DataFlow = descriptor->PinDescriptor.DataFlow;
-        pin->pin.ConnectionFormat = request.format;
-        request.format = nullptr;
-        pin->pin.DeviceState = KSSTATE_STOP;
-        pin->pin.ClientState = KSSTATE_STOP;
-        pin->filter = filter;
-        pin->clock = new PinClock();
-        InitializePinQueue(pin);
-        // Reserves the instance while the minidriver builds its side.
-        filter->pins.push_back(pin);
-    }
-    KsReleaseControl(&filter->filter);
     if (!NT_SUCCESS(status)) {
+        KsReleaseControl(&filter->filter);
         return status;
     }
+    PinImpl* pin = NewPin(filter, descriptor, request);
+    filter->pins.push_back(pin);
     const KSPIN_DISPATCH* dispatch = descriptor->Dispatch;
     if (dispatch != nullptr && dispatch->SetDataFormat != nullptr) {
         status = dispatch->SetDataFormat(&pin->pin, nullptr, nullptr, range, nullptr);
@@ -409,15 +416,14 @@ NTSTATUS BuildPin(FileObject* file, struct _IRP* irp, FilterImpl* filter, Create
         status = dispatch->Create(&pin->pin, irp);
     }
     if (!NT_SUCCESS(status)) {
-        KsAcquireControl(&filter->filter);
         std::erase(filter->pins, pin);
-        KsReleaseControl(&filter->filter);
         FreePin(pin);
-        return status;
+    } else {
+        pin->file = file;
+        file->pin = pin;
     }
-    pin->file = file;
-    file->pin = pin;
-    return STATUS_SUCCESS;
+    KsReleaseControl(&filter->filter);
+    return status;
 }
 
 }  // namespace
@@ -429,6 +435,7 @@ bool IsPinFile(const FileObject* file)
 
 NTSTATUS DispatchPinCreate(FileObject* file, struct _IRP* irp)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsDispatchCreate (pin)");
     FileObject* parent = file->related;
     if (parent->magic != kFileObjectMagic || parent->filter == nullptr || parent->related) {
         return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
@@ -446,6 +453,7 @@ NTSTATUS DispatchPinCreate(FileObject* file, struct _IRP* irp)
 
 NTSTATUS DispatchPinClose(FileObject* file, struct _IRP* irp)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsDispatchClose (pin)");
     if (file->pin == nullptr) {
         return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
     }
@@ -480,9 +488,11 @@ NTSTATUS DispatchPinDeviceControl(struct _IRP* irp)
 
 void CloseFilterPins(FilterImpl* filter)
 {
+    KsAcquireControl(&filter->filter);
     while (!filter->pins.empty()) {
         ClosePin(filter->pins.front(), nullptr);
     }
+    KsReleaseControl(&filter->filter);
 }
 
 }  // namespace Platform::Ks::Internal
@@ -505,6 +515,9 @@ PKSFILTER KsPinGetParentFilter(PKSPIN pin)
 
 PKSPIN KsFilterGetFirstChildPin(PKSFILTER filter, ULONG pinId)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsFilterGetFirstChildPin");
+    RequireMutexHeld(&FilterOf(filter)->object.mutex, "KS filter control mutex",
+                     "KsFilterGetFirstChildPin");
     for (PinImpl* pin : FilterOf(filter)->pins) {
         if (pin->pin.Id == pinId) {
             return &pin->pin;
@@ -515,7 +528,10 @@ PKSPIN KsFilterGetFirstChildPin(PKSFILTER filter, ULONG pinId)
 
 PKSPIN KsPinGetNextSiblingPin(PKSPIN pin)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsPinGetNextSiblingPin");
     PinImpl* impl = PinOf(pin);
+    RequireMutexHeld(&impl->filter->object.mutex, "KS filter control mutex",
+                     "KsPinGetNextSiblingPin");
     const std::vector<PinImpl*>& pins = impl->filter->pins;
     auto it = std::find(pins.begin(), pins.end(), impl);
     for (++it; it < pins.end(); ++it) {
@@ -528,5 +544,8 @@ PKSPIN KsPinGetNextSiblingPin(PKSPIN pin)
 
 ULONG KsFilterGetChildPinCount(PKSFILTER filter, ULONG pinId)
 {
+    Platform::Kernel::RequireCallerIrql(PASSIVE_LEVEL, "KsFilterGetChildPinCount");
+    RequireMutexHeld(&FilterOf(filter)->object.mutex, "KS filter control mutex",
+                     "KsFilterGetChildPinCount");
     return OpenInstances(FilterOf(filter), pinId);
 }

@@ -315,6 +315,7 @@ using namespace Platform::Ks::Internal;
 
 void KsPinAttemptProcessing(PKSPIN pin, BOOLEAN asynchronous)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsPinAttemptProcessing");
     PinImpl* impl = PinOf(pin);
     if (!PinProcesses(impl)) {
         return;
@@ -328,6 +329,7 @@ void KsPinAttemptProcessing(PKSPIN pin, BOOLEAN asynchronous)
 
 PKSSTREAM_POINTER KsPinGetLeadingEdgeStreamPointer(PKSPIN pin, KSSTREAM_POINTER_STATE state)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsPinGetLeadingEdgeStreamPointer");
     PinImpl* impl = PinOf(pin);
     QueueLock lock(impl);
     if (impl->leading.frame == nullptr) {
@@ -340,6 +342,7 @@ PKSSTREAM_POINTER KsPinGetLeadingEdgeStreamPointer(PKSPIN pin, KSSTREAM_POINTER_
 
 PKSSTREAM_POINTER KsPinGetTrailingEdgeStreamPointer(PKSPIN pin, KSSTREAM_POINTER_STATE state)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsPinGetTrailingEdgeStreamPointer");
     PinImpl* impl = PinOf(pin);
     QueueLock lock(impl);
     if (impl->trailing.frame == nullptr) {
@@ -352,6 +355,7 @@ PKSSTREAM_POINTER KsPinGetTrailingEdgeStreamPointer(PKSPIN pin, KSSTREAM_POINTER
 
 NTSTATUS KsStreamPointerLock(PKSSTREAM_POINTER streamPointer)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerLock");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     QueueLock lock(pointer->pin);
     if (pointer->frame == nullptr) {
@@ -363,6 +367,7 @@ NTSTATUS KsStreamPointerLock(PKSSTREAM_POINTER streamPointer)
 
 void KsStreamPointerUnlock(PKSSTREAM_POINTER streamPointer, BOOLEAN eject)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerUnlock");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     if (eject) {
         KsStreamPointerAdvance(streamPointer);
@@ -373,6 +378,7 @@ void KsStreamPointerUnlock(PKSSTREAM_POINTER streamPointer, BOOLEAN eject)
 
 NTSTATUS KsStreamPointerAdvance(PKSSTREAM_POINTER streamPointer)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerAdvance");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     // The trailing edge only shows the oldest frame: frames complete as the leading edge and the
     // clones let them go.
@@ -388,6 +394,7 @@ NTSTATUS KsStreamPointerAdvance(PKSSTREAM_POINTER streamPointer)
 NTSTATUS KsStreamPointerAdvanceOffsets(PKSSTREAM_POINTER streamPointer, ULONG inUsed, ULONG outUsed,
                                        BOOLEAN eject)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerAdvanceOffsets");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     if (pointer == &pointer->pin->trailing) {
         return STATUS_NOT_SUPPORTED;
@@ -398,6 +405,7 @@ NTSTATUS KsStreamPointerAdvanceOffsets(PKSSTREAM_POINTER streamPointer, ULONG in
 NTSTATUS KsStreamPointerAdvanceOffsetsAndUnlock(PKSSTREAM_POINTER streamPointer, ULONG inUsed,
                                                 ULONG outUsed, BOOLEAN eject)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerAdvanceOffsetsAndUnlock");
     const NTSTATUS status = KsStreamPointerAdvanceOffsets(streamPointer, inUsed, outUsed, eject);
     KsStreamPointerUnlock(streamPointer, FALSE);
     return status;
@@ -406,6 +414,7 @@ NTSTATUS KsStreamPointerAdvanceOffsetsAndUnlock(PKSSTREAM_POINTER streamPointer,
 NTSTATUS KsStreamPointerClone(PKSSTREAM_POINTER streamPointer, PFNKSSTREAMPOINTER cancelCallback,
                               ULONG contextSize, PKSSTREAM_POINTER* cloneStreamPointer)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerClone");
     UNREFERENCED_PARAMETER(cancelCallback);
     *cloneStreamPointer = nullptr;
     StreamPointerImpl* source = ImplOf(streamPointer);
@@ -444,6 +453,7 @@ NTSTATUS KsStreamPointerClone(PKSSTREAM_POINTER streamPointer, PFNKSSTREAMPOINTE
 
 void KsStreamPointerDelete(PKSSTREAM_POINTER streamPointer)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerDelete");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     PinImpl* pin = pointer->pin;
     if (!pointer->clone) {
@@ -475,6 +485,7 @@ void KsStreamPointerSetStatusCode(PKSSTREAM_POINTER streamPointer, NTSTATUS stat
 
 PKSSTREAM_POINTER KsPinGetFirstCloneStreamPointer(PKSPIN pin)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsPinGetFirstCloneStreamPointer");
     PinImpl* impl = PinOf(pin);
     QueueLock lock(impl);
     return impl->clones != nullptr ? &impl->clones->pointer : nullptr;
@@ -482,6 +493,7 @@ PKSSTREAM_POINTER KsPinGetFirstCloneStreamPointer(PKSPIN pin)
 
 PKSSTREAM_POINTER KsStreamPointerGetNextClone(PKSSTREAM_POINTER streamPointer)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerGetNextClone");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     QueueLock lock(pointer->pin);
     return pointer->nextClone != nullptr ? &pointer->nextClone->pointer : nullptr;

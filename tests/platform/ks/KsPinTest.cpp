@@ -306,7 +306,9 @@ TEST_F(KsPinTest, PinFactoriesKeepTheirInstanceLimitsRangesAndCommunication)
     auto first = OpenPin(kRenderPin);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(OpenPin(kRenderPin, STATUS_INSUFFICIENT_RESOURCES), nullptr);
+    KsAcquireControl(filter_->Filter());
     EXPECT_EQ(KsFilterGetChildPinCount(filter_->Filter(), kRenderPin), 1u);
+    KsReleaseControl(filter_->Filter());
     first.reset();
     EXPECT_NE(OpenPin(kRenderPin), nullptr);
 
