@@ -56,7 +56,7 @@ DispatchFrame::DispatchFrame(PIRP irp, PIO_STACK_LOCATION location) : irp(irp), 
     std::lock_guard guard(list.mutex);
     if (list.count < kMaxFrames) {
         list.frames[list.count++] = this;
-        list.listed.store(list.count, std::memory_order_relaxed);
+        list.listed.store(list.count, std::memory_order_release);
         registered = true;
     }
 }
@@ -74,7 +74,7 @@ DispatchFrame::~DispatchFrame()
             break;
         }
     }
-    list.listed.store(list.count, std::memory_order_relaxed);
+    list.listed.store(list.count, std::memory_order_release);
 }
 
 void DispatchFrame::CheckReturned(NTSTATUS status, const void* routine)
@@ -100,7 +100,9 @@ void DispatchFrame::CheckReturned(NTSTATUS status, const void* routine)
 void CompletionPassing(PIRP irp, PIO_STACK_LOCATION location)
 {
     FrameList& list = Frames();
-    if (list.listed.load(std::memory_order_relaxed) == 0) {
+    // Acquire: a call that read the location and then left the list happens before a completion
+    // that finds the list empty and goes on to clear the location.
+    if (list.listed.load(std::memory_order_acquire) == 0) {
         return;
     }
     std::lock_guard guard(list.mutex);
