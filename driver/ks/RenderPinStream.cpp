@@ -1,11 +1,11 @@
 #include "ks/RenderPinStream.h"
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceParts.h"
 #include "engine/StreamManager.h"
-#include "common/InStackLock.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ bool RenderPinStream::DeviceFine() const
 void RenderPinStream::Flush()
 {
     if (node != nullptr && node->running != 0 && context != nullptr) {
-        context->rateFixedByPin = 0;
+        WriteUCharRelease(&context->rateFixedByPin, 0);
         context->streamManager->StopPinStream(node);
     }
     DeleteClones();
@@ -269,7 +269,7 @@ NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
                 }
                 SetNodeFormat();
             } else {
-                context->rateFixedByPin = 0;
+                WriteUCharRelease(&context->rateFixedByPin, 0);
                 if (node != nullptr) {
                     context->streamManager->StopPinStream(node);
                 }
@@ -297,7 +297,7 @@ void RenderPinStream::Close()
 {
     if (node != nullptr && context != nullptr) {
         if (node->running != 0) {
-            context->rateFixedByPin = 0;
+            WriteUCharRelease(&context->rateFixedByPin, 0);
         }
         context->streamManager->RemovePinStream(node);
         node = nullptr;

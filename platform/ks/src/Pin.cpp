@@ -4,6 +4,7 @@
 #include <KernelTestApi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "PinInternal.h"
@@ -161,7 +162,8 @@ NTSTATUS WalkToState(PinImpl* pin, KSSTATE target, bool force)
             pin->pin.ClientState = from;
             return status;
         }
-        pin->pin.DeviceState = to;
+        // Processing reads the state from DPCs and work items.
+        std::atomic_ref<KSSTATE>(pin->pin.DeviceState).store(to, std::memory_order_release);
         if (to == KSSTATE_STOP) {
             FlushFrames(pin, STATUS_CANCELLED);
         }
