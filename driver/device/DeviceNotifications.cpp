@@ -49,8 +49,8 @@ public:
         NotifyGeneralChange(context);
         const ULONG rate = ControlSampleRate;
         DeviceParts* parts = GetDeviceParts();
-        if (streamingState != 0 || context->rateFixedByPin != 0 || rate == 0 || parts == nullptr ||
-            context->streamManager == nullptr) {
+        if (streamingState != 0 || ReadUCharAcquire(&context->rateFixedByPin) != 0 || rate == 0 ||
+            parts == nullptr || context->streamManager == nullptr) {
             return;
         }
         const LONG index = parts->FindConfigurationRate(context->streamManager, rate);

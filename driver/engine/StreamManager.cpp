@@ -149,6 +149,9 @@ void StreamManager::OnStreamingChanged(LONG state)
     if (deviceSink != nullptr) {
         deviceSink->OnStreamsReconfigured(state);
     }
+    if (state != 2) {
+        UnplaceRunningNodes();
+    }
     InStackLock list(&listLock);
     for (StreamNode* node = pinNodes; node != nullptr; node = node->next) {
         if (node->sink != nullptr) {

@@ -104,6 +104,9 @@ private:
     LONG RequestTransport(ULONG mode);
     // Answers the routing's result; calls the pin on a late block.
     LONG PlaceBlock(StreamNode* node);
+    // The rings were rewound: positions kept in them mean nothing now. Running nodes are placed
+    // anew at a period's stream position, their next block after the last one they placed.
+    void UnplaceRunningNodes();
     void ServicePinsForPeriod(LONG configurationIndex, ULONG frames, ULONG streamPosition,
                               LONG flags, LONG* result);
     void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers, ULONG frames,

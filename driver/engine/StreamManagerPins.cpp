@@ -256,6 +256,23 @@ void StreamManager::FreeNode(StreamNode* node)
     ExFreePoolWithTag(node, kStreamObjectTag);
 }
 
+void StreamManager::UnplaceRunningNodes()
+{
+    InStackLock list(&listLock);
+    for (StreamNode* node = pinNodes; node != nullptr; node = node->next) {
+        // A transfer under way writes its position back when done: wait for it.
+        TakeBusy(node);
+        {
+            InStackLock hold(&node->lock);
+            if (node->running != 0) {
+                node->position = -1;
+                node->pending = 0;
+            }
+        }
+        InterlockedExchange(&node->busy, 0);
+    }
+}
+
 void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
                                          ULONG streamPosition, LONG flags, LONG* result)
 {

@@ -36,6 +36,11 @@ bool CapturePinStream::IsPinRunning()
     return current != nullptr && current->running != 0;
 }
 
+bool CapturePinStream::TimerRunning() const
+{
+    return ReadUCharAcquire(&timer.running) != 0;
+}
+
 ULONG CapturePinStream::FrameBytes() const
 {
     return waveFormat != nullptr ? BlockAlign() : 0;
@@ -141,14 +146,14 @@ NTSTATUS CapturePinStream::Process()
     }
     PKSSTREAM_POINTER leading =
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
-    if (leading == nullptr && timerBuilt && timer.running == 0) {
+    if (leading == nullptr && timerBuilt && !TimerRunning()) {
         timer.StartTimer(0);
     }
     if (restartPending != 0) {
         Restart(leading != nullptr);
     }
     while (leading != nullptr) {
-        if (timerBuilt && timer.running != 0) {
+        if (timerBuilt && TimerRunning()) {
             timer.StopTimer();
         }
         const ULONG bytes = leading->Offset->Remaining;
@@ -257,7 +262,7 @@ void CapturePinStream::OnDevicePeriod(ClientStream* period)
                 next = NextFrame();
                 if (next == nullptr) {
                     scratchHeld = 0;  // nothing to put it in: captured while no frame waited
-                    if (timerBuilt && timer.running == 0) {
+                    if (timerBuilt && !TimerRunning()) {
                         timer.StartTimer(0);
                     }
                 } else if (scratchHeld != 0) {
@@ -344,9 +349,14 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
         }
     }
     if (from == KSSTATE_RUN && context != nullptr) {
-        context->rateFixedByPin = 0;
+        WriteUCharRelease(&context->rateFixedByPin, 0);
     }
-    InterlockedExchange(&state, to);
+    {
+        // Processing in flight finishes first; later processing sees the new state and does not
+        // start the timer again once it is stopped below.
+        SpinHold hold(&pinLock);
+        InterlockedExchange(&state, to);
+    }
     switch (to) {
         case KSSTATE_STOP:
             Flush();
@@ -380,10 +390,11 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
             break;
         case KSSTATE_PAUSE:
             if (from == KSSTATE_RUN) {
+                // The stream first: its periods start the timer when no frame waits.
+                StopStream();
                 if (timerBuilt) {
                     timer.StopTimer();
                 }
-                StopStream();
             }
             Flush();
             break;

@@ -42,6 +42,7 @@ public:
     PVOID target[1] = {};
 
 private:
+    bool TimerRunning() const;  // written by the timer's owner on other threads
     LONG SetFormat();
     ULONG FrameBytes() const;
     ULONG MinimumFrames();

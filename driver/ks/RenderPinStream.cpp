@@ -48,7 +48,7 @@ bool RenderPinStream::DeviceFine() const
 void RenderPinStream::Flush()
 {
     if (node != nullptr && node->running != 0 && context != nullptr) {
-        context->rateFixedByPin = 0;
+        WriteUCharRelease(&context->rateFixedByPin, 0);
         context->streamManager->StopPinStream(node);
     }
     DeleteClones();
@@ -276,7 +276,7 @@ NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
                 }
                 SetNodeFormat();
             } else {
-                context->rateFixedByPin = 0;
+                WriteUCharRelease(&context->rateFixedByPin, 0);
                 if (node != nullptr) {
                     context->streamManager->StopPinStream(node);
                 }
@@ -304,7 +304,7 @@ void RenderPinStream::Close()
 {
     if (node != nullptr && context != nullptr) {
         if (node->running != 0) {
-            context->rateFixedByPin = 0;
+            WriteUCharRelease(&context->rateFixedByPin, 0);
         }
         context->streamManager->RemovePinStream(node);
         node = nullptr;

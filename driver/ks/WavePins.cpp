@@ -418,7 +418,7 @@ NTSTATUS WavePinBase::PutRateInForce()
         }
         model->GetCurrentConfiguration(&configuration);
     }
-    context->rateFixedByPin = 1;
+    WriteUCharRelease(&context->rateFixedByPin, 1);
     const ULONG inForce =
         parts != nullptr ? parts->ApplyRateIndex(context->streamManager, static_cast<LONG>(index))
                          : 0;
@@ -426,7 +426,7 @@ NTSTATUS WavePinBase::PutRateInForce()
     // nearest rate is not the format's rate, and streaming at it would run at the wrong speed.
     if (index >= configuration.rateCount || inForce != configuration.rates[index] ||
         inForce != rate) {
-        context->rateFixedByPin = 0;
+        WriteUCharRelease(&context->rateFixedByPin, 0);
         return STATUS_UNSUCCESSFUL;
     }
     return STATUS_SUCCESS;

@@ -203,10 +203,12 @@ inline constexpr GUID KSMEDIUMSETID_Standard = {
 #define KSINTERFACE_STANDARD_LOOPED_STREAMING 1
 #define KSMEDIUM_TYPE_ANYINSTANCE 0
 
-// The connection state property, which kernel streaming serves itself on every pin.
+// The connection state and data format properties, which kernel streaming serves itself on every
+// pin; a new data format goes to the pin's SetDataFormat with the one it replaces.
 inline constexpr GUID KSPROPSETID_Connection = {
     0x1D58C920, 0xAC9B, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
 #define KSPROPERTY_CONNECTION_STATE 0
+#define KSPROPERTY_CONNECTION_DATAFORMAT 2
 
 // The pin property set of filters. Kernel streaming answers the data intersection itself: the
 // property is a KSP_PIN followed by a KSMULTIPLE_ITEM of the caller's data ranges; each range,

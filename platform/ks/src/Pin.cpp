@@ -4,6 +4,7 @@
 #include <KernelTestApi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "PinInternal.h"
@@ -162,7 +163,8 @@ NTSTATUS WalkToState(PinImpl* pin, KSSTATE target, bool force)
             pin->pin.ClientState = from;
             return status;
         }
-        pin->pin.DeviceState = to;
+        // Processing reads the state from DPCs and work items.
+        std::atomic_ref<KSSTATE>(pin->pin.DeviceState).store(to, std::memory_order_release);
         if (to == KSSTATE_STOP) {
             FlushFrames(pin, STATUS_CANCELLED);
         }
@@ -204,6 +206,74 @@ NTSTATUS StateProperty(PinImpl* pin, struct _IRP* irp, const KSPROPERTY& propert
     return status;
 }
 
+NTSTATUS GetDataFormat(PinImpl* pin, struct _IRP* irp, PVOID data, ULONG dataSize,
+                       ULONG_PTR* information)
+{
+    const KSDATAFORMAT* current = pin->pin.ConnectionFormat;
+    const ULONG size = current->FormatSize;
+    if (dataSize < size) {
+        *information = size;
+        return dataSize == 0 ? STATUS_BUFFER_OVERFLOW : STATUS_BUFFER_TOO_SMALL;
+    }
+    if (!ProbeUser(irp, data, size, IoWriteAccess)) {
+        return STATUS_ACCESS_VIOLATION;
+    }
+    std::memcpy(data, current, size);
+    *information = size;
+    return STATUS_SUCCESS;
+}
+
+// A new format for an open pin: the client's bytes, bounded and copied once; it must match one
+// of the pin's data ranges, and the pin's SetDataFormat decides, given the format it replaces.
+// Refused, the pin keeps its format.
+NTSTATUS SetDataFormat(PinImpl* pin, struct _IRP* irp, PVOID data, ULONG dataSize)
+{
+    if (dataSize < sizeof(KSDATAFORMAT) || dataSize > kMaxCreateBytes) {
+        return STATUS_INVALID_BUFFER_SIZE;
+    }
+    if (!ProbeUser(irp, data, dataSize, IoReadAccess)) {
+        return STATUS_ACCESS_VIOLATION;
+    }
+    auto* fresh =
+        static_cast<PKSDATAFORMAT>(ExAllocatePoolWithTag(NonPagedPoolNx, dataSize, kFormatTag));
+    if (fresh == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    std::memcpy(fresh, data, dataSize);
+    const KSDATARANGE* range = MatchingRange(pin->pin.Descriptor->PinDescriptor, *fresh);
+    if (fresh->FormatSize < sizeof(KSDATAFORMAT) || fresh->FormatSize > dataSize ||
+        range == nullptr) {
+        ExFreePoolWithTag(fresh, kFormatTag);
+        return range == nullptr ? STATUS_NO_MATCH : STATUS_INVALID_BUFFER_SIZE;
+    }
+    const KSPIN_DISPATCH* dispatch = pin->pin.Descriptor->Dispatch;
+    KsAcquireControl(&pin->pin);
+    PKSDATAFORMAT old = pin->pin.ConnectionFormat;
+    pin->pin.ConnectionFormat = fresh;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (dispatch != nullptr && dispatch->SetDataFormat != nullptr) {
+        status = dispatch->SetDataFormat(&pin->pin, old, nullptr, range, nullptr);
+    }
+    if (!NT_SUCCESS(status)) {
+        pin->pin.ConnectionFormat = old;
+    }
+    KsReleaseControl(&pin->pin);
+    ExFreePoolWithTag(NT_SUCCESS(status) ? old : fresh, kFormatTag);
+    return status;
+}
+
+NTSTATUS DataFormatProperty(PinImpl* pin, struct _IRP* irp, const KSPROPERTY& property, PVOID data,
+                            ULONG dataSize, ULONG_PTR* information)
+{
+    if (property.Flags == KSPROPERTY_TYPE_GET) {
+        return GetDataFormat(pin, irp, data, dataSize, information);
+    }
+    if (property.Flags != KSPROPERTY_TYPE_SET) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    return SetDataFormat(pin, irp, data, dataSize);
+}
+
 NTSTATUS MasterClockProperty(PinImpl* pin, struct _IRP* irp, const KSPROPERTY& property, PVOID data,
                              ULONG dataSize)
 {
@@ -238,6 +308,10 @@ NTSTATUS PinProperty(PinImpl* pin, struct _IRP* irp, ULONG_PTR* information)
     if (IsEqualGUIDAligned(property.Set, KSPROPSETID_Connection) &&
         property.Id == KSPROPERTY_CONNECTION_STATE) {
         return StateProperty(pin, irp, property, data, dataSize, information);
+    }
+    if (IsEqualGUIDAligned(property.Set, KSPROPSETID_Connection) &&
+        property.Id == KSPROPERTY_CONNECTION_DATAFORMAT) {
+        return DataFormatProperty(pin, irp, property, data, dataSize, information);
     }
     if (IsEqualGUIDAligned(property.Set, kPropSetStream) &&
         property.Id == kPropertyStreamMasterClock) {

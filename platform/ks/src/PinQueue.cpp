@@ -2,6 +2,8 @@
 // reference clock.
 #include <KernelTestApi.h>
 
+#include <atomic>
+
 #include "PinInternal.h"
 
 namespace Platform::Ks::Internal {
@@ -197,7 +199,9 @@ bool PinProcesses(const PinImpl* pin)
     if (descriptor->Dispatch == nullptr || descriptor->Dispatch->Process == nullptr) {
         return false;
     }
-    const KSSTATE state = pin->pin.DeviceState;
+    // Written by the state walk on another thread.
+    const KSSTATE state = std::atomic_ref<KSSTATE>(const_cast<KSSTATE&>(pin->pin.DeviceState))
+                              .load(std::memory_order_acquire);
     if ((descriptor->Flags & KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY) != 0) {
         return state == KSSTATE_RUN;
     }

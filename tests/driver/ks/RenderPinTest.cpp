@@ -171,7 +171,9 @@ namespace {
 
 // A restart of the device's streaming while the pin plays (a completion late enough to ask for
 // one): the pin's samples go on in order afterwards, none repeated or mixed twice, after
-// a short silence; only the samples the restart itself dropped are lost.
+// a short silence; only the samples the restart itself dropped are lost. The silence is the
+// routing's 15 ms start-up interval, in which no period reaches the pin, and the transfers queued
+// ahead of the stream position where the pin's next block is placed.
 TEST_F(WaveFilterTest, PlaybackGoesOnInOrderAfterARestartOfTheStreaming)
 {
     PlugInAndStart(UsbSim::ProductUac2());
@@ -228,7 +230,7 @@ TEST_F(WaveFilterTest, PlaybackGoesOnInOrderAfterARestartOfTheStreaming)
     EXPECT_GT(silentAfterRestart, 0u) << "the streaming restarted";
     EXPECT_LE(jumps, 1);
     EXPECT_LE(lost, 48000 * 20 / 1000) << "more than the restart's gap";
-    EXPECT_LE(silentAfterRestart, 48000u * 50 / 1000);
+    EXPECT_LE(silentAfterRestart, 48000u * 32 / 1000);
     EXPECT_GT(last, 40000);
     EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
 }

@@ -4,6 +4,7 @@
 #include <KsPinHandle.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "StreamTestSupport.h"
 #include "WaveFixture.h"
 #include "device/DeviceModel.h"
+#include "engine/EngineRouting.h"
 #include "engine/StreamManager.h"
 #include "engine/StreamManagerParts.h"
 #include "ks/PinStream.h"
@@ -503,6 +505,76 @@ TEST_F(WaveFilterTest, RenderPinOpenAndRunSurviveEveryAllocationFailure)
         }
         ASSERT_LT(n, 200u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> Prefix(const Platform::Ks::RequestResult& result)
+{
+    return {result.data.begin(),
+            result.data.begin() + static_cast<std::ptrdiff_t>(
+                                      std::min<size_t>(result.information, result.data.size()))};
+}
+
+// A new data format for an open render pin: refused while the pin runs (the device plays the
+// format it has), taken while it is stopped and in force at the next RUN; a format the pin cannot
+// carry, or bytes that lie about their size, leave the pin its format.
+TEST_F(WaveFilterTest, AnOpenPinChangesItsFormatOnlyWhileStopped)
+{
+    PlugInAndStart(UsbSim::ProductUac2());
+    ASSERT_NE(OpenFilter(), nullptr);
+    const std::vector<uint8_t> first = PcmFormatBytes(2, 48000, 16, false);
+    Platform::Ks::PinHandle* pin = OpenPin(0, first);
+    ASSERT_NE(pin, nullptr);
+    auto set = [&](const std::vector<uint8_t>& format) {
+        return pin->Handle()
+            .SetProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_DATAFORMAT, format)
+            .status;
+    };
+    auto current = [&] {
+        return Prefix(pin->Handle().GetProperty(KSPROPSETID_Connection,
+                                                KSPROPERTY_CONNECTION_DATAFORMAT, 256));
+    };
+    EXPECT_EQ(current(), first);
+
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(set(PcmFormatBytes(2, 48000, 32, true, 24)), static_cast<NTSTATUS>(0xC0000184));
+    EXPECT_EQ(current(), first);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
+
+    std::vector<uint8_t> cutShort = PcmFormatBytes(2, 44100, 16, false);
+    cutShort.resize(40);
+    std::vector<uint8_t> sizeBeyondData = PcmFormatBytes(2, 44100, 16, false);
+    const ULONG tooLarge = 200;
+    std::memcpy(sizeBeyondData.data(), &tooLarge, sizeof tooLarge);  // FormatSize comes first
+    const struct
+    {
+        const char* name;
+        std::vector<uint8_t> format;
+        NTSTATUS status;
+    } refused[] = {
+        {"packed 24-bit", PcmFormatBytes(2, 48000, 24, false), STATUS_NO_MATCH},
+        {"rate the device lacks", PcmFormatBytes(2, 88200, 16, false), STATUS_NO_MATCH},
+        {"shorter than a data format", cutShort, STATUS_INVALID_BUFFER_SIZE},
+        {"format size past its bytes", sizeBeyondData, STATUS_INVALID_BUFFER_SIZE},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(set(c.format), c.status) << c.name;
+        EXPECT_EQ(current(), first) << c.name;
+    }
+
+    const std::vector<uint8_t> second = PcmFormatBytes(2, 44100, 32, true, 24);
+    EXPECT_EQ(set(second), STATUS_SUCCESS);
+    EXPECT_EQ(current(), second);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+    LONG configurationIndex = -1;
+    ULONG rateIndex = 0;
+    ULONG rate = 0;
+    Manager()->Routing()->GetRoutingState(&configurationIndex, &rateIndex, &rate);
+    EXPECT_EQ(rate, 44100u) << "the new format's rate is in force";
+    EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
 }  // namespace

@@ -1,0 +1,180 @@
+// Capture pins closed on the wall clock while their 1 ms timer's expiry is in flight: queued
+// behind a busy worker, or running on it. Close stops the timer and must wait for that expiry
+// before the pin's stream (and the timer inside it) is freed; a close that did not would leave
+// the work item reading freed pool (AddressSanitizer) or racing the close (ThreadSanitizer).
+#include <KernelTestApi.h>
+#include <KsPinHandle.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "InputDeviceModel.h"
+#include "WaveFixture.h"
+#include "ks/CapturePinStream.h"
+#include "ks/WavePinFormat.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Platform::Kernel::SetTimeMode;
+using Platform::Kernel::TimeMode;
+using Platform::Ks::PcmFormatBytes;
+
+WaveEndpoint InputEndpoint()
+{
+    WaveEndpoint endpoint = ProductEndpoint();
+    const WCHAR name[] = u"Corvane Quorvel Stereo In 1-2";
+    RtlZeroMemory(endpoint.name, sizeof endpoint.name);
+    std::memcpy(endpoint.name, name, sizeof name);
+    endpoint.mainOutput = 0;
+    endpoint.capture = 1;
+    return endpoint;
+}
+
+// Holds the delayed work queue's worker until released, so that work items queued meanwhile
+// wait behind it.
+struct WorkerBlock
+{
+    std::atomic<bool> started{false};
+    std::atomic<bool> release{false};
+    PIO_WORKITEM item = nullptr;
+};
+
+void HoldWorker(PDEVICE_OBJECT, PVOID context)
+{
+    auto* block = static_cast<WorkerBlock*>(context);
+    block->started = true;
+    while (!block->release) {
+        std::this_thread::sleep_for(100us);
+    }
+    IoFreeWorkItem(block->item);
+}
+
+template <typename Predicate>
+bool WaitFor(Predicate done, std::chrono::milliseconds limit = 2000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(100us);
+    }
+    return true;
+}
+
+class CapturePinThreads : public WaveFilterTest
+{
+protected:
+    CapturePinThreads() : inputParts(InputDeviceUsbRecord(true, false)) {}
+    void SetUp() override
+    {
+        WaveFilterTest::SetUp();
+        SetDeviceParts(&inputParts);
+        EndpointForNextStart() = InputEndpoint();
+    }
+    void TearDown() override
+    {
+        SetTimeMode(TimeMode::Virtual);
+        WaveFilterTest::TearDown();
+    }
+
+    // A capture pin in RUN without frames: its 1 ms timer is armed.
+    std::unique_ptr<Platform::Ks::PinHandle> RunningPin()
+    {
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        auto pin = Platform::Ks::PinHandle::Open(*filter_, 0, PcmFormatBytes(2, 48000, 16, false),
+                                                 &status);
+        EXPECT_EQ(status, STATUS_SUCCESS);
+        if (pin != nullptr) {
+            EXPECT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+        }
+        return pin;
+    }
+
+    static PeriodicTimer& TimerOf(Platform::Ks::PinHandle& pin)
+    {
+        return static_cast<CapturePinStream*>(WavePinOf(pin.Pin()))->timer;
+    }
+
+    void Start()
+    {
+        PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+        ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+        SetTimeMode(TimeMode::Real);
+    }
+
+    void Finish()
+    {
+        SetTimeMode(TimeMode::Virtual);
+        Run(20ms);
+        EXPECT_FALSE(Platform::Kernel::TakeSystemThreadBugCheck().has_value());
+    }
+
+    InputDeviceParts inputParts;
+};
+
+// The expiry's work item sits queued behind a busy worker when Close begins; the worker frees up
+// only later. Close returns after the item ran, and the item never touches the freed pin.
+TEST_F(CapturePinThreads, CloseWaitsForAnExpiryQueuedBehindABusyWorker)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    for (int round = 0; round < 20; ++round) {
+        auto pin = RunningPin();
+        ASSERT_NE(pin, nullptr);
+        PeriodicTimer& timer = TimerOf(*pin);
+        ASSERT_TRUE(WaitFor([&] { return ReadUCharAcquire(&timer.running) != 0; }));
+
+        WorkerBlock block;
+        block.item = IoAllocateWorkItem(FunctionalDeviceObject(Context()));
+        ASSERT_NE(block.item, nullptr);
+        IoQueueWorkItem(block.item, HoldWorker, DelayedWorkQueue, &block);
+        ASSERT_TRUE(WaitFor([&] { return block.started.load(); }));
+        // The next expiry queues its work item behind the held worker.
+        ASSERT_TRUE(WaitFor([&] {
+            return InterlockedCompareExchange(&timer.workPending, 0, 0) != 0;
+        })) << "round "
+            << round;
+
+        std::atomic<bool> closed{false};
+        std::thread releaser([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 + round % 4 * 5));
+            EXPECT_FALSE(closed.load()) << "Close returned with the expiry still queued";
+            block.release = true;
+        });
+        EXPECT_EQ(pin->Close(), STATUS_SUCCESS);
+        closed = true;
+        releaser.join();
+        pin.reset();
+    }
+    Finish();
+}
+
+// Pins opened, run (some with a frame, so the client stream runs too) and closed at random points
+// of their timer's period: the expiry is as often running as queued or idle when Close begins.
+TEST_F(CapturePinThreads, ClosingAtRandomPointsOfTheTimersPeriodFreesNothingInUse)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::mt19937 random(26);
+    int inFlight = 0;
+    for (int round = 0; round < 150; ++round) {
+        auto pin = RunningPin();
+        ASSERT_NE(pin, nullptr);
+        if (round % 3 == 1) {
+            EXPECT_EQ(pin->Read(4 * 480), STATUS_PENDING);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        PeriodicTimer& timer = TimerOf(*pin);
+        inFlight += InterlockedCompareExchange(&timer.workPending, 0, 0) != 0 ? 1 : 0;
+        EXPECT_EQ(pin->Close(), STATUS_SUCCESS);
+        pin.reset();
+    }
+    RecordProperty("ClosedWithAnExpiryInFlight", inFlight);
+    Finish();
+}
+
+}  // namespace
