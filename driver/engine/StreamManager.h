@@ -102,11 +102,26 @@ private:
     LONG ConfigurationIndex();
     // The running count's 0 edge and further starts as run control for the stream set.
     LONG RequestTransport(ULONG mode);
-    // Answers the routing's result; calls the pin on a late block.
-    LONG PlaceBlock(StreamNode* node);
     // The rings were rewound: positions kept in them mean nothing now. Running nodes are placed
     // anew at a period's stream position, their next block after the last one they placed.
     void UnplaceRunningNodes();
+    // A node's block as a transfer hands it to the stream set, read in the hold that decided the
+    // transfer so a period takes the node lock once before placing the block and once after.
+    struct PinBlock
+    {
+        LONG position;
+        ULONG configurationIndex;
+        PVOID const* buffers;
+        ULONG frames;
+        ULONG format;
+        ULONG channels;
+        ULONG startChannel;
+    };
+    // Under the node lock: the node marked busy and its block read; false when already busy.
+    static bool TakePinBlock(StreamNode* node, PinBlock* block);
+    // The block to the stream set, the node's answer recorded and the busy mark dropped; calls the
+    // pin on a late block.
+    LONG PlaceBlock(StreamNode* node, PinBlock* block);
     void ServicePinsForPeriod(LONG configurationIndex, ULONG frames, ULONG streamPosition,
                               LONG flags, LONG* result);
     void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers, ULONG frames,

@@ -102,6 +102,11 @@ LONG StreamManager::ServicePinStream(StreamNode* node)
             return E_FAIL;
         }
         running = node->running != 0;
+        // The usual case, a block while the last is still in the rings, queues in this one hold.
+        if (running && node->pending >= 1) {
+            node->waiting = 1;
+            return kStreamPending;
+        }
     }
     if (!running) {
         StreamConfiguration record{};
@@ -150,37 +155,46 @@ LONG StreamManager::ServicePinStream(StreamNode* node)
 
 LONG StreamManager::TransferPinStream(StreamNode* node)
 {
-    if (!IsLiveNode(node) || InterlockedExchange(&node->busy, 1) != 0) {
+    if (!IsLiveNode(node)) {
         return E_FAIL;
     }
-    LONG position = -1;
-    ULONG configurationIndex = 0;
-    PVOID const* buffers = nullptr;
-    ULONG frames = 0;
-    ULONG format = 0;
-    ULONG channels = 0;
-    ULONG startChannel = 0;
+    PinBlock block{};
     {
         InStackLock hold(&node->lock);
-        if (node->running == 0) {
-            InterlockedExchange(&node->busy, 0);
+        if (node->running == 0 || !TakePinBlock(node, &block)) {
             return E_FAIL;
         }
-        position = node->position;
-        configurationIndex = static_cast<ULONG>(node->configurationIndex);
-        buffers = node->buffers;
-        frames = node->frames;
-        format = node->format;
-        channels = node->interleaved != 0 ? node->interleavedChannels : 0;
-        startChannel = node->startChannel;
     }
-    const LONG result = routing->RenderIntoDevice(configurationIndex, &position, buffers, frames,
-                                                  format, channels, startChannel);
+    return PlaceBlock(node, &block);
+}
+
+bool StreamManager::TakePinBlock(StreamNode* node, PinBlock* block)
+{
+    // Never spins here: a running-state change holds the mark while it waits for the node lock.
+    if (InterlockedExchange(&node->busy, 1) != 0) {
+        return false;
+    }
+    block->position = node->position;
+    block->configurationIndex = static_cast<ULONG>(node->configurationIndex);
+    block->buffers = node->buffers;
+    block->frames = node->frames;
+    block->format = node->format;
+    block->channels = node->interleaved != 0 ? node->interleavedChannels : 0;
+    block->startChannel = node->startChannel;
+    return true;
+}
+
+LONG StreamManager::PlaceBlock(StreamNode* node, PinBlock* block)
+{
+    LONG position = block->position;
+    const LONG result = routing->RenderIntoDevice(block->configurationIndex, &position,
+                                                  block->buffers, block->frames, block->format,
+                                                  block->channels, block->startChannel);
     {
         InStackLock hold(&node->lock);
         node->position = position;
         if (result != kStreamPending) {
-            node->pending = SaturatingAdd(node->pending, frames);
+            node->pending = SaturatingAdd(node->pending, block->frames);
             node->waiting = 0;
         }
     }
@@ -280,6 +294,8 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
     for (StreamNode* node = pinNodes; node != nullptr; node = node->next) {
         bool changed = false;
         bool consumed = false;
+        bool taken = false;
+        PinBlock block{};
         {
             InStackLock hold(&node->lock);
             if (node->running == 0) {
@@ -301,6 +317,7 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
                     *result = node->pending < *result ? node->pending : *result;
                 } else {
                     consumed = true;
+                    taken = TakePinBlock(node, &block);
                 }
             }
         }
@@ -308,7 +325,9 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
             node->sink->OnNodeConfigurationChanged(node, configurationIndex);
         }
         if (consumed) {
-            TransferPinStream(node);
+            if (taken) {
+                PlaceBlock(node, &block);
+            }
             if (node->sink != nullptr) {
                 node->sink->OnNodePeriod(node);
             }
