@@ -1,5 +1,7 @@
 #include "ProductDeviceParts.h"
 
+#include <new>
+
 #include "device/DeviceLifecycle.h"
 #include "device/ProductDeviceModel.h"
 #include "engine/StreamManagerParts.h"
@@ -7,7 +9,8 @@
 
 namespace {
 
-ProductDeviceParts productParts;
+// A kernel driver runs no constructors of globals: the entry builds the parts in place.
+alignas(ProductDeviceParts) unsigned char partsStorage[sizeof(ProductDeviceParts)];
 
 }  // namespace
 
@@ -56,7 +59,7 @@ ULONG ProductDeviceParts::ApplyRateIndex(StreamManager* manager, LONG rateIndex)
 NTSTATUS ProductDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath)
 {
     if (GetDeviceParts() == nullptr) {
-        SetDeviceParts(&productParts);
+        SetDeviceParts(new (partsStorage) ProductDeviceParts());
     }
     return DriverEntry(driverObject, registryPath);
 }
