@@ -123,27 +123,33 @@ void RewriteFormat(PCWSTR path, PCWSTR valueName, UCHAR* buffer, bool engineForm
     RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, path, valueName, type, value, length);
 }
 
+// A DIRECT query of one value that takes it only when it has the expected type: a value of another
+// type would be written into the entry's context as if it were of its own kind.
+bool QueryTyped(PCWSTR path, PCWSTR valueName, ULONG type, PVOID entryContext)
+{
+    RTL_QUERY_REGISTRY_TABLE table[2] = {};
+    table[0].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+    table[0].Name = const_cast<PWSTR>(valueName);
+    table[0].EntryContext = entryContext;
+    table[0].DefaultType = (type << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_NONE;
+    return NT_SUCCESS(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path, table, nullptr, nullptr));
+}
+
 void RenameKey(DeviceContext* context, PCWSTR path, PWSTR instanceBuffer, ULONG rate)
 {
     UNICODE_STRING instancePath{0, static_cast<USHORT>(kPathBytes), instanceBuffer};
-    UCHAR formats[kFormatCount][kFormatBufferBytes];
-    RTL_QUERY_REGISTRY_TABLE table[kFormatCount + 2] = {};
-    table[0].Flags = RTL_QUERY_REGISTRY_DIRECT;
-    table[0].Name = const_cast<PWSTR>(kInstancePathValue);
-    table[0].EntryContext = &instancePath;
-    for (ULONG f = 0; f < kFormatCount; ++f) {
-        RtlZeroMemory(formats[f], kFormatBufferBytes);
-        Store32(formats[f], static_cast<ULONG>(-static_cast<LONG>(kFormatBufferBytes)));
-        table[f + 1].Flags = RTL_QUERY_REGISTRY_DIRECT;
-        table[f + 1].Name = const_cast<PWSTR>(kFormatValues[f]);
-        table[f + 1].EntryContext = formats[f];
-    }
-    if (!NT_SUCCESS(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path, table, nullptr, nullptr)) ||
+    if (!QueryTyped(path, kInstancePathValue, REG_SZ, &instancePath) ||
         !BelongsToDevice(context->hardwareIdPrefix, instancePath)) {
         return;
     }
+    // Each format on its own, so that one value of the wrong type leaves only itself alone.
     for (ULONG f = 0; f < kFormatCount; ++f) {
-        RewriteFormat(path, kFormatValues[f], formats[f], f == kEngineFormatIndex, rate);
+        UCHAR format[kFormatBufferBytes];
+        RtlZeroMemory(format, kFormatBufferBytes);
+        Store32(format, static_cast<ULONG>(-static_cast<LONG>(kFormatBufferBytes)));
+        if (QueryTyped(path, kFormatValues[f], REG_BINARY, format)) {
+            RewriteFormat(path, kFormatValues[f], format, f == kEngineFormatIndex, rate);
+        }
     }
 }
 
