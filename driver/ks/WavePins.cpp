@@ -78,6 +78,11 @@ void UnlistPin(WaveFilterContext* filter, PKSPIN pin, bool capture)
 template <typename Stream>
 NTSTATUS CreateWavePin(PKSPIN pin, bool capture)
 {
+    // No pin opens on a factory that endpoint naming is rebuilding.
+    DeviceContext* context = WaveDeviceContext(pin);
+    if (context != nullptr && ReadUCharAcquire(&context->endpointUpdateFlag) != 0) {
+        return STATUS_DEVICE_BUSY;
+    }
     void* memory = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(Stream), kWaveFilterTag);
     if (memory == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;

@@ -50,6 +50,12 @@ ULONG MidiRouter::Generation()
     return portTable.index;
 }
 
+void MidiRouter::CopyPortTable(MidiConfiguration* record)
+{
+    InStackLock hold(&tableLock);
+    *record = portTable;
+}
+
 bool MidiRouter::IsPrivateInput(ULONG port)
 {
     InStackLock hold(&tableLock);

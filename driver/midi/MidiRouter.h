@@ -55,6 +55,8 @@ public:
 
     UsbMidiCodec* Codec() { return codec; }
     ULONG Generation();
+    // A copy of the port table (its arrays are the codec's static data).
+    void CopyPortTable(MidiConfiguration* record);
 
 private:
     MidiRouter() = default;

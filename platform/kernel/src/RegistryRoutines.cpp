@@ -246,7 +246,9 @@ NTSTATUS DeliverDirect(ULONG type, const uint8_t* data, size_t size, PVOID entry
         if (bytes > destination->MaximumLength || bytes > 0xFFFE) {
             return STATUS_BUFFER_TOO_SMALL;
         }
-        std::memcpy(destination->Buffer, data, bytes);
+        if (bytes != 0) {
+            std::memcpy(destination->Buffer, data, bytes);
+        }
         destination->Length = static_cast<USHORT>(bytes);
         if (bytes + 2 <= destination->MaximumLength) {
             destination->Buffer[bytes / 2] = 0;
@@ -254,7 +256,9 @@ NTSTATUS DeliverDirect(ULONG type, const uint8_t* data, size_t size, PVOID entry
         return STATUS_SUCCESS;
     }
     if (size <= sizeof(ULONG)) {
-        std::memcpy(entryContext, data, size);
+        if (size != 0) {
+            std::memcpy(entryContext, data, size);
+        }
         return STATUS_SUCCESS;
     }
     LONG declared;
@@ -502,8 +506,8 @@ NTSTATUS RtlQueryRegistryValues(ULONG relativeTo, PCWSTR path, PRTL_QUERY_REGIST
     if (!registry.KeyExists(Hive::LocalMachine, keyPath)) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
-    constexpr ULONG kSupported =
-        RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_NOEXPAND | RTL_QUERY_REGISTRY_DIRECT;
+    constexpr ULONG kSupported = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_NOEXPAND |
+                                 RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
     for (auto* entry = queryTable; entry->QueryRoutine != nullptr || entry->Name != nullptr;
          ++entry) {
         if ((entry->Flags & ~kSupported) != 0) {
@@ -513,6 +517,10 @@ NTSTATUS RtlQueryRegistryValues(ULONG relativeTo, PCWSTR path, PRTL_QUERY_REGIST
         if (entry->Name == nullptr || (!direct && entry->QueryRoutine == nullptr)) {
             return STATUS_INVALID_PARAMETER;
         }
+        const bool typeCheck = direct && (entry->Flags & RTL_QUERY_REGISTRY_TYPECHECK) != 0;
+        const ULONG defaultType = typeCheck
+                                      ? entry->DefaultType & ~RTL_QUERY_REGISTRY_TYPECHECK_MASK
+                                      : entry->DefaultType;
         Platform::Registry::Value value;
         const Result found = registry.GetValue(Hive::LocalMachine, keyPath,
                                                ZeroTerminated(entry->Name), View::Native, &value);
@@ -520,16 +528,19 @@ NTSTATUS RtlQueryRegistryValues(ULONG relativeTo, PCWSTR path, PRTL_QUERY_REGIST
             if ((entry->Flags & RTL_QUERY_REGISTRY_REQUIRED) != 0) {
                 return STATUS_OBJECT_NAME_NOT_FOUND;
             }
-            if (entry->DefaultType == REG_NONE) {
+            if (defaultType == REG_NONE) {
                 continue;
             }
             const auto* bytes = static_cast<const uint8_t*>(entry->DefaultData);
             size_t size = entry->DefaultLength;
-            if (size == 0 && entry->DefaultType == REG_SZ && bytes != nullptr) {
+            if (size == 0 && defaultType == REG_SZ && bytes != nullptr) {
                 size = (ZeroTerminated(static_cast<PCWSTR>(entry->DefaultData)).size() + 1) * 2;
             }
-            value.type = entry->DefaultType;
+            value.type = defaultType;
             value.data.assign(bytes, bytes == nullptr ? bytes : bytes + size);
+        }
+        if (typeCheck && value.type != entry->DefaultType >> RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) {
+            return STATUS_OBJECT_TYPE_MISMATCH;
         }
         status = direct ? DeliverDirect(value.type, value.data.data(), value.data.size(),
                                         entry->EntryContext)

@@ -209,6 +209,9 @@ NTSTATUS KsFilterFactorySetDeviceClassesState(PKSFILTERFACTORY factory, BOOLEAN 
     for (InterfaceRecord& record : impl->interfaces) {
         record.enabled = newState != FALSE;
     }
+    if (newState) {
+        PublishAudioEndpoints(*impl);
+    }
     return STATUS_SUCCESS;
 }
 

@@ -162,6 +162,8 @@ void FreeBag(_KSIOBJECT_BAG* bag);
 NTSTATUS CreateDescriptorFactories(DeviceImpl* device);
 void EnableDescriptorFactories(DeviceImpl* device);
 void SetAllInterfaces(DeviceImpl* device, bool enabled);
+// The audio service records the factory's enabled render and capture interfaces as endpoints.
+void PublishAudioEndpoints(const FactoryImpl& factory);
 // Frees the factory once it has neither a create item nor an open filter.
 void ReleaseFactoryIfUnused(FactoryImpl* factory);
 void DestroyAllFactories(DeviceImpl* device);

@@ -61,6 +61,31 @@ struct InterfaceValue
 // The values the driver wrote under the interface's key, in the order they were first set.
 std::vector<InterfaceValue> InterfaceValues(const DeviceInterface& deviceInterface);
 
+// The audio endpoint store Windows keeps under the machine's MMDevices key: when a render or
+// capture interface is first enabled, the audio service records an endpoint there with the
+// device's instance path and the formats it will open the endpoint at (48000 Hz stereo), and keeps
+// them across later enables. Tests add other devices' endpoints the same way.
+inline constexpr char16_t kMmDevicesRenderKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Render";
+inline constexpr char16_t kMmDevicesCaptureKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture";
+inline constexpr char16_t kMmInstancePathValue[] = u"{b3f8fa53-0004-438e-9003-51a46e139bfc},2";
+inline constexpr char16_t kMmOemFormatValue[] = u"{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},0";
+inline constexpr char16_t kMmDeviceFormatValue[] = u"{f19f064d-082c-4e27-bc73-6882a1bb8e4c},0";
+inline constexpr char16_t kMmMixFormatValue[] = u"{3d6e1656-2e50-4c4c-8d85-d0acae3c6c68},2";
+
+// A stored format value: an 8-byte blob header, then a WAVEFORMATEXTENSIBLE.
+std::vector<uint8_t> StoredAudioFormat(uint32_t rate, uint16_t channels, uint16_t bits,
+                                       bool isFloat);
+// Records an endpoint (its key under the Render or Capture root, "\Properties" below it) unless
+// the store already has it. instancePath is the device's, without the "{1}." Windows puts first.
+void StoreAudioEndpoint(bool capture, const std::u16string& endpointKey,
+                        const std::u16string& instancePath);
+// The Properties key of an endpoint, as a machine path.
+std::u16string AudioEndpointProperties(bool capture, const std::u16string& endpointKey);
+// The endpoint keys under a root, in the store's order.
+std::vector<std::u16string> StoredAudioEndpoints(bool capture);
+
 enum class PnpRequest
 {
     Start,

@@ -197,7 +197,8 @@ MachineRegistry::Key* MachineRegistry::Find(Hive hive, std::u16string_view resol
 void MachineRegistry::Seed()
 {
     static const std::u16string_view kMachineKeys[] = {
-        u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+        u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture",
+        u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Render",
         u"SOFTWARE\\Wow6432Node",
         u"SYSTEM\\CurrentControlSet\\Control\\MediaCategories",
         u"SYSTEM\\CurrentControlSet\\Services",

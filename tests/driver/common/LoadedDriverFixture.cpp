@@ -21,8 +21,21 @@ void LoadedDriverFixture::LoadDriver(DeviceParts& parts, DriverKey key)
     KernelTest::SetUp();
     Platform::Kernel::ResetHostState();
     SetDeviceParts(&parts);
+    LoadThrough(DriverEntry, key);
+}
+
+void LoadedDriverFixture::LoadDriver(Platform::Ks::DriverEntryRoutine entry, DriverKey key)
+{
+    KernelTest::SetUp();
+    Platform::Kernel::ResetHostState();
+    SetDeviceParts(nullptr);
+    LoadThrough(entry, key);
+}
+
+void LoadedDriverFixture::LoadThrough(Platform::Ks::DriverEntryRoutine entry, DriverKey key)
+{
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    driver_ = Platform::Ks::Driver::Load(DriverEntry, &status);
+    driver_ = Platform::Ks::Driver::Load(entry, &status);
     ASSERT_EQ(status, STATUS_SUCCESS);
     if (key == DriverKey::Installed) {
         ASSERT_EQ(Platform::Registry::MachineRegistry::Instance().CreateKeyPath(

@@ -25,12 +25,16 @@ protected:
 
     // Call from SetUp first; `parts` is a member of the derived fixture, so it outlives the driver.
     void LoadDriver(DeviceParts& parts, DriverKey key);
+    // Loads the driver through an entry that installs its own parts (the product's assembly).
+    void LoadDriver(Platform::Ks::DriverEntryRoutine entry, DriverKey key);
     void TearDown() override;
 
     // Plugs a simulated device into the rack, on a bus of its own; when asked, starts it.
     Platform::Ks::Device* PlugInDevice(UsbSim::UsbDescriptorSet descriptors, bool start,
                                        NTSTATUS* status = nullptr);
     static DeviceContext* ContextOf(Platform::Ks::Device* device);
+
+    void LoadThrough(Platform::Ks::DriverEntryRoutine entry, DriverKey key);
 
     // Declared before the driver: the devices and their buses outlive it.
     Platform::Ks::PluggedUsbDevices usbDevices_;

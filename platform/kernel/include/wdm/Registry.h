@@ -134,6 +134,9 @@ typedef RTL_QUERY_REGISTRY_ROUTINE* PRTL_QUERY_REGISTRY_ROUTINE;
 #define RTL_QUERY_REGISTRY_REQUIRED 0x00000004
 #define RTL_QUERY_REGISTRY_NOEXPAND 0x00000010
 #define RTL_QUERY_REGISTRY_DIRECT 0x00000020
+#define RTL_QUERY_REGISTRY_TYPECHECK 0x00000100
+#define RTL_QUERY_REGISTRY_TYPECHECK_SHIFT 24
+#define RTL_QUERY_REGISTRY_TYPECHECK_MASK (0xFFu << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT)
 
 typedef struct _RTL_QUERY_REGISTRY_TABLE
 {
@@ -150,7 +153,9 @@ typedef struct _RTL_QUERY_REGISTRY_TABLE
 // RTL_QUERY_REGISTRY_DIRECT, EntryContext receives the value: a UNICODE_STRING (with its own
 // buffer) for string types; the ULONG itself for data of at most 4 bytes; otherwise a buffer
 // whose first LONG gives its size: negative = -size, and the buffer receives {ULONG length,
-// ULONG type, data}; positive = size, and it receives the data.
+// ULONG type, data}; positive = size, and it receives the data. With RTL_QUERY_REGISTRY_TYPECHECK
+// the top byte of DefaultType names the only type the DIRECT entry accepts (a stored value of
+// another type gives STATUS_OBJECT_TYPE_MISMATCH); the default's own type is in the low bytes.
 NTSTATUS RtlQueryRegistryValues(ULONG relativeTo, PCWSTR path, PRTL_QUERY_REGISTRY_TABLE queryTable,
                                 PVOID context, PVOID environment);
 // Creates the last component of the key when it is missing.
