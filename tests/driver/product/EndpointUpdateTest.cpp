@@ -43,6 +43,8 @@ protected:
     std::vector<WaveFilter*> WaveFactories()
     {
         std::vector<WaveFilter*> found;
+        // The factory list is the device's: walked under its mutex, as the driver walks it.
+        KsAcquireDevice(context->device);
         for (PKSFILTERFACTORY f = KsDeviceGetFirstChildFilterFactory(context->device); f != nullptr;
              f = KsFilterFactoryGetNextSiblingFilterFactory(f)) {
             const GUID* reference = f->FilterDescriptor->ReferenceGuid;
@@ -50,6 +52,7 @@ protected:
                 found.push_back(static_cast<WaveFilter*>(f->Context));
             }
         }
+        KsReleaseDevice(context->device);
         return found;
     }
 
