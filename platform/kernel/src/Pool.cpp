@@ -1,6 +1,6 @@
 // Pool: every block is recorded with its tag so a test can list what is still outstanding, new
 // blocks are poisoned so uninitialised pool shows, and allocations can be made to fail. Blocks
-// come from the special pool (SpecialPool.h): exactly the size asked for, guarded past the end.
+// come from the special pool (GuardedPool.h): exactly the size asked for, guarded past the end.
 #include <KernelTestApi.h>
 
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <set>
 
 #include "KernelInternal.h"
-#include "SpecialPool.h"
+#include "GuardedPool.h"
 #include "Verifier.h"
 
 using namespace Platform::Kernel;

@@ -1,4 +1,4 @@
-#include "SpecialPool.h"
+#include "GuardedPool.h"
 
 #include <KernelTestApi.h>
 
