@@ -234,6 +234,10 @@ NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_R
     if (!resubmit) {
         InterlockedIncrement(&pipe->outstanding);
     }
+    // The call itself holds the pipe too: the transfer may complete and retire on another
+    // processor before IofCallDriver returns, and a stop waiting for the pipe must not free it
+    // while this call still counts its submission below.
+    InterlockedIncrement(&pipe->outstanding);
     PIRP irp = transfer->irp;
     IoReuseIrp(irp, STATUS_SUCCESS);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
@@ -246,12 +250,14 @@ NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_R
         if (!resubmit) {
             ReleaseOutstanding(pipe);
         }
+        ReleaseOutstanding(pipe);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     const ULONG slot = transfer->slot;
     InterlockedIncrement(&pipe->inSubmit[slot]);
     const NTSTATUS status = IofCallDriver(requests.LowerDevice(), irp);
     InterlockedDecrement(&pipe->inSubmit[slot]);
+    ReleaseOutstanding(pipe);
     // A failure reaches the completion routine, which decides what becomes of the transfer.
     return NT_SUCCESS(status) ? status : STATUS_SUCCESS;
 }
