@@ -102,6 +102,7 @@ private:
     inline ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
     inline PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
     NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
+    void ReuseIrp(const UsbPipe* pipe, PIRP irp);
     bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
                            PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     static void ReleaseOutstanding(UsbPipe* pipe);

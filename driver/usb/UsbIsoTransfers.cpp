@@ -227,6 +227,22 @@ void UsbIsoStreaming::BuildIsoUrb(IsoTransfer* transfer)
     }
 }
 
+// A stop cancels the sync pipe's IRPs under the cancel lock while completions on other processors
+// may be sending theirs again: an IRP is made ready again under the same lock, so a cancel never
+// reads one half rebuilt. The stopping thread itself holds the lock already.
+void UsbIsoStreaming::ReuseIrp(const UsbPipe* pipe, PIRP irp)
+{
+    const bool lock = pipe->sync && ReadPointerAcquire(&cancelOwner) != KeGetCurrentThread();
+    KIRQL old = DISPATCH_LEVEL;
+    if (lock) {
+        KeAcquireSpinLock(&cancelLock, &old);
+    }
+    IoReuseIrp(irp, STATUS_SUCCESS);
+    if (lock) {
+        KeReleaseSpinLock(&cancelLock, old);
+    }
+}
+
 NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine,
                                          bool resubmit)
 {
@@ -239,7 +255,7 @@ NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_R
     // while this call still counts its submission below.
     InterlockedIncrement(&pipe->outstanding);
     PIRP irp = transfer->irp;
-    IoReuseIrp(irp, STATUS_SUCCESS);
+    ReuseIrp(pipe, irp);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
