@@ -18,52 +18,10 @@ const ChannelLayout kInputLayouts[] = {{kSampleInt24LE, 2, 0, 0}};
 
 }  // namespace
 
-InputDeviceModel::InputDeviceModel(DeviceLink link, PCWSTR path,
-                                   StreamingEngineFactory* engineFactory)
-    : DeviceModel(link, path), factory(engineFactory)
-{
-    engine = factory->CreateEngine(this, link, registryPath);
-}
-
-InputDeviceModel::~InputDeviceModel()
-{
-    if (engine != nullptr) {
-        factory->DestroyEngine(engine);
-    }
-    StopStatusTimer();
-}
-
-NTSTATUS InputDeviceModel::Start()
-{
-    StreamConfiguration configuration;
-    MidiConfiguration midi = {};
-    GetConfiguration(0, &configuration);
-    GetMidiConfiguration(0, &midi);
-    SetStreamConfiguration(&configuration, -1);
-    SetMidiConfiguration(&midi);
-    engine->SetStartupInterval(15);
-    return DeviceModel::Start();
-}
-
-PCWSTR InputDeviceModel::GetHardwareId()
-{
-    return u"USB\\VID_2B7E&PID_5C19&MI_00";
-}
-
 void InputDeviceModel::GetDeviceChannelCounts(ULONG* outputs, ULONG* inputs)
 {
     *outputs = 2;
     *inputs = 2;
-}
-
-LONG InputDeviceModel::GetClockSourceRecord(ClockSourceRecord* record)
-{
-    RtlZeroMemory(record, sizeof *record);
-    record->count = 1;
-    record->entries[0].isCurrent = 1;
-    const char name[] = "Internal";
-    RtlCopyMemory(record->entries[0].name, name, sizeof name);
-    return selectedClockSource;
 }
 
 // The product's configurations with the two inputs added.
@@ -93,7 +51,7 @@ DeviceModel* InputDeviceParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR r
         return nullptr;
     }
     auto* model = new (memory) InputDeviceModel(deviceLink, registryPath, &engines);
-    if (model->engine == nullptr) {
+    if (!model->CreateEngine()) {
         DestroyDeviceModel(model);
         return nullptr;
     }
@@ -105,36 +63,4 @@ void InputDeviceParts::DestroyDeviceModel(DeviceModel* model)
     auto* inputModel = static_cast<InputDeviceModel*>(model);
     inputModel->~InputDeviceModel();
     ExFreePoolWithTag(inputModel, kTagInputParts);
-}
-
-StreamManager* InputDeviceParts::CreateStreamManager(StreamingEngine* engine,
-                                                     DeviceStreamSink* sink)
-{
-    return ::CreateStreamManager(engine, sink);
-}
-
-void InputDeviceParts::DestroyStreamManager(StreamManager* manager)
-{
-    ::DestroyStreamManager(manager);
-}
-
-// No USB-MIDI router: a placeholder block, so that the device can be added.
-MidiRouter* InputDeviceParts::CreateMidiRouter(StreamingEngine*)
-{
-    return static_cast<MidiRouter*>(ExAllocatePoolWithTag(NonPagedPoolNx, 16, kTagInputParts));
-}
-
-void InputDeviceParts::DestroyMidiRouter(MidiRouter* router)
-{
-    ExFreePoolWithTag(router, kTagInputParts);
-}
-
-LONG InputDeviceParts::FindConfigurationRate(StreamManager* manager, ULONG rate)
-{
-    return ::FindConfigurationRate(manager, rate);
-}
-
-ULONG InputDeviceParts::ApplyRateIndex(StreamManager* manager, LONG rateIndex)
-{
-    return ::ApplyRateIndex(manager, rateIndex);
 }

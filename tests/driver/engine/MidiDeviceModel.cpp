@@ -21,48 +21,6 @@ const ULONG kPortRates[kMidiModelPorts] = {kMidiWireRate, kMidiWireRate, kMidiWi
 
 }  // namespace
 
-MidiDeviceModel::MidiDeviceModel(DeviceLink link, PCWSTR path,
-                                 StreamingEngineFactory* engineFactory)
-    : DeviceModel(link, path), factory(engineFactory)
-{
-    engine = factory->CreateEngine(this, link, registryPath);
-}
-
-MidiDeviceModel::~MidiDeviceModel()
-{
-    if (engine != nullptr) {
-        factory->DestroyEngine(engine);
-    }
-    StopStatusTimer();
-}
-
-NTSTATUS MidiDeviceModel::Start()
-{
-    StreamConfiguration configuration;
-    MidiConfiguration midi = {};
-    GetConfiguration(0, &configuration);
-    GetMidiConfiguration(0, &midi);
-    SetStreamConfiguration(&configuration, -1);
-    SetMidiConfiguration(&midi);
-    engine->SetStartupInterval(15);
-    return DeviceModel::Start();
-}
-
-PCWSTR MidiDeviceModel::GetHardwareId()
-{
-    return u"USB\\VID_2B7E&PID_5C19&MI_00";
-}
-
-LONG MidiDeviceModel::GetClockSourceRecord(ClockSourceRecord* record)
-{
-    RtlZeroMemory(record, sizeof *record);
-    record->count = 1;
-    record->entries[0].isCurrent = 1;
-    const char name[] = "Internal";
-    RtlCopyMemory(record->entries[0].name, name, sizeof name);
-    return selectedClockSource;
-}
-
 void MidiDeviceModel::GetMidiPortCounts(ULONG* ports, ULONG* second)
 {
     *ports = kMidiModelPorts;
@@ -90,7 +48,7 @@ DeviceModel* MidiDeviceParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR re
         return nullptr;
     }
     auto* model = new (memory) MidiDeviceModel(deviceLink, registryPath, &engines);
-    if (model->engine == nullptr) {
+    if (!model->CreateEngine()) {
         DestroyDeviceModel(model);
         return nullptr;
     }
@@ -102,37 +60,6 @@ void MidiDeviceParts::DestroyDeviceModel(DeviceModel* model)
     auto* midiModel = static_cast<MidiDeviceModel*>(model);
     midiModel->~MidiDeviceModel();
     ExFreePoolWithTag(midiModel, kTagMidiParts);
-}
-
-StreamManager* MidiDeviceParts::CreateStreamManager(StreamingEngine* engine, DeviceStreamSink* sink)
-{
-    return ::CreateStreamManager(engine, sink);
-}
-
-void MidiDeviceParts::DestroyStreamManager(StreamManager* manager)
-{
-    ::DestroyStreamManager(manager);
-}
-
-MidiRouter* MidiDeviceParts::CreateMidiRouter(StreamingEngine* engine)
-{
-    UsbMidiCodec* codec = static_cast<UsbStreamingEngine*>(engine)->MidiCodec();
-    return codec != nullptr ? MidiRouter::Create(codec) : nullptr;
-}
-
-void MidiDeviceParts::DestroyMidiRouter(MidiRouter* router)
-{
-    router->Destroy();
-}
-
-LONG MidiDeviceParts::FindConfigurationRate(StreamManager* manager, ULONG rate)
-{
-    return ::FindConfigurationRate(manager, rate);
-}
-
-ULONG MidiDeviceParts::ApplyRateIndex(StreamManager* manager, LONG rateIndex)
-{
-    return ::ApplyRateIndex(manager, rateIndex);
 }
 
 // ---- The fixture -------------------------------------------------------------------------------

@@ -14,9 +14,8 @@
 #include <chrono>
 #include <vector>
 
+#include "EngineTestDeviceModel.h"
 #include "LoadedDriverFixture.h"
-#include "device/DeviceModel.h"
-#include "device/DeviceParts.h"
 #include "engine/UsbStreamingEngine.h"
 #include "midi/MidiClients.h"
 #include "midi/MidiRouter.h"
@@ -26,37 +25,20 @@ inline constexpr ULONG kMidiWireRate = 3125;  // bytes per second
 inline constexpr UCHAR kMidiOutEndpoint = 0x03;
 inline constexpr UCHAR kMidiInEndpoint = 0x83;
 
-class MidiDeviceModel final : public DeviceModel
+class MidiDeviceModel final : public EngineTestDeviceModel
 {
 public:
-    MidiDeviceModel(DeviceLink link, PCWSTR path, StreamingEngineFactory* engineFactory);
-    ~MidiDeviceModel();
+    using EngineTestDeviceModel::EngineTestDeviceModel;
 
-    NTSTATUS Start() override;
-    PCWSTR GetHardwareId() override;
-    LONG GetClockSourceRecord(ClockSourceRecord* record) override;
     void GetMidiPortCounts(ULONG* ports, ULONG* second) override;
     NTSTATUS GetMidiConfiguration(ULONG index, MidiConfiguration* record) override;
-    StreamingEngine* GetEngine() override { return engine; }
-    StreamingEngine* GetEngineAlias() override { return engine; }
-
-    StreamingEngine* engine = nullptr;
-
-private:
-    StreamingEngineFactory* factory;
 };
 
-class MidiDeviceParts final : public DeviceParts
+class MidiDeviceParts final : public EngineTestDeviceParts
 {
 public:
     DeviceModel* CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath) override;
     void DestroyDeviceModel(DeviceModel* model) override;
-    StreamManager* CreateStreamManager(StreamingEngine* engine, DeviceStreamSink* sink) override;
-    void DestroyStreamManager(StreamManager* manager) override;
-    MidiRouter* CreateMidiRouter(StreamingEngine* engine) override;
-    void DestroyMidiRouter(MidiRouter* router) override;
-    LONG FindConfigurationRate(StreamManager* manager, ULONG rate) override;
-    ULONG ApplyRateIndex(StreamManager* manager, LONG rateIndex) override;
 
 private:
     UsbStreamingEngineFactory engines;
