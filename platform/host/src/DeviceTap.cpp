@@ -1,0 +1,137 @@
+#include "DeviceTap.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+namespace Host {
+namespace {
+
+constexpr LONG kTapPeriodMs = 5;
+
+bool Silent(std::span<const int32_t> frame)
+{
+    return std::all_of(frame.begin(), frame.end(), [](int32_t s) { return s == 0; });
+}
+
+}  // namespace
+
+RenderCheck::RenderCheck(uint32_t channels, std::vector<int32_t> expected, bool keep)
+    : channels_(channels), expected_(std::move(expected)), keep_(keep), peaks_(channels, 0),
+      recent_(channels, 0)
+{
+    total_ = channels_ != 0 ? expected_.size() / channels_ : 0;
+    while (leadingSilence_ < total_ &&
+           Silent({expected_.data() + leadingSilence_ * channels_, channels_})) {
+        ++leadingSilence_;
+    }
+    if (keep_) {
+        kept_.assign(leadingSilence_ * channels_, 0);
+    }
+}
+
+uint64_t RenderCheck::ReceivedFrames() const
+{
+    if (!placed_) {
+        return leadingSilence_ == total_ ? total_ : 0;  // silence throughout: nothing to tell
+    }
+    return position_;
+}
+
+void RenderCheck::Compare(std::span<const int32_t> frame)
+{
+    const int32_t* want = expected_.data() + position_ * channels_;
+    for (uint32_t c = 0; c < channels_; ++c) {
+        const int32_t level = std::abs(frame[c]);
+        peaks_[c] = std::max(peaks_[c], level);
+        recent_[c] = std::max(recent_[c], level);
+        if (frame[c] != want[c] && mismatches_++ == 0) {
+            firstMismatch_ = "frame " + std::to_string(position_) + " channel " +
+                             std::to_string(c + 1) + ": the device received " +
+                             std::to_string(frame[c]) + ", expected " + std::to_string(want[c]);
+        }
+    }
+    if (keep_) {
+        kept_.insert(kept_.end(), frame.begin(), frame.end());
+    }
+    ++position_;
+}
+
+void RenderCheck::Take(const UsbSim::OutSampleArray& received)
+{
+    if (received.channels != channels_) {
+        if (!received.empty() && mismatches_++ == 0) {
+            firstMismatch_ = "the device received " + std::to_string(received.channels) +
+                             " channels, expected " + std::to_string(channels_);
+        }
+        return;
+    }
+    for (size_t f = 0; f < received.size(); ++f) {
+        const std::span<const int32_t> frame = received.Frame(f);
+        if (!placed_) {
+            if (Silent(frame) || leadingSilence_ == total_) {
+                continue;
+            }
+            placed_ = true;
+            position_ = leadingSilence_;
+        }
+        if (position_ < total_) {
+            Compare(frame);
+        } else if (!Silent(frame)) {
+            ++extra_;
+        }
+    }
+}
+
+std::vector<int32_t> RenderCheck::TakeRecentPeaks()
+{
+    std::vector<int32_t> recent(channels_, 0);
+    recent.swap(recent_);
+    return recent;
+}
+
+DeviceTap::DeviceTap(UsbSim::SimulatedUsbDevice& device, RenderCheck& check)
+    : device_(device), check_(check)
+{
+    device_.ClearOutPackets();
+    KeInitializeTimerEx(&timer_, NotificationTimer);
+    KeInitializeDpc(&dpc_, &DeviceTap::TapDpc, this);
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(kTapPeriodMs) * 10000;
+    KeSetTimerEx(&timer_, due, kTapPeriodMs, &dpc_);
+    armed_ = true;
+}
+
+DeviceTap::~DeviceTap()
+{
+    Stop();
+}
+
+void DeviceTap::Stop()
+{
+    if (armed_) {
+        KeCancelTimer(&timer_);
+        armed_ = false;
+        Drain();
+    }
+}
+
+void DeviceTap::TapDpc(PKDPC, PVOID context, PVOID, PVOID)
+{
+    static_cast<DeviceTap*>(context)->Drain();
+}
+
+void DeviceTap::Drain()
+{
+    std::set<uint8_t> endpoints;
+    for (const UsbSim::OutPacketRecord& packet : device_.OutPackets()) {
+        endpoints.insert(packet.endpoint);
+    }
+    std::lock_guard hold(mutex_);
+    for (const uint8_t endpoint : endpoints) {
+        check_.Take(device_.OutSamples(endpoint));
+    }
+    device_.ClearOutPackets();
+}
+
+}  // namespace Host

@@ -1,0 +1,88 @@
+// What the simulated device received, checked against what was played. The device's record of
+// its OUT packets is written on the bus's frame DPC; the tap reads it on a DPC of its own every
+// few milliseconds (in real time the same thread runs both), turns the samples into a running
+// check against the expected ones, and keeps a summary the main thread reads under a mutex.
+#pragma once
+
+#include <UsbTestApi.h>
+#include <wdm.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Host {
+
+// The device's samples (24-bit values) against the expected ones, frame by frame. The first
+// frame with a sample not zero places the stream: the device hears silence until the pin's first
+// block, and the played audio's own leading silence cannot be told from it.
+class RenderCheck
+{
+public:
+    RenderCheck(uint32_t channels, std::vector<int32_t> expected, bool keep);
+
+    void Take(const UsbSim::OutSampleArray& received);
+
+    uint64_t TotalFrames() const { return total_; }
+    // Frames of the audio accounted for: the leading silence once placed, then each compared.
+    uint64_t ReceivedFrames() const;
+    uint64_t Mismatches() const { return mismatches_; }
+    const std::string& FirstMismatch() const { return firstMismatch_; }
+    // Frames not silent after the last expected one.
+    uint64_t Extra() const { return extra_; }
+    std::vector<int32_t> Peaks() const { return peaks_; }  // absolute, per channel
+    // Peaks since the last call, per channel (the meter's view).
+    std::vector<int32_t> TakeRecentPeaks();
+    // The received frames in place of the expected ones (kept when asked).
+    const std::vector<int32_t>& Kept() const { return kept_; }
+
+private:
+    void Compare(std::span<const int32_t> frame);
+
+    uint32_t channels_;
+    std::vector<int32_t> expected_;
+    bool keep_;
+    uint64_t total_ = 0;
+    uint64_t leadingSilence_ = 0;
+    bool placed_ = false;
+    uint64_t position_ = 0;  // next expected frame once placed
+    uint64_t mismatches_ = 0;
+    uint64_t extra_ = 0;
+    std::string firstMismatch_;
+    std::vector<int32_t> peaks_;
+    std::vector<int32_t> recent_;
+    std::vector<int32_t> kept_;
+};
+
+class DeviceTap
+{
+public:
+    DeviceTap(UsbSim::SimulatedUsbDevice& device, RenderCheck& check);
+    ~DeviceTap();
+    DeviceTap(const DeviceTap&) = delete;
+    DeviceTap& operator=(const DeviceTap&) = delete;
+
+    // Cancels the timer and reads what is left. Call once the layer's threads stopped.
+    void Stop();
+    // Runs f on the check under the tap's mutex.
+    template <typename F>
+    auto With(F f)
+    {
+        std::lock_guard hold(mutex_);
+        return f(check_);
+    }
+
+private:
+    static void TapDpc(PKDPC, PVOID context, PVOID, PVOID);
+    void Drain();
+
+    UsbSim::SimulatedUsbDevice& device_;
+    RenderCheck& check_;
+    std::mutex mutex_;
+    KTIMER timer_{};
+    KDPC dpc_{};
+    bool armed_ = false;
+};
+
+}  // namespace Host

@@ -1,0 +1,291 @@
+#include "HostCommands.h"
+
+#include <algorithm>
+
+#include "HostMachine.h"
+#include "Meter.h"
+#include "Player.h"
+#include "Recorder.h"
+
+namespace Host {
+namespace {
+
+constexpr uint32_t kDemoRate = 48000;
+constexpr uint32_t kDemoMilliseconds = 3000;
+
+std::string RatesText(const std::vector<ULONG>& rates)
+{
+    std::string text;
+    for (const ULONG rate : rates) {
+        text += (text.empty() ? "" : ", ") + std::to_string(rate);
+    }
+    return text + " Hz";
+}
+
+std::string PeaksText(const std::vector<int32_t>& peaks)
+{
+    std::string text;
+    for (size_t c = 0; c < peaks.size(); ++c) {
+        text += (c == 0 ? "" : ", ") + std::to_string(c + 1) + ": " + PeakText(peaks[c]);
+    }
+    return text;
+}
+
+std::string FormatText(const EndpointInfo& e)
+{
+    if (e.maxChannels == 0) {
+        return "no PCM pin";
+    }
+    std::string text = "PCM " + std::to_string(e.minBits) + "-" + std::to_string(e.maxBits) +
+                       " bit (24-bit in 32-bit containers), up to " +
+                       std::to_string(e.maxChannels) + " channels, " + std::to_string(e.minRate) +
+                       "-" + std::to_string(e.maxRate) + " Hz";
+    return e.passThrough ? text + "; IEC 61937 pass-through" : text;
+}
+
+void PrintList(HostMachine& machine, std::ostream& out)
+{
+    out << "Device: " << machine.Choice().name << " (" << machine.Choice().description << ")\n";
+    out << "Rates: " << RatesText(machine.Rates()) << "\n";
+    out << "Endpoints:\n";
+    for (const EndpointInfo& e : machine.Endpoints()) {
+        out << "  " << (e.capture ? "capture" : "render ") << "  \"" << e.name << "\"  "
+            << FormatText(e) << "\n";
+    }
+    const ULONG midi = machine.MidiPorts();
+    out << "MIDI ports: "
+        << (midi == 0 ? std::string("none")
+                      : std::to_string(midi) + " (the driver has no MIDI pins to reach them yet)")
+        << "\n";
+}
+
+const EndpointInfo* FindEndpoint(const std::vector<EndpointInfo>& endpoints, bool capture)
+{
+    for (const EndpointInfo& e : endpoints) {
+        if (e.capture == capture && e.maxChannels != 0) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+// The unplug every command ends with; false (and why) when the driver left something behind.
+bool Unplug(HostMachine& machine, std::ostream& out, std::ostream& err)
+{
+    const LeftBehind left = machine.Unplug();
+    if (left.Nothing()) {
+        out << "Unplugged: the driver left nothing behind (no pool, no timer, no work item)\n";
+        return true;
+    }
+    err << "Unplugged: the driver left " << left.pool.size() << " pool block(s), " << left.timers
+        << " timer(s) and " << left.workItems << " work item(s) behind";
+    if (!left.pool.empty()) {
+        err << "; first: " << left.pool.front();
+    }
+    err << "\n";
+    return false;
+}
+
+bool StartMachine(HostMachine& machine, const HostOptions& options, std::ostream& err)
+{
+    std::string error;
+    if (!machine.Start(*FindDevice(options.device), &error)) {
+        err << "quorvel-host: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool CheckRate(HostMachine& machine, uint32_t rate, const std::string& what, std::ostream& err)
+{
+    const std::vector<ULONG> rates = machine.Rates();
+    if (std::find(rates.begin(), rates.end(), rate) != rates.end()) {
+        return true;
+    }
+    err << "quorvel-host: " << what << ": " << rate << " Hz is not a rate the device offers ("
+        << RatesText(rates) << ")\n";
+    return false;
+}
+
+int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavAudio& audio,
+                  const HostOptions& options, std::ostream& out, std::ostream& err,
+                  bool terminal)
+{
+    PlayOptions play;
+    play.keepReceived = !options.out.empty();
+    play.meterOut = &out;
+    play.terminal = terminal;
+    PlayReport report;
+    std::string error;
+    if (!Play(machine, endpoint, audio, play, &report, &error)) {
+        err << "quorvel-host: " << error << "\n";
+        return kExitCheckFailed;
+    }
+    out << "Device received " << report.framesReceived << " of " << report.framesPlayed
+        << " frames; "
+        << (report.BitExact() ? "every sample bit-exact" : "NOT bit-exact") << "\n";
+    if (report.mismatches != 0) {
+        out << "  " << report.mismatches << " sample(s) differ; first: " << report.firstMismatch
+            << "\n";
+    }
+    if (report.extra != 0) {
+        out << "  " << report.extra << " frame(s) not silent after the audio's end\n";
+    }
+    out << "Peak levels: " << PeaksText(report.peaks) << "\n";
+    if (!options.out.empty()) {
+        if (!WriteWavFile(options.out, report.received, &error)) {
+            err << "quorvel-host: " << error << "\n";
+            return kExitCheckFailed;
+        }
+        out << "Wrote what the device received to " << options.out << "\n";
+    }
+    return report.BitExact() ? kExitOk : kExitCheckFailed;
+}
+
+int RunList(const HostOptions& options, std::ostream& out, std::ostream& err)
+{
+    HostMachine machine(options.virtualTime);
+    if (!StartMachine(machine, options, err)) {
+        return kExitCheckFailed;
+    }
+    PrintList(machine, out);
+    return Unplug(machine, out, err) ? kExitOk : kExitCheckFailed;
+}
+
+int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
+{
+    WavAudio audio;
+    std::string error;
+    if (!ReadWavFile(options.file, &audio, &error)) {
+        err << "quorvel-host: " << error << "\n";
+        return kExitBadInput;
+    }
+    if (audio.Frames() == 0) {
+        err << "quorvel-host: " << options.file << ": the data chunk holds no audio\n";
+        return kExitBadInput;
+    }
+    HostMachine machine(options.virtualTime);
+    if (!StartMachine(machine, options, err)) {
+        return kExitCheckFailed;
+    }
+    const std::vector<EndpointInfo> endpoints = machine.Endpoints();
+    const EndpointInfo* endpoint = FindEndpoint(endpoints, false);
+    int result = kExitBadInput;
+    if (endpoint == nullptr) {
+        err << "quorvel-host: the device has no render endpoint\n";
+    } else if (!CheckRate(machine, audio.rate, options.file, err)) {
+    } else if (audio.channels != endpoint->maxChannels) {
+        err << "quorvel-host: " << options.file << " has " << audio.channels
+            << " channel(s); the endpoint \"" << endpoint->name << "\" carries "
+            << endpoint->maxChannels << "\n";
+    } else {
+        out << "Playing " << options.file << " (" << audio.Frames() << " frames, " << audio.rate
+            << " Hz, " << audio.containerBits << "-bit, " << audio.channels << " channels) through \""
+            << endpoint->name << "\"\n";
+        result = PlayAndReport(machine, *endpoint, audio, options, out, err, terminal);
+    }
+    const bool clean = Unplug(machine, out, err);
+    return result == kExitOk && !clean ? kExitCheckFailed : result;
+}
+
+int RecordAndReport(HostMachine& machine, const EndpointInfo& endpoint, const HostOptions& options,
+                    std::ostream& out, std::ostream& err, bool terminal)
+{
+    RecordOptions record;
+    record.rate = options.rate;
+    record.milliseconds = options.seconds * 1000;
+    record.meterOut = &out;
+    record.terminal = terminal;
+    WavAudio recording;
+    RecordReport report;
+    std::string error;
+    out << "Recording " << options.seconds << " s at " << options.rate << " Hz from \""
+        << endpoint.name << "\" (the device's inputs play a tone)\n";
+    if (!Record(machine, endpoint, record, &recording, &report, &error)) {
+        err << "quorvel-host: " << error << "\n";
+        return kExitCheckFailed;
+    }
+    if (!WriteWavFile(options.file, recording, &error)) {
+        err << "quorvel-host: " << error << "\n";
+        return kExitCheckFailed;
+    }
+    out << "Recorded " << report.frames << " frames to " << options.file << "; "
+        << (report.BitExact() ? "every sample bit-exact to the device's input"
+                              : "NOT the device's input (" + std::to_string(report.mismatches) +
+                                    " sample(s) differ)")
+        << "\nPeak levels: " << PeaksText(report.peaks) << "\n";
+    return report.BitExact() ? kExitOk : kExitCheckFailed;
+}
+
+int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
+{
+    HostMachine machine(options.virtualTime);
+    if (!StartMachine(machine, options, err)) {
+        return kExitCheckFailed;
+    }
+    const std::vector<EndpointInfo> endpoints = machine.Endpoints();
+    const EndpointInfo* endpoint = FindEndpoint(endpoints, true);
+    int result = kExitBadInput;
+    if (endpoint == nullptr) {
+        err << "quorvel-host: the device '" << options.device
+            << "' has no capture endpoint (--device inputs has one)\n";
+    } else if (CheckRate(machine, options.rate, "--rate", err)) {
+        result = RecordAndReport(machine, *endpoint, options, out, err, terminal);
+    }
+    const bool clean = Unplug(machine, out, err);
+    return result == kExitOk && !clean ? kExitCheckFailed : result;
+}
+
+int RunDemo(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
+{
+    out << "Quorvel host: the driver's production assembly with the simulated '" << options.device
+        << "' device, in " << (options.virtualTime ? "virtual" : "real") << " time\n";
+    HostMachine machine(options.virtualTime);
+    if (!StartMachine(machine, options, err)) {
+        return kExitCheckFailed;
+    }
+    PrintList(machine, out);
+    const std::vector<EndpointInfo> endpoints = machine.Endpoints();
+    const EndpointInfo* endpoint = FindEndpoint(endpoints, false);
+    int result = kExitCheckFailed;
+    if (endpoint == nullptr) {
+        err << "quorvel-host: the device has no render endpoint\n";
+    } else {
+        out << "Playing a " << kDemoMilliseconds / 1000 << "-second test signal (" << kDemoRate
+            << " Hz, 24-bit stereo: 440 Hz at -6 dBFS left, 660 Hz at -12 dBFS right) through \""
+            << endpoint->name << "\"\n";
+        result = PlayAndReport(machine, *endpoint, TestSignal(kDemoRate, kDemoMilliseconds),
+                               options, out, err, terminal);
+    }
+    const bool clean = Unplug(machine, out, err);
+    const bool passed = result == kExitOk && clean;
+    out << (passed ? "Demonstration passed.\n" : "Demonstration FAILED.\n");
+    return passed ? kExitOk : kExitCheckFailed;
+}
+
+}  // namespace
+
+int RunHost(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
+{
+    if (options.help) {
+        out << HelpText(options.command);
+        return kExitOk;
+    }
+    if (options.command == "list") {
+        return RunList(options, out, err);
+    }
+    if (options.command == "play") {
+        return RunPlay(options, out, err, terminal);
+    }
+    if (options.command == "record") {
+        return RunRecord(options, out, err, terminal);
+    }
+    if (options.command == "lowlatency") {
+        err << "quorvel-host: lowlatency is not available yet: the driver's control filter does "
+               "not serve clients yet\n";
+        return kExitBadInput;
+    }
+    return RunDemo(options, out, err, terminal);
+}
+
+}  // namespace Host
