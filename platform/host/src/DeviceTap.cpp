@@ -17,7 +17,10 @@ bool Silent(std::span<const int32_t> frame)
 }  // namespace
 
 RenderCheck::RenderCheck(uint32_t channels, std::vector<int32_t> expected, bool keep)
-    : channels_(channels), expected_(std::move(expected)), keep_(keep), peaks_(channels, 0),
+    : channels_(channels),
+      expected_(std::move(expected)),
+      keep_(keep),
+      peaks_(channels, 0),
       recent_(channels, 0)
 {
     total_ = channels_ != 0 ? expected_.size() / channels_ : 0;

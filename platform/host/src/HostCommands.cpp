@@ -108,8 +108,7 @@ bool CheckRate(HostMachine& machine, uint32_t rate, const std::string& what, std
 }
 
 int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavAudio& audio,
-                  const HostOptions& options, std::ostream& out, std::ostream& err,
-                  bool terminal)
+                  const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
 {
     PlayOptions play;
     play.keepReceived = !options.out.empty();
@@ -122,8 +121,7 @@ int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavA
         return kExitCheckFailed;
     }
     out << "Device received " << report.framesReceived << " of " << report.framesPlayed
-        << " frames; "
-        << (report.BitExact() ? "every sample bit-exact" : "NOT bit-exact") << "\n";
+        << " frames; " << (report.BitExact() ? "every sample bit-exact" : "NOT bit-exact") << "\n";
     if (report.mismatches != 0) {
         out << "  " << report.mismatches << " sample(s) differ; first: " << report.firstMismatch
             << "\n";
@@ -180,8 +178,8 @@ int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bo
             << endpoint->maxChannels << "\n";
     } else {
         out << "Playing " << options.file << " (" << audio.Frames() << " frames, " << audio.rate
-            << " Hz, " << audio.containerBits << "-bit, " << audio.channels << " channels) through \""
-            << endpoint->name << "\"\n";
+            << " Hz, " << audio.containerBits << "-bit, " << audio.channels
+            << " channels) through \"" << endpoint->name << "\"\n";
         result = PlayAndReport(machine, *endpoint, audio, options, out, err, terminal);
     }
     const bool clean = Unplug(machine, out, err);

@@ -53,7 +53,8 @@ bool IsPcmRange(const KSDATARANGE* range)
 // answers a data-ranges property.
 void ReadRanges(const KSFILTER_DESCRIPTOR& descriptor, EndpointInfo* info)
 {
-    const auto* pins = static_cast<const uint8_t*>(static_cast<const void*>(descriptor.PinDescriptors));
+    const auto* pins =
+        static_cast<const uint8_t*>(static_cast<const void*>(descriptor.PinDescriptors));
     for (ULONG p = 0; p < descriptor.PinDescriptorsCount; ++p) {
         const auto* pin =
             reinterpret_cast<const KSPIN_DESCRIPTOR_EX*>(pins + p * descriptor.PinDescriptorSize);
@@ -122,8 +123,8 @@ bool HostMachine::Start(const DeviceChoice& choice, std::string* error)
         *error = "the driver's registry key could not be made";
         return false;
     }
-    usbDevice_ = UsbSim::SimulatedUsbDevice::Create(
-        UsbSim::BuildProductDescriptors(choice.variant), error);
+    usbDevice_ =
+        UsbSim::SimulatedUsbDevice::Create(UsbSim::BuildProductDescriptors(choice.variant), error);
     if (usbDevice_ == nullptr) {
         return false;
     }

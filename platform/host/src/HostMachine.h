@@ -30,8 +30,8 @@ struct EndpointInfo
     ULONG maxChannels = 0;
     ULONG minBits = 0;
     ULONG maxBits = 0;
-    ULONG minRate = 0;  // Hz
-    ULONG maxRate = 0;  // Hz
+    ULONG minRate = 0;         // Hz
+    ULONG maxRate = 0;         // Hz
     bool passThrough = false;  // also offers IEC 61937 pass-through
 };
 

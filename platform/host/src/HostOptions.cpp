@@ -39,8 +39,7 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, std::string* val
     return true;
 }
 
-bool TakeOption(const std::vector<std::string>& args, size_t* i, HostOptions* o,
-                std::string* error)
+bool TakeOption(const std::vector<std::string>& args, size_t* i, HostOptions* o, std::string* error)
 {
     const std::string& a = args[*i];
     std::string value;
@@ -155,7 +154,8 @@ std::string HelpText(const std::string& command)
     }
     if (command == "play") {
         return "Usage: quorvel-host play FILE.wav [--out RECEIVED.wav] [--device NAME]\n"
-               "Plays a PCM WAV (16-, 24- or 32-bit, at a rate the device offers, as many channels\n"
+               "Plays a PCM WAV (16-, 24- or 32-bit, at a rate the device offers, as many "
+               "channels\n"
                "as the render endpoint has) through the main render endpoint and checks that the\n"
                "device received every sample bit-exact. --out writes what the device received\n"
                "(24-bit, as the device carries it).\n" +

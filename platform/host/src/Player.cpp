@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t kBlocksPerSecond = 100;  // 10 ms blocks
 constexpr size_t kQueuedBlocks = 6;
-constexpr uint64_t kTailMs = 100;   // the device's queue drains
+constexpr uint64_t kTailMs = 100;    // the device's queue drains
 constexpr uint64_t kSlackMs = 2000;  // beyond the audio's length before the run gives up
 
 // The pin's container: 16-bit stays 16-bit; 24-bit goes in 4-byte containers with 24 valid bits
@@ -100,8 +100,8 @@ bool Stream(HostMachine& machine, Platform::Ks::PinHandle& pin, const WavAudio& 
                           tap.With([](RenderCheck& c) { return c.TakeRecentPeaks(); }));
         }
         if (elapsed > lengthMs + kSlackMs) {
-            *error = "blocks still pending " + std::to_string(kSlackMs) +
-                     " ms after the audio's end";
+            *error =
+                "blocks still pending " + std::to_string(kSlackMs) + " ms after the audio's end";
             return false;
         }
     }
@@ -184,7 +184,8 @@ WavAudio TestSignal(uint32_t rate, uint32_t milliseconds)
     const double pi = 3.14159265358979323846;
     for (uint64_t n = 0; n < frames; ++n) {
         const double t = static_cast<double>(n) / rate;
-        audio.samples[n * 2] = static_cast<int32_t>(std::lround(4194304.0 * std::sin(2 * pi * 440 * t)));
+        audio.samples[n * 2] =
+            static_cast<int32_t>(std::lround(4194304.0 * std::sin(2 * pi * 440 * t)));
         audio.samples[n * 2 + 1] =
             static_cast<int32_t>(std::lround(2097152.0 * std::sin(2 * pi * 660 * t)));
     }

@@ -50,9 +50,9 @@ bool Gather(HostMachine& machine, Platform::Ks::PinHandle& pin, const RecordOpti
         }
         const uint64_t elapsed = HostMachine::NowMs() - start;
         if (meter != nullptr) {
-            meter->Update(std::min<uint64_t>(recording->Frames() * 1000 / options.rate,
-                                             options.milliseconds),
-                          options.milliseconds, peaks);
+            meter->Update(
+                std::min<uint64_t>(recording->Frames() * 1000 / options.rate, options.milliseconds),
+                options.milliseconds, peaks);
         }
         if (elapsed > options.milliseconds + kSlackMs) {
             *error = "the device delivered " + std::to_string(recording->Frames()) + " of " +
@@ -96,8 +96,8 @@ bool Record(HostMachine& machine, const EndpointInfo& endpoint, const RecordOpti
         *filter, endpoint.pinId,
         Platform::Ks::PcmFormatBytes(recording->channels, rate, 32, true, 24), &status);
     if (pin == nullptr) {
-        *error = "the endpoint refused " + std::to_string(rate) + " Hz: status " +
-                 StatusText(status);
+        *error =
+            "the endpoint refused " + std::to_string(rate) + " Hz: status " + StatusText(status);
         return false;
     }
     std::unique_ptr<Meter> meter;
@@ -131,8 +131,8 @@ void CheckAgainstTone(const WavAudio& recording, RecordReport* report)
     report->frames = frames;
     report->peaks.assign(channels, 0);
     for (size_t i = 0; i < recording.samples.size(); ++i) {
-        report->peaks[i % channels] = std::max(report->peaks[i % channels],
-                                               std::abs(recording.samples[i]));
+        report->peaks[i % channels] =
+            std::max(report->peaks[i % channels], std::abs(recording.samples[i]));
     }
     // The device's tone starts at index 0 with silence; the recording starts somewhere in it.
     uint64_t first = 0;

@@ -77,21 +77,23 @@ bool ParseFormat(std::span<const uint8_t> chunk, WavAudio* audio, std::string* e
         }
         validBits = Get16(p + 18);
         if (Get16(p + 24) != kTagPcm || std::memcmp(p + 26, kPcmSubFormatTail, 14) != 0) {
-            return Fail(error, "the extensible format's sub-format is not PCM: the device "
-                               "carries PCM only");
+            return Fail(error,
+                        "the extensible format's sub-format is not PCM: the device "
+                        "carries PCM only");
         }
     } else if (tag == kTagFloat) {
         return Fail(error, "the samples are IEEE float: the device carries PCM only");
     } else if (tag != kTagPcm) {
-        return Fail(error, "format tag " + std::to_string(tag) + " is not PCM: the device "
+        return Fail(error, "format tag " + std::to_string(tag) +
+                               " is not PCM: the device "
                                "carries PCM only");
     }
     if (bits != 16 && bits != 24 && bits != 32) {
         return Fail(error, std::to_string(bits) + "-bit samples: the device takes 16, 24 or 32");
     }
     if (validBits < 8 || validBits > bits) {
-        return Fail(error, std::to_string(validBits) + " valid bits in a " +
-                               std::to_string(bits) + "-bit container");
+        return Fail(error, std::to_string(validBits) + " valid bits in a " + std::to_string(bits) +
+                               "-bit container");
     }
     if (channels == 0 || channels > kMaxChannels) {
         return Fail(error, std::to_string(channels) + " channels");
@@ -101,8 +103,8 @@ bool ParseFormat(std::span<const uint8_t> chunk, WavAudio* audio, std::string* e
     }
     if (blockAlign != channels * (bits / 8)) {
         return Fail(error, "block align " + std::to_string(blockAlign) + " does not match " +
-                               std::to_string(channels) + " channels of " +
-                               std::to_string(bits) + " bits");
+                               std::to_string(channels) + " channels of " + std::to_string(bits) +
+                               " bits");
     }
     if (byteRate != static_cast<uint64_t>(rate) * blockAlign) {
         return Fail(error, "byte rate " + std::to_string(byteRate) + " does not match " +
@@ -198,8 +200,8 @@ bool ParseWav(std::span<const uint8_t> bytes, WavAudio* audio, std::string* erro
         offset = body + static_cast<size_t>(size) + (size & 1);  // chunks are padded to even
     }
     if (offset < riff.size() && offset + kChunkHeader > riff.size()) {
-        return Fail(error, "truncated: a chunk header is cut short at byte " +
-                               std::to_string(offset));
+        return Fail(error,
+                    "truncated: a chunk header is cut short at byte " + std::to_string(offset));
     }
     if (!haveFormat) {
         return Fail(error, "no fmt chunk");
@@ -275,7 +277,8 @@ bool WriteWavFile(const std::string& path, const WavAudio& audio, std::string* e
     if (!file) {
         return Fail(error, path + ": cannot create the file");
     }
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     if (!file.flush()) {
         return Fail(error, path + ": cannot write the file");
     }

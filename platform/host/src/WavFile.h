@@ -14,9 +14,9 @@ namespace Host {
 struct WavAudio
 {
     uint16_t channels = 0;
-    uint32_t rate = 0;            // Hz
-    uint16_t containerBits = 0;   // 16, 24 or 32 bits per sample in the file
-    uint16_t validBits = 0;       // bits that carry the sample (the container's unless extensible)
+    uint32_t rate = 0;             // Hz
+    uint16_t containerBits = 0;    // 16, 24 or 32 bits per sample in the file
+    uint16_t validBits = 0;        // bits that carry the sample (the container's unless extensible)
     std::vector<int32_t> samples;  // interleaved; each the container's value, sign-extended
 
     size_t Frames() const { return channels != 0 ? samples.size() / channels : 0; }

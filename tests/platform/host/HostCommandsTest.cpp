@@ -1,0 +1,266 @@
+// The host's commands as a user runs them, in virtual time: play gives back from the device's
+// side the samples of the file played, record with the test model that has inputs gives the
+// device's input, list names the endpoints, and bad input ends in a one-line reason and the
+// bad-input exit code. Each command unplugs its device, and the fixture fails a test whose
+// driver left pool or timers behind.
+#include <KernelTestFixture.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HostCommands.h"
+#include "HostOptions.h"
+#include "Player.h"
+#include "Recorder.h"
+#include "WavFile.h"
+
+namespace {
+
+using Host::WavAudio;
+
+struct Outcome
+{
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class HostCommandsTest : public Platform::Kernel::Testing::KernelTest
+{
+protected:
+    Outcome Run(std::vector<std::string> args)
+    {
+        args.push_back("--virtual");
+        Host::HostOptions options;
+        std::string error;
+        if (!Host::ParseOptions(args, &options, &error)) {
+            return {Host::kExitBadInput, "", error + "\n"};
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = Host::RunHost(options, out, err, false);
+        return {code, out.str(), err.str()};
+    }
+
+    // A file of the running test's own (parameterised names hold a '/').
+    std::string Path(const std::string& name)
+    {
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(test.begin(), test.end(), '/', '_');
+        return (std::filesystem::path(::testing::TempDir()) / (test + "-" + name)).string();
+    }
+
+    std::string Write(const std::string& name, const WavAudio& audio)
+    {
+        const std::string path = Path(name);
+        std::string error;
+        EXPECT_TRUE(Host::WriteWavFile(path, audio, &error)) << error;
+        return path;
+    }
+};
+
+// A ramp that walks through the container's range with both signs, stereo.
+WavAudio Ramp(uint32_t rate, uint16_t bits, uint16_t valid, uint32_t frames)
+{
+    WavAudio audio;
+    audio.channels = 2;
+    audio.rate = rate;
+    audio.containerBits = bits;
+    audio.validBits = valid;
+    const int64_t span = int64_t{1} << (bits - 1);
+    for (uint32_t n = 0; n < frames; ++n) {
+        const int64_t v = static_cast<int64_t>((n * 4099u + 1) % static_cast<uint64_t>(span));
+        audio.samples.push_back(static_cast<int32_t>(v));
+        audio.samples.push_back(static_cast<int32_t>(-v));
+    }
+    return audio;
+}
+
+TEST_F(HostCommandsTest, PlayOf24BitStereoAt48000GivesBackTheSameSamples)
+{
+    const WavAudio played = Ramp(48000, 24, 24, 48000 * 2);
+    const std::string in = Write("in.wav", played);
+    const std::string received = Path("received.wav");
+    const Outcome o = Run({"play", in, "--out", received});
+    ASSERT_EQ(o.code, Host::kExitOk) << o.out << o.err;
+    EXPECT_NE(o.out.find("every sample bit-exact"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("left nothing behind"), std::string::npos) << o.out;
+    WavAudio back;
+    std::string error;
+    ASSERT_TRUE(Host::ReadWavFile(received, &back, &error)) << error;
+    EXPECT_EQ(back.rate, 48000u);
+    EXPECT_EQ(back.channels, 2u);
+    EXPECT_EQ(back.containerBits, 24u);
+    EXPECT_EQ(back.samples, played.samples);
+}
+
+struct FormatCase
+{
+    const char* name;
+    uint32_t rate;
+    uint16_t bits;
+    uint16_t valid;
+};
+
+class HostPlayFormats : public HostCommandsTest, public ::testing::WithParamInterface<FormatCase>
+{
+};
+
+// What the device's 24 bits carry of each sample: 16-bit shifted up, 32-bit cut to its top 24.
+TEST_P(HostPlayFormats, TheDeviceReceivesWhatItsSubslotsCarryOfEachSample)
+{
+    const FormatCase& f = GetParam();
+    const WavAudio played = Ramp(f.rate, f.bits, f.valid, f.rate / 2);
+    const std::string received = Path("received.wav");
+    const Outcome o = Run({"play", Write("in.wav", played), "--out", received});
+    ASSERT_EQ(o.code, Host::kExitOk) << o.out << o.err;
+    WavAudio back;
+    std::string error;
+    ASSERT_TRUE(Host::ReadWavFile(received, &back, &error)) << error;
+    ASSERT_EQ(back.samples.size(), played.samples.size());
+    for (size_t i = 0; i < played.samples.size(); ++i) {
+        ASSERT_EQ(back.samples[i], Host::DeviceValue(played, played.samples[i])) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, HostPlayFormats,
+                         ::testing::Values(FormatCase{"Pcm16At44100", 44100, 16, 16},
+                                           FormatCase{"Pcm32At96000", 96000, 32, 32},
+                                           FormatCase{"Pcm24In32At48000", 48000, 32, 24}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostCommandsTest, RecordWithTheInputModelGivesTheDevicesInput)
+{
+    const std::string path = Path("recorded.wav");
+    const Outcome o = Run({"record", path, "--seconds", "2", "--device", "inputs"});
+    ASSERT_EQ(o.code, Host::kExitOk) << o.out << o.err;
+    WavAudio recording;
+    std::string error;
+    ASSERT_TRUE(Host::ReadWavFile(path, &recording, &error)) << error;
+    EXPECT_EQ(recording.rate, 48000u);
+    EXPECT_EQ(recording.channels, 2u);
+    ASSERT_EQ(recording.Frames(), 96000u);
+    // Placed by its first sound, every later sample is the device's tone.
+    size_t first = 0;
+    while (recording.samples[first * 2] == 0) {
+        ++first;
+    }
+    // A tone takes each value twice a period: eight frames of both channels place it.
+    auto placedAt = [&](uint64_t offset) {
+        for (size_t f = 0; f < 8; ++f) {
+            for (uint32_t c = 0; c < 2; ++c) {
+                if (recording.samples[(first + f) * 2 + c] !=
+                    Host::InputTone(c, offset + f, 48000)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    uint64_t offset = 0;
+    while (offset < 96000 && !placedAt(offset)) {
+        ++offset;
+    }
+    ASSERT_LT(offset, 96000u) << "the recording is not the device's tone";
+    for (size_t f = first; f < recording.Frames(); ++f) {
+        for (uint32_t c = 0; c < 2; ++c) {
+            ASSERT_EQ(recording.samples[f * 2 + c], Host::InputTone(c, offset + f - first, 48000))
+                << f;
+        }
+    }
+}
+
+TEST_F(HostCommandsTest, ListNamesTheEndpointsAndTheirFormats)
+{
+    const Outcome o = Run({"list", "--device", "inputs"});
+    ASSERT_EQ(o.code, Host::kExitOk) << o.err;
+    EXPECT_NE(o.out.find("render   \"Corvane Quorvel Stereo Out 1-2\"  PCM"), std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("capture  \"Corvane Quorvel Stereo In 1-2\"  PCM"), std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("Rates: 44100, 48000, 96000 Hz"), std::string::npos) << o.out;
+}
+
+struct ErrorCase
+{
+    const char* name;
+    std::vector<std::string> args;  // "IN" stands for a file the case writes
+    WavAudio audio;
+    std::string bytes;  // written instead of the audio when not empty
+    const char* reason;
+};
+
+class HostErrors : public HostCommandsTest, public ::testing::WithParamInterface<ErrorCase>
+{
+};
+
+TEST_P(HostErrors, EndInOneLineAndTheBadInputCode)
+{
+    const ErrorCase& c = GetParam();
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args) {
+        if (a == "IN") {
+            a = c.bytes.empty() ? Write("in.wav", c.audio) : Path("in.wav");
+            if (!c.bytes.empty()) {
+                std::ofstream(a, std::ios::binary) << c.bytes;
+            }
+        }
+    }
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.code, Host::kExitBadInput) << o.out << o.err;
+    EXPECT_NE(o.err.find(c.reason), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find('\n'), o.err.size() - (o.err.empty() ? 0 : 1)) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostErrors,
+    ::testing::Values(
+        ErrorCase{"MissingFile", {"play", "/nonexistent.wav"}, {}, "", "cannot open the file"},
+        ErrorCase{"NotAWav", {"play", "IN"}, {}, "hello", "not a WAV file"},
+        ErrorCase{
+            "Truncated", {"play", "IN"}, {}, std::string("RIFF\xff\0\0\0WAVE", 12), "truncated"},
+        ErrorCase{"RateTheDeviceLacks",
+                  {"play", "IN"},
+                  Ramp(22050, 16, 16, 100),
+                  "",
+                  "22050 Hz is not a rate the device offers"},
+        ErrorCase{"Mono",
+                  {"play", "IN"},
+                  [] {
+                      WavAudio a = Ramp(48000, 16, 16, 100);
+                      a.channels = 1;
+                      return a;
+                  }(),
+                  "",
+                  "has 1 channel(s)"},
+        ErrorCase{
+            "UnknownDevice", {"list", "--device", "toaster"}, {}, "", "unknown device 'toaster'"},
+        ErrorCase{"UnknownCommand", {"dance"}, {}, "", "unknown command 'dance'"},
+        ErrorCase{"BadSeconds",
+                  {"record", "x.wav", "--seconds", "ten"},
+                  {},
+                  "",
+                  "--seconds takes a whole number"},
+        ErrorCase{"RecordWithoutInputs",
+                  {"record", "x.wav", "--seconds", "1"},
+                  {},
+                  "",
+                  "has no capture endpoint"},
+        ErrorCase{"RecordAtARateTheDeviceLacks",
+                  {"record", "x.wav", "--seconds", "1", "--device", "inputs", "--rate", "32000"},
+                  {},
+                  "",
+                  "32000 Hz is not a rate the device offers"},
+        ErrorCase{"LowLatencyNotYet",
+                  {"lowlatency", "--buffer", "64", "--seconds", "1"},
+                  {},
+                  "",
+                  "not available yet"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
