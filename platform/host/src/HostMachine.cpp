@@ -233,15 +233,24 @@ uint64_t HostMachine::NowMs()
     return static_cast<uint64_t>(Platform::Kernel::InterruptTime100ns() / 10000);
 }
 
+void HostMachine::PullOut()
+{
+    if (pulledOut_) {
+        return;
+    }
+    pulledOut_ = true;
+    bus_->Detach();
+    Platform::Kernel::RunPending();
+    device_->Send(Platform::Ks::PnpRequest::SurpriseRemoval);
+    Platform::Kernel::RunPending();
+}
+
 LeftBehind HostMachine::Unplug()
 {
     if (streaming_) {
         EndStreaming();
     }
-    bus_->Detach();
-    Platform::Kernel::RunPending();
-    device_->Send(Platform::Ks::PnpRequest::SurpriseRemoval);
-    Platform::Kernel::RunPending();
+    PullOut();
     device_->Send(Platform::Ks::PnpRequest::Remove);
     Platform::Kernel::RunPending();
     driver_.reset();

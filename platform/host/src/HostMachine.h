@@ -74,14 +74,17 @@ public:
     // The kernel clock, in milliseconds since it started.
     static uint64_t NowMs();
 
-    // Pulls the device off the bus (its pending transfers complete with the device gone), then
-    // the surprise removal and the removal that follow; unloads the driver. Open handles must be
-    // closed first.
+    // Pulls the device off the bus (its pending transfers complete with the device gone) and
+    // sends the surprise removal that follows, as when the cable goes while clients are open.
+    void PullOut();
+    // PullOut unless done, then the removal once the handles are closed (they must be), and
+    // unloads the driver: what is left is the driver's.
     LeftBehind Unplug();
 
 private:
     bool virtualTime_;
     bool streaming_ = false;
+    bool pulledOut_ = false;
     const DeviceChoice* choice_ = nullptr;
     std::shared_ptr<DeviceParts> parts_;
     // The device and its bus outlive the driver's device objects.

@@ -33,12 +33,20 @@ struct IrpResult
     ULONG_PTR information;
 };
 
+// A close cannot fail: the I/O manager takes its IRP from a reserve and retries until it has one,
+// so a handle closed while memory is short still reaches the driver (bounded here, so that a test
+// that fails every allocation ends).
+constexpr int kCloseIrpAttempts = 10000;
+
 // Sends an IRP built by fill to the device object and waits for nothing: every request of this
 // layer completes before IoCallDriver returns.
 template <typename Fill>
-IrpResult Call(PDEVICE_OBJECT target, Fill fill)
+IrpResult Call(PDEVICE_OBJECT target, Fill fill, bool mustSucceed = false)
 {
     struct _IRP* irp = IoAllocateIrp(target->StackSize, FALSE);
+    for (int attempt = 1; irp == nullptr && mustSucceed && attempt < kCloseIrpAttempts; ++attempt) {
+        irp = IoAllocateIrp(target->StackSize, FALSE);
+    }
     if (irp == nullptr) {
         return {STATUS_INSUFFICIENT_RESOURCES, 0};
     }
@@ -409,7 +417,8 @@ NTSTATUS FilterHandle::Send(UCHAR major, ULONG ioControlCode, void* input, ULONG
     }
     AttachedToProcess attached(process_);
     const IrpResult result = Call(
-        &device_.impl_->functionalDeviceObject, [&](struct _IRP* irp, PIO_STACK_LOCATION next) {
+        &device_.impl_->functionalDeviceObject,
+        [&](struct _IRP* irp, PIO_STACK_LOCATION next) {
             next->MajorFunction = major;
             next->FileObject = fileObject_;
             next->Parameters.DeviceIoControl.IoControlCode = ioControlCode;
@@ -418,7 +427,8 @@ NTSTATUS FilterHandle::Send(UCHAR major, ULONG ioControlCode, void* input, ULONG
             next->Parameters.DeviceIoControl.Type3InputBuffer = input;
             irp->UserBuffer = output;
             irp->RequestorMode = UserMode;
-        });
+        },
+        major == IRP_MJ_CLOSE);
     if (information != nullptr) {
         *information = result.information;
     }

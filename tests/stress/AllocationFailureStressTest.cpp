@@ -1,0 +1,108 @@
+// Allocation failures across the open, streaming and close of a wave pin client: the n-th
+// allocation from the client's open on fails, for n = 1, 2, ... until a run sees no failure, and
+// then runs under random failures of a seeded low-resources simulation (seeds from
+// QUORVEL_STRESS_ALLOCATION_SEEDS, default 10). Every failure ends as a failure its caller sees or
+// as the fallback the driver takes; the device plays again once memory is back, and nothing leaks.
+#include <KernelTestApi.h>
+#include <KernelTestFixture.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "HostMachine.h"
+#include "SoakRun.h"
+#include "StressClients.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint64_t kMostAllocations = 5000;
+constexpr int kStreamMs = 30;
+
+class AllocationFailureStress : public Platform::Kernel::Testing::KernelTest
+{
+protected:
+    // A client's whole life under the failures `inject` sets up; false when one of its requests
+    // came back in a way no failure explains.
+    static bool ClientLife(Host::HostMachine& machine, const std::function<void()>& inject)
+    {
+        Stress::WaveRenderClient client(machine, 48000);
+        inject();
+        client.Open();
+        bool sound = true;
+        for (int ms = 0; ms < kStreamMs; ++ms) {
+            sound = client.Stream() && sound;
+            machine.Wait(1ms);
+        }
+        client.Close();
+        Platform::Kernel::ClearAllocationFailures();
+        return sound && client.PendingRequests() == 0;
+    }
+
+    // Memory is back: a fresh client opens, runs and streams.
+    static void PlaysAgain(Host::HostMachine& machine, const std::string& label)
+    {
+        Stress::WaveRenderClient client(machine, 48000);
+        EXPECT_EQ(client.Open(), STATUS_SUCCESS) << label;
+        for (int ms = 0; ms < 10; ++ms) {
+            EXPECT_TRUE(client.Stream()) << label;
+            machine.Wait(1ms);
+        }
+        client.Close();
+    }
+
+    static void CheckNothingLeft(Host::HostMachine& machine, const std::string& label)
+    {
+        const Host::LeftBehind left = machine.Unplug();
+        EXPECT_TRUE(left.Nothing())
+            << label << ": " << left.pool.size() << " pool block(s) ("
+            << (left.pool.empty() ? "" : left.pool.front()) << "), " << left.timers << " timer(s), "
+            << left.workItems << " work item(s)";
+    }
+};
+
+TEST_F(AllocationFailureStress, EachAllocationOfAClientsLifeFailsInTurn)
+{
+    uint64_t n = 1;
+    for (; n < kMostAllocations; ++n) {
+        Host::HostMachine machine(true);
+        std::string error;
+        ASSERT_TRUE(machine.Start(*Host::FindDevice("product"), &error)) << error;
+        const uint64_t before = Platform::Kernel::AllocationCount();
+        const std::string label = "allocation " + std::to_string(n);
+        EXPECT_TRUE(ClientLife(machine, [n] { Platform::Kernel::FailAllocationNumber(n); }))
+            << label;
+        const bool hit = Platform::Kernel::AllocationCount() - before >= n;
+        PlaysAgain(machine, label);
+        CheckNothingLeft(machine, label);
+        if (!hit || HasFailure()) {
+            break;
+        }
+    }
+    // A client's life allocates far more than this: a countdown that stopped early tested little.
+    EXPECT_GT(n, 50u);
+}
+
+TEST_F(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
+{
+    const int seeds = SoakRun::Seconds("QUORVEL_STRESS_ALLOCATION_SEEDS", 10);
+    uint64_t injected = 0;
+    for (int seed = 1; seed <= seeds && !HasFailure(); ++seed) {
+        Host::HostMachine machine(true);
+        std::string error;
+        ASSERT_TRUE(machine.Start(*Host::FindDevice("product"), &error)) << error;
+        const std::string label = "seed " + std::to_string(seed);
+        EXPECT_TRUE(ClientLife(machine, [seed] {
+            Platform::Kernel::SimulateLowResources(
+                {.seed = static_cast<uint64_t>(seed), .failuresPerMillion = 50000});
+        })) << label;
+        injected += Platform::Kernel::LowResourcesFailures();
+        PlaysAgain(machine, label);
+        CheckNothingLeft(machine, label);
+    }
+    EXPECT_GT(injected, 0u);
+}
+
+}  // namespace

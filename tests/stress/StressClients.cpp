@@ -1,0 +1,63 @@
+#include "StressClients.h"
+
+#include <ksmedia.h>
+
+namespace Stress {
+
+NTSTATUS WaveRenderClient::Open()
+{
+    std::u16string link;
+    for (const Host::EndpointInfo& e : machine_.Endpoints()) {
+        if (!e.capture && e.maxChannels != 0) {
+            link = e.symbolicLink;
+        }
+    }
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    filter_ =
+        Platform::Ks::FilterHandle::Open(machine_.Process(), machine_.Device(), link, &status);
+    if (filter_ == nullptr) {
+        return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+    }
+    pin_ = Platform::Ks::PinHandle::Open(
+        *filter_, 0, Platform::Ks::PcmFormatBytes(2, rate_, 32, true, 24), &status);
+    if (pin_ == nullptr) {
+        return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+    }
+    return pin_->WalkTo(KSSTATE_RUN);
+}
+
+bool WaveRenderClient::Stream()
+{
+    if (pin_ == nullptr) {
+        return true;
+    }
+    while (pin_->PendingFrames() < 4) {
+        const NTSTATUS status = pin_->Write(std::vector<uint8_t>(rate_ / 100 * 8, 0x11));
+        if (status != STATUS_PENDING && status != STATUS_SUCCESS && NT_SUCCESS(status)) {
+            return false;
+        }
+        if (!NT_SUCCESS(status)) {
+            break;
+        }
+    }
+    for (const Platform::Ks::CompletedFrame& frame : pin_->Collect()) {
+        if (frame.status == STATUS_PENDING) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WaveRenderClient::Close()
+{
+    if (pin_ != nullptr) {
+        pin_->WalkTo(KSSTATE_STOP);
+        pin_->Close();
+        pin_->Collect();
+        leftPending_ = pin_->PendingFrames();
+    }
+    pin_.reset();
+    filter_.reset();
+}
+
+}  // namespace Stress

@@ -1,0 +1,53 @@
+// The clients the stress runs drive through the driver from a user process, one kind per class:
+// each opens, streams a millisecond at a time and closes, and tells whether what it asked for
+// failed as a failure (never a success with nothing behind it). Wave render pins are here; MIDI
+// pins and the control filter's low-latency client join as further kinds once the driver has them.
+#pragma once
+
+#include <KsPinHandle.h>
+
+#include <memory>
+#include <string>
+
+#include "HostMachine.h"
+
+namespace Stress {
+
+class StressClient
+{
+public:
+    virtual ~StressClient() = default;
+    // STATUS_SUCCESS, or the failure the driver answered.
+    virtual NTSTATUS Open() = 0;
+    // Keeps the client's queue full for one millisecond's turn; false when a request the driver
+    // took came back with a status that is neither success nor a failure of its own (a bug).
+    virtual bool Stream() = 0;
+    virtual void Close() = 0;
+    // Requests the driver still holds (after Close: none may be).
+    virtual size_t PendingRequests() const = 0;
+    virtual std::string Describe() const = 0;
+};
+
+// A render pin at a rate, 24 valid bits in 32-bit containers, with 10 ms blocks queued.
+class WaveRenderClient final : public StressClient
+{
+public:
+    WaveRenderClient(Host::HostMachine& machine, ULONG rate) : machine_(machine), rate_(rate) {}
+    NTSTATUS Open() override;
+    bool Stream() override;
+    void Close() override;
+    size_t PendingRequests() const override
+    {
+        return pin_ != nullptr ? pin_->PendingFrames() : leftPending_;
+    }
+    std::string Describe() const override { return "render pin at " + std::to_string(rate_); }
+
+private:
+    Host::HostMachine& machine_;
+    ULONG rate_;
+    std::unique_ptr<Platform::Ks::FilterHandle> filter_;
+    std::unique_ptr<Platform::Ks::PinHandle> pin_;
+    size_t leftPending_ = 0;  // what the pin still held when it closed
+};
+
+}  // namespace Stress
