@@ -158,7 +158,11 @@ NTSTATUS WaitUntil(const std::function<bool()>& satisfied, LONGLONG relativeTime
             return STATUS_SUCCESS;
         }
         lock.unlock();
-        const bool ran = RunOnePendingVirtual();
+        // A work item runs on a worker thread, which would block on a mutex this thread holds
+        // until this wait is over; run inline, it would take the mutex as its owner and work under
+        // it. So a thread that holds a mutex lets only DPCs run while it waits, and the work items
+        // run once it is back in the test's hands.
+        const bool ran = RunOnePendingVirtual(!HoldsAnyMutex());
         lock.lock();
         if (ran || satisfied()) {
             continue;

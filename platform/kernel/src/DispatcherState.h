@@ -81,7 +81,8 @@ LONGLONG EarliestDueLocked(const Dispatcher& d);  // kNoDeadline when none is ar
 // nothing to run. Takes the lock itself.
 bool RunOneDpc();
 bool RunOneWorkItem(int queue);
-bool RunOnePendingVirtual();
+// One queued DPC, else (when asked) one work item; false when nothing ran.
+bool RunOnePendingVirtual(bool workItems);
 
 // Waits until satisfied() holds (checked under the lock) or the deadline passes, driving virtual
 // time as the header describes. describe() names what is waited for when it never comes.

@@ -432,6 +432,17 @@ size_t HeldLockDepth()
     return Mine().count;
 }
 
+bool HoldsAnyMutex()
+{
+    const ThreadLocks& t = Mine();
+    for (size_t i = 0; i < t.count; ++i) {
+        if (t.entries[i].kind == LockKind::Mutex) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TruncateHeldLocks(size_t depth)
 {
     ThreadLocks& t = Mine();

@@ -166,9 +166,10 @@ bool RunOneWorkItem(int queue)
     return true;
 }
 
-bool RunOnePendingVirtual()
+bool RunOnePendingVirtual(bool workItems)
 {
-    return RunOneDpc() || RunOneWorkItem(CriticalWorkQueue) || RunOneWorkItem(DelayedWorkQueue);
+    return RunOneDpc() ||
+           (workItems && (RunOneWorkItem(CriticalWorkQueue) || RunOneWorkItem(DelayedWorkQueue)));
 }
 
 }  // namespace Platform::Kernel::Internal
@@ -370,7 +371,7 @@ TimeMode GetTimeMode()
 void RunPending()
 {
     RequirePassive("RunPending");
-    while (RunOnePendingVirtual()) {
+    while (RunOnePendingVirtual(true)) {
     }
 }
 

@@ -34,6 +34,8 @@ void ResetLockOrder();
 
 // Locks the calling thread holds in its current context.
 size_t HeldLockDepth();
+// Whether the calling thread holds a kernel mutex, in any context.
+bool HoldsAnyMutex();
 void TruncateHeldLocks(size_t depth);  // after a bug check unwound the code that took them
 
 // Stops the system when the routine returned holding a lock it took (depth = before it ran).

@@ -201,8 +201,11 @@ TEST_F(VerifierLocks, AWorkItemRunInsideAWaitDoesNotInheritTheWaitersLocks)
     IoQueueWorkItem(item, &TakeMutexWork, DelayedWorkQueue, &work);
     LARGE_INTEGER interval;
     interval.QuadPart = -10'000;
-    KeDelayExecutionThread(KernelMode, FALSE, &interval);  // runs the item on this thread
+    // A wait of a mutex holder runs no work item (a worker would block on the mutex); the item
+    // runs on this thread once A is released, in a context of its own.
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
     KeReleaseMutex(&locks->mutexA, FALSE);
+    RunPending();
     // On a real system the item ran on a worker thread: B then A is no reversal.
     Wait(&locks->mutexB);
     EXPECT_FALSE(ExpectBugCheck([&] { Wait(&locks->mutexA); }).has_value());

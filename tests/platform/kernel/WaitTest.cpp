@@ -110,3 +110,50 @@ TEST_F(Waits, AWaitNothingCanSatisfyStopsTheSystemNamingTheObject)
 }
 
 }  // namespace
+
+namespace {
+
+struct MutexWork
+{
+    DEVICE_OBJECT device{};
+    PIO_WORKITEM item = nullptr;
+    KMUTEX* mutex = nullptr;
+    bool holderWaiting = false;
+    bool ranWhileHolderWaited = false;
+    bool ran = false;
+};
+
+void TakeTheMutex(PDEVICE_OBJECT, PVOID context)
+{
+    auto* work = static_cast<MutexWork*>(context);
+    KeWaitForSingleObject(work->mutex, Executive, KernelMode, FALSE, nullptr);
+    work->ranWhileHolderWaited = work->holderWaiting;
+    work->ran = true;
+    KeReleaseMutex(work->mutex, FALSE);
+}
+
+}  // namespace
+
+// A worker thread would block on the mutex until its holder is done; run inline inside the
+// holder's wait, the work item would take the mutex as its owner and run under it.
+TEST_F(Waits, AThreadHoldingAMutexRunsNoWorkItemWhileItWaits)
+{
+    KMUTEX mutex;
+    KeInitializeMutex(&mutex, 0);
+    MutexWork work;
+    work.mutex = &mutex;
+    work.item = IoAllocateWorkItem(&work.device);
+    ASSERT_NE(work.item, nullptr);
+    KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+    IoQueueWorkItem(work.item, TakeTheMutex, DelayedWorkQueue, &work);
+    work.holderWaiting = true;
+    LARGE_INTEGER delay = Relative(10);
+    KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    work.holderWaiting = false;
+    KeReleaseMutex(&mutex, FALSE);
+    EXPECT_FALSE(work.ran);
+    RunPending();
+    EXPECT_TRUE(work.ran);
+    EXPECT_FALSE(work.ranWhileHolderWaited);
+    IoFreeWorkItem(work.item);
+}
