@@ -1,4 +1,4 @@
-// Allocation failures across the open, streaming and close of a wave pin client: the n-th
+// Allocation failures across the open, streaming and close of each kind of client: the n-th
 // allocation from the client's open on fails, for n = 1, 2, ... until a run sees no failure, and
 // then runs under random failures of a seeded low-resources simulation (seeds from
 // QUORVEL_STRESS_ALLOCATION_SEEDS, default 10). Every failure ends as a failure its caller sees or
@@ -21,14 +21,31 @@ using namespace std::chrono_literals;
 constexpr uint64_t kMostAllocations = 5000;
 constexpr int kStreamMs = 30;
 
-class AllocationFailureStress : public Platform::Kernel::Testing::KernelTest
+// A kind of client and the device that has its endpoint. MIDI pins and the control filter's
+// client join here as rows once the driver has them.
+struct ClientKind
+{
+    const char* name;
+    const char* device;
+    bool capture;
+};
+
+class AllocationFailureStress : public Platform::Kernel::Testing::KernelTest,
+                                public ::testing::WithParamInterface<ClientKind>
 {
 protected:
+    static bool Start(Host::HostMachine& machine)
+    {
+        std::string error;
+        EXPECT_TRUE(machine.Start(*Host::FindDevice(GetParam().device), &error)) << error;
+        return error.empty();
+    }
+
     // A client's whole life under the failures `inject` sets up; false when one of its requests
     // came back in a way no failure explains.
     static bool ClientLife(Host::HostMachine& machine, const std::function<void()>& inject)
     {
-        Stress::WaveRenderClient client(machine, 48000);
+        Stress::WaveClient client(machine, GetParam().capture, 48000);
         inject();
         client.Open();
         bool sound = true;
@@ -44,7 +61,7 @@ protected:
     // Memory is back: a fresh client opens, runs and streams.
     static void PlaysAgain(Host::HostMachine& machine, const std::string& label)
     {
-        Stress::WaveRenderClient client(machine, 48000);
+        Stress::WaveClient client(machine, GetParam().capture, 48000);
         EXPECT_EQ(client.Open(), STATUS_SUCCESS) << label;
         for (int ms = 0; ms < 10; ++ms) {
             EXPECT_TRUE(client.Stream()) << label;
@@ -63,13 +80,12 @@ protected:
     }
 };
 
-TEST_F(AllocationFailureStress, EachAllocationOfAClientsLifeFailsInTurn)
+TEST_P(AllocationFailureStress, EachAllocationOfAClientsLifeFailsInTurn)
 {
     uint64_t n = 1;
     for (; n < kMostAllocations; ++n) {
         Host::HostMachine machine(true);
-        std::string error;
-        ASSERT_TRUE(machine.Start(*Host::FindDevice("product"), &error)) << error;
+        ASSERT_TRUE(Start(machine));
         const uint64_t before = Platform::Kernel::AllocationCount();
         const std::string label = "allocation " + std::to_string(n);
         EXPECT_TRUE(ClientLife(machine, [n] { Platform::Kernel::FailAllocationNumber(n); }))
@@ -85,14 +101,13 @@ TEST_F(AllocationFailureStress, EachAllocationOfAClientsLifeFailsInTurn)
     EXPECT_GT(n, 50u);
 }
 
-TEST_F(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
+TEST_P(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
 {
     const int seeds = SoakRun::Seconds("QUORVEL_STRESS_ALLOCATION_SEEDS", 10);
     uint64_t injected = 0;
     for (int seed = 1; seed <= seeds && !HasFailure(); ++seed) {
         Host::HostMachine machine(true);
-        std::string error;
-        ASSERT_TRUE(machine.Start(*Host::FindDevice("product"), &error)) << error;
+        ASSERT_TRUE(Start(machine));
         const std::string label = "seed " + std::to_string(seed);
         EXPECT_TRUE(ClientLife(machine, [seed] {
             Platform::Kernel::SimulateLowResources(
@@ -104,5 +119,10 @@ TEST_F(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
     }
     EXPECT_GT(injected, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clients, AllocationFailureStress,
+                         ::testing::Values(ClientKind{"RenderPin", "product", false},
+                                           ClientKind{"CapturePin", "inputs", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -4,11 +4,11 @@
 
 namespace Stress {
 
-NTSTATUS WaveRenderClient::Open()
+NTSTATUS WaveClient::Open()
 {
     std::u16string link;
     for (const Host::EndpointInfo& e : machine_.Endpoints()) {
-        if (!e.capture && e.maxChannels != 0) {
+        if (e.capture == capture_ && e.maxChannels != 0) {
             link = e.symbolicLink;
         }
     }
@@ -26,13 +26,15 @@ NTSTATUS WaveRenderClient::Open()
     return pin_->WalkTo(KSSTATE_RUN);
 }
 
-bool WaveRenderClient::Stream()
+bool WaveClient::Stream()
 {
     if (pin_ == nullptr) {
         return true;
     }
     while (pin_->PendingFrames() < 4) {
-        const NTSTATUS status = pin_->Write(std::vector<uint8_t>(rate_ / 100 * 8, 0x11));
+        const ULONG bytes = rate_ / 100 * 8;
+        const NTSTATUS status =
+            capture_ ? pin_->Read(bytes) : pin_->Write(std::vector<uint8_t>(bytes, 0x11));
         if (status != STATUS_PENDING && status != STATUS_SUCCESS && NT_SUCCESS(status)) {
             return false;
         }
@@ -48,7 +50,7 @@ bool WaveRenderClient::Stream()
     return true;
 }
 
-void WaveRenderClient::Close()
+void WaveClient::Close()
 {
     if (pin_ != nullptr) {
         pin_->WalkTo(KSSTATE_STOP);

@@ -28,11 +28,15 @@ public:
     virtual std::string Describe() const = 0;
 };
 
-// A render pin at a rate, 24 valid bits in 32-bit containers, with 10 ms blocks queued.
-class WaveRenderClient final : public StressClient
+// A wave pin at a rate, 24 valid bits in 32-bit containers, stereo, with 10 ms blocks queued:
+// render blocks written, or capture blocks read.
+class WaveClient final : public StressClient
 {
 public:
-    WaveRenderClient(Host::HostMachine& machine, ULONG rate) : machine_(machine), rate_(rate) {}
+    WaveClient(Host::HostMachine& machine, bool capture, ULONG rate)
+        : machine_(machine), capture_(capture), rate_(rate)
+    {
+    }
     NTSTATUS Open() override;
     bool Stream() override;
     void Close() override;
@@ -40,10 +44,14 @@ public:
     {
         return pin_ != nullptr ? pin_->PendingFrames() : leftPending_;
     }
-    std::string Describe() const override { return "render pin at " + std::to_string(rate_); }
+    std::string Describe() const override
+    {
+        return std::string(capture_ ? "capture" : "render") + " pin at " + std::to_string(rate_);
+    }
 
 private:
     Host::HostMachine& machine_;
+    bool capture_;
     ULONG rate_;
     std::unique_ptr<Platform::Ks::FilterHandle> filter_;
     std::unique_ptr<Platform::Ks::PinHandle> pin_;

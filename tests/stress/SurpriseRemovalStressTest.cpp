@@ -1,6 +1,7 @@
-// The device pulled out at seeded random points while a client streams through a wave pin, with
-// rate changes, stream-configuration changes and pins reopened at other rates in flight: each
-// time the removal leaves no pool, no request, no work item and no timer. The number of removals
+// The device pulled out at seeded random points while clients stream through wave pins (render on
+// the product; render and capture on the test model with inputs), with rate changes,
+// stream-configuration changes and pins reopened at other rates in flight: each time the removal
+// leaves no pool, no request, no work item and no timer. The number of removals
 // comes from QUORVEL_STRESS_REMOVALS (default 100; 1000 for the full run).
 #include <KernelTestApi.h>
 #include <KernelTestFixture.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "HostMachine.h"
 #include "SoakRun.h"
@@ -27,12 +29,15 @@ constexpr ULONG kRates[] = {44100, 48000, 96000};
 constexpr uint32_t kLongestRunMs = 300;
 constexpr uint32_t kChangesPerThousand = 40;  // per millisecond
 
+// The render client first, then the capture client when the device has inputs. MIDI pins and the
+// control filter's client join as further clients once the driver has them.
+using Clients = std::vector<std::unique_ptr<Stress::StressClient>>;
+
 class SurpriseRemovalStress : public Platform::Kernel::Testing::KernelTest
 {
 protected:
     // One change in flight, drawn from the generator.
-    void Change(Host::HostMachine& machine, std::unique_ptr<Stress::StressClient>& client,
-                std::mt19937& random)
+    void Change(Host::HostMachine& machine, Clients& clients, std::mt19937& random)
     {
         DeviceContext* context = machine.Context();
         switch (random() % 3) {
@@ -46,11 +51,15 @@ protected:
                 }
                 break;
             }
-            default:
-                client->Close();
-                client = std::make_unique<Stress::WaveRenderClient>(machine, kRates[random() % 3]);
-                client->Open();
+            default: {
+                const size_t which = random() % clients.size();
+                const bool capture = which == 1;
+                clients[which]->Close();
+                clients[which] =
+                    std::make_unique<Stress::WaveClient>(machine, capture, kRates[random() % 3]);
+                clients[which]->Open();
                 break;
+            }
         }
     }
 };
@@ -61,25 +70,39 @@ TEST_F(SurpriseRemovalStress, RemovalAtRandomPointsWhileStreamingLeavesNothing)
     std::mt19937 random(20261211);
     for (int run = 0; run < removals; ++run) {
         const uint32_t removeAt = random() % kLongestRunMs;
+        const bool inputs = run % 2 == 1;
         Host::HostMachine machine(true);
         std::string error;
-        ASSERT_TRUE(machine.Start(*Host::FindDevice("product"), &error)) << error;
-        std::unique_ptr<Stress::StressClient> client =
-            std::make_unique<Stress::WaveRenderClient>(machine, kRates[random() % 3]);
-        client->Open();
+        ASSERT_TRUE(machine.Start(*Host::FindDevice(inputs ? "inputs" : "product"), &error))
+            << error;
+        Clients clients;
+        const ULONG rate = kRates[random() % 3];
+        clients.push_back(std::make_unique<Stress::WaveClient>(machine, false, rate));
+        if (inputs) {
+            clients.push_back(std::make_unique<Stress::WaveClient>(machine, true, rate));
+        }
+        for (auto& client : clients) {
+            client->Open();
+        }
         for (uint32_t ms = 0; ms < removeAt; ++ms) {
             if (random() % 1000 < kChangesPerThousand) {
-                Change(machine, client, random);
+                Change(machine, clients, random);
             }
-            ASSERT_TRUE(client->Stream()) << "run " << run << " at " << ms << " ms";
+            for (auto& client : clients) {
+                ASSERT_TRUE(client->Stream()) << "run " << run << " at " << ms << " ms";
+            }
             machine.Wait(1ms);
         }
         machine.PullOut();
-        client->Stream();  // requests after the removal fail and leave nothing
+        for (auto& client : clients) {
+            client->Stream();  // requests after the removal fail and leave nothing
+        }
         machine.Wait(5ms);
-        client->Close();
-        EXPECT_EQ(client->PendingRequests(), 0u) << "run " << run << ": " << client->Describe();
-        client.reset();
+        for (auto& client : clients) {
+            client->Close();
+            EXPECT_EQ(client->PendingRequests(), 0u) << "run " << run << ": " << client->Describe();
+        }
+        clients.clear();
         const Host::LeftBehind left = machine.Unplug();
         ASSERT_TRUE(left.Nothing())
             << "run " << run << ", removed at " << removeAt << " ms: " << left.pool.size()

@@ -1,6 +1,8 @@
 #include "HostCommands.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "HostMachine.h"
 #include "Meter.h"
@@ -86,6 +88,24 @@ bool Unplug(HostMachine& machine, std::ostream& out, std::ostream& err)
     return false;
 }
 
+// An output file that cannot be made is bad input: found before any audio runs. A file the check
+// made is removed again, so that a command that fails later leaves none.
+bool CanCreate(const std::string& path, std::ostream& err)
+{
+    if (path.empty()) {
+        return true;
+    }
+    const bool existed = std::filesystem::exists(path);
+    if (!std::ofstream(path, std::ios::binary | std::ios::app)) {
+        err << "quorvel-host: " << path << ": cannot create the file\n";
+        return false;
+    }
+    if (!existed) {
+        std::filesystem::remove(path);
+    }
+    return true;
+}
+
 bool StartMachine(HostMachine& machine, const HostOptions& options, std::ostream& err)
 {
     std::string error;
@@ -133,7 +153,7 @@ int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavA
     if (!options.out.empty()) {
         if (!WriteWavFile(options.out, report.received, &error)) {
             err << "quorvel-host: " << error << "\n";
-            return kExitCheckFailed;
+            return kExitBadInput;
         }
         out << "Wrote what the device received to " << options.out << "\n";
     }
@@ -160,6 +180,9 @@ int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bo
     }
     if (audio.Frames() == 0) {
         err << "quorvel-host: " << options.file << ": the data chunk holds no audio\n";
+        return kExitBadInput;
+    }
+    if (!CanCreate(options.out, err)) {
         return kExitBadInput;
     }
     HostMachine machine(options.virtualTime);
@@ -205,7 +228,7 @@ int RecordAndReport(HostMachine& machine, const EndpointInfo& endpoint, const Ho
     }
     if (!WriteWavFile(options.file, recording, &error)) {
         err << "quorvel-host: " << error << "\n";
-        return kExitCheckFailed;
+        return kExitBadInput;
     }
     out << "Recorded " << report.frames << " frames to " << options.file << "; "
         << (report.BitExact() ? "every sample bit-exact to the device's input"
@@ -217,6 +240,9 @@ int RecordAndReport(HostMachine& machine, const EndpointInfo& endpoint, const Ho
 
 int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
 {
+    if (!CanCreate(options.file, err)) {
+        return kExitBadInput;
+    }
     HostMachine machine(options.virtualTime);
     if (!StartMachine(machine, options, err)) {
         return kExitCheckFailed;

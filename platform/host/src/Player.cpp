@@ -13,9 +13,9 @@ namespace Host {
 namespace {
 
 constexpr uint32_t kBlocksPerSecond = 100;  // 10 ms blocks
-constexpr size_t kQueuedBlocks = 6;
-constexpr uint64_t kTailMs = 100;    // the device's queue drains
-constexpr uint64_t kSlackMs = 2000;  // beyond the audio's length before the run gives up
+constexpr size_t kQueuedBlocks = 10;  // 100 ms: a client on the wall clock rides out a late turn
+constexpr uint64_t kTailMs = 100;     // the device's queue drains
+constexpr uint64_t kSlackMs = 2000;   // beyond the audio's length before the run gives up
 
 // The pin's container: 16-bit stays 16-bit; 24-bit goes in 4-byte containers with 24 valid bits
 // (the pins refuse packed 24-bit); 32-bit goes as it is.

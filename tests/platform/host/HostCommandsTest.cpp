@@ -256,6 +256,21 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   "",
                   "32000 Hz is not a rate the device offers"},
+        ErrorCase{"RecordingThatCannotBeWritten",
+                  {"record", "/nonexistent-folder/x.wav", "--seconds", "1", "--device", "inputs"},
+                  {},
+                  "",
+                  "cannot create the file"},
+        ErrorCase{"EmptyData", {"play", "IN"}, Ramp(48000, 16, 16, 0), "", "holds no audio"},
+        ErrorCase{"Float",
+                  {"play", "IN"},
+                  {},
+                  [] {
+                      std::vector<uint8_t> b = Host::WavBytes(Ramp(48000, 32, 32, 4));
+                      b[20] = 3;  // the format tag: IEEE float
+                      return std::string(b.begin(), b.end());
+                  }(),
+                  "IEEE float"},
         ErrorCase{"LowLatencyNotYet",
                   {"lowlatency", "--buffer", "64", "--seconds", "1"},
                   {},
