@@ -23,7 +23,7 @@ class HostRealTime : public Platform::Kernel::Testing::KernelTest
 {
 };
 
-TEST_F(HostRealTime, PlayOnTheWallClockArrivesBitExactAndLeavesNothing)
+TEST_F(HostRealTime, PlayOnTheWallClockReachesTheDeviceAndLeavesNothing)
 {
     Host::HostMachine machine(false);
     std::string error;
