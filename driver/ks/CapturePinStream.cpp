@@ -32,8 +32,16 @@ void TimerExpired(PVOID pin)
 
 bool CapturePinStream::IsPinRunning()
 {
-    ClientStream* current = stream;
-    return current != nullptr && current->running != 0;
+    // Under the stream lock: a stop frees the client stream right after taking it from the pin,
+    // and other pins and filters ask from their own threads.
+    SpinHold hold(&streamLock);
+    return stream != nullptr && stream->running != 0;
+}
+
+void CapturePinStream::SetEngineObject(ClientStream* object)
+{
+    SpinHold hold(&streamLock);
+    stream = object;
 }
 
 bool CapturePinStream::TimerRunning() const
@@ -367,8 +375,9 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
             }
             if (stream != nullptr) {
                 ReleaseClock();
-                context->streamManager->RemoveClientStream(stream);
-                stream = nullptr;
+                ClientStream* removed = stream;
+                SetEngineObject(nullptr);
+                context->streamManager->RemoveClientStream(removed);
             }
             break;
         case KSSTATE_ACQUIRE:
@@ -382,7 +391,7 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
                 // Out of pool: the pin stays without an engine object and its processing fails.
                 if (memory != nullptr) {
                     RtlZeroMemory(memory, sizeof(ClientStream));
-                    stream = ConstructClientStream(memory, this);
+                    SetEngineObject(ConstructClientStream(memory, this));
                     context->streamManager->InsertClientStream(stream);
                     SetFormat();
                 }
@@ -413,8 +422,9 @@ void CapturePinStream::Close()
     }
     if (stream != nullptr && context != nullptr) {
         StopStream();
-        context->streamManager->RemoveClientStream(stream);
-        stream = nullptr;
+        ClientStream* removed = stream;
+        SetEngineObject(nullptr);
+        context->streamManager->RemoveClientStream(removed);
     }
     ReleaseClock();
     if (scratch != nullptr) {

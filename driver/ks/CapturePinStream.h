@@ -27,6 +27,7 @@ public:
     void Close();
 
     ClientStream* stream = nullptr;
+    KSPIN_LOCK streamLock = 0;  // the stream pointer, for readers on other threads
     PeriodicTimer timer;
     bool timerBuilt = false;
     UCHAR* scratch = nullptr;  // "PcNw"
@@ -42,7 +43,8 @@ public:
     PVOID target[1] = {};
 
 private:
-    bool TimerRunning() const;  // written by the timer's owner on other threads
+    bool TimerRunning() const;
+    void SetEngineObject(ClientStream* object);  // written by the timer's owner on other threads
     LONG SetFormat();
     ULONG FrameBytes() const;
     ULONG MinimumFrames();

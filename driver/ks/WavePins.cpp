@@ -157,6 +157,7 @@ void ResetWavePin(PKSPIN pin)
 {
     WavePinBase* stream = WavePinOf(pin);
     stream->Flush();
+    SpinHold hold(&stream->pinLock);
     stream->playPosition = 0;
     stream->writePosition = 0;
 }
@@ -363,6 +364,9 @@ CapturePinStream* CaptureOf(PKSPIN pin)
 NTSTATUS CreateCapturePin(PKSPIN pin, PIRP)
 {
     NTSTATUS status = CreateWavePin<CapturePinStream>(pin, true);
+    if (NT_SUCCESS(status)) {
+        KeInitializeSpinLock(&CaptureOf(pin)->streamLock);
+    }
     if (NT_SUCCESS(status) && !CaptureOf(pin)->Build()) {
         status = STATUS_INSUFFICIENT_RESOURCES;
     }
