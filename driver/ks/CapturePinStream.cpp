@@ -164,9 +164,8 @@ NTSTATUS CapturePinStream::Process()
         if (timerBuilt && TimerRunning()) {
             timer.StopTimer();
         }
-        const ULONG bytes = leading->Offset->Remaining;
-        const ULONG frames = bytes / FrameBytes();
         if (stream->running == 0) {
+            const ULONG frames = leading->Offset->Remaining / FrameBytes();
             // The engine is stopped: nothing fills or completes frames now, and the stream's own
             // locks are taken by the calls below, so the clone lock is not held across them.
             const ULONG m = MinimumFrames();
@@ -181,19 +180,38 @@ NTSTATUS CapturePinStream::Process()
             }
             StartStream();
         }
-        PKSSTREAM_POINTER clone = nullptr;
-        if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
+        if (!TakeLeadingFrame(&leading)) {
             break;
-        }
-        writePosition += bytes;
-        if (!NT_SUCCESS(KsStreamPointerAdvanceOffsets(leading, 0, bytes, FALSE))) {
-            leading = nullptr;
         }
     }
     if (leading != nullptr) {
+        SpinHold hold(&cloneLock);
         KsStreamPointerUnlock(leading, FALSE);
     }
     return STATUS_SUCCESS;
+}
+
+bool CapturePinStream::TakeLeadingFrame(PKSSTREAM_POINTER* leading)
+{
+    // A running stream's periods take frames off the same leading edge on their own thread (the
+    // next frame after a completed one): the frame is read, cloned and passed in one hold of the
+    // clone lock, so that each frame is taken once and counted once.
+    SpinHold hold(&cloneLock);
+    *leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    if (*leading == nullptr) {
+        return false;
+    }
+    const ULONG bytes = (*leading)->Offset->Remaining;
+    PKSSTREAM_POINTER clone = nullptr;
+    if (!NT_SUCCESS(KsStreamPointerClone(*leading, nullptr, 0, &clone))) {
+        return false;
+    }
+    writePosition += bytes;
+    if (!NT_SUCCESS(KsStreamPointerAdvanceOffsets(*leading, 0, bytes, FALSE))) {
+        *leading = nullptr;
+        return false;
+    }
+    return true;
 }
 
 bool CapturePinStream::MoveScratch(PKSSTREAM_POINTER oldest)
@@ -293,7 +311,10 @@ void CapturePinStream::OnDevicePeriod(ClientStream* period)
         if (offer) {
             stream->NextCaptureBuffer(target, frames);
         }
-        lastPositionTime = Now100ns();
+        {
+            SpinHold hold(&cloneLock);
+            lastPositionTime = Now100ns();
+        }
         KsPinAttemptProcessing(pin, TRUE);
         return;
     }
@@ -368,8 +389,11 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
     switch (to) {
         case KSSTATE_STOP:
             Flush();
-            playPosition = 0;
-            writePosition = 0;
+            {
+                SpinHold hold(&cloneLock);
+                playPosition = 0;
+                writePosition = 0;
+            }
             if (timerBuilt) {
                 timer.StopTimer();
             }

@@ -14,6 +14,8 @@ public:
     bool HasEngineObject() override { return node != nullptr; }
     void SetFirstChannel(ULONG channel) override;
     void Flush() override;
+    // Positions change with processing and block completion, both under the pin lock.
+    PKSPIN_LOCK PositionLock() override { return &pinLock; }
 
     void OnNodePeriod(StreamNode* node) override;
     void OnNodeConfigurationChanged(StreamNode* node, LONG configurationIndex) override;

@@ -188,3 +188,26 @@ TEST_F(CapturePinTest, ThePlayOffsetGoesOnWithTheClockWhileTheDeviceIsNotStarted
 }
 
 }  // namespace
+
+namespace {
+
+// The position property of a recording pin on a stopped device advances in whole blocks: at
+// 44100 Hz with 8-byte blocks, 7 ms are 2469.6 bytes, of which 2464 (308 blocks) count.
+TEST_F(CapturePinTest, TheClockDrivenPlayOffsetKeepsWholeBlocks)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 44100, 32, true, 24));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetPosition({0, 1 << 20}), STATUS_SUCCESS);
+    Run(7ms);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, 2464u);
+    pin->Close();
+    filter_->Close();
+    EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
+}  // namespace
