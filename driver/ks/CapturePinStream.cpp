@@ -35,7 +35,11 @@ bool CapturePinStream::IsPinRunning()
     // Under the stream lock: a stop frees the client stream right after taking it from the pin,
     // and other pins and filters ask from their own threads.
     SpinHold hold(&streamLock);
-    return stream != nullptr && stream->running != 0;
+    if (stream == nullptr) {
+        return false;
+    }
+    SpinHold streamHold(&stream->lock);  // the running flag changes under it
+    return stream->running != 0;
 }
 
 void CapturePinStream::SetEngineObject(ClientStream* object)

@@ -28,7 +28,11 @@ bool RenderPinStream::IsPinRunning()
     // Under the node lock: a stop frees the node right after taking it from the pin, and other
     // pins and filters ask from their own threads.
     SpinHold hold(&nodeLock);
-    return node != nullptr && node->running != 0;
+    if (node == nullptr) {
+        return false;
+    }
+    InStackLock nodeHold(&node->lock);  // the manager changes the running flag under it
+    return node->running != 0;
 }
 
 StreamNode* RenderPinStream::CurrentNode()

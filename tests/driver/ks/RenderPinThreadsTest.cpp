@@ -4,16 +4,19 @@
 // that comes later pushes a block to a node being stopped. Without that a late push started the
 // node again behind the stop (streaming ran on for a pin in ACQUIRE) or left a held block counted
 // after the stop cleared the count, and the pin never played again; ThreadSanitizer saw the
-// counts written from both sides.
+// counts written from both sides, and a running query that read the pin's node without its lock
+// while a stop freed it.
 #include <KernelTestApi.h>
 #include <KsPinHandle.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
 
 #include "WaveFixture.h"
+#include "device/DeviceLifecycle.h"
 #include "engine/StreamManager.h"
 
 namespace {
@@ -53,6 +56,20 @@ TEST_F(RenderPinThreads, StateChangesRaceNoBlockCompletion)
     Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));
     ASSERT_NE(pin, nullptr);
     SetTimeMode(TimeMode::Real);
+    // Another filter's format check asks meanwhile whether any wave pin runs: the walk reads the
+    // pin's node while the stop frees it.
+    std::atomic<bool> asking{true};
+    std::atomic<int> answers{0};
+    std::thread asker([&] {
+        while (asking) {
+            KIRQL irql;
+            KeRaiseIrql(DISPATCH_LEVEL, &irql);
+            IsAnyWavePinRunning(Context());
+            KeLowerIrql(irql);
+            ++answers;
+            std::this_thread::sleep_for(20us);
+        }
+    });
     std::mt19937 random(26);
     size_t submitted = 0;
     size_t completed = 0;
@@ -78,6 +95,9 @@ TEST_F(RenderPinThreads, StateChangesRaceNoBlockCompletion)
         completed += pin->Collect().size();
         ASSERT_EQ(pin->PendingFrames(), 0u) << "round " << round;
     }
+    asking = false;
+    asker.join();
+    EXPECT_GT(answers.load(), 0);
     EXPECT_EQ(completed, submitted);
     EXPECT_EQ(pin->OutOfOrderCompletions(), 0u);
 
