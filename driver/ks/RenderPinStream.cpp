@@ -68,10 +68,9 @@ void RenderPinStream::Flush()
     // The node stops outside the pin lock (the engine's period holds the manager's list lock
     // while it takes the pin lock); the pin's own books are cleared under it, after any
     // processing or block completion in flight.
-    StreamNode* current = CurrentNode();
-    if (current != nullptr && current->running != 0 && context != nullptr) {
+    if (context != nullptr && IsPinRunning()) {
         WriteUCharRelease(&context->rateFixedByPin, 0);
-        context->streamManager->StopPinStream(current);
+        context->streamManager->StopPinStream(CurrentNode());
     }
     SpinHold hold(&pinLock);
     DeleteClones();

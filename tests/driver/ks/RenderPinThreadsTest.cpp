@@ -39,6 +39,43 @@ bool WaitFor(Predicate done, std::chrono::milliseconds limit = 2000ms)
     return true;
 }
 
+// Asks IsAnyWavePinRunning from a thread of its own, at DISPATCH_LEVEL as a format check at
+// raised level would, until stopped (at the latest when it goes out of scope).
+class RunningQueries
+{
+public:
+    explicit RunningQueries(DeviceContext* context)
+        : thread([this, context] {
+              while (asking) {
+                  KIRQL irql;
+                  KeRaiseIrql(DISPATCH_LEVEL, &irql);
+                  IsAnyWavePinRunning(context);
+                  KeLowerIrql(irql);
+                  ++answers;
+                  std::this_thread::sleep_for(20us);
+              }
+          })
+    {
+    }
+    ~RunningQueries() { Stop(); }
+    RunningQueries(const RunningQueries&) = delete;
+    RunningQueries& operator=(const RunningQueries&) = delete;
+
+    int Stop()
+    {
+        asking = false;
+        if (thread.joinable()) {
+            thread.join();
+        }
+        return answers;
+    }
+
+private:
+    std::atomic<bool> asking{true};
+    std::atomic<int> answers{0};
+    std::thread thread;
+};
+
 class RenderPinThreads : public WaveFilterTest
 {
 protected:
@@ -58,18 +95,7 @@ TEST_F(RenderPinThreads, StateChangesRaceNoBlockCompletion)
     SetTimeMode(TimeMode::Real);
     // Another filter's format check asks meanwhile whether any wave pin runs: the walk reads the
     // pin's node while the stop frees it.
-    std::atomic<bool> asking{true};
-    std::atomic<int> answers{0};
-    std::thread asker([&] {
-        while (asking) {
-            KIRQL irql;
-            KeRaiseIrql(DISPATCH_LEVEL, &irql);
-            IsAnyWavePinRunning(Context());
-            KeLowerIrql(irql);
-            ++answers;
-            std::this_thread::sleep_for(20us);
-        }
-    });
+    RunningQueries queries(Context());
     std::mt19937 random(26);
     size_t submitted = 0;
     size_t completed = 0;
@@ -78,8 +104,9 @@ TEST_F(RenderPinThreads, StateChangesRaceNoBlockCompletion)
         for (int f = 0; f < 6; ++f) {
             // Frames of 1 to 200 blocks: blocks of 64 frames and shorter ones complete at
             // different points of the engine's periods.
-            ASSERT_EQ(pin->Write(std::vector<uint8_t>(4 * (1 + random() % 200), 1)),
-                      STATUS_PENDING);
+            // A block placed at once completes its frame within the request.
+            const NTSTATUS written = pin->Write(std::vector<uint8_t>(4 * (1 + random() % 200), 1));
+            ASSERT_TRUE(written == STATUS_PENDING || written == STATUS_SUCCESS) << written;
             ++submitted;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 4000));
@@ -95,16 +122,15 @@ TEST_F(RenderPinThreads, StateChangesRaceNoBlockCompletion)
         completed += pin->Collect().size();
         ASSERT_EQ(pin->PendingFrames(), 0u) << "round " << round;
     }
-    asking = false;
-    asker.join();
-    EXPECT_GT(answers.load(), 0);
+    EXPECT_GT(queries.Stop(), 0);
     EXPECT_EQ(completed, submitted);
     EXPECT_EQ(pin->OutOfOrderCompletions(), 0u);
 
     // After all that the pin still plays: its frames complete at the pace of the device.
     ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
     for (int f = 0; f < 10; ++f) {
-        ASSERT_EQ(pin->Write(std::vector<uint8_t>(4 * 480, 1)), STATUS_PENDING);
+        const NTSTATUS written = pin->Write(std::vector<uint8_t>(4 * 480, 1));
+        ASSERT_TRUE(written == STATUS_PENDING || written == STATUS_SUCCESS) << written;
     }
     size_t played = 0;
     EXPECT_TRUE(WaitFor([&] {
