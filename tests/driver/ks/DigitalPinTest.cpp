@@ -142,6 +142,48 @@ TEST_F(DigitalPinTest, TheSpdifFilterOffersAnIec61937PinBesideThePcmPin)
     EXPECT_TRUE(IsEqualGUIDAligned(*bridge.PinDescriptor.Category, KSNODETYPE_SPDIF_INTERFACE));
 }
 
+// Intersection answers PCM formats only: the IEC 61937 pin has no PCM range to meet a PCM
+// caller (its IEC 61937 ranges once gave such a caller a PCM format that the pin then refused),
+// and an IEC 61937 caller is no PCM range to build a format from.
+TEST_F(DigitalPinTest, IntersectionOnTheIec61937PinProducesNoFormat)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    auto tail = [](ULONG pinId, const KSDATARANGE_AUDIO& range) {
+        std::vector<uint8_t> bytes(8, 0);
+        std::memcpy(bytes.data(), &pinId, sizeof pinId);
+        const KSMULTIPLE_ITEM items{static_cast<ULONG>(sizeof(KSMULTIPLE_ITEM) + sizeof range), 1};
+        const auto* header = reinterpret_cast<const uint8_t*>(&items);
+        bytes.insert(bytes.end(), header, header + sizeof items);
+        const auto* body = reinterpret_cast<const uint8_t*>(&range);
+        bytes.insert(bytes.end(), body, body + sizeof range);
+        return bytes;
+    };
+    auto range = [](const GUID& subFormat) {
+        KSDATARANGE_AUDIO r{};
+        r.DataRange.FormatSize = sizeof r;
+        r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+        r.DataRange.SubFormat = subFormat;
+        r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+        r.MaximumChannels = 2;
+        r.MinimumBitsPerSample = 16;
+        r.MaximumBitsPerSample = 16;
+        r.MinimumSampleFrequency = 44100;
+        r.MaximumSampleFrequency = 48000;
+        return r;
+    };
+    for (const GUID* subFormat :
+         {&KSDATAFORMAT_SUBTYPE_PCM, &KSDATAFORMAT_SUBTYPE_IEC61937_DOLBY_DIGITAL}) {
+        const Platform::Ks::RequestResult result = filter_->GetProperty(
+            KSPROPSETID_Pin, KSPROPERTY_PIN_DATAINTERSECTION, 104, tail(1, range(*subFormat)));
+        EXPECT_FALSE(NT_SUCCESS(result.status)) << std::hex << result.status;
+    }
+    // The PCM pin of the same filter does answer a PCM caller.
+    const Platform::Ks::RequestResult pcm =
+        filter_->GetProperty(KSPROPSETID_Pin, KSPROPERTY_PIN_DATAINTERSECTION, 104,
+                             tail(0, range(KSDATAFORMAT_SUBTYPE_PCM)));
+    EXPECT_EQ(pcm.status, STATUS_SUCCESS);
+}
+
 TEST_F(DigitalPinTest, TheIec61937PinTakesOnlyTwoChannelsOf16Bits)
 {
     ASSERT_NO_FATAL_FAILURE(Start());
