@@ -32,8 +32,20 @@ void TimerExpired(PVOID pin)
 
 bool CapturePinStream::IsPinRunning()
 {
-    ClientStream* current = stream;
-    return current != nullptr && current->running != 0;
+    // Under the stream lock: a stop frees the client stream right after taking it from the pin,
+    // and other pins and filters ask from their own threads.
+    SpinHold hold(&streamLock);
+    if (stream == nullptr) {
+        return false;
+    }
+    SpinHold streamHold(&stream->lock);  // the running flag changes under it
+    return stream->running != 0;
+}
+
+void CapturePinStream::SetEngineObject(ClientStream* object)
+{
+    SpinHold hold(&streamLock);
+    stream = object;
 }
 
 bool CapturePinStream::TimerRunning() const
@@ -156,9 +168,8 @@ NTSTATUS CapturePinStream::Process()
         if (timerBuilt && TimerRunning()) {
             timer.StopTimer();
         }
-        const ULONG bytes = leading->Offset->Remaining;
-        const ULONG frames = bytes / FrameBytes();
         if (stream->running == 0) {
+            const ULONG frames = leading->Offset->Remaining / FrameBytes();
             // The engine is stopped: nothing fills or completes frames now, and the stream's own
             // locks are taken by the calls below, so the clone lock is not held across them.
             const ULONG m = MinimumFrames();
@@ -173,19 +184,38 @@ NTSTATUS CapturePinStream::Process()
             }
             StartStream();
         }
-        PKSSTREAM_POINTER clone = nullptr;
-        if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
+        if (!TakeLeadingFrame(&leading)) {
             break;
-        }
-        writePosition += bytes;
-        if (!NT_SUCCESS(KsStreamPointerAdvanceOffsets(leading, 0, bytes, FALSE))) {
-            leading = nullptr;
         }
     }
     if (leading != nullptr) {
+        SpinHold hold(&cloneLock);
         KsStreamPointerUnlock(leading, FALSE);
     }
     return STATUS_SUCCESS;
+}
+
+bool CapturePinStream::TakeLeadingFrame(PKSSTREAM_POINTER* leading)
+{
+    // A running stream's periods take frames off the same leading edge on their own thread (the
+    // next frame after a completed one): the frame is read, cloned and passed in one hold of the
+    // clone lock, so that each frame is taken once and counted once.
+    SpinHold hold(&cloneLock);
+    *leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    if (*leading == nullptr) {
+        return false;
+    }
+    const ULONG bytes = (*leading)->Offset->Remaining;
+    PKSSTREAM_POINTER clone = nullptr;
+    if (!NT_SUCCESS(KsStreamPointerClone(*leading, nullptr, 0, &clone))) {
+        return false;
+    }
+    writePosition += bytes;
+    if (!NT_SUCCESS(KsStreamPointerAdvanceOffsets(*leading, 0, bytes, FALSE))) {
+        *leading = nullptr;
+        return false;
+    }
+    return true;
 }
 
 bool CapturePinStream::MoveScratch(PKSSTREAM_POINTER oldest)
@@ -285,7 +315,10 @@ void CapturePinStream::OnDevicePeriod(ClientStream* period)
         if (offer) {
             stream->NextCaptureBuffer(target, frames);
         }
-        lastPositionTime = Now100ns();
+        {
+            SpinHold hold(&cloneLock);
+            lastPositionTime = Now100ns();
+        }
         KsPinAttemptProcessing(pin, TRUE);
         return;
     }
@@ -360,15 +393,19 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
     switch (to) {
         case KSSTATE_STOP:
             Flush();
-            playPosition = 0;
-            writePosition = 0;
+            {
+                SpinHold hold(&cloneLock);
+                playPosition = 0;
+                writePosition = 0;
+            }
             if (timerBuilt) {
                 timer.StopTimer();
             }
             if (stream != nullptr) {
                 ReleaseClock();
-                context->streamManager->RemoveClientStream(stream);
-                stream = nullptr;
+                ClientStream* removed = stream;
+                SetEngineObject(nullptr);
+                context->streamManager->RemoveClientStream(removed);
             }
             break;
         case KSSTATE_ACQUIRE:
@@ -382,7 +419,7 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
                 // Out of pool: the pin stays without an engine object and its processing fails.
                 if (memory != nullptr) {
                     RtlZeroMemory(memory, sizeof(ClientStream));
-                    stream = ConstructClientStream(memory, this);
+                    SetEngineObject(ConstructClientStream(memory, this));
                     context->streamManager->InsertClientStream(stream);
                     SetFormat();
                 }
@@ -413,8 +450,9 @@ void CapturePinStream::Close()
     }
     if (stream != nullptr && context != nullptr) {
         StopStream();
-        context->streamManager->RemoveClientStream(stream);
-        stream = nullptr;
+        ClientStream* removed = stream;
+        SetEngineObject(nullptr);
+        context->streamManager->RemoveClientStream(removed);
     }
     ReleaseClock();
     if (scratch != nullptr) {

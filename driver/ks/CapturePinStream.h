@@ -14,6 +14,8 @@ public:
     bool IsPinRunning() override;
     bool HasEngineObject() override { return stream != nullptr; }
     void Flush() override;
+    // Positions change with the clones: the period completes and takes frames under that lock.
+    PKSPIN_LOCK PositionLock() override { return &cloneLock; }
 
     void OnDevicePeriod(ClientStream* period) override;
     void OnStreamConfigurationChanged(ClientStream* period, LONG configurationIndex) override;
@@ -27,6 +29,7 @@ public:
     void Close();
 
     ClientStream* stream = nullptr;
+    KSPIN_LOCK streamLock = 0;  // the stream pointer, for readers on other threads
     PeriodicTimer timer;
     bool timerBuilt = false;
     UCHAR* scratch = nullptr;  // "PcNw"
@@ -42,7 +45,8 @@ public:
     PVOID target[1] = {};
 
 private:
-    bool TimerRunning() const;  // written by the timer's owner on other threads
+    bool TimerRunning() const;
+    void SetEngineObject(ClientStream* object);  // written by the timer's owner on other threads
     LONG SetFormat();
     ULONG FrameBytes() const;
     ULONG MinimumFrames();
@@ -52,6 +56,9 @@ private:
     // the scratch buffer from where that frame's filling had got to.
     void Restart(bool haveLeadingFrame);
     void OfferScratch(ULONG frames);
+    // Clones the frame at the leading edge and passes it; false when there is none (or out of
+    // pool: the frame waits for the next processing).
+    bool TakeLeadingFrame(PKSSTREAM_POINTER* leading);
     bool MoveScratch(PKSSTREAM_POINTER oldest);
     void CompleteOldest(PKSSTREAM_POINTER oldest);
     // The next frame (a clone): the next clone, else the leading edge cloned and advanced.

@@ -25,8 +25,26 @@ private:
 
 bool RenderPinStream::IsPinRunning()
 {
-    StreamNode* current = node;
-    return current != nullptr && current->running != 0;
+    // Under the node lock: a stop frees the node right after taking it from the pin, and other
+    // pins and filters ask from their own threads.
+    SpinHold hold(&nodeLock);
+    if (node == nullptr) {
+        return false;
+    }
+    InStackLock nodeHold(&node->lock);  // the manager changes the running flag under it
+    return node->running != 0;
+}
+
+StreamNode* RenderPinStream::CurrentNode()
+{
+    SpinHold hold(&nodeLock);
+    return node;
+}
+
+void RenderPinStream::Publish(KSSTATE to)
+{
+    SpinHold hold(&pinLock);
+    InterlockedExchange(&state, to);
 }
 
 void RenderPinStream::SetFirstChannel(ULONG channel)
@@ -47,10 +65,14 @@ bool RenderPinStream::DeviceFine() const
 
 void RenderPinStream::Flush()
 {
-    if (node != nullptr && node->running != 0 && context != nullptr) {
+    // The node stops outside the pin lock (the engine's period holds the manager's list lock
+    // while it takes the pin lock); the pin's own books are cleared under it, after any
+    // processing or block completion in flight.
+    if (context != nullptr && IsPinRunning()) {
         WriteUCharRelease(&context->rateFixedByPin, 0);
-        context->streamManager->StopPinStream(node);
+        context->streamManager->StopPinStream(CurrentNode());
     }
+    SpinHold hold(&pinLock);
     DeleteClones();
     heldBlocks = 0;
     owedBytes = 0;
@@ -172,7 +194,9 @@ void RenderPinStream::OnNodePeriod(StreamNode* period)
     }
     --heldBlocks;
     FinishBlock(node->frames * BlockAlign());
-    while (owedBytes != 0 && heldBlocks == 0 && DeviceFine()) {
+    // A pin on its way to STOP or ACQUIRE pushes nothing: the node it stops would start again.
+    const bool pushing = state == KSSTATE_RUN || state == KSSTATE_PAUSE;
+    while (owedBytes != 0 && heldBlocks == 0 && pushing && DeviceFine()) {
         PKSSTREAM_POINTER leading =
             KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
         if (leading == nullptr || !PushBlock(leading)) {
@@ -212,7 +236,9 @@ LONG RenderPinStream::SetNodeFormat()
         if (IsAnyClientStreaming(context) || IsAnyWavePinRunning(context)) {
             return E_FAIL;
         }
-        context->deviceModel->EnableOutputMode(true);
+        if (outputModeOn == 0 && NT_SUCCESS(context->deviceModel->EnableOutputMode(true))) {
+            outputModeOn = 1;
+        }
     }
     context->deviceModel->GetCurrentConfiguration(&configuration);
     if (node->running != 0 || configuration.maximumBufferSize < 64) {
@@ -230,84 +256,124 @@ LONG RenderPinStream::SetNodeFormat()
     return 0;
 }
 
-NTSTATUS RenderPinStream::Run()
+void RenderPinStream::SwitchOutputModeOff()
 {
-    const NTSTATUS status = PutRateInForce();
-    if (NT_SUCCESS(status)) {
-        KsPinAttemptProcessing(pin, TRUE);
+    // The digital pin that switched the mode on switches it off once it has no node: while the
+    // mode is on no wave pin takes a format, so leaving it on would shut every endpoint for good.
+    if (outputModeOn != 0 && context != nullptr) {
+        outputModeOn = 0;
+        context->deviceModel->EnableOutputMode(false);
     }
-    return status;
 }
 
+NTSTATUS RenderPinStream::Acquire()
+{
+    {
+        SpinHold hold(&pinLock);
+        resynchronise = 0;
+    }
+    TakeClock();
+    StreamNode* added = context->streamManager->AddPinStream(this);
+    if (added == nullptr) {
+        ReleaseClock();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    {
+        SpinHold hold(&nodeLock);
+        node = added;
+    }
+    SetNodeFormat();
+    return STATUS_SUCCESS;
+}
+
+void RenderPinStream::Stop()
+{
+    Flush();
+    {
+        SpinHold hold(&pinLock);
+        playPosition = 0;
+        writePosition = 0;
+    }
+    // The node leaves the pin under its lock but the manager outside it: the engine's period
+    // holds the manager's list lock while it takes the pin lock, and processing holds the pin
+    // lock while it takes the node lock.
+    StreamNode* removed;
+    {
+        SpinHold hold(&nodeLock);
+        removed = node;
+        node = nullptr;
+    }
+    if (removed != nullptr) {
+        ReleaseClock();
+        context->streamManager->RemovePinStream(removed);
+    }
+    SwitchOutputModeOff();
+}
+
+// Every state change publishes the new state under the pin lock before it touches the node:
+// processing and block completions that started earlier finish first, later ones see the new
+// state and push nothing to a node that is being stopped.
 NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
 {
     if (context == nullptr) {
-        InterlockedExchange(&state, to);
+        Publish(to);
         return to == KSSTATE_STOP ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
     }
     switch (to) {
         case KSSTATE_STOP:
-            InterlockedExchange(&state, to);
-            Flush();
-            playPosition = 0;
-            writePosition = 0;
-            if (node != nullptr) {
-                ReleaseClock();
-                // The node leaves the pin under its lock but the manager outside it: the engine's
-                // period holds the manager's list lock while it takes the pin lock, and processing
-                // holds the pin lock while it takes the node lock.
-                StreamNode* removed;
-                {
-                    SpinHold hold(&nodeLock);
-                    removed = node;
-                    node = nullptr;
-                }
-                context->streamManager->RemovePinStream(removed);
-            }
+            Publish(to);
+            Stop();
             return STATUS_SUCCESS;
         case KSSTATE_ACQUIRE:
             if (from == KSSTATE_STOP) {
-                resynchronise = 0;
-                TakeClock();
-                node = context->streamManager->AddPinStream(this);
-                if (node == nullptr) {
-                    ReleaseClock();
-                    return STATUS_INSUFFICIENT_RESOURCES;
+                const NTSTATUS status = Acquire();
+                if (!NT_SUCCESS(status)) {
+                    return status;
                 }
-                SetNodeFormat();
+                Publish(to);
             } else {
+                Publish(to);
                 WriteUCharRelease(&context->rateFixedByPin, 0);
-                if (node != nullptr) {
-                    context->streamManager->StopPinStream(node);
-                }
                 Flush();
             }
-            break;
-        case KSSTATE_PAUSE:
+            return STATUS_SUCCESS;
+        case KSSTATE_PAUSE: {
+            SpinHold hold(&pinLock);
             if (from == KSSTATE_RUN) {
                 resynchronise = 1;
             }
-            break;
+            InterlockedExchange(&state, to);
+            return STATUS_SUCCESS;
+        }
         case KSSTATE_RUN: {
-            const NTSTATUS status = Run();
+            const NTSTATUS status = PutRateInForce();
             if (!NT_SUCCESS(status)) {
                 return status;
             }
-            break;
+            // Processing asked for after the state is RUN, or it would find the pin paused.
+            Publish(to);
+            KsPinAttemptProcessing(pin, TRUE);
+            return STATUS_SUCCESS;
         }
     }
-    InterlockedExchange(&state, to);
+    Publish(to);
     return STATUS_SUCCESS;
 }
 
 void RenderPinStream::Close()
 {
-    if (node != nullptr && context != nullptr) {
-        if (node->running != 0) {
-            WriteUCharRelease(&context->rateFixedByPin, 0);
-        }
-        context->streamManager->RemovePinStream(node);
+    StreamNode* removed;
+    {
+        SpinHold hold(&nodeLock);
+        removed = node;
         node = nullptr;
     }
+    if (removed != nullptr && context != nullptr) {
+        if (removed->running != 0) {
+            WriteUCharRelease(&context->rateFixedByPin, 0);
+        }
+        context->streamManager->RemovePinStream(removed);
+    }
     ReleaseClock();
+    SwitchOutputModeOff();
 }

@@ -14,6 +14,8 @@ public:
     bool HasEngineObject() override { return node != nullptr; }
     void SetFirstChannel(ULONG channel) override;
     void Flush() override;
+    // Positions change with processing and block completion, both under the pin lock.
+    PKSPIN_LOCK PositionLock() override { return &pinLock; }
 
     void OnNodePeriod(StreamNode* node) override;
     void OnNodeConfigurationChanged(StreamNode* node, LONG configurationIndex) override;
@@ -29,7 +31,8 @@ public:
     ULONG heldBlocks = 0;
     ULONG owedBytes = 0;  // of the oldest frame
     UCHAR resynchronise = 0;
-    UCHAR digital = 0;  // pin 1 of a S/PDIF filter: IEC 61937
+    UCHAR digital = 0;       // pin 1 of a S/PDIF filter: IEC 61937
+    UCHAR outputModeOn = 0;  // this pin switched the device's digital-output mode on
     PVOID blockBuffer[1] = {};
 
 private:
@@ -38,6 +41,11 @@ private:
     bool PushBlock(PKSSTREAM_POINTER leading);
     void FinishBlock(ULONG bytes);
     LONG SetNodeFormat();
-    NTSTATUS Run();
     void Resynchronise();
+    StreamNode* CurrentNode();
+    // The state, exchanged under the pin lock.
+    void Publish(KSSTATE to);
+    NTSTATUS Acquire();
+    void Stop();
+    void SwitchOutputModeOff();
 };

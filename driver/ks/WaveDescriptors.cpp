@@ -126,11 +126,17 @@ static_assert(kRenderPinFlags == 0x10001 && kCapturePinFlags == 0x10011);
 
 const GUID kRenderCategories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
 const GUID kCaptureCategories[] = {KSCATEGORY_AUDIO, KSCATEGORY_CAPTURE};
+const GUID kDuplexCategories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER, KSCATEGORY_CAPTURE};
 
 const KSNODE_DESCRIPTOR kDacNode[] = {{nullptr, &KSNODETYPE_DAC, nullptr}};
 const KSNODE_DESCRIPTOR kAdcNode[] = {{nullptr, &KSNODETYPE_ADC, nullptr}};
 const KSNODE_DESCRIPTOR kSpdifNodes[] = {{nullptr, &KSNODETYPE_DAC, nullptr},
                                          {nullptr, &KSNODETYPE_SPDIF_INTERFACE, nullptr}};
+const KSNODE_DESCRIPTOR kDuplexNodes[] = {{nullptr, &KSNODETYPE_DAC, nullptr},
+                                          {nullptr, &KSNODETYPE_ADC, nullptr}};
+const KSNODE_DESCRIPTOR kDuplexSpdifNodes[] = {{nullptr, &KSNODETYPE_DAC, nullptr},
+                                               {nullptr, &KSNODETYPE_SPDIF_INTERFACE, nullptr},
+                                               {nullptr, &KSNODETYPE_ADC, nullptr}};
 
 const KSTOPOLOGY_CONNECTION kRenderConnections[] = {
     {KSFILTER_NODE, 0, 0, 1},
@@ -145,6 +151,19 @@ const KSTOPOLOGY_CONNECTION kSpdifConnections[] = {
     {0, 0, KSFILTER_NODE, 2},
     {KSFILTER_NODE, 1, 1, 1},
     {1, 0, KSFILTER_NODE, 2},
+};
+
+// Render pins and nodes as in the render shapes, then the capture stream pin and its bridge
+// through the ADC, the last node.
+const KSTOPOLOGY_CONNECTION kDuplexConnections[] = {
+    {KSFILTER_NODE, 0, 0, 1},
+    {0, 0, KSFILTER_NODE, 1},
+    {KSFILTER_NODE, 3, 1, 1},
+    {1, 0, KSFILTER_NODE, 2},
+};
+const KSTOPOLOGY_CONNECTION kDuplexSpdifConnections[] = {
+    {KSFILTER_NODE, 0, 0, 1}, {0, 0, KSFILTER_NODE, 2}, {KSFILTER_NODE, 1, 1, 1},
+    {1, 0, KSFILTER_NODE, 2}, {KSFILTER_NODE, 4, 2, 1}, {2, 0, KSFILTER_NODE, 3},
 };
 
 struct TopologyTable
@@ -177,6 +196,22 @@ TopologyTable TableOf(WaveTopology topology)
                     kSpdifConnections,
                     static_cast<ULONG>(std::size(kSpdifConnections)),
                     3};
+        case WaveTopology::Duplex:
+            return {kDuplexCategories,
+                    3,
+                    kDuplexNodes,
+                    2,
+                    kDuplexConnections,
+                    static_cast<ULONG>(std::size(kDuplexConnections)),
+                    4};
+        case WaveTopology::DuplexSpdif:
+            return {kDuplexCategories,
+                    3,
+                    kDuplexSpdifNodes,
+                    3,
+                    kDuplexSpdifConnections,
+                    static_cast<ULONG>(std::size(kDuplexSpdifConnections)),
+                    5};
         case WaveTopology::Render:
             break;
     }
@@ -320,7 +355,7 @@ bool BuildWaveDataRanges(WaveFilter* filter)
 
 bool BuildWavePinDescriptors(WaveFilter* filter)
 {
-    const WaveTopology topology = TopologyOf(filter->endpoint);
+    const WaveTopology topology = filter->topology;
     const ULONG count = TableOf(topology).pinCount;
     filter->pins = static_cast<KSPIN_DESCRIPTOR_EX*>(ExAllocatePoolWithTag(
         NonPagedPoolNx, sizeof(KSPIN_DESCRIPTOR_EX) * count, kWaveDescriptorTag));
@@ -343,6 +378,19 @@ bool BuildWavePinDescriptors(WaveFilter* filter)
             filter->pins[1] = StreamPin(false, filter->ranges[kRenderIec61937Ranges]);
             filter->pins[2] = BridgePin(false, e);
             break;
+        case WaveTopology::Duplex:
+            filter->pins[0] = StreamPin(false, filter->ranges[kRenderPcmRanges]);
+            filter->pins[1] = BridgePin(false, e);
+            filter->pins[2] = StreamPin(true, filter->ranges[kCapturePcmRanges]);
+            filter->pins[3] = BridgePin(true, e);
+            break;
+        case WaveTopology::DuplexSpdif:
+            filter->pins[0] = StreamPin(false, filter->ranges[kRenderPcmRanges]);
+            filter->pins[1] = StreamPin(false, filter->ranges[kRenderIec61937Ranges]);
+            filter->pins[2] = BridgePin(false, e);
+            filter->pins[3] = StreamPin(true, filter->ranges[kCapturePcmRanges]);
+            filter->pins[4] = BridgePin(true, e);
+            break;
     }
     return true;
 }
@@ -354,7 +402,7 @@ bool BuildWaveFilterDescriptor(WaveFilter* filter)
     if (filter->descriptor == nullptr) {
         return false;
     }
-    const TopologyTable table = TableOf(TopologyOf(filter->endpoint));
+    const TopologyTable table = TableOf(filter->topology);
     *filter->descriptor = {
         .Dispatch = &kWaveFilterDispatch,
         .AutomationTable = &kFilterAutomation,

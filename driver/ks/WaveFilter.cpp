@@ -113,6 +113,12 @@ bool WaveFilterContext::IsAnyPinRunning()
 
 WaveFilter* CreateWaveFilterFactory(DeviceContext* context, const WaveEndpoint* endpoint)
 {
+    return CreateWaveFilterFactory(context, endpoint, TopologyOf(*endpoint));
+}
+
+WaveFilter* CreateWaveFilterFactory(DeviceContext* context, const WaveEndpoint* endpoint,
+                                    WaveTopology topology)
+{
     if (endpoint->channelCount == 0) {
         return nullptr;
     }
@@ -123,6 +129,7 @@ WaveFilter* CreateWaveFilterFactory(DeviceContext* context, const WaveEndpoint* 
     }
     RtlZeroMemory(filter, sizeof *filter);
     filter->endpoint = *endpoint;
+    filter->topology = topology;
     // A descriptor that points at arrays that could not be built is never published.
     if (!BuildWaveDataRanges(filter) || !BuildWavePinDescriptors(filter) ||
         !BuildWaveFilterDescriptor(filter)) {

@@ -44,11 +44,16 @@ enum WaveRangeSetIndex : ULONG
     kRenderIec61937Ranges = 2,
 };
 
+// The filter shapes the builder knows. Endpoint kinds select the first three; the duplex shapes
+// (render pins first, as in their render shape, then the capture stream pin and its bridge) are
+// built only when asked for by name.
 enum class WaveTopology
 {
     Render,
     Capture,
     SpdifRender,
+    Duplex,       // 4 pins: render stream, bridge out, capture stream, bridge in
+    DuplexSpdif,  // 5 pins: render PCM, render IEC 61937, bridge out, capture stream, bridge in
 };
 
 struct WaveFilter
@@ -56,6 +61,7 @@ struct WaveFilter
     PKSFILTERFACTORY factory;
     UCHAR interfaceEnabled;
     WaveEndpoint endpoint;
+    WaveTopology topology;
     KSFILTER_DESCRIPTOR* descriptor;  // "AFCx"
     KSPIN_DESCRIPTOR_EX* pins;        // "AFCx"
     ULONG pinCount;
@@ -84,6 +90,9 @@ public:
 // PASSIVE_LEVEL. Null when the channel count is 0 or the factory could not be built (nothing is
 // then published: no factory, no interface values).
 WaveFilter* CreateWaveFilterFactory(DeviceContext* context, const WaveEndpoint* endpoint);
+// The same with the shape given instead of taken from the endpoint's kind.
+WaveFilter* CreateWaveFilterFactory(DeviceContext* context, const WaveEndpoint* endpoint,
+                                    WaveTopology topology);
 
 // The reference string of an endpoint name: at most 32 characters looked at, a-z upper-cased,
 // the no-break space as '_', only A-Z, 0-9 and '_' kept. out holds 33 characters.

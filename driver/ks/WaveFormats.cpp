@@ -218,6 +218,11 @@ NTSTATUS IntersectAudioFormat(PVOID context, PIRP irp, PKSPIN_DESCRIPTOR, PKSDAT
         !SameGuid(callerRange->SubFormat, KSDATAFORMAT_SUBTYPE_PCM)) {
         return STATUS_INVALID_PARAMETER;
     }
+    // Only a PCM range of the pin meets a PCM caller: a PCM format built from the IEC 61937 pin's
+    // ranges is one that pin refuses.
+    if (!SameGuid(pinRange->SubFormat, KSDATAFORMAT_SUBTYPE_PCM)) {
+        return STATUS_NO_MATCH;
+    }
     const bool dsound = SameGuid(callerRange->Specifier, KSDATAFORMAT_SPECIFIER_DSOUND);
     const ULONG size = dsound ? 112 : 104;
     if (bufferSize < size) {

@@ -25,6 +25,8 @@ public:
     // Called by the state walk on STOP and by the position property: the engine object stops and
     // every clone goes.
     virtual void Flush() = 0;
+    // The lock under which the stream changes its positions (for the position property).
+    virtual PKSPIN_LOCK PositionLock() = 0;
 
     PKSPIN pin = nullptr;
     WaveFilterContext* filterContext = nullptr;

@@ -157,6 +157,7 @@ void ResetWavePin(PKSPIN pin)
 {
     WavePinBase* stream = WavePinOf(pin);
     stream->Flush();
+    SpinHold hold(stream->PositionLock());
     stream->playPosition = 0;
     stream->writePosition = 0;
 }
@@ -173,14 +174,24 @@ NTSTATUS GetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
     if (stream == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    KSAUDIO_POSITION position{stream->playPosition, stream->writePosition};
+    KSAUDIO_POSITION position;
+    ULONGLONG last;
+    {
+        SpinHold hold(stream->PositionLock());
+        position = {stream->playPosition, stream->writePosition};
+        last = stream->lastPositionTime;
+    }
     if (stream->capture &&
         (stream->context == nullptr || GetPnpState(stream->context) != kPnpStarted)) {
-        const ULONGLONG elapsed = Now100ns() - stream->lastPositionTime;
+        const ULONGLONG now = Now100ns();
+        const ULONGLONG elapsed = now > last ? now - last : 0;
         const ULONGLONG rate = stream->waveFormat->Format.nAvgBytesPerSec;
-        // elapsed x rate / 10^7 without overflow for any elapsed time.
-        const ULONGLONG advance =
+        const ULONG align = stream->BlockAlign();
+        // elapsed x rate / 10^7 without overflow for any elapsed time, in whole blocks: a client
+        // reads the offset as a count of blocks.
+        ULONGLONG advance =
             elapsed / 10000000ull * rate + elapsed % 10000000ull * rate / 10000000ull;
+        advance -= align != 0 ? advance % align : 0;
         position.PlayOffset = position.PlayOffset + advance < position.WriteOffset
                                   ? position.PlayOffset + advance
                                   : position.WriteOffset;
@@ -200,6 +211,7 @@ NTSTATUS SetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
     KSAUDIO_POSITION position;
     RtlCopyMemory(&position, data, sizeof position);
     const ULONG align = stream->BlockAlign();
+    SpinHold hold(stream->PositionLock());
     stream->lastPositionTime = Now100ns();
     stream->playPosition = position.PlayOffset;
     stream->writePosition =
@@ -363,6 +375,9 @@ CapturePinStream* CaptureOf(PKSPIN pin)
 NTSTATUS CreateCapturePin(PKSPIN pin, PIRP)
 {
     NTSTATUS status = CreateWavePin<CapturePinStream>(pin, true);
+    if (NT_SUCCESS(status)) {
+        KeInitializeSpinLock(&CaptureOf(pin)->streamLock);
+    }
     if (NT_SUCCESS(status) && !CaptureOf(pin)->Build()) {
         status = STATUS_INSUFFICIENT_RESOURCES;
     }

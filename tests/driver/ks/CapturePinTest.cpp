@@ -149,3 +149,65 @@ TEST_F(CapturePinTest, RunSurvivesEveryAllocationFailure)
 }
 
 }  // namespace
+
+namespace {
+
+// While the device is not started (here: surprise-removed) nothing captures, yet a recording
+// client still watches the position: the capture pin's play offset goes on with the clock at the
+// format's byte rate from when the position was last set, and never past the write offset. A
+// started device's pin reports the offsets as they stand.
+TEST_F(CapturePinTest, ThePlayOffsetGoesOnWithTheClockWhileTheDeviceIsNotStarted)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));  // 192000 B/s
+    ASSERT_NE(pin, nullptr);
+    const KSAUDIO_POSITION set{1000, 1000 + 96000};
+    ASSERT_EQ(pin->SetPosition(set), STATUS_SUCCESS);
+    Run(100ms);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, 1000u) << "a started device's pin keeps its offsets";
+
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetPosition(set), STATUS_SUCCESS);
+    const struct
+    {
+        std::chrono::milliseconds after;
+        ULONGLONG play;
+    } steps[] = {{0ms, 1000}, {250ms, 1000 + 48000}, {125ms, 1000 + 72000}, {1000ms, 97000}};
+    for (const auto& step : steps) {
+        Run(step.after);
+        ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+        EXPECT_EQ(position.PlayOffset, step.play) << step.after.count() << " ms later";
+        EXPECT_EQ(position.WriteOffset, set.WriteOffset);
+    }
+    pin->Close();
+    filter_->Close();
+    EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
+}  // namespace
+
+namespace {
+
+// The position property of a recording pin on a stopped device advances in whole blocks: at
+// 44100 Hz with 8-byte blocks, 7 ms are 2469.6 bytes, of which 2464 (308 blocks) count.
+TEST_F(CapturePinTest, TheClockDrivenPlayOffsetKeepsWholeBlocks)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 44100, 32, true, 24));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetPosition({0, 1 << 20}), STATUS_SUCCESS);
+    Run(7ms);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, 2464u);
+    pin->Close();
+    filter_->Close();
+    EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
+}  // namespace

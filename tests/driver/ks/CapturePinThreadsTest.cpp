@@ -177,4 +177,52 @@ TEST_F(CapturePinThreads, ClosingAtRandomPointsOfTheTimersPeriodFreesNothingInUs
     Finish();
 }
 
+// Short and long frames recorded on the wall clock: the 1 ms timer's processing and the
+// engine's periods both take frames off the leading edge, on different threads, and both count
+// the write offset. Each frame must be taken once: every frame comes back whole and in order, and
+// the write offset lies between the bytes of the frames completed and the bytes submitted. (The
+// input itself may skip on the wall clock: a late completion restarts the streaming. Its content
+// is checked in virtual time.) The window in which both sides reach for the same frame is narrow;
+// this run makes the handover between them happen a few hundred times.
+TEST_F(CapturePinThreads, FramesAreTakenOnceWhenTimerAndPeriodsRaceForThem)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto pin =
+        Platform::Ks::PinHandle::Open(*filter_, 0, PcmFormatBytes(2, 48000, 32, true, 24), &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
+    static constexpr ULONG kBlocks[] = {8, 480, 8, 32, 8, 96};
+    uint64_t frames = 0;
+    uint64_t submitted = 0;
+    uint64_t completed = 0;
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    while (std::chrono::steady_clock::now() < end) {
+        // Mostly kept fed; now and then left to run dry, so that the timer takes over.
+        const size_t queued = frames % 50 < 40 ? 12 : 0;
+        while (pin->PendingFrames() < queued) {
+            ASSERT_EQ(pin->Read(kBlocks[frames % 6] * 8), STATUS_PENDING);
+            submitted += kBlocks[frames % 6] * 8;
+            ++frames;
+        }
+        frames += queued == 0 ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + frames % 7 * 150));
+        for (const Platform::Ks::CompletedFrame& frame : pin->Collect()) {
+            ASSERT_EQ(frame.status, STATUS_SUCCESS);
+            ASSERT_EQ(frame.header.DataUsed, frame.data.size()) << "a frame came back short";
+            completed += frame.data.size();
+        }
+    }
+    EXPECT_GT(completed, 48000u * 8 / 2);
+    EXPECT_EQ(pin->OutOfOrderCompletions(), 0u);
+    KSAUDIO_POSITION position{};
+    ASSERT_EQ(pin->GetPosition(&position), STATUS_SUCCESS);
+    EXPECT_GE(position.WriteOffset, completed);
+    EXPECT_LE(position.WriteOffset, submitted);
+    EXPECT_EQ(pin->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(pin->Close(), STATUS_SUCCESS);
+    pin.reset();
+    Finish();
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ inline constexpr char16_t kProductReference[] = u"CORVANEQUORVELSTEREOOUT12";
 WaveEndpoint ProductEndpoint();
 // The endpoint the next device start builds its wave filter from (the product's by default).
 WaveEndpoint& EndpointForNextStart();
+// The shape the next start builds, when not the one the endpoint's kind selects.
+std::optional<WaveTopology>& TopologyForNextStart();
 // What each start built (null when it built nothing), oldest first.
 std::vector<WaveFilter*>& CreatedWaveFilters();
 
@@ -29,6 +32,7 @@ protected:
     void SetUp() override
     {
         EndpointForNextStart() = ProductEndpoint();
+        TopologyForNextStart().reset();
         CreatedWaveFilters().clear();
         EndToEndTest::SetUp();
     }

@@ -63,7 +63,10 @@ NTSTATUS CreateFilterFactories(DeviceContext* context)
 {
     WaveEndpoint endpoint = EndpointForNextStart();
     endpoint.systemVersion = QueryOsVersion(context);
-    CreatedWaveFilters().push_back(CreateWaveFilterFactory(context, &endpoint));
+    const std::optional<WaveTopology>& topology = TopologyForNextStart();
+    CreatedWaveFilters().push_back(topology.has_value()
+                                       ? CreateWaveFilterFactory(context, &endpoint, *topology)
+                                       : CreateWaveFilterFactory(context, &endpoint));
     return STATUS_SUCCESS;
 }
 
@@ -81,6 +84,12 @@ NTSTATUS RenameMmDeviceEndpoints(DeviceContext*, ULONG rate)
 {
     RenamedRates().push_back(rate);
     return STATUS_SUCCESS;
+}
+
+std::optional<WaveTopology>& TopologyForNextStart()
+{
+    static std::optional<WaveTopology> topology;
+    return topology;
 }
 
 std::vector<WaveFilter*>& CreatedWaveFilters()
