@@ -178,7 +178,17 @@ void DispatchCancelRemove(PKSDEVICE device, PIRP)
 void DispatchRemove(PKSDEVICE device, PIRP)
 {
     DeviceContext* context = ContextOf(device);
+    const LONG before = GetPnpState(context);
     Transition(context, kPnpRemoved);
+    // A device removed with no Stop before it (disabled while it streams) still has its MIDI
+    // tick, its reads and its streaming transfers under the remove lock, and they renew their hold
+    // for as long as they run: stop them first, or the wait below never ends.
+    if (before != kPnpStopped && before != kPnpStoppedAfterSurpriseRemoval &&
+        context->deviceModel != nullptr) {
+        context->deviceModel->Stop(before == kPnpSurpriseRemoved ? kStopAfterSurpriseRemoval
+                                                                 : kStopStop);
+        WakeClientEvents(context);
+    }
     const NTSTATUS status = IoAcquireRemoveLockEx(&context->removeLock, nullptr, __FILE__, __LINE__,
                                                   sizeof(IO_REMOVE_LOCK));
     if (status == STATUS_SUCCESS || status == STATUS_DELETE_PENDING) {

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr LONG kEInvalidArg = static_cast<LONG>(0x80070057);
+constexpr LONG kEFail = static_cast<LONG>(0x80004005);
 constexpr LONG kRoutingBuffersFailed = -3;
 constexpr ULONG kEmptyConfigurationOffset = 0x7FFFFFFF;
 constexpr ULONG kUnknownGranularity = 64;
@@ -81,6 +82,7 @@ LONG DeviceModel::SetStreamConfiguration(const StreamConfiguration* record, LONG
     if (static_cast<LONG>(record->index) == configurationIndex) {
         return 1;
     }
+    const LONG previousBefore = previousConfigurationIndex;
     previousConfigurationIndex = configurationIndex;
     configurationIndex = static_cast<LONG>(record->index);
     StreamConfiguration copy = *record;
@@ -89,6 +91,13 @@ LONG DeviceModel::SetStreamConfiguration(const StreamConfiguration* record, LONG
         copy = EmptyConfiguration(*record);
         configurationIndex = static_cast<LONG>(copy.index);
         GetEngine()->ConfigureRouting(&copy, -1);
+    }
+    if (result == kEFail || result == kEInvalidArg) {
+        // Refused before anything changed (the device streams): the stream set keeps the
+        // configuration in force, and so must the model, or the same change asked again later
+        // would be taken as done.
+        configurationIndex = previousConfigurationIndex;
+        previousConfigurationIndex = previousBefore;
     }
     if (result >= 0 && owner != nullptr) {
         // Still under the lock: the renaming always goes through its work item.

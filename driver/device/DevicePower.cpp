@@ -18,7 +18,11 @@ void PowerChangeWorkItem(PDEVICE_OBJECT, PVOID argument)
 {
     auto* packet = static_cast<PowerWorkPacket*>(argument);
     DeviceContext* context = packet->context;
-    ApplyPowerChange(context, packet->powerUp);
+    // Remove has stopped the device and waits for this item: a change still queued then would
+    // start the device again (or mark it powered down) under a device that is going away.
+    if (GetPnpState(context) != kPnpRemoved) {
+        ApplyPowerChange(context, packet->powerUp);
+    }
     InterlockedDecrement(&context->pendingPowerWork);
     PIO_WORKITEM workItem = packet->workItem;
     ExFreePoolWithTag(packet, kTagDeviceData);

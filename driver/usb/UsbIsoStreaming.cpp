@@ -301,7 +301,7 @@ void UsbIsoStreaming::StopPipe(UsbPipe* pipe)
         PipeRequest(pipe->pipeInformation.PipeHandle, false);
     }
     bool timedOut = false;
-    while (ReadAcquire(&pipe->outstanding) != 0) {
+    while (!PipeDrained(pipe)) {
         LARGE_INTEGER timeout;
         timeout.QuadPart = -kStopWait100ns;
         if (KeWaitForSingleObject(&pipe->allDoneEvent, Executive, KernelMode, FALSE, &timeout) ==

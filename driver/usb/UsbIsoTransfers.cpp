@@ -303,7 +303,5 @@ bool UsbIsoStreaming::SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFra
 
 void UsbIsoStreaming::ReleaseOutstanding(UsbPipe* pipe)
 {
-    if (InterlockedDecrement(&pipe->outstanding) == 0) {
-        KeSetEvent(&pipe->allDoneEvent, IO_NO_INCREMENT, FALSE);
-    }
+    ReleasePipeOutstanding(pipe);
 }

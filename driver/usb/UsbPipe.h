@@ -57,11 +57,20 @@ struct UsbPipe
     volatile LONG completionCounters[kUsbTransferSlots];  // per slot
     LONG sync;                                            // 1 for the pipe that paces the others
     volatile LONG outstanding;                            // transfers submitted and not yet retired
-    KEVENT allDoneEvent;     // notification; signalled when outstanding drops to 0
-    UsbIsoStreaming* owner;  // the streaming side of the transport that opened the pipe
+    KEVENT allDoneEvent;         // notification; signalled when outstanding drops to 0
+    KSPIN_LOCK outstandingLock;  // the last retirement's count and signal as one step
+    UsbIsoStreaming* owner;      // the streaming side of the transport that opened the pipe
     IsoTransfer* transferObjects[kUsbTransferSlots];
     volatile LONG inSubmit[kUsbTransferSlots];  // IofCallDriver calls for the slot not returned yet
 };
+
+// Once, when the pipe record is made.
+void InitializePipeOutstanding(UsbPipe* pipe);
+// A transfer of the pipe retired: the last one signals the pipe's all-done event. Any IRQL up
+// to DISPATCH_LEVEL.
+void ReleasePipeOutstanding(UsbPipe* pipe);
+// No transfer of the pipe outstanding, and none still signalling: the pipe may be freed.
+bool PipeDrained(UsbPipe* pipe);
 
 // Transfer buffers parked while their interface is at alternate setting 0.
 struct BufferCacheEntry

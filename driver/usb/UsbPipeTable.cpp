@@ -60,7 +60,7 @@ UsbPipe* UsbPipeTable::NewPipe()
         static_cast<UsbPipe*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(UsbPipe), kTagPipe));
     if (pipe != nullptr) {
         RtlZeroMemory(pipe, sizeof(*pipe));
-        KeInitializeEvent(&pipe->allDoneEvent, NotificationEvent, FALSE);
+        InitializePipeOutstanding(pipe);
     }
     return pipe;
 }

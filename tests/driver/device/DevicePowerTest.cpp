@@ -123,7 +123,23 @@ TEST_F(DevicePowerTest, RemoveWaitsForQueuedWorkAndOutstandingHolders)
 
     EXPECT_EQ(device_->Send(PnpRequest::Remove), STATUS_SUCCESS);
     EXPECT_TRUE(completion.completed);
-    EXPECT_EQ(Journal(), (std::vector<std::string>{"Stop(8)"}));
+    // Remove stops the started device itself; the power change still queued finds it removed
+    // and leaves it so (the context is gone once Remove returned).
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"Stop(5)"}));
+    EXPECT_TRUE(Platform::Kernel::OutstandingPool().empty());
+    EXPECT_EQ(Platform::Kernel::PendingWorkItemCount(), 0u);
+}
+
+// A power-up queued behind a power-down when Remove comes: neither starts the removed device
+// again, and Remove still waits for both.
+TEST_F(DevicePowerTest, PowerChangesQueuedAtRemoveLeaveTheDeviceStopped)
+{
+    ASSERT_EQ(SetPowerAtDispatch(PowerDeviceD3), STATUS_SUCCESS);
+    ASSERT_EQ(SetPowerAtDispatch(PowerDeviceD0), STATUS_SUCCESS);
+    ASSERT_EQ(context_->pendingPowerWork, 2);
+
+    EXPECT_EQ(device_->Send(PnpRequest::Remove), STATUS_SUCCESS);
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"Stop(5)"}));
     EXPECT_TRUE(Platform::Kernel::OutstandingPool().empty());
     EXPECT_EQ(Platform::Kernel::PendingWorkItemCount(), 0u);
 }

@@ -6,12 +6,7 @@
 
 #include "device/DeviceLifecycle.h"
 #include "engine/StreamManagerParts.h"
-
-namespace {
-
-constexpr ULONG kPlaceholderTag = Platform::Kernel::MakeTag("MRtr");
-
-}  // namespace
+#include "midi/MidiRouter.h"
 
 DeviceModel* ProductParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath)
 {
@@ -33,14 +28,15 @@ void ProductParts::DestroyStreamManager(StreamManager* manager)
     ::DestroyStreamManager(manager);
 }
 
-MidiRouter* ProductParts::CreateMidiRouter(StreamingEngine*)
+MidiRouter* ProductParts::CreateMidiRouter(StreamingEngine* engine)
 {
-    return static_cast<MidiRouter*>(ExAllocatePoolWithTag(NonPagedPoolNx, 16, kPlaceholderTag));
+    UsbMidiCodec* codec = static_cast<UsbStreamingEngine*>(engine)->MidiCodec();
+    return codec != nullptr ? MidiRouter::Create(codec) : nullptr;
 }
 
 void ProductParts::DestroyMidiRouter(MidiRouter* router)
 {
-    ExFreePoolWithTag(router, kPlaceholderTag);
+    router->Destroy();
 }
 
 LONG ProductParts::FindConfigurationRate(StreamManager* manager, ULONG rate)

@@ -1,6 +1,7 @@
 // A loaded driver whose devices get the product's own parts: the product device model on the USB
-// streaming engine, the real stream manager on its stream set. Tests plug in a simulated device,
-// start it, and drive streams through the stream manager in virtual time.
+// streaming engine, the real stream manager on its stream set and the real MIDI router. Tests
+// plug in a simulated device, start it, and drive streams through the stream manager in virtual
+// time.
 #pragma once
 
 #include <KernelHostApi.h>
@@ -26,7 +27,6 @@ public:
     void DestroyDeviceModel(DeviceModel* model) override;
     StreamManager* CreateStreamManager(StreamingEngine* engine, DeviceStreamSink* sink) override;
     void DestroyStreamManager(StreamManager* manager) override;
-    // No USB-MIDI router yet: a placeholder block, so that the device can be added.
     MidiRouter* CreateMidiRouter(StreamingEngine* engine) override;
     void DestroyMidiRouter(MidiRouter* router) override;
     LONG FindConfigurationRate(StreamManager* manager, ULONG rate) override;

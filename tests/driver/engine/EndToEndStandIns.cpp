@@ -1,6 +1,7 @@
-// The kernel-streaming filters and endpoint naming the device context calls, which do not exist
-// yet: a control filter without properties, no wave or MIDI filters, and naming that only notes
-// the rates the stream manager reports.
+// What the engine's tests replace of the driver's own parts: the control filter is a bare one
+// (these tests do not reach its properties), and the rename of the stored endpoint formats only
+// notes the rates the stream manager reports, for the tests to read. Endpoint naming, the wave
+// filters and the registration of the pin names are the driver's own.
 #include <ks.h>
 
 #include <vector>
@@ -32,21 +33,6 @@ const KSFILTER_DESCRIPTOR ControlFilterDescriptor = {
     .Connections = nullptr,
     .ComponentId = nullptr,
 };
-
-NTSTATUS CreateFilterFactories(DeviceContext*)
-{
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS NameEndpoints(DeviceContext*)
-{
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS RegisterMediaCategories(DeviceContext*)
-{
-    return STATUS_SUCCESS;
-}
 
 NTSTATUS RenameMmDeviceEndpoints(DeviceContext*, ULONG rate)
 {

@@ -5,6 +5,7 @@
 #include "audio/SampleFormat.h"
 #include "device/DeviceLifecycle.h"
 #include "device/PoolTag.h"
+#include "midi/MidiRouter.h"
 
 namespace {
 
@@ -98,14 +99,15 @@ void EngineModelParts::DestroyStreamManager(StreamManager* manager)
     ExFreePoolWithTag(listener, kTagTestParts);
 }
 
-MidiRouter* EngineModelParts::CreateMidiRouter(StreamingEngine*)
+MidiRouter* EngineModelParts::CreateMidiRouter(StreamingEngine* engine)
 {
-    return static_cast<MidiRouter*>(ExAllocatePoolWithTag(NonPagedPoolNx, 16, kTagTestParts));
+    UsbMidiCodec* codec = static_cast<UsbStreamingEngine*>(engine)->MidiCodec();
+    return codec != nullptr ? MidiRouter::Create(codec) : nullptr;
 }
 
 void EngineModelParts::DestroyMidiRouter(MidiRouter* router)
 {
-    ExFreePoolWithTag(router, kTagTestParts);
+    router->Destroy();
 }
 
 LONG EngineModelParts::FindConfigurationRate(StreamManager*, ULONG rate)

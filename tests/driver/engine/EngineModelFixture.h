@@ -50,7 +50,7 @@ public:
 };
 
 // Builds the product's device model on UsbStreamingEngine; the stream manager is the counting
-// listener, registered with the engine's stream set; the MIDI router is a placeholder block.
+// listener, registered with the engine's stream set; the MIDI router is the driver's own.
 class EngineModelParts final : public DeviceParts
 {
 public:

@@ -195,3 +195,55 @@ TEST_F(MmDeviceRenameTest, BuffersAreFreedWhenAnAllocationFails)
     }
     ExpectOthersUntouched();
 }
+
+// A value of the wrong type is never taken for what it should be: the bytes of this device's
+// instance path or of a format under another type leave that value (and, for the instance path,
+// the whole endpoint) as it is, while the formats of the right type still follow the rate.
+TEST_F(MmDeviceRenameTest, WronglyTypedValuesAreLeftAlone)
+{
+    struct Case
+    {
+        const char16_t* value;
+        ULONG type;
+    };
+    const Case cases[] = {
+        {Platform::Ks::kMmInstancePathValue, REG_BINARY},
+        {Platform::Ks::kMmInstancePathValue, REG_MULTI_SZ},
+        {Platform::Ks::kMmInstancePathValue, REG_EXPAND_SZ},
+        {Platform::Ks::kMmInstancePathValue, REG_DWORD},
+        {Platform::Ks::kMmOemFormatValue, REG_SZ},
+        {Platform::Ks::kMmOemFormatValue, REG_DWORD},
+        {Platform::Ks::kMmDeviceFormatValue, REG_MULTI_SZ},
+        {Platform::Ks::kMmDeviceFormatValue, REG_QWORD},
+        {Platform::Ks::kMmMixFormatValue, REG_EXPAND_SZ},
+        {Platform::Ks::kMmMixFormatValue, REG_NONE},
+    };
+    const auto before = Platform::Kernel::OutstandingPool().size();
+    uint32_t rate = 44100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.value, c.value + 8) + " as type " + std::to_string(c.type));
+        const Value original = Read(own, c.value);
+        Value wrong = original;
+        wrong.type = c.type;
+        Write(own, c.value, wrong);
+        std::map<const char16_t*, Value> formats;
+        for (const char16_t* name : kFormatValues) {
+            formats[name] = Read(own, name);
+        }
+        rate = rate == 44100 ? 96000 : 44100;
+
+        EXPECT_EQ(RenameMmDeviceEndpoints(ContextOf(device), rate), STATUS_NO_MORE_ENTRIES);
+        EXPECT_EQ(Read(own, c.value), wrong);
+        const bool endpointSkipped = c.value == Platform::Ks::kMmInstancePathValue;
+        for (const char16_t* name : kFormatValues) {
+            if (name == c.value || endpointSkipped) {
+                EXPECT_EQ(Read(own, name), formats[name]);
+            } else {
+                EXPECT_EQ(Load32(Read(own, name).data, 12), rate);
+            }
+        }
+        Write(own, c.value, original);
+        EXPECT_EQ(Platform::Kernel::OutstandingPool().size(), before);
+    }
+    ExpectOthersUntouched();
+}

@@ -253,6 +253,115 @@ TEST_F(RegistryRoutines, WriteRegistryValueCreatesTheLastKeyAndQueryReadsItDirec
               STATUS_OBJECT_NAME_NOT_FOUND);
 }
 
+// A DIRECT entry with RTL_QUERY_REGISTRY_TYPECHECK takes a value only of the type in the top
+// byte of its DefaultType; any other type (a stored value or the entry's own default) stops the
+// query with STATUS_OBJECT_TYPE_MISMATCH and leaves the destination as it was. A missing value with
+// no default is skipped whatever the type asked.
+TEST_F(RegistryRoutines, TypeCheckTakesOnlyTheExpectedType)
+{
+    struct Case
+    {
+        const char* name;
+        ULONG storedType;  // REG_NONE: no value stored
+        std::vector<uint8_t> stored;
+        ULONG expectedType;
+        ULONG defaultType;  // low bits of DefaultType
+        NTSTATUS status;
+        bool delivered;
+    };
+    const std::vector<uint8_t> dword = {0x44, 0xAC, 0, 0};
+    const std::vector<uint8_t> text = {'A', 0, 'B', 0, 0, 0};
+    const std::vector<uint8_t> binary = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Case cases[] = {
+        {"dword as dword", REG_DWORD, dword, REG_DWORD, REG_NONE, STATUS_SUCCESS, true},
+        {"dword as binary", REG_DWORD, dword, REG_BINARY, REG_NONE, STATUS_OBJECT_TYPE_MISMATCH,
+         false},
+        {"binary as binary", REG_BINARY, binary, REG_BINARY, REG_NONE, STATUS_SUCCESS, true},
+        {"binary as dword", REG_BINARY, binary, REG_DWORD, REG_NONE, STATUS_OBJECT_TYPE_MISMATCH,
+         false},
+        {"string as binary", REG_SZ, text, REG_BINARY, REG_NONE, STATUS_OBJECT_TYPE_MISMATCH,
+         false},
+        {"expandable string as string", REG_EXPAND_SZ, text, REG_SZ, REG_NONE,
+         STATUS_OBJECT_TYPE_MISMATCH, false},
+        {"multi-string as string", REG_MULTI_SZ, text, REG_SZ, REG_NONE,
+         STATUS_OBJECT_TYPE_MISMATCH, false},
+        {"string as string", REG_SZ, text, REG_SZ, REG_NONE, STATUS_SUCCESS, true},
+        // Up to four bytes go in place: an empty value copies nothing.
+        {"empty binary as binary", REG_BINARY, {}, REG_BINARY, REG_NONE, STATUS_SUCCESS, false},
+        {"missing, no default", REG_NONE, {}, REG_BINARY, REG_NONE, STATUS_SUCCESS, false},
+        {"missing, default of the type", REG_NONE, {}, REG_DWORD, REG_DWORD, STATUS_SUCCESS, true},
+        {"missing, default of another type",
+         REG_NONE,
+         {},
+         REG_BINARY,
+         REG_DWORD,
+         STATUS_OBJECT_TYPE_MISMATCH,
+         false},
+    };
+    const char16_t* key = u"TypeCheck";
+    const std::u16string absolute =
+        std::u16string(u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\") + key;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UCHAR marker[8] = {};
+        ASSERT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_CONTROL, key, u"Marker", REG_BINARY, marker,
+                                        sizeof marker),
+                  STATUS_SUCCESS);
+        MachineRegistry::Instance().DeleteValue(
+            Hive::LocalMachine, u"SYSTEM\\CurrentControlSet\\Control\\TypeCheck", u"Value");
+        if (c.storedType != REG_NONE) {
+            ASSERT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_CONTROL, key, u"Value", c.storedType,
+                                            const_cast<uint8_t*>(c.stored.data()),
+                                            static_cast<ULONG>(c.stored.size())),
+                      STATUS_SUCCESS);
+        }
+        // Every destination is a buffer of the DIRECT forms: counted (negative length first)
+        // for binary data, a caller-owned string, or four bytes in place.
+        LONG counted[8] = {-static_cast<LONG>(sizeof(counted)), 0x5A5A5A5A, 0x5A5A5A5A};
+        WCHAR textBuffer[8] = {u'#', u'#', u'#', 0};
+        UNICODE_STRING string{6, sizeof textBuffer, textBuffer};
+        ULONG defaultValue = 0xBB80;
+        PVOID destination = counted;
+        if (c.expectedType == REG_SZ) {
+            destination = &string;
+        }
+        RTL_QUERY_REGISTRY_TABLE table[3] = {};
+        table[0].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+        table[0].Name = const_cast<PWSTR>(u"Value");
+        table[0].EntryContext = destination;
+        table[0].DefaultType =
+            (c.expectedType << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | c.defaultType;
+        table[0].DefaultData = c.defaultType == REG_NONE ? nullptr : &defaultValue;
+        table[0].DefaultLength = c.defaultType == REG_NONE ? 0 : sizeof defaultValue;
+        // A later entry is read only when the check passed.
+        LONG after[4] = {-static_cast<LONG>(sizeof(after)), 0x77};
+        table[1].Flags = RTL_QUERY_REGISTRY_DIRECT;
+        table[1].Name = const_cast<PWSTR>(u"Marker");
+        table[1].EntryContext = after;
+        EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, absolute.c_str(), table, nullptr,
+                                         nullptr),
+                  c.status);
+        EXPECT_EQ(after[1] == REG_BINARY, NT_SUCCESS(c.status)) << "the entry after it";
+
+        if (c.expectedType == REG_SZ) {
+            EXPECT_EQ(string.Length != 6 || textBuffer[0] != u'#', c.delivered);
+            continue;
+        }
+        const bool touched = counted[0] != -static_cast<LONG>(sizeof(counted)) ||
+                             counted[1] != 0x5A5A5A5A || counted[2] != 0x5A5A5A5A;
+        EXPECT_EQ(touched, c.delivered);
+        if (c.delivered && c.expectedType == REG_BINARY) {
+            EXPECT_EQ(counted[0], static_cast<LONG>(c.stored.size()));
+            EXPECT_EQ(counted[1], REG_BINARY);
+            EXPECT_EQ(std::memcmp(&counted[2], c.stored.data(), c.stored.size()), 0);
+        }
+        if (c.delivered && c.expectedType == REG_DWORD) {
+            const ULONG expected = c.storedType == REG_DWORD ? 0xAC44u : defaultValue;
+            EXPECT_EQ(static_cast<ULONG>(counted[0]), expected);
+        }
+    }
+}
+
 TEST_F(RegistryRoutines, ValuesWrittenByTheDriverSurviveTheStoreBeingReopened)
 {
     const auto root =
