@@ -124,12 +124,10 @@ NTSTATUS ControlClient::BufferDone()
             --missedPeriods;
         }
         inputHalfState[done] = kHalfReturned;
-        ULONG held = 0;
-        {
-            InStackLock ring(&running->lock);
-            held = running->channels > 0 ? running->ring.UsedFrames() : 0;
-        }
-        if (held >= PeriodLength() && held > 0 && inputHalfState[inputHalf] != kHalfHandedOut) {
+        // The half the device works on may have been held by user mode when its period came:
+        // the stream then waits for a buffer and, being the manager's, does not ask again. It is
+        // offered now, whatever its ring holds (a stream still filling refuses it, unchanged).
+        if (inputHalfState[inputHalf] != kHalfHandedOut) {
             inputHalfState[inputHalf] = kHalfFilling;
             running->NextCaptureBuffer(inputTable, 0);
         }
