@@ -300,5 +300,4 @@ private:
     volatile LONG tableWorkQueued;
     volatile LONG tableWorkOutstanding;
     KEVENT tableWorkIdle;  // notification; signalled while no table work is outstanding
-    volatile LONG tableChanged;
 };

@@ -67,7 +67,6 @@ ULONG ControlClient::GetInputPortCount()
 // are closed by a work item, or by the next MIDI operation, whichever comes first.
 void ControlClient::NotePortTableChange()
 {
-    InterlockedExchange(&tableChanged, 1);
     if (tableWork != nullptr && InterlockedExchange(&tableWorkQueued, 1) == 0) {
         InterlockedIncrement(&tableWorkOutstanding);
         KeClearEvent(&tableWorkIdle);
@@ -88,14 +87,12 @@ void ControlClient::PortTableWork(PDEVICE_OBJECT, PVOID context)
     }
 }
 
-// Under the MIDI mutex.
+// Under the MIDI mutex. The router tells only open clients of a new table (a port that never
+// sent is not open): the generation is compared at every operation as well.
 void ControlClient::ApplyPendingTableChange()
 {
-    if (InterlockedExchange(&tableChanged, 0) == 0) {
-        return;
-    }
-    if (context == nullptr || context->midiRouter == nullptr ||
-        context->midiRouter->Generation() == portTable.index) {
+    if (portTable.index == kNoGeneration || context == nullptr ||
+        context->midiRouter == nullptr || context->midiRouter->Generation() == portTable.index) {
         return;
     }
     CloseAllLocked();

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr ULONG kTagControlParts = PoolTag("TsCc");
 
 const ULONG kInputKinds[] = {ChannelKindTag("line"), ChannelKindTag("line")};
@@ -106,6 +108,9 @@ void ControlClientFixture::TearDown()
     while (!handles.empty()) {
         CloseClient(handles.back().client);
     }
+    if (device != nullptr) {
+        Run(20ms);  // the MIDI tick stops at its next run once no port is open
+    }
     attached.reset();
     LoadedDriverFixture::TearDown();
 }
@@ -168,9 +173,9 @@ void ControlClientFixture::CloseClient(ControlClient* client)
 
 // ---- Requests -----------------------------------------------------------------------------------
 
-UserRequest::UserRequest()
+CallerRequest::CallerRequest()
 {
-    driverObject.MajorFunction[IRP_MJ_DEVICE_CONTROL] = &UserRequest::DispatchRoutine;
+    driverObject.MajorFunction[IRP_MJ_DEVICE_CONTROL] = &CallerRequest::DispatchRoutine;
     deviceObject.DriverObject = &driverObject;
     deviceObject.StackSize = 1;
     deviceObject.DeviceExtension = this;
@@ -178,22 +183,28 @@ UserRequest::UserRequest()
     EXPECT_NE(irp, nullptr);
     irp->RequestorMode = UserMode;
     IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    IoSetCompletionRoutine(irp, &UserRequest::OnComplete, this, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutine(irp, &CallerRequest::OnComplete, this, TRUE, TRUE, TRUE);
 }
 
-UserRequest::~UserRequest()
+CallerRequest::~CallerRequest()
 {
     IoFreeIrp(irp);
 }
 
-NTSTATUS UserRequest::OnComplete(PDEVICE_OBJECT, PIRP, PVOID context)
+NTSTATUS CallerRequest::OnComplete(PDEVICE_OBJECT, PIRP, PVOID context)
 {
-    static_cast<UserRequest*>(context)->completed = true;
+    static_cast<CallerRequest*>(context)->completed = true;
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-NTSTATUS UserRequest::DispatchRoutine(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS CallerRequest::DispatchRoutine(PDEVICE_OBJECT device, PIRP irp)
 {
-    auto* self = static_cast<UserRequest*>(device->DeviceExtension);
-    return self->thunk(self->thunkContext, irp);
+    auto* self = static_cast<CallerRequest*>(device->DeviceExtension);
+    const NTSTATUS status = self->thunk(self->thunkContext, irp);
+    // As the property handler's caller does: what did not pend is completed at once.
+    if (status != STATUS_PENDING) {
+        irp->IoStatus.Status = status;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+    }
+    return status;
 }

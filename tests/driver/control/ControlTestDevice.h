@@ -87,13 +87,13 @@ private:
 
 // A request as a user-mode caller's property request reaches the client: the tests complete it
 // themselves and read how it ended.
-class UserRequest
+class CallerRequest
 {
 public:
-    UserRequest();
-    ~UserRequest();
-    UserRequest(const UserRequest&) = delete;
-    UserRequest& operator=(const UserRequest&) = delete;
+    CallerRequest();
+    ~CallerRequest();
+    CallerRequest(const CallerRequest&) = delete;
+    CallerRequest& operator=(const CallerRequest&) = delete;
 
     PIRP Irp() const { return irp; }
     bool Completed() const { return completed; }
@@ -117,7 +117,7 @@ private:
 };
 
 template <typename Operation>
-NTSTATUS UserRequest::Dispatch(Operation operation)
+NTSTATUS CallerRequest::Dispatch(Operation operation)
 {
     thunk = [](void* context, PIRP request) {
         return (*static_cast<Operation*>(context))(request);
