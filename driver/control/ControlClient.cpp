@@ -1,31 +1,72 @@
-// Creation and teardown of the control client. The operations are filled in step by step; until
-// then every one of them refuses, so nothing reaches an unfinished path.
+// Creation and teardown of the control client, the removal-notification registration, what the
+// device context asks of it, and the user events both parts register.
 #include "ControlClient.h"
 
 #include <new>
 
+#include "common/InStackLock.h"
+#include "device/DeviceLifecycle.h"
 #include "device/PoolTag.h"
 
 namespace {
+
 constexpr ULONG kTagControlClient = PoolTag("PcNw");
+
+void InitializeEmptyList(PLIST_ENTRY head)
+{
+    head->Flink = head;
+    head->Blink = head;
 }
+
+}  // namespace
 
 ControlClient::ControlClient(PKSFILTER owningFilter, DeviceContext* deviceContext)
     : filter(owningFilter), context(deviceContext)
 {
+    KeInitializeMutex(&controlMutex, 0);
+    KeInitializeSpinLock(&removalLock);
+    KeInitializeSpinLock(&eventLock);
+    KeInitializeSpinLock(&waitLock);
+    KeInitializeSpinLock(&streamLock);
+    InitializeEmptyList(&waitQueue);
+    configurationIndex = -1;
+    KeInitializeMutex(&midiMutex, 0);
+    KeInitializeSpinLock(&midiEventLock);
+    portTable.index = kNoGeneration;
+    for (InputPort& port : inputPorts) {
+        InitializeEmptyList(&port.reads);
+        KeInitializeSpinLock(&port.queueLock);
+        KeInitializeSpinLock(&port.lock);
+    }
+    for (OutputPort& port : outputPorts) {
+        KeInitializeSpinLock(&port.lock);
+    }
+    KeInitializeEvent(&tableWorkIdle, NotificationEvent, TRUE);
 }
 
-ControlClient::~ControlClient() = default;
+ControlClient::~ControlClient()
+{
+    TearDownMidi();
+    TearDownStreaming();
+    ReleaseRemovalEvent();
+}
 
 NTSTATUS ControlClient::Create(PKSFILTER filter, DeviceContext* context, ControlClient** client)
 {
+    *client = nullptr;
     void* memory = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(ControlClient), kTagControlClient);
     if (memory == nullptr) {
-        *client = nullptr;
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     RtlZeroMemory(memory, sizeof(ControlClient));
-    *client = new (memory) ControlClient(filter, context);
+    auto* made = new (memory) ControlClient(filter, context);
+    // Port-table changes arrive under the router's locks, where ports cannot be closed; a work
+    // item closes them. Without a device object they are closed at the next MIDI operation.
+    if (context != nullptr && context->device != nullptr &&
+        context->device->FunctionalDeviceObject != nullptr) {
+        made->tableWork = IoAllocateWorkItem(context->device->FunctionalDeviceObject);
+    }
+    *client = made;
     return STATUS_SUCCESS;
 }
 
@@ -43,166 +84,128 @@ void ControlClient::FreeFromObjectBag(PVOID client)
     Destroy(static_cast<ControlClient*>(client));
 }
 
-NTSTATUS ControlClient::RegisterRemovalEvent(HANDLE, PVOID)
+// ---- User events --------------------------------------------------------------------------------
+
+NTSTATUS ControlClient::ReferenceUserEvent(HANDLE handle, PRKEVENT* object)
 {
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::ReleaseRemovalEvent()
-{
+    *object = nullptr;
+    PVOID referenced = nullptr;
+    const NTSTATUS status = ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType,
+                                                      UserMode, &referenced, nullptr);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    *object = static_cast<PRKEVENT>(referenced);
     return STATUS_SUCCESS;
 }
-PRKEVENT ControlClient::RegisteredNotificationEvent()
+
+void ControlClient::ReleaseUserEvents(UserEvent* events, ULONG count, PKSPIN_LOCK lock)
 {
-    return nullptr;
-}
-bool ControlClient::HasRunningClientStream()
-{
-    return false;
-}
-void ControlClient::RaiseChangeFlags(ULONG) {}
-void ControlClient::RecordOwner(PVOID fileObject)
-{
-    if (owner == nullptr) {
-        owner = fileObject;
+    PRKEVENT taken[kControlHalves] = {};
+    {
+        InStackLock hold(lock);
+        for (ULONG i = 0; i < count && i < kControlHalves; ++i) {
+            taken[i] = events[i].object;
+            events[i].object = nullptr;
+            events[i].handle = nullptr;
+        }
+    }
+    for (PRKEVENT object : taken) {
+        if (object != nullptr) {
+            ObDereferenceObject(object);
+        }
     }
 }
-bool ControlClient::HasOwner() const
+
+// ---- Removal notification -----------------------------------------------------------------------
+
+NTSTATUS ControlClient::RegisterRemovalEvent(HANDLE handle, PVOID fileObject)
 {
-    return owner != nullptr;
-}
-NTSTATUS ControlClient::MapClientBuffers(ControlDirection,
-                                         PVOID const (&)[kControlChannels][kControlHalves], ULONG,
-                                         KPROCESSOR_MODE)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::UnmapClientBuffers(ControlDirection)
-{
+    {
+        InStackLock hold(&removalLock);
+        if (removal.handle != nullptr || removal.object != nullptr) {
+            return STATUS_UNSUCCESSFUL;
+        }
+    }
+    PRKEVENT object = nullptr;
+    const NTSTATUS status = ReferenceUserEvent(handle, &object);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    {
+        InStackLock hold(&removalLock);
+        if (removal.object == nullptr) {
+            removal = {handle, object};
+            removalFile = fileObject;
+            object = nullptr;
+        }
+    }
+    if (object != nullptr) {  // another request registered meanwhile
+        ObDereferenceObject(object);
+        return STATUS_UNSUCCESSFUL;
+    }
     return STATUS_SUCCESS;
 }
-NTSTATUS ControlClient::SetEvents(HANDLE, HANDLE)
+
+// The device context signals the registered event under its filter-list lock: the object is
+// taken out under that lock too, so a signal in progress never meets a dereferenced object.
+NTSTATUS ControlClient::ReleaseRemovalEvent()
 {
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::ReleaseEvents()
-{
+    PRKEVENT taken = nullptr;
+    {
+        KLOCK_QUEUE_HANDLE list;
+        if (context != nullptr) {
+            KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &list);
+        }
+        {
+            InStackLock hold(&removalLock);
+            taken = removal.object;
+            removal = {};
+            removalFile = nullptr;
+        }
+        if (context != nullptr) {
+            KeReleaseInStackQueuedSpinLock(&list);
+        }
+    }
+    if (taken != nullptr) {
+        ObDereferenceObject(taken);
+    }
     return STATUS_SUCCESS;
 }
-NTSTATUS ControlClient::StartStreaming()
+
+// Asked under the device context's filter-list lock.
+PRKEVENT ControlClient::RegisteredNotificationEvent()
 {
-    return STATUS_UNSUCCESSFUL;
+    InStackLock hold(&removalLock);
+    return removal.object;
 }
-NTSTATUS ControlClient::StopStreaming()
+
+bool ControlClient::HasRunningClientStream()
 {
-    return STATUS_UNSUCCESSFUL;
+    return IsRunning();
 }
-NTSTATUS ControlClient::BufferDone()
+
+void ControlClient::RaiseChangeFlags(ULONG flags)
 {
-    return STATUS_UNSUCCESSFUL;
+    InterlockedOr(&changeFlags, static_cast<LONG>(flags));
 }
-NTSTATUS ControlClient::QueueWait(PIRP)
+
+void ControlClient::RaiseOnEveryClient(DeviceContext* context, ULONG flags)
 {
-    return STATUS_UNSUCCESSFUL;
+    KLOCK_QUEUE_HANDLE lock;
+    KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &lock);
+    for (FilterListNode* node = context->controlFilters; node != nullptr; node = node->next) {
+        auto* link = static_cast<ControlClientLink*>(node->filter->Context);
+        if (link != nullptr) {
+            link->RaiseChangeFlags(flags);
+        }
+    }
+    KeReleaseInStackQueuedSpinLock(&lock);
 }
-NTSTATUS ControlClient::ReleaseWait()
+
+void ControlClient::FireGeneralEvent()
 {
-    return STATUS_SUCCESS;
+    if (context != nullptr) {
+        FireControlEvent(context, &kPropSetControlGeneral);
+    }
 }
-ULONG ControlClient::TakeChangeFlags()
-{
-    return 0;
-}
-void ControlClient::GetPosition(ULONGLONG* position, ULONGLONG* timeNs)
-{
-    *position = 0;
-    *timeNs = 0;
-}
-bool ControlClient::IsRunning()
-{
-    return false;
-}
-ULONG ControlClient::SnapBufferSize(ULONG)
-{
-    return 0;
-}
-NTSTATUS ControlClient::SetBufferSize(ULONG)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::OnControlRateChanged(ULONG)
-{
-    return STATUS_SUCCESS;
-}
-void ControlClient::OnDevicePeriod(ClientStream*) {}
-void ControlClient::OnStreamConfigurationChanged(ClientStream*, LONG) {}
-void ControlClient::OnFlags(ClientStream*, ULONG) {}
-ULONG ControlClient::GetOutputPortCount()
-{
-    return 0;
-}
-ULONG ControlClient::GetInputPortCount()
-{
-    return 0;
-}
-NTSTATUS ControlClient::OpenOutputPort(ULONG)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::OpenInputPort(ULONG)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::CloseOutputPort(ULONG)
-{
-    return STATUS_SUCCESS;
-}
-NTSTATUS ControlClient::CloseInputPort(ULONG)
-{
-    return STATUS_SUCCESS;
-}
-NTSTATUS ControlClient::CloseAllPorts()
-{
-    return STATUS_SUCCESS;
-}
-ULONG ControlClient::GetOpenOutputMask()
-{
-    return 0;
-}
-ULONG ControlClient::GetOpenInputMask()
-{
-    return 0;
-}
-ULONG ControlClient::GetInputDataMask()
-{
-    return 0;
-}
-NTSTATUS ControlClient::SetMidiEvent(HANDLE)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::ReleaseMidiEvent()
-{
-    return STATUS_SUCCESS;
-}
-NTSTATUS ControlClient::ReadMidi(PIRP, ULONG, PVOID, ULONG, ControlMidiReadResult*)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-NTSTATUS ControlClient::WriteMidi(ULONG, PVOID, ULONG, KPROCESSOR_MODE)
-{
-    return STATUS_UNSUCCESSFUL;
-}
-void ControlClient::OnInputData(MidiReader*) {}
-void ControlClient::OnOutputDone(MidiWriter*, const UCHAR*) {}
-ULONG ControlClient::OnPortTableChanged(ULONG generation)
-{
-    return generation;
-}
-LONG ControlClient::Deliver(MidiReader*, LONGLONG, const UCHAR*, ULONG, bool)
-{
-    return 1;
-}
-void ControlClient::DataAvailable(MidiReader*) {}
-void ControlClient::PortTableChanged(MidiReader*, ULONG) {}
-void ControlClient::BufferDone(MidiWriter*, const UCHAR*) {}
-void ControlClient::PortTableChanged(MidiWriter*, ULONG) {}

@@ -20,8 +20,10 @@
 #include "device/DeviceContext.h"
 #include "device/FilterLinks.h"
 #include "device/StreamConfiguration.h"
+#include "engine/ClientStream.h"
 #include "engine/StreamInterfaces.h"
 #include "midi/MidiClients.h"
+#include "midi/MidiConfiguration.h"
 
 struct ManagedClientStream;
 class MidiRouter;
@@ -124,6 +126,8 @@ public:
     NTSTATUS OnControlRateChanged(ULONG rate);
     // This handle's own buffer size in samples (one half); 0 until set.
     ULONG BufferSize() const { return bufferSize; }
+    // Samples of one mapped half; 0 when nothing is mapped.
+    ULONG MappedLength() const { return mappedLength; }
 
     // ---- StreamClientSink --------------------------------------------------------------------
     void OnDevicePeriod(ClientStream* stream) override;
@@ -177,8 +181,123 @@ private:
     ControlClient(PKSFILTER owningFilter, DeviceContext* deviceContext);
     ~ControlClient();
 
+    struct UserBuffer
+    {
+        PMDL mdl;
+        PVOID address;  // kernel address of the locked pages
+    };
+    // An event registered from user mode: the handle as given and the referenced object.
+    struct UserEvent
+    {
+        HANDLE handle;
+        PRKEVENT object;
+    };
+    struct InputPort
+    {
+        MidiReader* reader;  // under lock
+        LIST_ENTRY reads;    // at most one pending read, under queueLock
+        KSPIN_LOCK queueLock;
+        KSPIN_LOCK lock;  // the reader pointer, FIFO reads and the pending read's hand-over
+    };
+    struct OutputPort
+    {
+        MidiWriter* writer;  // under lock
+        UserBuffer slots[kControlMidiWriteSlots];
+        KSPIN_LOCK lock;  // the writer pointer and the slots
+    };
+
+    // ---- Streaming (ControlClientStreaming.cpp, ControlClientPeriods.cpp) ----------------------
+    void SetSetupFlags(ULONG bits);
+    void ClearSetupFlags(ULONG bits);
+    bool MapBuffer(UserBuffer* buffer, PVOID pointer, ULONG byteLength, KPROCESSOR_MODE mode);
+    static void UnmapBuffer(UserBuffer* buffer);
+    bool IsDeviceReady() const;
+    NTSTATUS StartLocked(ManagedClientStream* running);
+    NTSTATUS StopLocked(ManagedClientStream* running);
+    void ComputePeriodsPerHalf();
+    ULONG PeriodLength() const;
+    void BuildInputTable();
+    void BuildOutputTable();
+    void SendOutputPeriod(ManagedClientStream* running);
+    void SignalHalfEvent(ULONG half);
+    void ClearHalfEvents();
+    void FireGeneralEvent();
+    void CompleteAllWaits();
+    void TearDownStreaming();
+    static void RaiseOnEveryClient(DeviceContext* context, ULONG flags);
+
+    // ---- Events shared by both parts (ControlClientEvents.cpp) ----------------------------------
+    static NTSTATUS ReferenceUserEvent(HANDLE handle, PRKEVENT* object);
+    // Takes the objects out under lock, then dereferences them.
+    static void ReleaseUserEvents(UserEvent* events, ULONG count, PKSPIN_LOCK lock);
+
+    // ---- MIDI (ControlClientMidi*.cpp) ----------------------------------------------------------
+    void LoadPortTable();
+    ULONG CountPrivatePorts(bool output) const;
+    LONG FindPrivatePort(bool output, ULONG n) const;
+    void ApplyPendingTableChange();
+    void NotePortTableChange();
+    static void PortTableWork(PDEVICE_OBJECT device, PVOID context);
+    void CloseInputLocked(ULONG n);
+    void CloseOutputLocked(ULONG n);
+    void CloseAllLocked();
+    void SignalMidiEvent();
+    static void ReleaseSlotBuffer(UserBuffer buffer, bool invert);
+    bool ReadOneMessage(MidiReader* reader, PMDL mdl, ULONG length, ControlMidiReadResult* result);
+    static void CancelPendingRead(PDEVICE_OBJECT device, PIRP irp);
+    static void FinishRead(PIRP irp, PMDL mdl, NTSTATUS status, ULONG_PTR information);
+    void TearDownMidi();
+
     PKSFILTER filter;
     DeviceContext* context;
-    PVOID owner = nullptr;
-    ULONG bufferSize = 0;
+    KMUTEX controlMutex;  // serialises the streaming operations of user threads
+
+    // Removal notification.
+    UserEvent removal;
+    PVOID removalFile;
+    KSPIN_LOCK removalLock;
+
+    // Streaming.
+    volatile LONG setupFlags;
+    ManagedClientStream* stream;  // changed under controlMutex and streamLock
+    KSPIN_LOCK streamLock;
+    PVOID volatile owner;
+    UserBuffer inputBuffers[kControlChannels][kControlHalves];
+    UserBuffer outputBuffers[kControlChannels][kControlHalves];
+    ULONG mappedLength;  // samples in one half
+    UserEvent events[kControlHalves];
+    KSPIN_LOCK eventLock;  // the half events; held while they are signalled or cleared
+    StreamConfiguration configuration;
+    LONG configurationIndex;
+    ULONG bufferSize;
+    ULONG periodsPerHalf;
+    ULONG inputHalf;
+    ULONG inputPeriod;
+    ULONG outputHalf;
+    ULONG outputPeriod;
+    UCHAR inputHalfState[kControlHalves];
+    UCHAR outputReady[kControlHalves];
+    ULONG missedPeriods;
+    ULONG doneToggle;
+    UCHAR firstPeriod;
+    volatile LONG changeFlags;
+    ULONGLONG position;
+    volatile LONG restartPending;
+    volatile LONG outputBusy;
+    LIST_ENTRY waitQueue;
+    KSPIN_LOCK waitLock;
+    PVOID inputTable[kCaptureMaxLayouts];
+    PVOID outputTable[kCaptureMaxLayouts];
+
+    // Private MIDI ports.
+    KMUTEX midiMutex;  // serialises opening and closing
+    MidiConfiguration portTable;
+    InputPort inputPorts[kControlMidiPorts];
+    OutputPort outputPorts[kControlMidiPorts];
+    UserEvent midiEvent;
+    KSPIN_LOCK midiEventLock;  // held while the MIDI event is signalled
+    PIO_WORKITEM tableWork;
+    volatile LONG tableWorkQueued;
+    volatile LONG tableWorkOutstanding;
+    KEVENT tableWorkIdle;  // notification; signalled while no table work is outstanding
 };
