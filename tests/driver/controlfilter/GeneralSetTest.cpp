@@ -115,6 +115,36 @@ TEST_P(GeneralSetTest, ARateChangeThroughOneHandleFiresTheGeneralEventOnBoth)
     EXPECT_TRUE(process.ConsumeEvent(twoEvent));
 }
 
+TEST_P(GeneralSetTest, TheRemovalEventRegistersOncePerHandleAndSurpriseRemovalSignalsIt)
+{
+    UserProcess process(Narrow());
+    auto one = Open(process);
+    auto two = Open(process);
+    ASSERT_TRUE(one && two);
+    HANDLE removal = process.CreateEvent(true, false);
+    EXPECT_EQ(
+        one->Set(kPropSetControlGeneral, kPropGeneralRemovalEvent, one->HandleData(removal)).status,
+        STATUS_SUCCESS);
+    EXPECT_EQ(
+        one->Set(kPropSetControlGeneral, kPropGeneralRemovalEvent, one->HandleData(removal)).status,
+        STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(one->SetU32(kPropSetControlGeneral, kPropGeneralReleaseRemovalEvent, 0),
+              STATUS_SUCCESS);
+    EXPECT_EQ(
+        one->Set(kPropSetControlGeneral, kPropGeneralRemovalEvent, one->HandleData(removal)).status,
+        STATUS_SUCCESS);
+    // A handle value that names nothing is refused and leaves no registration behind.
+    HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFC));
+    EXPECT_FALSE(NT_SUCCESS(
+        two->Set(kPropSetControlGeneral, kPropGeneralRemovalEvent, two->HandleData(bogus)).status));
+
+    EXPECT_EQ(device_->Send(PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    EXPECT_EQ(process.IsEventSignalled(removal), true);
+    one.reset();
+    two.reset();
+}
+
 // Cell (r, c) of the mixer block.
 size_t Cell(uint32_t row, uint32_t column)
 {
@@ -130,6 +160,28 @@ std::vector<uint8_t> MixerBlock(uint32_t firstRow, uint32_t rows, uint32_t first
     ControlRequester::Put(block, 8, firstColumn);
     ControlRequester::Put(block, 12, columns);
     return block;
+}
+
+// A released registration is gone before the handle's event object may go: a removal afterwards
+// signals nothing and touches nothing (the address sanitizer would see a freed object).
+TEST_P(GeneralSetTest, AReleasedRemovalEventIsNeverSignalled)
+{
+    UserProcess process(Narrow());
+    auto control = Open(process);
+    ASSERT_NE(control, nullptr);
+    HANDLE removal = process.CreateEvent(true, false);
+    ASSERT_EQ(
+        control->Set(kPropSetControlGeneral, kPropGeneralRemovalEvent, control->HandleData(removal))
+            .status,
+        STATUS_SUCCESS);
+    const size_t live = Platform::Kernel::LiveObjectCount();
+    EXPECT_EQ(control->SetU32(kPropSetControlGeneral, kPropGeneralReleaseRemovalEvent, 0),
+              STATUS_SUCCESS);
+    EXPECT_TRUE(process.CloseHandle(removal));
+    EXPECT_EQ(Platform::Kernel::LiveObjectCount(), live - 1) << "the reference was dropped";
+    EXPECT_EQ(device_->Send(PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    control.reset();
 }
 
 TEST_P(GeneralSetTest, TheMixerRoundTripsAndRefusesRectanglesOutsideTheBlock)
