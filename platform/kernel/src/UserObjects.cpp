@@ -175,30 +175,6 @@ void* UserProcess::Allocate(size_t bytes)
     return memory;
 }
 
-void* UserProcess::AllocateAbove2GB(size_t bytes)
-{
-    constexpr uintptr_t kLow = 0x80000000u;
-    constexpr uintptr_t kHigh = 0x100000000u;
-    constexpr uintptr_t kStep = 0x01000000u;  // 16 MB between candidate places
-    if (!is32Bit_ || bytes == 0 || bytes > kStep) {
-        return nullptr;
-    }
-    for (uintptr_t at = kLow; at + bytes <= kHigh; at += kStep) {
-        void* memory = mmap(reinterpret_cast<void*>(at), bytes, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-        if (memory == MAP_FAILED) {
-            continue;
-        }
-        if (memory != reinterpret_cast<void*>(at)) {
-            munmap(memory, bytes);  // an old kernel took the address as a hint only
-            continue;
-        }
-        ranges_[at] = bytes;
-        return memory;
-    }
-    return nullptr;
-}
-
 void UserProcess::Free(void* address)
 {
     auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));

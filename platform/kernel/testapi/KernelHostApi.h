@@ -40,9 +40,6 @@ public:
 
     // Zero-filled user memory owned by this process.
     void* Allocate(size_t bytes);
-    // For a 32-bit process: memory between 2 GB and 4 GB, as a large-address-aware program gets
-    // it; null when the range is full or the process is 64-bit.
-    void* AllocateAbove2GB(size_t bytes);
     void Free(void* address);
     // Whether [address, address + bytes) lies inside one of the process's ranges.
     bool OwnsRange(const void* address, size_t bytes) const;
