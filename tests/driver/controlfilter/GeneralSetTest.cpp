@@ -271,3 +271,78 @@ TEST_P(GeneralSetTest, RawRequestsWithAWrongVersionOrALengthPastTheDataAreRefuse
 }
 
 }  // namespace
+
+namespace {
+
+class ControlFilterEdgeTest : public ControlFilterFixture
+{
+protected:
+    void SetUp() override { LoadProduct(); }
+};
+
+// The clock-source record names one source; the entries it does not have come back as zeros.
+TEST_F(ControlFilterEdgeTest, TheClockSourceRecordIsZeroPastItsEntries)
+{
+    UserProcess process;
+    auto control = Open(process);
+    ASSERT_NE(control, nullptr);
+    auto record = control->GetOver(kPropSetControlStreaming, kPropStreamingClockSources, 580, 0xEE);
+    ASSERT_EQ(record.status, STATUS_SUCCESS);
+    ASSERT_EQ(record.information, 580u);
+    EXPECT_EQ(ControlRequester::ReadU32(record.data, 0), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data.data() + 20)), "Internal");
+    for (size_t i = 4 + 16 + 9; i < 580; ++i) {
+        ASSERT_EQ(record.data[i], 0) << "byte " << i;
+    }
+}
+
+// The MIDI event set may be enabled; nothing fires it, not even a change that fires the others.
+TEST_F(ControlFilterEdgeTest, TheMidiEventSetCanBeEnabledAndNeverFires)
+{
+    UserProcess process;
+    auto control = Open(process);
+    ASSERT_NE(control, nullptr);
+    HANDLE midi = process.CreateEvent(false, false);
+    HANDLE general = process.CreateEvent(false, false);
+    ASSERT_EQ(control->Handle().EnableEvent(kPropSetControlMidiPorts, 0, midi), STATUS_SUCCESS);
+    ASSERT_EQ(control->Handle().EnableEvent(kPropSetControlGeneral, 0, general), STATUS_SUCCESS);
+    EXPECT_EQ(control->SetU32(kPropSetControlGeneral, kPropGeneralSampleRate, 96000),
+              STATUS_SUCCESS);
+    EXPECT_TRUE(process.ConsumeEvent(general));
+    EXPECT_FALSE(process.ConsumeEvent(midi));
+    EXPECT_EQ(control->Handle().EnableEvent(kPropSetControlStreaming, 0, midi),
+              STATUS_PROPSET_NOT_FOUND)
+        << "the streaming set has no events";
+}
+
+// Once the device has stopped, items that need it started fail and write nothing, while the
+// few that answer 0 without it still succeed.
+TEST_F(ControlFilterEdgeTest, AStoppedDeviceRefusesWhatNeedsItAndAnswersZeroForTheRest)
+{
+    UserProcess process(true);
+    auto control = Open(process);
+    ASSERT_NE(control, nullptr);
+    ASSERT_EQ(device_->Send(PnpRequest::QueryStop), STATUS_SUCCESS);
+    ASSERT_EQ(device_->Send(PnpRequest::Stop), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    EXPECT_EQ(control->SetU32(kPropSetControlGeneral, kPropGeneralFlag2, 1), STATUS_SUCCESS);
+    auto versions = control->GetOver(kPropSetControlGeneral, kPropGeneralVersions, 36, 0xEE);
+    EXPECT_EQ(versions.status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(versions.data, std::vector<uint8_t>(36, 0xEE));
+    for (ULONG id :
+         {kPropGeneralOutputModeActive, kPropGeneralHighSpeed, kPropGeneralControlValue}) {
+        auto answer = control->GetOver(kPropSetControlGeneral, id, 4, 0xEE);
+        EXPECT_EQ(answer.status, STATUS_SUCCESS) << id;
+        EXPECT_EQ(ControlRequester::ReadU32(answer.data, 0), 0u) << id;
+    }
+    EXPECT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingStart, 0),
+              STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(control->GetU32(kPropSetControlStreaming, kPropStreamingRunning), 0u);
+    EXPECT_EQ(control->Get(kPropSetControlStreaming, kPropStreamingReserved2, 4).status,
+              STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingReserved2, 0),
+              STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(control->SetU32(kPropSetControlMidiPorts, kPropMidiCloseAll, 0), STATUS_SUCCESS);
+}
+
+}  // namespace
