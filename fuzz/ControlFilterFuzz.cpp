@@ -142,8 +142,10 @@ bool NextRecord(const uint8_t*& at, const uint8_t* end, const Caller (&callers)[
     at += taken;
     record->data.assign(dataBytes, 0);
     const size_t given = std::min<size_t>({dataBytes, 64, static_cast<size_t>(end - at)});
-    std::memcpy(record->data.data(), at, given);
-    at += given;
+    if (given != 0) {
+        std::memcpy(record->data.data(), at, given);
+        at += given;
+    }
     const Caller& caller = callers[record->narrow ? 1 : 0];
     if ((header[5] & 1) != 0) {
         PutAddress(record->data, 0, caller.page);
