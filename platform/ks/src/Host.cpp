@@ -549,6 +549,30 @@ RequestResult FilterHandle::DeviceIoControl(ULONG ioControlCode, const std::vect
     return result;
 }
 
+namespace {
+
+std::vector<uint8_t> WidthBytes(const Platform::Kernel::UserProcess& process, uint64_t value)
+{
+    std::vector<uint8_t> bytes(process.Is32Bit() ? 4 : 8);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> UserPointerBytes(const Platform::Kernel::UserProcess& process,
+                                      const void* address)
+{
+    return WidthBytes(process, reinterpret_cast<uintptr_t>(address));
+}
+
+std::vector<uint8_t> UserHandleBytes(const Platform::Kernel::UserProcess& process, HANDLE handle)
+{
+    return WidthBytes(process, reinterpret_cast<uintptr_t>(handle));
+}
+
 RequestResult FilterHandle::GetProperty(const GUID& set, ULONG id, ULONG dataSize,
                                         const std::vector<uint8_t>& tail)
 {
