@@ -4,6 +4,7 @@
 // drain the FIFO a few messages at a time.
 #include <dmusicks.h>
 
+#include "audio/DriverResult.h"
 #include "device/DeviceLifecycle.h"
 #include "ks/MidiPinStream.h"
 #include "midi/MidiRouter.h"
@@ -179,6 +180,15 @@ bool MidiInputPinStream::WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, co
     return true;
 }
 
+ULONG MidiInputPinStream::FrameRoom(ULONG frameBytes) const
+{
+    if (dataFormat == kMidiDataDirectMusic) {
+        const ULONG whole = frameBytes & ~7u;  // a record is padded to eight bytes
+        return whole > sizeof(DMUS_EVENTHEADER) ? whole - sizeof(DMUS_EVENTHEADER) : 0;
+    }
+    return frameBytes > sizeof(KSMUSICFORMAT) ? frameBytes - sizeof(KSMUSICFORMAT) : 0;
+}
+
 bool MidiInputPinStream::FillOldest(MidiReader* client)
 {
     SpinHold hold(&cloneLock);
@@ -189,8 +199,14 @@ bool MidiInputPinStream::FillOldest(MidiReader* client)
     UCHAR bytes[kLargestMessage];
     LONGLONG time = 0;
     ULONG whole = 0;
-    const ULONG capacity = largestRead < kLargestMessage ? largestRead : kLargestMessage;
-    const LONG read = ReaderGet(client, &time, bytes, capacity, &whole);
+    const ULONG largest = largestRead < kLargestMessage ? largestRead : kLargestMessage;
+    // A SysEx is read in pieces the frame can take, so that a long one spans frames instead of
+    // being lost; a short message the frame cannot take is read whole and lost.
+    const ULONG room = FrameRoom(clone->Offset->Remaining);
+    LONG read = ReaderGet(client, &time, bytes, room < largest && room != 0 ? room : largest, &whole);
+    if (read == E_INVALIDARG) {
+        read = ReaderGet(client, &time, bytes, largest, &whole);
+    }
     if (read <= 0) {
         return false;
     }
@@ -338,6 +354,9 @@ NTSTATUS MidiInputPinStream::SetState(KSSTATE to, KSSTATE from)
             break;
         case KSSTATE_RUN:
             if (client != nullptr) {
+                // A table change while the reader was closed told it nothing: its first message
+                // would be spent on telling it.
+                client->generation = context->midiRouter->Generation();
                 context->midiRouter->SetClientOpen(client, true);
             }
             break;

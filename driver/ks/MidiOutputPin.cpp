@@ -68,6 +68,9 @@ void MidiOutputPinStream::BufferDone(MidiWriter*, const UCHAR* buffer)
     for (PKSSTREAM_POINTER clone = oldest; clone != nullptr;
          clone = KsStreamPointerGetNextClone(clone)) {
         if (static_cast<CloneRecord*>(clone->Context)->data == buffer) {
+            if (DeviceGone()) {
+                KsStreamPointerSetStatusCode(clone, STATUS_DEVICE_NOT_CONNECTED);
+            }
             KsStreamPointerDelete(clone);
             return;
         }
@@ -136,6 +139,12 @@ NTSTATUS MidiOutputPinStream::Process()
     PKSSTREAM_POINTER leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     if (leading == nullptr) {
         return STATUS_PENDING;
+    }
+    // A table change while the writer was closed told it nothing; the codec would refuse every
+    // send of the old generation, and the pin would never send again.
+    const ULONG generation = context->midiRouter->Generation();
+    if (!context->midiRouter->IsClientOpen(writer) && writer->generation != generation) {
+        writer->generation = generation;
     }
     for (;;) {
         switch (SendRecord(leading)) {

@@ -84,6 +84,8 @@ private:
     bool WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, const UCHAR* bytes, ULONG count,
                       bool shortMessage);
     bool FillOldest(MidiReader* client);
+    // The message bytes a frame of frameBytes can take in the pin's format.
+    ULONG FrameRoom(ULONG frameBytes) const;
     bool HasClone();
     ULONG CloneCount();
     void ScheduleDelivery(MidiReader* client);
