@@ -57,6 +57,8 @@ public:
     bool IsPinRunning() override;
     bool HasEngineObject() override { return Reader() != nullptr; }
     void ChangeFormat(ULONG format) override;
+    // The pin's router reader, or null outside acquire to stop.
+    MidiReader* Reader() const;
 
     LONG Deliver(MidiReader* client, LONGLONG time, const UCHAR* bytes, ULONG count,
                  bool complete) override;
@@ -77,7 +79,6 @@ public:
     ULONG messagesLost = 0;  // messages too large for the frame they were meant for
 
 private:
-    MidiReader* Reader() const;
     void Flush();
     // Under the clone lock: the message into the oldest clone, which completes; false when the
     // frame is too small (the message is lost, the frame stays).
