@@ -49,8 +49,7 @@ const KSDATARANGE kBusRange = {{sizeof(KSDATARANGE), 0, 0, 0, KSDATAFORMAT_TYPE_
                                 KSDATAFORMAT_SUBTYPE_MIDI_BUS, KSDATAFORMAT_SPECIFIER_NONE}};
 
 const PKSDATARANGE kMidiRanges[] = {const_cast<PKSDATARANGE>(&kMidiRange.DataRange)};
-const PKSDATARANGE kDirectMusicRanges[] = {
-    const_cast<PKSDATARANGE>(&kDirectMusicRange.DataRange)};
+const PKSDATARANGE kDirectMusicRanges[] = {const_cast<PKSDATARANGE>(&kDirectMusicRange.DataRange)};
 const PKSDATARANGE kInputRanges[] = {const_cast<PKSDATARANGE>(&kMidiRange.DataRange),
                                      const_cast<PKSDATARANGE>(&kDirectMusicRange.DataRange)};
 const PKSDATARANGE kBusRanges[] = {const_cast<PKSDATARANGE>(&kBusRange)};
@@ -113,9 +112,9 @@ KSPIN_DESCRIPTOR_EX PinOf(PinShape shape)
     const bool input = shape == PinShape::Input;
     pin.Dispatch = input ? &kMidiInputPinDispatch : &kMidiOutputPinDispatch;
     pin.PinDescriptor.DataRangesCount = input ? 2 : 1;
-    pin.PinDescriptor.DataRanges = input                                 ? kInputRanges
+    pin.PinDescriptor.DataRanges = input                          ? kInputRanges
                                    : shape == PinShape::RawOutput ? kMidiRanges
-                                                                         : kDirectMusicRanges;
+                                                                  : kDirectMusicRanges;
     pin.PinDescriptor.DataFlow = input ? KSPIN_DATAFLOW_OUT : KSPIN_DATAFLOW_IN;
     pin.PinDescriptor.Communication = KSPIN_COMMUNICATION_SINK;
     pin.PinDescriptor.Name = input                          ? &kInputPinName
@@ -157,8 +156,11 @@ const KSTOPOLOGY_CONNECTION kOutputConnections[] = {
     {0, 0, KSFILTER_NODE, 2},
 };
 const KSTOPOLOGY_CONNECTION kPairConnections[] = {
-    {KSFILTER_NODE, 0, KSFILTER_NODE, 2}, {KSFILTER_NODE, 1, 0, 1}, {0, 0, KSFILTER_NODE, 2},
-    {KSFILTER_NODE, 3, 1, 1},             {1, 0, KSFILTER_NODE, 4},
+    {KSFILTER_NODE, 0, KSFILTER_NODE, 2},
+    {KSFILTER_NODE, 1, 0, 1},
+    {0, 0, KSFILTER_NODE, 2},
+    {KSFILTER_NODE, 3, 1, 1},
+    {1, 0, KSFILTER_NODE, 4},
 };
 
 struct KindTable
@@ -198,8 +200,7 @@ NTSTATUS MidiFilterClose(PKSFILTER filter, PIRP irp)
     return CloseMidiFilter(filter, irp);
 }
 
-const KSFILTER_DISPATCH kMidiFilterDispatch = {MidiFilterCreate, MidiFilterClose, nullptr,
-                                               nullptr};
+const KSFILTER_DISPATCH kMidiFilterDispatch = {MidiFilterCreate, MidiFilterClose, nullptr, nullptr};
 
 }  // namespace
 

@@ -207,10 +207,9 @@ MidiFilter* CreateMidiFilterFactory(DeviceContext* context, ULONG kind, LONG inp
     WCHAR reference[kMidiReferenceCharacters + 2];
     MidiReferenceString(portName, kind, reference);
     PKSFILTERFACTORY factory = nullptr;
-    const NTSTATUS status = KsCreateFilterFactory(context->device->FunctionalDeviceObject,
-                                                  filter->descriptor, reference, nullptr,
-                                                  KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr,
-                                                  &factory);
+    const NTSTATUS status = KsCreateFilterFactory(
+        context->device->FunctionalDeviceObject, filter->descriptor, reference, nullptr,
+        KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, &factory);
     if (!NT_SUCCESS(status)) {
         FreeMidiFilter(filter);
         return nullptr;

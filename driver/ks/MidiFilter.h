@@ -52,9 +52,9 @@ struct MidiFilter
 {
     PKSFILTERFACTORY factory;
     UCHAR enabled;
-    LONG inputPort;   // -1: none
-    LONG outputPort;  // -1: none
-    ULONG kind;       // MidiFilterKindValue
+    LONG inputPort;                   // -1: none
+    LONG outputPort;                  // -1: none
+    ULONG kind;                       // MidiFilterKindValue
     KSFILTER_DESCRIPTOR* descriptor;  // "MFCx"
     KSPIN_DESCRIPTOR_EX* pins;        // "MFCx"
     ULONG pinCount;

@@ -60,8 +60,7 @@ NTSTATUS GetPortParameters(PIRP irp, PKSIDENTIFIER request, PVOID data)
         return STATUS_INVALID_PARAMETER_1;
     }
     SYNTH_PORTPARAMS asked;
-    RtlCopyMemory(&asked, reinterpret_cast<PUCHAR>(request) + sizeof(KSNODEPROPERTY),
-                  sizeof asked);
+    RtlCopyMemory(&asked, reinterpret_cast<PUCHAR>(request) + sizeof(KSNODEPROPERTY), sizeof asked);
     SYNTH_PORTPARAMS answer = asked;
     answer.ValidParams &= SYNTH_PORTPARAMS_CHANNELGROUPS;
     answer.ChannelGroups = 1;
@@ -111,8 +110,7 @@ NTSTATUS SetMasterClock(PIRP irp, PKSIDENTIFIER, PVOID)
     return HasFilterContext(irp) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER_1;
 }
 
-KSPROPERTY_ITEM Item(ULONG id, PFNKSHANDLER get, ULONG minProperty, ULONG minData,
-                     PFNKSHANDLER set)
+KSPROPERTY_ITEM Item(ULONG id, PFNKSHANDLER get, ULONG minProperty, ULONG minData, PFNKSHANDLER set)
 {
     KSPROPERTY_ITEM item{};
     item.PropertyId = id;
@@ -131,8 +129,7 @@ const KSPROPERTY_ITEM kSynthItems[] = {
          kNodeProperty + sizeof(SYNTH_PORTPARAMS), sizeof(SYNTH_PORTPARAMS), nullptr),
     Item(KSPROPERTY_SYNTH_CHANNELGROUPS, ChannelGroups, kNodeProperty, sizeof(ULONG),
          ChannelGroups),
-    Item(KSPROPERTY_SYNTH_LATENCYCLOCK, GetLatencyClock, kNodeProperty, sizeof(LONGLONG),
-         nullptr),
+    Item(KSPROPERTY_SYNTH_LATENCYCLOCK, GetLatencyClock, kNodeProperty, sizeof(LONGLONG), nullptr),
 };
 const KSPROPERTY_SET kSynthSets[] = {
     {&KSPROPSETID_Synth, static_cast<ULONG>(std::size(kSynthItems)), kSynthItems, 0, nullptr},
@@ -188,8 +185,8 @@ NTSTATUS SetMidiPinFormat(PKSPIN pin, PKSDATAFORMAT, PVOID, const KSDATARANGE*, 
     return STATUS_SUCCESS;
 }
 
-NTSTATUS IntersectMidiFormat(PVOID, PIRP, PKSPIN_DESCRIPTOR, PKSDATARANGE callerRange,
-                             PKSDATARANGE, ULONG bufferSize, PVOID data, PULONG dataSize)
+NTSTATUS IntersectMidiFormat(PVOID, PIRP, PKSPIN_DESCRIPTOR, PKSDATARANGE callerRange, PKSDATARANGE,
+                             ULONG bufferSize, PVOID data, PULONG dataSize)
 {
     if (!IsEqualGUIDAligned(callerRange->Specifier, KSDATAFORMAT_SPECIFIER_NONE) &&
         !IsEqualGUIDAligned(callerRange->MajorFormat, KSDATAFORMAT_TYPE_MUSIC)) {

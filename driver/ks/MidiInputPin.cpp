@@ -80,10 +80,8 @@ ULONG DeltaMs(LONGLONG time, LONGLONG start)
 
 MidiReader* MidiInputPinStream::Reader() const
 {
-    return static_cast<MidiReader*>(
-        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(
-                                              const_cast<MidiReader**>(&reader)),
-                                          nullptr, nullptr));
+    return static_cast<MidiReader*>(InterlockedCompareExchangePointer(
+        reinterpret_cast<PVOID volatile*>(const_cast<MidiReader**>(&reader)), nullptr, nullptr));
 }
 
 void MidiInputPinStream::ChangeFormat(ULONG format)
@@ -203,7 +201,8 @@ bool MidiInputPinStream::FillOldest(MidiReader* client)
     // A SysEx is read in pieces the frame can take, so that a long one spans frames instead of
     // being lost; a short message the frame cannot take is read whole and lost.
     const ULONG room = FrameRoom(clone->Offset->Remaining);
-    LONG read = ReaderGet(client, &time, bytes, room < largest && room != 0 ? room : largest, &whole);
+    LONG read =
+        ReaderGet(client, &time, bytes, room < largest && room != 0 ? room : largest, &whole);
     if (read == E_INVALIDARG) {
         read = ReaderGet(client, &time, bytes, largest, &whole);
     }
@@ -241,8 +240,8 @@ void MidiInputPinStream::DeliverPass(MidiReader* client)
     }
 }
 
-LONG MidiInputPinStream::Deliver(MidiReader* client, LONGLONG time, const UCHAR* bytes,
-                                 ULONG count, bool complete)
+LONG MidiInputPinStream::Deliver(MidiReader* client, LONGLONG time, const UCHAR* bytes, ULONG count,
+                                 bool complete)
 {
     if (client != Reader() || count == 0) {
         return 0;
@@ -280,7 +279,8 @@ NTSTATUS MidiInputPinStream::Process()
     if (State() != KSSTATE_RUN) {
         return STATUS_PENDING;
     }
-    PKSSTREAM_POINTER leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    PKSSTREAM_POINTER leading =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     for (ULONG held = CloneCount(); leading != nullptr && held < kMidiInputMaxClones; ++held) {
         PKSSTREAM_POINTER clone = nullptr;
         if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {

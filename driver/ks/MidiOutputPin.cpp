@@ -136,7 +136,8 @@ NTSTATUS MidiOutputPinStream::Process()
     if (State() != KSSTATE_RUN || writer == nullptr) {
         return STATUS_PENDING;
     }
-    PKSSTREAM_POINTER leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    PKSSTREAM_POINTER leading =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     if (leading == nullptr) {
         return STATUS_PENDING;
     }
@@ -165,7 +166,8 @@ void MidiOutputPinStream::CompleteAll()
 {
     SpinHold hold(&cloneLock);
     const bool gone = DeviceGone();
-    PKSSTREAM_POINTER leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    PKSSTREAM_POINTER leading =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     while (leading != nullptr) {
         if (gone) {
             KsStreamPointerSetStatusCode(leading, STATUS_DEVICE_NOT_CONNECTED);

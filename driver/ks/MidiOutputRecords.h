@@ -10,9 +10,9 @@ struct MidiOutRecord
 {
     ULONG dataOffset;  // bytes from the record's start to its data
     ULONG dataBytes;
-    ULONG advance;     // bytes from the record's start to the next record (at most what remains)
-    LONGLONG delta;    // 100 ns: raw MIDI after the previous record (the first: after the frame's
-                       // time); DirectMusic after the frame's time
+    ULONG advance;   // bytes from the record's start to the next record (at most what remains)
+    LONGLONG delta;  // 100 ns: raw MIDI after the previous record (the first: after the frame's
+                     // time); DirectMusic after the frame's time
 };
 
 enum class MidiRecordWalk

@@ -79,8 +79,7 @@ const KSAUTOMATION_TABLE* NodeTable(const KSFILTER_DESCRIPTOR* filter, const Req
     if (filter == nullptr || request.inputSize < kNodeIdOffset + 2 * sizeof(ULONG)) {
         return nullptr;
     }
-    std::memcpy(&nodeId, static_cast<const uint8_t*>(request.input) + kNodeIdOffset,
-                sizeof nodeId);
+    std::memcpy(&nodeId, static_cast<const uint8_t*>(request.input) + kNodeIdOffset, sizeof nodeId);
     if (nodeId >= filter->NodeDescriptorsCount || filter->NodeDescriptors == nullptr) {
         return nullptr;
     }

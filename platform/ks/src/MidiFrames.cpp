@@ -44,8 +44,8 @@ std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool dir
                                            bool* malformed)
 {
     std::vector<MidiFrameRecord> records;
-    size_t used = frame.header.DataUsed < frame.data.size() ? frame.header.DataUsed
-                                                            : frame.data.size();
+    size_t used =
+        frame.header.DataUsed < frame.data.size() ? frame.header.DataUsed : frame.data.size();
     size_t offset = 0;
     const size_t headerBytes = directMusic ? sizeof(DMUS_EVENTHEADER) : sizeof(KSMUSICFORMAT);
     if (malformed != nullptr) {

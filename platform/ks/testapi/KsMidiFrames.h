@@ -21,7 +21,7 @@ std::vector<uint8_t> DirectMusicEvent(int64_t timeDelta, const std::vector<uint8
 
 struct MidiFrameRecord
 {
-    int64_t delta;  // raw: TimeDeltaMs; DirectMusic: rtDelta
+    int64_t delta;   // raw: TimeDeltaMs; DirectMusic: rtDelta
     uint32_t flags;  // DirectMusic only
     std::vector<uint8_t> bytes;
 };

@@ -59,9 +59,7 @@ const TableCase kTables[] = {
      {{{u"Private In", -1}, {u"Keys", 3}}, {{u"Private Out", -2}, {u"Synth", 4}}},
      {{u"SYNTHO", 1, -1, 1, 3, u"Synth"}, {u"KEYSI", 0, 1, -1, 2, u"Keys"}}},
     {"NamesAreCutAndCleaned",
-     {{},
-      {{u"my-port\u00A0one: the very long name of it all", 0},
-       {u"\u00E9t\u00E9 9", 1}}},
+     {{}, {{u"my-port\u00A0one: the very long name of it all", 0}, {u"\u00E9t\u00E9 9", 1}}},
      {{u"MYPORT_ONETHEVERYLONGNAMEO", 1, -1, 0, 3,
        u"my-port\u00A0one: the very long name of it all"},
       {u"T9O", 1, -1, 1, 3, u"\u00E9t\u00E9 9"}}},
@@ -89,8 +87,8 @@ TEST_F(MidiFilterTest, EachPortTableGivesItsFilters)
             EXPECT_EQ(filters[i]->descriptor->NodeDescriptorsCount, want.kind == 2 ? 2u : 1u);
             EXPECT_EQ(filters[i]->descriptor->CategoriesCount, want.kind == 2 ? 3u : 2u);
             EXPECT_EQ(filters[i]->enabled, 1);
-            for (const GUID& category : {KSCATEGORY_AUDIO, want.kind == 1 ? KSCATEGORY_RENDER
-                                                                           : KSCATEGORY_CAPTURE}) {
+            for (const GUID& category :
+                 {KSCATEGORY_AUDIO, want.kind == 1 ? KSCATEGORY_RENDER : KSCATEGORY_CAPTURE}) {
                 EXPECT_FALSE(device->FindInterface(category, want.reference).empty());
             }
             // The values live under the factory's first interface, the audio one.
@@ -171,8 +169,8 @@ TEST_F(MidiFilterTest, SynthNodesAnswerTheirCapabilities)
         const char16_t* description;
         uint32_t guidData1;
     };
-    for (const CapsCase& c : {CapsCase{0, u"MIDI Out ", 0xD3F0CE1C},
-                              CapsCase{1, u"MIDI In ", 0xD3F0CE1D}}) {
+    for (const CapsCase& c :
+         {CapsCase{0, u"MIDI Out ", 0xD3F0CE1C}, CapsCase{1, u"MIDI In ", 0xD3F0CE1D}}) {
         const auto result = filter->DeviceIoControl(
             IOCTL_KS_PROPERTY, NodeProperty(KSPROPERTY_SYNTH_CAPS, c.node, KSPROPERTY_TYPE_GET),
             sizeof(SYNTHCAPS));
@@ -187,9 +185,10 @@ TEST_F(MidiFilterTest, SynthNodesAnswerTheirCapabilities)
         EXPECT_EQ(caps.MaxAudioChannels, 0xFFFFFFFFu);
     }
     // A node the filter does not have is not answered.
-    EXPECT_NE(filter->DeviceIoControl(IOCTL_KS_PROPERTY,
-                                      NodeProperty(KSPROPERTY_SYNTH_CAPS, 2, KSPROPERTY_TYPE_GET),
-                                      sizeof(SYNTHCAPS))
+    EXPECT_NE(filter
+                  ->DeviceIoControl(IOCTL_KS_PROPERTY,
+                                    NodeProperty(KSPROPERTY_SYNTH_CAPS, 2, KSPROPERTY_TYPE_GET),
+                                    sizeof(SYNTHCAPS))
                   .status,
               STATUS_SUCCESS);
 }
@@ -206,10 +205,10 @@ TEST_F(MidiFilterTest, PortParametersAnswerOneChannelGroup)
         NTSTATUS status;
         ULONG validAnswered;
     };
-    for (const ParamsCase& c : {ParamsCase{0x2, 16, STATUS_NOT_ALL_ASSIGNED, 0x2},
-                                ParamsCase{0x2, 1, STATUS_SUCCESS, 0x2},
-                                ParamsCase{0xFFFF, 1, STATUS_SUCCESS, 0x2},
-                                ParamsCase{0x1, 16, STATUS_SUCCESS, 0}}) {
+    for (const ParamsCase& c :
+         {ParamsCase{0x2, 16, STATUS_NOT_ALL_ASSIGNED, 0x2},
+          ParamsCase{0x2, 1, STATUS_SUCCESS, 0x2}, ParamsCase{0xFFFF, 1, STATUS_SUCCESS, 0x2},
+          ParamsCase{0x1, 16, STATUS_SUCCESS, 0}}) {
         SYNTH_PORTPARAMS asked{c.valid, 32, c.groups, 2, 48000, 0, 0};
         std::vector<uint8_t> tail(sizeof asked);
         std::memcpy(tail.data(), &asked, sizeof asked);
@@ -237,11 +236,11 @@ TEST_F(MidiFilterTest, TheLatencyClockRunsFourMillisecondsAheadOfTheMasterClock)
     ASSERT_NE(filter, nullptr);
     Run(std::chrono::milliseconds(7));
     const std::vector<uint8_t> node(8, 0);
-    const auto master = filter->DeviceIoControl(
-        IOCTL_KS_PROPERTY,
-        PropertyBytes(KSPROPSETID_SynthClock, KSPROPERTY_SYNTH_MASTERCLOCK, KSPROPERTY_TYPE_GET,
-                      node),
-        sizeof(LONGLONG));
+    const auto master =
+        filter->DeviceIoControl(IOCTL_KS_PROPERTY,
+                                PropertyBytes(KSPROPSETID_SynthClock, KSPROPERTY_SYNTH_MASTERCLOCK,
+                                              KSPROPERTY_TYPE_GET, node),
+                                sizeof(LONGLONG));
     const auto latency = filter->DeviceIoControl(
         IOCTL_KS_PROPERTY, NodeProperty(KSPROPERTY_SYNTH_LATENCYCLOCK, 0, KSPROPERTY_TYPE_GET),
         sizeof(LONGLONG));
@@ -250,13 +249,14 @@ TEST_F(MidiFilterTest, TheLatencyClockRunsFourMillisecondsAheadOfTheMasterClock)
     EXPECT_EQ(As<LONGLONG>(master), Now100ns());
     EXPECT_EQ(As<LONGLONG>(latency) - As<LONGLONG>(master), 40000);
     std::vector<uint8_t> value(8, 0);
-    EXPECT_EQ(filter->DeviceIoControl(IOCTL_KS_PROPERTY,
-                                      PropertyBytes(KSPROPSETID_SynthClock,
-                                                    KSPROPERTY_SYNTH_MASTERCLOCK,
-                                                    KSPROPERTY_TYPE_SET, node),
-                                      8, value)
-                  .status,
-              STATUS_SUCCESS);
+    EXPECT_EQ(
+        filter
+            ->DeviceIoControl(IOCTL_KS_PROPERTY,
+                              PropertyBytes(KSPROPSETID_SynthClock, KSPROPERTY_SYNTH_MASTERCLOCK,
+                                            KSPROPERTY_TYPE_SET, node),
+                              8, value)
+            .status,
+        STATUS_SUCCESS);
 }
 
 TEST_F(MidiFilterTest, StreamingPinsTakeMidiAndDirectMusicOnly)
@@ -271,9 +271,36 @@ TEST_F(MidiFilterTest, StreamingPinsTakeMidiAndDirectMusicOnly)
     EXPECT_EQ(status, STATUS_SUCCESS);
     EXPECT_NE(OpenPin(filter, kMidiOutPinRaw, false, &status), nullptr);
     EXPECT_NE(OpenPin(filter, kMidiOutPinDirectMusic, true, &status), nullptr);
-    EXPECT_EQ(Platform::Ks::PinHandle::Open(*filter, kMidiPairPinInput,
-                                            Platform::Ks::PcmFormatBytes(2, 48000, 16, false),
-                                            &status),
-              nullptr);
+    EXPECT_EQ(
+        Platform::Ks::PinHandle::Open(*filter, kMidiPairPinInput,
+                                      Platform::Ks::PcmFormatBytes(2, 48000, 16, false), &status),
+        nullptr);
     EXPECT_EQ(status, STATUS_NO_MATCH);
+}
+
+// A stop and a new start keep one filter per port pair, its interfaces enabled.
+TEST_F(MidiFilterTest, ARestartKeepsOneFilterPerPort)
+{
+    ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
+    ASSERT_EQ(MidiFilters().size(), 3u);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::QueryStop), STATUS_SUCCESS);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Stop), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Start), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    const std::vector<MidiFilter*> filters = MidiFilters();
+    ASSERT_EQ(filters.size(), 3u);
+    for (const MidiFilter* filter : filters) {
+        EXPECT_EQ(filter->enabled, 1);
+    }
+    size_t audioInterfaces = 0;
+    for (const Platform::Ks::DeviceInterface& i : device->Interfaces()) {
+        if (IsEqualGUIDAligned(i.category, KSCATEGORY_AUDIO) &&
+            i.referenceString.rfind(u"PORT", 0) == 0) {
+            ++audioInterfaces;
+            EXPECT_TRUE(i.enabled);
+        }
+    }
+    EXPECT_EQ(audioInterfaces, 3u);
+    ASSERT_NE(OpenFilter(KSCATEGORY_RENDER, u"PORTCO"), nullptr);
 }

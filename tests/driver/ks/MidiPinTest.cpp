@@ -64,8 +64,9 @@ protected:
         const Bytes note = {0xB0, 0x7B, 0x00};
         pin->WriteAt(directMusic ? DirectMusicEvent(0, note) : MusicRecord(0, note), Now100ns());
         Run(15ms);
-        EXPECT_EQ(TakeOutPackets(),
-                  (std::vector<Bytes>{{static_cast<uint8_t>(cable << 4 | 0x0B), 0xB0, 0x7B, 0x00}}));
+        EXPECT_EQ(
+            TakeOutPackets(),
+            (std::vector<Bytes>{{static_cast<uint8_t>(cable << 4 | 0x0B), 0xB0, 0x7B, 0x00}}));
         pin->Collect();
     }
 };
@@ -150,17 +151,16 @@ TEST_F(MidiPinsTest, RecordsPastTheirFrameFailTheFrame)
     const BadFrame cases[] = {
         {"RawByteCountPastTheFrame", false, Join({rawHeader(100), {0x90, 0x3C, 0x40, 0}})},
         {"RawByteCountOneTooMany", false, Join({rawHeader(5), {0x90, 0x3C, 0x40, 0}})},
-        {"RawAfterAGoodRecord", false,
-         Join({MusicRecord(0, {0xC0, 0x05}), rawHeader(0xFFFFFFFF)})},
+        {"RawAfterAGoodRecord", false, Join({MusicRecord(0, {0xC0, 0x05}), rawHeader(0xFFFFFFFF)})},
         {"DirectMusicHugeCount", true, Join({dmHeader(0xFFFFFFF0), {0x90, 0x3C, 0x40, 0}})},
         {"DirectMusicCountOneTooMany", true, Join({dmHeader(5), {0x90, 0x3C, 0x40, 0}})},
     };
     for (const BadFrame& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
-        PinHandle* pin = RunningPin(u"PORTB", KSCATEGORY_RENDER,
-                                    c.directMusic ? kMidiOutPinDirectMusic : kMidiOutPinRaw,
-                                    c.directMusic);
+        PinHandle* pin =
+            RunningPin(u"PORTB", KSCATEGORY_RENDER,
+                       c.directMusic ? kMidiOutPinDirectMusic : kMidiOutPinRaw, c.directMusic);
         ASSERT_NE(pin, nullptr);
         StartOutput(pin, c.directMusic, 1);
         pin->WriteAt(c.bytes, Now100ns());
@@ -276,7 +276,8 @@ TEST_F(MidiPinsTest, SysExLongerThanAFrameSpansFrames)
     }
 }
 
-// An 8-byte raw frame cannot take a 3-byte message (11 bytes): the message is lost, the frame stays.
+// An 8-byte raw frame cannot take a 3-byte message (11 bytes): the message is lost, the frame
+// stays.
 TEST_F(MidiPinsTest, AFrameTooSmallLosesTheMessage)
 {
     ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);

@@ -83,9 +83,8 @@ protected:
     std::unique_ptr<Platform::Ks::PinHandle> RunningPin(bool directMusic)
     {
         NTSTATUS status = STATUS_UNSUCCESSFUL;
-        auto pin = Platform::Ks::PinHandle::Open(*filter, kMidiPairPinInput,
-                                                 Platform::Ks::MidiFormatBytes(directMusic),
-                                                 &status);
+        auto pin = Platform::Ks::PinHandle::Open(
+            *filter, kMidiPairPinInput, Platform::Ks::MidiFormatBytes(directMusic), &status);
         EXPECT_EQ(status, STATUS_SUCCESS);
         if (pin != nullptr) {
             EXPECT_EQ(pin->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
