@@ -77,6 +77,8 @@ protected:
         ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
         filter = OpenFilter(KSCATEGORY_CAPTURE, u"PORTB");
         ASSERT_NE(filter, nullptr);
+        // The device's input is queued before the wall clock runs: its queue is the bus's.
+        QueueIn(Notes(64000));
         SetTimeMode(TimeMode::Real);
     }
 
@@ -118,7 +120,6 @@ TEST_F(MidiPinThreads, ADeliveryQueuedBehindABusyWorkerFindsThePinClosed)
         MidiReader* reader = ReaderOf(*pin);
         ASSERT_NE(reader, nullptr);
         // No frame yet: the notes wait in the reader's FIFO.
-        QueueIn(Notes(4));
         ASSERT_TRUE(WaitFor([&] { return FifoHasData(&reader->fifo); })) << "round " << round;
 
         WorkerBlock block;
@@ -149,12 +150,12 @@ TEST_F(MidiPinThreads, ClosingWhileDeliveriesRunFreesNothingInUse)
     for (int round = 0; round < 60; ++round) {
         auto pin = RunningPin(round % 3 == 2);
         ASSERT_NE(pin, nullptr);
-        QueueIn(Notes(48));
         std::atomic<bool> stop{false};
-        std::thread reader([&] {
+        std::thread reader([&, seed = random()] {
+            std::mt19937 own(seed);
             while (!stop) {
                 pin->Read(64);
-                std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 300));
+                std::this_thread::sleep_for(std::chrono::microseconds(200 + own() % 300));
             }
         });
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
