@@ -175,6 +175,11 @@ bool MidiInputPinStream::WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, co
         header->PresentationTime.Time = 0;
     }
     KsStreamPointerDelete(clone);
+    // Frames beyond the clone limit wait on the leading edge: with room again, take them now
+    // rather than when the client sends its next frame.
+    if (InterlockedExchange(&clonesCapped, 0) != 0) {
+        KsPinAttemptProcessing(pin, TRUE);
+    }
     return true;
 }
 
@@ -292,6 +297,7 @@ NTSTATUS MidiInputPinStream::Process()
         }
     }
     if (leading != nullptr) {
+        InterlockedExchange(&clonesCapped, 1);
         KsStreamPointerUnlock(leading, FALSE);
     }
     MidiReader* client = Reader();

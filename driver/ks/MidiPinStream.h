@@ -75,8 +75,9 @@ public:
     LONGLONG runStart = 0;  // 100 ns
     ULONG largestRead = 4;  // bytes read per message
     ULONG messagesPerPass = 8;
-    volatile LONG busy = 0;  // deliveries of this pin in progress
-    ULONG messagesLost = 0;  // messages too large for the frame they were meant for
+    volatile LONG busy = 0;          // deliveries of this pin in progress
+    volatile LONG clonesCapped = 0;  // frames wait on the leading edge for the clone limit
+    ULONG messagesLost = 0;          // messages too large for the frame they were meant for
 
 private:
     void Flush();

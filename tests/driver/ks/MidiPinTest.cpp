@@ -394,3 +394,30 @@ TEST_F(MidiPinsTest, APortTableChangeWithOpenPinsKeepsThemWorking)
     EXPECT_EQ(output->Collect().size(), 1u);
     RemoveDevice();
 }
+
+// More frames than the pin holds as clones: those beyond the limit are taken as the first ones
+// complete, and every note finds its frame.
+TEST_F(MidiPinsTest, FramesBeyondTheCloneLimitAreFilledToo)
+{
+    ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
+    PinHandle* pin = RunningPin(u"PORTA", KSCATEGORY_CAPTURE, kMidiPairPinInput, false);
+    ASSERT_NE(pin, nullptr);
+    constexpr int kFrames = kMidiInputMaxClones + 40;
+    for (int i = 0; i < kFrames; ++i) {
+        pin->Read(16);
+    }
+    Run(12ms);
+    Bytes packets;
+    for (int i = 0; i < kFrames; ++i) {
+        packets.insert(packets.end(), {0x09, 0x90, static_cast<uint8_t>(i % 128), 0x40});
+    }
+    QueueIn(packets);
+    Run(40ms);
+    const std::vector<CompletedFrame> done = pin->Collect();
+    ASSERT_EQ(done.size(), static_cast<size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        const auto records = MidiRecordsOf(done[i], false);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].bytes[1], i % 128);
+    }
+}
