@@ -293,7 +293,7 @@ TEST_F(MidiPinsTest, AFrameTooSmallLosesTheMessage)
 }
 
 // Stopping completes every frame a pin holds: output frames waiting for the run, input frames
-// waiting for data (empty).
+// waiting for data (empty), those beyond the clone limit too.
 TEST_F(MidiPinsTest, StoppingAPinCompletesItsFrames)
 {
     ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
@@ -305,19 +305,23 @@ TEST_F(MidiPinsTest, StoppingAPinCompletesItsFrames)
     ASSERT_NE(input, nullptr);
     ASSERT_EQ(output->WalkTo(KSSTATE_PAUSE), STATUS_SUCCESS);
     ASSERT_EQ(input->WalkTo(KSSTATE_RUN), STATUS_SUCCESS);
-    for (int i = 0; i < 3; ++i) {
-        output->WriteAt(MusicRecord(0, {0x90, 0x3C, 0x40}), Now100ns());
+    // More input frames than the pin holds as clones: the rest wait uncloned.
+    constexpr size_t kInputFrames = kMidiInputMaxClones + 5;
+    for (size_t i = 0; i < kInputFrames; ++i) {
+        if (i < 3) {
+            output->WriteAt(MusicRecord(0, {0x90, 0x3C, 0x40}), Now100ns());
+        }
         input->Read(64);
     }
     Run(2ms);
     EXPECT_EQ(output->PendingFrames(), 3u);
-    EXPECT_EQ(input->PendingFrames(), 3u);
+    EXPECT_EQ(input->PendingFrames(), kInputFrames);
     ASSERT_EQ(output->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
     ASSERT_EQ(input->WalkTo(KSSTATE_STOP), STATUS_SUCCESS);
     const auto outDone = output->Collect();
     const auto inDone = input->Collect();
     EXPECT_EQ(outDone.size(), 3u);
-    ASSERT_EQ(inDone.size(), 3u);
+    ASSERT_EQ(inDone.size(), kInputFrames);
     for (const CompletedFrame& frame : inDone) {
         EXPECT_EQ(frame.header.DataUsed, 0u);
     }
