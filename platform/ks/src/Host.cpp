@@ -458,9 +458,10 @@ std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
     if (input.size() >= sizeof header) {
         std::memcpy(&header, input.data(), sizeof header);
     }
-    request->copyBack_ =
-        (ioControlCode == IOCTL_KS_PROPERTY && header.Flags == KSPROPERTY_TYPE_GET) ||
-        ioControlCode == IOCTL_KS_WRITE_STREAM || ioControlCode == IOCTL_KS_READ_STREAM;
+    request->copyBack_ = (ioControlCode == IOCTL_KS_PROPERTY &&
+                          (header.Flags & ~KSPROPERTY_TYPE_TOPOLOGY) == KSPROPERTY_TYPE_GET) ||
+                         ioControlCode == IOCTL_KS_WRITE_STREAM ||
+                         ioControlCode == IOCTL_KS_READ_STREAM;
 
     PDEVICE_OBJECT target = &device_.impl_->functionalDeviceObject;
     request->irp_ = IoAllocateIrp(target->StackSize, FALSE);
