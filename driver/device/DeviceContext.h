@@ -63,6 +63,9 @@ struct DeviceContext
     // Guards the control-filter list and its count against open and close while events are
     // fanned out: every change and every walk holds it (in-stack queued).
     KSPIN_LOCK controlFilterListLock;
+    // Held around each open, close and each walk that calls the filters' clients at
+    // PASSIVE_LEVEL (outside the list lock, so a client may fire events meanwhile).
+    KMUTEX controlFilterWalkMutex;
 };
 
 // The owner link other objects keep: the address of the context's device field.

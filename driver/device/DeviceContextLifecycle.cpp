@@ -74,6 +74,7 @@ NTSTATUS DispatchAdd(PKSDEVICE device)
     }
     context->device = device;
     KeInitializeMutex(&context->powerMutex, 0);
+    KeInitializeMutex(&context->controlFilterWalkMutex, 0);
 
     KsAcquireDevice(device);
     NTSTATUS status = KsAddItemToObjectBag(device->Bag, context, FreeDeviceContext);

@@ -71,6 +71,11 @@ ULONG QueryOsVersion(DeviceContext* context);  // PASSIVE_LEVEL on the first cal
 // cannot be allocated, with the count, the event and the list untouched: the open must fail.
 NTSTATUS AddOpenControlFilter(DeviceContext* context, PKSFILTER filter);
 void RemoveOpenControlFilter(DeviceContext* context, PKSFILTER filter);
+// Calls visit for each open control filter, newest first, under the walk mutex that open and
+// close also take: a filter visited has not closed, and the visit may fire control events.
+// PASSIVE_LEVEL.
+void ForEachOpenControlFilter(DeviceContext* context, void (*visit)(PKSFILTER filter, PVOID arg),
+                              PVOID arg);
 // The wave filters' list, under its own lock; false when the node cannot be allocated.
 bool AddOpenWaveFilter(DeviceContext* context, PKSFILTER filter);
 void RemoveOpenWaveFilter(DeviceContext* context, PKSFILTER filter);

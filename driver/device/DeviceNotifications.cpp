@@ -229,6 +229,7 @@ NTSTATUS AddOpenControlFilter(DeviceContext* context, PKSFILTER filter)
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     node->filter = filter;
+    KeWaitForSingleObject(&context->controlFilterWalkMutex, Executive, KernelMode, FALSE, nullptr);
     KLOCK_QUEUE_HANDLE lock;
     KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &lock);
     ++context->openControlFilters;
@@ -236,22 +237,37 @@ NTSTATUS AddOpenControlFilter(DeviceContext* context, PKSFILTER filter)
     node->next = context->controlFilters;
     context->controlFilters = node;
     KeReleaseInStackQueuedSpinLock(&lock);
+    KeReleaseMutex(&context->controlFilterWalkMutex, FALSE);
     return STATUS_SUCCESS;
 }
 
 void RemoveOpenControlFilter(DeviceContext* context, PKSFILTER filter)
 {
+    KeWaitForSingleObject(&context->controlFilterWalkMutex, Executive, KernelMode, FALSE, nullptr);
     KLOCK_QUEUE_HANDLE lock;
     KeAcquireInStackQueuedSpinLock(&context->controlFilterListLock, &lock);
     FilterListNode* removed = Unlink(&context->controlFilters, filter);
     const bool lastClosed = --context->openControlFilters < 1;
     KeReleaseInStackQueuedSpinLock(&lock);
+    KeReleaseMutex(&context->controlFilterWalkMutex, FALSE);
     if (removed != nullptr) {
         ExFreePoolWithTag(removed, kTagDeviceObjects);
     }
     if (lastClosed) {
         KeSetEvent(&context->filtersClosedEvent, IO_NO_INCREMENT, FALSE);
     }
+}
+
+void ForEachOpenControlFilter(DeviceContext* context, void (*visit)(PKSFILTER filter, PVOID arg),
+                              PVOID arg)
+{
+    KeWaitForSingleObject(&context->controlFilterWalkMutex, Executive, KernelMode, FALSE, nullptr);
+    // Nodes change only under the mutex, which this walk holds: the list is stable without the
+    // spin lock.
+    for (FilterListNode* node = context->controlFilters; node != nullptr; node = node->next) {
+        visit(node->filter, arg);
+    }
+    KeReleaseMutex(&context->controlFilterWalkMutex, FALSE);
 }
 
 bool AddOpenWaveFilter(DeviceContext* context, PKSFILTER filter)

@@ -12,6 +12,8 @@ public:
     // The client's registered notification (removal) event, referenced, or null.
     virtual PRKEVENT RegisteredNotificationEvent() = 0;
     virtual bool HasRunningClientStream() = 0;
+    // Ors change flags into the client's set (a buffer-size change of another handle).
+    virtual void RaiseChangeFlags(ULONG) {}
 
 protected:
     ~ControlClientLink() = default;

@@ -142,8 +142,6 @@ NTSTATUS EngineMidiTick::EngineStart()
     if (!initialized) {
         return STATUS_UNSUCCESSFUL;
     }
-    ExSetTimerResolution(kOneMillisecond, TRUE);
-    ArmDpcTimer(&timer);
     {
         InStackLock hold(&portsLock);
         for (ULONG port = 0; port < ports.portCount && ports.throttles != nullptr; ++port) {
@@ -152,7 +150,12 @@ NTSTATUS EngineMidiTick::EngineStart()
         }
     }
     pipes->SetMidiInput(this);
-    return pipes->MidiPipesStarted() ? STATUS_SUCCESS : pipes->StartMidiPipes();
+    // The pipes first: a tick that ran while they settle would take the due messages off their
+    // queues and find nowhere to put them.
+    const NTSTATUS status = pipes->MidiPipesStarted() ? STATUS_SUCCESS : pipes->StartMidiPipes();
+    ExSetTimerResolution(kOneMillisecond, TRUE);
+    ArmDpcTimer(&timer);
+    return status;
 }
 
 void EngineMidiTick::EngineStop()

@@ -62,6 +62,12 @@ bool StreamManager::IsAnyStreamRunning()
     return runningCount != 0;
 }
 
+LONG StreamManager::RunningCount()
+{
+    InStackLock hold(&runningLock);
+    return runningCount;
+}
+
 ULONG StreamManager::ApplyRateIndex(StreamConfiguration* record, ULONG rateIndex)
 {
     LONG index = static_cast<LONG>(record->index);

@@ -83,6 +83,8 @@ public:
 
     // ---- Queries and control -----------------------------------------------------------------
     bool IsAnyStreamRunning();
+    // The running count as it stands (read under the running lock).
+    LONG RunningCount();
     // While a stream runs only reports the rate in force (and the configuration index in
     // force into the record); otherwise switches to that rate index of the record's
     // configuration first.

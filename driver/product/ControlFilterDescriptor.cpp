@@ -1,35 +1,21 @@
-// The device's private control filter. Its properties come with the control filter itself; until
-// then the descriptor is published (so the device has its control interface) and every open is
-// refused.
+// The device's private control filter, its descriptor's only filter: user-mode software opens it
+// by its reference string and talks to it through property requests and events.
 #include <ks.h>
 
+#include <iterator>
+
+#include "controlfilter/ControlFilter.h"
 #include "device/DeviceLifecycle.h"
-
-namespace {
-
-NTSTATUS RefuseControlFilterCreate(PKSFILTER, PIRP)
-{
-    return STATUS_NOT_SUPPORTED;
-}
-
-const KSFILTER_DISPATCH kControlFilterDispatch = {
-    .Create = RefuseControlFilterCreate,
-    .Close = nullptr,
-    .Process = nullptr,
-    .Reset = nullptr,
-};
-
-}  // namespace
 
 const KSFILTER_DESCRIPTOR ControlFilterDescriptor = {
     .Dispatch = &kControlFilterDispatch,
-    .AutomationTable = nullptr,
+    .AutomationTable = &kControlFilterAutomation,
     .Version = KSFILTER_DESCRIPTOR_VERSION,
     .Flags = 0,
-    .ReferenceGuid = nullptr,
-    .PinDescriptorsCount = 0,
+    .ReferenceGuid = &kControlFilterReferenceGuid,
+    .PinDescriptorsCount = std::size(kControlFilterPins),
     .PinDescriptorSize = sizeof(KSPIN_DESCRIPTOR_EX),
-    .PinDescriptors = nullptr,
+    .PinDescriptors = kControlFilterPins,
     .CategoriesCount = 1,
     .Categories = &KSCATEGORY_TOPOLOGY,
     .NodeDescriptorsCount = 0,
@@ -37,5 +23,5 @@ const KSFILTER_DESCRIPTOR ControlFilterDescriptor = {
     .NodeDescriptors = nullptr,
     .ConnectionsCount = 0,
     .Connections = nullptr,
-    .ComponentId = nullptr,
+    .ComponentId = &kControlFilterComponentId,
 };

@@ -9,6 +9,7 @@
 #include "device/DeviceModel.h"
 #include "device/EndpointList.h"
 #include "engine/StreamManager.h"
+#include "ks/MidiFilter.h"
 #include "ks/WaveFilter.h"
 #include "midi/MidiRouter.h"
 
@@ -118,11 +119,43 @@ private:
     DeviceContext* context;
 };
 
-// The MIDI filter does not exist yet: the list is made and nothing is built from it.
-class NoMidiFilters final : public MidiFilterSink
+bool EnableExistingMidiFactory(DeviceContext* context, const MidiFilterPlan& plan)
+{
+    bool found = false;
+    KsAcquireDevice(context->device);
+    for (PKSFILTERFACTORY factory = KsDeviceGetFirstChildFilterFactory(context->device);
+         factory != nullptr && !found;
+         factory = KsFilterFactoryGetNextSiblingFilterFactory(factory)) {
+        MidiFilter* filter = MidiFilterOfFactory(factory);
+        if (filter == nullptr || filter->kind != plan.kind ||
+            filter->inputPort != (plan.kind == kMidiKindOutput ? -1 : plan.inputIndex) ||
+            filter->outputPort != (plan.kind == kMidiKindInput ? -1 : plan.outputIndex)) {
+            continue;
+        }
+        found = true;
+        if (NT_SUCCESS(KsFilterFactorySetDeviceClassesState(factory, TRUE))) {
+            filter->enabled = 1;
+        }
+    }
+    KsReleaseDevice(context->device);
+    return found;
+}
+
+// A MIDI factory of an earlier start with the same ports is enabled again; else one is built.
+class MidiFactorySink final : public MidiFilterSink
 {
 public:
-    void AddMidiFilter(const MidiFilterPlan&) override {}
+    explicit MidiFactorySink(DeviceContext* owner) : context(owner) {}
+    void AddMidiFilter(const MidiFilterPlan& plan) override
+    {
+        if (!EnableExistingMidiFactory(context, plan)) {
+            // A failure leaves the port without a filter.
+            CreateMidiFilterFactory(context, plan.kind, plan.inputIndex, plan.outputIndex);
+        }
+    }
+
+private:
+    DeviceContext* context;
 };
 
 void RunNameEndpoints(DeviceContext* context)
@@ -205,8 +238,8 @@ NTSTATUS CreateFilterFactories(DeviceContext* context)
     if (context->midiRouter != nullptr) {
         MidiConfiguration ports{};
         context->midiRouter->CopyPortTable(&ports);
-        NoMidiFilters none;
-        ListMidiFilters(ports, &none);
+        MidiFactorySink sink(context);
+        ListMidiFilters(ports, &sink);
     }
     return STATUS_SUCCESS;
 }

@@ -164,8 +164,13 @@ NTSTATUS WaitUntil(const std::function<bool()>& satisfied, LONGLONG relativeTime
         // run once it is back in the test's hands.
         const bool ran = RunOnePendingVirtual(!HoldsAnyMutex());
         lock.lock();
-        if (ran || satisfied()) {
+        if (ran) {
             continue;
+        }
+        // Asked once per pass: a satisfied wait takes what satisfied it (a mutex's ownership, an
+        // auto-reset event's signal), so asking again would take it twice.
+        if (satisfied()) {
+            return STATUS_SUCCESS;
         }
         const LONGLONG next = EarliestDueLocked(d);
         if (next <= limit) {

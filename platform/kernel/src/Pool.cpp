@@ -3,19 +3,22 @@
 // come from the special pool (GuardedPool.h): exactly the size asked for, guarded past the end.
 #include <KernelTestApi.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 
-#include "KernelInternal.h"
 #include "GuardedPool.h"
+#include "KernelInternal.h"
 #include "Verifier.h"
 
 using namespace Platform::Kernel;
 
 namespace {
+
+std::atomic<unsigned char> poisonByte{Platform::Kernel::kPoolPoisonByte};
 
 constexpr size_t kPoolAlignment = 16;
 
@@ -63,7 +66,7 @@ void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
     if (p == nullptr) {
         return nullptr;
     }
-    std::memset(p, kPoolPoisonByte, size);
+    std::memset(p, poisonByte.load(std::memory_order_relaxed), size);
     std::lock_guard lock(state.mutex);
     state.blocks[p] = Block{size, tag, contiguous, state.attempts};
     return p;
@@ -115,6 +118,16 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
 }  // namespace
 
 namespace Platform::Kernel {
+
+void SetPoolPoisonByte(unsigned char poison)
+{
+    poisonByte.store(poison, std::memory_order_relaxed);
+}
+
+unsigned char PoolPoisonByte()
+{
+    return poisonByte.load(std::memory_order_relaxed);
+}
 
 std::string TagText(ULONG tag)
 {

@@ -9,6 +9,7 @@ void ResetKernel()
 {
     Internal::ResetDispatcher();
     Internal::ResetPoolFailures();
+    SetPoolPoisonByte(kPoolPoisonByte);
     Internal::ShowAllProcessorFeatures();
     Internal::ResetRegistryHandles();
     SetOsVersion(NTDDI_WIN10);

@@ -78,6 +78,12 @@ std::optional<BugCheckInfo> TakeSystemThreadBugCheck();
 inline constexpr unsigned char kPoolPoisonByte = 0xCD;  // fills every new block
 inline constexpr unsigned char kFreedPoolByte = 0xDF;   // fills every block as it is freed
 
+// The byte that fills new blocks from now on (kPoolPoisonByte until set; ResetKernel puts it
+// back). Running the same work under two poison bytes shows whether any byte a caller receives
+// was never written.
+void SetPoolPoisonByte(unsigned char poison);
+unsigned char PoolPoisonByte();
+
 // A tag whose bytes in memory spell the text: MakeTag("PcNw").
 constexpr ULONG MakeTag(const char (&text)[5])
 {

@@ -70,8 +70,27 @@ const KSEVENT_SET* FindEventSet(const KSAUTOMATION_TABLE* table, const GUID& set
     return table == nullptr ? nullptr : FindSet(table->EventSets, table->EventSetsCount, set);
 }
 
+// The automation table of the node a topology request names; null when the filter has no such
+// node (or the request is too short to name one).
+const KSAUTOMATION_TABLE* NodeTable(const KSFILTER_DESCRIPTOR* filter, const Request& request)
+{
+    constexpr ULONG kNodeIdOffset = sizeof(KSPROPERTY);
+    ULONG nodeId = 0;
+    if (filter == nullptr || request.inputSize < kNodeIdOffset + 2 * sizeof(ULONG)) {
+        return nullptr;
+    }
+    std::memcpy(&nodeId, static_cast<const uint8_t*>(request.input) + kNodeIdOffset, sizeof nodeId);
+    if (nodeId >= filter->NodeDescriptorsCount || filter->NodeDescriptors == nullptr) {
+        return nullptr;
+    }
+    const auto* node = reinterpret_cast<const KSNODE_DESCRIPTOR*>(
+        reinterpret_cast<const uint8_t*>(filter->NodeDescriptors) +
+        static_cast<SIZE_T>(nodeId) * filter->NodeDescriptorSize);
+    return node->AutomationTable;
+}
+
 NTSTATUS HandleProperty(const KSAUTOMATION_TABLE* table, const Request& request,
-                        ULONG_PTR* information)
+                        ULONG_PTR* information, const KSFILTER_DESCRIPTOR* nodes = nullptr)
 {
     *information = 0;
     if (request.inputSize < sizeof(KSPROPERTY)) {
@@ -83,6 +102,13 @@ NTSTATUS HandleProperty(const KSAUTOMATION_TABLE* table, const Request& request,
     }
     KSPROPERTY header;
     std::memcpy(&header, request.input, sizeof header);
+    if ((header.Flags & KSPROPERTY_TYPE_TOPOLOGY) != 0) {
+        table = NodeTable(nodes, request);
+        if (table == nullptr) {
+            return STATUS_NOT_FOUND;
+        }
+        header.Flags &= ~KSPROPERTY_TYPE_TOPOLOGY;
+    }
     const KSPROPERTY_SET* set = FindPropertySet(table, header.Set);
     if (set == nullptr) {
         return STATUS_PROPSET_NOT_FOUND;
@@ -268,7 +294,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
         case IOCTL_KS_PROPERTY:
             if (!HandleDataIntersection(FilterOf(filter), irp, &status, &information)) {
-                status = HandleProperty(filter->Descriptor->AutomationTable, request, &information);
+                status = HandleProperty(filter->Descriptor->AutomationTable, request, &information,
+                                        filter->Descriptor);
             }
             break;
         case IOCTL_KS_ENABLE_EVENT:

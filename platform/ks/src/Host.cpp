@@ -458,9 +458,10 @@ std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
     if (input.size() >= sizeof header) {
         std::memcpy(&header, input.data(), sizeof header);
     }
-    request->copyBack_ =
-        (ioControlCode == IOCTL_KS_PROPERTY && header.Flags == KSPROPERTY_TYPE_GET) ||
-        ioControlCode == IOCTL_KS_WRITE_STREAM || ioControlCode == IOCTL_KS_READ_STREAM;
+    request->copyBack_ = (ioControlCode == IOCTL_KS_PROPERTY &&
+                          (header.Flags & ~KSPROPERTY_TYPE_TOPOLOGY) == KSPROPERTY_TYPE_GET) ||
+                         ioControlCode == IOCTL_KS_WRITE_STREAM ||
+                         ioControlCode == IOCTL_KS_READ_STREAM;
 
     PDEVICE_OBJECT target = &device_.impl_->functionalDeviceObject;
     request->irp_ = IoAllocateIrp(target->StackSize, FALSE);
@@ -547,6 +548,30 @@ RequestResult FilterHandle::DeviceIoControl(ULONG ioControlCode, const std::vect
         abandoned_.push_back(std::move(request));  // completes or is cancelled at close
     }
     return result;
+}
+
+namespace {
+
+std::vector<uint8_t> WidthBytes(const Platform::Kernel::UserProcess& process, uint64_t value)
+{
+    std::vector<uint8_t> bytes(process.Is32Bit() ? 4 : 8);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> UserPointerBytes(const Platform::Kernel::UserProcess& process,
+                                      const void* address)
+{
+    return WidthBytes(process, reinterpret_cast<uintptr_t>(address));
+}
+
+std::vector<uint8_t> UserHandleBytes(const Platform::Kernel::UserProcess& process, HANDLE handle)
+{
+    return WidthBytes(process, reinterpret_cast<uintptr_t>(handle));
 }
 
 RequestResult FilterHandle::GetProperty(const GUID& set, ULONG id, ULONG dataSize,

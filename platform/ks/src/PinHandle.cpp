@@ -190,14 +190,16 @@ NTSTATUS PinHandle::WalkTo(KSSTATE target)
     return STATUS_SUCCESS;
 }
 
-NTSTATUS PinHandle::Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG used)
+NTSTATUS PinHandle::Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG used,
+                           const LONGLONG* time)
 {
     KSSTREAM_HEADER header{};
     header.Size = sizeof header;
     header.FrameExtent = extent;
     header.DataUsed = used;
     header.Data = data;
-    header.PresentationTime = {0, 1, 1};
+    header.PresentationTime = {time != nullptr ? *time : 0, 1, 1};
+    header.OptionsFlags = time != nullptr ? KSSTREAM_HEADER_OPTIONSF_TIMEVALID : 0;
     std::unique_ptr<PendingRequest> request =
         handle_->BeginDeviceIoControl(ioControlCode, {}, sizeof header, BytesOf(header));
     const NTSTATUS status = request->Result().status;
@@ -213,6 +215,16 @@ NTSTATUS PinHandle::Write(const std::vector<uint8_t>& data, ULONG frameExtent)
         std::memcpy(user, data.data(), data.size());
     }
     return Submit(IOCTL_KS_WRITE_STREAM, user, extent, static_cast<ULONG>(data.size()));
+}
+
+NTSTATUS PinHandle::WriteAt(const std::vector<uint8_t>& data, LONGLONG time, ULONG frameExtent)
+{
+    const ULONG extent = frameExtent > data.size() ? frameExtent : static_cast<ULONG>(data.size());
+    void* user = handle_->process_.Allocate(extent);
+    if (user != nullptr && !data.empty()) {
+        std::memcpy(user, data.data(), data.size());
+    }
+    return Submit(IOCTL_KS_WRITE_STREAM, user, extent, static_cast<ULONG>(data.size()), &time);
 }
 
 NTSTATUS PinHandle::Read(ULONG frameExtent)

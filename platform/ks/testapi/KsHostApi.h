@@ -285,6 +285,12 @@ private:
 std::vector<uint8_t> PropertyBytes(const GUID& set, ULONG id, ULONG flags,
                                    const std::vector<uint8_t>& tail = {});
 
+// A user address or a handle as the process puts it into a request's bytes: 8 bytes from a
+// 64-bit process, the low 4 from a 32-bit one (whose addresses and handles fit in 32 bits).
+std::vector<uint8_t> UserPointerBytes(const Platform::Kernel::UserProcess& process,
+                                      const void* address);
+std::vector<uint8_t> UserHandleBytes(const Platform::Kernel::UserProcess& process, HANDLE handle);
+
 std::u16string GuidText(const GUID& guid);  // "{6242F6B0-04E7-...}", upper case
 
 }  // namespace Platform::Ks

@@ -55,6 +55,9 @@ public:
     // A render frame: the bytes (DataUsed) in a buffer of frameExtent bytes (at least their size).
     // The answer is the request's status once sent: STATUS_PENDING while the driver holds it.
     NTSTATUS Write(const std::vector<uint8_t>& data, ULONG frameExtent = 0);
+    // A render frame that carries its presentation time (100 ns, KSSTREAM_HEADER_OPTIONSF_
+    // TIMEVALID), as MIDI clients send them.
+    NTSTATUS WriteAt(const std::vector<uint8_t>& data, LONGLONG time, ULONG frameExtent = 0);
     // A capture frame of frameExtent bytes for the driver to fill.
     NTSTATUS Read(ULONG frameExtent);
     // A stream request with the header as given (Data must point into the process's memory or
@@ -83,7 +86,8 @@ private:
     static std::unique_ptr<PinHandle> Create(FilterHandle& filter,
                                              const std::vector<uint8_t>& parameters,
                                              NTSTATUS* status);
-    NTSTATUS Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG used);
+    NTSTATUS Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG used,
+                    const LONGLONG* time = nullptr);
     void CheckOrder();
 
     std::unique_ptr<FilterHandle> handle_;

@@ -108,21 +108,20 @@ TEST_F(ProductDriverTest, AddStartRemoveWithTheProductsOwnParts)
     EXPECT_EQ(Platform::Kernel::PendingWorkItemCount(), 0u);
 }
 
-TEST_F(ProductDriverTest, TheControlFilterIsPublishedAndRefusesToOpen)
+TEST_F(ProductDriverTest, TheControlFilterIsPublishedUnderItsReferenceAndOpens)
 {
     Platform::Ks::Device* device = PlugInDevice(UsbSim::ProductUac2(), true);
     ASSERT_NE(device, nullptr);
     Platform::Kernel::RunPending();
-    std::u16string link;
-    for (const Platform::Ks::DeviceInterface& i : device->Interfaces()) {
-        if (IsEqualGUIDAligned(i.category, KSCATEGORY_TOPOLOGY) && i.enabled) {
-            link = i.symbolicLink;
-        }
-    }
+    const std::u16string link =
+        device->FindInterface(KSCATEGORY_TOPOLOGY, u"{6242F6B0-04E7-497F-AE8D-287E12D19420}");
     ASSERT_FALSE(link.empty());
     Platform::Kernel::UserProcess process;
-    NTSTATUS status = STATUS_SUCCESS;
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
     auto handle = Platform::Ks::FilterHandle::Open(process, *device, link, &status);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(status, STATUS_NOT_SUPPORTED);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(ContextOf(device)->openControlFilters, 1);
+    handle.reset();
+    EXPECT_EQ(ContextOf(device)->openControlFilters, 0);
 }

@@ -52,6 +52,19 @@ TEST_F(Pool, NewBlocksArePoisonedAndCountedByTagUntilFreed)
     EXPECT_TRUE(OutstandingPool().empty());
 }
 
+TEST_F(Pool, ASetPoisonByteFillsNewBlocksUntilTheKernelIsReset)
+{
+    SetPoolPoisonByte(0x5A);
+    auto* a = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 40, kTagA));
+    ASSERT_NE(a, nullptr);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(a[i], 0x5A) << "byte " << i;
+    }
+    ExFreePoolWithTag(a, kTagA);
+    ResetKernel();
+    EXPECT_EQ(PoolPoisonByte(), kPoolPoisonByte);
+}
+
 TEST_F(Pool, ContiguousMemoryIsPageAlignedAndAccounted)
 {
     PHYSICAL_ADDRESS low{}, high{}, boundary{};

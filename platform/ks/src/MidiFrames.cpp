@@ -1,0 +1,86 @@
+#include <KsMidiFrames.h>
+#include <dmusicks.h>
+
+#include <cstring>
+
+namespace Platform::Ks {
+
+std::vector<uint8_t> MidiFormatBytes(bool directMusic)
+{
+    KSDATAFORMAT format{};
+    format.FormatSize = sizeof format;
+    format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+    format.SubFormat = directMusic ? KSDATAFORMAT_SUBTYPE_DIRECTMUSIC : KSDATAFORMAT_SUBTYPE_MIDI;
+    format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    const auto* p = reinterpret_cast<const uint8_t*>(&format);
+    return std::vector<uint8_t>(p, p + sizeof format);
+}
+
+std::vector<uint8_t> MusicRecord(uint32_t timeDeltaMs, const std::vector<uint8_t>& bytes)
+{
+    const KSMUSICFORMAT header = {timeDeltaMs, static_cast<ULONG>(bytes.size())};
+    std::vector<uint8_t> record(sizeof header + ((bytes.size() + 3) & ~size_t{3}), 0);
+    std::memcpy(record.data(), &header, sizeof header);
+    if (!bytes.empty()) {
+        std::memcpy(record.data() + sizeof header, bytes.data(), bytes.size());
+    }
+    return record;
+}
+
+std::vector<uint8_t> DirectMusicEvent(int64_t timeDelta, const std::vector<uint8_t>& bytes,
+                                      uint32_t flags, uint32_t channelGroup)
+{
+    const DMUS_EVENTHEADER header = {static_cast<ULONG>(bytes.size()), channelGroup, timeDelta,
+                                     flags};
+    std::vector<uint8_t> record((bytes.size() + 27) & ~size_t{7}, 0);
+    std::memcpy(record.data(), &header, sizeof header);
+    if (!bytes.empty()) {
+        std::memcpy(record.data() + sizeof header, bytes.data(), bytes.size());
+    }
+    return record;
+}
+
+std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool directMusic,
+                                           bool* malformed)
+{
+    std::vector<MidiFrameRecord> records;
+    size_t used =
+        frame.header.DataUsed < frame.data.size() ? frame.header.DataUsed : frame.data.size();
+    size_t offset = 0;
+    const size_t headerBytes = directMusic ? sizeof(DMUS_EVENTHEADER) : sizeof(KSMUSICFORMAT);
+    if (malformed != nullptr) {
+        *malformed = false;
+    }
+    while (used - offset >= headerBytes) {
+        MidiFrameRecord record{};
+        size_t count = 0;
+        size_t step = 0;
+        if (directMusic) {
+            DMUS_EVENTHEADER header;
+            std::memcpy(&header, frame.data.data() + offset, sizeof header);
+            record.delta = header.rtDelta;
+            record.flags = header.dwFlags;
+            count = header.cbEvent;
+            step = (count + 27) & ~size_t{7};
+        } else {
+            KSMUSICFORMAT header;
+            std::memcpy(&header, frame.data.data() + offset, sizeof header);
+            record.delta = header.TimeDeltaMs;
+            count = header.ByteCount;
+            step = sizeof header + ((count + 3) & ~size_t{3});
+        }
+        if (count > used - offset - headerBytes) {
+            if (malformed != nullptr) {
+                *malformed = true;
+            }
+            break;
+        }
+        const uint8_t* bytes = frame.data.data() + offset + headerBytes;
+        record.bytes.assign(bytes, bytes + count);
+        records.push_back(std::move(record));
+        offset += step < used - offset ? step : used - offset;
+    }
+    return records;
+}
+
+}  // namespace Platform::Ks
