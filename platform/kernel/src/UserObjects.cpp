@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -74,6 +75,7 @@ void DropReference(void* object)
 }
 
 thread_local Platform::Kernel::UserProcess* currentProcess = nullptr;
+std::atomic<unsigned> mappingFailures{0};
 
 // MDLs locked for a process whose pages go when unlocked.
 std::mutex& GoingMdlsLock()
@@ -241,6 +243,20 @@ UserProcess* CurrentUserProcess()
     return currentProcess;
 }
 
+void FailSystemAddressMappings(unsigned count)
+{
+    mappingFailures.store(count);
+}
+
+namespace Internal {
+
+void ResetUserObjectFailures()
+{
+    mappingFailures.store(0);
+}
+
+}  // namespace Internal
+
 size_t LiveObjectCount()
 {
     std::lock_guard guard(ObjectsLock());
@@ -341,6 +357,11 @@ NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATIO
 PVOID MmGetSystemAddressForMdlSafe(PMDL mdl, ULONG priority)
 {
     UNREFERENCED_PARAMETER(priority);
+    for (unsigned left = mappingFailures.load(); left > 0;) {
+        if (mappingFailures.compare_exchange_weak(left, left - 1)) {
+            return nullptr;
+        }
+    }
     return (mdl->MdlFlags & MDL_PAGES_LOCKED) != 0 ? mdl->MappedSystemVa : nullptr;
 }
 

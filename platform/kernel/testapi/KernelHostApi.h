@@ -83,6 +83,10 @@ UserProcess* CurrentUserProcess();
 // Objects (events) still held by a handle or a kernel reference.
 size_t LiveObjectCount();
 
+// The next `count` calls of MmGetSystemAddressForMdlSafe find no system address (as when the
+// system is out of page-table entries) and answer null.
+void FailSystemAddressMappings(unsigned count);
+
 // Device properties as the bus driver reports them for a physical device object.
 void SetDeviceProperty(PDEVICE_OBJECT physicalDeviceObject, DEVICE_REGISTRY_PROPERTY property,
                        std::vector<uint8_t> value);
@@ -90,7 +94,8 @@ void ForgetDeviceProperties(PDEVICE_OBJECT physicalDeviceObject);
 // The n-th IoGetDeviceProperty call from now (1 = the next) answers the given status.
 void FailDevicePropertyQuery(uint64_t n, NTSTATUS status);
 
-// Back to no injected failures. Properties stay with their devices until forgotten.
+// Back to no injected failures (mappings included). Properties stay with their devices until
+// forgotten.
 void ResetHostState();
 
 }  // namespace Platform::Kernel

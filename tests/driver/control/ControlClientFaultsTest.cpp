@@ -309,4 +309,35 @@ TEST_F(ControlFaultsTest, RefusedAndEmptyWritesFail)
     Platform::Kernel::RunPending();
 }
 
+// A read whose buffer finds no system address fails instead of answering "no data"; the message
+// stays for the next read. A pending read completes (as pending reads always do) with no bytes.
+TEST_F(ControlFaultsTest, AReadWhoseBufferCannotBeMappedFails)
+{
+    ControlClient* client = OpenClient();
+    ASSERT_EQ(client->OpenInputPort(0), STATUS_SUCCESS);
+    UsbDevice().QueueBulkIn(kControlMidiInEndpoint, {0x19, 0x90, 0x3C, 0x40});
+    Run(5ms);
+    ASSERT_EQ(client->GetInputDataMask(), 1u);
+    auto* buffer = static_cast<UCHAR*>(process.Allocate(16));
+    ControlMidiReadResult result{};
+    Platform::Kernel::FailSystemAddressMappings(1);
+    CallerRequest failed;
+    EXPECT_EQ(Read(failed, client, 0, buffer, 16, &result), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(client->GetInputDataMask(), 1u) << "the message is still there";
+    CallerRequest next;
+    ASSERT_EQ(Read(next, client, 0, buffer, 16, &result), STATUS_SUCCESS);
+    EXPECT_EQ(result.bytes, 3u);
+
+    CallerRequest pending;
+    ASSERT_EQ(Read(pending, client, 0, buffer, 16, &result), STATUS_PENDING);
+    Platform::Kernel::FailSystemAddressMappings(1);
+    UsbDevice().QueueBulkIn(kControlMidiInEndpoint, {0x19, 0x80, 0x3C, 0x00});
+    Run(5ms);
+    ASSERT_TRUE(pending.Completed());
+    EXPECT_EQ(pending.Status(), STATUS_SUCCESS);
+    EXPECT_EQ(result.bytes, 0u);
+    Platform::Kernel::FailSystemAddressMappings(0);
+    EXPECT_EQ(MdlsOutstanding(), 0u);
+}
+
 }  // namespace
