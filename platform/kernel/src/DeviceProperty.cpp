@@ -52,6 +52,7 @@ void ResetHostState()
     std::lock_guard guard(State().lock);
     State().queryFailureCountdown = 0;
     State().queryFailureStatus = STATUS_SUCCESS;
+    Internal::ResetUserObjectFailures();
 }
 
 }  // namespace Platform::Kernel

@@ -44,4 +44,7 @@ void ShowAllProcessorFeatures();
 void ResetRegistryHandles();
 void ResetDispatcher();
 
+// Injected user-object failures back to none (ResetHostState).
+void ResetUserObjectFailures();
+
 }  // namespace Platform::Kernel::Internal

@@ -43,6 +43,11 @@ public:
     void Free(void* address);
     // Whether [address, address + bytes) lies inside one of the process's ranges.
     bool OwnsRange(const void* address, size_t bytes) const;
+    // When on, pages the kernel locked for user mode become inaccessible the moment they are
+    // unlocked (as pages a process freed meanwhile would be): a driver that still reaches them
+    // after MmUnlockPages faults at once instead of by chance.
+    void SetPagesGoWhenUnlocked(bool on) { pagesGoWhenUnlocked_ = on; }
+    bool PagesGoWhenUnlocked() const { return pagesGoWhenUnlocked_; }
 
     struct HandleEntry
     {
@@ -53,6 +58,7 @@ public:
 
 private:
     bool is32Bit_;
+    bool pagesGoWhenUnlocked_ = false;
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
     std::map<uintptr_t, size_t> ranges_;  // start -> bytes
@@ -77,6 +83,10 @@ UserProcess* CurrentUserProcess();
 // Objects (events) still held by a handle or a kernel reference.
 size_t LiveObjectCount();
 
+// The next `count` calls of MmGetSystemAddressForMdlSafe find no system address (as when the
+// system is out of page-table entries) and answer null.
+void FailSystemAddressMappings(unsigned count);
+
 // Device properties as the bus driver reports them for a physical device object.
 void SetDeviceProperty(PDEVICE_OBJECT physicalDeviceObject, DEVICE_REGISTRY_PROPERTY property,
                        std::vector<uint8_t> value);
@@ -84,7 +94,8 @@ void ForgetDeviceProperties(PDEVICE_OBJECT physicalDeviceObject);
 // The n-th IoGetDeviceProperty call from now (1 = the next) answers the given status.
 void FailDevicePropertyQuery(uint64_t n, NTSTATUS status);
 
-// Back to no injected failures. Properties stay with their devices until forgotten.
+// Back to no injected failures (mappings included). Properties stay with their devices until
+// forgotten.
 void ResetHostState();
 
 }  // namespace Platform::Kernel

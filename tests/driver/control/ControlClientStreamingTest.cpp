@@ -187,9 +187,9 @@ TEST_F(ControlStreamingTest, BufferSizesSnapToTheAllowedSizes)
 {
     PlugIn();
     ControlClient* client = OpenClient();
-    const SnapCase idle[] = {{100, 96},  {104, 112},   {5, 16},     {4000, 2048}, {0, 16},
-                             {16, 16},   {2048, 2048}, {17, 16},    {24, 32},     {1000, 1008},
-                             {96, 96},   {2047, 2048}, {2040, 2048}, {1, 16}};
+    const SnapCase idle[] = {{100, 96}, {104, 112},   {5, 16},      {4000, 2048}, {0, 16},
+                             {16, 16},  {2048, 2048}, {17, 16},     {24, 32},     {1000, 1008},
+                             {96, 96},  {2047, 2048}, {2040, 2048}, {1, 16}};
     for (const SnapCase& row : idle) {
         EXPECT_EQ(client->SnapBufferSize(row.requested), row.snapped) << row.requested;
     }
@@ -218,7 +218,8 @@ struct PeriodCase
     ULONG periodsPerHalf;
 };
 
-class ControlPeriodsTest : public ControlStreamingTest, public ::testing::WithParamInterface<PeriodCase>
+class ControlPeriodsTest : public ControlStreamingTest,
+                           public ::testing::WithParamInterface<PeriodCase>
 {
 };
 
@@ -258,5 +259,52 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ControlPeriodsTest,
                          [](const auto& info) {
                              return "Size" + std::to_string(info.param.bufferSize);
                          });
+
+// The engine's restart request is not a flag user mode sees: the stream restarts at the next
+// buffer-done of half 1, its position starting again from 0.
+TEST_F(ControlFlagsTest, ARestartRequestRestartsAtTheNextBufferDoneOfHalfOne)
+{
+    PlugIn();
+    ControlClient* client = OpenClient();
+    UserStreamer user(client, process, 2, kHalfSamples);
+    ASSERT_EQ(user.Start(), STATUS_SUCCESS);
+    RunServing(user, 300ms);
+    ULONGLONG before = 0;
+    ULONGLONG time = 0;
+    client->GetPosition(&before, &time);
+    ASSERT_GT(before, 20u * kHalfSamples);
+    client->OnFlags(nullptr, kEngineRestartRequest);
+    EXPECT_EQ(client->TakeChangeFlags(), 0u);
+    RunServing(user, 60ms);
+    ULONGLONG after = 0;
+    client->GetPosition(&after, &time);
+    EXPECT_LT(after, 6u * kHalfSamples) << "restarted from 0";
+    EXPECT_TRUE(client->IsRunning());
+    EXPECT_TRUE(Context()->streamManager->IsAnyStreamRunning());
+    // (Whether the engine then streams again is the engine's: a stop from the client's thread
+    // is queued behind the start that follows it.)
+}
+
+// A new rate for the control clients: a handle whose size no longer snaps to itself takes the
+// shared size when that is allowed, else the nearest allowed one, which becomes the shared size.
+TEST_F(ControlStreamingTest, ARateChangeGivesAHandleAnAllowedSize)
+{
+    PlugIn();
+    ControlClient* client = OpenClient();
+    ControlClient* other = OpenClient();
+    const ULONG rate = ControlSampleRate;
+    const ULONG shared = ControlBufferSize;
+    ControlBufferSize = 100;  // not an allowed size
+    EXPECT_EQ(client->OnControlRateChanged(44100), STATUS_SUCCESS);
+    EXPECT_EQ(ControlSampleRate, 44100u);
+    EXPECT_EQ(client->BufferSize(), 16u) << "the nearest allowed size to none";
+    EXPECT_EQ(ControlBufferSize, 16u);
+    EXPECT_EQ(other->TakeChangeFlags(), kChangeBufferSize);
+    // Allowed sizes stay.
+    EXPECT_EQ(client->OnControlRateChanged(48000), STATUS_SUCCESS);
+    EXPECT_EQ(client->BufferSize(), 16u);
+    ControlBufferSize = shared;
+    ControlSampleRate = rate;
+}
 
 }  // namespace
