@@ -111,14 +111,20 @@ NTSTATUS CreateWavePin(PKSPIN pin, bool capture)
     PKSFILTER filter = KsPinGetParentFilter(pin);
     WaveFilterContext* filterContext =
         filter->Context != nullptr ? WaveFilterContextOf(filter) : nullptr;
-    if (filterContext == nullptr || !ListPin(filterContext, pin, capture)) {
+    if (filterContext == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     stream->filterContext = filterContext;
     const WaveFilter* wave = WaveFilterOf(filter);
     stream->firstChannel = wave->endpoint.firstChannel;
     stream->channelCount = wave->endpoint.channelCount;
+    // The device walks the filter's lists on other threads and asks each listed pin whether it
+    // runs: the pin is whole before it is listed.
     pin->Context = static_cast<PinStream*>(stream);
+    if (!ListPin(filterContext, pin, capture)) {
+        pin->Context = nullptr;
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     return STATUS_SUCCESS;
 }
 

@@ -64,4 +64,48 @@ TEST_F(WaveFilterListThreadsTest, ListWalksSurviveFiltersClosingMeanwhile)
     EXPECT_FALSE(IsAnyWavePinRunning(context));
 }
 
+// The walk asks each listed pin whether it runs: a pin is listed only once it is whole, and a
+// pin walked through its states and closed meanwhile is never read after it has gone.
+TEST_F(WaveFilterListThreadsTest, ListWalksSurvivePinsOpeningRunningAndClosingMeanwhile)
+{
+    Platform::Ks::Device* device = PlugInDevice(UsbSim::ProductUac2(), true);
+    ASSERT_NE(device, nullptr);
+    Platform::Kernel::RunPending();
+    DeviceContext* context = ContextOf(device);
+    const std::u16string link =
+        device->FindInterface(KSCATEGORY_RENDER, u"CORVANEQUORVELSTEREOOUT12");
+    ASSERT_FALSE(link.empty());
+
+    std::atomic<bool> done{false};
+    std::atomic<int> walks{0};
+    std::thread walker([&] {
+        while (!done.load()) {
+            (void)IsAnyWavePinRunning(context);
+            walks.fetch_add(1);
+        }
+    });
+    Platform::Kernel::UserProcess process;
+    auto filter = Platform::Ks::FilterHandle::Open(process, *device, link);
+    ASSERT_NE(filter, nullptr);
+    for (int i = 0; i < 500; ++i) {
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        auto pin = Platform::Ks::PinHandle::Open(
+            *filter, 0, Platform::Ks::PcmFormatBytes(2, 48000, 32, true, 24), &status);
+        ASSERT_EQ(status, STATUS_SUCCESS);
+        ASSERT_NE(pin, nullptr);
+        EXPECT_EQ(pin->SetState(i % 2 == 0 ? KSSTATE_PAUSE : KSSTATE_ACQUIRE), STATUS_SUCCESS);
+        if (i % 3 == 0) {
+            EXPECT_EQ(pin->SetState(KSSTATE_STOP), STATUS_SUCCESS);
+        }
+    }
+    while (walks.load() < 10) {
+        std::this_thread::yield();
+    }
+    done = true;
+    walker.join();
+    filter.reset();
+    EXPECT_EQ(context->waveFilters, nullptr);
+    EXPECT_FALSE(IsAnyWavePinRunning(context));
+}
+
 }  // namespace
