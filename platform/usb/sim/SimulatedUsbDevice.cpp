@@ -154,7 +154,12 @@ const AlternateSettingModel* SimulatedUsbDevice::ActiveSettingOf(uint8_t endpoin
 
 const EndpointModel* SimulatedUsbDevice::ActiveEndpoint(uint8_t address) const
 {
-    const AlternateSettingModel* setting = ActiveSettingOf(address);
+    return EndpointIn(ActiveSettingOf(address), address);
+}
+
+const EndpointModel* SimulatedUsbDevice::EndpointIn(const AlternateSettingModel* setting,
+                                                    uint8_t address)
+{
     if (setting == nullptr) {
         return nullptr;
     }
@@ -416,8 +421,8 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
     if (isGone) {
         return {Outcome::Gone};
     }
-    const EndpointModel* e = ActiveEndpoint(endpoint);
     const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    const EndpointModel* e = EndpointIn(setting, endpoint);
     if (e == nullptr || IsIn(endpoint) || !IsIsochronous(*e)) {
         Violation("isochronous OUT packet for endpoint " + std::to_string(endpoint) +
                   ", which the current settings do not have");
@@ -454,6 +459,42 @@ uint32_t SimulatedUsbDevice::SamplesForPacket(InStream& stream, uint32_t packets
     return static_cast<uint32_t>(samples);
 }
 
+void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format,
+                                        uint32_t samples, InStream& stream)
+{
+    const uint32_t width = format.subslotBytes;
+    if (!defaultGenerator || width == 0 || width > 4) {
+        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
+            for (uint32_t c = 0; c < format.channels; ++c) {
+                const size_t at = (static_cast<size_t>(s) * format.channels + c) * width;
+                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)), width);
+            }
+        }
+        return;
+    }
+    // The built-in ramp step by step, each value stored as one little-endian word where the
+    // packet has room for it (the bytes past the subslot belong to the next one, written next).
+    uint8_t* out = packet.data();
+    const uint8_t* end = out + packet.size();
+    uint32_t first = static_cast<uint32_t>(DefaultSample(0, stream.produced));
+    for (uint32_t s = 0; s < samples; ++s, first += 0x010203u) {
+        uint32_t value = first;
+        for (uint32_t c = 0; c < format.channels; ++c, value += 0x400000u, out += width) {
+            if (end - out >= 4) {
+                const uint8_t bytes[4] = {
+                    static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+                std::memcpy(out, bytes, 4);
+            } else {
+                for (uint32_t b = 0; b < width; ++b) {
+                    out[b] = static_cast<uint8_t>(value >> (8 * b));
+                }
+            }
+        }
+    }
+    stream.produced += samples;
+}
+
 Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t microframe,
                                  std::span<uint8_t> packet)
 {
@@ -462,7 +503,8 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
     if (isGone) {
         return {Outcome::Gone};
     }
-    const EndpointModel* e = ActiveEndpoint(endpoint);
+    const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    const EndpointModel* e = EndpointIn(setting, endpoint);
     if (e == nullptr || !IsIn(endpoint) || !IsIsochronous(*e)) {
         Violation("isochronous IN request for endpoint " + std::to_string(endpoint) +
                   ", which the current settings do not have");
@@ -481,7 +523,6 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
         }
         PutLe(packet, 0, static_cast<uint32_t>(value), length);
     } else {
-        const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
         const StreamFormat& format = setting->format;
         const uint32_t packetsPerSecond =
             HighSpeed() ? 8000u >> std::clamp<int>(e->interval - 1, 0, 3) : 1000u;
@@ -492,14 +533,7 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
             Violation("IN packet of " + std::to_string(length) + " bytes does not fit");
             return {Outcome::Error};
         }
-        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
-            for (uint32_t c = 0; c < format.channels; ++c) {
-                const size_t at =
-                    (static_cast<size_t>(s) * format.channels + c) * format.subslotBytes;
-                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)),
-                      format.subslotBytes);
-            }
-        }
+        WriteInSamples(packet.first(length), format, samples, stream);
     }
     if (auto fault = TakePacketFault(endpoint)) {
         if (*fault == 0) {
@@ -635,6 +669,7 @@ void SimulatedUsbDevice::QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data
 
 void SimulatedUsbDevice::SetInGenerator(SampleGenerator newGenerator)
 {
+    defaultGenerator = !newGenerator;
     generator = newGenerator ? std::move(newGenerator) : DefaultSample;
 }
 

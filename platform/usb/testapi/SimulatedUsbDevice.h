@@ -260,6 +260,9 @@ private:
     std::optional<std::vector<uint8_t>> DescriptorBytes(uint8_t type, uint8_t index,
                                                         uint16_t language, int read) const;
     const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
+    static const EndpointModel* EndpointIn(const AlternateSettingModel* setting, uint8_t address);
+    void WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format, uint32_t samples,
+                        InStream& stream);
     bool TakeRequestFault(const SetupPacket& setup, bool& hang);
     std::optional<size_t> TakePacketFault(uint8_t endpoint);
     bool IsSupportedRate(uint32_t rate) const;
@@ -282,6 +285,7 @@ private:
     uint32_t sampleRate = 0;
     int32_t clockOffsetPpm = 0;
     SampleGenerator generator;
+    bool defaultGenerator = true;  // generator is the built-in ramp, written without a call
     std::map<uint8_t, InStream> inStreams;
     std::vector<ClassRequestRecord> classRequests;
     std::vector<OutPacketRecord> outPackets;
