@@ -432,16 +432,21 @@ inline V RoundedHighHalves(V even, V odd)
 #endif
 }
 
+// Lanes 1 and 3 where a product takes its operands (lanes 0 and 2), in one shuffle that keeps v.
+inline V OddLanes(V v)
+{
+    return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 1, 1));
+}
+
 template <int Multiple>
 inline V ApplyGain(V v, const NarrowGain<Multiple>& g)
 {
 #if defined(__SSE4_1__)
-    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
-                                        _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    const V rounded =
+        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
 #else
     // Unsigned products; a negative v was counted as v + 2^32, which adds low x 2^32.
-    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor),
-                                  _mm_mul_epu32(_mm_srli_epi64(v, 32), g.factor));
+    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor), _mm_mul_epu32(OddLanes(v), g.factor));
     rounded = _mm_sub_epi32(rounded, _mm_and_si128(_mm_srai_epi32(v, 31), g.factor));
 #endif
     if constexpr (Multiple > 0) {
@@ -479,14 +484,14 @@ struct WideGain
 
 inline V ApplyGain(V v, const WideGain& g)
 {
-    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
-                                        _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    const V rounded =
+        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
     // The rounded parts of lanes 0, 2 and of lanes 1, 3, sign-extended to 64 bits.
     const V ordered = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 2, 0));
     const V signs = _mm_srai_epi32(ordered, 31);
     const V even = _mm_add_epi64(_mm_mul_epi32(v, g.multiple), _mm_unpacklo_epi32(ordered, signs));
-    const V odd = _mm_add_epi64(_mm_mul_epi32(_mm_srli_epi64(v, 32), g.multiple),
-                                _mm_unpackhi_epi32(ordered, signs));
+    const V odd =
+        _mm_add_epi64(_mm_mul_epi32(OddLanes(v), g.multiple), _mm_unpackhi_epi32(ordered, signs));
     const V low = _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);
     const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), odd, 0xCC);
     // A 64-bit sum fits in 32 bits when its high half is the sign of its low half.
@@ -574,8 +579,17 @@ template <class S, class D, class Gain>
 uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            LoadPair<S>(s, from0, from1);
+            StorePair<D, true>(d, ApplyGain(from0, g), ApplyGain(from1, g));
+        }
+    }
 #pragma GCC unroll 2
-    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         StoreWithLabel<D>(d, ApplyGain(S::Load(s), g));
     }
     return whole;
@@ -585,8 +599,20 @@ template <class S, class D, class Gain>
 uint32_t GainAddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            V to0;
+            V to1;
+            LoadPair<S>(s, from0, from1);
+            LoadPair<D>(d, to0, to1);
+            StoreSums<D, true>(d, to0, ApplyGain(from0, g), to1, ApplyGain(from1, g));
+        }
+    }
 #pragma GCC unroll 2
-    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         StoreSum<D, true>(d, D::Load(d), ApplyGain(S::Load(s), g));
     }
     return whole;
