@@ -381,6 +381,9 @@ int32_t ChannelBufferSet::MixChannels(uint32_t frames, const ChannelLayoutList& 
 
 void ChannelBufferSet::MirrorGuard(uint32_t start, uint32_t frames)
 {
+    if (start >= guard_ && start + frames <= capacity_) {
+        return;  // neither the frames nor a wrap of them lie below the guard
+    }
     // The frames start .. start + frames (wrapping once at most) that lie below the guard.
     const uint32_t end = start + frames;  // < 2 x capacity
     uint32_t pieces[2][2] = {{start, Min(end, capacity_)},
@@ -403,12 +406,12 @@ int32_t ChannelBufferSet::CommitWrite(uint32_t start, uint32_t frames)
     if (capacity_ == 0) {
         return frames == 0 ? 0 : E_INVALIDARG;
     }
-    start %= capacity_;
+    start = Wrap(start);
     if (FreeFrames(start) < frames) {
         return E_INVALIDARG;
     }
     MirrorGuard(start, frames);
-    writeIndex_ = (start + frames) % capacity_;
+    writeIndex_ = Wrap(start + frames);  // both below the capacity: no overflow
     return static_cast<int32_t>(writeIndex_);
 }
 
@@ -431,7 +434,7 @@ void ChannelBufferSet::SilenceFrames(uint32_t start, uint32_t frames)
 
 uint32_t ChannelBufferSet::UsedFrames() const
 {
-    return capacity_ == 0 ? 0 : (writeIndex_ + capacity_ - readIndex_) % capacity_;
+    return capacity_ == 0 ? 0 : Wrap(writeIndex_ + capacity_ - readIndex_);
 }
 
 uint32_t ChannelBufferSet::FreeFrames(uint32_t from) const

@@ -660,6 +660,38 @@ uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain 
     return GainKernel<S, D, true>(s, d, count, gain);
 }
 
+#if defined(__SSE4_1__)
+// Magnitudes as the scalar peak takes them (v, or its complement when negative), the largest per
+// lane; lane i holds channel i % channels when channels divides four.
+template <class L>
+uint32_t PeakKernel(const uint8_t* s, uint32_t count, uint32_t channels, uint32_t* peaks)
+{
+    const uint32_t whole = count & ~3u;
+    V highest = _mm_setzero_si128();
+    for (uint32_t i = 0; i < whole; i += 4, s += 4 * L::kBytes) {
+        const V v = L::Load(s);
+        highest = _mm_max_epu32(highest, _mm_xor_si128(v, _mm_srai_epi32(v, 31)));
+    }
+    uint32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<V*>(lanes), highest);
+    for (uint32_t lane = 0; lane < 4; ++lane) {
+        uint32_t& peak = peaks[lane % channels];
+        peak = lanes[lane] > peak ? lanes[lane] : peak;
+    }
+    return whole;
+}
+#endif
+
+template <class L>
+constexpr PackedPeakKernel PeakKernelFor()
+{
+#if defined(__SSE4_1__)
+    return &PeakKernel<L>;
+#else
+    return nullptr;  // the unsigned maximum comes with SSE4.1
+#endif
+}
+
 enum class PackedOperation
 {
     Copy,
@@ -698,7 +730,11 @@ template <PackedOperation Op>
 using TableOf = KernelTable<Op, VInt16LE, VInt24LE, VInt32LE, VInt16BE, VInt24BE, VLabelled24BE>;
 
 constexpr PackedKernelSet kKernels = {
-    TableOf<PackedOperation::Copy>::kTable, TableOf<PackedOperation::Add>::kTable,
-    TableOf<PackedOperation::GainCopy>::kTable, TableOf<PackedOperation::GainAdd>::kTable};
+    TableOf<PackedOperation::Copy>::kTable,
+    TableOf<PackedOperation::Add>::kTable,
+    TableOf<PackedOperation::GainCopy>::kTable,
+    TableOf<PackedOperation::GainAdd>::kTable,
+    {PeakKernelFor<VInt16LE>(), PeakKernelFor<VInt24LE>(), PeakKernelFor<VInt32LE>(),
+     PeakKernelFor<VInt16BE>(), PeakKernelFor<VInt24BE>(), PeakKernelFor<VLabelled24BE>()}};
 
 }  // namespace

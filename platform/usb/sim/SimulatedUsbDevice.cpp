@@ -134,6 +134,15 @@ uint8_t SimulatedUsbDevice::AlternateSetting(uint8_t interfaceNumber) const
 
 const AlternateSettingModel* SimulatedUsbDevice::ActiveSettingOf(uint8_t endpoint) const
 {
+    if (!settingKnown[endpoint]) {
+        settingOf[endpoint] = FindActiveSetting(endpoint);
+        settingKnown[endpoint] = true;
+    }
+    return settingOf[endpoint];
+}
+
+const AlternateSettingModel* SimulatedUsbDevice::FindActiveSetting(uint8_t endpoint) const
+{
     const ConfigurationModel* configuration = ActiveConfiguration();
     if (configuration == nullptr) {
         return nullptr;
@@ -235,6 +244,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
     }
     if (type == 0x00 && setup.bRequest == kSetConfiguration) {
         alternates.clear();
+        settingKnown.fill(false);
         ClearHalts();
         if (setup.wValue == 0) {
             activeConfiguration = -1;
@@ -256,6 +266,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
             return {Outcome::Stall};
         }
         alternates[static_cast<uint8_t>(setup.wIndex)] = static_cast<uint8_t>(setup.wValue);
+        settingKnown.fill(false);
         ClearHalts();
         return {};
     }
@@ -463,7 +474,7 @@ void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamF
                                         uint32_t samples, InStream& stream)
 {
     const uint32_t width = format.subslotBytes;
-    if (!defaultGenerator || width == 0 || width > 4) {
+    if (!defaultGenerator || width < 2 || width > 4) {
         for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
             for (uint32_t c = 0; c < format.channels; ++c) {
                 const size_t at = (static_cast<size_t>(s) * format.channels + c) * width;
@@ -472,15 +483,16 @@ void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamF
         }
         return;
     }
-    // The built-in ramp step by step, each value stored as one little-endian word where the
-    // packet has room for it (the bytes past the subslot belong to the next one, written next).
+    // The built-in ramp step by step. Each value but the last is stored as one little-endian word
+    // (the bytes past its subslot belong to the next one, written next); the last byte by byte.
     uint8_t* out = packet.data();
-    const uint8_t* end = out + packet.size();
+    const size_t values = static_cast<size_t>(samples) * format.channels;
     uint32_t first = static_cast<uint32_t>(DefaultSample(0, stream.produced));
+    size_t done = 0;
     for (uint32_t s = 0; s < samples; ++s, first += 0x010203u) {
         uint32_t value = first;
         for (uint32_t c = 0; c < format.channels; ++c, value += 0x400000u, out += width) {
-            if (end - out >= 4) {
+            if (++done < values || width == 4) {
                 const uint8_t bytes[4] = {
                     static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                     static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
