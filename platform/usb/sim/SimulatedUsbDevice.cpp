@@ -1,6 +1,7 @@
 #include "SimulatedUsbDevice.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "ConfigurationModel.h"
@@ -486,17 +487,16 @@ void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamF
     // The built-in ramp step by step. Each value but the last is stored as one little-endian word
     // (the bytes past its subslot belong to the next one, written next); the last byte by byte.
     uint8_t* out = packet.data();
-    const size_t values = static_cast<size_t>(samples) * format.channels;
+    const uint32_t channels = format.channels;  // a local: the byte stores below may alias it
+    const size_t values = static_cast<size_t>(samples) * channels;
     uint32_t first = static_cast<uint32_t>(DefaultSample(0, stream.produced));
     size_t done = 0;
     for (uint32_t s = 0; s < samples; ++s, first += 0x010203u) {
         uint32_t value = first;
-        for (uint32_t c = 0; c < format.channels; ++c, value += 0x400000u, out += width) {
+        for (uint32_t c = 0; c < channels; ++c, value += 0x400000u, out += width) {
             if (++done < values || width == 4) {
-                const uint8_t bytes[4] = {
-                    static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-                std::memcpy(out, bytes, 4);
+                static_assert(std::endian::native == std::endian::little);
+                std::memcpy(out, &value, 4);
             } else {
                 for (uint32_t b = 0; b < width; ++b) {
                     out[b] = static_cast<uint8_t>(value >> (8 * b));
