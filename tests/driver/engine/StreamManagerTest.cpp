@@ -34,7 +34,7 @@ public:
     std::vector<Applied> rates;
 };
 
-class RecordingPin : public PinStreamSink
+class RecordingPin final : public PinStreamSink
 {
 public:
     void OnNodePeriod(StreamNode*) override { ++periods; }
