@@ -504,20 +504,23 @@ inline V ApplyGain(V v, const WideGain& g)
 // --- Kernels. ---
 
 #if defined(__SSSE3__)
-// Between the two packed 24-bit orders each sample's three bytes turn round: one byte shuffle
-// moves four samples. Its 16-byte load and store reach four bytes past them, so it runs only while
-// two more samples follow; they are written after, by this kernel or by the caller's scalar tail.
+// Between the two packed 24-bit orders each sample's three bytes turn round: eight samples in two
+// loads, two byte shuffles and two stores, every byte written once and only where it belongs (a
+// device may be reading the ring being written).
 template <class S, class D>
 constexpr bool kSwapsTriplets = (std::is_same_v<S, VInt24LE> && std::is_same_v<D, VInt24BE>) ||
                                 (std::is_same_v<S, VInt24BE> && std::is_same_v<D, VInt24LE>);
 
 inline uint32_t SwapTriplets(const uint8_t* s, uint8_t* d, uint32_t count)
 {
-    const V order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    const V early = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1);
+    const V late = _mm_setr_epi8(6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, -1, -1, -1, -1);
     uint32_t i = 0;
-    for (; i + 6 <= count; i += 4, s += 12, d += 12) {
-        const V x = _mm_loadu_si128(reinterpret_cast<const V*>(s));
-        _mm_storeu_si128(reinterpret_cast<V*>(d), _mm_shuffle_epi8(x, order));
+    for (; i + 8 <= count; i += 8, s += 24, d += 24) {
+        const V first = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(s)), early);
+        const V second = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(s + 8)), late);
+        _mm_storeu_si128(reinterpret_cast<V*>(d), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+        _mm_storel_epi64(reinterpret_cast<V*>(d + 16), _mm_srli_si128(second, 4));
     }
     return i;
 }
