@@ -501,6 +501,43 @@ inline V ApplyGain(V v, const WideGain& g)
 }
 #endif
 
+#if defined(__SSE4_1__)
+// A wider gain whose multiple of v (as above) is small: v x gain = round32(v x low) + M x v,
+// clipped. Adding v M times and clipping at every step ends where one clip of the exact sum does:
+// a step that clips leaves the sum at the end v runs toward, and the exact sum runs on past it.
+// Each step clips without a wider lane: before adding v, the sum is held to full scale minus v.
+template <int Multiple>
+struct SmallWideGain
+{
+    V factor;
+};
+
+template <int Multiple>
+inline V ApplyGain(V v, const SmallWideGain<Multiple>& g)
+{
+    V sum = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
+    const V negative = _mm_srai_epi32(v, 31);
+    if constexpr (Multiple > 0) {
+        // v >= 0: at most INT32_MAX - v; v < 0: at least INT32_MIN - v.
+        const V limit = _mm_sub_epi32(_mm_xor_si128(negative, _mm_set1_epi32(INT32_MAX)), v);
+        for (int k = 0; k < Multiple; ++k) {
+            const V held =
+                _mm_blendv_epi8(_mm_min_epi32(sum, limit), _mm_max_epi32(sum, limit), negative);
+            sum = _mm_add_epi32(held, v);
+        }
+    } else {
+        // v >= 0: at least INT32_MIN + v; v < 0: at most INT32_MAX + v.
+        const V limit = _mm_add_epi32(_mm_xor_si128(negative, _mm_set1_epi32(INT32_MIN)), v);
+        for (int k = 0; k < -Multiple; ++k) {
+            const V held =
+                _mm_blendv_epi8(_mm_max_epi32(sum, limit), _mm_min_epi32(sum, limit), negative);
+            sum = _mm_sub_epi32(held, v);
+        }
+    }
+    return sum;
+}
+#endif
+
 // --- Kernels. ---
 
 #if defined(__SSSE3__)
@@ -644,6 +681,21 @@ uint32_t GainKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gai
         }
     }
 #if defined(__SSE4_1__)
+    const V factor = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)));
+    switch (WideGain::Multiple(gain)) {
+        case 1:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<1>{factor});
+        case 2:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<2>{factor});
+        case 3:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<3>{factor});
+        case -1:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<-1>{factor});
+        case -2:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<-2>{factor});
+        default:
+            break;
+    }
     if (WideGain::Fits(gain)) {
         return GainLoop<S, D, Add>(s, d, count, WideGain(gain));
     }

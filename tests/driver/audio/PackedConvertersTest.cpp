@@ -46,6 +46,11 @@ const SampleGain kGains[] = {
     0,
     0x180000000LL,
     -kUnityGain,
+    0x100000001LL,
+    0x280000000LL,
+    0x2FFFFFFFFLL,
+    -0x180000000LL,
+    -0x200000000LL,
     INT64_MIN,
     0x7FFFFFFFFFFFFFFFLL,
 };
