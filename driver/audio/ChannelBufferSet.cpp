@@ -207,6 +207,27 @@ void ChannelBufferSet::ReleaseBufferSet()
 
 // ---- Writing ------------------------------------------------------------------------------
 
+namespace {
+
+// Both lists are one item with every channel taking part, and the channels wanted lie in both,
+// from a channel a run can start at (below 32).
+bool IsSingleRun(const ChannelLayoutList& sourceList, uint32_t sourceStartChannel,
+                 const ChannelLayoutList& destinationList, uint32_t destinationStartChannel,
+                 uint32_t channels)
+{
+    if (sourceList.count != 1 || destinationList.count != 1 || channels == 0 ||
+        sourceStartChannel >= 32 || destinationStartChannel >= 32) {
+        return false;
+    }
+    const ChannelLayout& from = sourceList.items[0];
+    const ChannelLayout& to = destinationList.items[0];
+    return from.excludedCount == 0 && from.excludedMask == 0 && to.excludedCount == 0 &&
+           to.excludedMask == 0 && uint64_t{sourceStartChannel} + channels <= from.channelCount &&
+           uint64_t{destinationStartChannel} + channels <= to.channelCount;
+}
+
+}  // namespace
+
 uint8_t* ChannelBufferSet::FrameAddress(uint32_t bufferIndex, uint32_t frame) const
 {
     return buffers_[bufferIndex] + SIZE_T{frame} * bytesPerFrame_[bufferIndex];
@@ -230,6 +251,21 @@ int32_t ChannelBufferSet::WriteChannels(uint32_t frames, bool add, uint32_t dest
         if (!anyExcluded) {
             return WriteFrames(sourceBuffers, sourceFrameOffset, frames);
         }
+    }
+    if (IsSingleRun(sourceList, sourceStartChannel, layouts_, destinationStartChannel, channels)) {
+        // One run on each side, as a stream into the mix bus mostly is: the pairing below would
+        // find just this one.
+        const ChannelLayout& from = sourceList.items[0];
+        const ChannelLayout& to = layoutItems_[0];
+        int32_t result = 0;
+        if (sourceBuffers[0] != nullptr) {
+            result = WriteRun(frames, add,
+                              {from.format, from.channelCount, sourceStartChannel, channels},
+                              sourceBuffers[0], sourceFrameOffset,
+                              {to.format, to.channelCount, destinationStartChannel, channels}, 0);
+        }
+        CommitWrite(writeIndex_, frames);
+        return result;
     }
     int32_t result = 0;
     ChannelCursor source{};
@@ -345,6 +381,9 @@ int32_t ChannelBufferSet::MixChannels(uint32_t frames, const ChannelLayoutList& 
 
 void ChannelBufferSet::MirrorGuard(uint32_t start, uint32_t frames)
 {
+    if (start >= guard_ && start + frames <= capacity_) {
+        return;  // neither the frames nor a wrap of them lie below the guard
+    }
     // The frames start .. start + frames (wrapping once at most) that lie below the guard.
     const uint32_t end = start + frames;  // < 2 x capacity
     uint32_t pieces[2][2] = {{start, Min(end, capacity_)},
@@ -367,12 +406,12 @@ int32_t ChannelBufferSet::CommitWrite(uint32_t start, uint32_t frames)
     if (capacity_ == 0) {
         return frames == 0 ? 0 : E_INVALIDARG;
     }
-    start %= capacity_;
+    start = Wrap(start);
     if (FreeFrames(start) < frames) {
         return E_INVALIDARG;
     }
     MirrorGuard(start, frames);
-    writeIndex_ = (start + frames) % capacity_;
+    writeIndex_ = Wrap(start + frames);  // both below the capacity: no overflow
     return static_cast<int32_t>(writeIndex_);
 }
 
@@ -395,7 +434,7 @@ void ChannelBufferSet::SilenceFrames(uint32_t start, uint32_t frames)
 
 uint32_t ChannelBufferSet::UsedFrames() const
 {
-    return capacity_ == 0 ? 0 : (writeIndex_ + capacity_ - readIndex_) % capacity_;
+    return capacity_ == 0 ? 0 : Wrap(writeIndex_ + capacity_ - readIndex_);
 }
 
 uint32_t ChannelBufferSet::FreeFrames(uint32_t from) const

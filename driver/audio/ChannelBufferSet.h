@@ -158,6 +158,14 @@ public:
     uint32_t RunCount() const { return runCount_; }
 
 private:
+    // A position modulo the capacity (not 0), without a division for one already below twice it.
+    uint32_t Wrap(uint32_t position) const
+    {
+        if (position < capacity_) {
+            return position;
+        }
+        return position - capacity_ < capacity_ ? position - capacity_ : position % capacity_;
+    }
     static uint32_t Slot(uint32_t index)
     {
         AUDIO_ASSERT(index < kMaxBuffers);

@@ -80,6 +80,12 @@ PackedGainConverter SelectPackedGainConverter(SampleFormatCode sourceCode,
         BytesPerSample(sourceCode), BytesPerSample(destinationCode)};
 }
 
+PackedPeakKernel SelectPackedPeakKernel(uint32_t formatIndex)
+{
+    const PackedKernelSet* kernels = Kernels();
+    return kernels != nullptr && formatIndex < 6 ? kernels->peak[formatIndex] : nullptr;
+}
+
 void PackedConverter::operator()(const void* source, void* destination, uint32_t count) const
 {
     const uint8_t* s = static_cast<const uint8_t*>(source);

@@ -115,6 +115,27 @@ struct VInt16LE
         return _mm_packs_epi32(top, top);  // in range: nothing saturates
     }
     static void Store(uint8_t* p, V v) { _mm_storel_epi64(reinterpret_cast<V*>(p), Pack(v)); }
+    // Eight samples in one load or one store.
+    static void Load8(const uint8_t* p, V& first, V& second)
+    {
+        const V x = _mm_loadu_si128(reinterpret_cast<const V*>(p));
+        first = _mm_unpacklo_epi16(_mm_setzero_si128(), x);
+        second = _mm_unpackhi_epi16(_mm_setzero_si128(), x);
+    }
+    static void Store8(uint8_t* p, V first, V second)
+    {
+        const V packed = _mm_packs_epi32(_mm_srai_epi32(first, 16), _mm_srai_epi32(second, 16));
+        _mm_storeu_si128(reinterpret_cast<V*>(p), packed);
+    }
+    // Values already shifted down to 16 bits (and in range).
+    static void StoreRight(uint8_t* p, V x)
+    {
+        _mm_storel_epi64(reinterpret_cast<V*>(p), _mm_packs_epi32(x, x));
+    }
+    static void StoreRight8(uint8_t* p, V first, V second)
+    {
+        _mm_storeu_si128(reinterpret_cast<V*>(p), _mm_packs_epi32(first, second));
+    }
 };
 
 struct VInt16BE
@@ -170,13 +191,27 @@ struct VInt24LE
     }
     static void Store8(uint8_t* p, V first, V second)
     {
-        const V top = _mm_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1);
-        const V a = _mm_shuffle_epi8(first, top);
-        const V b = _mm_shuffle_epi8(second, top);
+        StoreBytes8(p, first, second,
+                    _mm_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1));
+    }
+    // Values already shifted down to 24 bits (and in range): their low three bytes.
+    static void StoreRight8(uint8_t* p, V first, V second)
+    {
+        StoreBytes8(p, first, second,
+                    _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    }
+    static void StoreBytes8(uint8_t* p, V first, V second, V pick)
+    {
+        const V a = _mm_shuffle_epi8(first, pick);
+        const V b = _mm_shuffle_epi8(second, pick);
         _mm_storeu_si128(reinterpret_cast<V*>(p), _mm_or_si128(a, _mm_slli_si128(b, 12)));
         _mm_storel_epi64(reinterpret_cast<V*>(p + 16), _mm_srli_si128(b, 4));
     }
 #endif
+    static void StoreRight(uint8_t* p, V x)
+    {
+        StoreTriplets(p, x);
+    }
 };
 
 struct VInt24BE
@@ -284,59 +319,143 @@ inline V KeepTopBits(V v)
 inline V SaturatingAdd(V a, V b)
 {
     const V sum = _mm_add_epi32(a, b);
-    const V overflow =
-        _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(sum, a), _mm_xor_si128(sum, b)), 31);
+    const V overflow = _mm_and_si128(_mm_xor_si128(sum, a), _mm_xor_si128(sum, b));
     const V clipped = _mm_xor_si128(_mm_srai_epi32(a, 31), _mm_set1_epi32(INT32_MAX));
-    return _mm_or_si128(_mm_and_si128(overflow, clipped), _mm_andnot_si128(overflow, sum));
+#if defined(__SSE4_1__)
+    // A bit select on each lane's top bit (no arithmetic on the lanes as numbers).
+    return _mm_castps_si128(_mm_blendv_ps(_mm_castsi128_ps(sum), _mm_castsi128_ps(clipped),
+                                          _mm_castsi128_ps(overflow)));
+#else
+    const V mask = _mm_srai_epi32(overflow, 31);
+    return _mm_or_si128(_mm_and_si128(mask, clipped), _mm_andnot_si128(mask, sum));
+#endif
+}
+
+// Layouts that can store values already shifted down to their own precision.
+template <class L>
+concept HasRightStore = requires(uint8_t* q, V v)
+{
+    L::StoreRight(q, v);
+};
+template <class L>
+concept HasRightPairs = requires(uint8_t* q, V v)
+{
+    L::StoreRight8(q, v, v);
+};
+
+#if defined(__SSE4_1__)
+// to + the top bits of from at D's precision (below 32 bits), clipped, shifted down to that
+// precision: there the sum has headroom and the clip is a min and a max.
+template <class D>
+inline V AddNarrow(V to, V from)
+{
+    constexpr int kShift = 32 - static_cast<int>(D::kBits);
+    constexpr int kTop = (1 << (D::kBits - 1)) - 1;
+    const V sum = _mm_add_epi32(_mm_srai_epi32(to, kShift), _mm_srai_epi32(from, kShift));
+    return _mm_max_epi32(_mm_min_epi32(sum, _mm_set1_epi32(kTop)), _mm_set1_epi32(-kTop - 1));
+}
+#endif
+
+// to + the top bits of from at D's precision, clipped, stored at p; Labelled as for StorePair.
+template <class D, bool Labelled>
+inline void StoreSum(uint8_t* p, V to, V from)
+{
+#if defined(__SSE4_1__)
+    if constexpr (D::kBits < 32) {
+        const V narrow = AddNarrow<D>(to, from);
+        if constexpr (HasRightStore<D>) {
+            D::StoreRight(p, narrow);
+        } else if constexpr (Labelled) {
+            StoreWithLabel<D>(p, _mm_slli_epi32(narrow, 32 - static_cast<int>(D::kBits)));
+        } else {
+            D::Store(p, _mm_slli_epi32(narrow, 32 - static_cast<int>(D::kBits)));
+        }
+        return;
+    }
+#endif
+    const V sum = SaturatingAdd(to, KeepTopBits<D>(from));
+    if constexpr (Labelled) {
+        StoreWithLabel<D>(p, sum);
+    } else {
+        D::Store(p, sum);
+    }
+}
+
+template <class D, bool Labelled>
+inline void StoreSums(uint8_t* p, V to0, V from0, V to1, V from1)
+{
+#if defined(__SSE4_1__)
+    if constexpr (D::kBits < 32 && HasRightPairs<D>) {
+        D::StoreRight8(p, AddNarrow<D>(to0, from0), AddNarrow<D>(to1, from1));
+        return;
+    }
+#endif
+    if constexpr (HasPairs<D>) {
+        StorePair<D, Labelled>(p, SaturatingAdd(to0, KeepTopBits<D>(from0)),
+                               SaturatingAdd(to1, KeepTopBits<D>(from1)));
+    } else {
+        StoreSum<D, Labelled>(p, to0, from0);
+        StoreSum<D, Labelled>(p + 4 * D::kBytes, to1, from1);
+    }
 }
 
 // A gain from -1.0 + 2^-31 up to 1.0, split once per call: gain = whole x 2^32 + low, low taken
 // as a signed 32-bit number. Then v x gain rounded = round32(v x low) + v x (whole + [low < 0]),
 // and that multiple of v is -1, 0 or 1 for these gains: no clipping, one 32 x 32 product per
-// sample.
+// sample. The loops are made once per multiple, so adding it costs one instruction or none.
+template <int Multiple>
 struct NarrowGain
 {
-    explicit NarrowGain(SampleGain gain)
-    {
-        const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(gain));
-        const int64_t whole = gain >> 32;
-        factor = _mm_set1_epi32(low);
-#if defined(__SSE4_1__)
-        const int64_t multiple = whole + (low < 0 ? 1 : 0);
-#else
-        // The unsigned product counts low as low + 2^32 when negative: one v more.
-        const int64_t multiple = whole;
-#endif
-        keep = _mm_set1_epi32(multiple != 0 ? -1 : 0);
-        negate = _mm_set1_epi32(multiple < 0 ? -1 : 0);
-    }
     V factor;
-    V keep;    // all ones when the multiple of v is not 0
-    V negate;  // all ones when it is -1
 };
+
+inline int NarrowMultiple(SampleGain gain)
+{
+#if defined(__SSE4_1__)
+    return static_cast<int>((gain >> 32) + (static_cast<int32_t>(static_cast<uint32_t>(gain)) < 0));
+#else
+    // The unsigned product counts low as low + 2^32 when negative: one v more.
+    return static_cast<int>(gain >> 32);
+#endif
+}
 
 // Bits 32..63 of each product + 2^31, from the even lanes' and the odd lanes' products.
 inline V RoundedHighHalves(V even, V odd)
 {
     const V half = _mm_set1_epi64x(0x80000000LL);
     even = _mm_srli_epi64(_mm_add_epi64(even, half), 32);
+#if defined(__SSE4_1__)
+    return _mm_blend_epi16(even, _mm_add_epi64(odd, half), 0xCC);
+#else
     odd = _mm_and_si128(_mm_add_epi64(odd, half), _mm_set_epi32(-1, 0, -1, 0));
     return _mm_or_si128(even, odd);
+#endif
 }
 
-inline V ApplyGain(V v, const NarrowGain& g)
+// Lanes 1 and 3 where a product takes its operands (lanes 0 and 2), in one shuffle that keeps v.
+inline V OddLanes(V v)
+{
+    return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 1, 1));
+}
+
+template <int Multiple>
+inline V ApplyGain(V v, const NarrowGain<Multiple>& g)
 {
 #if defined(__SSE4_1__)
-    V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
-                                  _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    const V rounded =
+        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
 #else
     // Unsigned products; a negative v was counted as v + 2^32, which adds low x 2^32.
-    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor),
-                                  _mm_mul_epu32(_mm_srli_epi64(v, 32), g.factor));
+    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor), _mm_mul_epu32(OddLanes(v), g.factor));
     rounded = _mm_sub_epi32(rounded, _mm_and_si128(_mm_srai_epi32(v, 31), g.factor));
 #endif
-    const V multiple = _mm_sub_epi32(_mm_xor_si128(_mm_and_si128(v, g.keep), g.negate), g.negate);
-    return _mm_add_epi32(rounded, multiple);
+    if constexpr (Multiple > 0) {
+        return _mm_add_epi32(rounded, v);
+    } else if constexpr (Multiple < 0) {
+        return _mm_sub_epi32(rounded, v);
+    } else {
+        return rounded;
+    }
 }
 
 #if defined(__SSE4_1__)
@@ -365,14 +484,14 @@ struct WideGain
 
 inline V ApplyGain(V v, const WideGain& g)
 {
-    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor),
-                                        _mm_mul_epi32(_mm_srli_epi64(v, 32), g.factor));
+    const V rounded =
+        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
     // The rounded parts of lanes 0, 2 and of lanes 1, 3, sign-extended to 64 bits.
     const V ordered = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 2, 0));
     const V signs = _mm_srai_epi32(ordered, 31);
     const V even = _mm_add_epi64(_mm_mul_epi32(v, g.multiple), _mm_unpacklo_epi32(ordered, signs));
-    const V odd = _mm_add_epi64(_mm_mul_epi32(_mm_srli_epi64(v, 32), g.multiple),
-                                _mm_unpackhi_epi32(ordered, signs));
+    const V odd =
+        _mm_add_epi64(_mm_mul_epi32(OddLanes(v), g.multiple), _mm_unpackhi_epi32(ordered, signs));
     const V low = _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);
     const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), odd, 0xCC);
     // A 64-bit sum fits in 32 bits when its high half is the sign of its low half.
@@ -382,7 +501,67 @@ inline V ApplyGain(V v, const WideGain& g)
 }
 #endif
 
+#if defined(__SSE4_1__)
+// A wider gain whose multiple of v (as above) is small: v x gain = round32(v x low) + M x v,
+// clipped. Adding v M times and clipping at every step ends where one clip of the exact sum does:
+// a step that clips leaves the sum at the end v runs toward, and the exact sum runs on past it.
+// Each step clips without a wider lane: before adding v, the sum is held to full scale minus v.
+template <int Multiple>
+struct SmallWideGain
+{
+    V factor;
+};
+
+template <int Multiple>
+inline V ApplyGain(V v, const SmallWideGain<Multiple>& g)
+{
+    V sum = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
+    const V negative = _mm_srai_epi32(v, 31);
+    if constexpr (Multiple > 0) {
+        // v >= 0: at most INT32_MAX - v; v < 0: at least INT32_MIN - v.
+        const V limit = _mm_sub_epi32(_mm_xor_si128(negative, _mm_set1_epi32(INT32_MAX)), v);
+        for (int k = 0; k < Multiple; ++k) {
+            const V held =
+                _mm_blendv_epi8(_mm_min_epi32(sum, limit), _mm_max_epi32(sum, limit), negative);
+            sum = _mm_add_epi32(held, v);
+        }
+    } else {
+        // v >= 0: at least INT32_MIN + v; v < 0: at most INT32_MAX + v.
+        const V limit = _mm_add_epi32(_mm_xor_si128(negative, _mm_set1_epi32(INT32_MIN)), v);
+        for (int k = 0; k < -Multiple; ++k) {
+            const V held =
+                _mm_blendv_epi8(_mm_max_epi32(sum, limit), _mm_min_epi32(sum, limit), negative);
+            sum = _mm_sub_epi32(held, v);
+        }
+    }
+    return sum;
+}
+#endif
+
 // --- Kernels. ---
+
+#if defined(__SSSE3__)
+// Between the two packed 24-bit orders each sample's three bytes turn round: eight samples in two
+// loads, two byte shuffles and two stores, every byte written once and only where it belongs (a
+// device may be reading the ring being written).
+template <class S, class D>
+constexpr bool kSwapsTriplets = (std::is_same_v<S, VInt24LE> && std::is_same_v<D, VInt24BE>) ||
+                                (std::is_same_v<S, VInt24BE> && std::is_same_v<D, VInt24LE>);
+
+inline uint32_t SwapTriplets(const uint8_t* s, uint8_t* d, uint32_t count)
+{
+    const V early = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1);
+    const V late = _mm_setr_epi8(6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, -1, -1, -1, -1);
+    uint32_t i = 0;
+    for (; i + 8 <= count; i += 8, s += 24, d += 24) {
+        const V first = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(s)), early);
+        const V second = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const V*>(s + 8)), late);
+        _mm_storeu_si128(reinterpret_cast<V*>(d), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+        _mm_storel_epi64(reinterpret_cast<V*>(d + 16), _mm_srli_si128(second, 4));
+    }
+    return i;
+}
+#endif
 
 template <class S, class D>
 uint32_t CopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
@@ -392,6 +571,13 @@ uint32_t CopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
         std::memcpy(d, s, size_t{whole} * D::kBytes);  // the bytes move as they are
     } else {
         uint32_t i = 0;
+#if defined(__SSSE3__)
+        if constexpr (kSwapsTriplets<S, D>) {
+            i = SwapTriplets(s, d, count);
+            s += size_t{i} * 3;
+            d += size_t{i} * 3;
+        }
+#endif
         if constexpr (HasPairs<S> || HasPairs<D>) {
             for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
                 V first;
@@ -420,17 +606,11 @@ uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
             V to1;
             LoadPair<S>(s, from0, from1);
             LoadPair<D>(d, to0, to1);
-            StorePair<D, S::kLabelsOnAdd>(d, SaturatingAdd(to0, KeepTopBits<D>(from0)),
-                                          SaturatingAdd(to1, KeepTopBits<D>(from1)));
+            StoreSums<D, S::kLabelsOnAdd>(d, to0, from0, to1, from1);
         }
     }
     for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
-        const V sum = SaturatingAdd(D::Load(d), KeepTopBits<D>(S::Load(s)));
-        if constexpr (S::kLabelsOnAdd) {
-            StoreWithLabel<D>(d, sum);
-        } else {
-            D::Store(d, sum);
-        }
+        StoreSum<D, S::kLabelsOnAdd>(d, D::Load(d), S::Load(s));
     }
     return whole;
 }
@@ -439,8 +619,17 @@ template <class S, class D, class Gain>
 uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            LoadPair<S>(s, from0, from1);
+            StorePair<D, true>(d, ApplyGain(from0, g), ApplyGain(from1, g));
+        }
+    }
 #pragma GCC unroll 2
-    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         StoreWithLabel<D>(d, ApplyGain(S::Load(s), g));
     }
     return whole;
@@ -450,12 +639,29 @@ template <class S, class D, class Gain>
 uint32_t GainAddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    uint32_t i = 0;
+    if constexpr (HasPairs<S> || HasPairs<D>) {
+        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+            V from0;
+            V from1;
+            V to0;
+            V to1;
+            LoadPair<S>(s, from0, from1);
+            LoadPair<D>(d, to0, to1);
+            StoreSums<D, true>(d, to0, ApplyGain(from0, g), to1, ApplyGain(from1, g));
+        }
+    }
 #pragma GCC unroll 2
-    for (uint32_t i = 0; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
-        const V scaled = KeepTopBits<D>(ApplyGain(S::Load(s), g));
-        StoreWithLabel<D>(d, SaturatingAdd(D::Load(d), scaled));
+    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        StoreSum<D, true>(d, D::Load(d), ApplyGain(S::Load(s), g));
     }
     return whole;
+}
+
+template <class S, class D, bool Add, class Gain>
+uint32_t GainLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
+{
+    return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
 }
 
 // Non-zero gains only (gain 0 has rules of its own, kept by the scalar routine). A gain this level
@@ -464,13 +670,34 @@ template <class S, class D, bool Add>
 uint32_t GainKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
 {
     if (gain > -0xFFFFFFFFLL && gain <= 0x100000000LL) {  // from -1.0 + 2^-31 up to 1.0
-        const NarrowGain g(gain);
-        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+        const V factor = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)));
+        switch (NarrowMultiple(gain)) {
+            case 1:
+                return GainLoop<S, D, Add>(s, d, count, NarrowGain<1>{factor});
+            case -1:
+                return GainLoop<S, D, Add>(s, d, count, NarrowGain<-1>{factor});
+            default:
+                return GainLoop<S, D, Add>(s, d, count, NarrowGain<0>{factor});
+        }
     }
 #if defined(__SSE4_1__)
+    const V factor = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)));
+    switch (WideGain::Multiple(gain)) {
+        case 1:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<1>{factor});
+        case 2:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<2>{factor});
+        case 3:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<3>{factor});
+        case -1:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<-1>{factor});
+        case -2:
+            return GainLoop<S, D, Add>(s, d, count, SmallWideGain<-2>{factor});
+        default:
+            break;
+    }
     if (WideGain::Fits(gain)) {
-        const WideGain g(gain);
-        return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+        return GainLoop<S, D, Add>(s, d, count, WideGain(gain));
     }
 #endif
     return 0;
@@ -486,6 +713,38 @@ template <class S, class D>
 uint32_t GainAddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
 {
     return GainKernel<S, D, true>(s, d, count, gain);
+}
+
+#if defined(__SSE4_1__)
+// Magnitudes as the scalar peak takes them (v, or its complement when negative), the largest per
+// lane; lane i holds channel i % channels when channels divides four.
+template <class L>
+uint32_t PeakKernel(const uint8_t* s, uint32_t count, uint32_t channels, uint32_t* peaks)
+{
+    const uint32_t whole = count & ~3u;
+    V highest = _mm_setzero_si128();
+    for (uint32_t i = 0; i < whole; i += 4, s += 4 * L::kBytes) {
+        const V v = L::Load(s);
+        highest = _mm_max_epu32(highest, _mm_xor_si128(v, _mm_srai_epi32(v, 31)));
+    }
+    uint32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<V*>(lanes), highest);
+    for (uint32_t lane = 0; lane < 4; ++lane) {
+        uint32_t& peak = peaks[lane % channels];
+        peak = lanes[lane] > peak ? lanes[lane] : peak;
+    }
+    return whole;
+}
+#endif
+
+template <class L>
+constexpr PackedPeakKernel PeakKernelFor()
+{
+#if defined(__SSE4_1__)
+    return &PeakKernel<L>;
+#else
+    return nullptr;  // the unsigned maximum comes with SSE4.1
+#endif
 }
 
 enum class PackedOperation
@@ -526,7 +785,11 @@ template <PackedOperation Op>
 using TableOf = KernelTable<Op, VInt16LE, VInt24LE, VInt32LE, VInt16BE, VInt24BE, VLabelled24BE>;
 
 constexpr PackedKernelSet kKernels = {
-    TableOf<PackedOperation::Copy>::kTable, TableOf<PackedOperation::Add>::kTable,
-    TableOf<PackedOperation::GainCopy>::kTable, TableOf<PackedOperation::GainAdd>::kTable};
+    TableOf<PackedOperation::Copy>::kTable,
+    TableOf<PackedOperation::Add>::kTable,
+    TableOf<PackedOperation::GainCopy>::kTable,
+    TableOf<PackedOperation::GainAdd>::kTable,
+    {PeakKernelFor<VInt16LE>(), PeakKernelFor<VInt24LE>(), PeakKernelFor<VInt32LE>(),
+     PeakKernelFor<VInt16BE>(), PeakKernelFor<VInt24BE>(), PeakKernelFor<VLabelled24BE>()}};
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "audio/DriverResult.h"
+#include "audio/PackedKernelTables.h"
 #include "audio/SampleFormatIndex.h"
 #include "audio/SampleRoutines.h"
 
@@ -109,8 +110,22 @@ int32_t MeasurePeak(uint32_t frames, const ChannelRun& run, const void* buffer, 
     const uint32_t bytes = BytesPerSample(run.format);
     const uint32_t stride = run.channelsPerFrame * bytes;
     const uint8_t* base = static_cast<const uint8_t*>(buffer);
-    for (uint32_t k = 0; k < run.channelCount; ++k) {
-        scan(base + size_t{bytes} * (run.firstChannel + k), stride, &peaks[k], frames);
+    const uint32_t channels = run.channelCount;
+    uint32_t from = 0;  // the frames before it are measured
+    // Whole frames of 1, 2 or 4 channels: four samples at a time hold whole frames.
+    if (run.firstChannel == 0 && run.channelsPerFrame == channels &&
+        (channels == 1 || channels == 2 || channels == 4) && frames <= 0xFFFFFFFFu / channels) {
+        const PackedPeakKernel packed = SelectPackedPeakKernel(SampleFormatIndexOrStop(run.format));
+        if (packed != nullptr) {
+            from = packed(base, frames * channels, channels, peaks) / channels;
+        }
+    }
+    if (from < frames) {
+        for (uint32_t k = 0; k < channels; ++k) {
+            scan(
+                base + size_t{bytes} * (size_t{from} * run.channelsPerFrame + run.firstChannel + k),
+                stride, &peaks[k], frames - from);
+        }
     }
     return 0;
 }

@@ -81,6 +81,22 @@ public:
     LONG RenderIntoDevice(ULONG configurationIndex, LONG* position, PVOID const* buffers,
                           ULONG frames, ULONG format, ULONG interleavedChannels,
                           ULONG startChannel);
+    // One writer's block for RenderBlocks: RenderIntoDevice's arguments, position in-out, and its
+    // answer.
+    struct RenderRequest
+    {
+        ULONG configurationIndex;
+        LONG position;
+        PVOID const* buffers;
+        ULONG frames;
+        ULONG format;
+        ULONG interleavedChannels;
+        ULONG startChannel;
+        LONG result;
+    };
+    // RenderIntoDevice for every request in turn, in one hold of the routing lock: a period
+    // places the blocks of all its streams without taking the lock once per stream.
+    void RenderBlocks(RenderRequest* requests, ULONG count);
 
     // ---- The routing period ------------------------------------------------------------------
     // One completed USB period; the answer is the engine's credit (negative stops streaming).
@@ -125,6 +141,11 @@ private:
 
     // Under routingLock.
     bool RingConfigured() const { return outputRing.Capacity() != 0; }
+    // RenderIntoDevice's checks that need no lock: 1 to go on, else its answer.
+    static LONG CheckRenderArguments(const LONG* position, PVOID const* buffers, ULONG format);
+    // RenderIntoDevice's work, under the routing lock.
+    LONG RenderHeld(ULONG configurationIndex, LONG* position, PVOID const* buffers, ULONG frames,
+                    ULONG format, ULONG interleavedChannels, ULONG startChannel);
     ULONG CurrentFramesPerMs() const;
     ULONG DeviceInputItemCount() const;
     void ClearPacketRecords();

@@ -60,9 +60,7 @@ LONG EngineRouting::MixIntoOutput(ULONG frames, const ChannelLayoutList& sources
                                   matrix.RowTable() + startChannel);
 }
 
-LONG EngineRouting::RenderIntoDevice(ULONG configurationIndex, LONG* position, PVOID const* buffers,
-                                     ULONG frames, ULONG format, ULONG interleavedChannels,
-                                     ULONG startChannel)
+LONG EngineRouting::CheckRenderArguments(const LONG* position, PVOID const* buffers, ULONG format)
 {
     if (position == nullptr) {
         return E_INVALIDARG;
@@ -73,7 +71,42 @@ LONG EngineRouting::RenderIntoDevice(ULONG configurationIndex, LONG* position, P
     if (buffers == nullptr || !IsKnownSampleFormat(format)) {
         return E_INVALIDARG;
     }
+    return 1;
+}
+
+LONG EngineRouting::RenderIntoDevice(ULONG configurationIndex, LONG* position, PVOID const* buffers,
+                                     ULONG frames, ULONG format, ULONG interleavedChannels,
+                                     ULONG startChannel)
+{
+    const LONG checked = CheckRenderArguments(position, buffers, format);
+    if (checked != 1) {
+        return checked;
+    }
     InStackLock routing(&routingLock);
+    return RenderHeld(configurationIndex, position, buffers, frames, format, interleavedChannels,
+                      startChannel);
+}
+
+void EngineRouting::RenderBlocks(RenderRequest* requests, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i) {
+        requests[i].result =
+            CheckRenderArguments(&requests[i].position, requests[i].buffers, requests[i].format);
+    }
+    InStackLock routing(&routingLock);
+    for (ULONG i = 0; i < count; ++i) {
+        RenderRequest& r = requests[i];
+        if (r.result == 1) {
+            r.result = RenderHeld(r.configurationIndex, &r.position, r.buffers, r.frames, r.format,
+                                  r.interleavedChannels, r.startChannel);
+        }
+    }
+}
+
+LONG EngineRouting::RenderHeld(ULONG configurationIndex, LONG* position, PVOID const* buffers,
+                               ULONG frames, ULONG format, ULONG interleavedChannels,
+                               ULONG startChannel)
+{
     if (configurationIndex != configuration.index) {
         return kRenderPending;
     }

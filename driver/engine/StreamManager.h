@@ -124,6 +124,12 @@ private:
     // The block to the stream set, the node's answer recorded and the busy mark dropped; calls the
     // pin on a late block.
     LONG PlaceBlock(StreamNode* node, PinBlock* block);
+    // PlaceBlock after the stream set answered: the answer recorded, the busy mark dropped.
+    void FinishBlock(StreamNode* node, const PinBlock& block, LONG position, LONG result);
+    // The blocks a period takes from consumed nodes, placed together in one hold of the stream
+    // set's lock; then each node's answer and its pin's period call.
+    struct PeriodBatch;
+    void PlacePeriodBatch(PeriodBatch* batch);
     void ServicePinsForPeriod(LONG configurationIndex, ULONG frames, ULONG streamPosition,
                               LONG flags, LONG* result);
     void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers, ULONG frames,

@@ -190,11 +190,17 @@ LONG StreamManager::PlaceBlock(StreamNode* node, PinBlock* block)
     const LONG result = routing->RenderIntoDevice(block->configurationIndex, &position,
                                                   block->buffers, block->frames, block->format,
                                                   block->channels, block->startChannel);
+    FinishBlock(node, *block, position, result);
+    return result;
+}
+
+void StreamManager::FinishBlock(StreamNode* node, const PinBlock& block, LONG position, LONG result)
+{
     {
         InStackLock hold(&node->lock);
         node->position = position;
         if (result != kStreamPending) {
-            node->pending = SaturatingAdd(node->pending, block->frames);
+            node->pending = SaturatingAdd(node->pending, block.frames);
             node->waiting = 0;
         }
     }
@@ -207,7 +213,45 @@ LONG StreamManager::PlaceBlock(StreamNode* node, PinBlock* block)
     } else if (result == kRenderTooLate && node->sink != nullptr) {
         node->sink->OnNodeLate(node, 1);
     }
-    return result;
+}
+
+// Small enough for the stack of a DPC; a period with more consumed nodes places them in turns.
+struct StreamManager::PeriodBatch
+{
+    static constexpr ULONG kCapacity = 8;
+    StreamNode* nodes[kCapacity];
+    PinBlock blocks[kCapacity];
+    bool taken[kCapacity];
+    ULONG count = 0;
+};
+
+void StreamManager::PlacePeriodBatch(PeriodBatch* batch)
+{
+    EngineRouting::RenderRequest requests[PeriodBatch::kCapacity];
+    ULONG placed = 0;
+    for (ULONG i = 0; i < batch->count; ++i) {
+        if (batch->taken[i]) {
+            const PinBlock& b = batch->blocks[i];
+            requests[placed++] = {
+                b.configurationIndex, b.position,     b.buffers, b.frames, b.format,
+                b.channels,           b.startChannel, 0};
+        }
+    }
+    if (placed != 0) {
+        routing->RenderBlocks(requests, placed);
+    }
+    placed = 0;
+    for (ULONG i = 0; i < batch->count; ++i) {
+        StreamNode* node = batch->nodes[i];
+        if (batch->taken[i]) {
+            const EngineRouting::RenderRequest& r = requests[placed++];
+            FinishBlock(node, batch->blocks[i], r.position, r.result);
+        }
+        if (node->sink != nullptr) {
+            node->sink->OnNodePeriod(node);
+        }
+    }
+    batch->count = 0;
 }
 
 LONG StreamManager::StopPinStream(StreamNode* node)
@@ -291,6 +335,7 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
                                          ULONG streamPosition, LONG flags, LONG* result)
 {
     InStackLock list(&listLock);
+    PeriodBatch batch;
     for (StreamNode* node = pinNodes; node != nullptr; node = node->next) {
         bool changed = false;
         bool consumed = false;
@@ -325,12 +370,13 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
             node->sink->OnNodeConfigurationChanged(node, configurationIndex);
         }
         if (consumed) {
-            if (taken) {
-                PlaceBlock(node, &block);
-            }
-            if (node->sink != nullptr) {
-                node->sink->OnNodePeriod(node);
+            batch.nodes[batch.count] = node;
+            batch.blocks[batch.count] = block;
+            batch.taken[batch.count] = taken;
+            if (++batch.count == PeriodBatch::kCapacity) {
+                PlacePeriodBatch(&batch);
             }
         }
     }
+    PlacePeriodBatch(&batch);
 }

@@ -1,6 +1,7 @@
 #include "SimulatedUsbDevice.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "ConfigurationModel.h"
@@ -134,6 +135,15 @@ uint8_t SimulatedUsbDevice::AlternateSetting(uint8_t interfaceNumber) const
 
 const AlternateSettingModel* SimulatedUsbDevice::ActiveSettingOf(uint8_t endpoint) const
 {
+    if (!settingKnown[endpoint]) {
+        settingOf[endpoint] = FindActiveSetting(endpoint);
+        settingKnown[endpoint] = true;
+    }
+    return settingOf[endpoint];
+}
+
+const AlternateSettingModel* SimulatedUsbDevice::FindActiveSetting(uint8_t endpoint) const
+{
     const ConfigurationModel* configuration = ActiveConfiguration();
     if (configuration == nullptr) {
         return nullptr;
@@ -154,7 +164,12 @@ const AlternateSettingModel* SimulatedUsbDevice::ActiveSettingOf(uint8_t endpoin
 
 const EndpointModel* SimulatedUsbDevice::ActiveEndpoint(uint8_t address) const
 {
-    const AlternateSettingModel* setting = ActiveSettingOf(address);
+    return EndpointIn(ActiveSettingOf(address), address);
+}
+
+const EndpointModel* SimulatedUsbDevice::EndpointIn(const AlternateSettingModel* setting,
+                                                    uint8_t address)
+{
     if (setting == nullptr) {
         return nullptr;
     }
@@ -230,6 +245,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
     }
     if (type == 0x00 && setup.bRequest == kSetConfiguration) {
         alternates.clear();
+        settingKnown.fill(false);
         ClearHalts();
         if (setup.wValue == 0) {
             activeConfiguration = -1;
@@ -251,6 +267,7 @@ Result SimulatedUsbDevice::Standard(const SetupPacket& setup, std::span<uint8_t>
             return {Outcome::Stall};
         }
         alternates[static_cast<uint8_t>(setup.wIndex)] = static_cast<uint8_t>(setup.wValue);
+        settingKnown.fill(false);
         ClearHalts();
         return {};
     }
@@ -416,8 +433,8 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
     if (isGone) {
         return {Outcome::Gone};
     }
-    const EndpointModel* e = ActiveEndpoint(endpoint);
     const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    const EndpointModel* e = EndpointIn(setting, endpoint);
     if (e == nullptr || IsIn(endpoint) || !IsIsochronous(*e)) {
         Violation("isochronous OUT packet for endpoint " + std::to_string(endpoint) +
                   ", which the current settings do not have");
@@ -454,6 +471,42 @@ uint32_t SimulatedUsbDevice::SamplesForPacket(InStream& stream, uint32_t packets
     return static_cast<uint32_t>(samples);
 }
 
+void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format,
+                                        uint32_t samples, InStream& stream)
+{
+    const uint32_t width = format.subslotBytes;
+    if (!defaultGenerator || width < 2 || width > 4) {
+        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
+            for (uint32_t c = 0; c < format.channels; ++c) {
+                const size_t at = (static_cast<size_t>(s) * format.channels + c) * width;
+                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)), width);
+            }
+        }
+        return;
+    }
+    // The built-in ramp step by step. Each value but the last is stored as one little-endian word
+    // (the bytes past its subslot belong to the next one, written next); the last byte by byte.
+    uint8_t* out = packet.data();
+    const uint32_t channels = format.channels;  // a local: the byte stores below may alias it
+    const size_t values = static_cast<size_t>(samples) * channels;
+    uint32_t first = static_cast<uint32_t>(DefaultSample(0, stream.produced));
+    size_t done = 0;
+    for (uint32_t s = 0; s < samples; ++s, first += 0x010203u) {
+        uint32_t value = first;
+        for (uint32_t c = 0; c < channels; ++c, value += 0x400000u, out += width) {
+            if (++done < values || width == 4) {
+                static_assert(std::endian::native == std::endian::little);
+                std::memcpy(out, &value, 4);
+            } else {
+                for (uint32_t b = 0; b < width; ++b) {
+                    out[b] = static_cast<uint8_t>(value >> (8 * b));
+                }
+            }
+        }
+    }
+    stream.produced += samples;
+}
+
 Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t microframe,
                                  std::span<uint8_t> packet)
 {
@@ -462,7 +515,8 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
     if (isGone) {
         return {Outcome::Gone};
     }
-    const EndpointModel* e = ActiveEndpoint(endpoint);
+    const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    const EndpointModel* e = EndpointIn(setting, endpoint);
     if (e == nullptr || !IsIn(endpoint) || !IsIsochronous(*e)) {
         Violation("isochronous IN request for endpoint " + std::to_string(endpoint) +
                   ", which the current settings do not have");
@@ -481,7 +535,6 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
         }
         PutLe(packet, 0, static_cast<uint32_t>(value), length);
     } else {
-        const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
         const StreamFormat& format = setting->format;
         const uint32_t packetsPerSecond =
             HighSpeed() ? 8000u >> std::clamp<int>(e->interval - 1, 0, 3) : 1000u;
@@ -492,14 +545,7 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
             Violation("IN packet of " + std::to_string(length) + " bytes does not fit");
             return {Outcome::Error};
         }
-        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
-            for (uint32_t c = 0; c < format.channels; ++c) {
-                const size_t at =
-                    (static_cast<size_t>(s) * format.channels + c) * format.subslotBytes;
-                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)),
-                      format.subslotBytes);
-            }
-        }
+        WriteInSamples(packet.first(length), format, samples, stream);
     }
     if (auto fault = TakePacketFault(endpoint)) {
         if (*fault == 0) {
@@ -635,6 +681,7 @@ void SimulatedUsbDevice::QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data
 
 void SimulatedUsbDevice::SetInGenerator(SampleGenerator newGenerator)
 {
+    defaultGenerator = !newGenerator;
     generator = newGenerator ? std::move(newGenerator) : DefaultSample;
 }
 

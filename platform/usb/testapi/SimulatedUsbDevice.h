@@ -15,6 +15,7 @@
 // running test with each violation a device recorded during it, however the device was plugged
 // in, as it does for leaked pool.
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -260,6 +261,10 @@ private:
     std::optional<std::vector<uint8_t>> DescriptorBytes(uint8_t type, uint8_t index,
                                                         uint16_t language, int read) const;
     const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
+    const AlternateSettingModel* FindActiveSetting(uint8_t endpoint) const;
+    static const EndpointModel* EndpointIn(const AlternateSettingModel* setting, uint8_t address);
+    void WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format, uint32_t samples,
+                        InStream& stream);
     bool TakeRequestFault(const SetupPacket& setup, bool& hang);
     std::optional<size_t> TakePacketFault(uint8_t endpoint);
     bool IsSupportedRate(uint32_t rate) const;
@@ -279,9 +284,14 @@ private:
     uint8_t clockSourceId = 0;
     int activeConfiguration = -1;  // index into configurations
     std::map<uint8_t, uint8_t> alternates;
+    // ActiveSettingOf's answers by endpoint address until the configuration or a setting changes:
+    // every isochronous packet asks.
+    mutable std::array<const AlternateSettingModel*, 256> settingOf{};
+    mutable std::array<bool, 256> settingKnown{};
     uint32_t sampleRate = 0;
     int32_t clockOffsetPpm = 0;
     SampleGenerator generator;
+    bool defaultGenerator = true;  // generator is the built-in ramp, written without a call
     std::map<uint8_t, InStream> inStreams;
     std::vector<ClassRequestRecord> classRequests;
     std::vector<OutPacketRecord> outPackets;

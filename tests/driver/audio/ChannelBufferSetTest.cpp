@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "KernelTestFixture.h"
@@ -239,6 +240,52 @@ TEST_F(ChannelBufferSetTest, WholeSetWritesInItsOwnLayoutCopyFrames)
     EXPECT_EQ(Frames(0, 0, 2), StereoFrames(2, 2));
     EXPECT_EQ(set.WriteChannels(2, false, 0, {1, &kStereo32}, sources, 0, 2, 0), E_INVALIDARG);
     EXPECT_EQ(set.WriteIndex(), 2u);
+}
+
+// One source item into a one-item set: source channel from + k lands on set channel to + k, across
+// the end of the ring, copied or added; a start no run can begin at (32 and above) writes nothing
+// but still moves the write index.
+TEST_F(ChannelBufferSetTest, OneItemIntoAOneItemSetKeepsTheChannelOrder)
+{
+    constexpr uint32_t kSetChannels = 40;
+    constexpr uint32_t kSourceChannels = 36;
+    constexpr ChannelLayout kWide{kSampleInt32LE, kSetChannels, 0, 0};
+    const ChannelLayout source{kSampleInt32LE, kSourceChannels, 0, 0};
+    std::vector<int32_t> samples(3 * kSourceChannels);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int32_t>(i + 1) * 256;
+    }
+    const void* sources[] = {samples.data()};
+    struct Case
+    {
+        uint32_t from, to, channels;
+        bool add;
+    };
+    for (const Case c : {Case{0, 0, 36, false}, Case{3, 1, 2, false}, Case{1, 30, 10, true},
+                         Case{0, 39, 1, true}, Case{34, 0, 2, false}, Case{0, 33, 2, true}}) {
+        SCOPED_TRACE(testing::Message() << c.from << " to " << c.to << " x " << c.channels);
+        set.ReleaseBufferSet();  // indexes back to 0
+        ASSERT_EQ(set.ConfigureBufferSet(4, 1, &kWide, 0), 0);
+        ASSERT_GE(set.CommitWrite(0, 2), 0);
+        ASSERT_EQ(set.AdvanceRead(2, false), 2);
+        const int32_t initial = c.add ? 7 * 256 : 0;
+        for (uint32_t f = 0; f < 4; ++f) {
+            int32_t* frame = reinterpret_cast<int32_t*>(set.Buffer(0)) + f * kSetChannels;
+            std::fill(frame, frame + kSetChannels, initial);
+        }
+        ASSERT_EQ(set.WriteChannels(3, c.add, c.to, {1, &source}, sources, c.from, c.channels, 0),
+                  0);
+        EXPECT_EQ(set.WriteIndex(), 1u);
+        const bool runs = c.from < 32 && c.to < 32;
+        for (uint32_t f = 0; f < 3; ++f) {
+            std::vector<int32_t> expected(kSetChannels, initial);
+            for (uint32_t k = 0; runs && k < c.channels; ++k) {
+                const int32_t moved = samples[f * kSourceChannels + c.from + k];
+                expected[c.to + k] = c.add ? initial + moved : moved;
+            }
+            EXPECT_EQ(Frames(0, (2 + f) % 4, 1), expected) << "frame " << f;
+        }
+    }
 }
 
 TEST_F(ChannelBufferSetTest, ARunThatDoesNotFitIsRefused)

@@ -46,6 +46,11 @@ const SampleGain kGains[] = {
     0,
     0x180000000LL,
     -kUnityGain,
+    0x100000001LL,
+    0x280000000LL,
+    0x2FFFFFFFFLL,
+    -0x180000000LL,
+    -0x200000000LL,
     INT64_MIN,
     0x7FFFFFFFFFFFFFFFLL,
 };
@@ -143,6 +148,52 @@ TEST_P(PackedConverters, MatchTheScalarRoutinesBitForBit)
                 }
             }
         }
+    }
+}
+
+// The meter over whole frames of one, two, three and four channels at this level against the
+// scalar level: the same peaks, from slots that start empty, low or already above the signal.
+TEST_P(PackedConverters, PeaksMatchTheScalarMeter)
+{
+    struct Measured
+    {
+        std::vector<uint8_t> data;
+        ChannelRun run;
+        uint32_t frames;
+        std::vector<uint32_t> peaks;
+    };
+    std::vector<Measured> cases;
+    uint32_t seed = 7;
+    for (const FormatInfo& format : SampleModel::kFormats) {
+        for (uint32_t channels : {1u, 2u, 3u, 4u}) {
+            for (uint32_t frames : {1u, 3u, 4u, 5u, 7u, 96u, 193u}) {
+                const size_t bytes = size_t{frames} * channels * format.bytes;
+                std::vector<uint32_t> start(channels);
+                for (uint32_t k = 0; k < channels; ++k) {
+                    start[k] = k == 0 ? 0 : (k == 1 ? 0x7FFFFFFFu : seed * 0x01000193u);
+                }
+                cases.push_back({TestBytes(bytes, seed++),
+                                 {format.code, channels, 0, channels},
+                                 frames,
+                                 start});
+            }
+        }
+    }
+    std::vector<std::vector<uint32_t>> expected;
+    ASSERT_TRUE(UseLevel(SampleVectorLevel::Scalar));
+    for (const Measured& m : cases) {
+        std::vector<uint32_t> peaks = m.peaks;
+        ASSERT_EQ(MeasurePeak(m.frames, m.run, m.data.data(), peaks.data()), 0);
+        expected.push_back(peaks);
+    }
+    ASSERT_TRUE(UseLevel(GetParam()));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Measured& m = cases[i];
+        std::vector<uint32_t> peaks = m.peaks;
+        ASSERT_EQ(MeasurePeak(m.frames, m.run, m.data.data(), peaks.data()), 0);
+        ASSERT_EQ(peaks, expected[i])
+            << "format " << std::hex << m.run.format << std::dec << " channels "
+            << m.run.channelCount << " frames " << m.frames;
     }
 }
 

@@ -34,7 +34,7 @@ public:
     std::vector<Applied> rates;
 };
 
-class RecordingPin : public PinStreamSink
+class RecordingPin final : public PinStreamSink
 {
 public:
     void OnNodePeriod(StreamNode*) override { ++periods; }
@@ -455,6 +455,51 @@ TEST_F(StreamManagerTest, TwoWritersAreSummedIntoTheBounceCopy)
         ASSERT_EQ(StreamTest::Sample24(copy + f * 6 + 3), -0x800000) << "saturated, frame " << f;
     }
     engine.routing.CancelPacket(0, copy);
+}
+
+// A period places the blocks of every consumed node, more of them than it places in one hold of
+// the stream set's lock: each is mixed in once, answered and followed by its pin's period call.
+TEST_F(StreamManagerTest, EveryConsumedNodeOfAPeriodIsMixedInOnce)
+{
+    engine.routing.ResetForStart(false);
+    for (const int count : {1, 8, 9, 19}) {
+        SCOPED_TRACE(count);
+        std::vector<ConstantBlock> blocks;
+        blocks.reserve(static_cast<size_t>(count));  // each points into itself
+        for (int k = 1; k <= count; ++k) {
+            blocks.emplace_back(k * 0x1000 * 256, -k * 0x800 * 256);
+        }
+        std::vector<RecordingPin> pins(static_cast<size_t>(count));
+        std::vector<StreamNode*> nodes;
+        for (int k = 0; k < count; ++k) {
+            RenderBlock unused;
+            StreamNode* node = AddNode(&pins[k], &unused);
+            ASSERT_EQ(manager->SetNodeBuffers(node, blocks[k].pointers, 64), 0);
+            ASSERT_EQ(manager->ServicePinStream(node), kStreamPending);
+            nodes.push_back(node);
+        }
+        ASSERT_EQ(Period(48, 0), 1) << "placed";
+        ASSERT_EQ(Period(48, 48), 48000) << "every block taken";
+        UCHAR copy[64 * 6] = {};
+        PVOID data = copy;
+        engine.routing.GetDeviceOutputData(1, 64, 0, &data, true, 0, 0);
+        const int32_t sum = count * (count + 1) / 2;
+        for (ULONG f = 0; f < 64; ++f) {
+            ASSERT_EQ(StreamTest::Sample24(copy + f * 6), sum * 0x1000) << f;
+            ASSERT_EQ(StreamTest::Sample24(copy + f * 6 + 3), -sum * 0x800) << f;
+        }
+        engine.routing.CancelPacket(0, copy);
+        for (int k = 0; k < count; ++k) {
+            EXPECT_EQ(pins[k].periods, 1) << k;
+            EXPECT_EQ(nodes[k]->position, 64) << k;
+            EXPECT_EQ(nodes[k]->pending, 16) << k;
+            EXPECT_EQ(nodes[k]->waiting, 0) << k;
+            EXPECT_EQ(nodes[k]->busy, 0) << k;
+            manager->RemovePinStream(nodes[k]);
+        }
+        engine.routing.ResetRings();
+        engine.routing.ResetForStart(false);
+    }
 }
 
 // Output and mix-bus peaks grow until read, and reading clears them.
