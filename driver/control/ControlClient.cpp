@@ -90,8 +90,8 @@ NTSTATUS ControlClient::ReferenceUserEvent(HANDLE handle, PRKEVENT* object)
 {
     *object = nullptr;
     PVOID referenced = nullptr;
-    const NTSTATUS status = ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType,
-                                                      UserMode, &referenced, nullptr);
+    const NTSTATUS status = ObReferenceObjectByHandle(
+        handle, EVENT_MODIFY_STATE, *ExEventObjectType, UserMode, &referenced, nullptr);
     if (!NT_SUCCESS(status)) {
         return status;
     }

@@ -91,8 +91,8 @@ void ControlClient::PortTableWork(PDEVICE_OBJECT, PVOID context)
 // sent is not open): the generation is compared at every operation as well.
 void ControlClient::ApplyPendingTableChange()
 {
-    if (portTable.index == kNoGeneration || context == nullptr ||
-        context->midiRouter == nullptr || context->midiRouter->Generation() == portTable.index) {
+    if (portTable.index == kNoGeneration || context == nullptr || context->midiRouter == nullptr ||
+        context->midiRouter->Generation() == portTable.index) {
         return;
     }
     CloseAllLocked();
@@ -213,9 +213,8 @@ void ControlClient::CloseInputLocked(ULONG n)
         return;
     }
     context->midiRouter->UnregisterReader(reader);
-    PIRP pending =
-        KsRemoveIrpFromCancelableQueue(&port.reads, &port.queueLock, KsListEntryHead,
-                                       KsAcquireAndRemove);
+    PIRP pending = KsRemoveIrpFromCancelableQueue(&port.reads, &port.queueLock, KsListEntryHead,
+                                                  KsAcquireAndRemove);
     if (pending != nullptr) {
         FinishRead(pending, static_cast<PMDL>(pending->Tail.Overlay.DriverContext[0]),
                    STATUS_SUCCESS, 0);

@@ -124,8 +124,8 @@ void ControlClient::OnInputData(MidiReader* reader)
             if (port.reader != reader) {
                 continue;
             }
-            pending = KsRemoveIrpFromCancelableQueue(&port.reads, &port.queueLock,
-                                                     KsListEntryHead, KsAcquireAndRemove);
+            pending = KsRemoveIrpFromCancelableQueue(&port.reads, &port.queueLock, KsListEntryHead,
+                                                     KsAcquireAndRemove);
             if (pending == nullptr) {
                 return;
             }
@@ -212,8 +212,8 @@ NTSTATUS ControlClient::WriteMidi(ULONG n, PVOID pointer, ULONG length,
         InStackLock slots(&port.lock);
         port.slots[slot] = buffer;
     }
-    const LONG answer = SubmitMidiPort(port.writer, time, static_cast<const UCHAR*>(buffer.address),
-                                       length);
+    const LONG answer =
+        SubmitMidiPort(port.writer, time, static_cast<const UCHAR*>(buffer.address), length);
     if (answer == 1) {
         return STATUS_SUCCESS;  // the sender keeps it until OnOutputDone
     }

@@ -49,10 +49,10 @@ void ControlClient::SendOutputPeriod(ManagedClientStream* running)
 {
     if (running->running != 0 && InterlockedExchange(&outputBusy, 1) == 0) {
         StreamWriter* writer = running->writer;
-        const LONG result =
-            writer != nullptr ? writer->WriteOutput(&running->outputPosition, outputTable,
-                                                    PeriodLength(), kControlSampleFormat, 0, 0)
-                              : -1;
+        const LONG result = writer != nullptr
+                                ? writer->WriteOutput(&running->outputPosition, outputTable,
+                                                      PeriodLength(), kControlSampleFormat, 0, 0)
+                                : -1;
         InterlockedExchange(&outputBusy, 0);
         if (result < 0) {
             OnFlags(running, kChangeOutputFailed);

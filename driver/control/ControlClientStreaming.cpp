@@ -18,7 +18,8 @@ bool ControlClient::IsDeviceReady() const
 
 void ControlClient::SetSetupFlags(ULONG bits)
 {
-    const ULONG after = static_cast<ULONG>(InterlockedOr(&setupFlags, static_cast<LONG>(bits))) | bits;
+    const ULONG after =
+        static_cast<ULONG>(InterlockedOr(&setupFlags, static_cast<LONG>(bits))) | bits;
     const ULONG both = kSetupInputMapped | kSetupOutputMapped;
     if ((after & both) != both || stream != nullptr || context == nullptr ||
         context->streamManager == nullptr) {
@@ -41,8 +42,7 @@ void ControlClient::SetSetupFlags(ULONG bits)
 // removed before any caller unmaps.
 void ControlClient::ClearSetupFlags(ULONG bits)
 {
-    const ULONG before =
-        static_cast<ULONG>(InterlockedAnd(&setupFlags, ~static_cast<LONG>(bits)));
+    const ULONG before = static_cast<ULONG>(InterlockedAnd(&setupFlags, ~static_cast<LONG>(bits)));
     const ULONG after = before & ~bits;
     const ULONG both = kSetupInputMapped | kSetupOutputMapped;
     if ((after & both) == 0) {
@@ -275,8 +275,8 @@ NTSTATUS ControlClient::QueueWait(PIRP request)
 
 NTSTATUS ControlClient::ReleaseWait()
 {
-    PIRP request = KsRemoveIrpFromCancelableQueue(&waitQueue, &waitLock, KsListEntryHead,
-                                                  KsAcquireAndRemove);
+    PIRP request =
+        KsRemoveIrpFromCancelableQueue(&waitQueue, &waitLock, KsListEntryHead, KsAcquireAndRemove);
     if (request != nullptr) {
         request->IoStatus.Status = STATUS_SUCCESS;
         request->IoStatus.Information = 0;

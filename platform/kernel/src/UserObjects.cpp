@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "KernelInternal.h"
 
@@ -73,6 +74,34 @@ void DropReference(void* object)
 }
 
 thread_local Platform::Kernel::UserProcess* currentProcess = nullptr;
+
+// MDLs locked for a process whose pages go when unlocked.
+std::mutex& GoingMdlsLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::unordered_set<PMDL>& GoingMdls()
+{
+    static std::unordered_set<PMDL> mdls;
+    return mdls;
+}
+
+bool ForgetGoingMdl(PMDL mdl)
+{
+    std::lock_guard guard(GoingMdlsLock());
+    return GoingMdls().erase(mdl) != 0;
+}
+
+void RevokePages(PMDL mdl)
+{
+    const auto start = reinterpret_cast<uintptr_t>(mdl->StartVa) & ~uintptr_t{PAGE_SIZE - 1};
+    const uintptr_t end =
+        (reinterpret_cast<uintptr_t>(mdl->StartVa) + mdl->ByteCount + PAGE_SIZE - 1) &
+        ~uintptr_t{PAGE_SIZE - 1};
+    mprotect(reinterpret_cast<void*>(start), end - start, PROT_NONE);
+}
 
 }  // namespace
 
@@ -299,6 +328,10 @@ NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATIO
         if (process == nullptr || !process->OwnsRange(mdl->StartVa, mdl->ByteCount)) {
             return STATUS_ACCESS_VIOLATION;
         }
+        if (process->PagesGoWhenUnlocked()) {
+            std::lock_guard guard(GoingMdlsLock());
+            GoingMdls().insert(mdl);
+        }
     }
     mdl->MdlFlags |= MDL_PAGES_LOCKED;
     mdl->MappedSystemVa = mdl->StartVa;
@@ -319,6 +352,9 @@ void MmUnlockPages(PMDL mdl)
     }
     mdl->MdlFlags &= ~MDL_PAGES_LOCKED;
     mdl->MappedSystemVa = nullptr;
+    if (ForgetGoingMdl(mdl)) {
+        RevokePages(mdl);
+    }
 }
 
 void IoFreeMdl(PMDL mdl)
@@ -327,6 +363,7 @@ void IoFreeMdl(PMDL mdl)
         Platform::Kernel::Internal::Violation(0x76, "IoFreeMdl: pages still locked",
                                               reinterpret_cast<ULONG_PTR>(mdl));
     }
+    ForgetGoingMdl(mdl);
     ExFreePoolWithTag(mdl, kMdlTag);
 }
 

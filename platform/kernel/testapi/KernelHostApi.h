@@ -43,6 +43,11 @@ public:
     void Free(void* address);
     // Whether [address, address + bytes) lies inside one of the process's ranges.
     bool OwnsRange(const void* address, size_t bytes) const;
+    // When on, pages the kernel locked for user mode become inaccessible the moment they are
+    // unlocked (as pages a process freed meanwhile would be): a driver that still reaches them
+    // after MmUnlockPages faults at once instead of by chance.
+    void SetPagesGoWhenUnlocked(bool on) { pagesGoWhenUnlocked_ = on; }
+    bool PagesGoWhenUnlocked() const { return pagesGoWhenUnlocked_; }
 
     struct HandleEntry
     {
@@ -53,6 +58,7 @@ public:
 
 private:
     bool is32Bit_;
+    bool pagesGoWhenUnlocked_ = false;
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
     std::map<uintptr_t, size_t> ranges_;  // start -> bytes

@@ -40,9 +40,8 @@ protected:
     NTSTATUS Read(CallerRequest& request, ControlClient* client, ULONG port, PVOID buffer,
                   ULONG length, ControlMidiReadResult* result)
     {
-        return request.Dispatch([&](PIRP irp) {
-            return client->ReadMidi(irp, port, buffer, length, result);
-        });
+        return request.Dispatch(
+            [&](PIRP irp) { return client->ReadMidi(irp, port, buffer, length, result); });
     }
     MidiRouter* Router() { return Context()->midiRouter; }
 };

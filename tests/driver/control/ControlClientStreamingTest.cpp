@@ -187,9 +187,9 @@ TEST_F(ControlStreamingTest, BufferSizesSnapToTheAllowedSizes)
 {
     PlugIn();
     ControlClient* client = OpenClient();
-    const SnapCase idle[] = {{100, 96},  {104, 112},   {5, 16},     {4000, 2048}, {0, 16},
-                             {16, 16},   {2048, 2048}, {17, 16},    {24, 32},     {1000, 1008},
-                             {96, 96},   {2047, 2048}, {2040, 2048}, {1, 16}};
+    const SnapCase idle[] = {{100, 96}, {104, 112},   {5, 16},      {4000, 2048}, {0, 16},
+                             {16, 16},  {2048, 2048}, {17, 16},     {24, 32},     {1000, 1008},
+                             {96, 96},  {2047, 2048}, {2040, 2048}, {1, 16}};
     for (const SnapCase& row : idle) {
         EXPECT_EQ(client->SnapBufferSize(row.requested), row.snapped) << row.requested;
     }
@@ -218,7 +218,8 @@ struct PeriodCase
     ULONG periodsPerHalf;
 };
 
-class ControlPeriodsTest : public ControlStreamingTest, public ::testing::WithParamInterface<PeriodCase>
+class ControlPeriodsTest : public ControlStreamingTest,
+                           public ::testing::WithParamInterface<PeriodCase>
 {
 };
 

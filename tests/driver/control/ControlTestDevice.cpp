@@ -20,8 +20,7 @@ const ULONG kInputKinds[] = {ChannelKindTag("line"), ChannelKindTag("line")};
 const PCWSTR kInputNames[] = {u"In 1", u"In 2"};
 const ChannelLayout kInputLayouts[] = {{kSampleInt24LE, 2, 0, 0}};
 
-const PCWSTR kPortNames[kControlTestMidiPorts] = {u"MIDI 1", u"Private 1", u"MIDI 2",
-                                                  u"Private 2"};
+const PCWSTR kPortNames[kControlTestMidiPorts] = {u"MIDI 1", u"Private 1", u"MIDI 2", u"Private 2"};
 const ULONG kPortIds[kControlTestMidiPorts] = {0, static_cast<ULONG>(-1), 1,
                                                static_cast<ULONG>(-2)};
 const ULONG kPortRates[kControlTestMidiPorts] = {3125, 3125, 3125, 3125};
@@ -154,8 +153,8 @@ ControlClient* ControlClientFixture::OpenClient()
     if (handle == nullptr) {
         return nullptr;
     }
-    auto* client = static_cast<ControlClient*>(
-        static_cast<ControlClientLink*>(handle->Filter()->Context));
+    auto* client =
+        static_cast<ControlClient*>(static_cast<ControlClientLink*>(handle->Filter()->Context));
     handles.push_back({std::move(handle), client});
     return client;
 }

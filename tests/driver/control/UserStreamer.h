@@ -32,7 +32,12 @@ public:
         events_[0] = process.CreateEvent(false, false);
         events_[1] = process.CreateEvent(false, false);
     }
-    ~UserStreamer() { FreeBuffers(); }
+    ~UserStreamer()
+    {
+        FreeBuffers();
+        process_.CloseHandle(events_[0]);
+        process_.CloseHandle(events_[1]);
+    }
     UserStreamer(const UserStreamer&) = delete;
     UserStreamer& operator=(const UserStreamer&) = delete;
 
@@ -48,11 +53,17 @@ public:
         }
         return client_->MapClientBuffers(direction, pointers, samples_ * 4, UserMode);
     }
-    NTSTATUS Start()
+    // With a buffer size, the handle streams at the size the device allows nearest to it (a half
+    // longer than the engine's ring block then takes several periods).
+    NTSTATUS Start(ULONG bufferSize = 0)
     {
+        client_->RecordOwner(this);
         EXPECT_EQ(Map(kControlInput), STATUS_SUCCESS);
         EXPECT_EQ(Map(kControlOutput), STATUS_SUCCESS);
         EXPECT_EQ(client_->SetEvents(events_[0], events_[1]), STATUS_SUCCESS);
+        if (bufferSize != 0) {
+            EXPECT_EQ(client_->SetBufferSize(client_->SnapBufferSize(bufferSize)), STATUS_SUCCESS);
+        }
         FillOutput(1);
         return client_->StartStreaming();
     }
@@ -100,9 +111,9 @@ public:
 
     std::vector<ULONG> order;  // the events in the order they came
     std::vector<NTSTATUS> doneResults;
-    uint64_t written = 0;        // ramp frames written into output halves
-    uint64_t inputChecked = 0;   // input frames found in sequence
-    uint64_t firstInput = 0;     // the device's index of the first input frame
+    uint64_t written = 0;       // ramp frames written into output halves
+    uint64_t inputChecked = 0;  // input frames found in sequence
+    uint64_t firstInput = 0;    // the device's index of the first input frame
     std::string inputFailure;
 
 private:

@@ -120,6 +120,32 @@ TEST_F(KernelUserObjectsTest, ProbingForUserModeAcceptsOnlyTheCallersRanges)
     IoFreeMdl(locked);
 }
 
+// A process may have its pages go the moment the kernel unlocks them: reaching them afterwards
+// faults, while the process's other pages and pages it never let the kernel lock stay usable.
+TEST_F(KernelUserObjectsTest, PagesCanGoWhenTheKernelUnlocksThem)
+{
+    UserProcess process;
+    process.SetPagesGoWhenUnlocked(true);
+    AttachedToProcess attached(process);
+    auto* locked = static_cast<volatile int*>(process.Allocate(64));
+    auto* other = static_cast<volatile int*>(process.Allocate(64));
+    PMDL mdl = IoAllocateMdl(const_cast<int*>(locked), 64, FALSE, FALSE, nullptr);
+    ASSERT_EQ(MmProbeAndLockPages(mdl, UserMode, IoWriteAccess), STATUS_SUCCESS);
+    locked[0] = 1;  // usable while locked
+    MmUnlockPages(mdl);
+    IoFreeMdl(mdl);
+    other[0] = 2;
+    EXPECT_EQ(other[0], 2);
+    EXPECT_DEATH(locked[0] = 3, "");
+    // Kernel-mode locks of the same process leave the pages alone.
+    PMDL kernelMdl = IoAllocateMdl(const_cast<int*>(other), 64, FALSE, FALSE, nullptr);
+    ASSERT_EQ(MmProbeAndLockPages(kernelMdl, KernelMode, IoWriteAccess), STATUS_SUCCESS);
+    MmUnlockPages(kernelMdl);
+    IoFreeMdl(kernelMdl);
+    other[0] = 4;
+    EXPECT_EQ(other[0], 4);
+}
+
 TEST_F(KernelUserObjectsTest, ThirtyTwoBitProcessesGetNarrowAddressesAndHandles)
 {
     UserProcess process(true);
