@@ -92,8 +92,9 @@ IsoTransfer* UsbIsoStreaming::CountCompletion(PIRP irp, PVOID context)
     return transfer;
 }
 
-// A transfer of a pipe other than the sync pipe lives for one completion: it is freed and, when
-// asked, a new one takes its slot; then its outstanding count and remove-lock reference go.
+// A transfer of a pipe other than the sync pipe serves one completion at a time: when asked, it
+// goes out again for its slot, else it is freed; then the outstanding count and remove-lock
+// reference of the completed submission go.
 void UsbIsoStreaming::ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
                                       PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer)
 {
@@ -102,9 +103,10 @@ void UsbIsoStreaming::ReplaceTransfer(IsoTransfer* transfer, bool again, LONG st
     if (pipe->transferObjects[slot] == transfer) {
         pipe->transferObjects[slot] = nullptr;
     }
-    FreeTransferObject(transfer);
     if (again) {
-        SubmitNewTransfer(pipe, slot, startFrame, routine, feedbackTransfer);
+        SubmitReusedTransfer(transfer, startFrame, routine, feedbackTransfer);
+    } else {
+        FreeTransferObject(transfer);
     }
     ReleaseOutstanding(pipe);
     ReleaseRemoveLock(requests.Context());

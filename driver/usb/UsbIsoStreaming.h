@@ -105,6 +105,10 @@ private:
     void ReuseIrp(const UsbPipe* pipe, PIRP irp);
     bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
                            PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    bool SubmitReusedTransfer(IsoTransfer* transfer, LONG startFrame,
+                              PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
+    bool SendTransfer(IsoTransfer* transfer, LONG startFrame, PIO_COMPLETION_ROUTINE routine,
+                      bool feedbackTransfer);
     static void ReleaseOutstanding(UsbPipe* pipe);
     ULONG ColumnOf(const UsbPipe* pipe) const;
 

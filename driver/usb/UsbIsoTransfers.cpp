@@ -287,6 +287,33 @@ bool UsbIsoStreaming::SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFra
     if (transfer == nullptr) {
         return false;
     }
+    return SendTransfer(transfer, startFrame, routine, feedbackTransfer);
+}
+
+// A completed transfer of a pipe other than the sync pipe goes out again for its slot with the IRP
+// and URB it already has: the completion path takes nothing from the pool, so it cannot fail for
+// want of memory. False when it did not go out (its object is freed then).
+bool UsbIsoStreaming::SubmitReusedTransfer(IsoTransfer* transfer, LONG startFrame,
+                                           PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    const ULONG slot = transfer->slot;
+    if (pipe->format.hasFormat && pipe->transferBuffers[slot] == nullptr) {
+        FreeTransferObject(transfer);
+        return false;
+    }
+    transfer->priming = 0;
+    pipe->transferObjects[slot] = transfer;
+    return SendTransfer(transfer, startFrame, routine, feedbackTransfer);
+}
+
+// Builds the URB of a transfer recorded in its pipe's slot and sends it; false when it did not go
+// out (its object is freed then).
+bool UsbIsoStreaming::SendTransfer(IsoTransfer* transfer, LONG startFrame,
+                                   PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    const ULONG slot = transfer->slot;
     transfer->startFrame = startFrame;
     if (feedbackTransfer) {
         BuildFeedbackUrb(transfer);

@@ -63,19 +63,24 @@ void* SpecialPoolAllocate(size_t size, size_t alignment)
     return block;
 }
 
-void SpecialPoolCheckGuard(void* block, size_t size, const std::string& what)
+size_t SpecialPoolMendGuard(void* block, size_t size)
 {
     auto* guard = static_cast<unsigned char*>(block) + size;
     UnpoisonGuard(guard);
     const size_t at = FirstOverwrittenGuardByte(guard);
-    std::memset(guard, kGuardByte, kSpecialPoolGuardBytes);
-    PoisonGuard(guard);
     if (at != kSpecialPoolGuardBytes) {
-        Violation(kSpecialPoolDetectedCorruption,
-                  "special pool: " + what + " was written " + std::to_string(at) +
-                      " byte(s) past its end",
-                  reinterpret_cast<ULONG_PTR>(block), size, at);
+        std::memset(guard, kGuardByte, kSpecialPoolGuardBytes);
     }
+    PoisonGuard(guard);
+    return at;
+}
+
+void SpecialPoolReportOverrun(void* block, size_t size, size_t at, const std::string& what)
+{
+    Violation(
+        kSpecialPoolDetectedCorruption,
+        "special pool: " + what + " was written " + std::to_string(at) + " byte(s) past its end",
+        reinterpret_cast<ULONG_PTR>(block), size, at);
 }
 
 void SpecialPoolFree(void* block, size_t size)

@@ -13,9 +13,14 @@ inline constexpr size_t kSpecialPoolGuardBytes = 32;
 // Null when the host allocator has nothing left.
 void* SpecialPoolAllocate(size_t size, size_t alignment);
 
-// Stops the system naming the block when its guard was written; the guard is mended first, so the
-// block can still be reclaimed. `what` describes the block ("tag 'PcNw', 24 bytes ...").
-void SpecialPoolCheckGuard(void* block, size_t size, const std::string& what);
+// Mends the block's guard, so the block can still be reclaimed; the offset of the first guard byte
+// that was written, or kSpecialPoolGuardBytes when none was. Every free checks the guard, so the
+// check builds no text.
+size_t SpecialPoolMendGuard(void* block, size_t size);
+
+// Stops the system naming the block whose guard was written `at` bytes past its end. `what`
+// describes the block ("tag 'PcNw', 24 bytes ...").
+void SpecialPoolReportOverrun(void* block, size_t size, size_t at, const std::string& what);
 
 // Poisons the block and frees it.
 void SpecialPoolFree(void* block, size_t size);

@@ -204,9 +204,12 @@ void AddEdgeLocked(Graph& g, const Held& held, const void* lock, LockKind kind, 
 
 CachedEdge& CacheSlot(ThreadLocks& t, const void* from, const void* to)
 {
-    const auto a = reinterpret_cast<uintptr_t>(from);
-    const auto b = reinterpret_cast<uintptr_t>(to);
-    return t.cache[((a >> 4) * 31 + (b >> 4)) & (kCachedEdges - 1)];
+    // Locks sit at strides of the structures that hold them (a lock per stream, per pipe): a
+    // multiplicative mix keeps such families from sharing slots and evicting each other.
+    const auto a = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(from));
+    const auto b = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(to));
+    const uint64_t mixed = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full);
+    return t.cache[(mixed >> 32) & (kCachedEdges - 1)];
 }
 
 // Whether every edge from the held locks to `lock` is one this thread saw in the graph.

@@ -104,9 +104,12 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
                             reinterpret_cast<ULONG_PTR>(p), *expectedTag, block.tag);
     }
     Internal::CheckNoLiveKernelObjectsIn(p, block.size);
-    Internal::SpecialPoolCheckGuard(
-        p, block.size,
-        PoolBlock{p, block.size, block.tag, block.contiguous, block.sequence}.Describe());
+    const size_t overrun = Internal::SpecialPoolMendGuard(p, block.size);
+    if (overrun != Internal::kSpecialPoolGuardBytes) {
+        Internal::SpecialPoolReportOverrun(
+            p, block.size, overrun,
+            PoolBlock{p, block.size, block.tag, block.contiguous, block.sequence}.Describe());
+    }
     Internal::ForgetLocksIn(p, block.size);
     {
         std::lock_guard lock(state.mutex);

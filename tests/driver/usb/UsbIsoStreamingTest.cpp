@@ -392,6 +392,58 @@ TEST_F(UsbStreamingTest, RefusedFeedbackRestartsTwelveTimesAtMost)
     EXPECT_EQ(transport->RestartAttempts(), 13u);
 }
 
+// Once streaming runs, a transfer of a pipe other than the sync pipe (playback paced by the
+// capture pipe, or the feedback pipe) goes out again as it completes: nothing is asked of the
+// pool, so a pool that has nothing left for transfers stops nothing.
+TEST_F(UsbStreamingTest, SteadyStreamingAsksNothingOfThePool)
+{
+    struct Row
+    {
+        const char* name;
+        UsbSim::UsbDescriptorSet descriptors;
+        UsbConfigRecord record;
+    };
+    const Row rows[] = {
+        {"CapturePaced", UsbSim::BuildProductDescriptors({.audioClass = 1, .inChannels = 2}),
+         StreamingRecord(true)},
+        {"Feedback", UsbSim::BuildProductDescriptors({.audioClass = 2, .feedback = true}),
+         StreamingRecord(false, true)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Start(row.descriptors, row.record);
+        ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
+        Run(100);  // past the priming cycle: every pipe has joined
+        const bool feedback = row.record.feedback != 0;
+        if (!feedback) {
+            TakeReceived();
+        }
+        const uint64_t allocations = AllocationCount();
+        FailAllocationsWithTag(kTagTrOb);
+        FailAllocationsWithTag(kTagUrb);
+        Run(200);
+        EXPECT_EQ(AllocationCount(), allocations);
+        ClearAllocationFailures();
+        EXPECT_EQ(restarts, 0);
+        if (feedback) {
+            const ULONG errors = transport->FeedbackErrors();
+            Run(100);  // still fed: nothing counted as an error or lost
+            EXPECT_TRUE(transport->FeedbackValid());
+            EXPECT_EQ(transport->FeedbackErrors(), errors);
+        } else {
+            // The playback pipe, paced by the capture pipe, carried on without a gap.
+            const std::vector<int32_t> received = TakeReceived();
+            EXPECT_GE(received.size(), 199u * 48u);
+            for (size_t i = 1; i < received.size(); ++i) {
+                ASSERT_EQ(received[i], received[i - 1] % kPatternPeriod + 1) << "sample " << i;
+            }
+        }
+        StopStreaming();
+        EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+        Unplug();
+    }
+}
+
 TEST_F(UsbStreamingTest, SurpriseRemovalRetiresEveryTransfer)
 {
     Start(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2, .feedback = true}),

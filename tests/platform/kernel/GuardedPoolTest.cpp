@@ -73,6 +73,12 @@ TEST_P(SpecialPoolOverrun, FreeingABlockWrittenPastItsEndStopsTheSystemNamingThe
     EXPECT_NE(stop->reason.find("special pool"), std::string::npos) << stop->reason;
     EXPECT_NE(stop->reason.find(std::to_string(c.size) + " bytes"), std::string::npos)
         << stop->reason;
+    EXPECT_NE(stop->reason.find(c.contiguous ? "contiguous memory" : "tag 'SpPl'"),
+              std::string::npos)
+        << stop->reason;
+    EXPECT_NE(stop->reason.find(std::to_string(c.offset - c.size) + " byte(s) past its end"),
+              std::string::npos)
+        << stop->reason;
     EXPECT_EQ(stop->parameters[2], c.offset - c.size);
     // The block stays outstanding after the stop; the fixture reclaims it.
     ASSERT_EQ(OutstandingPool().size(), 1u);
