@@ -75,6 +75,18 @@ void UnlistPin(WaveFilterContext* filter, PKSPIN pin, bool capture)
     }
 }
 
+// What each kind of pin stream sets up of its own before the pin is listed.
+void PrepareOwnParts(RenderPinStream* stream, PKSPIN pin)
+{
+    KeInitializeSpinLock(&stream->nodeLock);
+    stream->digital = pin->Id == 1 ? 1 : 0;
+}
+
+void PrepareOwnParts(CapturePinStream* stream, PKSPIN)
+{
+    KeInitializeSpinLock(&stream->streamLock);
+}
+
 template <typename Stream>
 NTSTATUS CreateWavePin(PKSPIN pin, bool capture)
 {
@@ -101,6 +113,7 @@ NTSTATUS CreateWavePin(PKSPIN pin, bool capture)
     stream->capture = capture;
     KeInitializeSpinLock(&stream->pinLock);
     KeInitializeSpinLock(&stream->cloneLock);
+    PrepareOwnParts(stream, pin);
     stream->context = WaveDeviceContext(pin);
     stream->systemVersion =
         stream->context != nullptr ? QueryOsVersion(stream->context) : 0x06000000;
@@ -135,12 +148,7 @@ RenderPinStream* RenderOf(PKSPIN pin)
 
 NTSTATUS CreateRenderPin(PKSPIN pin, PIRP)
 {
-    NTSTATUS status = CreateWavePin<RenderPinStream>(pin, false);
-    if (NT_SUCCESS(status)) {
-        KeInitializeSpinLock(&RenderOf(pin)->nodeLock);
-        RenderOf(pin)->digital = pin->Id == 1 ? 1 : 0;
-    }
-    return status;
+    return CreateWavePin<RenderPinStream>(pin, false);
 }
 
 NTSTATUS CloseRenderPin(PKSPIN pin, PIRP)
@@ -381,9 +389,6 @@ CapturePinStream* CaptureOf(PKSPIN pin)
 NTSTATUS CreateCapturePin(PKSPIN pin, PIRP)
 {
     NTSTATUS status = CreateWavePin<CapturePinStream>(pin, true);
-    if (NT_SUCCESS(status)) {
-        KeInitializeSpinLock(&CaptureOf(pin)->streamLock);
-    }
     if (NT_SUCCESS(status) && !CaptureOf(pin)->Build()) {
         status = STATUS_INSUFFICIENT_RESOURCES;
     }
