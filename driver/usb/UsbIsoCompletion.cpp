@@ -70,6 +70,7 @@ bool UsbIsoStreaming::TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* resu
 void UsbIsoStreaming::ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames)
 {
     auto& r = transfer->urb->UrbIsochronousTransfer;
+    InStackLock guard(&primingLock);
     if (!learning.PrimingMeasured()) {
         ULONG now = 0;
         learning.SkipPriming();

@@ -23,6 +23,7 @@ UsbIsoStreaming::UsbIsoStreaming(UsbRequestChannel& requests, UsbBus& bus, UsbPi
 {
     KeInitializeSpinLock(&slotLock);
     KeInitializeSpinLock(&cancelLock);
+    KeInitializeSpinLock(&primingLock);
     KeInitializeSpinLock(&resubmitLock);
 }
 

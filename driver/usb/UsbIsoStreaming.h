@@ -192,6 +192,9 @@ private:
     ULONG nextResubmitSlot = 0;
     IsoTransfer* parkedTransfers[kUsbTransferSlots] = {};
     KSPIN_LOCK cancelLock = 0;
+    // The priming cycle's first completion is measured once, but a completion run inline by a
+    // submission and one run by the bus's DPC can meet on two processors.
+    KSPIN_LOCK primingLock = 0;
     PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry
