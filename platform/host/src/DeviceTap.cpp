@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "LowLatencyClient.h"
+
 namespace Host {
 namespace {
 
@@ -93,7 +95,62 @@ std::vector<int32_t> RenderCheck::TakeRecentPeaks()
     return recent;
 }
 
-DeviceTap::DeviceTap(UsbSim::SimulatedUsbDevice& device, RenderCheck& check)
+RampCheck::RampCheck(uint32_t channels)
+    : channels_(channels), peaks_(channels, 0), recent_(channels, 0)
+{
+}
+
+void RampCheck::Take(const UsbSim::OutSampleArray& received)
+{
+    if (received.empty() || !failure_.empty()) {
+        return;
+    }
+    if (received.channels != channels_) {
+        failure_ = "the device received " + std::to_string(received.channels) +
+                   " channels, expected " + std::to_string(channels_);
+        return;
+    }
+    for (size_t f = 0; f < received.size() && failure_.empty(); ++f) {
+        const std::span<const int32_t> frame = received.Frame(f);
+        if (Silent(frame)) {
+            silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
+            continue;
+        }
+        if (silence_ != 0) {
+            ++gaps_;
+            gapFrames_ += silence_;
+            // A late half reaches the device at its own time: the frames the silence stood in
+            // for are lost, the rest go on in place.
+            if (frame[0] == LowLatencyRamp(ramp_ + silence_)) {
+                ramp_ += silence_;
+                lostFrames_ += silence_;
+            }
+            silence_ = 0;
+        }
+        const int32_t value = LowLatencyRamp(ramp_);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const int32_t want = c % 2 == 0 ? value : -value;
+            const int32_t level = std::abs(frame[c]);
+            peaks_[c] = std::max(peaks_[c], level);
+            recent_[c] = std::max(recent_[c], level);
+            if (frame[c] != want && failure_.empty()) {
+                failure_ = "frame " + std::to_string(ramp_) + " channel " + std::to_string(c + 1) +
+                           ": the device received " + std::to_string(frame[c]) + ", expected " +
+                           std::to_string(want);
+            }
+        }
+        ramp_ += failure_.empty() ? 1 : 0;
+    }
+}
+
+std::vector<int32_t> RampCheck::TakeRecentPeaks()
+{
+    std::vector<int32_t> recent(channels_, 0);
+    recent.swap(recent_);
+    return recent;
+}
+
+DeviceTap::DeviceTap(UsbSim::SimulatedUsbDevice& device, OutputCheck& check)
     : device_(device), check_(check)
 {
     device_.ClearOutPackets();
