@@ -62,4 +62,41 @@ void WaveClient::Close()
     filter_.reset();
 }
 
+NTSTATUS ControlClient::Open()
+{
+    const std::u16string link = machine_.Device().FindInterface(
+        KSCATEGORY_TOPOLOGY, Platform::Ks::GuidText(kControlFilterReference));
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto handle =
+        Platform::Ks::FilterHandle::Open(machine_.Process(), machine_.Device(), link, &status);
+    if (handle == nullptr) {
+        return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+    }
+    control_ = std::make_unique<ControlRequester>(machine_.Process(), std::move(handle));
+    client_ = std::make_unique<Host::LowLatencyClient>(*control_);
+    std::string error;
+    const bool started = client_->Describe(&error) && client_->Configure(rate_, 256, &error) &&
+                         client_->Start(&error);
+    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+bool ControlClient::Stream()
+{
+    if (client_ != nullptr) {
+        client_->Serve();
+    }
+    return true;
+}
+
+void ControlClient::Close()
+{
+    if (client_ != nullptr) {
+        std::string error;
+        client_->Stop(&error);
+        client_->Unmap();
+    }
+    client_.reset();
+    control_.reset();
+}
+
 }  // namespace Stress
