@@ -56,10 +56,7 @@ void PrintList(HostMachine& machine, std::ostream& out)
             << FormatText(e) << "\n";
     }
     const ULONG midi = machine.MidiPorts();
-    out << "MIDI ports: "
-        << (midi == 0 ? std::string("none")
-                      : std::to_string(midi) + " (the driver has no MIDI pins to reach them yet)")
-        << "\n";
+    out << "MIDI ports: " << (midi == 0 ? std::string("none") : std::to_string(midi)) << "\n";
 }
 
 const EndpointInfo* FindEndpoint(const std::vector<EndpointInfo>& endpoints, bool capture)
