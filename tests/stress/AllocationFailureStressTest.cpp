@@ -29,6 +29,7 @@ struct ClientKind
     const char* device;
     bool capture;
     bool control = false;  // the control filter's low-latency client instead of a wave pin
+    bool midi = false;     // MIDI pins instead of a wave pin
 };
 
 class AllocationFailureStress : public Platform::Kernel::Testing::KernelTest,
@@ -44,6 +45,9 @@ protected:
 
     static std::unique_ptr<Stress::StressClient> MakeClient(Host::HostMachine& machine)
     {
+        if (GetParam().midi) {
+            return std::make_unique<Stress::MidiClient>(machine);
+        }
         if (GetParam().control) {
             return std::make_unique<Stress::ControlClient>(machine, 48000);
         }
@@ -133,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Clients, AllocationFailureStress,
                          ::testing::Values(ClientKind{"RenderPin", "product", false},
                                            ClientKind{"CapturePin", "inputs", true},
                                            ClientKind{"LowLatencyControlClient", "product", false,
-                                                      true}),
+                                                      true},
+                                           ClientKind{"MidiPins", "midi", false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

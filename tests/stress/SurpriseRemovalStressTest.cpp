@@ -1,6 +1,7 @@
 // The device pulled out at seeded random points while clients stream through wave pins (render on
 // the product; render and capture on the test model with inputs) and, every other run, a
-// low-latency client of the control filter streams beside them, with rate changes,
+// low-latency client of the control filter streams beside them, and on the model with MIDI ports
+// MIDI pins stream too, with rate changes,
 // stream-configuration changes and pins reopened at other rates in flight: each time the removal
 // leaves no pool, no request, no work item and no timer. The number of removals
 // comes from QUORVEL_STRESS_REMOVALS (default 100; 1000 for the full run).
@@ -30,8 +31,8 @@ constexpr ULONG kRates[] = {44100, 48000, 96000};
 constexpr uint32_t kLongestRunMs = 300;
 constexpr uint32_t kChangesPerThousand = 40;  // per millisecond
 
-// The render client first, then the capture client when the device has inputs, then the control
-// filter's client when the run has one.
+// The render client first, then the capture client when the device has inputs, then the MIDI
+// client on the model with MIDI ports, then the control filter's client when the run has one.
 using Clients = std::vector<std::unique_ptr<Stress::StressClient>>;
 
 class SurpriseRemovalStress : public Platform::Kernel::Testing::KernelTest
@@ -72,11 +73,13 @@ TEST_F(SurpriseRemovalStress, RemovalAtRandomPointsWhileStreamingLeavesNothing)
     std::mt19937 random(20261211);
     for (int run = 0; run < removals; ++run) {
         const uint32_t removeAt = random() % kLongestRunMs;
-        const bool inputs = run % 2 == 1;
+        // Product, model with inputs, model with MIDI ports (whose MIDI pins stream too).
+        const char* const kDevices[] = {"product", "inputs", "midi"};
+        const char* device = kDevices[run % 3];
+        const bool inputs = run % 3 == 1;
         Host::HostMachine machine(true);
         std::string error;
-        ASSERT_TRUE(machine.Start(*Host::FindDevice(inputs ? "inputs" : "product"), &error))
-            << error;
+        ASSERT_TRUE(machine.Start(*Host::FindDevice(device), &error)) << error;
         Clients clients;
         const ULONG rate = kRates[random() % 3];
         clients.push_back(std::make_unique<Stress::WaveClient>(machine, false, rate));
@@ -84,6 +87,9 @@ TEST_F(SurpriseRemovalStress, RemovalAtRandomPointsWhileStreamingLeavesNothing)
             clients.push_back(std::make_unique<Stress::WaveClient>(machine, true, rate));
         }
         const size_t waveClients = clients.size();
+        if (run % 3 == 2) {
+            clients.push_back(std::make_unique<Stress::MidiClient>(machine));
+        }
         if (run % 4 >= 2) {
             clients.push_back(std::make_unique<Stress::ControlClient>(machine, rate));
         }

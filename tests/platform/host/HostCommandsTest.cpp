@@ -231,6 +231,21 @@ TEST_F(HostCommandsTest, ListNamesTheEndpointsAndTheirFormats)
     EXPECT_NE(o.out.find("Rates: 44100, 48000, 96000 Hz"), std::string::npos) << o.out;
 }
 
+// The model with MIDI ports: its four ports and the MIDI filters the driver made for them, and the
+// product's line outputs still playing beside them.
+TEST_F(HostCommandsTest, TheModelWithMidiPortsListsThemAndStillPlays)
+{
+    const Outcome list = Run({"list", "--device", "midi"});
+    ASSERT_EQ(list.code, Host::kExitOk) << list.err;
+    EXPECT_NE(list.out.find("MIDI ports: 4\n"), std::string::npos) << list.out;
+    for (const char* port : {"\"MIDI 1\"", "\"MIDI 4\""}) {
+        EXPECT_NE(list.out.find(port), std::string::npos) << list.out;
+    }
+    const Outcome play = Run({"--device", "midi"});
+    EXPECT_EQ(play.code, Host::kExitOk) << play.out << play.err;
+    EXPECT_NE(play.out.find("every sample bit-exact"), std::string::npos) << play.out;
+}
+
 struct ErrorCase
 {
     const char* name;
