@@ -116,7 +116,13 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
             silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
             continue;
         }
-        if (silence_ != 0) {
+        if (ramp_ == 0 && frame[0] > 1) {
+            // The first half came late: the device started inside it, at its own time.
+            ramp_ = static_cast<uint64_t>(frame[0] - 1);
+            ++gaps_;
+            gapFrames_ += ramp_;
+            lostFrames_ += ramp_;
+        } else if (silence_ != 0) {
             ++gaps_;
             gapFrames_ += silence_;
             // A late half reaches the device at its own time: the frames the silence stood in
