@@ -23,7 +23,7 @@ std::string StatusHex(NTSTATUS status)
 
 int32_t LowLatencyRamp(uint64_t n)
 {
-    return static_cast<int32_t>(n % 0x7FFFFE) + 1;
+    return static_cast<int32_t>(n % kLowLatencyRampSpan) + 1;
 }
 
 std::string BufferSizeRange::Text() const

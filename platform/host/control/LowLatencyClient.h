@@ -15,6 +15,7 @@ namespace Host {
 // The n-th frame of the client's output: never 0, so the first frame stands out of the silence
 // before it. Even channels carry it, odd ones its negation (24-bit values).
 int32_t LowLatencyRamp(uint64_t n);
+inline constexpr uint64_t kLowLatencyRampSpan = 0x7FFFFE;  // values before the ramp wraps
 
 struct BufferSizeRange
 {

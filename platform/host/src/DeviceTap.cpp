@@ -100,6 +100,19 @@ RampCheck::RampCheck(uint32_t channels)
 {
 }
 
+// Frames ahead of the next one expected that `value` lies, when it is a ramp value less than
+// half the ramp's span ahead (the ramp wraps); else 0.
+uint64_t RampCheck::SkippedTo(int32_t value) const
+{
+    if (value < 1 || value > static_cast<int32_t>(kLowLatencyRampSpan)) {
+        return 0;
+    }
+    const uint64_t at = ramp_ % kLowLatencyRampSpan;
+    const uint64_t target = static_cast<uint64_t>(value - 1);
+    const uint64_t ahead = (target + kLowLatencyRampSpan - at) % kLowLatencyRampSpan;
+    return ahead < kLowLatencyRampSpan / 2 ? ahead : 0;
+}
+
 void RampCheck::Take(const UsbSim::OutSampleArray& received)
 {
     if (received.empty() || !failure_.empty()) {
@@ -116,23 +129,19 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
             silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
             continue;
         }
-        if (ramp_ == 0 && frame[0] > 1) {
-            // The first half came late: the device started inside it, at its own time.
-            ramp_ = static_cast<uint64_t>(frame[0] - 1);
-            ++gaps_;
-            gapFrames_ += ramp_;
-            lostFrames_ += ramp_;
-        } else if (silence_ != 0) {
+        if (silence_ != 0) {
             ++gaps_;
             gapFrames_ += silence_;
-            // A late half reaches the device at its own time: the frames the silence stood in
-            // for are lost, the rest go on in place.
-            if (frame[0] == LowLatencyRamp(ramp_ + silence_)) {
-                ramp_ += silence_;
-                lostFrames_ += silence_;
-            }
-            silence_ = 0;
         }
+        // A period that came late lands at its own time: the device skips ahead in the ramp,
+        // with or without silence before. Frames heard out of order or altered are a break.
+        const uint64_t skipped = SkippedTo(frame[0]);
+        if (skipped != 0) {
+            gaps_ += silence_ == 0 ? 1 : 0;
+            lostFrames_ += skipped;
+            ramp_ += skipped;
+        }
+        silence_ = 0;
         const int32_t value = LowLatencyRamp(ramp_);
         for (uint32_t c = 0; c < channels_; ++c) {
             const int32_t want = c % 2 == 0 ? value : -value;

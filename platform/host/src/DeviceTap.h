@@ -67,8 +67,9 @@ private:
 };
 
 // The low-latency client's ramp at the device: silence, then the ramp from its first frame on,
-// frame after frame, even channels as it is and odd ones negated. A silence inside it is a gap
-// (nothing reached the device in time), not a break: the ramp goes on where it stopped.
+// frame after frame, even channels as it is and odd ones negated. A period that came too late is
+// a gap, not a break: the device played silence in its place, or skipped ahead to where the ramp
+// stands at that time. Frames repeated, out of order or altered are a break.
 class RampCheck final : public OutputCheck
 {
 public:
@@ -78,16 +79,18 @@ public:
     std::vector<int32_t> TakeRecentPeaks() override;
 
     uint64_t RampFrames() const { return ramp_; }  // frames of the ramp in sequence
-    // Silences inside the ramp: the device had nothing to play (the client was late).
+    // Late periods: silences inside the ramp, and skips ahead in it.
     uint64_t Gaps() const { return gaps_; }
     uint64_t GapFrames() const { return gapFrames_; }
-    // Frames of the ramp a gap stood in for (counted in RampFrames, never heard).
+    // Frames of the ramp skipped (counted in RampFrames, never heard).
     uint64_t LostFrames() const { return lostFrames_; }
     bool Broken() const { return !failure_.empty(); }
     const std::string& Failure() const { return failure_; }
     std::vector<int32_t> Peaks() const { return peaks_; }
 
 private:
+    uint64_t SkippedTo(int32_t value) const;
+
     uint32_t channels_;
     uint64_t ramp_ = 0;
     uint64_t silence_ = 0;  // silent frames since the last frame of the ramp

@@ -33,7 +33,7 @@ const std::vector<DeviceChoice>& DeviceChoices()
         list.push_back(
             {"midi",
              "test model with MIDI: the product's two line outputs plus four MIDI ports "
-             "each way (USB Audio Class 1, full speed)",
+             "each way",
              UsbSim::ProductVariant{.audioClass = 1, .midi = true, .midiCables = kMidiModelPorts},
              &MidiParts});
         return list;

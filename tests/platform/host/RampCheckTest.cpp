@@ -1,7 +1,7 @@
 // The check of the low-latency client's ramp at the device: a ramp in order is whole; silence
-// where a late half should have been is a gap whose frames are lost, not a break; a late first
-// half starts inside the ramp; anything else (a frame repeated, skipped without silence, a
-// channel not negated, a wrong channel count) is a break.
+// where a late half should have been, or a skip ahead to where the ramp stands by then, is a gap
+// whose frames are lost, not a break; a late first half starts inside the ramp; anything else (a
+// frame repeated, going back, a channel not negated, a wrong channel count) is a break.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,8 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RampCase{"DelayedNotLost", {0, 1, 2, -1, -1, 3, 4, 5}, false, 6, 1, 0},
                       RampCase{"LateFirstHalf", {-1, 7, 8, 9, 10, 11}, false, 12, 1, 7},
                       RampCase{"Repeated", {0, 1, 2, 2, 3, 4}, true, 0, 0, 0},
-                      RampCase{"SkippedWithoutSilence", {0, 1, 2, 5, 6, 7}, true, 0, 0, 0},
-                      RampCase{"WrongAfterGap", {0, 1, -1, 9, 10, 11}, true, 0, 0, 0}),
+                      RampCase{"SkippedWithoutSilence", {0, 1, 2, 5, 6, 7}, false, 8, 1, 2},
+                      RampCase{"Backwards", {0, 1, 2, 3, 1, 2}, true, 0, 0, 0},
+                      RampCase{"WrongAfterGap", {0, 1, -1, 9, 8, 9}, true, 0, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RampCheck, AChannelNotNegatedOrAWrongChannelCountBreaks)
