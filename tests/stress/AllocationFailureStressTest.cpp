@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "HostMachine.h"
 #include "SoakRun.h"
@@ -21,13 +22,14 @@ using namespace std::chrono_literals;
 constexpr uint64_t kMostAllocations = 5000;
 constexpr int kStreamMs = 30;
 
-// A kind of client and the device that has its endpoint. MIDI pins and the control filter's
-// client join here as rows once the driver has them.
+// A kind of client and the device that has its endpoint.
 struct ClientKind
 {
     const char* name;
     const char* device;
     bool capture;
+    bool control = false;  // the control filter's low-latency client instead of a wave pin
+    bool midi = false;     // MIDI pins instead of a wave pin
 };
 
 class AllocationFailureStress : public Platform::Kernel::Testing::KernelTest,
@@ -41,33 +43,44 @@ protected:
         return error.empty();
     }
 
+    static std::unique_ptr<Stress::StressClient> MakeClient(Host::HostMachine& machine)
+    {
+        if (GetParam().midi) {
+            return std::make_unique<Stress::MidiClient>(machine);
+        }
+        if (GetParam().control) {
+            return std::make_unique<Stress::ControlClient>(machine, 48000);
+        }
+        return std::make_unique<Stress::WaveClient>(machine, GetParam().capture, 48000);
+    }
+
     // A client's whole life under the failures `inject` sets up; false when one of its requests
     // came back in a way no failure explains.
     static bool ClientLife(Host::HostMachine& machine, const std::function<void()>& inject)
     {
-        Stress::WaveClient client(machine, GetParam().capture, 48000);
+        auto client = MakeClient(machine);
         inject();
-        client.Open();
+        client->Open();
         bool sound = true;
         for (int ms = 0; ms < kStreamMs; ++ms) {
-            sound = client.Stream() && sound;
+            sound = client->Stream() && sound;
             machine.Wait(1ms);
         }
-        client.Close();
+        client->Close();
         Platform::Kernel::ClearAllocationFailures();
-        return sound && client.PendingRequests() == 0;
+        return sound && client->PendingRequests() == 0;
     }
 
     // Memory is back: a fresh client opens, runs and streams.
     static void PlaysAgain(Host::HostMachine& machine, const std::string& label)
     {
-        Stress::WaveClient client(machine, GetParam().capture, 48000);
-        EXPECT_EQ(client.Open(), STATUS_SUCCESS) << label;
+        auto client = MakeClient(machine);
+        EXPECT_EQ(client->Open(), STATUS_SUCCESS) << label;
         for (int ms = 0; ms < 10; ++ms) {
-            EXPECT_TRUE(client.Stream()) << label;
+            EXPECT_TRUE(client->Stream()) << label;
             machine.Wait(1ms);
         }
-        client.Close();
+        client->Close();
     }
 
     static void CheckNothingLeft(Host::HostMachine& machine, const std::string& label)
@@ -122,7 +135,10 @@ TEST_P(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
 
 INSTANTIATE_TEST_SUITE_P(Clients, AllocationFailureStress,
                          ::testing::Values(ClientKind{"RenderPin", "product", false},
-                                           ClientKind{"CapturePin", "inputs", true}),
+                                           ClientKind{"CapturePin", "inputs", true},
+                                           ClientKind{"LowLatencyControlClient", "product", false,
+                                                      true},
+                                           ClientKind{"MidiPins", "midi", false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

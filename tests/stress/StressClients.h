@@ -1,7 +1,7 @@
 // The clients the stress runs drive through the driver from a user process, one kind per class:
 // each opens, streams a millisecond at a time and closes, and tells whether what it asked for
-// failed as a failure (never a success with nothing behind it). Wave render pins are here; MIDI
-// pins and the control filter's low-latency client join as further kinds once the driver has them.
+// failed as a failure (never a success with nothing behind it). Wave pins, MIDI pins and the
+// control filter's low-latency client are here.
 #pragma once
 
 #include <KsPinHandle.h>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "HostMachine.h"
+#include "LowLatencyClient.h"
 
 namespace Stress {
 
@@ -56,6 +57,54 @@ private:
     std::unique_ptr<Platform::Ks::FilterHandle> filter_;
     std::unique_ptr<Platform::Ks::PinHandle> pin_;
     size_t leftPending_ = 0;  // what the pin still held when it closed
+};
+
+// A MIDI filter's raw output pin and its input pin on the test model with MIDI ports: a note
+// written every turn, four reads kept queued.
+class MidiClient final : public StressClient
+{
+public:
+    explicit MidiClient(Host::HostMachine& machine) : machine_(machine) {}
+    NTSTATUS Open() override;
+    bool Stream() override;
+    void Close() override;
+    size_t PendingRequests() const override
+    {
+        return (output_ != nullptr ? output_->PendingFrames() : 0) +
+               (input_ != nullptr ? input_->PendingFrames() : 0) + leftPending_;
+    }
+    std::string Describe() const override { return "MIDI pins"; }
+
+private:
+    static bool Sound(Platform::Ks::PinHandle* pin);
+
+    Host::HostMachine& machine_;
+    std::unique_ptr<Platform::Ks::FilterHandle> filter_;
+    std::unique_ptr<Platform::Ks::PinHandle> output_;
+    std::unique_ptr<Platform::Ks::PinHandle> input_;
+    size_t leftPending_ = 0;
+};
+
+// The control filter's low-latency client: 256-frame halves at a rate, a buffer-done at every
+// event. Its requests are all answered at once, so none stays with the driver.
+class ControlClient final : public StressClient
+{
+public:
+    ControlClient(Host::HostMachine& machine, ULONG rate) : machine_(machine), rate_(rate) {}
+    NTSTATUS Open() override;
+    bool Stream() override;
+    void Close() override;
+    size_t PendingRequests() const override { return 0; }
+    std::string Describe() const override
+    {
+        return "low-latency control client at " + std::to_string(rate_);
+    }
+
+private:
+    Host::HostMachine& machine_;
+    ULONG rate_;
+    std::unique_ptr<ControlRequester> control_;
+    std::unique_ptr<Host::LowLatencyClient> client_;
 };
 
 }  // namespace Stress

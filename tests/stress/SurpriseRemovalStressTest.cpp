@@ -1,5 +1,7 @@
 // The device pulled out at seeded random points while clients stream through wave pins (render on
-// the product; render and capture on the test model with inputs), with rate changes,
+// the product; render and capture on the test model with inputs) and, every other run, a
+// low-latency client of the control filter streams beside them, and on the model with MIDI ports
+// MIDI pins stream too, with rate changes,
 // stream-configuration changes and pins reopened at other rates in flight: each time the removal
 // leaves no pool, no request, no work item and no timer. The number of removals
 // comes from QUORVEL_STRESS_REMOVALS (default 100; 1000 for the full run).
@@ -29,15 +31,16 @@ constexpr ULONG kRates[] = {44100, 48000, 96000};
 constexpr uint32_t kLongestRunMs = 300;
 constexpr uint32_t kChangesPerThousand = 40;  // per millisecond
 
-// The render client first, then the capture client when the device has inputs. MIDI pins and the
-// control filter's client join as further clients once the driver has them.
+// The render client first, then the capture client when the device has inputs, then the MIDI
+// client on the model with MIDI ports, then the control filter's client when the run has one.
 using Clients = std::vector<std::unique_ptr<Stress::StressClient>>;
 
 class SurpriseRemovalStress : public Platform::Kernel::Testing::KernelTest
 {
 protected:
     // One change in flight, drawn from the generator.
-    void Change(Host::HostMachine& machine, Clients& clients, std::mt19937& random)
+    void Change(Host::HostMachine& machine, Clients& clients, size_t waveClients,
+                std::mt19937& random)
     {
         DeviceContext* context = machine.Context();
         switch (random() % 3) {
@@ -52,7 +55,7 @@ protected:
                 break;
             }
             default: {
-                const size_t which = random() % clients.size();
+                const size_t which = random() % waveClients;
                 const bool capture = which == 1;
                 clients[which]->Close();
                 clients[which] =
@@ -70,23 +73,32 @@ TEST_F(SurpriseRemovalStress, RemovalAtRandomPointsWhileStreamingLeavesNothing)
     std::mt19937 random(20261211);
     for (int run = 0; run < removals; ++run) {
         const uint32_t removeAt = random() % kLongestRunMs;
-        const bool inputs = run % 2 == 1;
+        // Product, model with inputs, model with MIDI ports (whose MIDI pins stream too).
+        const char* const kDevices[] = {"product", "inputs", "midi"};
+        const char* device = kDevices[run % 3];
+        const bool inputs = run % 3 == 1;
         Host::HostMachine machine(true);
         std::string error;
-        ASSERT_TRUE(machine.Start(*Host::FindDevice(inputs ? "inputs" : "product"), &error))
-            << error;
+        ASSERT_TRUE(machine.Start(*Host::FindDevice(device), &error)) << error;
         Clients clients;
         const ULONG rate = kRates[random() % 3];
         clients.push_back(std::make_unique<Stress::WaveClient>(machine, false, rate));
         if (inputs) {
             clients.push_back(std::make_unique<Stress::WaveClient>(machine, true, rate));
         }
+        const size_t waveClients = clients.size();
+        if (run % 3 == 2) {
+            clients.push_back(std::make_unique<Stress::MidiClient>(machine));
+        }
+        if (run % 4 >= 2) {
+            clients.push_back(std::make_unique<Stress::ControlClient>(machine, rate));
+        }
         for (auto& client : clients) {
             client->Open();
         }
         for (uint32_t ms = 0; ms < removeAt; ++ms) {
             if (random() % 1000 < kChangesPerThousand) {
-                Change(machine, clients, random);
+                Change(machine, clients, waveClients, random);
             }
             for (auto& client : clients) {
                 ASSERT_TRUE(client->Stream()) << "run " << run << " at " << ms << " ms";

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "LowLatencyClient.h"
+
 namespace Host {
 namespace {
 
@@ -93,7 +95,77 @@ std::vector<int32_t> RenderCheck::TakeRecentPeaks()
     return recent;
 }
 
-DeviceTap::DeviceTap(UsbSim::SimulatedUsbDevice& device, RenderCheck& check)
+RampCheck::RampCheck(uint32_t channels)
+    : channels_(channels), peaks_(channels, 0), recent_(channels, 0)
+{
+}
+
+// Frames ahead of the next one expected that `value` lies, when it is a ramp value less than
+// half the ramp's span ahead (the ramp wraps); else 0.
+uint64_t RampCheck::SkippedTo(int32_t value) const
+{
+    if (value < 1 || value > static_cast<int32_t>(kLowLatencyRampSpan)) {
+        return 0;
+    }
+    const uint64_t at = ramp_ % kLowLatencyRampSpan;
+    const uint64_t target = static_cast<uint64_t>(value - 1);
+    const uint64_t ahead = (target + kLowLatencyRampSpan - at) % kLowLatencyRampSpan;
+    return ahead < kLowLatencyRampSpan / 2 ? ahead : 0;
+}
+
+void RampCheck::Take(const UsbSim::OutSampleArray& received)
+{
+    if (received.empty() || !failure_.empty()) {
+        return;
+    }
+    if (received.channels != channels_) {
+        failure_ = "the device received " + std::to_string(received.channels) +
+                   " channels, expected " + std::to_string(channels_);
+        return;
+    }
+    for (size_t f = 0; f < received.size() && failure_.empty(); ++f) {
+        const std::span<const int32_t> frame = received.Frame(f);
+        if (Silent(frame)) {
+            silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
+            continue;
+        }
+        if (silence_ != 0) {
+            ++gaps_;
+            gapFrames_ += silence_;
+        }
+        // A period that came late lands at its own time: the device skips ahead in the ramp,
+        // with or without silence before. Frames heard out of order or altered are a break.
+        const uint64_t skipped = SkippedTo(frame[0]);
+        if (skipped != 0) {
+            gaps_ += silence_ == 0 ? 1 : 0;
+            lostFrames_ += skipped;
+            ramp_ += skipped;
+        }
+        silence_ = 0;
+        const int32_t value = LowLatencyRamp(ramp_);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const int32_t want = c % 2 == 0 ? value : -value;
+            const int32_t level = std::abs(frame[c]);
+            peaks_[c] = std::max(peaks_[c], level);
+            recent_[c] = std::max(recent_[c], level);
+            if (frame[c] != want && failure_.empty()) {
+                failure_ = "frame " + std::to_string(ramp_) + " channel " + std::to_string(c + 1) +
+                           ": the device received " + std::to_string(frame[c]) + ", expected " +
+                           std::to_string(want);
+            }
+        }
+        ramp_ += failure_.empty() ? 1 : 0;
+    }
+}
+
+std::vector<int32_t> RampCheck::TakeRecentPeaks()
+{
+    std::vector<int32_t> recent(channels_, 0);
+    recent.swap(recent_);
+    return recent;
+}
+
+DeviceTap::DeviceTap(UsbSim::SimulatedUsbDevice& device, OutputCheck& check)
     : device_(device), check_(check)
 {
     device_.ClearOutPackets();

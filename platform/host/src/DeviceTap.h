@@ -14,15 +14,27 @@
 
 namespace Host {
 
+// What the tap hands the device's samples to.
+class OutputCheck
+{
+public:
+    virtual void Take(const UsbSim::OutSampleArray& received) = 0;
+    // Peaks since the last call, per channel (the meter's view).
+    virtual std::vector<int32_t> TakeRecentPeaks() = 0;
+
+protected:
+    ~OutputCheck() = default;
+};
+
 // The device's samples (24-bit values) against the expected ones, frame by frame. The first
 // frame with a sample not zero places the stream: the device hears silence until the pin's first
 // block, and the played audio's own leading silence cannot be told from it.
-class RenderCheck
+class RenderCheck final : public OutputCheck
 {
 public:
     RenderCheck(uint32_t channels, std::vector<int32_t> expected, bool keep);
 
-    void Take(const UsbSim::OutSampleArray& received);
+    void Take(const UsbSim::OutSampleArray& received) override;
 
     uint64_t TotalFrames() const { return total_; }
     // Frames of the audio accounted for: the leading silence once placed, then each compared.
@@ -32,8 +44,7 @@ public:
     // Frames not silent after the last expected one.
     uint64_t Extra() const { return extra_; }
     std::vector<int32_t> Peaks() const { return peaks_; }  // absolute, per channel
-    // Peaks since the last call, per channel (the meter's view).
-    std::vector<int32_t> TakeRecentPeaks();
+    std::vector<int32_t> TakeRecentPeaks() override;
     // The received frames in place of the expected ones (kept when asked).
     const std::vector<int32_t>& Kept() const { return kept_; }
 
@@ -55,10 +66,46 @@ private:
     std::vector<int32_t> kept_;
 };
 
+// The low-latency client's ramp at the device: silence, then the ramp from its first frame on,
+// frame after frame, even channels as it is and odd ones negated. A period that came too late is
+// a gap, not a break: the device played silence in its place, or skipped ahead to where the ramp
+// stands at that time. Frames repeated, out of order or altered are a break.
+class RampCheck final : public OutputCheck
+{
+public:
+    explicit RampCheck(uint32_t channels);
+
+    void Take(const UsbSim::OutSampleArray& received) override;
+    std::vector<int32_t> TakeRecentPeaks() override;
+
+    uint64_t RampFrames() const { return ramp_; }  // frames of the ramp in sequence
+    // Late periods: silences inside the ramp, and skips ahead in it.
+    uint64_t Gaps() const { return gaps_; }
+    uint64_t GapFrames() const { return gapFrames_; }
+    // Frames of the ramp skipped (counted in RampFrames, never heard).
+    uint64_t LostFrames() const { return lostFrames_; }
+    bool Broken() const { return !failure_.empty(); }
+    const std::string& Failure() const { return failure_; }
+    std::vector<int32_t> Peaks() const { return peaks_; }
+
+private:
+    uint64_t SkippedTo(int32_t value) const;
+
+    uint32_t channels_;
+    uint64_t ramp_ = 0;
+    uint64_t silence_ = 0;  // silent frames since the last frame of the ramp
+    uint64_t gaps_ = 0;
+    uint64_t gapFrames_ = 0;
+    uint64_t lostFrames_ = 0;
+    std::string failure_;
+    std::vector<int32_t> peaks_;
+    std::vector<int32_t> recent_;
+};
+
 class DeviceTap
 {
 public:
-    DeviceTap(UsbSim::SimulatedUsbDevice& device, RenderCheck& check);
+    DeviceTap(UsbSim::SimulatedUsbDevice& device, OutputCheck& check);
     ~DeviceTap();
     DeviceTap(const DeviceTap&) = delete;
     DeviceTap& operator=(const DeviceTap&) = delete;
@@ -78,7 +125,7 @@ private:
     void Drain();
 
     UsbSim::SimulatedUsbDevice& device_;
-    RenderCheck& check_;
+    OutputCheck& check_;
     std::mutex mutex_;
     KTIMER timer_{};
     KDPC dpc_{};

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "HostMachine.h"
+#include "LowLatency.h"
 #include "Meter.h"
 #include "Player.h"
 #include "Recorder.h"
@@ -55,10 +56,7 @@ void PrintList(HostMachine& machine, std::ostream& out)
             << FormatText(e) << "\n";
     }
     const ULONG midi = machine.MidiPorts();
-    out << "MIDI ports: "
-        << (midi == 0 ? std::string("none")
-                      : std::to_string(midi) + " (the driver has no MIDI pins to reach them yet)")
-        << "\n";
+    out << "MIDI ports: " << (midi == 0 ? std::string("none") : std::to_string(midi)) << "\n";
 }
 
 const EndpointInfo* FindEndpoint(const std::vector<EndpointInfo>& endpoints, bool capture)
@@ -260,6 +258,64 @@ int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, 
     return result == kExitOk && !clean ? kExitCheckFailed : result;
 }
 
+int LowLatencyAndReport(HostMachine& machine, const HostOptions& options, std::ostream& out,
+                        std::ostream& err, bool terminal)
+{
+    LowLatencyOptions run;
+    run.rate = options.rate;
+    run.frames = options.buffer;
+    run.milliseconds = options.seconds * 1000;
+    run.meterOut = &out;
+    run.terminal = terminal;
+    LowLatencyReport report;
+    std::string error;
+    out << "Low-latency client through the control filter: " << options.buffer
+        << "-frame halves at " << options.rate << " Hz for " << options.seconds << " s\n";
+    const LowLatencyResult result = RunLowLatency(machine, run, &report, &error);
+    if (result != LowLatencyResult::Done) {
+        err << "quorvel-host: " << error << "\n";
+        return result == LowLatencyResult::BadInput ? kExitBadInput : kExitCheckFailed;
+    }
+    out << "Device: \"" << report.productName << "\", " << report.inputs << " input(s), "
+        << report.outputs << " output(s)\n";
+    out << "Halves handed back: " << report.halves
+        << "; missed periods: " << report.MissedPeriods();
+    if (report.gaps != 0) {
+        out << " (the device played " << report.gapFrames << " frames of silence in " << report.gaps
+            << " gap(s))";
+    }
+    out << "; failed buffer-done answers: " << report.failedDones;
+    if (report.failedDones != 0) {
+        out << " (change flags " << StatusText(static_cast<NTSTATUS>(report.changeFlags)) << ")";
+    }
+    out << "\n";
+    out << "Device received " << report.received << " of " << report.written << " frames; "
+        << (!report.BitExact()       ? "NOT bit-exact"
+            : report.lostFrames == 0 ? "every sample bit-exact"
+                                     : "every sample that came in time bit-exact")
+        << "\n";
+    if (!report.failure.empty()) {
+        out << "  first break: " << report.failure << "\n";
+    }
+    out << "Peak levels: " << PeaksText(report.peaks) << "\n";
+    return report.BitExact() && report.missed == 0 && report.failedDones == 0 ? kExitOk
+                                                                              : kExitCheckFailed;
+}
+
+int RunLowLatency(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
+{
+    HostMachine machine(options.virtualTime);
+    if (!StartMachine(machine, options, err)) {
+        return kExitCheckFailed;
+    }
+    int result = kExitBadInput;
+    if (CheckRate(machine, options.rate, "--rate", err)) {
+        result = LowLatencyAndReport(machine, options, out, err, terminal);
+    }
+    const bool clean = Unplug(machine, out, err);
+    return result == kExitOk && !clean ? kExitCheckFailed : result;
+}
+
 int RunDemo(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
 {
     out << "Quorvel host: the driver's production assembly with the simulated '" << options.device
@@ -305,9 +361,7 @@ int RunHost(const HostOptions& options, std::ostream& out, std::ostream& err, bo
         return RunRecord(options, out, err, terminal);
     }
     if (options.command == "lowlatency") {
-        err << "quorvel-host: lowlatency is not available yet: the driver's control filter does "
-               "not serve clients yet\n";
-        return kExitBadInput;
+        return RunLowLatency(options, out, err, terminal);
     }
     return RunDemo(options, out, err, terminal);
 }

@@ -1,6 +1,7 @@
 #include "HostDevices.h"
 
 #include "InputDeviceModel.h"
+#include "MidiPortDeviceModel.h"
 #include "device/DeviceParts.h"
 
 namespace Host {
@@ -11,9 +12,13 @@ std::shared_ptr<DeviceParts> InputParts()
     return std::make_shared<InputDeviceParts>(InputDeviceUsbRecord(true, false));
 }
 
+std::shared_ptr<DeviceParts> MidiParts()
+{
+    return std::make_shared<MidiDeviceParts>();
+}
+
 }  // namespace
 
-// Device models with MIDI ports join the table once the driver has MIDI pins to reach them by.
 const std::vector<DeviceChoice>& DeviceChoices()
 {
     static const std::vector<DeviceChoice> choices = [] {
@@ -25,6 +30,12 @@ const std::vector<DeviceChoice>& DeviceChoices()
                         "test model with inputs: the product's two line outputs plus two 24-bit "
                         "line inputs",
                         UsbSim::ProductVariant{.audioClass = 2, .inChannels = 2}, &InputParts});
+        list.push_back(
+            {"midi",
+             "test model with MIDI: the product's two line outputs plus four MIDI ports "
+             "each way",
+             UsbSim::ProductVariant{.audioClass = 1, .midi = true, .midiCables = kMidiModelPorts},
+             &MidiParts});
         return list;
     }();
     return choices;

@@ -1,5 +1,5 @@
 // The devices the host can plug in: the product, and device models of the tests beside it that
-// declare what the product lacks (inputs ...), each with the descriptors its simulated USB device
+// declare what the product lacks (inputs, MIDI ports), each with the descriptors its simulated USB device
 // is built from and the parts the driver builds it on.
 #pragma once
 
@@ -26,7 +26,7 @@ struct DeviceChoice
 const std::vector<DeviceChoice>& DeviceChoices();
 // Null when no device has the name.
 const DeviceChoice* FindDevice(const std::string& name);
-// "product, inputs"
+// "product, inputs, midi"
 std::string DeviceNames();
 
 }  // namespace Host

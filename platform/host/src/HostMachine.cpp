@@ -209,7 +209,7 @@ void HostMachine::BeginStreaming()
     }
 }
 
-void HostMachine::Wait(std::chrono::milliseconds duration)
+void HostMachine::Wait(std::chrono::microseconds duration)
 {
     if (virtualTime_ || !streaming_) {
         Platform::Kernel::AdvanceTime(duration);

@@ -68,7 +68,7 @@ public:
     // Streaming runs on the clock: in real time the kernel layer's threads carry timers, DPCs and
     // work items from BeginStreaming to EndStreaming; in virtual time Wait moves the clock.
     void BeginStreaming();
-    void Wait(std::chrono::milliseconds duration);
+    void Wait(std::chrono::microseconds duration);
     void EndStreaming();
     bool VirtualTime() const { return virtualTime_; }
     // The kernel clock, in milliseconds since it started.

@@ -107,8 +107,12 @@ bool CheckCommand(HostOptions* o, const std::vector<std::string>& positional, st
     if (takesFile) {
         o->file = positional[1];
     }
-    if (o->command == "record" && o->seconds == 0) {
-        *error = "record needs --seconds N";
+    if ((o->command == "record" || o->command == "lowlatency") && o->seconds == 0) {
+        *error = o->command + " needs --seconds N";
+        return false;
+    }
+    if (o->command == "lowlatency" && o->buffer == 0) {
+        *error = "lowlatency needs --buffer FRAMES";
         return false;
     }
     return true;
@@ -169,9 +173,14 @@ std::string HelpText(const std::string& command)
                common;
     }
     if (command == "lowlatency") {
-        return "Usage: quorvel-host lowlatency --buffer FRAMES --seconds N\n"
-               "A low-latency client through the driver's control filter. Not available yet: the\n"
-               "driver's control filter does not serve clients.\n" +
+        return "Usage: quorvel-host lowlatency --buffer FRAMES --seconds N [--rate HZ] [--device "
+               "NAME]\n"
+               "An ASIO-style client that drives the driver's control filter purely by property\n"
+               "requests: device information, rate, buffer size, buffers of two halves of FRAMES\n"
+               "frames per channel, two events, start, a buffer-done per half, position, stop.\n"
+               "It plays a ramp for N seconds (default rate 48000 Hz) and reports the periods it\n"
+               "missed and whether the device received every sample bit-exact. A buffer size the\n"
+               "device does not take is refused with the sizes it takes.\n" +
                common;
     }
     return "Usage: quorvel-host [--virtual] [--device NAME] [COMMAND ...]\n"
@@ -182,7 +191,8 @@ std::string HelpText(const std::string& command)
            "  list            the device's endpoints, rates and MIDI ports\n"
            "  play FILE.wav   play a WAV through the main render endpoint (--out RECEIVED.wav)\n"
            "  record FILE.wav --seconds N   record from the capture endpoint (--device inputs)\n"
-           "  lowlatency      not available yet (needs the driver's control filter)\n"
+           "  lowlatency --buffer FRAMES --seconds N   a low-latency client through the control\n"
+           "                  filter: missed periods, and whether the output arrived bit-exact\n"
            "COMMAND --help tells more.\n" +
            common;
 }

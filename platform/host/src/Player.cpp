@@ -97,7 +97,7 @@ bool Stream(HostMachine& machine, Platform::Ks::PinHandle& pin, const WavAudio& 
         const uint64_t elapsed = HostMachine::NowMs() - start;
         if (meter != nullptr) {
             meter->Update(std::min(elapsed, lengthMs), lengthMs,
-                          tap.With([](RenderCheck& c) { return c.TakeRecentPeaks(); }));
+                          tap.With([](OutputCheck& c) { return c.TakeRecentPeaks(); }));
         }
         if (elapsed > lengthMs + kSlackMs) {
             *error =

@@ -1,9 +1,6 @@
-// A device of the tests with MIDI: the product's outputs and rates, plus four MIDI ports each way
-// whose output ports run at the MIDI wire rate (3125 bytes per second). Its parts build it on the
-// real USB streaming engine, give it the real stream manager and a real MIDI router linked to the
-// engine's codec, so MIDI runs between router clients and a simulated device's USB-MIDI bulk
-// endpoints. The fixture plugs in such a device (a variant with four cables) and reaches its
-// parts.
+// The device model with MIDI ports (beside the host's models) in the tests: the fixture plugs in
+// such a device (a variant with four cables) and reaches its parts, and router clients that
+// record what they are given.
 #pragma once
 
 #include <KernelTestApi.h>
@@ -16,33 +13,10 @@
 
 #include "EngineTestDeviceModel.h"
 #include "LoadedDriverFixture.h"
+#include "MidiPortDeviceModel.h"
 #include "engine/UsbStreamingEngine.h"
 #include "midi/MidiClients.h"
 #include "midi/MidiRouter.h"
-
-inline constexpr ULONG kMidiModelPorts = 4;
-inline constexpr ULONG kMidiWireRate = 3125;  // bytes per second
-inline constexpr UCHAR kMidiOutEndpoint = 0x03;
-inline constexpr UCHAR kMidiInEndpoint = 0x83;
-
-class MidiDeviceModel final : public EngineTestDeviceModel
-{
-public:
-    using EngineTestDeviceModel::EngineTestDeviceModel;
-
-    void GetMidiPortCounts(ULONG* ports, ULONG* second) override;
-    NTSTATUS GetMidiConfiguration(ULONG index, MidiConfiguration* record) override;
-};
-
-class MidiDeviceParts final : public EngineTestDeviceParts
-{
-public:
-    DeviceModel* CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath) override;
-    void DestroyDeviceModel(DeviceModel* model) override;
-
-private:
-    UsbStreamingEngineFactory engines;
-};
 
 // Records what a reader is given, message by message.
 class CollectingReaderOwner final : public MidiReaderOwner

@@ -175,6 +175,51 @@ TEST_F(HostCommandsTest, RecordWithTheInputModelGivesTheDevicesInput)
     }
 }
 
+// The low-latency client through the control filter, at each rate and at buffer sizes from the
+// smallest the device takes to the largest (moved in several periods per half), on the product
+// and on the model with inputs: every half handed back, nothing missed, the output whole.
+struct LowLatencyCase
+{
+    const char* name;
+    const char* device;
+    const char* rate;
+    const char* buffer;
+};
+
+class HostLowLatency : public HostCommandsTest, public ::testing::WithParamInterface<LowLatencyCase>
+{
+};
+
+TEST_P(HostLowLatency, HandsBackEveryHalfAndTheDeviceReceivesTheOutputBitExact)
+{
+    const LowLatencyCase& c = GetParam();
+    const Outcome o = Run({"lowlatency", "--buffer", c.buffer, "--seconds", "2", "--rate", c.rate,
+                           "--device", c.device});
+    ASSERT_EQ(o.code, Host::kExitOk) << o.out << o.err;
+    EXPECT_NE(o.out.find("missed periods: 0; failed buffer-done answers: 0"), std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("every sample bit-exact"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("low latency"), std::string::npos) << "the meter line runs: " << o.out;
+    EXPECT_NE(o.out.find("left nothing behind"), std::string::npos) << o.out;
+    // Two seconds of halves, all handed back (the device starts streaming a few ms late).
+    const uint64_t frames = std::stoul(c.buffer);
+    const uint64_t halves = 2 * std::stoul(c.rate) / frames;
+    const size_t at = o.out.find("Halves handed back: ");
+    ASSERT_NE(at, std::string::npos) << o.out;
+    const uint64_t handed = std::stoull(o.out.substr(at + 20));
+    EXPECT_GE(handed + 2 + halves / 20, halves) << o.out;
+    EXPECT_LE(handed, halves + 1) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostLowLatency,
+    ::testing::Values(LowLatencyCase{"Product48000Smallest", "product", "48000", "16"},
+                      LowLatencyCase{"Product44100", "product", "44100", "256"},
+                      LowLatencyCase{"Product96000", "product", "96000", "512"},
+                      LowLatencyCase{"Product48000Largest", "product", "48000", "2048"},
+                      LowLatencyCase{"Inputs48000", "inputs", "48000", "128"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(HostCommandsTest, ListNamesTheEndpointsAndTheirFormats)
 {
     const Outcome o = Run({"list", "--device", "inputs"});
@@ -184,6 +229,21 @@ TEST_F(HostCommandsTest, ListNamesTheEndpointsAndTheirFormats)
     EXPECT_NE(o.out.find("capture  \"Corvane Quorvel Stereo In 1-2\"  PCM"), std::string::npos)
         << o.out;
     EXPECT_NE(o.out.find("Rates: 44100, 48000, 96000 Hz"), std::string::npos) << o.out;
+}
+
+// The model with MIDI ports: its four ports and the MIDI filters the driver made for them, and the
+// product's line outputs still playing beside them.
+TEST_F(HostCommandsTest, TheModelWithMidiPortsListsThemAndStillPlays)
+{
+    const Outcome list = Run({"list", "--device", "midi"});
+    ASSERT_EQ(list.code, Host::kExitOk) << list.err;
+    EXPECT_NE(list.out.find("MIDI ports: 4\n"), std::string::npos) << list.out;
+    for (const char* port : {"\"MIDI 1\"", "\"MIDI 4\""}) {
+        EXPECT_NE(list.out.find(port), std::string::npos) << list.out;
+    }
+    const Outcome play = Run({"--device", "midi"});
+    EXPECT_EQ(play.code, Host::kExitOk) << play.out << play.err;
+    EXPECT_NE(play.out.find("every sample bit-exact"), std::string::npos) << play.out;
 }
 
 struct ErrorCase
@@ -246,6 +306,37 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   "",
                   "--seconds takes a whole number"},
+        ErrorCase{"LowLatencyBufferTheDeviceCannotTake",
+                  {"lowlatency", "--buffer", "100", "--seconds", "1"},
+                  {},
+                  "",
+                  "the device does not take 100 frames at 48000 Hz (it takes sizes from 16 to "
+                  "2048 frames in steps of 16)"},
+        ErrorCase{"LowLatencyBufferAboveTheMaximum",
+                  {"lowlatency", "--buffer", "4096", "--seconds", "1"},
+                  {},
+                  "",
+                  "the device does not take 4096 frames"},
+        ErrorCase{"LowLatencyNoSeconds",
+                  {"lowlatency", "--buffer", "256", "--seconds", "0"},
+                  {},
+                  "",
+                  "--seconds takes a whole number from 1"},
+        ErrorCase{"LowLatencyNegativeSeconds",
+                  {"lowlatency", "--buffer", "256", "--seconds", "-3"},
+                  {},
+                  "",
+                  "--seconds takes a whole number from 1"},
+        ErrorCase{"LowLatencyWithoutBuffer",
+                  {"lowlatency", "--seconds", "1"},
+                  {},
+                  "",
+                  "lowlatency needs --buffer FRAMES"},
+        ErrorCase{"LowLatencyAtARateTheDeviceLacks",
+                  {"lowlatency", "--buffer", "256", "--seconds", "1", "--rate", "32000"},
+                  {},
+                  "",
+                  "32000 Hz is not a rate the device offers"},
         ErrorCase{"RecordWithoutInputs",
                   {"record", "x.wav", "--seconds", "1"},
                   {},
@@ -270,12 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
                       b[20] = 3;  // the format tag: IEEE float
                       return std::string(b.begin(), b.end());
                   }(),
-                  "IEEE float"},
-        ErrorCase{"LowLatencyNotYet",
-                  {"lowlatency", "--buffer", "64", "--seconds", "1"},
-                  {},
-                  "",
-                  "not available yet"}),
+                  "IEEE float"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The user-mode side of the control filter: a handle opened from a 32- or a 64-bit process, and
-// the request layouts each width sends (handles and addresses in 4 or 8 bytes, the buffer table of
-// 164 or 324 bytes, the MIDI read property and write data).
+// The user-mode side of the control filter, as the host and the tests drive it: a handle opened
+// from a 32- or a 64-bit process, and the request layouts each width sends (handles and addresses
+// in 4 or 8 bytes, the buffer table of 164 or 324 bytes, the MIDI read property and write data).
 #pragma once
 
 #include <KernelHostApi.h>
