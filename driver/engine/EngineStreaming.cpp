@@ -223,8 +223,8 @@ void EngineStreaming::CallWorkItem(PDEVICE_OBJECT, PVOID parameter)
     if (GetPnpState(self->context) == kPnpStarted) {
         if (packet->kind == kCallSetRate) {
             self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
-        } else {
-            self->RunControl(packet->argument1);
+        } else if (static_cast<ULONG>(ReadAcquire(&self->runControlSerial)) == packet->argument2) {
+            self->RunControlNow(packet->argument1);
         }
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
@@ -289,9 +289,17 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
 
 LONG EngineStreaming::RunControl(ULONG on)
 {
+    const LONG serial = InterlockedIncrement(&runControlSerial);
     if (!AtPassive()) {
-        return QueueWork(kCallRunControl, on, 0, &CallWorkItem) ? kChangeQueued : kChangeImpossible;
+        return QueueWork(kCallRunControl, on, static_cast<ULONG>(serial), &CallWorkItem)
+                   ? kChangeQueued
+                   : kChangeImpossible;
     }
+    return RunControlNow(on);
+}
+
+LONG EngineStreaming::RunControlNow(ULONG on)
+{
     Lock();
     LONG answer;
     if (!on) {

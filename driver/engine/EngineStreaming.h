@@ -90,6 +90,7 @@ private:
     };
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
+    LONG RunControlNow(ULONG on);  // at PASSIVE_LEVEL
     void StopUsbStreaming(LONG managerState, bool keep);
     // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
     // on when the transport started.
@@ -126,6 +127,9 @@ private:
     volatile UCHAR restartMarker = 0;
     volatile LONG credit = 0;
     ULONGLONG lastStartMs = 0;
+    // Counts run-control requests: a request queued from raised IRQL is carried out only if no
+    // later one came meanwhile, so a start done at once is not undone by a stop queued before it.
+    volatile LONG runControlSerial = 0;
     volatile UCHAR stopPending = 0;
     volatile UCHAR startPending = 0;
     volatile UCHAR restartPending = 0;

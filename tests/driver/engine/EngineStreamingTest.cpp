@@ -238,6 +238,33 @@ TEST_F(EngineTest, RunControlAtDispatchLevelIsQueued)
     EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
 }
 
+// A request queued from raised IRQL is carried out only when no later one came meanwhile: a start
+// done at once at PASSIVE_LEVEL is not undone by the stop queued before it, and either way the
+// last request is what holds.
+TEST_F(EngineTest, AQueuedRunControlGivesWayToALaterRequest)
+{
+    StartStreaming();
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    EXPECT_EQ(engine->RunControl(0), kChangeQueued);
+    KeLowerIrql(old);
+    EXPECT_EQ(engine->RunControl(1), kChangeNothingToDo);
+    RunPending();
+    EXPECT_TRUE(engine->IsStreaming()) << "the later start holds";
+    EXPECT_TRUE(transport->IsStreaming());
+
+    // A queued start followed by a queued stop: the stop holds.
+    AdvanceTime(150ms);
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    EXPECT_EQ(engine->RunControl(1), kChangeQueued);
+    EXPECT_EQ(engine->RunControl(0), kChangeQueued);
+    KeLowerIrql(old);
+    RunPending();
+    EXPECT_FALSE(engine->IsStreaming());
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+}
+
 // The device gets the new rate while no transfer runs, and streaming resumes at it, the first
 // period marked as a break in the data.
 TEST_F(EngineTest, RateChangeWhileStreamingStopsSetsTheRateAndResumes)
