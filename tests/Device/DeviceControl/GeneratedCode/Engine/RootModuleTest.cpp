@@ -154,7 +154,13 @@ TEST_F(RootModuleTest, ConnectedValuesComeFromTheDeviceAndWritesReachIt)
     Variant onDevice;
     ASSERT_TRUE(world->GetDeviceValue("Desk", 2, &onDevice));
     EXPECT_TRUE(onDevice == size);
-    // Cached and published before the device confirms.
+    // Cached and published before the device confirms. A batch the device sent before the write
+    // may still be on the receive thread and be cached after it; what the device sends next
+    // carries the written value, so the cache comes back to it.
+    const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(Cached(2) == size) && std::chrono::steady_clock::now() < settle) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     EXPECT_TRUE(Cached(2) == size);
     // The rest of the connect's answer may still be arriving on the receive thread, so the
     // write is looked for among what was published rather than expected first.
