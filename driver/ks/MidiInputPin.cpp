@@ -287,11 +287,13 @@ NTSTATUS MidiInputPinStream::Process()
     PKSSTREAM_POINTER leading =
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     for (ULONG held = CloneCount(); leading != nullptr && held < kMidiInputMaxClones; ++held) {
+        // The frame is emptied before its clone exists: once cloned, a delivery on another
+        // processor may fill it and complete it.
+        leading->StreamHeader->DataUsed = 0;
         PKSSTREAM_POINTER clone = nullptr;
         if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
             break;
         }
-        clone->StreamHeader->DataUsed = 0;
         if (!NT_SUCCESS(KsStreamPointerAdvance(leading))) {
             leading = nullptr;  // past the last frame: it refers to none
         }
@@ -362,7 +364,7 @@ NTSTATUS MidiInputPinStream::SetState(KSSTATE to, KSSTATE from)
             if (client != nullptr) {
                 // A table change while the reader was closed told it nothing: its first message
                 // would be spent on telling it.
-                client->generation = context->midiRouter->Generation();
+                context->midiRouter->TakeCurrentGeneration(client);
                 context->midiRouter->SetClientOpen(client, true);
             }
             break;

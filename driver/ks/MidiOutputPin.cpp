@@ -143,9 +143,8 @@ NTSTATUS MidiOutputPinStream::Process()
     }
     // A table change while the writer was closed told it nothing; the codec would refuse every
     // send of the old generation, and the pin would never send again.
-    const ULONG generation = context->midiRouter->Generation();
-    if (!context->midiRouter->IsClientOpen(writer) && writer->generation != generation) {
-        writer->generation = generation;
+    if (!context->midiRouter->IsClientOpen(writer)) {
+        context->midiRouter->TakeCurrentGeneration(writer);
     }
     for (;;) {
         switch (SendRecord(leading)) {

@@ -50,6 +50,13 @@ ULONG MidiRouter::Generation()
     return portTable.index;
 }
 
+void MidiRouter::TakeCurrentGeneration(MidiClient* client)
+{
+    const ULONG generation = Generation();
+    InStackLock hold(&listLock);
+    client->generation = generation;
+}
+
 void MidiRouter::CopyPortTable(MidiConfiguration* record)
 {
     InStackLock hold(&tableLock);

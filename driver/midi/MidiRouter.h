@@ -55,6 +55,9 @@ public:
 
     UsbMidiCodec* Codec() { return codec; }
     ULONG Generation();
+    // A client opening again after a table change it was not told of takes the table's
+    // generation, under the lock deliveries read it under.
+    void TakeCurrentGeneration(MidiClient* client);
     // A copy of the port table (its arrays are the codec's static data).
     void CopyPortTable(MidiConfiguration* record);
 
