@@ -20,6 +20,8 @@ LONG SaturatingAdd(LONG value, ULONG amount)
     return sum > 0x7FFFFFFFLL ? 0x7FFFFFFF : static_cast<LONG>(sum);
 }
 
+// The busy mark is a spin mark: taken with an exchange, dropped with a release store (a full
+// exchange there would drain the store buffer once more per stream and period).
 void TakeBusy(StreamNode* node)
 {
     while (InterlockedExchange(&node->busy, 1) != 0) {
@@ -78,7 +80,7 @@ void StreamManager::SetNodeRunning(StreamNode* node, bool running)
             node->waiting = 0;
         }
     }
-    InterlockedExchange(&node->busy, 0);
+    WriteRelease(&node->busy, 0);
 }
 
 void StreamManager::ClearNodePending(StreamNode* node)
@@ -204,7 +206,7 @@ void StreamManager::FinishBlock(StreamNode* node, const PinBlock& block, LONG po
             node->waiting = 0;
         }
     }
-    InterlockedExchange(&node->busy, 0);
+    WriteRelease(&node->busy, 0);
     if (result == kStreamPending) {
         // Not placed yet: make sure streaming runs so that a period can place it.
         if (routing->Engine() != nullptr) {
@@ -327,7 +329,7 @@ void StreamManager::UnplaceRunningNodes()
                 node->pending = 0;
             }
         }
-        InterlockedExchange(&node->busy, 0);
+        WriteRelease(&node->busy, 0);
     }
 }
 

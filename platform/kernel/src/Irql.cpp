@@ -5,22 +5,13 @@
 #include "KernelInternal.h"
 
 namespace Platform::Kernel::Internal {
-namespace {
-
-thread_local KIRQL t_irql = PASSIVE_LEVEL;
-thread_local int t_spinLocksHeld = 0;
-thread_local char t_threadIdentity = 0;
-
-}  // namespace
+thread_local constinit KIRQL t_irql = PASSIVE_LEVEL;
+thread_local constinit int t_spinLocksHeld = 0;
+thread_local constinit char t_threadIdentity = 0;
 
 void SetCurrentIrql(KIRQL irql)
 {
     t_irql = irql;
-}
-
-ULONG_PTR CurrentThreadId()
-{
-    return reinterpret_cast<ULONG_PTR>(&t_threadIdentity);
 }
 
 int SpinLocksHeld()
@@ -33,19 +24,12 @@ void ForgetSpinLocksHeld()
     t_spinLocksHeld = 0;
 }
 
-void CountSpinLock(int delta)
+void IrqlAbove(KIRQL maxIrql, const char* service)
 {
-    t_spinLocksHeld += delta;
-}
-
-void RequireIrqlAtMost(KIRQL maxIrql, const char* service)
-{
-    if (t_irql > maxIrql) {
-        Violation(kIrqlNotLessOrEqual,
-                  std::string(service) + " called at IRQL " + std::to_string(t_irql) +
-                      ", above the highest it allows (" + std::to_string(maxIrql) + ")",
-                  t_irql, maxIrql);
-    }
+    Violation(kIrqlNotLessOrEqual,
+              std::string(service) + " called at IRQL " + std::to_string(t_irql) +
+                  ", above the highest it allows (" + std::to_string(maxIrql) + ")",
+              t_irql, maxIrql);
 }
 
 }  // namespace Platform::Kernel::Internal

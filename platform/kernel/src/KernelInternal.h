@@ -14,8 +14,20 @@ namespace Platform::Kernel::Internal {
 // Keeps the first bug check that stopped one of the layer's own threads.
 void RecordSystemThreadBugCheck(const BugCheckInfo& info);
 
+// The calling thread's IRQL, held spin locks and identity. Constant-initialised, so the other
+// sources reach them without an initialisation call: every spin lock acquisition reads them.
+extern thread_local constinit KIRQL t_irql;
+extern thread_local constinit int t_spinLocksHeld;
+extern thread_local constinit char t_threadIdentity;
+
+[[noreturn]] void IrqlAbove(KIRQL maxIrql, const char* service);
 // Fails loudly when the calling thread runs above maxIrql.
-void RequireIrqlAtMost(KIRQL maxIrql, const char* service);
+inline void RequireIrqlAtMost(KIRQL maxIrql, const char* service)
+{
+    if (t_irql > maxIrql) {
+        IrqlAbove(maxIrql, service);
+    }
+}
 inline void RequirePassive(const char* service)
 {
     RequireIrqlAtMost(PASSIVE_LEVEL, service);
@@ -25,7 +37,14 @@ inline void RequirePassive(const char* service)
 void SetCurrentIrql(KIRQL irql);
 
 // A non-zero value unique to the calling thread while it lives.
-ULONG_PTR CurrentThreadId();
+inline ULONG_PTR CurrentThreadId()
+{
+    return reinterpret_cast<ULONG_PTR>(&t_threadIdentity);
+}
+inline void CountSpinLock(int delta)
+{
+    t_spinLocksHeld += delta;
+}
 
 // Number of spin locks the calling thread holds.
 int SpinLocksHeld();

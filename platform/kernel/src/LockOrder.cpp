@@ -19,7 +19,8 @@ namespace Platform::Kernel::Internal {
 namespace {
 
 constexpr size_t kMaxHeld = 64;
-constexpr size_t kCachedEdges = 256;  // a power of two
+constexpr size_t kCacheSets = 256;  // a power of two
+constexpr size_t kCacheWays = 4;    // one cache line of edges per set
 constexpr int kFrames = 12;
 
 struct Held
@@ -45,7 +46,7 @@ struct ThreadLocks
     size_t count = 0;
     size_t base = 0;  // entries below belong to the context a DPC or work item interrupted
     uint64_t epoch = 0;
-    CachedEdge cache[kCachedEdges] = {};
+    alignas(64) CachedEdge cache[kCacheSets][kCacheWays] = {};
     uint64_t cacheGeneration = 0;
 };
 
@@ -202,14 +203,40 @@ void AddEdgeLocked(Graph& g, const Held& held, const void* lock, LockKind kind, 
     UpdateTracked(g);
 }
 
-CachedEdge& CacheSlot(ThreadLocks& t, const void* from, const void* to)
+// The set an edge may sit in. Locks sit at strides of the structures that hold them (a lock per
+// stream, per pipe): a multiplicative mix keeps such families apart, and the ways of a set keep
+// the few edges that still meet from evicting each other on every period, which sent each such
+// acquisition to the graph lock.
+CachedEdge* CacheSet(ThreadLocks& t, const void* from, const void* to)
 {
-    // Locks sit at strides of the structures that hold them (a lock per stream, per pipe): a
-    // multiplicative mix keeps such families from sharing slots and evicting each other.
     const auto a = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(from));
     const auto b = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(to));
     const uint64_t mixed = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full);
-    return t.cache[(mixed >> 32) & (kCachedEdges - 1)];
+    return t.cache[(mixed >> 32) & (kCacheSets - 1)];
+}
+
+bool IsCached(ThreadLocks& t, const void* from, const void* to)
+{
+    const CachedEdge* set = CacheSet(t, from, to);
+    for (size_t way = 0; way < kCacheWays; ++way) {
+        if (set[way].from == from && set[way].to == to) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The newest edge goes first; the set's oldest one makes room.
+void Cache(ThreadLocks& t, const void* from, const void* to)
+{
+    if (IsCached(t, from, to)) {
+        return;
+    }
+    CachedEdge* set = CacheSet(t, from, to);
+    for (size_t way = kCacheWays - 1; way > 0; --way) {
+        set[way] = set[way - 1];
+    }
+    set[0] = CachedEdge{from, to};
 }
 
 // Whether every edge from the held locks to `lock` is one this thread saw in the graph.
@@ -217,16 +244,17 @@ bool AllEdgesCached(ThreadLocks& t, const void* lock)
 {
     const uint64_t generation = g_edgeGeneration.load(std::memory_order_acquire);
     if (t.cacheGeneration != generation) {
-        for (CachedEdge& edge : t.cache) {
-            edge = CachedEdge{};
+        for (CachedEdge(&set)[kCacheWays] : t.cache) {
+            for (CachedEdge& edge : set) {
+                edge = CachedEdge{};
+            }
         }
         t.cacheGeneration = generation;
         return false;
     }
     for (size_t i = t.base; i < t.count; ++i) {
         const void* held = t.entries[i].lock;
-        const CachedEdge& edge = CacheSlot(t, held, lock);
-        if (held != lock && (edge.from != held || edge.to != lock)) {
+        if (held != lock && !IsCached(t, held, lock)) {
             return false;
         }
     }
@@ -246,7 +274,7 @@ __attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, 
             continue;
         }
         if (g.edges.count(EdgeKey{held.lock, lock}) != 0) {
-            CacheSlot(t, held.lock, lock) = CachedEdge{held.lock, lock};
+            Cache(t, held.lock, lock);
             continue;
         }
         if (where.count == 0) {
@@ -257,7 +285,7 @@ __attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, 
             ReportCycle(guard, g, held, lock, kind, where, path);
         }
         AddEdgeLocked(g, held, lock, kind, where);
-        CacheSlot(t, held.lock, lock) = CachedEdge{held.lock, lock};
+        Cache(t, held.lock, lock);
     }
 }
 

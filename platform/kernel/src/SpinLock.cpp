@@ -8,10 +8,6 @@
 #include "KernelInternal.h"
 #include "Verifier.h"
 
-namespace Platform::Kernel::Internal {
-void CountSpinLock(int delta);
-}
-
 using namespace Platform::Kernel;
 
 namespace {
@@ -53,6 +49,25 @@ void Give(PKSPIN_LOCK spinLock)
     Internal::ReleasedSpinLock(spinLock);
 }
 
+// After RequireIrqlAtMost(DISPATCH_LEVEL) the raise cannot fail KeRaiseIrql's check; the
+// acquisition is the hot path of every driver lock, so it is done in place.
+KIRQL RaiseToDispatch()
+{
+    const KIRQL old = Internal::t_irql;
+    Internal::t_irql = DISPATCH_LEVEL;
+    return old;
+}
+
+// KeLowerIrql in place when its checks pass; it reports what they find otherwise.
+void LowerAfterRelease(KIRQL old)
+{
+    if (old > Internal::t_irql || (old < DISPATCH_LEVEL && Internal::t_spinLocksHeld > 0)) {
+        KeLowerIrql(old);
+        return;
+    }
+    Internal::t_irql = old;
+}
+
 void RequireDispatch(const char* service)
 {
     if (KeGetCurrentIrql() < DISPATCH_LEVEL) {
@@ -73,8 +88,7 @@ void KeInitializeSpinLock(PKSPIN_LOCK spinLock)
 void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
 {
     Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireSpinLock");
-    KIRQL old;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    const KIRQL old = RaiseToDispatch();
     Take(spinLock, Internal::LockKind::SpinLock, __builtin_return_address(0));
     *oldIrql = old;
 }
@@ -82,7 +96,7 @@ void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
 void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql)
 {
     Give(spinLock);
-    KeLowerIrql(newIrql);
+    LowerAfterRelease(newIrql);
 }
 
 void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK spinLock)
@@ -100,8 +114,7 @@ void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK spinLock)
 void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
 {
     Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireInStackQueuedSpinLock");
-    KIRQL old;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    const KIRQL old = RaiseToDispatch();
     Take(spinLock, Internal::LockKind::QueuedSpinLock, __builtin_return_address(0));
     lockHandle->LockQueue.Next = nullptr;
     lockHandle->LockQueue.Lock = spinLock;
@@ -112,7 +125,7 @@ void KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE lockHandle)
 {
     Give(lockHandle->LockQueue.Lock);
     lockHandle->LockQueue.Lock = nullptr;
-    KeLowerIrql(lockHandle->OldIrql);
+    LowerAfterRelease(lockHandle->OldIrql);
 }
 
 void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
