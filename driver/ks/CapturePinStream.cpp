@@ -3,6 +3,7 @@
 #include <new>
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
 #include "engine/EngineRouting.h"
@@ -10,18 +11,6 @@
 #include "ks/WaveFilter.h"
 
 namespace {
-
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
 
 void TimerExpired(PVOID pin)
 {
@@ -34,17 +23,17 @@ bool CapturePinStream::IsPinRunning()
 {
     // Under the stream lock: a stop frees the client stream right after taking it from the pin,
     // and other pins and filters ask from their own threads.
-    SpinHold hold(&streamLock);
+    InStackLock hold(&streamLock);
     if (stream == nullptr) {
         return false;
     }
-    SpinHold streamHold(&stream->lock);  // the running flag changes under it
+    InStackLock streamHold(&stream->lock);  // the running flag changes under it
     return stream->running != 0;
 }
 
 void CapturePinStream::SetEngineObject(ClientStream* object)
 {
-    SpinHold hold(&streamLock);
+    InStackLock hold(&streamLock);
     stream = object;
 }
 
@@ -145,7 +134,7 @@ void CapturePinStream::OfferScratch(ULONG frames)
 
 NTSTATUS CapturePinStream::Process()
 {
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (DeviceGone() || context->endpointUpdateFlag != 0) {
         return STATUS_DEVICE_NOT_CONNECTED;
     }
@@ -189,7 +178,7 @@ NTSTATUS CapturePinStream::Process()
         }
     }
     if (leading != nullptr) {
-        SpinHold hold(&cloneLock);
+        InStackLock hold(&cloneLock);
         KsStreamPointerUnlock(leading, FALSE);
     }
     return STATUS_SUCCESS;
@@ -200,7 +189,7 @@ bool CapturePinStream::TakeLeadingFrame(PKSSTREAM_POINTER* leading)
     // A running stream's periods take frames off the same leading edge on their own thread (the
     // next frame after a completed one): the frame is read, cloned and passed in one hold of the
     // clone lock, so that each frame is taken once and counted once.
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     *leading = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     if (*leading == nullptr) {
         return false;
@@ -272,7 +261,7 @@ void CapturePinStream::OnDevicePeriod(ClientStream* period)
         ULONG frames = 0;
         bool offer = true;
         {
-            SpinHold hold(&cloneLock);
+            InStackLock hold(&cloneLock);
             if (stream->running == 0) {
                 return;
             }
@@ -316,7 +305,7 @@ void CapturePinStream::OnDevicePeriod(ClientStream* period)
             stream->NextCaptureBuffer(target, frames);
         }
         {
-            SpinHold hold(&cloneLock);
+            InStackLock hold(&cloneLock);
             lastPositionTime = Now100ns();
         }
         KsPinAttemptProcessing(pin, TRUE);
@@ -353,7 +342,7 @@ void CapturePinStream::Restart(bool haveLeadingFrame)
     restartPending = 0;
     bool haveClone = false;
     {
-        SpinHold hold(&cloneLock);
+        InStackLock hold(&cloneLock);
         PKSSTREAM_POINTER oldest = KsPinGetFirstCloneStreamPointer(pin);
         haveClone = oldest != nullptr;
         if (oldest != nullptr && !targetIsScratch && stream->fill != kNoCaptureBuffer) {
@@ -387,14 +376,14 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
     {
         // Processing in flight finishes first; later processing sees the new state and does not
         // start the timer again once it is stopped below.
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         InterlockedExchange(&state, to);
     }
     switch (to) {
         case KSSTATE_STOP:
             Flush();
             {
-                SpinHold hold(&cloneLock);
+                InStackLock hold(&cloneLock);
                 playPosition = 0;
                 writePosition = 0;
             }

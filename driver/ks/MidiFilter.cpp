@@ -2,6 +2,7 @@
 // close of their filters.
 #include "ks/MidiFilter.h"
 
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "midi/MidiRouter.h"
 
@@ -9,18 +10,6 @@ namespace {
 
 constexpr WCHAR kNoBreakSpace = 0x00A0;
 constexpr ULONG kFilterNodeTag = 0x774E6350;  // "PcNw"
-
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
 
 // The name of the port that names the filter: the output's for kinds 1 and 2, the input's for 0.
 // Empty when the table has no such entry.
@@ -102,7 +91,7 @@ void CountOpenFilter(DeviceContext* context, bool open)
 {
     bool lastClosed = false;
     {
-        SpinHold hold(&context->controlFilterListLock);
+        InStackLock hold(&context->controlFilterListLock);
         if (open) {
             ++context->openControlFilters;
             KeClearEvent(&context->filtersClosedEvent);
@@ -134,7 +123,7 @@ bool ListOpenFilter(DeviceContext* context, PKSFILTER filter)
         return false;
     }
     node->filter = filter;
-    SpinHold hold(&context->midiFilterListLock);
+    InStackLock hold(&context->midiFilterListLock);
     node->next = context->midiFilters;
     context->midiFilters = node;
     return true;
@@ -144,7 +133,7 @@ void UnlistOpenFilter(DeviceContext* context, PKSFILTER filter)
 {
     FilterListNode* removed = nullptr;
     {
-        SpinHold hold(&context->midiFilterListLock);
+        InStackLock hold(&context->midiFilterListLock);
         for (FilterListNode** link = &context->midiFilters; *link != nullptr;
              link = &(*link)->next) {
             if ((*link)->filter == filter) {

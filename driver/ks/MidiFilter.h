@@ -14,6 +14,7 @@
 #include <ksmedia.h>
 
 #include "device/DeviceContext.h"
+#include "ks/FilterPinList.h"
 
 inline constexpr ULONG kMidiFilterTag = 0x774E6350;      // "PcNw"
 inline constexpr ULONG kMidiDescriptorTag = 0x7843464D;  // "MFCx"
@@ -61,11 +62,7 @@ struct MidiFilter
 };
 
 // Per open filter: its open MIDI pins, listed until they close.
-struct MidiPinNode
-{
-    MidiPinNode* next;
-    PKSPIN pin;
-};
+using MidiPinNode = FilterPinNode;
 
 struct MidiFilterContext
 {

@@ -5,6 +5,7 @@
 #include <dmusicks.h>
 
 #include "audio/DriverResult.h"
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "ks/MidiPinStream.h"
 #include "midi/MidiRouter.h"
@@ -13,18 +14,6 @@ namespace {
 
 constexpr ULONG kDirectMusicSysExFlag = 1;  // dwFlags of an event carrying SysEx data
 constexpr ULONG kLargestMessage = 256;
-
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
 
 struct DeliveryPacket
 {
@@ -38,13 +27,13 @@ struct DeliveryPacket
 // (its close unlists it under that lock first) while its delivery runs.
 void DeliverIfListed(DeviceContext* context, PKSPIN pin, MidiReader* client)
 {
-    SpinHold filters(&context->midiFilterListLock);
+    InStackLock filters(&context->midiFilterListLock);
     for (FilterListNode* node = context->midiFilters; node != nullptr; node = node->next) {
         MidiFilterContext* filter = MidiFilterContextOf(node->filter);
         if (filter == nullptr) {
             continue;
         }
-        SpinHold pins(&filter->pinListLock);
+        InStackLock pins(&filter->pinListLock);
         for (MidiPinNode* listed = filter->inputPins; listed != nullptr; listed = listed->next) {
             if (listed->pin == pin) {
                 static_cast<MidiInputPinStream*>(MidiPinOf(pin))->DeliverPass(client);
@@ -124,13 +113,13 @@ void MidiInputPinStream::ScheduleDelivery(MidiReader* client)
 
 bool MidiInputPinStream::HasClone()
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     return KsPinGetFirstCloneStreamPointer(pin) != nullptr;
 }
 
 ULONG MidiInputPinStream::CloneCount()
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     ULONG count = 0;
     for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
          clone = KsStreamPointerGetNextClone(clone)) {
@@ -194,7 +183,7 @@ ULONG MidiInputPinStream::FrameRoom(ULONG frameBytes) const
 
 bool MidiInputPinStream::FillOldest(MidiReader* client)
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin);
     if (clone == nullptr || !NT_SUCCESS(KsStreamPointerLock(clone))) {
         return false;
@@ -220,7 +209,7 @@ bool MidiInputPinStream::FillOldest(MidiReader* client)
 
 void MidiInputPinStream::DeliverPass(MidiReader* client)
 {
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (State() != KSSTATE_RUN || client == nullptr || Reader() != client) {
         return;
     }
@@ -251,7 +240,7 @@ LONG MidiInputPinStream::Deliver(MidiReader* client, LONGLONG time, const UCHAR*
     if (client != Reader() || count == 0) {
         return 0;
     }
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     if (InterlockedOr(&busy, 0) != 0 || State() != KSSTATE_RUN) {
         return 1;
     }
@@ -280,7 +269,7 @@ NTSTATUS MidiInputPinStream::Process()
     if (DeviceGone()) {
         return STATUS_DEVICE_NOT_CONNECTED;
     }
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (State() != KSSTATE_RUN) {
         return STATUS_PENDING;
     }
@@ -315,7 +304,7 @@ void MidiInputPinStream::Flush()
     if (client != nullptr && context->midiRouter->IsClientOpen(client)) {
         context->midiRouter->SetClientOpen(client, false);
     }
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     const bool gone = DeviceGone();
     for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
          clone = KsPinGetFirstCloneStreamPointer(pin)) {
@@ -338,7 +327,7 @@ NTSTATUS MidiInputPinStream::SetState(KSSTATE to, KSSTATE from)
             ReleaseClock();
             return STATUS_INSUFFICIENT_RESOURCES;
         }
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&reader), client);
         InterlockedExchange(&state, to);
         return STATUS_SUCCESS;
@@ -347,7 +336,7 @@ NTSTATUS MidiInputPinStream::SetState(KSSTATE to, KSSTATE from)
         runStart = static_cast<LONGLONG>(Now100ns());
     }
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         InterlockedExchange(&state, to);
     }
     MidiReader* client = Reader();
@@ -381,7 +370,7 @@ void MidiInputPinStream::Close()
     Flush();
     MidiReader* client = nullptr;
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         client = static_cast<MidiReader*>(
             InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&reader), nullptr));
     }

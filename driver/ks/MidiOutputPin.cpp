@@ -3,23 +3,12 @@
 // until the codec is done with the record's bytes.
 #include <dmusicks.h>
 
+#include "common/InStackLock.h"
 #include "ks/MidiOutputRecords.h"
 #include "ks/MidiPinStream.h"
 #include "midi/MidiRouter.h"
 
 namespace {
-
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
 
 // What a clone keeps: the record's bytes, which the codec's buffer done names.
 struct CloneRecord
@@ -50,7 +39,7 @@ void MidiOutputPinStream::PortTableChanged(MidiWriter* client, ULONG generation)
 
 void MidiOutputPinStream::DeleteClone(PKSSTREAM_POINTER target)
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     // Only while still held: the codec may have finished with it (buffer done) during the send.
     for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
          clone = KsStreamPointerGetNextClone(clone)) {
@@ -63,7 +52,7 @@ void MidiOutputPinStream::DeleteClone(PKSSTREAM_POINTER target)
 
 void MidiOutputPinStream::BufferDone(MidiWriter*, const UCHAR* buffer)
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     PKSSTREAM_POINTER oldest = KsPinGetFirstCloneStreamPointer(pin);
     for (PKSSTREAM_POINTER clone = oldest; clone != nullptr;
          clone = KsStreamPointerGetNextClone(clone)) {
@@ -132,7 +121,7 @@ NTSTATUS MidiOutputPinStream::Process()
     if (DeviceGone()) {
         return STATUS_DEVICE_NOT_CONNECTED;
     }
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (State() != KSSTATE_RUN || writer == nullptr) {
         return STATUS_PENDING;
     }
@@ -163,7 +152,7 @@ NTSTATUS MidiOutputPinStream::Process()
 
 void MidiOutputPinStream::CompleteAll()
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     const bool gone = DeviceGone();
     PKSSTREAM_POINTER leading =
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
@@ -193,13 +182,13 @@ NTSTATUS MidiOutputPinStream::SetState(KSSTATE to, KSSTATE from)
         if (client == nullptr) {
             return STATUS_INSUFFICIENT_RESOURCES;
         }
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         writer = client;
         InterlockedExchange(&state, to);
         return STATUS_SUCCESS;
     }
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         InterlockedExchange(&state, to);
     }
     if (to == KSSTATE_STOP) {
@@ -216,7 +205,7 @@ void MidiOutputPinStream::Close()
 {
     MidiWriter* client = nullptr;
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         client = writer;
         writer = nullptr;
     }

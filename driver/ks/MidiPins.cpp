@@ -4,22 +4,11 @@
 
 #include <new>
 
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "ks/MidiPinStream.h"
 
 namespace {
-
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
 
 constexpr ULONG kVistaVersion = 0x06000000;
 
@@ -31,46 +20,22 @@ void FreeStream(PVOID object)
     ExFreePoolWithTag(object, kMidiFilterTag);
 }
 
-MidiPinNode** ListOf(MidiFilterContext* filter, bool input)
+FilterPinListRef ListOf(MidiFilterContext* filter, bool input)
 {
-    return input ? &filter->inputPins : &filter->outputPins;
+    return {&filter->pinListLock, input ? &filter->inputPins : &filter->outputPins,
+            &filter->openPins};
 }
 
 bool ListPin(MidiFilterContext* filter, PKSPIN pin, bool input)
 {
-    auto* node = static_cast<MidiPinNode*>(
-        ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(MidiPinNode), kMidiFilterTag));
-    if (node == nullptr) {
-        return false;
-    }
-    node->pin = pin;
-    SpinHold hold(&filter->pinListLock);
-    MidiPinNode** list = ListOf(filter, input);
-    node->next = *list;
-    *list = node;
-    ++filter->openPins;
-    return true;
+    return ListFilterPin(ListOf(filter, input), pin, kMidiFilterTag);
 }
 
 // Under the pin-list lock, which a delivery of the pin holds while it runs: once unlisted, no
 // delivery reaches the pin.
 void UnlistPin(MidiFilterContext* filter, PKSPIN pin, bool input)
 {
-    MidiPinNode* removed = nullptr;
-    {
-        SpinHold hold(&filter->pinListLock);
-        for (MidiPinNode** link = ListOf(filter, input); *link != nullptr; link = &(*link)->next) {
-            if ((*link)->pin == pin) {
-                removed = *link;
-                *link = removed->next;
-                --filter->openPins;
-                break;
-            }
-        }
-    }
-    if (removed != nullptr) {
-        ExFreePoolWithTag(removed, kMidiFilterTag);
-    }
+    UnlistFilterPin(ListOf(filter, input), pin, kMidiFilterTag);
 }
 
 DeviceContext* DeviceContextOf(PVOID object)

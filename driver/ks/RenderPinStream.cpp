@@ -9,25 +9,13 @@
 
 namespace {
 
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
-
 }  // namespace
 
 bool RenderPinStream::IsPinRunning()
 {
     // Under the node lock: a stop frees the node right after taking it from the pin, and other
     // pins and filters ask from their own threads.
-    SpinHold hold(&nodeLock);
+    InStackLock hold(&nodeLock);
     if (node == nullptr) {
         return false;
     }
@@ -37,20 +25,20 @@ bool RenderPinStream::IsPinRunning()
 
 StreamNode* RenderPinStream::CurrentNode()
 {
-    SpinHold hold(&nodeLock);
+    InStackLock hold(&nodeLock);
     return node;
 }
 
 void RenderPinStream::Publish(KSSTATE to)
 {
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     InterlockedExchange(&state, to);
 }
 
 void RenderPinStream::SetFirstChannel(ULONG channel)
 {
     firstChannel = channel;
-    SpinHold hold(&nodeLock);
+    InStackLock hold(&nodeLock);
     if (node != nullptr) {
         InStackLock nodeHold(&node->lock);
         node->startChannel = channel;
@@ -72,7 +60,7 @@ void RenderPinStream::Flush()
         WriteUCharRelease(&context->rateFixedByPin, 0);
         context->streamManager->StopPinStream(CurrentNode());
     }
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     DeleteClones();
     heldBlocks = 0;
     owedBytes = 0;
@@ -149,12 +137,12 @@ void RenderPinStream::Resynchronise()
 
 NTSTATUS RenderPinStream::Process()
 {
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (!DeviceFine() || state != KSSTATE_RUN) {
         return STATUS_PENDING;
     }
     {
-        SpinHold nodeHold(&nodeLock);
+        InStackLock nodeHold(&nodeLock);
         if (node == nullptr) {
             return STATUS_PENDING;
         }
@@ -188,7 +176,7 @@ NTSTATUS RenderPinStream::Process()
 
 void RenderPinStream::OnNodePeriod(StreamNode* period)
 {
-    SpinHold hold(&pinLock);
+    InStackLock hold(&pinLock);
     if (period != node || heldBlocks == 0) {
         return;
     }
@@ -245,7 +233,7 @@ LONG RenderPinStream::SetNodeFormat()
         return E_FAIL;
     }
     const ULONG channels = waveFormat->Format.nChannels;
-    SpinHold hold(&nodeLock);
+    InStackLock hold(&nodeLock);
     InStackLock nodeHold(&node->lock);
     node->configurationIndex = static_cast<LONG>(configuration.index);
     node->frames = 64;
@@ -269,7 +257,7 @@ void RenderPinStream::SwitchOutputModeOff()
 NTSTATUS RenderPinStream::Acquire()
 {
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         resynchronise = 0;
     }
     TakeClock();
@@ -279,7 +267,7 @@ NTSTATUS RenderPinStream::Acquire()
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     {
-        SpinHold hold(&nodeLock);
+        InStackLock hold(&nodeLock);
         node = added;
     }
     SetNodeFormat();
@@ -290,7 +278,7 @@ void RenderPinStream::Stop()
 {
     Flush();
     {
-        SpinHold hold(&pinLock);
+        InStackLock hold(&pinLock);
         playPosition = 0;
         writePosition = 0;
     }
@@ -299,7 +287,7 @@ void RenderPinStream::Stop()
     // lock while it takes the node lock.
     StreamNode* removed;
     {
-        SpinHold hold(&nodeLock);
+        InStackLock hold(&nodeLock);
         removed = node;
         node = nullptr;
     }
@@ -338,7 +326,7 @@ NTSTATUS RenderPinStream::SetState(KSSTATE to, KSSTATE from)
             }
             return STATUS_SUCCESS;
         case KSSTATE_PAUSE: {
-            SpinHold hold(&pinLock);
+            InStackLock hold(&pinLock);
             if (from == KSSTATE_RUN) {
                 resynchronise = 1;
             }
@@ -364,7 +352,7 @@ void RenderPinStream::Close()
 {
     StreamNode* removed;
     {
-        SpinHold hold(&nodeLock);
+        InStackLock hold(&nodeLock);
         removed = node;
         node = nullptr;
     }

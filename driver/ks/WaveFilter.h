@@ -12,6 +12,7 @@
 
 #include "device/DeviceContext.h"
 #include "device/FilterLinks.h"
+#include "ks/FilterPinList.h"
 #include "ks/WaveEndpoint.h"
 
 inline constexpr ULONG kWaveFilterTag = 0x774E6350;      // "PcNw"
@@ -69,11 +70,7 @@ struct WaveFilter
 };
 
 // Per open filter: the filter, its open pins and the two lists of them.
-struct WavePinNode
-{
-    WavePinNode* next;
-    PKSPIN pin;
-};
+using WavePinNode = FilterPinNode;
 
 class WaveFilterContext final : public WavePinSet
 {

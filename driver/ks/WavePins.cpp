@@ -2,6 +2,7 @@
 // lists, the audio position property, and the dispatch tables of the streaming pins.
 #include <new>
 
+#include "common/InStackLock.h"
 #include "device/DeviceLifecycle.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceParts.h"
@@ -12,18 +13,6 @@
 
 namespace {
 
-class SpinHold
-{
-public:
-    explicit SpinHold(PKSPIN_LOCK lock) { KeAcquireInStackQueuedSpinLock(lock, &handle_); }
-    ~SpinHold() { KeReleaseInStackQueuedSpinLock(&handle_); }
-    SpinHold(const SpinHold&) = delete;
-    SpinHold& operator=(const SpinHold&) = delete;
-
-private:
-    KLOCK_QUEUE_HANDLE handle_;
-};
-
 void FreePinStream(PVOID object)
 {
     auto* stream = static_cast<WavePinBase*>(static_cast<PinStream*>(object));
@@ -33,46 +22,20 @@ void FreePinStream(PVOID object)
     ExFreePoolWithTag(object, kWaveFilterTag);
 }
 
-WavePinNode** ListOf(WaveFilterContext* filter, bool capture)
+FilterPinListRef ListOf(WaveFilterContext* filter, bool capture)
 {
-    return capture ? &filter->capturePins : &filter->renderPins;
+    return {&filter->pinListLock, capture ? &filter->capturePins : &filter->renderPins,
+            &filter->openPins};
 }
 
-// Puts the pin on its filter's list and counts it; false when the node cannot be had.
 bool ListPin(WaveFilterContext* filter, PKSPIN pin, bool capture)
 {
-    auto* node = static_cast<WavePinNode*>(
-        ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(WavePinNode), kWaveFilterTag));
-    if (node == nullptr) {
-        return false;
-    }
-    node->pin = pin;
-    SpinHold hold(&filter->pinListLock);
-    WavePinNode** list = ListOf(filter, capture);
-    node->next = *list;
-    *list = node;
-    ++filter->openPins;
-    return true;
+    return ListFilterPin(ListOf(filter, capture), pin, kWaveFilterTag);
 }
 
 void UnlistPin(WaveFilterContext* filter, PKSPIN pin, bool capture)
 {
-    WavePinNode* removed = nullptr;
-    {
-        SpinHold hold(&filter->pinListLock);
-        for (WavePinNode** link = ListOf(filter, capture); *link != nullptr;
-             link = &(*link)->next) {
-            if ((*link)->pin == pin) {
-                removed = *link;
-                *link = removed->next;
-                --filter->openPins;
-                break;
-            }
-        }
-    }
-    if (removed != nullptr) {
-        ExFreePoolWithTag(removed, kWaveFilterTag);
-    }
+    UnlistFilterPin(ListOf(filter, capture), pin, kWaveFilterTag);
 }
 
 // What each kind of pin stream sets up of its own before the pin is listed.
@@ -171,7 +134,7 @@ void ResetWavePin(PKSPIN pin)
 {
     WavePinBase* stream = WavePinOf(pin);
     stream->Flush();
-    SpinHold hold(stream->PositionLock());
+    InStackLock hold(stream->PositionLock());
     stream->playPosition = 0;
     stream->writePosition = 0;
 }
@@ -191,7 +154,7 @@ NTSTATUS GetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
     KSAUDIO_POSITION position;
     ULONGLONG last;
     {
-        SpinHold hold(stream->PositionLock());
+        InStackLock hold(stream->PositionLock());
         position = {stream->playPosition, stream->writePosition};
         last = stream->lastPositionTime;
     }
@@ -225,7 +188,7 @@ NTSTATUS SetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
     KSAUDIO_POSITION position;
     RtlCopyMemory(&position, data, sizeof position);
     const ULONG align = stream->BlockAlign();
-    SpinHold hold(stream->PositionLock());
+    InStackLock hold(stream->PositionLock());
     stream->lastPositionTime = Now100ns();
     stream->playPosition = position.PlayOffset;
     stream->writePosition =
@@ -350,7 +313,7 @@ ULONG WavePinBase::ContainerBytes() const
 
 void WavePinBase::DeleteClones()
 {
-    SpinHold hold(&cloneLock);
+    InStackLock hold(&cloneLock);
     const bool gone = DeviceGone();
     for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
          clone = KsPinGetFirstCloneStreamPointer(pin)) {
