@@ -177,11 +177,18 @@ NTSTATUS RenderPinStream::Process()
 void RenderPinStream::OnNodePeriod(StreamNode* period)
 {
     InStackLock hold(&pinLock);
-    if (period != node || heldBlocks == 0) {
+    // A stop takes the node from the pin under the node lock only; the manager keeps the node
+    // itself alive while its period calls here.
+    StreamNode* current;
+    {
+        InStackLock nodeHold(&nodeLock);
+        current = node;
+    }
+    if (period != current || heldBlocks == 0) {
         return;
     }
     --heldBlocks;
-    FinishBlock(node->frames * BlockAlign());
+    FinishBlock(current->frames * BlockAlign());
     // A pin on its way to STOP or ACQUIRE pushes nothing: the node it stops would start again.
     const bool pushing = state == KSSTATE_RUN || state == KSSTATE_PAUSE;
     while (owedBytes != 0 && heldBlocks == 0 && pushing && DeviceFine()) {
