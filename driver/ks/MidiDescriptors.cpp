@@ -3,20 +3,11 @@
 // kind's pins and filter descriptor.
 #include <iterator>
 
+#include "ks/FilterComponentId.h"
 #include "ks/MidiFilter.h"
 #include "ks/MidiPins.h"
 
 namespace {
-
-// The component id every filter of the driver reports.
-const KSCOMPONENTID kComponentId = {
-    .Manufacturer = {0xD5A48096, 0x6D98, 0x11D1, {0xA2, 0x1A, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}},
-    .Product = {0x6242F6B0, 0x04E7, 0x497F, {0xAE, 0x8D, 0x28, 0x7E, 0x12, 0xD1, 0x94, 0x20}},
-    .Component = {},
-    .Name = {},
-    .Version = 0x70000,
-    .Revision = 3505,
-};
 
 constexpr GUID kRawOutputPinName = {
     0x185FEDF8, 0x9905, 0x11D1, {0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0xD3}};
@@ -243,7 +234,7 @@ bool BuildMidiFilterDescriptor(MidiFilter* filter)
         .NodeDescriptors = kSynthNodes,
         .ConnectionsCount = table.connectionCount,
         .Connections = table.connections,
-        .ComponentId = &kComponentId,
+        .ComponentId = &kFilterComponentId,
     };
     return true;
 }

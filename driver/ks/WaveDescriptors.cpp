@@ -2,20 +2,11 @@
 // topology, the streaming and bridge pins, and the three data-range sets.
 #include <iterator>
 
+#include "ks/FilterComponentId.h"
 #include "ks/WaveFilter.h"
 #include "ks/WavePins.h"
 
 namespace {
-
-// The component id every filter of the driver reports.
-const KSCOMPONENTID kComponentId = {
-    .Manufacturer = {0xD5A48096, 0x6D98, 0x11D1, {0xA2, 0x1A, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}},
-    .Product = {0x6242F6B0, 0x04E7, 0x497F, {0xAE, 0x8D, 0x28, 0x7E, 0x12, 0xD1, 0x94, 0x20}},
-    .Component = {},
-    .Name = {},
-    .Version = 0x70000,
-    .Revision = 3505,
-};
 
 // The names of the bridge pins before Windows Vista.
 constexpr GUID kLegacyCaptureBridgeName = {
@@ -26,7 +17,7 @@ constexpr ULONG kVistaVersion = 0x06000000;
 
 NTSTATUS GetComponentId(PIRP, PKSIDENTIFIER, PVOID data)
 {
-    RtlCopyMemory(data, &kComponentId, sizeof kComponentId);
+    RtlCopyMemory(data, &kFilterComponentId, sizeof kFilterComponentId);
     return STATUS_SUCCESS;
 }
 
@@ -419,7 +410,7 @@ bool BuildWaveFilterDescriptor(WaveFilter* filter)
         .NodeDescriptors = table.nodes,
         .ConnectionsCount = table.connectionCount,
         .Connections = table.connections,
-        .ComponentId = &kComponentId,
+        .ComponentId = &kFilterComponentId,
     };
     return true;
 }
