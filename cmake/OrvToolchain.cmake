@@ -11,6 +11,12 @@ option(ORV_LIBFUZZER "Build the fuzz targets as libFuzzer programs (clang only)"
 
 add_compile_options(-Wall -Wextra -Werror -fno-omit-frame-pointer)
 
+# Debug information stays whole but compressed, in objects and programs: uncompressed, one
+# sanitizer build of the tree took close to 5 GB of disk, most of it in the test programs, and a
+# build machine short of disk failed to link. gdb and the sanitizers' symbolizers read it as is.
+add_compile_options(-gz)
+add_link_options(-gz)
+
 if(ORV_SANITIZE)
     list(JOIN ORV_SANITIZE "," orv_sanitizers)
     add_compile_options(-fsanitize=${orv_sanitizers})
