@@ -146,6 +146,13 @@ private:
     // RenderIntoDevice's work, under the routing lock.
     LONG RenderHeld(ULONG configurationIndex, LONG* position, PVOID const* buffers, ULONG frames,
                     ULONG format, ULONG interleavedChannels, ULONG startChannel);
+    // RenderBlocks: a block RenderHeld would add as one run into both rings, with room; its
+    // start in the rings. Then blocks with that start and length, placed together.
+    bool IsSharedSpanBlock(const RenderRequest& request, ULONG* start) const;
+    bool IsOneRunBlock(const RenderRequest& request) const;
+    bool IsInSharedSpan(const RenderRequest& request, const RenderRequest& first,
+                        ULONG start) const;
+    void RenderSharedSpan(RenderRequest* requests, ULONG count, ULONG start);
     ULONG CurrentFramesPerMs() const;
     ULONG DeviceInputItemCount() const;
     void ClearPacketRecords();

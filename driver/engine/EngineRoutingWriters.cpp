@@ -87,22 +87,6 @@ LONG EngineRouting::RenderIntoDevice(ULONG configurationIndex, LONG* position, P
                       startChannel);
 }
 
-void EngineRouting::RenderBlocks(RenderRequest* requests, ULONG count)
-{
-    for (ULONG i = 0; i < count; ++i) {
-        requests[i].result =
-            CheckRenderArguments(&requests[i].position, requests[i].buffers, requests[i].format);
-    }
-    InStackLock routing(&routingLock);
-    for (ULONG i = 0; i < count; ++i) {
-        RenderRequest& r = requests[i];
-        if (r.result == 1) {
-            r.result = RenderHeld(r.configurationIndex, &r.position, r.buffers, r.frames, r.format,
-                                  r.interleavedChannels, r.startChannel);
-        }
-    }
-}
-
 LONG EngineRouting::RenderHeld(ULONG configurationIndex, LONG* position, PVOID const* buffers,
                                ULONG frames, ULONG format, ULONG interleavedChannels,
                                ULONG startChannel)

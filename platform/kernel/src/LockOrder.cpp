@@ -13,42 +13,18 @@
 #include <vector>
 
 #include "KernelInternal.h"
+#include "LockOrderTable.h"
 #include "Verifier.h"
 
 namespace Platform::Kernel::Internal {
+
+std::atomic<uint64_t> g_lockEpoch{1};
+std::atomic<uint64_t> g_lockEdgeGeneration{1};
+thread_local constinit ThreadLocks t_locks;
+
 namespace {
 
-constexpr size_t kMaxHeld = 64;
-constexpr size_t kCacheSets = 256;  // a power of two
-constexpr size_t kCacheWays = 4;    // one cache line of edges per set
 constexpr int kFrames = 12;
-
-struct Held
-{
-    const void* lock = nullptr;
-    void* caller = nullptr;
-    LockKind kind = LockKind::SpinLock;
-    unsigned recursion = 0;
-};
-
-struct CachedEdge
-{
-    const void* from = nullptr;
-    const void* to = nullptr;
-};
-
-// Constant-initialised, so reaching it costs no initialisation check. The cache holds edges this
-// thread saw in the graph, so taking locks in a known order needs no global lock; it is valid while
-// no edge has been forgotten since (the generation).
-struct ThreadLocks
-{
-    Held entries[kMaxHeld] = {};
-    size_t count = 0;
-    size_t base = 0;  // entries below belong to the context a DPC or work item interrupted
-    uint64_t epoch = 0;
-    alignas(64) CachedEdge cache[kCacheSets][kCacheWays] = {};
-    uint64_t cacheGeneration = 0;
-};
 
 struct Frames
 {
@@ -101,22 +77,6 @@ Graph& TheGraph()
 {
     static Graph graph;
     return graph;
-}
-
-std::atomic<uint64_t> g_epoch{1};
-std::atomic<uint64_t> g_edgeGeneration{1};  // moves on whenever edges are forgotten
-thread_local ThreadLocks t_locks;
-
-ThreadLocks& Mine()
-{
-    ThreadLocks& t = t_locks;
-    const uint64_t epoch = g_epoch.load(std::memory_order_relaxed);
-    if (t.epoch != epoch) {
-        t.count = 0;
-        t.base = 0;
-        t.epoch = epoch;
-    }
-    return t;
 }
 
 void UpdateTracked(Graph& g)
@@ -203,29 +163,6 @@ void AddEdgeLocked(Graph& g, const Held& held, const void* lock, LockKind kind, 
     UpdateTracked(g);
 }
 
-// The set an edge may sit in. Locks sit at strides of the structures that hold them (a lock per
-// stream, per pipe): a multiplicative mix keeps such families apart, and the ways of a set keep
-// the few edges that still meet from evicting each other on every period, which sent each such
-// acquisition to the graph lock.
-CachedEdge* CacheSet(ThreadLocks& t, const void* from, const void* to)
-{
-    const auto a = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(from));
-    const auto b = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(to));
-    const uint64_t mixed = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full);
-    return t.cache[(mixed >> 32) & (kCacheSets - 1)];
-}
-
-bool IsCached(ThreadLocks& t, const void* from, const void* to)
-{
-    const CachedEdge* set = CacheSet(t, from, to);
-    for (size_t way = 0; way < kCacheWays; ++way) {
-        if (set[way].from == from && set[way].to == to) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The newest edge goes first; the set's oldest one makes room.
 void Cache(ThreadLocks& t, const void* from, const void* to)
 {
@@ -237,56 +174,6 @@ void Cache(ThreadLocks& t, const void* from, const void* to)
         set[way] = set[way - 1];
     }
     set[0] = CachedEdge{from, to};
-}
-
-// Whether every edge from the held locks to `lock` is one this thread saw in the graph.
-bool AllEdgesCached(ThreadLocks& t, const void* lock)
-{
-    const uint64_t generation = g_edgeGeneration.load(std::memory_order_acquire);
-    if (t.cacheGeneration != generation) {
-        for (CachedEdge(&set)[kCacheWays] : t.cache) {
-            for (CachedEdge& edge : set) {
-                edge = CachedEdge{};
-            }
-        }
-        t.cacheGeneration = generation;
-        return false;
-    }
-    for (size_t i = t.base; i < t.count; ++i) {
-        const void* held = t.entries[i].lock;
-        if (held != lock && !IsCached(t, held, lock)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Adds the edges from every lock the context holds to `lock`; stops on a cycle. Kept out of line:
-// its frame is large and the common case never needs it.
-__attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, LockKind kind)
-{
-    Graph& g = TheGraph();
-    std::unique_lock guard(g.mutex);
-    Frames where;
-    for (size_t i = t.base; i < t.count; ++i) {
-        const Held& held = t.entries[i];
-        if (held.lock == lock) {
-            continue;
-        }
-        if (g.edges.count(EdgeKey{held.lock, lock}) != 0) {
-            Cache(t, held.lock, lock);
-            continue;
-        }
-        if (where.count == 0) {
-            where = Capture();
-        }
-        std::vector<const void*> path = PathBetween(g, lock, held.lock);
-        if (!path.empty()) {
-            ReportCycle(guard, g, held, lock, kind, where, path);
-        }
-        AddEdgeLocked(g, held, lock, kind, where);
-        Cache(t, held.lock, lock);
-    }
 }
 
 inline void RecordOrder(ThreadLocks& t, const void* lock, LockKind kind)
@@ -351,7 +238,7 @@ void ForgetNodeLocked(Graph& g, std::map<const void*, Node>::iterator node)
         }
     }
     g.nodes.erase(node);
-    g_edgeGeneration.fetch_add(1, std::memory_order_release);
+    g_lockEdgeGeneration.fetch_add(1, std::memory_order_release);
 }
 
 std::string DescribeFrames(const Frames& frames)
@@ -376,16 +263,45 @@ std::string DescribeHeld(const Held& held)
 
 }  // namespace
 
-void TakingSpinLock(const void* lock, LockKind kind, void* caller)
+// Kept out of line: its frame is large and the common case never needs it. An edge forgotten since
+// the cache was filled empties the cache first.
+__attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, LockKind kind)
 {
-    ThreadLocks& t = Mine();
-    RecordOrder(t, lock, kind);
-    Push(t, lock, kind, caller);
+    const uint64_t generation = g_lockEdgeGeneration.load(std::memory_order_acquire);
+    if (t.cacheGeneration != generation) {
+        for (CachedEdge(&set)[kCacheWays] : t.cache) {
+            for (CachedEdge& edge : set) {
+                edge = CachedEdge{};
+            }
+        }
+        t.cacheGeneration = generation;
+    }
+    Graph& g = TheGraph();
+    std::unique_lock guard(g.mutex);
+    Frames where;
+    for (size_t i = t.base; i < t.count; ++i) {
+        const Held& held = t.entries[i];
+        if (held.lock == lock) {
+            continue;
+        }
+        if (g.edges.count(EdgeKey{held.lock, lock}) != 0) {
+            Cache(t, held.lock, lock);
+            continue;
+        }
+        if (where.count == 0) {
+            where = Capture();
+        }
+        std::vector<const void*> path = PathBetween(g, lock, held.lock);
+        if (!path.empty()) {
+            ReportCycle(guard, g, held, lock, kind, where, path);
+        }
+        AddEdgeLocked(g, held, lock, kind, where);
+        Cache(t, held.lock, lock);
+    }
 }
 
-void ReleasedSpinLock(const void* lock)
+__attribute__((noinline)) void ReleasedBelowTop(ThreadLocks& t, const void* lock)
 {
-    ThreadLocks& t = Mine();
     if (Held* entry = FindInContext(t, lock)) {
         Remove(t, entry);
     }
@@ -394,7 +310,7 @@ void ReleasedSpinLock(const void* lock)
 void WaitingForMutex(const void* mutex, void* caller, bool canBlock)
 {
     UNREFERENCED_PARAMETER(caller);
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     if (canBlock && FindInContext(t, mutex) == nullptr) {
         RecordOrder(t, mutex, LockKind::Mutex);
     }
@@ -402,7 +318,7 @@ void WaitingForMutex(const void* mutex, void* caller, bool canBlock)
 
 void OwnedMutex(const void* mutex, void* caller)
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     if (Held* entry = FindInContext(t, mutex)) {
         ++entry->recursion;
         return;
@@ -413,7 +329,7 @@ void OwnedMutex(const void* mutex, void* caller)
 
 void ReleasedMutex(const void* mutex)
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     Held* entry = FindInContext(t, mutex);
     if (entry == nullptr || --entry->recursion != 0) {
         return;
@@ -449,8 +365,8 @@ void ResetLockOrder()
 {
     Graph& g = TheGraph();
     std::lock_guard guard(g.mutex);
-    g_epoch.fetch_add(1, std::memory_order_relaxed);
-    g_edgeGeneration.fetch_add(1, std::memory_order_release);
+    g_lockEpoch.fetch_add(1, std::memory_order_relaxed);
+    g_lockEdgeGeneration.fetch_add(1, std::memory_order_release);
     g.edges.clear();
     g.nodes.clear();
     g.names.clear();
@@ -460,12 +376,12 @@ void ResetLockOrder()
 
 size_t HeldLockDepth()
 {
-    return Mine().count;
+    return MyLocks().count;
 }
 
 bool HoldsAnyMutex()
 {
-    const ThreadLocks& t = Mine();
+    const ThreadLocks& t = MyLocks();
     for (size_t i = 0; i < t.count; ++i) {
         if (t.entries[i].kind == LockKind::Mutex) {
             return true;
@@ -476,7 +392,7 @@ bool HoldsAnyMutex()
 
 void TruncateHeldLocks(size_t depth)
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     while (t.count > depth) {
         const Held& top = t.entries[t.count - 1];
         if (top.kind == LockKind::Mutex) {
@@ -488,7 +404,7 @@ void TruncateHeldLocks(size_t depth)
 
 void CheckNoLockTakenSince(size_t depth, const char* what, const void* routine)
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     if (t.count <= depth) {
         return;
     }
@@ -502,7 +418,7 @@ void CheckNoLockTakenSince(size_t depth, const char* what, const void* routine)
 
 void RequireNoLockHeld(const char* service)
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     if (t.count == t.base) {
         return;
     }
@@ -514,14 +430,14 @@ void RequireNoLockHeld(const char* service)
 
 LockContextScope::LockContextScope()
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     previousBase_ = t.base;
     t.base = t.count;
 }
 
 LockContextScope::~LockContextScope()
 {
-    ThreadLocks& t = Mine();
+    ThreadLocks& t = MyLocks();
     if (t.base > t.count || previousBase_ > t.base) {
         return;  // the layer was reset while the routine ran
     }
@@ -554,7 +470,7 @@ bool CurrentThreadOwnsMutex(const KMUTEX* mutex)
 {
     // From the thread's own table: the mutex's fields belong to the dispatcher lock, and a work
     // item run inside a wait of its owner is not the owner.
-    return FindInContext(Mine(), mutex) != nullptr;
+    return FindInContext(MyLocks(), mutex) != nullptr;
 }
 
 void CheckNoMutexHeld()

@@ -6,45 +6,68 @@
 #include <thread>
 
 #include "KernelInternal.h"
+#include "LockOrderTable.h"
 #include "Verifier.h"
 
 using namespace Platform::Kernel;
 
 namespace {
 
-void Take(PKSPIN_LOCK spinLock, Internal::LockKind kind, void* caller)
+// The stops are out of line: their text would otherwise be built in every inlined acquisition.
+[[noreturn, gnu::noinline, gnu::cold]] void TakenTwice(PKSPIN_LOCK spinLock)
 {
-    const ULONG_PTR self = Internal::CurrentThreadId();
-    std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
-    if (lock.load(std::memory_order_relaxed) == self) {
-        Internal::Violation(kSpinLockAlreadyOwned,
-                            "spin lock taken a second time by the thread that holds it",
-                            reinterpret_cast<ULONG_PTR>(spinLock));
-    }
-    Internal::TakingSpinLock(spinLock, kind, caller);
-    for (;;) {
-        KSPIN_LOCK expected = 0;
-        if (lock.compare_exchange_weak(expected, self, std::memory_order_acquire,
-                                       std::memory_order_relaxed)) {
-            break;
-        }
-        std::this_thread::yield();
-    }
-    Internal::CountSpinLock(+1);
+    Internal::Violation(kSpinLockAlreadyOwned,
+                        "spin lock taken a second time by the thread that holds it",
+                        reinterpret_cast<ULONG_PTR>(spinLock));
 }
 
-void Give(PKSPIN_LOCK spinLock)
+[[noreturn, gnu::noinline, gnu::cold]] void ReleasedByOther(PKSPIN_LOCK spinLock)
 {
     if (spinLock == nullptr) {
         Internal::Violation(kSpinLockNotOwned, "spin lock handle released twice");
     }
-    std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
-    if (lock.load(std::memory_order_relaxed) != Internal::CurrentThreadId()) {
-        Internal::Violation(kSpinLockNotOwned,
-                            "spin lock released by a thread that does not hold it",
-                            reinterpret_cast<ULONG_PTR>(spinLock));
+    Internal::Violation(kSpinLockNotOwned, "spin lock released by a thread that does not hold it",
+                        reinterpret_cast<ULONG_PTR>(spinLock));
+}
+
+[[gnu::noinline]] void WaitForLock(std::atomic_ref<KSPIN_LOCK> lock, ULONG_PTR self)
+{
+    for (;;) {
+        std::this_thread::yield();
+        KSPIN_LOCK expected = 0;
+        if (lock.compare_exchange_weak(expected, self, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+            return;
+        }
     }
-    lock.store(0, std::memory_order_release);
+}
+
+// Inline in every acquisition service with the verifier's table: the driver's locks are taken
+// tens of times per streaming period.
+[[gnu::always_inline]] inline void Take(PKSPIN_LOCK spinLock, Internal::LockKind kind, void* caller)
+{
+    const ULONG_PTR self = Internal::CurrentThreadId();
+    std::atomic_ref<KSPIN_LOCK> lock(*spinLock);
+    if (lock.load(std::memory_order_relaxed) == self) [[unlikely]] {
+        TakenTwice(spinLock);
+    }
+    Internal::TakingSpinLock(spinLock, kind, caller);
+    KSPIN_LOCK expected = 0;
+    if (!lock.compare_exchange_strong(expected, self, std::memory_order_acquire,
+                                      std::memory_order_relaxed)) [[unlikely]] {
+        WaitForLock(lock, self);
+    }
+    Internal::CountSpinLock(+1);
+}
+
+[[gnu::always_inline]] inline void Give(PKSPIN_LOCK spinLock)
+{
+    if (spinLock == nullptr ||
+        std::atomic_ref<KSPIN_LOCK>(*spinLock).load(std::memory_order_relaxed) !=
+            Internal::CurrentThreadId()) [[unlikely]] {
+        ReleasedByOther(spinLock);
+    }
+    std::atomic_ref<KSPIN_LOCK>(*spinLock).store(0, std::memory_order_release);
     Internal::CountSpinLock(-1);
     Internal::ReleasedSpinLock(spinLock);
 }
@@ -68,12 +91,16 @@ void LowerAfterRelease(KIRQL old)
     Internal::t_irql = old;
 }
 
+[[noreturn, gnu::noinline, gnu::cold]] void BelowDispatch(const char* service)
+{
+    Internal::Violation(kIrqlNotGreaterOrEqual,
+                        std::string(service) + " called below DISPATCH_LEVEL", KeGetCurrentIrql());
+}
+
 void RequireDispatch(const char* service)
 {
-    if (KeGetCurrentIrql() < DISPATCH_LEVEL) {
-        Internal::Violation(kIrqlNotGreaterOrEqual,
-                            std::string(service) + " called below DISPATCH_LEVEL",
-                            KeGetCurrentIrql());
+    if (Internal::t_irql < DISPATCH_LEVEL) [[unlikely]] {
+        BelowDispatch(service);
     }
 }
 

@@ -16,10 +16,7 @@ enum class LockKind : unsigned char
     Mutex,
 };
 
-// A spin lock is about to be taken by the calling thread: stops the system when taking it closes
-// a cycle in the lock order, then counts it as held. `caller` is where the driver asked for it.
-void TakingSpinLock(const void* lock, LockKind kind, void* caller);
-void ReleasedSpinLock(const void* lock);
+// Spin locks: TakingSpinLock and ReleasedSpinLock, inline in LockOrderTable.h.
 
 // A mutex: checked before the wait (a poll that cannot block adds no order), held once it is
 // owned; recursive acquisitions and releases only count.

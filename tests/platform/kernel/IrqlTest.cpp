@@ -70,6 +70,19 @@ const Misuse kMisuses[] = {
          KeInitializeSpinLock(&g_lock);
          KeReleaseSpinLock(&g_lock, PASSIVE_LEVEL);
      }},
+    {"InStackHandleReleasedTwice", kSpinLockNotOwned,
+     [] {
+         KeInitializeSpinLock(&g_lock);
+         KLOCK_QUEUE_HANDLE handle;
+         KeAcquireInStackQueuedSpinLock(&g_lock, &handle);
+         KeReleaseInStackQueuedSpinLock(&handle);
+         KeReleaseInStackQueuedSpinLock(&handle);
+     }},
+    {"AtDpcLevelReleaseAtPassive", kIrqlNotGreaterOrEqual,
+     [] {
+         KeInitializeSpinLock(&g_lock);
+         KeReleaseSpinLockFromDpcLevel(&g_lock);
+     }},
     {"AtDpcLevelAcquireAtPassive", kIrqlNotGreaterOrEqual,
      [] {
          KeInitializeSpinLock(&g_lock);

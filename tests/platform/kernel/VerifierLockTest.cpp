@@ -162,6 +162,34 @@ TEST_F(VerifierLocks, OrdersThatCannotDeadlockDoNotStop)
     EXPECT_EQ(LockOrderEdgeCount(), 2u);
 }
 
+TEST_F(VerifierLocks, AnOrderSeenBeforeIsCheckedAgainOnceALockWasForgotten)
+{
+    // Taken often enough in one order that the thread knows it without asking the graph.
+    for (int i = 0; i < 3; ++i) {
+        Nested(&locks->first, &locks->second, true);
+    }
+    KeInitializeSpinLock(&locks->first);
+    Nested(&locks->second, &locks->first, true);  // a new lock at that address: no cycle yet
+    const auto stop = ExpectBugCheck([&] { Nested(&locks->first, &locks->second, true); });
+    ExpectRule(stop, kRuleLockOrder, "deadlock detection");
+}
+
+TEST_F(VerifierLocks, ALockReleasedBeforeTheOneTakenAfterItOrdersNothingTakenLater)
+{
+    // first, then second; first released while second is still held; then third.
+    KLOCK_QUEUE_HANDLE first, second, third;
+    KeAcquireInStackQueuedSpinLock(&locks->first, &first);
+    KeAcquireInStackQueuedSpinLockAtDpcLevel(&locks->second, &second);
+    KeReleaseInStackQueuedSpinLockFromDpcLevel(&first);
+    KeAcquireInStackQueuedSpinLockAtDpcLevel(&locks->third, &third);
+    KeReleaseInStackQueuedSpinLockFromDpcLevel(&third);
+    KeReleaseInStackQueuedSpinLockFromDpcLevel(&second);
+    KeLowerIrql(first.OldIrql);
+    EXPECT_EQ(LockOrderEdgeCount(), 2u) << "first -> second and second -> third only";
+    const auto stop = ExpectBugCheck([&] { Nested(&locks->third, &locks->second, true); });
+    ExpectRule(stop, kRuleLockOrder, "deadlock detection");
+}
+
 TEST_F(VerifierLocks, FreeingTheBlockForgetsTheOrderOfItsLocks)
 {
     auto* other = static_cast<Locks*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(Locks), kTag));
