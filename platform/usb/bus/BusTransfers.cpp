@@ -253,16 +253,31 @@ bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
     return true;
 }
 
+namespace {
+
+struct Done
+{
+    PIRP irp;
+    NTSTATUS status;
+    USBD_STATUS usbdStatus;
+    ULONG lastFrame;
+};
+
+// The list of a frame's completions keeps its room from frame to frame (a ten-minute stream is
+// 600,000 frames). Per thread: a completion that runs the frame clock again takes a list of its
+// own, and whichever finishes last leaves its room for the next frame.
+std::vector<Done>& SpareDoneList()
+{
+    thread_local std::vector<Done> spare;
+    return spare;
+}
+
+}  // namespace
+
 void SimulatedUsbBus::OnFrame()
 {
-    struct Done
-    {
-        PIRP irp;
-        NTSTATUS status;
-        USBD_STATUS usbdStatus;
-        ULONG lastFrame;
-    };
     std::vector<Done> done;
+    done.swap(SpareDoneList());
     // A bulk or interrupt endpoint serves its transfers in the order they were queued: behind one
     // it NAKed this frame, the others of its pipe wait.
     std::set<uintptr_t> waitingPipes;
@@ -334,6 +349,8 @@ void SimulatedUsbBus::OnFrame()
     for (const Done& d : done) {
         Complete(d.irp, d.status, d.usbdStatus);
     }
+    done.clear();
+    done.swap(SpareDoneList());
 }
 
 }  // namespace UsbSim

@@ -113,6 +113,8 @@ protected:
         if (data != nullptr && self->keepInData) {
             const auto* bytes = static_cast<const uint8_t*>(data);
             const ULONG frameBytes = 3 * self->inChannels;
+            record.firstChannel.reserve(samples);
+            record.secondChannel.reserve(self->inChannels >= 2 ? samples : 0);
             for (ULONG s = 0; s < samples; ++s) {
                 const uint8_t* at = bytes + s * frameBytes;
                 const uint32_t raw = at[0] | at[1] << 8 | at[2] << 16;
