@@ -105,7 +105,7 @@ TEST_P(WaveAndControlSoak, CapturePinAndLowLatencyClientSampleExact)
     Host::HostMachine machine(true);
     std::string error;
     ASSERT_TRUE(machine.Start(*Host::FindDevice("inputs"), &error)) << error;
-    machine.UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+    machine.UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
 
     auto handle = Platform::Ks::FilterHandle::Open(
         machine.Process(), machine.Device(),

@@ -163,10 +163,9 @@ NTSTATUS SimulatedUsbBus::BulkTransfer(PIRP irp, PURB urb)
 }
 
 // Under the bus lock. Moves the packets of an isochronous transfer whose frames have passed.
-bool SimulatedUsbBus::ExchangeIso(const Pending& p)
+bool SimulatedUsbBus::ExchangeIso(const Pending& p, const BusPipe& pipe)
 {
     auto& r = p.urb->UrbIsochronousTransfer;
-    const BusPipe& pipe = pipes.at(p.pipe);
     const bool in = USB_ENDPOINT_DIRECTION_IN(pipe.endpointAddress);
     auto* buffer = static_cast<uint8_t*>(r.TransferBuffer);
     const PUSBD_ISO_PACKET_DESCRIPTOR packets = r.IsoPacket;
@@ -205,21 +204,20 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p)
 
 // Under the bus lock. The packets move once the transfer's last frame has passed, even when its
 // completion is held back; a transfer being cancelled moves nothing.
-void SimulatedUsbBus::ExchangeDueIso(Pending& p, ULONG now)
+void SimulatedUsbBus::ExchangeDueIso(Pending& p, const BusPipe& pipe, ULONG now)
 {
     const ULONG lastFrame = p.startFrame + p.frames - 1;
     if (p.exchanged || !FrameBefore(lastFrame, now) || ReadUCharAcquire(&p.irp->Cancel)) {
         return;
     }
     p.exchanged = true;
-    p.exchangeFailed = !ExchangeIso(p);
+    p.exchangeFailed = !ExchangeIso(p, pipe);
 }
 
 // Under the bus lock. False while the endpoint has nothing to give or cannot take the data yet.
-bool SimulatedUsbBus::ExchangeBulk(const Pending& p)
+bool SimulatedUsbBus::ExchangeBulk(const Pending& p, const BusPipe& pipe)
 {
     auto& r = p.urb->UrbBulkOrInterruptTransfer;
-    const BusPipe& pipe = pipes.at(p.pipe);
     auto* buffer = static_cast<uint8_t*>(r.TransferBuffer);
     Result result =
         USB_ENDPOINT_DIRECTION_IN(pipe.endpointAddress)
@@ -242,9 +240,9 @@ bool SimulatedUsbBus::ExchangeBulk(const Pending& p)
 }
 
 // Under the bus lock.
-bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
+bool SimulatedUsbBus::TakeBulkFailure(const BusPipe& pipe, NTSTATUS* status)
 {
-    auto it = bulkFailures.find(pipes.at(p.pipe).endpointAddress);
+    auto it = bulkFailures.find(pipe.endpointAddress);
     if (it == bulkFailures.end() || it->second.second == 0) {
         return false;
     }
@@ -253,34 +251,56 @@ bool SimulatedUsbBus::TakeBulkFailure(const Pending& p, NTSTATUS* status)
     return true;
 }
 
+namespace {
+
+struct Done
+{
+    PIRP irp;
+    NTSTATUS status;
+    USBD_STATUS usbdStatus;
+    ULONG lastFrame;
+};
+
+// The list of a frame's completions keeps its room from frame to frame (a ten-minute stream is
+// 600,000 frames). Per thread: a completion that runs the frame clock again takes a list of its
+// own, and whichever finishes last leaves its room for the next frame.
+std::vector<Done>& SpareDoneList()
+{
+    thread_local std::vector<Done> spare;
+    return spare;
+}
+
+}  // namespace
+
 void SimulatedUsbBus::OnFrame()
 {
-    struct Done
-    {
-        PIRP irp;
-        NTSTATUS status;
-        USBD_STATUS usbdStatus;
-        ULONG lastFrame;
-    };
     std::vector<Done> done;
+    done.swap(SpareDoneList());
     // A bulk or interrupt endpoint serves its transfers in the order they were queued: behind one
     // it NAKed this frame, the others of its pipe wait.
     std::set<uintptr_t> waitingPipes;
     KeAcquireSpinLockAtDpcLevel(&lock);
     const ULONG now = CurrentFrame();
+    // One look-up per run of transfers on the same pipe: the map does not change in this loop.
+    uintptr_t lastHandle = 0;
+    auto pipe = pipes.end();
     for (auto it = pending.begin(); it != pending.end();) {
         if (it->pipe == 0) {
             ++it;  // a request the device does not answer
             continue;
         }
-        if (!pipes.contains(it->pipe)) {
+        if (it->pipe != lastHandle) {
+            lastHandle = it->pipe;
+            pipe = pipes.find(it->pipe);
+        }
+        if (pipe == pipes.end()) {
             ++it;  // its pipe closed while it was being cancelled
             continue;
         }
         const bool iso = it->urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER;
         const ULONG lastFrame = it->startFrame + it->frames - 1;
         if (iso) {
-            ExchangeDueIso(*it, now);
+            ExchangeDueIso(*it, pipe->second, now);
         }
         if ((iso && !FrameBefore(lastFrame + it->delay, now)) ||
             (!iso && waitingPipes.contains(it->pipe))) {
@@ -297,9 +317,9 @@ void SimulatedUsbBus::OnFrame()
                 d.status = STATUS_UNSUCCESSFUL;
                 d.usbdStatus = USBD_STATUS_ISOCH_REQUEST_FAILED;
             }
-        } else if (TakeBulkFailure(*it, &d.status)) {
+        } else if (TakeBulkFailure(pipe->second, &d.status)) {
             d.usbdStatus = USBD_STATUS_STALL_PID;
-        } else if (!ExchangeBulk(*it)) {
+        } else if (!ExchangeBulk(*it, pipe->second)) {
             waitingPipes.insert(it->pipe);
             IoSetCancelRoutine(it->irp, &CancelPending);
             if (ReadUCharAcquire(&it->irp->Cancel) &&
@@ -334,6 +354,8 @@ void SimulatedUsbBus::OnFrame()
     for (const Done& d : done) {
         Complete(d.irp, d.status, d.usbdStatus);
     }
+    done.clear();
+    done.swap(SpareDoneList());
 }
 
 }  // namespace UsbSim

@@ -54,6 +54,23 @@ void PutLe(std::span<uint8_t> out, size_t offset, uint32_t value, size_t width)
     }
 }
 
+// Each value into its subslot, little-endian. Widths 2 to 4 store a whole word for each value
+// but the last (the bytes past its subslot belong to the next one, written next).
+void PackSamples(std::span<uint8_t> out, std::span<const int32_t> values, uint32_t width)
+{
+    size_t at = 0;
+    size_t i = 0;
+    if (width >= 2 && width <= 4 && !values.empty()) {
+        static_assert(std::endian::native == std::endian::little);
+        for (; i + 1 < values.size(); ++i, at += width) {
+            std::memcpy(out.data() + at, &values[i], 4);
+        }
+    }
+    for (; i < values.size(); ++i, at += width) {
+        PutLe(out, at, static_cast<uint32_t>(values[i]), width);
+    }
+}
+
 int32_t DefaultSample(uint32_t channel, uint64_t index)
 {
     // A ramp per channel that crosses every byte lane: any misplaced byte shows.
@@ -196,6 +213,9 @@ bool SimulatedUsbDevice::TakeRequestFault(const SetupPacket& setup, bool& hang)
 
 std::optional<size_t> SimulatedUsbDevice::TakePacketFault(uint8_t endpoint)
 {
+    if (packetFaults.empty()) {
+        return std::nullopt;  // the common case, asked for every packet
+    }
     PacketFault taken{};
     if (TakeFault(
             packetFaults, [&](const PacketFault& f) { return f.endpoint == endpoint; }, &taken)) {
@@ -476,12 +496,20 @@ void SimulatedUsbDevice::WriteInSamples(std::span<uint8_t> packet, const StreamF
 {
     const uint32_t width = format.subslotBytes;
     if (!defaultGenerator || width < 2 || width > 4) {
-        for (uint32_t s = 0; s < samples; ++s, ++stream.produced) {
-            for (uint32_t c = 0; c < format.channels; ++c) {
-                const size_t at = (static_cast<size_t>(s) * format.channels + c) * width;
-                PutLe(packet, at, static_cast<uint32_t>(generator(c, stream.produced)), width);
+        const uint32_t channels = format.channels;
+        inValues.resize(static_cast<size_t>(samples) * channels);
+        if (frameGenerator) {
+            frameGenerator(stream.produced, channels, inValues);
+        } else {
+            for (uint32_t s = 0; s < samples; ++s) {
+                for (uint32_t c = 0; c < channels; ++c) {
+                    inValues[static_cast<size_t>(s) * channels + c] =
+                        generator(c, stream.produced + s);
+                }
             }
         }
+        PackSamples(packet, inValues, width);
+        stream.produced += samples;
         return;
     }
     // The built-in ramp step by step. Each value but the last is stored as one little-endian word
@@ -683,12 +711,19 @@ void SimulatedUsbDevice::SetInGenerator(SampleGenerator newGenerator)
 {
     defaultGenerator = !newGenerator;
     generator = newGenerator ? std::move(newGenerator) : DefaultSample;
+    frameGenerator = nullptr;
+}
+
+void SimulatedUsbDevice::SetInFrameGenerator(FrameGenerator newGenerator)
+{
+    defaultGenerator = !newGenerator;
+    generator = DefaultSample;
+    frameGenerator = std::move(newGenerator);
 }
 
 uint64_t SimulatedUsbDevice::InSamplesProduced(uint8_t endpoint) const
 {
-    auto it = inStreams.find(endpoint);
-    return it == inStreams.end() ? 0 : it->second.produced;
+    return inStreams[endpoint].produced;
 }
 
 void SimulatedUsbDevice::StallRequests(uint8_t bmRequestType, uint8_t bRequest, int count)

@@ -133,6 +133,11 @@ struct ConfigurationModel
 
 // Produces the sample of a channel with a running sample index (per endpoint, from 0).
 using SampleGenerator = std::function<int32_t(uint32_t channel, uint64_t index)>;
+// Produces a packet's sample frames in one call: samples.size() / channels frames, channels
+// interleaved, the first at the running index first. A ten-minute run at 96 kHz is more than a
+// hundred million samples; one call a packet keeps the device's own cost out of the figures.
+using FrameGenerator =
+    std::function<void(uint64_t first, uint32_t channels, std::span<int32_t> samples)>;
 
 class SimulatedUsbDevice
 {
@@ -180,6 +185,8 @@ public:
     void QueueBulkIn(uint8_t endpoint, std::vector<uint8_t> data);
     uint32_t SampleRate() const { return sampleRate; }
     void SetInGenerator(SampleGenerator generator);
+    // As SetInGenerator, a packet's frames at once; null goes back to the built-in ramp.
+    void SetInFrameGenerator(FrameGenerator generator);
     // The device's clock against its nominal rate, in parts per million (+100: 100 ppm fast).
     void SetClockOffsetPpm(int32_t ppm) { clockOffsetPpm = ppm; }
     uint64_t InSamplesProduced(uint8_t endpoint) const;
@@ -291,8 +298,10 @@ private:
     uint32_t sampleRate = 0;
     int32_t clockOffsetPpm = 0;
     SampleGenerator generator;
-    bool defaultGenerator = true;  // generator is the built-in ramp, written without a call
-    std::map<uint8_t, InStream> inStreams;
+    FrameGenerator frameGenerator;  // when set, it produces the IN samples instead of generator
+    bool defaultGenerator = true;   // generator is the built-in ramp, written without a call
+    std::vector<int32_t> inValues;  // a packet's samples from a generator, before packing
+    std::array<InStream, 256> inStreams{};  // by endpoint address: every IN packet looks it up
     std::vector<ClassRequestRecord> classRequests;
     std::vector<OutPacketRecord> outPackets;
     OutPacketArena outBytes;

@@ -111,10 +111,10 @@ private:
     NTSTATUS Queue(PIRP irp, const Pending& pending);
     void ClosePipes(bool (*match)(const BusPipe&, UCHAR), UCHAR interfaceNumber);
     void TakePendingOfPipe(uintptr_t pipe, std::vector<PIRP>& out);
-    bool ExchangeIso(const Pending& p);
-    void ExchangeDueIso(Pending& p, ULONG now);
-    bool ExchangeBulk(const Pending& p);
-    bool TakeBulkFailure(const Pending& p, NTSTATUS* status);
+    bool ExchangeIso(const Pending& p, const BusPipe& pipe);
+    void ExchangeDueIso(Pending& p, const BusPipe& pipe, ULONG now);
+    bool ExchangeBulk(const Pending& p, const BusPipe& pipe);
+    bool TakeBulkFailure(const BusPipe& pipe, NTSTATUS* status);
     void OnFrame();
     void ArmFrameTimer();
     NTSTATUS Complete(PIRP irp, NTSTATUS status, USBD_STATUS usbdStatus);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 
 namespace SoakRun {
 
@@ -23,6 +24,20 @@ inline int32_t CaptureSample(uint32_t channel, uint64_t index)
 {
     const auto value = static_cast<int32_t>(index % kCaptureSpan) + 1;
     return channel == 0 ? value : -value;
+}
+
+// CaptureSample for a packet's frames at once (the simulated device's frame generator): one
+// division a packet instead of one a sample.
+inline void CaptureFrames(uint64_t first, uint32_t channels, std::span<int32_t> samples)
+{
+    auto value = static_cast<int32_t>(first % kCaptureSpan) + 1;
+    for (size_t at = 0; at + channels <= samples.size(); at += channels) {
+        samples[at] = value;
+        for (uint32_t c = 1; c < channels; ++c) {
+            samples[at + c] = -value;
+        }
+        value = value == kCaptureSpan ? 1 : value + 1;
+    }
 }
 
 }  // namespace SoakRun

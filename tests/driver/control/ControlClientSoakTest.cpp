@@ -44,7 +44,7 @@ TEST_P(ControlSoakTest, BothDirectionsStayBitExact)
 {
     const RateCase& row = GetParam();
     PlugIn(row.rateIndex, row.audioClass);
-    UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+    UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
     const ULONG half = row.rate / 100;  // 10 ms
     ControlClient* client = OpenClient();
     UserStreamer user(client, process, kControlChannels, half);
@@ -90,7 +90,7 @@ class ControlTeardownStress : public ControlClientFixture
 TEST_F(ControlTeardownStress, UnmapAndCloseAtRandomPointsWhileStreaming)
 {
     PlugIn();
-    UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+    UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
     // Unlocked pages go at once: an engine period still writing through a half it was told is
     // gone faults instead of scribbling on memory the process reuses.
     process.SetPagesGoWhenUnlocked(true);

@@ -91,7 +91,7 @@ protected:
     void Cycle(std::chrono::milliseconds length)
     {
         PlugIn();
-        UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+        UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
         Platform::Kernel::UserProcess user(GetParam() != Caller::Process64);
         auto control = OpenRequester(user);
         ASSERT_NE(control, nullptr);

@@ -80,7 +80,7 @@ protected:
 TEST_F(CapturePinTest, InputArrivesBitExactInLongAndShortFrames)
 {
     PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
-    UsbDevice().SetInGenerator(&SoakRun::CaptureSample);
+    UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
     ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 32, true, 24), &status);

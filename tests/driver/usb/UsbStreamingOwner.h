@@ -113,13 +113,19 @@ protected:
         if (data != nullptr && self->keepInData) {
             const auto* bytes = static_cast<const uint8_t*>(data);
             const ULONG frameBytes = 3 * self->inChannels;
+            // Written in place: a ten-minute soak records a hundred million values.
+            record.firstChannel.resize(samples);
+            const bool two = self->inChannels >= 2;
+            record.secondChannel.resize(two ? samples : 0);
+            int32_t* first = record.firstChannel.data();
+            int32_t* second = record.secondChannel.data();
             for (ULONG s = 0; s < samples; ++s) {
                 const uint8_t* at = bytes + s * frameBytes;
                 const uint32_t raw = at[0] | at[1] << 8 | at[2] << 16;
-                record.firstChannel.push_back(static_cast<int32_t>(raw << 8) >> 8);
-                if (self->inChannels >= 2) {
-                    const uint32_t second = at[3] | at[4] << 8 | at[5] << 16;
-                    record.secondChannel.push_back(static_cast<int32_t>(second << 8) >> 8);
+                first[s] = static_cast<int32_t>(raw << 8) >> 8;
+                if (two) {
+                    const uint32_t next = at[3] | at[4] << 8 | at[5] << 16;
+                    second[s] = static_cast<int32_t>(next << 8) >> 8;
                 }
             }
         }

@@ -33,7 +33,20 @@ void PrintTo(const CaptureRow& row, std::ostream* out)
     *out << row.name;
 }
 
-class CaptureSoak : public UsbStreamingTest, public ::testing::WithParamInterface<CaptureRow>
+// What a soak does not look at goes as it runs: ten minutes of every fill's record and every OUT
+// packet are hundreds of megabytes.
+class SoakTest : public UsbStreamingTest
+{
+protected:
+    void ForgetCheckedRecords()
+    {
+        fills.clear();
+        filledSamples.clear();
+        device->ClearOutPackets();
+    }
+};
+
+class CaptureSoak : public SoakTest, public ::testing::WithParamInterface<CaptureRow>
 {
 };
 
@@ -43,12 +56,13 @@ TEST_P(CaptureSoak, BothChannelsArriveBitExact)
     Start(UsbSim::BuildProductDescriptors({.audioClass = row.audioClass, .inChannels = 2}),
           StreamingRecord(true));
     device->SetClockOffsetPpm(row.ppm);
-    device->SetInGenerator(&CaptureSample);
+    device->SetInFrameGenerator(&SoakRun::CaptureFrames);
     keepInData = true;
     ASSERT_EQ(StartStreaming(row.rate), STATUS_SUCCESS);
     const int seconds = SoakSeconds(row.nominalSeconds);
     bool placed = false;
-    uint64_t next = 0;  // index of the next sample the device produced
+    uint64_t next = 0;     // index of the next sample the device produced
+    int32_t expected = 0;  // CaptureSample(0, next), run along without a division a sample
     uint64_t received = 0;
     for (int second = 0; second < seconds; ++second) {
         Run(1000);
@@ -60,17 +74,22 @@ TEST_P(CaptureSoak, BothChannelsArriveBitExact)
                     // The priming cycle's frames are not handed on: the stream starts after it.
                     ASSERT_GT(period.firstChannel[i], 0);
                     next = static_cast<uint64_t>(period.firstChannel[i] - 1);
+                    expected = CaptureSample(0, next);
                     placed = true;
                 }
-                ASSERT_EQ(period.firstChannel[i], CaptureSample(0, next))
-                    << "sample " << received << ", second " << second;
-                ASSERT_EQ(period.secondChannel[i], CaptureSample(1, next))
-                    << "sample " << received << ", second " << second;
+                if (period.firstChannel[i] != expected || period.secondChannel[i] != -expected) {
+                    ASSERT_EQ(period.firstChannel[i], CaptureSample(0, next))
+                        << "sample " << received << ", second " << second;
+                    ASSERT_EQ(period.secondChannel[i], CaptureSample(1, next))
+                        << "sample " << received << ", second " << second;
+                }
+                expected = expected == SoakRun::kCaptureSpan ? 1 : expected + 1;
                 ++next;
                 ++received;
             }
         }
         periods.clear();
+        ForgetCheckedRecords();
     }
     EXPECT_EQ(restarts, 0);
     // Everything the device produced came through but what is still in flight.
@@ -109,7 +128,7 @@ void PrintTo(const FeedbackRow& row, std::ostream* out)
     *out << row.name;
 }
 
-class FeedbackSoak : public UsbStreamingTest, public ::testing::WithParamInterface<FeedbackRow>
+class FeedbackSoak : public SoakTest, public ::testing::WithParamInterface<FeedbackRow>
 {
 };
 
@@ -136,6 +155,8 @@ TEST_P(FeedbackSoak, PlaybackFollowsTheFedBackRateLosingNothing)
             ++received;
         }
         ASSERT_TRUE(transport->FeedbackValid()) << "second " << second;
+        periods.clear();
+        ForgetCheckedRecords();
     }
     EXPECT_EQ(restarts, 0);
     EXPECT_TRUE(device->Violations().empty());

@@ -232,6 +232,60 @@ TEST_F(DeviceTest, InDataComesFromTheGenerator)
     EXPECT_EQ(packet[6 * 5 + 3] | packet[6 * 5 + 4] << 8, 0xFFFA);  // right: -6
 }
 
+// A packet's frames from one call produce the bytes the per-sample generator does, at every
+// subslot width, with the running index carried from packet to packet.
+TEST_F(DeviceTest, FrameGeneratorMatchesTheSampleGenerator)
+{
+    const auto sample = [](uint32_t channel, uint64_t index) {
+        const auto value = static_cast<int32_t>(index * 0x01010101u) ^ 0x5A5A5A5A;
+        return channel == 0 ? value : ~value - static_cast<int32_t>(channel);
+    };
+    int calls = 0;
+    const auto frames = [&](uint64_t first, uint32_t channels, std::span<int32_t> samples) {
+        ++calls;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = sample(static_cast<uint32_t>(i % channels), first + i / channels);
+        }
+    };
+    for (const uint8_t width : {1, 2, 3, 4}) {
+        const uint8_t bits = static_cast<uint8_t>(width * 8);
+        std::vector<std::vector<uint8_t>> produced[2];
+        for (int framewise = 0; framewise < 2; ++framewise) {
+            Build({.audioClass = 2,
+                   .outChannels = 0,
+                   .inChannels = 3,
+                   .subslotBytes = width,
+                   .bitResolution = bits,
+                   .rates = {44100}});
+            Stream();
+            if (framewise != 0) {
+                device->SetInFrameGenerator(frames);
+            } else {
+                device->SetInGenerator(sample);
+            }
+            for (int p = 0; p < 9; ++p) {  // 44100 Hz: 5 or 6 frames a microframe
+                std::array<uint8_t, 512> packet{};
+                const Result r = device->IsoIn(0x82, 0, static_cast<uint8_t>(p % 8), packet);
+                ASSERT_EQ(r.outcome, Outcome::Ok);
+                produced[framewise].emplace_back(packet.begin(), packet.begin() + r.length);
+            }
+        }
+        EXPECT_EQ(produced[1], produced[0]) << width << "-byte subslots";
+        size_t bytes = 0;
+        for (const std::vector<uint8_t>& packet : produced[1]) {
+            bytes += packet.size();
+        }
+        EXPECT_EQ(bytes, width * 3u * 49) << "nine microframes at 44100 Hz";
+    }
+    EXPECT_EQ(calls, 4 * 9) << "one call a packet";
+    // Null goes back to the built-in ramp, from where the stream is.
+    device->SetInFrameGenerator(nullptr);
+    std::array<uint8_t, 512> packet{};
+    ASSERT_EQ(device->IsoIn(0x82, 0, 0, packet).outcome, Outcome::Ok);
+    const uint32_t expected = 49u * 0x010203u;
+    EXPECT_EQ(packet[0] | packet[1] << 8 | packet[2] << 16 | uint32_t{packet[3]} << 24, expected);
+}
+
 TEST_F(DeviceTest, FeedbackReportsTheClock)
 {
     struct Case
