@@ -121,6 +121,9 @@ UserProcess::~UserProcess()
     while (!ranges_.empty()) {
         Free(reinterpret_cast<void*>(ranges_.begin()->first));
     }
+    for (const auto& [bytes, start] : spare_) {
+        munmap(reinterpret_cast<void*>(start), bytes);
+    }
 }
 
 HANDLE UserProcess::CreateEvent(bool manualReset, bool initialState, ACCESS_MASK access)
@@ -194,13 +197,25 @@ void* UserProcess::Allocate(size_t bytes)
     if (bytes == 0) {
         return nullptr;
     }
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-    if (is32Bit_) {
-        flags |= MAP_32BIT;
-    }
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (memory == MAP_FAILED) {
-        return nullptr;
+    void* memory = nullptr;
+    if (auto spare = spare_.find(bytes); spare != spare_.end()) {
+        memory = reinterpret_cast<void*>(spare->second);
+        spare_.erase(spare);
+        // Pages unlocked while pages went with their unlocking are still inaccessible.
+        if (mprotect(memory, bytes, PROT_READ | PROT_WRITE) != 0) {
+            munmap(memory, bytes);
+            return nullptr;
+        }
+        std::memset(memory, 0, bytes);
+    } else {
+        int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+        if (is32Bit_) {
+            flags |= MAP_32BIT;
+        }
+        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+        if (memory == MAP_FAILED) {
+            return nullptr;
+        }
     }
     ranges_[reinterpret_cast<uintptr_t>(memory)] = bytes;
     return memory;
@@ -208,12 +223,22 @@ void* UserProcess::Allocate(size_t bytes)
 
 void UserProcess::Free(void* address)
 {
+    // A few spare mappings of each size are enough for requests that come and go in turn.
+    constexpr size_t kSparesPerSize = 4;
     auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));
     if (it == ranges_.end()) {
         return;
     }
-    munmap(address, it->second);
+    const size_t bytes = it->second;
     ranges_.erase(it);
+    // The process no longer owns the range (OwnsRange and probes say so); its pages stay mapped,
+    // as a process heap keeps freed blocks. The driver reaches user pages only through locked
+    // MDLs, whose unlocking is what SetPagesGoWhenUnlocked checks.
+    if (spare_.count(bytes) < kSparesPerSize) {
+        spare_.emplace(bytes, reinterpret_cast<uintptr_t>(address));
+    } else {
+        munmap(address, bytes);
+    }
 }
 
 bool UserProcess::OwnsRange(const void* address, size_t bytes) const

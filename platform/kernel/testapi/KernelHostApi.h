@@ -62,6 +62,10 @@ private:
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
     std::map<uintptr_t, size_t> ranges_;  // start -> bytes
+    // Freed mappings kept for reuse by a later allocation of the same size: a
+    // request's buffers come and go on every call, and a fresh mapping each time cost the long
+    // soaks most of their time.
+    std::multimap<size_t, uintptr_t> spare_;  // bytes -> start
 };
 
 // While it lives, the calling thread runs in the context of the process (as a request from user

@@ -4,6 +4,9 @@
 #include <KernelTestApi.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include "KernelTestFixture.h"
 
 using Platform::Kernel::AttachedToProcess;
@@ -144,6 +147,38 @@ TEST_F(KernelUserObjectsTest, PagesCanGoWhenTheKernelUnlocksThem)
     IoFreeMdl(kernelMdl);
     other[0] = 4;
     EXPECT_EQ(other[0], 4);
+}
+
+// Freed user memory is kept for the next allocation of its size: the range is no longer the
+// process's once freed, and what comes back is zero-filled and usable, also after its pages went
+// with an unlock.
+TEST_F(KernelUserObjectsTest, FreedMemoryIsNotOwnedAndComesBackClean)
+{
+    UserProcess process;
+    process.SetPagesGoWhenUnlocked(true);
+    AttachedToProcess attached(process);
+    auto* first = static_cast<uint8_t*>(process.Allocate(64));
+    PMDL mdl = IoAllocateMdl(first, 64, FALSE, FALSE, nullptr);
+    ASSERT_EQ(MmProbeAndLockPages(mdl, UserMode, IoWriteAccess), STATUS_SUCCESS);
+    std::memset(first, 0xA5, 64);
+    MmUnlockPages(mdl);
+    IoFreeMdl(mdl);
+    process.Free(first);
+    EXPECT_FALSE(process.OwnsRange(first, 1));
+    PMDL stale = IoAllocateMdl(first, 16, FALSE, FALSE, nullptr);
+    EXPECT_NE(MmProbeAndLockPages(stale, UserMode, IoReadAccess), STATUS_SUCCESS);
+    IoFreeMdl(stale);
+
+    for (int round = 0; round < 6; ++round) {
+        auto* again = static_cast<uint8_t*>(process.Allocate(64));
+        ASSERT_NE(again, nullptr);
+        EXPECT_TRUE(process.OwnsRange(again, 64));
+        for (int i = 0; i < 64; ++i) {
+            ASSERT_EQ(again[i], 0) << "round " << round << ", byte " << i;
+        }
+        std::memset(again, round + 1, 64);
+        process.Free(again);
+    }
 }
 
 TEST_F(KernelUserObjectsTest, ThirtyTwoBitProcessesGetNarrowAddressesAndHandles)
