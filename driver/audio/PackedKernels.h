@@ -315,14 +315,14 @@ inline V KeepTopBits(V v)
 }
 
 // a + b clipped at full scale, without a branch. The sum ran past an end exactly where it moved
-// the wrong way from a: below a for b >= 0, above it for b < 0; and then it wrapped to the sign
-// opposite to b's, which picks the end to clip at. Six instructions where testing the signs of
-// both operands against the sum's takes seven.
+// the wrong way from a: below a for b >= 0, above it for b < 0; the sign of b picks the end. Six
+// instructions where testing the signs of both operands against the sum's takes seven, and b is
+// free to be overwritten once the overflow is known, which saves a register copy.
 inline V SaturatingAdd(V a, V b)
 {
     const V sum = _mm_add_epi32(a, b);
     const V overflow = _mm_xor_si128(_mm_cmpgt_epi32(a, sum), b);  // in the top bit
-    const V clipped = _mm_xor_si128(_mm_srai_epi32(sum, 31), _mm_set1_epi32(INT32_MIN));
+    const V clipped = _mm_xor_si128(_mm_srai_epi32(b, 31), _mm_set1_epi32(INT32_MAX));
 #if defined(__SSE4_1__)
     // A bit select on each lane's top bit (no arithmetic on the lanes as numbers).
     return _mm_castps_si128(_mm_blendv_ps(_mm_castsi128_ps(sum), _mm_castsi128_ps(clipped),
