@@ -314,20 +314,29 @@ inline V KeepTopBits(V v)
     }
 }
 
+#if defined(__SSE4_1__)
+// A bit select on each lane's top bit: where mask's is set, the lane of ifSet, else of ifClear (no
+// arithmetic on the lanes as numbers).
+inline V SelectByTopBit(V ifClear, V ifSet, V mask)
+{
+    return _mm_castps_si128(
+        _mm_blendv_ps(_mm_castsi128_ps(ifClear), _mm_castsi128_ps(ifSet), _mm_castsi128_ps(mask)));
+}
+#endif
+
 // a + b clipped at full scale, without a branch. The sum ran past an end exactly where it moved
-// the wrong way from a: below a for b >= 0, above it for b < 0; the sign of b picks the end. Six
-// instructions where testing the signs of both operands against the sum's takes seven, and b is
-// free to be overwritten once the overflow is known, which saves a register copy.
+// the wrong way from a: below a for b >= 0, above it for b < 0; the sign of b picks the end. The
+// gain loops are bound by the vector ALU ports, so every instruction here counts: five with
+// SSE4.1, where testing the signs of both operands against the sum's took seven.
 inline V SaturatingAdd(V a, V b)
 {
     const V sum = _mm_add_epi32(a, b);
     const V overflow = _mm_xor_si128(_mm_cmpgt_epi32(a, sum), b);  // in the top bit
-    const V clipped = _mm_xor_si128(_mm_srai_epi32(b, 31), _mm_set1_epi32(INT32_MAX));
 #if defined(__SSE4_1__)
-    // A bit select on each lane's top bit (no arithmetic on the lanes as numbers).
-    return _mm_castps_si128(_mm_blendv_ps(_mm_castsi128_ps(sum), _mm_castsi128_ps(clipped),
-                                          _mm_castsi128_ps(overflow)));
+    const V clipped = SelectByTopBit(_mm_set1_epi32(INT32_MAX), _mm_set1_epi32(INT32_MIN), b);
+    return SelectByTopBit(sum, clipped, overflow);
 #else
+    const V clipped = _mm_xor_si128(_mm_srai_epi32(b, 31), _mm_set1_epi32(INT32_MAX));
     const V mask = _mm_srai_epi32(overflow, 31);
     return _mm_or_si128(_mm_and_si128(mask, clipped), _mm_andnot_si128(mask, sum));
 #endif
