@@ -125,29 +125,33 @@ void GainAddLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t d
         });
 }
 
+template <class Source, class Destination, bool Add, GainPath Path>
+void GainLoopFor(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
+                 uint32_t count, SampleGain gain)
+{
+    if constexpr (Add) {
+        GainAddLoop<Source, Destination, Path>(s, sourceStride, d, destinationStride, count, gain);
+    } else {
+        GainCopyLoop<Source, Destination, Path>(s, sourceStride, d, destinationStride, count, gain);
+    }
+}
+
 // The loop for the gain's path, made once per path so none tests the gain per sample.
 template <class Source, class Destination, bool Add>
 void GainLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
               uint32_t count, SampleGain gain)
 {
-    constexpr auto kLoop = [](auto path) {
-        return Add ? &GainAddLoop<Source, Destination, decltype(path)::value>
-                   : &GainCopyLoop<Source, Destination, decltype(path)::value>;
-    };
     if (IsNarrowGain(gain)) {
-        kLoop(std::integral_constant<GainPath, GainPath::Narrow>{})(s, sourceStride, d,
-                                                                    destinationStride, count, gain);
-    } else if constexpr (Source::kBits < 32) {
-        if (IsShortSourceGain<Source::kBits>(gain)) {
-            kLoop(std::integral_constant<GainPath, GainPath::ShortSource>{})(
-                s, sourceStride, d, destinationStride, count, gain);
-        } else {
-            kLoop(std::integral_constant<GainPath, GainPath::Wide>{})(
+        GainLoopFor<Source, Destination, Add, GainPath::Narrow>(s, sourceStride, d,
+                                                                destinationStride, count, gain);
+    } else if (IsShortSourceGain<Source::kBits>(gain)) {
+        if constexpr (Source::kBits < 32) {  // never true of 32-bit sources
+            GainLoopFor<Source, Destination, Add, GainPath::ShortSource>(
                 s, sourceStride, d, destinationStride, count, gain);
         }
     } else {
-        kLoop(std::integral_constant<GainPath, GainPath::Wide>{})(s, sourceStride, d,
-                                                                  destinationStride, count, gain);
+        GainLoopFor<Source, Destination, Add, GainPath::Wide>(s, sourceStride, d, destinationStride,
+                                                              count, gain);
     }
 }
 
