@@ -279,6 +279,13 @@ CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clipping_Int32LE_to_Int32LE, kSampleInt
                      kSampleInt32LE, false, true, kOneAndAHalf);
 CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clean_Int32LE_to_Int32LE, kSampleInt32LE, kSampleInt32LE,
                      false, true, kOneAndAHalf, 0x3F);
+// A 24-bit source takes one product where a 32-bit one takes two.
+CONVERTER_BENCHMARKS(GainAdd_AboveUnity_Clipping_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE,
+                     true, true, kOneAndAHalf);
+CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clipping_Int24LE_to_Int32LE, kSampleInt24LE,
+                     kSampleInt32LE, false, true, kOneAndAHalf);
+CONVERTER_BENCHMARKS(GainCopy_AboveUnity_Clean_Int24LE_to_Int32LE, kSampleInt24LE, kSampleInt32LE,
+                     false, true, kOneAndAHalf, 0x3F);
 
 // The engine's move of its 32-bit mix bus (ten stereo buffers) into the device's 20-channel
 // 24-bit output ring, one period.

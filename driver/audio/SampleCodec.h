@@ -160,16 +160,11 @@ constexpr int32_t Saturate(int64_t v)
 }
 
 // a + b, clipped. Both hold left-justified values, so clipping at 32 bits clips at any precision.
-// Without a branch, so loud mixes that clip at random cost what quiet ones do: where the signs of
-// both operands differ from the wrapped sum's, it ran past the end a points to.
+// Without a branch, so loud mixes that clip at random cost what quiet ones do: the exact sum in 64
+// bits and two conditional moves, fewer instructions than finding the overflow from the signs.
 inline int32_t SaturatingAdd(int32_t a, int32_t b)
 {
-    const uint32_t sum = static_cast<uint32_t>(a) + static_cast<uint32_t>(b);
-    const uint32_t overflow = static_cast<uint32_t>(
-        static_cast<int32_t>((sum ^ static_cast<uint32_t>(a)) & (sum ^ static_cast<uint32_t>(b))) >>
-        31);
-    const uint32_t clipped = static_cast<uint32_t>((a >> 31) ^ INT32_MAX);
-    return static_cast<int32_t>(sum ^ ((sum ^ clipped) & overflow));
+    return Saturate(int64_t{a} + b);
 }
 
 // Gains from -1.0 + 2^-31 up to 1.0 cannot make a rounded product leave 64 bits nor a result leave
@@ -181,13 +176,41 @@ constexpr bool IsNarrowGain(SampleGain gain)
     return gain > -kUnityGain + 1 && gain <= kUnityGain;
 }
 
-// v x gain in Q32.32, rounded half up at 32-bit precision.
-template <bool Narrow>
+// A source of fewer than 32 bits takes one multiplication for any other gain below 2^(63 - Bits)
+// in size (x128 for 24 bits, x32768 for 16): the sample at its own precision, at most 2^(Bits - 1)
+// in size, times such a gain stays below 2^62, with room for the rounding.
+template <uint32_t SourceBits>
+constexpr bool IsShortSourceGain(SampleGain gain)
+{
+    if constexpr (SourceBits < 32) {
+        constexpr SampleGain kLimit = SampleGain{1} << (63 - SourceBits);
+        return gain > -kLimit && gain < kLimit;
+    } else {
+        return false;
+    }
+}
+
+enum class GainPath
+{
+    Narrow,       // IsNarrowGain
+    ShortSource,  // IsShortSourceGain for the source's precision
+    Wide,         // any other
+};
+
+// v x gain in Q32.32, rounded half up at 32-bit precision. SourceBits: the significant bits of v.
+template <GainPath Path, uint32_t SourceBits = 32>
 inline int32_t ApplyGain(int32_t v, SampleGain gain)
 {
-    if constexpr (Narrow) {
+    if constexpr (Path == GainPath::Narrow) {
         const int64_t product = int64_t{v} * gain;
         return static_cast<int32_t>((product + 0x80000000) >> 32);
+    } else if constexpr (Path == GainPath::ShortSource) {
+        // The bits below the source's precision are zero, so (v x gain + 2^31) / 2^32 is
+        // (x x gain + 2^(Bits - 1)) / 2^Bits for the sample x at its own precision, and floors
+        // the same.
+        static_assert(SourceBits < 32);
+        const int64_t x = v >> (32 - SourceBits);
+        return Saturate((x * gain + (int64_t{1} << (SourceBits - 1))) >> SourceBits);
     } else {
         // The full product takes up to 95 bits. Split as whole x 2^32 + fraction (fraction in
         // [0, 2^32)), it is two products that each fit in 64 bits: v x whole is a whole number of

@@ -103,14 +103,56 @@ void ZeroSamples(void* destination, uint32_t destinationStride, uint32_t count)
     }
 }
 
-template <class Source, class Destination, bool Narrow>
+template <class Source, class Destination, GainPath Path>
 void GainCopyLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
                   uint32_t count, SampleGain gain)
 {
-    ForEachSample<Source>(s, sourceStride, d, destinationStride, count,
-                          [gain](int32_t v, uint8_t* out) {
-                              StoreLabelled<Destination>(out, ApplyGain<Narrow>(v, gain));
-                          });
+    ForEachSample<Source>(
+        s, sourceStride, d, destinationStride, count, [gain](int32_t v, uint8_t* out) {
+            StoreLabelled<Destination>(out, ApplyGain<Path, Source::kBits>(v, gain));
+        });
+}
+
+template <class Source, class Destination, GainPath Path>
+void GainAddLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
+                 uint32_t count, SampleGain gain)
+{
+    ForEachSample<Source>(
+        s, sourceStride, d, destinationStride, count, [gain](int32_t v, uint8_t* out) {
+            const int32_t scaled =
+                KeepTopBits<Destination>(ApplyGain<Path, Source::kBits>(v, gain));
+            StoreLabelled<Destination>(out, SaturatingAdd(Destination::Load(out), scaled));
+        });
+}
+
+template <class Source, class Destination, bool Add, GainPath Path>
+void GainLoopFor(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
+                 uint32_t count, SampleGain gain)
+{
+    if constexpr (Add) {
+        GainAddLoop<Source, Destination, Path>(s, sourceStride, d, destinationStride, count, gain);
+    } else {
+        GainCopyLoop<Source, Destination, Path>(s, sourceStride, d, destinationStride, count, gain);
+    }
+}
+
+// The loop for the gain's path, made once per path so none tests the gain per sample.
+template <class Source, class Destination, bool Add>
+void GainLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
+              uint32_t count, SampleGain gain)
+{
+    if (IsNarrowGain(gain)) {
+        GainLoopFor<Source, Destination, Add, GainPath::Narrow>(s, sourceStride, d,
+                                                                destinationStride, count, gain);
+    } else if (IsShortSourceGain<Source::kBits>(gain)) {
+        if constexpr (Source::kBits < 32) {  // never true of 32-bit sources
+            GainLoopFor<Source, Destination, Add, GainPath::ShortSource>(
+                s, sourceStride, d, destinationStride, count, gain);
+        }
+    } else {
+        GainLoopFor<Source, Destination, Add, GainPath::Wide>(s, sourceStride, d, destinationStride,
+                                                              count, gain);
+    }
 }
 
 template <class Source, class Destination>
@@ -122,26 +164,10 @@ int32_t GainCopySamples(const void* source, uint32_t sourceStride, void* destina
         ZeroSamples<Destination>(destination, destinationStride, count);
         return 0;
     }
-    const uint8_t* s = static_cast<const uint8_t*>(source);
-    uint8_t* d = static_cast<uint8_t*>(destination);
-    if (IsNarrowGain(gain)) {
-        GainCopyLoop<Source, Destination, true>(s, sourceStride, d, destinationStride, count, gain);
-    } else {
-        GainCopyLoop<Source, Destination, false>(s, sourceStride, d, destinationStride, count,
-                                                 gain);
-    }
+    GainLoop<Source, Destination, false>(static_cast<const uint8_t*>(source), sourceStride,
+                                         static_cast<uint8_t*>(destination), destinationStride,
+                                         count, gain);
     return 0;
-}
-
-template <class Source, class Destination, bool Narrow>
-void GainAddLoop(const uint8_t* s, uint32_t sourceStride, uint8_t* d, uint32_t destinationStride,
-                 uint32_t count, SampleGain gain)
-{
-    ForEachSample<Source>(
-        s, sourceStride, d, destinationStride, count, [gain](int32_t v, uint8_t* out) {
-            const int32_t scaled = KeepTopBits<Destination>(ApplyGain<Narrow>(v, gain));
-            StoreLabelled<Destination>(out, SaturatingAdd(Destination::Load(out), scaled));
-        });
 }
 
 template <class Source, class Destination>
@@ -151,13 +177,9 @@ int32_t GainAddSamples(const void* source, uint32_t sourceStride, void* destinat
     if (gain == 0) {
         return 0;  // adds nothing: neither side is touched
     }
-    const uint8_t* s = static_cast<const uint8_t*>(source);
-    uint8_t* d = static_cast<uint8_t*>(destination);
-    if (IsNarrowGain(gain)) {
-        GainAddLoop<Source, Destination, true>(s, sourceStride, d, destinationStride, count, gain);
-    } else {
-        GainAddLoop<Source, Destination, false>(s, sourceStride, d, destinationStride, count, gain);
-    }
+    GainLoop<Source, Destination, true>(static_cast<const uint8_t*>(source), sourceStride,
+                                        static_cast<uint8_t*>(destination), destinationStride,
+                                        count, gain);
     return 0;
 }
 

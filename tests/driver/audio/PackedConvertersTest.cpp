@@ -53,6 +53,11 @@ const SampleGain kGains[] = {
     -0x200000000LL,
     INT64_MIN,
     0x7FFFFFFFFFFFFFFFLL,
+    // Either side of the largest gains a 24-bit and a 16-bit source take with one product.
+    0x7FFFFFFFFFLL,
+    -0x8000000000LL,
+    0x800000000000LL,
+    -0x7FFFFFFFFFFFLL,
 };
 
 // Hides what the level must not use, then picks the routines again.

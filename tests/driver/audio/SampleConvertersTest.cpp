@@ -50,6 +50,20 @@ const int64_t kGains[] = {
     0x1'0000'0001LL,
     -0x7FFFFFFFLL,
     0x4'0000'0000LL,
+    // Either side of the largest gains a 24-bit and a 16-bit source take with one product.
+    0x7F'FFFF'FFFFLL,
+    0x80'0000'0000LL,
+    -0x7F'FFFF'FFFFLL,
+    -0x80'0000'0000LL,
+    0x7FFF'FFFF'FFFFLL,
+    0x8000'0000'0000LL,
+    -0x7FFF'FFFF'FFFFLL,
+    -0x8000'0000'0000LL,
+    // Past them, where one product of a full-scale sample would overflow.
+    0x180'0000'0000LL,
+    -0x180'0000'0000LL,
+    0x1'8000'0000'0000LL,
+    0x7'8000'0001LL,
 };
 
 struct Pair
