@@ -1,4 +1,5 @@
 #include <cairo.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -255,10 +256,11 @@ TEST_F(GdiplusFixture, GraphicsOutlivingItsWindowDrawsIntoNothing)
 class GdiplusPng : public GdiplusFixture
 {
 public:
-    std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("gdiplus_png_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-         std::to_string(reinterpret_cast<uintptr_t>(this)));
+    // Named by process: CTest runs these tests in parallel processes, which may start in the same
+    // millisecond (one random seed) and place the fixture at one address.
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   ("gdiplus_png_" + std::to_string(::getpid()) + "_" +
+                                    std::to_string(reinterpret_cast<uintptr_t>(this)));
     void SetUp() override
     {
         GdiplusFixture::SetUp();
