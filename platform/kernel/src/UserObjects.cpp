@@ -192,27 +192,38 @@ bool UserProcess::ResetEvent(HANDLE handle)
     return true;
 }
 
+namespace {
+
+size_t WholePages(size_t bytes)
+{
+    return (bytes + PAGE_SIZE - 1) & ~size_t{PAGE_SIZE - 1};
+}
+
+}  // namespace
+
 void* UserProcess::Allocate(size_t bytes)
 {
-    if (bytes == 0) {
+    if (bytes == 0 || bytes > SIZE_MAX - PAGE_SIZE) {
         return nullptr;
     }
+    const size_t mapped = WholePages(bytes);
     void* memory = nullptr;
-    if (auto spare = spare_.find(bytes); spare != spare_.end()) {
+    if (auto spare = spare_.find(mapped); spare != spare_.end()) {
         memory = reinterpret_cast<void*>(spare->second);
         spare_.erase(spare);
+        spareBytes_ -= mapped;
         // Pages unlocked while pages went with their unlocking are still inaccessible.
-        if (mprotect(memory, bytes, PROT_READ | PROT_WRITE) != 0) {
-            munmap(memory, bytes);
+        if (pagesMayHaveGone_ && mprotect(memory, mapped, PROT_READ | PROT_WRITE) != 0) {
+            munmap(memory, mapped);
             return nullptr;
         }
-        std::memset(memory, 0, bytes);
+        std::memset(memory, 0, mapped);
     } else {
         int flags = MAP_PRIVATE | MAP_ANONYMOUS;
         if (is32Bit_) {
             flags |= MAP_32BIT;
         }
-        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+        memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, flags, -1, 0);
         if (memory == MAP_FAILED) {
             return nullptr;
         }
@@ -223,21 +234,22 @@ void* UserProcess::Allocate(size_t bytes)
 
 void UserProcess::Free(void* address)
 {
-    // A few spare mappings of each size are enough for requests that come and go in turn.
-    constexpr size_t kSparesPerSize = 4;
+    // Enough for the buffers of the requests a client keeps outstanding at once.
+    constexpr size_t kSpareBytes = size_t{16} << 20;
     auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));
     if (it == ranges_.end()) {
         return;
     }
-    const size_t bytes = it->second;
+    const size_t mapped = WholePages(it->second);
     ranges_.erase(it);
     // The process no longer owns the range (OwnsRange and probes say so); its pages stay mapped,
     // as a process heap keeps freed blocks. The driver reaches user pages only through locked
     // MDLs, whose unlocking is what SetPagesGoWhenUnlocked checks.
-    if (spare_.count(bytes) < kSparesPerSize) {
-        spare_.emplace(bytes, reinterpret_cast<uintptr_t>(address));
+    if (spareBytes_ + mapped <= kSpareBytes) {
+        spare_.emplace(mapped, reinterpret_cast<uintptr_t>(address));
+        spareBytes_ += mapped;
     } else {
-        munmap(address, bytes);
+        munmap(address, mapped);
     }
 }
 

@@ -46,7 +46,11 @@ public:
     // When on, pages the kernel locked for user mode become inaccessible the moment they are
     // unlocked (as pages a process freed meanwhile would be): a driver that still reaches them
     // after MmUnlockPages faults at once instead of by chance.
-    void SetPagesGoWhenUnlocked(bool on) { pagesGoWhenUnlocked_ = on; }
+    void SetPagesGoWhenUnlocked(bool on)
+    {
+        pagesGoWhenUnlocked_ = on;
+        pagesMayHaveGone_ = pagesMayHaveGone_ || on;
+    }
     bool PagesGoWhenUnlocked() const { return pagesGoWhenUnlocked_; }
 
     struct HandleEntry
@@ -59,13 +63,15 @@ public:
 private:
     bool is32Bit_;
     bool pagesGoWhenUnlocked_ = false;
+    bool pagesMayHaveGone_ = false;  // a freed range may hold inaccessible pages
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
     std::map<uintptr_t, size_t> ranges_;  // start -> bytes
-    // Freed mappings kept for reuse by a later allocation of the same size: a
-    // request's buffers come and go on every call, and a fresh mapping each time cost the long
-    // soaks most of their time.
-    std::multimap<size_t, uintptr_t> spare_;  // bytes -> start
+    // Freed mappings kept for reuse by a later allocation of as many pages: a request's buffers
+    // come and go on every call, and a fresh mapping each time cost the long soaks most of their
+    // time.
+    std::multimap<size_t, uintptr_t> spare_;  // mapped bytes (whole pages) -> start
+    size_t spareBytes_ = 0;
 };
 
 // While it lives, the calling thread runs in the context of the process (as a request from user
