@@ -8,6 +8,7 @@
 #include <KernelHostApi.h>
 #include <UsbTestApi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -123,12 +124,19 @@ private:
     }
     void FillOutput(ULONG h)
     {
-        for (ULONG f = 0; f < samples_; ++f) {
-            const int32_t value = Ramp(written + f);
-            for (ULONG c = 0; c < channels_; ++c) {
-                if (output_[c][h] != nullptr) {
-                    output_[c][h][f] = c == 0 ? value * 256 : c == 1 ? -value * 256 : 0;
-                }
+        // A channel at a time: the ramp on the first two, silence on the rest.
+        for (ULONG c = 0; c < channels_; ++c) {
+            int32_t* out = output_[c][h];
+            if (out == nullptr) {
+                continue;
+            }
+            if (c >= 2) {
+                std::fill(out, out + samples_, 0);
+                continue;
+            }
+            const int32_t sign = c == 0 ? 1 : -1;
+            for (ULONG f = 0; f < samples_; ++f) {
+                out[f] = sign * Ramp(written + f) * 256;
             }
         }
         written += samples_;
