@@ -3,15 +3,16 @@
 // come from the special pool (GuardedPool.h): exactly the size asked for, guarded past the end.
 #include <KernelTestApi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <set>
 
 #include "GuardedPool.h"
 #include "KernelInternal.h"
+#include "PoolBlockTable.h"
 #include "Verifier.h"
 
 using namespace Platform::Kernel;
@@ -33,7 +34,7 @@ struct Block
 struct PoolState
 {
     std::mutex mutex;
-    std::map<const void*, Block> blocks;
+    Internal::PoolBlockTable<Block> blocks;
     uint64_t attempts = 0;
     uint64_t failAt = 0;  // 0 = none
     std::set<ULONG> failingTags;
@@ -68,7 +69,7 @@ void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
     }
     std::memset(p, poisonByte.load(std::memory_order_relaxed), size);
     std::lock_guard lock(state.mutex);
-    state.blocks[p] = Block{size, tag, contiguous, state.attempts};
+    state.blocks.Insert(p, Block{size, tag, contiguous, state.attempts});
     return p;
 }
 
@@ -81,15 +82,15 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
     Block block{};
     {
         std::lock_guard lock(state.mutex);
-        auto it = state.blocks.find(p);
-        if (it == state.blocks.end()) {
+        const Block* found = state.blocks.Find(p);
+        if (found == nullptr) {
             Internal::Violation(kBadPoolCaller,
                                 std::string(service) +
                                     " given an address that is not an "
                                     "outstanding block (double free?)",
                                 reinterpret_cast<ULONG_PTR>(p));
         }
-        block = it->second;
+        block = *found;
     }
     if (block.contiguous != contiguous) {
         Internal::Violation(kBadPoolCaller,
@@ -113,7 +114,7 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
     Internal::ForgetLocksIn(p, block.size);
     {
         std::lock_guard lock(state.mutex);
-        state.blocks.erase(p);
+        state.blocks.Erase(p);
     }
     Internal::SpecialPoolFree(p, block.size);
 }
@@ -154,9 +155,9 @@ std::vector<PoolBlock> OutstandingPool()
     PoolState& state = State();
     std::lock_guard lock(state.mutex);
     std::vector<PoolBlock> out;
-    for (const auto& [address, block] : state.blocks) {
+    state.blocks.ForEach([&](const void* address, const Block& block) {
         out.push_back(PoolBlock{address, block.size, block.tag, block.contiguous, block.sequence});
-    }
+    });
     std::sort(out.begin(), out.end(),
               [](const PoolBlock& a, const PoolBlock& b) { return a.sequence < b.sequence; });
     return out;
@@ -166,10 +167,10 @@ void FreeOutstandingPool()
 {
     PoolState& state = State();
     std::lock_guard lock(state.mutex);
-    for (const auto& [address, block] : state.blocks) {
+    state.blocks.ForEach([](const void* address, const Block& block) {
         Internal::SpecialPoolDiscard(const_cast<void*>(address), block.size);
-    }
-    state.blocks.clear();
+    });
+    state.blocks.Clear();
 }
 
 uint64_t AllocationCount()
@@ -208,20 +209,19 @@ bool FindPoolBlock(const void* address, ULONG* tag, size_t* offset, size_t* size
 {
     PoolState& state = State();
     std::lock_guard lock(state.mutex);
-    auto it = state.blocks.upper_bound(address);
-    if (it == state.blocks.begin()) {
-        return false;
-    }
-    --it;
-    const auto* begin = static_cast<const char*>(it->first);
+    // Only reports ask, so a walk of every block will do.
     const auto* at = static_cast<const char*>(address);
-    if (at >= begin + it->second.size) {
-        return false;
-    }
-    *tag = it->second.tag;
-    *offset = static_cast<size_t>(at - begin);
-    *size = it->second.size;
-    return true;
+    bool found = false;
+    state.blocks.ForEach([&](const void* key, const Block& block) {
+        const auto* begin = static_cast<const char*>(key);
+        if (!found && at >= begin && at < begin + block.size) {
+            *tag = block.tag;
+            *offset = static_cast<size_t>(at - begin);
+            *size = block.size;
+            found = true;
+        }
+    });
+    return found;
 }
 
 void ResetPoolFailures()

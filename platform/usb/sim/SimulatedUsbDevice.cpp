@@ -640,6 +640,42 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
     return {Outcome::Ok, length};
 }
 
+namespace {
+
+// Little-endian samples of `subslot` bytes, sign-extended, a whole packet at a time.
+template <uint32_t kSubslot>
+void DecodeSubslotsOf(const uint8_t* bytes, size_t count, int32_t* out)
+{
+    constexpr uint32_t kShift = 32 - 8 * kSubslot;
+    for (size_t i = 0; i < count; ++i, bytes += kSubslot) {
+        uint32_t raw = 0;
+        for (uint32_t b = 0; b < kSubslot; ++b) {
+            raw |= static_cast<uint32_t>(bytes[b]) << (8 * b);
+        }
+        out[i] = static_cast<int32_t>(raw << kShift) >> kShift;
+    }
+}
+
+void DecodeSubslots(const uint8_t* bytes, uint32_t subslot, size_t count, int32_t* out)
+{
+    switch (subslot) {
+        case 1:
+            return DecodeSubslotsOf<1>(bytes, count, out);
+        case 2:
+            return DecodeSubslotsOf<2>(bytes, count, out);
+        case 3:
+            return DecodeSubslotsOf<3>(bytes, count, out);
+        case 4:
+            return DecodeSubslotsOf<4>(bytes, count, out);
+        default:  // wider than a sample: its low four bytes
+            for (size_t i = 0; i < count; ++i, bytes += subslot) {
+                DecodeSubslotsOf<4>(bytes, 1, out + i);
+            }
+    }
+}
+
+}  // namespace
+
 OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
 {
     StreamFormat format;
@@ -664,27 +700,20 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
     for (const OutPacketRecord& packet : outPackets) {
         total += packet.endpoint == endpoint ? packet.bytes.size() / frameBytes : 0;
     }
-    received.frames.reserve(total);
-    received.samples.reserve(total * format.channels);
-    const uint32_t subslot = format.subslotBytes;
-    const uint32_t shift = 32 - 8 * subslot;
+    received.frames.resize(total);
+    received.samples.resize(total * format.channels);
+    uint32_t* frameOut = received.frames.data();
+    int32_t* sampleOut = received.samples.data();
     for (const OutPacketRecord& packet : outPackets) {
         if (packet.endpoint != endpoint) {
             continue;
         }
-        const uint8_t* bytes = packet.bytes.data();
-        for (size_t at = 0; at + frameBytes <= packet.bytes.size(); at += frameBytes) {
-            received.frames.push_back(packet.frame);
-            for (const uint8_t* sample = bytes + at; sample != bytes + at + frameBytes;
-                 sample += subslot) {
-                uint32_t raw = 0;
-                for (uint32_t b = 0; b < subslot; ++b) {
-                    raw |= static_cast<uint32_t>(sample[b]) << (8 * b);
-                }
-                // Sign-extend from the subslot.
-                received.samples.push_back(static_cast<int32_t>(raw << shift) >> shift);
-            }
-        }
+        const size_t frames = packet.bytes.size() / frameBytes;
+        std::fill_n(frameOut, frames, packet.frame);
+        frameOut += frames;
+        DecodeSubslots(packet.bytes.data(), format.subslotBytes, frames * format.channels,
+                       sampleOut);
+        sampleOut += frames * format.channels;
     }
     return received;
 }
