@@ -1,5 +1,6 @@
 #include "LowLatencyClient.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace Host {
@@ -179,10 +180,23 @@ bool LowLatencyClient::Start(std::string* error)
 
 void LowLatencyClient::FillOutput(uint32_t half)
 {
-    for (uint32_t f = 0; f < frames_; ++f) {
-        const int32_t value = LowLatencyRamp(written + f) * 256;
-        for (uint32_t c = 0; c < outputs_; ++c) {
-            output_[c][half][f] = c % 2 == 0 ? value : -value;
+    // A channel at a time: the ramp into the first, copied to the even ones, negated to the odd.
+    if (outputs_ != 0) {
+        int32_t* first = output_[0][half];
+        uint64_t at = written % kLowLatencyRampSpan;
+        for (uint32_t f = 0; f < frames_; ++f) {
+            first[f] = (static_cast<int32_t>(at) + 1) * 256;
+            at = at + 1 == kLowLatencyRampSpan ? 0 : at + 1;
+        }
+        for (uint32_t c = 1; c < outputs_; ++c) {
+            int32_t* out = output_[c][half];
+            if (c % 2 == 0) {
+                std::copy_n(first, frames_, out);
+                continue;
+            }
+            for (uint32_t f = 0; f < frames_; ++f) {
+                out[f] = -first[f];
+            }
         }
     }
     written += frames_;

@@ -135,26 +135,50 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
         }
         // A period that came late lands at its own time: the device skips ahead in the ramp,
         // with or without silence before. Frames heard out of order or altered are a break.
-        const uint64_t skipped = SkippedTo(frame[0]);
+        const int32_t next = LowLatencyRamp(ramp_);
+        const uint64_t skipped = frame[0] == next ? 0 : SkippedTo(frame[0]);
         if (skipped != 0) {
             gaps_ += silence_ == 0 ? 1 : 0;
             lostFrames_ += skipped;
             ramp_ += skipped;
         }
         silence_ = 0;
-        const int32_t value = LowLatencyRamp(ramp_);
-        for (uint32_t c = 0; c < channels_; ++c) {
-            const int32_t want = c % 2 == 0 ? value : -value;
-            const int32_t level = std::abs(frame[c]);
-            peaks_[c] = std::max(peaks_[c], level);
-            recent_[c] = std::max(recent_[c], level);
-            if (frame[c] != want && failure_.empty()) {
-                failure_ = "frame " + std::to_string(ramp_) + " channel " + std::to_string(c + 1) +
-                           ": the device received " + std::to_string(frame[c]) + ", expected " +
-                           std::to_string(want);
-            }
+        const int32_t value = skipped == 0 ? next : LowLatencyRamp(ramp_);
+        if (!MatchesRamp(frame, value)) {
+            Explain(frame, value);
         }
         ramp_ += failure_.empty() ? 1 : 0;
+    }
+}
+
+// Notes the frame's levels; whether every sample is the ramp's (even channels as it is, odd ones
+// negated). The whole frame at once, no branch per sample.
+bool RampCheck::MatchesRamp(std::span<const int32_t> frame, int32_t value)
+{
+    int32_t* __restrict peaks = peaks_.data();
+    int32_t* __restrict recent = recent_.data();
+    const int32_t* __restrict in = frame.data();
+    const int32_t wants[2] = {value, -value};
+    uint32_t differ = 0;
+    for (uint32_t c = 0; c < channels_; ++c) {
+        const int32_t level = std::abs(in[c]);
+        peaks[c] = std::max(peaks[c], level);
+        recent[c] = std::max(recent[c], level);
+        differ |= static_cast<uint32_t>(in[c] ^ wants[c & 1]);
+    }
+    return differ == 0;
+}
+
+// The first sample of a frame that is not the ramp's, as the failure.
+void RampCheck::Explain(std::span<const int32_t> frame, int32_t value)
+{
+    for (uint32_t c = 0; c < channels_; ++c) {
+        const int32_t want = c % 2 == 0 ? value : -value;
+        if (frame[c] != want && failure_.empty()) {
+            failure_ = "frame " + std::to_string(ramp_) + " channel " + std::to_string(c + 1) +
+                       ": the device received " + std::to_string(frame[c]) + ", expected " +
+                       std::to_string(want);
+        }
     }
 }
 

@@ -90,6 +90,8 @@ public:
 
 private:
     uint64_t SkippedTo(int32_t value) const;
+    bool MatchesRamp(std::span<const int32_t> frame, int32_t value);
+    void Explain(std::span<const int32_t> frame, int32_t value);
 
     uint32_t channels_;
     uint64_t ramp_ = 0;
