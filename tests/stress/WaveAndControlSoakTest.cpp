@@ -37,6 +37,7 @@ struct CaptureCheck
 
     void Take(const std::vector<uint8_t>& data, ULONG used)
     {
+        int32_t want = placed ? SoakRun::CaptureSample(0, next) : 0;  // left; right is -want
         for (size_t o = 0; o + 8 <= used && failure.empty(); o += 8) {
             int32_t left;
             int32_t right;
@@ -48,9 +49,9 @@ struct CaptureCheck
                 }
                 next = static_cast<uint64_t>((left >> 8) - 1);
                 placed = true;
+                want = SoakRun::CaptureSample(0, next);
             }
-            if ((left & 0xFF) != 0 || left >> 8 != SoakRun::CaptureSample(0, next) ||
-                right >> 8 != SoakRun::CaptureSample(1, next)) {
+            if ((left & 0xFF) != 0 || left >> 8 != want || right >> 8 != -want) {
                 failure = "captured frame " + std::to_string(frames) + " carries " +
                           std::to_string(left) + ", " + std::to_string(right) +
                           " instead of device sample " + std::to_string(next);
@@ -58,6 +59,7 @@ struct CaptureCheck
             }
             ++next;
             ++frames;
+            want = SoakRun::NextCaptureValue(want);
         }
     }
 };

@@ -26,6 +26,13 @@ inline int32_t CaptureSample(uint32_t channel, uint64_t index)
     return channel == 0 ? value : -value;
 }
 
+// CaptureSample(0, index + 1) from CaptureSample(0, index): a check walking a packet's samples
+// in order takes one division a packet instead of two a frame.
+inline int32_t NextCaptureValue(int32_t value)
+{
+    return value == kCaptureSpan ? 1 : value + 1;
+}
+
 // CaptureSample for a packet's frames at once (the simulated device's frame generator): one
 // division a packet instead of one a sample.
 inline void CaptureFrames(uint64_t first, uint32_t channels, std::span<int32_t> samples)

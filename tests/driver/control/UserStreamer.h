@@ -146,6 +146,7 @@ private:
         if (!inputFailure.empty() || input_[0][h] == nullptr || input_[1][h] == nullptr) {
             return;
         }
+        int32_t want = placed_ ? SoakRun::CaptureSample(0, next_) : 0;  // left; right is -want
         for (ULONG f = 0; f < samples_; ++f) {
             const int32_t left = input_[0][h][f];
             const int32_t right = input_[1][h][f];
@@ -156,10 +157,10 @@ private:
                 next_ = static_cast<uint64_t>((left >> 8) - 1);
                 firstInput = next_;
                 placed_ = true;
+                want = SoakRun::CaptureSample(0, next_);
             }
-            if ((left & 0xFF) != 0 || (right & 0xFF) != 0 ||
-                left >> 8 != SoakRun::CaptureSample(0, next_) ||
-                right >> 8 != SoakRun::CaptureSample(1, next_)) {
+            if ((left & 0xFF) != 0 || (right & 0xFF) != 0 || left >> 8 != want ||
+                right >> 8 != -want) {
                 inputFailure = "input frame " + std::to_string(inputChecked) + " carries " +
                                std::to_string(left) + ", " + std::to_string(right) +
                                " instead of device sample " + std::to_string(next_);
@@ -167,6 +168,7 @@ private:
             }
             ++next_;
             ++inputChecked;
+            want = SoakRun::NextCaptureValue(want);
         }
     }
 

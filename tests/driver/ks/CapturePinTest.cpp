@@ -44,6 +44,7 @@ protected:
     bool Check(const Platform::Ks::CompletedFrame& frame)
     {
         const size_t frames = frame.header.DataUsed / 8;
+        int32_t want = placed ? SoakRun::CaptureSample(0, next) : 0;  // left; right is -want
         for (size_t f = 0; f < frames; ++f) {
             int32_t samples[2];
             std::memcpy(samples, &frame.data[f * 8], sizeof samples);
@@ -52,12 +53,12 @@ protected:
             if (!placed && left != 0) {
                 next = static_cast<uint64_t>(left - 1);
                 placed = true;
+                want = SoakRun::CaptureSample(0, next);
             }
             if (!placed) {
                 continue;
             }
-            if (left != SoakRun::CaptureSample(0, next) ||
-                right != SoakRun::CaptureSample(1, next) || (samples[0] & 0xFF) != 0) {
+            if (left != want || right != -want || (samples[0] & 0xFF) != 0) {
                 failure = "frame " + std::to_string(received) + " carries " +
                           std::to_string(samples[0]) + ", " + std::to_string(samples[1]) +
                           " expected " + std::to_string(SoakRun::CaptureSample(0, next)) + " at " +
@@ -66,6 +67,7 @@ protected:
             }
             ++next;
             ++received;
+            want = SoakRun::NextCaptureValue(want);
         }
         return true;
     }
