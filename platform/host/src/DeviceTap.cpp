@@ -96,8 +96,11 @@ std::vector<int32_t> RenderCheck::TakeRecentPeaks()
 }
 
 RampCheck::RampCheck(uint32_t channels)
-    : channels_(channels), peaks_(channels, 0), recent_(channels, 0)
+    : channels_(channels), peaks_(channels, 0), recent_(channels, 0), signs_(channels, 1)
 {
+    for (uint32_t c = 1; c < channels; c += 2) {
+        signs_[c] = -1;
+    }
 }
 
 // Frames ahead of the next one expected that `value` lies, when it is a ramp value less than
@@ -125,7 +128,7 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
     }
     for (size_t f = 0; f < received.size() && failure_.empty(); ++f) {
         const std::span<const int32_t> frame = received.Frame(f);
-        if (Silent(frame)) {
+        if (frame[0] == 0 && Silent(frame)) {
             silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
             continue;
         }
@@ -135,7 +138,7 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
         }
         // A period that came late lands at its own time: the device skips ahead in the ramp,
         // with or without silence before. Frames heard out of order or altered are a break.
-        const int32_t next = LowLatencyRamp(ramp_);
+        const int32_t next = RampValue();
         const uint64_t skipped = frame[0] == next ? 0 : SkippedTo(frame[0]);
         if (skipped != 0) {
             gaps_ += silence_ == 0 ? 1 : 0;
@@ -143,7 +146,7 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
             ramp_ += skipped;
         }
         silence_ = 0;
-        const int32_t value = skipped == 0 ? next : LowLatencyRamp(ramp_);
+        const int32_t value = skipped == 0 ? next : RampValue();
         if (!MatchesRamp(frame, value)) {
             Explain(frame, value);
         }
@@ -158,15 +161,29 @@ bool RampCheck::MatchesRamp(std::span<const int32_t> frame, int32_t value)
     int32_t* __restrict peaks = peaks_.data();
     int32_t* __restrict recent = recent_.data();
     const int32_t* __restrict in = frame.data();
-    const int32_t wants[2] = {value, -value};
+    const int32_t* __restrict signs = signs_.data();
     uint32_t differ = 0;
     for (uint32_t c = 0; c < channels_; ++c) {
         const int32_t level = std::abs(in[c]);
         peaks[c] = std::max(peaks[c], level);
         recent[c] = std::max(recent[c], level);
-        differ |= static_cast<uint32_t>(in[c] ^ wants[c & 1]);
+        differ |= static_cast<uint32_t>(in[c] ^ (value * signs[c]));
     }
     return differ == 0;
+}
+
+// LowLatencyRamp(ramp_), run along from the last frame's value while the ramp moves one at a
+// time (a division only after a skip).
+int32_t RampCheck::RampValue()
+{
+    if (valueAt_ + 1 == ramp_) {
+        value_ = value_ == static_cast<int32_t>(kLowLatencyRampSpan) ? 1 : value_ + 1;
+        valueAt_ = ramp_;
+    } else if (valueAt_ != ramp_) {
+        value_ = LowLatencyRamp(ramp_);
+        valueAt_ = ramp_;
+    }
+    return value_;
 }
 
 // The first sample of a frame that is not the ramp's, as the failure.

@@ -92,6 +92,7 @@ private:
     uint64_t SkippedTo(int32_t value) const;
     bool MatchesRamp(std::span<const int32_t> frame, int32_t value);
     void Explain(std::span<const int32_t> frame, int32_t value);
+    int32_t RampValue();
 
     uint32_t channels_;
     uint64_t ramp_ = 0;
@@ -102,6 +103,9 @@ private:
     std::string failure_;
     std::vector<int32_t> peaks_;
     std::vector<int32_t> recent_;
+    std::vector<int32_t> signs_;  // 1 on even channels, -1 on odd ones
+    uint64_t valueAt_ = 0;        // the ramp frame value_ holds
+    int32_t value_ = 1;           // LowLatencyRamp(valueAt_)
 };
 
 class DeviceTap

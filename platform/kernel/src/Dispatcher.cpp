@@ -237,11 +237,9 @@ void CheckNoLiveKernelObjectsIn(const void* begin, size_t size)
                 }
             }
         }
-        for (auto it = d.removeLockHolders.begin(); it != d.removeLockHolders.end();) {
-            if (!inside(it->first)) {
-                ++it;
-                continue;
-            }
+        // Ordered by address: only the remove locks inside the block.
+        auto it = d.removeLockHolders.lower_bound(static_cast<const IO_REMOVE_LOCK*>(begin));
+        while (it != d.removeLockHolders.end() && inside(it->first)) {
             if (!it->second.empty()) {
                 problem = "the remove lock in it is still held by " + it->second[0].Describe();
             }
