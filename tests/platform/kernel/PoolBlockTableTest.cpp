@@ -14,12 +14,21 @@ namespace {
 
 using Platform::Kernel::Internal::PoolBlockTable;
 
+constexpr size_t kKeys = 3000;  // up to 3000 live: the table grows twice from 1024 slots
+
 // Scattered 16-byte-aligned addresses, as the heap gives (consecutive ones would spread evenly
 // and never share a probe run).
 const void* Key(uint64_t n)
 {
-    std::mt19937_64 scatter(n);
-    return reinterpret_cast<const void*>(static_cast<uintptr_t>((scatter() >> 20) << 4));
+    static const std::vector<const void*> keys = [] {
+        std::mt19937_64 scatter(11);
+        std::vector<const void*> made(kKeys);
+        for (const void*& key : made) {
+            key = reinterpret_cast<const void*>(static_cast<uintptr_t>((scatter() >> 20) << 4));
+        }
+        return made;
+    }();
+    return keys[n];
 }
 
 void ExpectSame(PoolBlockTable<uint64_t>& table, const std::map<const void*, uint64_t>& model,
@@ -43,7 +52,6 @@ void ExpectSame(PoolBlockTable<uint64_t>& table, const std::map<const void*, uin
 
 TEST(PoolBlockTable, AgreesWithAnOrderedMapThroughGrowthAndErases)
 {
-    constexpr size_t kKeys = 3000;  // up to 3000 live: the table grows twice from 1024 slots
     PoolBlockTable<uint64_t> table;
     std::map<const void*, uint64_t> model;
     std::mt19937_64 random(7);
