@@ -656,8 +656,18 @@ uint32_t CopyKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
     return whole;
 }
 
-template <class S, class D>
-uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
+// Plain adds run the gain loop with this: the same loads, clips and stores, nothing scaled.
+struct Unity
+{
+};
+
+inline V ApplyGain(V v, const Unity&)
+{
+    return v;
+}
+
+template <class S, class D, bool Labelled, class Gain>
+uint32_t AddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
     uint32_t i = 0;
@@ -670,7 +680,7 @@ uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
             LoadQuad<D>(d, to);
 #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
-                to[k] = AddNarrow<D>(to[k], from[k]);
+                to[k] = AddNarrow<D>(to[k], ApplyGain(from[k], g));
             }
             D::StoreRight16(d, to);
         }
@@ -684,13 +694,20 @@ uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
             V to1;
             LoadPair<S>(s, from0, from1);
             LoadPair<D>(d, to0, to1);
-            StoreSums<D, S::kLabelsOnAdd>(d, to0, from0, to1, from1);
+            StoreSums<D, Labelled>(d, to0, ApplyGain(from0, g), to1, ApplyGain(from1, g));
         }
     }
+#pragma GCC unroll 2
     for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
-        StoreSum<D, S::kLabelsOnAdd>(d, D::Load(d), S::Load(s));
+        StoreSum<D, Labelled>(d, D::Load(d), ApplyGain(S::Load(s), g));
     }
     return whole;
+}
+
+template <class S, class D>
+uint32_t AddKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain)
+{
+    return AddLoop<S, D, S::kLabelsOnAdd>(s, d, count, Unity{});
 }
 
 template <class S, class D, class Gain>
@@ -724,48 +741,10 @@ uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& 
     return whole;
 }
 
-template <class S, class D, class Gain>
-uint32_t GainAddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
-{
-    const uint32_t whole = count & ~3u;
-    uint32_t i = 0;
-#if defined(__SSE4_1__)
-    if constexpr (HasQuads<D>) {
-        for (; i + 16 <= whole; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
-            V from[4];
-            V to[4];
-            LoadQuad<S>(s, from);
-            LoadQuad<D>(d, to);
-#pragma GCC unroll 4
-            for (int k = 0; k < 4; ++k) {
-                to[k] = AddNarrow<D>(to[k], ApplyGain(from[k], g));
-            }
-            D::StoreRight16(d, to);
-        }
-    }
-#endif
-    if constexpr (HasPairs<S> || HasPairs<D>) {
-        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
-            V from0;
-            V from1;
-            V to0;
-            V to1;
-            LoadPair<S>(s, from0, from1);
-            LoadPair<D>(d, to0, to1);
-            StoreSums<D, true>(d, to0, ApplyGain(from0, g), to1, ApplyGain(from1, g));
-        }
-    }
-#pragma GCC unroll 2
-    for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
-        StoreSum<D, true>(d, D::Load(d), ApplyGain(S::Load(s), g));
-    }
-    return whole;
-}
-
 template <class S, class D, bool Add, class Gain>
 uint32_t GainLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
-    return Add ? GainAddLoop<S, D>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
+    return Add ? AddLoop<S, D, true>(s, d, count, g) : GainCopyLoop<S, D>(s, d, count, g);
 }
 
 // Non-zero gains only (gain 0 has rules of its own, kept by the scalar routine). A gain this level
