@@ -2,6 +2,7 @@
 
 #include <KernelTestApi.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -39,8 +40,20 @@ void UnpoisonGuard([[maybe_unused]] unsigned char* guard)
 }
 
 // Offset of the first guard byte that no longer holds the pattern, or kSpecialPoolGuardBytes.
+// Every free checks a guard: whole words are compared first, bytes only when one differs.
 size_t FirstOverwrittenGuardByte(const unsigned char* guard)
 {
+    static_assert(kSpecialPoolGuardBytes % sizeof(uint64_t) == 0);
+    constexpr uint64_t kGuardWord = 0x0101010101010101ull * kGuardByte;
+    uint64_t differs = 0;
+    for (size_t i = 0; i < kSpecialPoolGuardBytes; i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, guard + i, sizeof word);
+        differs |= word ^ kGuardWord;
+    }
+    if (differs == 0) {
+        return kSpecialPoolGuardBytes;
+    }
     for (size_t i = 0; i < kSpecialPoolGuardBytes; ++i) {
         if (guard[i] != kGuardByte) {
             return i;

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "AddressFilter.h"
 #include "KernelInternal.h"
 #include "LockOrderTable.h"
 #include "Verifier.h"
@@ -71,6 +72,7 @@ struct Graph
     std::map<const void*, std::string> names;
     std::map<const void*, MutexHolding> heldMutexes;
     std::atomic<size_t> tracked{0};  // nodes + names + held mutexes, read without the lock
+    AddressFilter trackedAddresses;    // the keys of the three, read without the lock
 };
 
 Graph& TheGraph()
@@ -156,10 +158,16 @@ std::string DescribeNode(const Graph& g, const void* lock)
 void AddEdgeLocked(Graph& g, const Held& held, const void* lock, LockKind kind, const Frames& where)
 {
     g.edges.emplace(EdgeKey{held.lock, lock}, where);
-    Node& from = g.nodes.try_emplace(held.lock, Node{held.kind, {}, {}}).first->second;
-    from.out.push_back(lock);
-    Node& to = g.nodes.try_emplace(lock, Node{kind, {}, {}}).first->second;
-    to.in.push_back(held.lock);
+    auto [from, fromAdded] = g.nodes.try_emplace(held.lock, Node{held.kind, {}, {}});
+    from->second.out.push_back(lock);
+    if (fromAdded) {
+        g.trackedAddresses.Add(held.lock);
+    }
+    auto [to, toAdded] = g.nodes.try_emplace(lock, Node{kind, {}, {}});
+    to->second.in.push_back(held.lock);
+    if (toAdded) {
+        g.trackedAddresses.Add(lock);
+    }
     UpdateTracked(g);
 }
 
@@ -215,9 +223,13 @@ void NoteMutexHolding(const void* mutex, void* caller, int delta)
     Graph& g = TheGraph();
     std::lock_guard guard(g.mutex);
     auto [it, added] = g.heldMutexes.try_emplace(mutex, MutexHolding{CurrentThreadId(), caller, 0});
+    if (added) {
+        g.trackedAddresses.Add(mutex);
+    }
     it->second.contexts += delta;
     if (it->second.contexts == 0) {
         g.heldMutexes.erase(it);
+        g.trackedAddresses.Remove(mutex);
     }
     UpdateTracked(g);
 }
@@ -237,8 +249,20 @@ void ForgetNodeLocked(Graph& g, std::map<const void*, Node>::iterator node)
             std::erase(other->second.out, node->first);
         }
     }
+    g.trackedAddresses.Remove(node->first);
     g.nodes.erase(node);
     g_lockEdgeGeneration.fetch_add(1, std::memory_order_release);
+}
+
+// Under the graph lock.
+template <typename Map>
+void EraseRange(Graph& g, Map& map, const void* begin, const void* end)
+{
+    auto it = map.lower_bound(begin);
+    while (it != map.end() && it->first < end) {
+        g.trackedAddresses.Remove(it->first);
+        it = map.erase(it);
+    }
 }
 
 std::string DescribeFrames(const Frames& frames)
@@ -346,7 +370,8 @@ void ForgetLock(const void* lock)
 void ForgetLocksIn(const void* begin, size_t size)
 {
     Graph& g = TheGraph();
-    if (g.tracked.load(std::memory_order_relaxed) == 0) {
+    if (g.tracked.load(std::memory_order_relaxed) == 0 ||
+        !g.trackedAddresses.MayHoldAny(begin, size)) {
         return;
     }
     const void* end = static_cast<const char*>(begin) + size;
@@ -356,8 +381,8 @@ void ForgetLocksIn(const void* begin, size_t size)
         ForgetNodeLocked(g, it);
         it = next;
     }
-    g.names.erase(g.names.lower_bound(begin), g.names.lower_bound(end));
-    g.heldMutexes.erase(g.heldMutexes.lower_bound(begin), g.heldMutexes.lower_bound(end));
+    EraseRange(g, g.names, begin, end);
+    EraseRange(g, g.heldMutexes, begin, end);
     UpdateTracked(g);
 }
 
@@ -371,6 +396,7 @@ void ResetLockOrder()
     g.nodes.clear();
     g.names.clear();
     g.heldMutexes.clear();
+    g.trackedAddresses.Clear();
     UpdateTracked(g);
 }
 
@@ -462,7 +488,11 @@ void NameLock(const void* lock, std::string_view name)
 {
     Graph& g = TheGraph();
     std::lock_guard guard(g.mutex);
-    g.names[lock] = std::string(name);
+    auto [it, added] = g.names.try_emplace(lock);
+    it->second = std::string(name);
+    if (added) {
+        g.trackedAddresses.Add(lock);
+    }
     UpdateTracked(g);
 }
 
