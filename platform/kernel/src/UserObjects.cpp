@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -119,10 +120,12 @@ UserProcess::~UserProcess()
         CloseHandle(reinterpret_cast<HANDLE>(handles_.begin()->first));
     }
     while (!ranges_.empty()) {
-        Free(reinterpret_cast<void*>(ranges_.begin()->first));
+        Free(reinterpret_cast<void*>(ranges_.back().start));
     }
-    for (const auto& [bytes, start] : spare_) {
-        munmap(reinterpret_cast<void*>(start), bytes);
+    for (const auto& [bytes, mappings] : spare_) {
+        for (const Range& mapping : mappings) {
+            munmap(reinterpret_cast<void*>(mapping.start), bytes);
+        }
     }
 }
 
@@ -208,16 +211,18 @@ void* UserProcess::Allocate(size_t bytes)
     }
     const size_t mapped = WholePages(bytes);
     void* memory = nullptr;
-    if (auto spare = spare_.find(mapped); spare != spare_.end()) {
-        memory = reinterpret_cast<void*>(spare->second);
-        spare_.erase(spare);
+    if (auto spare = spare_.find(mapped); spare != spare_.end() && !spare->second.empty()) {
+        const Range reused = spare->second.back();
+        spare->second.pop_back();
         spareBytes_ -= mapped;
+        memory = reinterpret_cast<void*>(reused.start);
         // Pages unlocked while pages went with their unlocking are still inaccessible.
         if (pagesMayHaveGone_ && mprotect(memory, mapped, PROT_READ | PROT_WRITE) != 0) {
             munmap(memory, mapped);
             return nullptr;
         }
-        std::memset(memory, 0, mapped);
+        // The new range is zero-filled: only its owners wrote the mapping, within what they had.
+        std::memset(memory, 0, std::max(reused.bytes, bytes));
     } else {
         int flags = MAP_PRIVATE | MAP_ANONYMOUS;
         if (is32Bit_) {
@@ -228,7 +233,10 @@ void* UserProcess::Allocate(size_t bytes)
             return nullptr;
         }
     }
-    ranges_[reinterpret_cast<uintptr_t>(memory)] = bytes;
+    const Range range{reinterpret_cast<uintptr_t>(memory), bytes};
+    ranges_.insert(std::upper_bound(ranges_.begin(), ranges_.end(), range.start,
+                                    [](uintptr_t start, const Range& r) { return start < r.start; }),
+                   range);
     return memory;
 }
 
@@ -236,17 +244,20 @@ void UserProcess::Free(void* address)
 {
     // Enough for the buffers of the requests a client keeps outstanding at once.
     constexpr size_t kSpareBytes = size_t{16} << 20;
-    auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));
-    if (it == ranges_.end()) {
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    auto it = std::lower_bound(ranges_.begin(), ranges_.end(), start,
+                               [](const Range& r, uintptr_t value) { return r.start < value; });
+    if (it == ranges_.end() || it->start != start) {
         return;
     }
-    const size_t mapped = WholePages(it->second);
+    const Range freed = *it;
+    const size_t mapped = WholePages(freed.bytes);
     ranges_.erase(it);
     // The process no longer owns the range (OwnsRange and probes say so); its pages stay mapped,
     // as a process heap keeps freed blocks. The driver reaches user pages only through locked
     // MDLs, whose unlocking is what SetPagesGoWhenUnlocked checks.
     if (spareBytes_ + mapped <= kSpareBytes) {
-        spare_.emplace(mapped, reinterpret_cast<uintptr_t>(address));
+        spare_[mapped].push_back(freed);
         spareBytes_ += mapped;
     } else {
         munmap(address, mapped);
@@ -256,13 +267,14 @@ void UserProcess::Free(void* address)
 bool UserProcess::OwnsRange(const void* address, size_t bytes) const
 {
     const auto start = reinterpret_cast<uintptr_t>(address);
-    auto it = ranges_.upper_bound(start);
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), start,
+                               [](uintptr_t value, const Range& r) { return value < r.start; });
     if (it == ranges_.begin()) {
         return false;
     }
     --it;
-    const uintptr_t end = it->first + it->second;
-    return start >= it->first && start <= end && bytes <= end - start;
+    const uintptr_t end = it->start + it->bytes;
+    return start >= it->start && start <= end && bytes <= end - start;
 }
 
 AttachedToProcess::AttachedToProcess(UserProcess& process) : previous_(currentProcess)

@@ -66,11 +66,19 @@ private:
     bool pagesMayHaveGone_ = false;  // a freed range may hold inaccessible pages
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
-    std::map<uintptr_t, size_t> ranges_;  // start -> bytes
-    // Freed mappings kept for reuse by a later allocation of as many pages: a request's buffers
-    // come and go on every call, and a fresh mapping each time cost the long soaks most of their
-    // time.
-    std::multimap<size_t, uintptr_t> spare_;  // mapped bytes (whole pages) -> start
+    struct Range
+    {
+        uintptr_t start;
+        size_t bytes;
+    };
+    // Ordered by start. A client keeps a few dozen buffers at once, and a request's buffers come
+    // and go on every call: a sorted array costs no heap block per buffer and a probe is a binary
+    // search over a few cache lines.
+    std::vector<Range> ranges_;
+    // Freed mappings kept for reuse by a later allocation of as many pages: a fresh mapping each
+    // time cost the long soaks most of their time. Each keeps the bytes its last owner had: only
+    // those need zeroing again for a smaller or equal new owner.
+    std::map<size_t, std::vector<Range>> spare_;  // mapped bytes (whole pages) -> mappings
     size_t spareBytes_ = 0;
 };
 
