@@ -119,13 +119,10 @@ bool MidiInputPinStream::HasClone()
 
 ULONG MidiInputPinStream::CloneCount()
 {
-    InStackLock hold(&cloneLock);
-    ULONG count = 0;
-    for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
-         clone = KsStreamPointerGetNextClone(clone)) {
-        ++count;
-    }
-    return count;
+    // Only this pin makes and deletes its clones (the pin's queue flushes at stop, after Close
+    // deleted them all).
+    const LONG held = InterlockedOr(&clonesHeld, 0);
+    return held > 0 ? static_cast<ULONG>(held) : 0;
 }
 
 bool MidiInputPinStream::WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, const UCHAR* bytes,
@@ -164,6 +161,7 @@ bool MidiInputPinStream::WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, co
         header->PresentationTime.Time = 0;
     }
     KsStreamPointerDelete(clone);
+    InterlockedDecrement(&clonesHeld);
     // Frames beyond the clone limit wait on the leading edge: with room again, take them now
     // rather than when the client sends its next frame.
     if (InterlockedExchange(&clonesCapped, 0) != 0) {
@@ -283,6 +281,7 @@ NTSTATUS MidiInputPinStream::Process()
         if (!NT_SUCCESS(KsStreamPointerClone(leading, nullptr, 0, &clone))) {
             break;
         }
+        InterlockedIncrement(&clonesHeld);
         if (!NT_SUCCESS(KsStreamPointerAdvance(leading))) {
             leading = nullptr;  // past the last frame: it refers to none
         }
@@ -313,6 +312,7 @@ void MidiInputPinStream::Flush()
             KsStreamPointerSetStatusCode(clone, STATUS_DEVICE_NOT_CONNECTED);
         }
         KsStreamPointerDelete(clone);
+        InterlockedDecrement(&clonesHeld);
     }
 }
 

@@ -78,6 +78,9 @@ public:
     volatile LONG busy = 0;          // deliveries of this pin in progress
     volatile LONG clonesCapped = 0;  // frames wait on the leading edge for the clone limit
     ULONG messagesLost = 0;          // messages too large for the frame they were meant for
+    // The clones this pin made and has not deleted: processing checks the clone limit on every
+    // new frame, and a walk of the clones took the queue's lock once per clone.
+    volatile LONG clonesHeld = 0;
 
 private:
     void Flush();
