@@ -16,27 +16,43 @@ std::vector<uint8_t> MidiFormatBytes(bool directMusic)
     return std::vector<uint8_t>(p, p + sizeof format);
 }
 
-std::vector<uint8_t> MusicRecord(uint32_t timeDeltaMs, const std::vector<uint8_t>& bytes)
+void AppendMusicRecord(std::vector<uint8_t>& frame, uint32_t timeDeltaMs,
+                       std::span<const uint8_t> bytes)
 {
     const KSMUSICFORMAT header = {timeDeltaMs, static_cast<ULONG>(bytes.size())};
-    std::vector<uint8_t> record(sizeof header + ((bytes.size() + 3) & ~size_t{3}), 0);
-    std::memcpy(record.data(), &header, sizeof header);
+    const size_t at = frame.size();
+    frame.resize(at + sizeof header + ((bytes.size() + 3) & ~size_t{3}), 0);
+    std::memcpy(frame.data() + at, &header, sizeof header);
     if (!bytes.empty()) {
-        std::memcpy(record.data() + sizeof header, bytes.data(), bytes.size());
+        std::memcpy(frame.data() + at + sizeof header, bytes.data(), bytes.size());
     }
+}
+
+void AppendDirectMusicEvent(std::vector<uint8_t>& frame, int64_t timeDelta,
+                            std::span<const uint8_t> bytes, uint32_t flags, uint32_t channelGroup)
+{
+    const DMUS_EVENTHEADER header = {static_cast<ULONG>(bytes.size()), channelGroup, timeDelta,
+                                     flags};
+    const size_t at = frame.size();
+    frame.resize(at + ((bytes.size() + 27) & ~size_t{7}), 0);
+    std::memcpy(frame.data() + at, &header, sizeof header);
+    if (!bytes.empty()) {
+        std::memcpy(frame.data() + at + sizeof header, bytes.data(), bytes.size());
+    }
+}
+
+std::vector<uint8_t> MusicRecord(uint32_t timeDeltaMs, const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint8_t> record;
+    AppendMusicRecord(record, timeDeltaMs, bytes);
     return record;
 }
 
 std::vector<uint8_t> DirectMusicEvent(int64_t timeDelta, const std::vector<uint8_t>& bytes,
                                       uint32_t flags, uint32_t channelGroup)
 {
-    const DMUS_EVENTHEADER header = {static_cast<ULONG>(bytes.size()), channelGroup, timeDelta,
-                                     flags};
-    std::vector<uint8_t> record((bytes.size() + 27) & ~size_t{7}, 0);
-    std::memcpy(record.data(), &header, sizeof header);
-    if (!bytes.empty()) {
-        std::memcpy(record.data() + sizeof header, bytes.data(), bytes.size());
-    }
+    std::vector<uint8_t> record;
+    AppendDirectMusicEvent(record, timeDelta, bytes, flags, channelGroup);
     return record;
 }
 

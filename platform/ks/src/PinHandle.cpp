@@ -202,7 +202,7 @@ NTSTATUS PinHandle::Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG 
     header.OptionsFlags = time != nullptr ? KSSTREAM_HEADER_OPTIONSF_TIMEVALID : 0;
     std::unique_ptr<PendingRequest> request =
         handle_->BeginDeviceIoControl(ioControlCode, {}, sizeof header, BytesOf(header));
-    const NTSTATUS status = request->Result().status;
+    const NTSTATUS status = request->Completed() ? request->result_.status : STATUS_PENDING;
     frames_.push_back({std::move(request), data, extent});
     return status;
 }
@@ -249,7 +249,8 @@ std::vector<CompletedFrame> PinHandle::Collect()
     std::vector<CompletedFrame> done;
     while (!frames_.empty() && frames_.front().request->Completed()) {
         Submitted& frame = frames_.front();
-        const RequestResult result = frame.request->Result();
+        // Completed: the result no longer changes, and a copy would cost a heap block a frame.
+        const RequestResult& result = frame.request->result_;
         const uint64_t sequence = frame.request->CompletionSequence();
         outOfOrder_ += sequence < lastCollected_ ? 1 : 0;
         lastCollected_ = sequence;

@@ -267,6 +267,7 @@ public:
 
 private:
     friend class FilterHandle;
+    friend class PinHandle;
     PendingRequest(FilterHandle& handle) : handle_(handle) {}
     static NTSTATUS OnComplete(PDEVICE_OBJECT, struct _IRP* irp, PVOID context);
 

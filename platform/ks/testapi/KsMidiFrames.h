@@ -6,6 +6,7 @@
 #include <KsPinHandle.h>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace Platform::Ks {
@@ -18,6 +19,12 @@ std::vector<uint8_t> MusicRecord(uint32_t timeDeltaMs, const std::vector<uint8_t
 // One DirectMusic event: the 20-byte header, the bytes, zeros to (cbEvent + 27) & ~7 bytes.
 std::vector<uint8_t> DirectMusicEvent(int64_t timeDelta, const std::vector<uint8_t>& bytes,
                                       uint32_t flags = 0, uint32_t channelGroup = 1);
+// The same records appended to a frame being built (a soak builds millions).
+void AppendMusicRecord(std::vector<uint8_t>& frame, uint32_t timeDeltaMs,
+                       std::span<const uint8_t> bytes);
+void AppendDirectMusicEvent(std::vector<uint8_t>& frame, int64_t timeDelta,
+                            std::span<const uint8_t> bytes, uint32_t flags = 0,
+                            uint32_t channelGroup = 1);
 
 struct MidiFrameRecord
 {

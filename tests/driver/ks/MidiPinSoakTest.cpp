@@ -7,7 +7,9 @@
 // QUORVEL_MIDI_PIN_SOAK_SECONDS sets the virtual length (default 20; 600 is the full run).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
+#include <span>
 
 #include "../common/SoakRun.h"
 #include "MidiPinFixture.h"
@@ -20,13 +22,23 @@ using Bytes = std::vector<uint8_t>;
 using Platform::Ks::CompletedFrame;
 using Platform::Ks::PinHandle;
 
+// One message, in place: ten minutes make millions of them.
+struct Message
+{
+    std::array<uint8_t, 50> bytes;  // a SysEx of up to 48 data bytes with its start and end
+    size_t size = 0;
+
+    void Push(uint8_t value) { bytes[size++] = value; }
+    std::span<const uint8_t> Span() const { return {bytes.data(), size}; }
+};
+
 struct PortStream
 {
     Bytes normal;
     Bytes realTime;
 
     void Add(uint8_t value) { (IsRealTimeByte(value) ? realTime : normal).push_back(value); }
-    void Add(const Bytes& bytes)
+    void Add(std::span<const uint8_t> bytes)
     {
         for (uint8_t b : bytes) {
             Add(b);
@@ -35,49 +47,54 @@ struct PortStream
 };
 
 // One message of a port's stream: a note, a program change, a SysEx or (output only) a clock.
-Bytes NextMessage(std::mt19937& random, bool realTime)
+Message NextMessage(std::mt19937& random, bool realTime)
 {
+    Message message;
     const uint32_t pick = random() % 100;
     if (realTime && pick < 5) {
-        return {0xF8};
+        message.Push(0xF8);
+        return message;
     }
     if (pick < 12) {
-        Bytes sysEx = {0xF0};
+        message.Push(0xF0);
         const uint32_t length = 1 + random() % 48;
         for (uint32_t i = 0; i < length; ++i) {
-            sysEx.push_back(static_cast<uint8_t>(random() % 0x80));
+            message.Push(static_cast<uint8_t>(random() % 0x80));
         }
-        sysEx.push_back(0xF7);
-        return sysEx;
+        message.Push(0xF7);
+        return message;
     }
     if (pick < 30) {
-        return {static_cast<uint8_t>(0xC0 | random() % 16), static_cast<uint8_t>(random() % 0x80)};
+        message.Push(static_cast<uint8_t>(0xC0 | random() % 16));
+        message.Push(static_cast<uint8_t>(random() % 0x80));
+        return message;
     }
-    return {static_cast<uint8_t>(0x90 | random() % 16), static_cast<uint8_t>(random() % 0x80),
-            static_cast<uint8_t>(random() % 0x80)};
+    // One draw per byte, in order.
+    message.Push(static_cast<uint8_t>(0x90 | random() % 16));
+    message.Push(static_cast<uint8_t>(random() % 0x80));
+    message.Push(static_cast<uint8_t>(random() % 0x80));
+    return message;
 }
 
-// The message as USB-MIDI event packets on a cable.
-Bytes Packets(const Bytes& message, uint8_t cable)
+// Appends the message as USB-MIDI event packets on a cable.
+void AppendPackets(Bytes& packets, const Message& message, uint8_t cable)
 {
-    Bytes packets;
     const uint8_t head = static_cast<uint8_t>(cable << 4);
-    if (message[0] == 0xF0) {
-        for (size_t o = 0; o < message.size(); o += 3) {
-            const size_t left = message.size() - o;
+    if (message.bytes[0] == 0xF0) {
+        for (size_t o = 0; o < message.size; o += 3) {
+            const size_t left = message.size - o;
             const uint8_t cin = left > 3 ? 0x4 : static_cast<uint8_t>(0x4 + left);
             packets.push_back(head | cin);
             for (size_t k = 0; k < 3; ++k) {
-                packets.push_back(k < left ? message[o + k] : 0);
+                packets.push_back(k < left ? message.bytes[o + k] : 0);
             }
         }
-        return packets;
+        return;
     }
-    packets.push_back(head | static_cast<uint8_t>(message[0] >> 4));
+    packets.push_back(head | static_cast<uint8_t>(message.bytes[0] >> 4));
     for (size_t k = 0; k < 3; ++k) {
-        packets.push_back(k < message.size() ? message[k] : 0);
+        packets.push_back(k < message.size ? message.bytes[k] : 0);
     }
-    return packets;
 }
 
 struct OutputPort
@@ -116,25 +133,29 @@ protected:
     // One frame of 10 ms of a port's messages, each record 0 to 2 ms after the one before.
     void WriteFrame(OutputPort& port, std::mt19937& random)
     {
-        Bytes frame;
+        frame_.clear();
         int64_t at = 0;
         for (int n = 0; n < 3; ++n) {
-            const Bytes message = NextMessage(random, true);
+            const Message message = NextMessage(random, true);
             const uint32_t gap = random() % 3;
             at += gap;
-            port.sent.Add(message);
-            const Bytes record = port.directMusic
-                                     ? Platform::Ks::DirectMusicEvent(at * 10000, message,
-                                                                      message[0] == 0xF0 ? 1 : 0)
-                                     : Platform::Ks::MusicRecord(gap, message);
-            frame.insert(frame.end(), record.begin(), record.end());
+            port.sent.Add(message.Span());
+            if (port.directMusic) {
+                Platform::Ks::AppendDirectMusicEvent(frame_, at * 10000, message.Span(),
+                                                     message.bytes[0] == 0xF0 ? 1 : 0);
+            } else {
+                Platform::Ks::AppendMusicRecord(frame_, gap, message.Span());
+            }
         }
-        port.pin->WriteAt(frame, Now100ns());
+        port.pin->WriteAt(frame_, Now100ns());
     }
 
+    // What reached the device, as 4-byte event packets, to the ports of their cables.
     void TakeOutput(std::vector<OutputPort>& ports)
     {
-        for (const Bytes& packet : TakeOutPackets()) {
+        const Bytes bytes = UsbDevice().TakeBulkReceived(kPinMidiOutEndpoint);
+        for (size_t o = 0; o + 4 <= bytes.size(); o += 4) {
+            const uint8_t* packet = bytes.data() + o;
             const uint8_t cable = packet[0] >> 4;
             for (OutputPort& port : ports) {
                 if (port.cable == cable) {
@@ -167,6 +188,9 @@ protected:
             port.pin->Read(64);
         }
     }
+
+private:
+    Bytes frame_;  // the output frame being built, kept for its capacity
 };
 
 TEST_F(MidiPinSoak, EveryByteArrivesOnceAndInOrder)
@@ -191,17 +215,18 @@ TEST_F(MidiPinSoak, EveryByteArrivesOnceAndInOrder)
     }
     std::mt19937 random(181);
     const int steps = seconds * 100;
+    Bytes packets;
     for (int step = 0; step < steps; ++step) {
         for (OutputPort& port : outputs) {
             WriteFrame(port, random);
         }
-        Bytes packets;
+        packets.clear();
         for (InputPort& port : inputs) {
             for (int n = 0; n < 2; ++n) {
-                const Bytes message = NextMessage(random, false);
-                port.sent.insert(port.sent.end(), message.begin(), message.end());
-                const Bytes encoded = Packets(message, port.cable);
-                packets.insert(packets.end(), encoded.begin(), encoded.end());
+                const Message message = NextMessage(random, false);
+                port.sent.insert(port.sent.end(), message.bytes.begin(),
+                                 message.bytes.begin() + static_cast<long>(message.size));
+                AppendPackets(packets, message, port.cable);
             }
         }
         QueueIn(packets);
