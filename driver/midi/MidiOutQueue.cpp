@@ -243,42 +243,47 @@ LONGLONG SysExWait(const MidiMessageNode* node)
     return (ready >= 3 || !IsSysExOpen(node)) ? 0 : 1;
 }
 
-// The normal list's part, under the send lock. Sends only when send is true.
+// The wait until the list's oldest sendable message is due. Under the list lock.
+LONGLONG NextDueWait(MidiMessageList* list, LONGLONG now)
+{
+    const MidiMessageNode* next = OldestSendable(list);
+    return next == nullptr ? kNothingDue : WaitUntil(next->time, now);
+}
+
+// The normal list's part, under the send lock. Sends only when send is true. Only holders of the
+// send lock change the normal list, so what one look under the list lock found still holds until
+// this returns: nothing to send answers from that look, and a message sent is unlinked, recycled
+// and the next one looked up in one holding.
 LONGLONG ServeNormalList(MidiOutQueue* queue, LONGLONG now, bool send, UsbMidiPacket* packet)
 {
     MidiMessageList* list = &queue->normal;
-    if (queue->currentSysEx != nullptr) {
-        MidiMessageNode* node = queue->currentSysEx;
+    MidiMessageNode* node = queue->currentSysEx;
+    if (node != nullptr) {
         if (!send) {
             return SysExWait(node);
         }
         if (EncodeMidiPacket(node, packet, queue->pool, queue->owner)) {
             return packet->bytes[0] == kNoPacket ? 1 : SysExWait(node);
         }
-        InStackLock hold(&list->lock);
-        Unlink(list, node);
         queue->currentSysEx = nullptr;
-        Recycle(queue, node);
     } else {
-        MidiMessageNode* node = nullptr;
         {
             InStackLock hold(&list->lock);
             node = OldestSendable(list);
-        }
-        if (node != nullptr && send && now >= node->time) {
-            const bool more = EncodeMidiPacket(node, packet, queue->pool, queue->owner);
-            if (IsSysExNode(node) && more) {
-                queue->currentSysEx = node;
-                return packet->bytes[0] == kNoPacket ? 1 : SysExWait(node);
+            if (node == nullptr || !send || now < node->time) {
+                return node == nullptr ? kNothingDue : WaitUntil(node->time, now);
             }
-            InStackLock hold(&list->lock);
-            Unlink(list, node);
-            Recycle(queue, node);
+        }
+        const bool more = EncodeMidiPacket(node, packet, queue->pool, queue->owner);
+        if (IsSysExNode(node) && more) {
+            queue->currentSysEx = node;
+            return packet->bytes[0] == kNoPacket ? 1 : SysExWait(node);
         }
     }
     InStackLock hold(&list->lock);
-    const MidiMessageNode* next = OldestSendable(list);
-    return next == nullptr ? kNothingDue : WaitUntil(next->time, now);
+    Unlink(list, node);
+    Recycle(queue, node);
+    return NextDueWait(list, now);
 }
 
 }  // namespace
