@@ -207,6 +207,7 @@ void ResetDispatcher()
     d.workQueues[0].clear();
     d.workQueues[1].clear();
     d.removeLockHolders.clear();
+    d.liveObjects.Clear();
 }
 
 void CheckNoLiveKernelObjectsIn(const void* begin, size_t size)
@@ -217,6 +218,9 @@ void CheckNoLiveKernelObjectsIn(const void* begin, size_t size)
         const auto* c = static_cast<const char*>(p);
         return c >= first && c < first + size;
     };
+    if (!d.liveObjects.MayHoldAny(begin, size)) {
+        return;  // nothing armed, queued or tracked lies in the block
+    }
     std::string problem;
     {
         std::lock_guard lock(d.mutex);
@@ -243,6 +247,7 @@ void CheckNoLiveKernelObjectsIn(const void* begin, size_t size)
             if (!it->second.empty()) {
                 problem = "the remove lock in it is still held by " + it->second[0].Describe();
             }
+            d.liveObjects.Remove(it->first);
             it = d.removeLockHolders.erase(it);
         }
     }

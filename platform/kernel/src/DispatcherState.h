@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "AddressFilter.h"
+
 struct _IO_WORKITEM
 {
     PDEVICE_OBJECT deviceObject;
@@ -56,6 +58,9 @@ struct Dispatcher
     std::deque<PIO_WORKITEM> workQueues[2];  // critical, delayed
 
     std::map<const IO_REMOVE_LOCK*, std::vector<RemoveLockHolder>> removeLockHolders;
+    // The addresses of the armed timers, queued DPCs and work items and the remove locks above:
+    // every pool free asks whether the block holds one, and almost none does.
+    AddressFilter liveObjects;
 
     bool stopThreads = false;  // the timer thread
     bool stopWorkers = false;
@@ -63,6 +68,16 @@ struct Dispatcher
 };
 
 Dispatcher& TheDispatcher();
+
+// The holders of a remove lock, made known to liveObjects when first used; under the lock.
+inline std::vector<RemoveLockHolder>& HoldersOf(Dispatcher& d, const IO_REMOVE_LOCK* lock)
+{
+    auto [it, added] = d.removeLockHolders.try_emplace(lock);
+    if (added) {
+        d.liveObjects.Add(lock);
+    }
+    return it->second;
+}
 
 // The clock in 100 ns units; the caller holds the lock.
 LONGLONG NowLocked(Dispatcher& d);

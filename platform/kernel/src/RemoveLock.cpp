@@ -41,7 +41,7 @@ std::string DescribeHolders(const std::vector<RemoveLockHolder>& holders)
 // to report after the lock is released, or an empty text.
 std::string ReleaseLocked(Dispatcher& d, PIO_REMOVE_LOCK lock, PVOID tag)
 {
-    auto& holders = d.removeLockHolders[lock];
+    auto& holders = HoldersOf(d, lock);
     for (auto it = holders.rbegin(); it != holders.rend(); ++it) {
         if (it->tag == reinterpret_cast<ULONG_PTR>(tag)) {
             holders.erase(std::next(it).base());
@@ -89,7 +89,7 @@ void IoInitializeRemoveLockEx(PIO_REMOVE_LOCK lock, ULONG allocateTag, ULONG max
     lock->Dbg.AllocateTag = allocateTag;
     lock->Dbg.MaxLockedMinutes = maxLockedMinutes;
     lock->Dbg.HighWatermark = highWatermark;
-    d.removeLockHolders[lock].clear();
+    HoldersOf(d, lock).clear();
 }
 
 NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK removeLock, PVOID tag, PCSTR file, ULONG line,
@@ -102,7 +102,7 @@ NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK removeLock, PVOID tag, PCSTR file
     if (removeLock->Common.Removed) {
         return STATUS_DELETE_PENDING;
     }
-    auto& holders = d.removeLockHolders[removeLock];
+    auto& holders = HoldersOf(d, removeLock);
     const ULONG highWatermark = removeLock->Dbg.HighWatermark;
     if (highWatermark != 0 && holders.size() >= highWatermark) {
         const std::string holdersText = DescribeHolders(holders);
@@ -155,6 +155,6 @@ void IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK removeLock, PVOID tag, ULONG r
     WaitUntil([&] { return removeLock->Common.IoCount == 0; }, 0, true,
               [&] {
                   return "IoReleaseRemoveLockAndWaitEx: the remove lock is still held by " +
-                         DescribeHolders(d.removeLockHolders[removeLock]);
+                         DescribeHolders(HoldersOf(d, removeLock));
               });
 }

@@ -41,8 +41,11 @@ bool DueBefore(PKTIMER a, PKTIMER b)
 
 void DisarmLocked(Dispatcher& d, PKTIMER timer)
 {
-    d.armedTimers.erase(std::remove(d.armedTimers.begin(), d.armedTimers.end(), timer),
-                        d.armedTimers.end());
+    const auto kept = std::remove(d.armedTimers.begin(), d.armedTimers.end(), timer);
+    for (auto it = kept; it != d.armedTimers.end(); ++it) {
+        d.liveObjects.Remove(timer);
+    }
+    d.armedTimers.erase(kept, d.armedTimers.end());
     timer->Header.Inserted = 0;
 }
 
@@ -66,6 +69,7 @@ bool QueueDpcLocked(Dispatcher& d, PKDPC dpc, PVOID argument1, PVOID argument2)
     dpc->SystemArgument1 = argument1;
     dpc->SystemArgument2 = argument2;
     d.dpcQueue.push_back(dpc);
+    d.liveObjects.Add(dpc);
     d.changed.notify_all();
     return true;
 }
@@ -108,6 +112,7 @@ bool RunOneDpc()
         }
         dpc = d.dpcQueue.front();
         d.dpcQueue.pop_front();
+        d.liveObjects.Remove(dpc);
         dpc->Queued = 0;
         ++d.dpcsRunning;
         routine = dpc->DeferredRoutine;
@@ -151,6 +156,7 @@ bool RunOneWorkItem(int queue)
         }
         PIO_WORKITEM item = d.workQueues[queue].front();
         d.workQueues[queue].pop_front();
+        d.liveObjects.Remove(item);
         item->queued = false;
         routine = item->routine;
         device = item->deviceObject;
@@ -223,6 +229,7 @@ BOOLEAN KeSetTimerEx(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dp
     timer->Header.Inserted = 1;
     timer->Sequence = d.nextTimerSequence++;
     d.armedTimers.push_back(timer);
+    d.liveObjects.Add(timer);
     d.changed.notify_all();
     return wasSet ? TRUE : FALSE;
 }
@@ -275,7 +282,11 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC dpc)
     if (!dpc->Queued) {
         return FALSE;
     }
-    d.dpcQueue.erase(std::remove(d.dpcQueue.begin(), d.dpcQueue.end(), dpc), d.dpcQueue.end());
+    const auto kept = std::remove(d.dpcQueue.begin(), d.dpcQueue.end(), dpc);
+    for (auto it = kept; it != d.dpcQueue.end(); ++it) {
+        d.liveObjects.Remove(dpc);
+    }
+    d.dpcQueue.erase(kept, d.dpcQueue.end());
     dpc->Queued = 0;
     return TRUE;
 }

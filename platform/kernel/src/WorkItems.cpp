@@ -46,6 +46,7 @@ void IoQueueWorkItem(PIO_WORKITEM ioWorkItem, PIO_WORKITEM_ROUTINE workerRoutine
     ioWorkItem->context = context;
     ioWorkItem->queued = true;
     d.workQueues[queueType].push_back(ioWorkItem);
+    d.liveObjects.Add(ioWorkItem);
     d.changed.notify_all();
 }
 
