@@ -436,8 +436,8 @@ NTSTATUS FilterHandle::Send(UCHAR major, ULONG ioControlCode, void* input, ULONG
 }
 
 std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
-    ULONG ioControlCode, const std::vector<uint8_t>& input, ULONG outputSize,
-    const std::vector<uint8_t>& output)
+    ULONG ioControlCode, std::span<const uint8_t> input, ULONG outputSize,
+    std::span<const uint8_t> output)
 {
     std::unique_ptr<PendingRequest> request(new PendingRequest(*this));
     if (!open_ || device_.removed_) {

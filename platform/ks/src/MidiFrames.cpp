@@ -56,19 +56,16 @@ std::vector<uint8_t> DirectMusicEvent(int64_t timeDelta, const std::vector<uint8
     return record;
 }
 
-std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool directMusic,
-                                           bool* malformed)
+bool VisitMidiRecords(const CompletedFrame& frame, bool directMusic,
+                      void (*visit)(void* context, const MidiFrameRecordView& record),
+                      void* context)
 {
-    std::vector<MidiFrameRecord> records;
-    size_t used =
+    const size_t used =
         frame.header.DataUsed < frame.data.size() ? frame.header.DataUsed : frame.data.size();
     size_t offset = 0;
     const size_t headerBytes = directMusic ? sizeof(DMUS_EVENTHEADER) : sizeof(KSMUSICFORMAT);
-    if (malformed != nullptr) {
-        *malformed = false;
-    }
     while (used - offset >= headerBytes) {
-        MidiFrameRecord record{};
+        MidiFrameRecordView record{};
         size_t count = 0;
         size_t step = 0;
         if (directMusic) {
@@ -86,15 +83,28 @@ std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool dir
             step = sizeof header + ((count + 3) & ~size_t{3});
         }
         if (count > used - offset - headerBytes) {
-            if (malformed != nullptr) {
-                *malformed = true;
-            }
-            break;
+            return true;
         }
-        const uint8_t* bytes = frame.data.data() + offset + headerBytes;
-        record.bytes.assign(bytes, bytes + count);
-        records.push_back(std::move(record));
+        record.bytes = {frame.data.data() + offset + headerBytes, count};
+        visit(context, record);
         offset += step < used - offset ? step : used - offset;
+    }
+    return false;
+}
+
+std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool directMusic,
+                                           bool* malformed)
+{
+    std::vector<MidiFrameRecord> records;
+    const bool ranPast = VisitMidiRecords(
+        frame, directMusic,
+        [](void* context, const MidiFrameRecordView& record) {
+            static_cast<std::vector<MidiFrameRecord>*>(context)->push_back(
+                {record.delta, record.flags, {record.bytes.begin(), record.bytes.end()}});
+        },
+        &records);
+    if (malformed != nullptr) {
+        *malformed = ranPast;
     }
     return records;
 }

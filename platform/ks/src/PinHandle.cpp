@@ -20,6 +20,13 @@ void Append(std::vector<uint8_t>& bytes, const T& value)
     bytes.insert(bytes.end(), p, p + sizeof value);
 }
 
+// The value's bytes where it lies: a stream request sends its header without a copy on the heap.
+template <typename T>
+std::span<const uint8_t> SpanOf(const T& value)
+{
+    return {reinterpret_cast<const uint8_t*>(&value), sizeof value};
+}
+
 template <typename T>
 std::vector<uint8_t> BytesOf(const T& value)
 {
@@ -201,7 +208,7 @@ NTSTATUS PinHandle::Submit(ULONG ioControlCode, void* data, ULONG extent, ULONG 
     header.PresentationTime = {time != nullptr ? *time : 0, 1, 1};
     header.OptionsFlags = time != nullptr ? KSSTREAM_HEADER_OPTIONSF_TIMEVALID : 0;
     std::unique_ptr<PendingRequest> request =
-        handle_->BeginDeviceIoControl(ioControlCode, {}, sizeof header, BytesOf(header));
+        handle_->BeginDeviceIoControl(ioControlCode, {}, sizeof header, SpanOf(header));
     const NTSTATUS status = request->Completed() ? request->result_.status : STATUS_PENDING;
     frames_.push_back({std::move(request), data, extent});
     return status;
@@ -236,7 +243,7 @@ RequestResult PinHandle::SubmitHeader(ULONG ioControlCode, const KSSTREAM_HEADER
                                       ULONG outputSize)
 {
     std::unique_ptr<PendingRequest> request =
-        handle_->BeginDeviceIoControl(ioControlCode, {}, outputSize, BytesOf(header));
+        handle_->BeginDeviceIoControl(ioControlCode, {}, outputSize, SpanOf(header));
     const RequestResult result = request->Result();
     if (!request->Completed()) {
         frames_.push_back({std::move(request), nullptr, 0});
@@ -247,6 +254,11 @@ RequestResult PinHandle::SubmitHeader(ULONG ioControlCode, const KSSTREAM_HEADER
 std::vector<CompletedFrame> PinHandle::Collect()
 {
     std::vector<CompletedFrame> done;
+    size_t ready = 0;
+    while (ready < frames_.size() && frames_[ready].request->Completed()) {
+        ++ready;
+    }
+    done.reserve(ready);
     while (!frames_.empty() && frames_.front().request->Completed()) {
         Submitted& frame = frames_.front();
         // Completed: the result no longer changes, and a copy would cost a heap block a frame.

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -212,9 +213,9 @@ public:
     // The same as an overlapped request: it may stay pending in the driver until it completes or
     // is cancelled. Destroying a request that is still pending cancels it first.
     std::unique_ptr<PendingRequest> BeginDeviceIoControl(ULONG ioControlCode,
-                                                         const std::vector<uint8_t>& input,
+                                                         std::span<const uint8_t> input,
                                                          ULONG outputSize,
-                                                         const std::vector<uint8_t>& output = {});
+                                                         std::span<const uint8_t> output = {});
 
     // KSPROPERTY{set, id, flags} followed by tail, as the property buffer.
     RequestResult GetProperty(const GUID& set, ULONG id, ULONG dataSize,

@@ -38,4 +38,18 @@ struct MidiFrameRecord
 std::vector<MidiFrameRecord> MidiRecordsOf(const CompletedFrame& frame, bool directMusic,
                                            bool* malformed = nullptr);
 
+// A record where it lies in the frame.
+struct MidiFrameRecordView
+{
+    int64_t delta;
+    uint32_t flags;
+    std::span<const uint8_t> bytes;
+};
+
+// The same walk without a copy of each record (a soak reads millions): visit is called for each
+// record in order. Answers whether a record ran past DataUsed.
+bool VisitMidiRecords(const CompletedFrame& frame, bool directMusic,
+                      void (*visit)(void* context, const MidiFrameRecordView& record),
+                      void* context);
+
 }  // namespace Platform::Ks

@@ -177,11 +177,13 @@ protected:
     {
         for (const CompletedFrame& frame : port.pin->Collect()) {
             EXPECT_EQ(frame.status, STATUS_SUCCESS);
-            bool malformed = false;
-            for (const auto& record :
-                 Platform::Ks::MidiRecordsOf(frame, port.directMusic, &malformed)) {
-                port.received.insert(port.received.end(), record.bytes.begin(), record.bytes.end());
-            }
+            const bool malformed = Platform::Ks::VisitMidiRecords(
+                frame, port.directMusic,
+                [](void* received, const Platform::Ks::MidiFrameRecordView& record) {
+                    auto* bytes = static_cast<Bytes*>(received);
+                    bytes->insert(bytes->end(), record.bytes.begin(), record.bytes.end());
+                },
+                &port.received);
             EXPECT_FALSE(malformed);
         }
         while (port.pin->PendingFrames() < frames) {
