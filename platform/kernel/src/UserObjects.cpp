@@ -208,15 +208,17 @@ size_t WholePages(size_t bytes)
 template <typename Range>
 size_t RangesStartingAtOrBelow(const std::vector<Range>& ranges, uintptr_t address)
 {
-    const Range* first = ranges.data();
-    size_t count = ranges.size();
-    while (count > 0) {
-        const size_t half = count / 2;
-        const bool right = first[half].start <= address;
-        first = right ? first + half + 1 : first;
-        count = right ? count - half - 1 : half;
+    if (ranges.empty()) {
+        return 0;
     }
-    return static_cast<size_t>(first - ranges.data());
+    const Range* base = ranges.data();
+    size_t count = ranges.size();
+    while (count > 1) {
+        const size_t half = count / 2;
+        base += (base[half].start <= address) * half;  // a conditional move, not a jump
+        count -= half;
+    }
+    return static_cast<size_t>(base - ranges.data()) + (base->start <= address ? 1 : 0);
 }
 
 }  // namespace
