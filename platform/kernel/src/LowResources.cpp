@@ -2,6 +2,7 @@
 // machine short of memory. Deterministic for a seed, so a failing run can be repeated.
 #include <KernelTestApi.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <random>
@@ -14,7 +15,7 @@ namespace {
 struct LowResourcesState
 {
     std::mutex mutex;
-    bool on = false;
+    std::atomic<bool> on{false};  // changed under the mutex; read first without it by every allocation
     LowResources settings;
     uint64_t attempts = 0;  // since the simulation was turned on
     std::mt19937_64 random;
@@ -33,7 +34,7 @@ void SimulateLowResources(const LowResources& settings)
 {
     LowResourcesState& state = State();
     std::lock_guard lock(state.mutex);
-    state.on = settings.failuresPerMillion != 0;
+    state.on.store(settings.failuresPerMillion != 0, std::memory_order_relaxed);
     state.settings = settings;
     state.attempts = 0;
     state.random.seed(settings.seed);
@@ -70,8 +71,12 @@ namespace Internal {
 bool LowResourcesFailsAllocation(ULONG tag)
 {
     LowResourcesState& state = State();
+    if (!state.on.load(std::memory_order_relaxed)) {
+        return false;
+    }
     std::lock_guard lock(state.mutex);
-    if (!state.on || ++state.attempts <= state.settings.graceAllocations) {
+    if (!state.on.load(std::memory_order_relaxed) ||
+        ++state.attempts <= state.settings.graceAllocations) {
         return false;
     }
     if (state.random() % 1'000'000 >= state.settings.failuresPerMillion) {
@@ -85,7 +90,7 @@ void ResetLowResources(bool forgetCounts)
 {
     LowResourcesState& state = State();
     std::lock_guard lock(state.mutex);
-    state.on = false;
+    state.on.store(false, std::memory_order_relaxed);
     if (forgetCounts) {
         state.failures.clear();
     }
