@@ -262,6 +262,9 @@ void UserProcess::Free(void* address)
 {
     // Enough for the buffers of the requests a client keeps outstanding at once.
     constexpr size_t kSpareBytes = size_t{16} << 20;
+    if (address == nullptr) {
+        return;  // a request without an input buffer frees none
+    }
     const auto start = reinterpret_cast<uintptr_t>(address);
     const size_t atOrBelow = RangesStartingAtOrBelow(ranges_, start);
     if (atOrBelow == 0 || ranges_[atOrBelow - 1].start != start) {
