@@ -27,11 +27,11 @@ public:
     // False only when no address added and not removed lies in [begin, begin + size).
     bool MayHoldAny(const void* begin, size_t size) const
     {
-        const uintptr_t first = reinterpret_cast<uintptr_t>(begin) >> kLineShift;
-        const uintptr_t last = (reinterpret_cast<uintptr_t>(begin) + size - 1) >> kLineShift;
         if (size == 0) {
             return false;
         }
+        const uintptr_t first = reinterpret_cast<uintptr_t>(begin) >> kLineShift;
+        const uintptr_t last = (reinterpret_cast<uintptr_t>(begin) + size - 1) >> kLineShift;
         if (last - first >= kMaxLines) {
             return true;  // a large block: the owner's own look-up is no dearer
         }

@@ -4,8 +4,12 @@
 #include <KernelTestApi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "KernelTestFixture.h"
 
@@ -178,6 +182,69 @@ TEST_F(KernelUserObjectsTest, FreedMemoryIsNotOwnedAndComesBackClean)
         }
         std::memset(again, round + 1, 64);
         process.Free(again);
+    }
+}
+
+// A mapping comes back for a larger buffer of as many pages than its last owner had: all of the
+// new range is zero, not only what the last owner's bytes covered.
+TEST_F(KernelUserObjectsTest, ReusedMemoryIsZeroPastWhatItsLastOwnerHad)
+{
+    UserProcess process;
+    const size_t sizes[][2] = {{64, 4000}, {4000, 64}, {100, 4096}, {5000, 8192}};
+    for (const auto& [before, after] : sizes) {
+        SCOPED_TRACE(testing::Message() << before << " then " << after << " bytes");
+        auto* first = static_cast<uint8_t*>(process.Allocate(before));
+        ASSERT_NE(first, nullptr);
+        std::memset(first, 0x5A, before);
+        process.Free(first);
+        auto* again = static_cast<uint8_t*>(process.Allocate(after));
+        ASSERT_EQ(again, first);  // as many pages: the mapping is reused
+        for (size_t i = 0; i < after; ++i) {
+            ASSERT_EQ(again[i], 0) << "byte " << i;
+        }
+        std::memset(again, 0xA5, after);
+        process.Free(again);
+    }
+}
+
+// Ownership against a model of the live ranges, through allocations and frees in random order:
+// the start, the inside, the last byte and one past the end of every range, and ranges freed.
+TEST_F(KernelUserObjectsTest, OwnedRangesFollowAllocationsAndFrees)
+{
+    UserProcess process;
+    std::mt19937 random(7);
+    std::vector<std::pair<uint8_t*, size_t>> live;
+    std::vector<std::pair<uint8_t*, size_t>> freed;
+    for (int round = 0; round < 400; ++round) {
+        if (live.size() < 8 || random() % 3 != 0) {
+            const size_t bytes = 1 + random() % 9000;
+            auto* memory = static_cast<uint8_t*>(process.Allocate(bytes));
+            ASSERT_NE(memory, nullptr);
+            live.emplace_back(memory, bytes);
+        } else {
+            const size_t at = random() % live.size();
+            process.Free(live[at].first);
+            freed.push_back(live[at]);
+            live.erase(live.begin() + static_cast<long>(at));
+        }
+    }
+    for (const auto& [start, bytes] : live) {
+        EXPECT_TRUE(process.OwnsRange(start, bytes));
+        EXPECT_TRUE(process.OwnsRange(start + bytes / 2, bytes - bytes / 2));
+        EXPECT_TRUE(process.OwnsRange(start + bytes - 1, 1));
+        EXPECT_FALSE(process.OwnsRange(start, bytes + 1));
+        EXPECT_FALSE(process.OwnsRange(start + bytes - 1, 2));
+    }
+    for (const auto& [start, bytes] : freed) {
+        const bool reused = std::any_of(live.begin(), live.end(),
+                                        [&](const auto& range) { return range.first == start; });
+        if (!reused) {
+            EXPECT_FALSE(process.OwnsRange(start, 1));
+        }
+    }
+    for (const auto& range : live) {
+        process.Free(range.first);
+        EXPECT_FALSE(process.OwnsRange(range.first, 1));
     }
 }
 
