@@ -72,7 +72,7 @@ struct Graph
     std::map<const void*, std::string> names;
     std::map<const void*, MutexHolding> heldMutexes;
     std::atomic<size_t> tracked{0};  // nodes + names + held mutexes, read without the lock
-    AddressFilter trackedAddresses;    // the keys of the three, read without the lock
+    AddressFilter trackedAddresses;  // the keys of the three, read without the lock
 };
 
 Graph& TheGraph()

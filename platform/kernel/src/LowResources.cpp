@@ -15,7 +15,8 @@ namespace {
 struct LowResourcesState
 {
     std::mutex mutex;
-    std::atomic<bool> on{false};  // changed under the mutex; read first without it by every allocation
+    // Changed under the mutex; every allocation reads it first without.
+    std::atomic<bool> on{false};
     LowResources settings;
     uint64_t attempts = 0;  // since the simulation was turned on
     std::mt19937_64 random;

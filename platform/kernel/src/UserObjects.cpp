@@ -253,8 +253,8 @@ void* UserProcess::Allocate(size_t bytes)
         }
     }
     const Range range{reinterpret_cast<uintptr_t>(memory), bytes};
-    ranges_.insert(ranges_.begin() + static_cast<long>(RangesStartingAtOrBelow(ranges_, range.start)),
-                   range);
+    ranges_.insert(
+        ranges_.begin() + static_cast<long>(RangesStartingAtOrBelow(ranges_, range.start)), range);
     return memory;
 }
 

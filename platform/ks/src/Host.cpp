@@ -435,9 +435,10 @@ NTSTATUS FilterHandle::Send(UCHAR major, ULONG ioControlCode, void* input, ULONG
     return result.status;
 }
 
-std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(
-    ULONG ioControlCode, std::span<const uint8_t> input, ULONG outputSize,
-    std::span<const uint8_t> output)
+std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(ULONG ioControlCode,
+                                                                   std::span<const uint8_t> input,
+                                                                   ULONG outputSize,
+                                                                   std::span<const uint8_t> output)
 {
     std::unique_ptr<PendingRequest> request(new PendingRequest(*this));
     if (!open_ || device_.removed_) {
