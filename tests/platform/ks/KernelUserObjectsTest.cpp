@@ -235,11 +235,11 @@ TEST_F(KernelUserObjectsTest, OwnedRangesFollowAllocationsAndFrees)
         EXPECT_FALSE(process.OwnsRange(start, bytes + 1));
         EXPECT_FALSE(process.OwnsRange(start + bytes - 1, 2));
     }
-    for (const auto& [start, bytes] : freed) {
-        const bool reused = std::any_of(live.begin(), live.end(),
-                                        [&](const auto& range) { return range.first == start; });
+    for (const auto& gone : freed) {
+        const bool reused = std::any_of(
+            live.begin(), live.end(), [&](const auto& range) { return range.first == gone.first; });
         if (!reused) {
-            EXPECT_FALSE(process.OwnsRange(start, 1));
+            EXPECT_FALSE(process.OwnsRange(gone.first, 1));
         }
     }
     for (const auto& range : live) {
