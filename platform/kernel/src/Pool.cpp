@@ -46,30 +46,38 @@ PoolState& State()
     return state;
 }
 
+// Whether the allocation being made is one a test asked to fail. Under the pool lock.
+bool FailsThisAllocation(PoolState& state, ULONG tag)
+{
+    ++state.attempts;
+    if (state.failAt != 0 && state.attempts == state.failAt) {
+        state.failAt = 0;
+        return true;
+    }
+    return state.failingTags.count(tag) != 0 || Internal::LowResourcesFailsAllocation(tag);
+}
+
+// The block is made before the lock is taken, so that one holding of the lock both counts the
+// attempt and records the block; an allocation failed on purpose gives its block straight back.
 void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
 {
     PoolState& state = State();
+    void* p = Internal::SpecialPoolAllocate(size, alignment);
+    if (p != nullptr) {
+        std::memset(p, poisonByte.load(std::memory_order_relaxed), size);
+    }
+    bool failed = false;
     {
         std::lock_guard lock(state.mutex);
-        ++state.attempts;
-        if (state.failAt != 0 && state.attempts == state.failAt) {
-            state.failAt = 0;
-            return nullptr;
-        }
-        if (state.failingTags.count(tag) != 0) {
-            return nullptr;
+        failed = FailsThisAllocation(state, tag);
+        if (!failed && p != nullptr) {
+            state.blocks.Insert(p, Block{size, tag, contiguous, state.attempts});
         }
     }
-    if (Internal::LowResourcesFailsAllocation(tag)) {
+    if (failed && p != nullptr) {
+        Internal::SpecialPoolDiscard(p, size);
         return nullptr;
     }
-    void* p = Internal::SpecialPoolAllocate(size, alignment);
-    if (p == nullptr) {
-        return nullptr;
-    }
-    std::memset(p, poisonByte.load(std::memory_order_relaxed), size);
-    std::lock_guard lock(state.mutex);
-    state.blocks.Insert(p, Block{size, tag, contiguous, state.attempts});
     return p;
 }
 
