@@ -68,14 +68,15 @@ class WaveAndControlSoak : public Platform::Kernel::Testing::KernelTest,
                            public ::testing::WithParamInterface<ULONG>
 {
 protected:
-    static void Drain(Host::HostMachine& machine, Host::RampCheck& ramp)
+    void Drain(Host::HostMachine& machine, Host::RampCheck& ramp)
     {
         std::set<uint8_t> endpoints;
         for (const UsbSim::OutPacketRecord& packet : machine.UsbDevice().OutPackets()) {
             endpoints.insert(packet.endpoint);
         }
         for (const uint8_t endpoint : endpoints) {
-            ramp.Take(machine.UsbDevice().OutSamples(endpoint));
+            machine.UsbDevice().OutSamples(endpoint, received_);
+            ramp.Take(received_);
         }
         machine.UsbDevice().ClearOutPackets();
     }
@@ -98,6 +99,8 @@ protected:
         }
         return capture.failure.empty();
     }
+
+    UsbSim::OutSampleArray received_;  // the last second's samples, its room kept
 };
 
 TEST_P(WaveAndControlSoak, CapturePinAndLowLatencyClientSampleExact)

@@ -309,7 +309,8 @@ void DeviceTap::Drain()
     }
     std::lock_guard hold(mutex_);
     for (const uint8_t endpoint : endpoints) {
-        check_.Take(device_.OutSamples(endpoint));
+        device_.OutSamples(endpoint, received_);
+        check_.Take(received_);
     }
     device_.ClearOutPackets();
 }

@@ -142,6 +142,7 @@ private:
     UsbSim::SimulatedUsbDevice& device_;
     OutputCheck& check_;
     std::mutex mutex_;
+    UsbSim::OutSampleArray received_;  // the last reading, its room kept for the next
     KTIMER timer_{};
     KDPC dpc_{};
     bool armed_ = false;

@@ -642,12 +642,21 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
 
 namespace {
 
-// Little-endian samples of `subslot` bytes, sign-extended, a whole packet at a time.
+// Little-endian samples of `subslot` bytes, sign-extended, a whole packet at a time. Every
+// sample whose word ends inside the packet is read as one word (its high bytes belong to the next
+// samples and are shifted out); the last ones byte by byte.
 template <uint32_t kSubslot>
 void DecodeSubslotsOf(const uint8_t* bytes, size_t count, int32_t* out)
 {
     constexpr uint32_t kShift = 32 - 8 * kSubslot;
-    for (size_t i = 0; i < count; ++i, bytes += kSubslot) {
+    static_assert(std::endian::native == std::endian::little);
+    size_t i = 0;
+    for (; kSubslot < 4 && (count - i) * kSubslot >= 4; ++i, bytes += kSubslot) {
+        uint32_t raw;
+        std::memcpy(&raw, bytes, 4);
+        out[i] = static_cast<int32_t>(raw << kShift) >> kShift;
+    }
+    for (; i < count; ++i, bytes += kSubslot) {
         uint32_t raw = 0;
         for (uint32_t b = 0; b < kSubslot; ++b) {
             raw |= static_cast<uint32_t>(bytes[b]) << (8 * b);
@@ -678,6 +687,13 @@ void DecodeSubslots(const uint8_t* bytes, uint32_t subslot, size_t count, int32_
 
 OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
 {
+    OutSampleArray received;
+    OutSamples(endpoint, received);
+    return received;
+}
+
+void SimulatedUsbDevice::OutSamples(uint8_t endpoint, OutSampleArray& received) const
+{
     StreamFormat format;
     for (const ConfigurationModel& c : configurations) {
         for (const auto& [number, interface] : c.interfaces) {
@@ -690,10 +706,10 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
             }
         }
     }
-    OutSampleArray received;
     const uint32_t frameBytes = format.BytesPerSampleFrame();
     if (frameBytes == 0) {
-        return received;
+        received = {};
+        return;
     }
     received.channels = format.channels;
     size_t total = 0;
@@ -715,7 +731,6 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
                        sampleOut);
         sampleOut += frames * format.channels;
     }
-    return received;
 }
 
 std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const

@@ -99,6 +99,37 @@ TEST_F(DeviceTest, RecordsOutSamplesBitExact)
     EXPECT_TRUE(device->Violations().empty());
 }
 
+// A run that checks as it goes reads the samples into one array again and again: each reading
+// holds exactly the packets received since the last clear, whatever the array held before.
+TEST_F(DeviceTest, OutSamplesIntoAReusedArrayHoldOnlyTheLatestPackets)
+{
+    Build({});
+    Stream();
+    std::vector<uint8_t> packet(60);
+    for (size_t i = 0; i < packet.size(); ++i) {
+        packet[i] = static_cast<uint8_t>(i * 37 + 5);
+    }
+    UsbSim::OutSampleArray reused;
+    for (const uint32_t packets : {7u, 2u, 5u}) {
+        device->ClearOutPackets();
+        for (uint32_t n = 0; n < packets; ++n) {
+            ASSERT_EQ(device->IsoOut(0x01, n, 0, std::span(packet).first(6 * (n % 10 + 1))).outcome,
+                      Outcome::Ok);
+        }
+        device->OutSamples(0x01, reused);
+        const UsbSim::OutSampleArray fresh = device->OutSamples(0x01);
+        EXPECT_EQ(reused.channels, fresh.channels);
+        EXPECT_EQ(reused.frames, fresh.frames);
+        EXPECT_EQ(reused.samples, fresh.samples);
+        ASSERT_EQ(fresh.size(), size_t{packets} * (packets + 1) / 2);
+        EXPECT_EQ(fresh.Sample(0, 1),
+                  (int32_t{packet[5]} << 24 | packet[4] << 16 | packet[3] << 8) >> 8);
+    }
+    device->OutSamples(0x7F, reused);
+    EXPECT_TRUE(reused.empty()) << "no such endpoint";
+    EXPECT_EQ(reused.channels, 0u);
+}
+
 // Packets are kept in shared blocks: many of them, past the size of one block, each read back as
 // it was sent, and again after the device forgot the first lot and reused its blocks.
 TEST_F(DeviceTest, KeepsManyOutPacketsIntactAcrossAClear)
