@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <ksmedia.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -28,40 +29,105 @@ constexpr uint32_t kHalfFrames = 256;
 constexpr size_t kQueuedReads = 4;
 
 // The capture pin's frames against the device's input pattern, once placed on its first frame.
-struct CaptureCheck
+// Frames that carry the pattern on are compared a block at a time against a precomputed one.
+class CaptureCheck
 {
+public:
+    CaptureCheck()
+    {
+        for (size_t i = 0; i < kRunSamples; ++i) {
+            offsets_[i] = static_cast<int32_t>(i / 2);
+            negate_[i] = i % 2 == 0 ? 0 : -1;
+            // The right channel is compared on its top 24 bits; the left on all 32.
+            compared_[i] = i % 2 == 0 ? 0xFFFFFFFFu : 0xFFFFFF00u;
+        }
+    }
+
+    void Take(const std::vector<uint8_t>& data, ULONG used)
+    {
+        const size_t frames = used / 8;
+        for (size_t f = 0; f < frames && failure.empty();) {
+            const size_t taken = placed ? TakeRun(data.data() + 8 * f, frames - f) : 0;
+            if (taken != 0) {
+                f += taken;
+                continue;
+            }
+            for (const size_t end = f + std::min(kRunFrames, frames - f);
+                 f < end && failure.empty(); ++f) {
+                TakeFrame(data.data() + 8 * f);
+            }
+        }
+    }
+
     uint64_t next = 0;
     uint64_t frames = 0;
     bool placed = false;
     std::string failure;
 
-    void Take(const std::vector<uint8_t>& data, ULONG used)
+private:
+    static constexpr size_t kRunFrames = 64;
+    static constexpr size_t kRunSamples = 2 * kRunFrames;
+    static constexpr size_t kLanes = 8;
+
+    // Up to a block of frames when every one is the pattern going on; else 0.
+    size_t TakeRun(const uint8_t* in, size_t count)
     {
-        int32_t want = placed ? SoakRun::CaptureSample(0, next) : 0;  // left; right is -want
-        for (size_t o = 0; o + 8 <= used && failure.empty(); o += 8) {
-            int32_t left;
-            int32_t right;
-            std::memcpy(&left, &data[o], 4);
-            std::memcpy(&right, &data[o + 4], 4);
-            if (!placed) {
-                if (left == 0) {
-                    continue;  // silence before the device's first captured frame
-                }
-                next = static_cast<uint64_t>((left >> 8) - 1);
-                placed = true;
-                want = SoakRun::CaptureSample(0, next);
+        const size_t room = static_cast<size_t>(SoakRun::kCaptureSpan - want_) + 1;  // no wrap
+        const size_t run = std::min({count, room, kRunFrames});
+        uint32_t differ = 0;
+        size_t i = 0;
+        const auto sampleDiffers = [&](size_t at) {
+            uint32_t got;
+            std::memcpy(&got, in + 4 * at, 4);
+            const int32_t value = ((want_ + offsets_[at]) ^ negate_[at]) - negate_[at];
+            return (got ^ (static_cast<uint32_t>(value) << 8)) & compared_[at];
+        };
+        for (; i + kLanes <= 2 * run; i += kLanes) {
+            for (size_t l = 0; l < kLanes; ++l) {
+                differ |= sampleDiffers(i + l);
             }
-            if ((left & 0xFF) != 0 || left >> 8 != want || right >> 8 != -want) {
-                failure = "captured frame " + std::to_string(frames) + " carries " +
-                          std::to_string(left) + ", " + std::to_string(right) +
-                          " instead of device sample " + std::to_string(next);
-                return;
-            }
-            ++next;
-            ++frames;
-            want = SoakRun::NextCaptureValue(want);
         }
+        for (; i < 2 * run; ++i) {
+            differ |= sampleDiffers(i);
+        }
+        if (differ != 0) {
+            return 0;
+        }
+        next += run;
+        frames += run;
+        want_ = SoakRun::CaptureSample(0, next);
+        return run;
     }
+
+    void TakeFrame(const uint8_t* in)
+    {
+        int32_t left;
+        int32_t right;
+        std::memcpy(&left, in, 4);
+        std::memcpy(&right, in + 4, 4);
+        if (!placed) {
+            if (left == 0) {
+                return;  // silence before the device's first captured frame
+            }
+            next = static_cast<uint64_t>((left >> 8) - 1);
+            placed = true;
+            want_ = SoakRun::CaptureSample(0, next);
+        }
+        if ((left & 0xFF) != 0 || left >> 8 != want_ || right >> 8 != -want_) {
+            failure = "captured frame " + std::to_string(frames) + " carries " +
+                      std::to_string(left) + ", " + std::to_string(right) +
+                      " instead of device sample " + std::to_string(next);
+            return;
+        }
+        ++next;
+        ++frames;
+        want_ = SoakRun::NextCaptureValue(want_);
+    }
+
+    int32_t want_ = 0;  // left value of device sample `next`, once placed
+    int32_t offsets_[kRunSamples];
+    int32_t negate_[kRunSamples];
+    uint32_t compared_[kRunSamples];
 };
 
 class WaveAndControlSoak : public Platform::Kernel::Testing::KernelTest,
