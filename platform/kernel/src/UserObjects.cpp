@@ -217,7 +217,7 @@ void* UserProcess::Allocate(size_t bytes)
             munmap(memory, mapped);
             return nullptr;
         }
-        std::memset(memory, 0, mapped);
+        std::memset(memory, 0, bytes);  // what the process owns of it (the rest is never reached)
     } else {
         int flags = MAP_PRIVATE | MAP_ANONYMOUS;
         if (is32Bit_) {
