@@ -238,7 +238,7 @@ TEST_F(ChannelBufferSetTest, MonoBuffersOntoEveryChannelMatchAWriteChannelByChan
 {
     constexpr uint32_t kCapacity = 150;
     constexpr uint32_t kAt = 100;      // the write starts here and wraps after 50 frames
-    constexpr uint32_t kFrames = 140;  // more than two chunks of stereo frames
+    constexpr uint32_t kFrames = 141;  // two chunks of stereo frames and an odd part of one
     constexpr uint32_t kOffset = 3;    // source frames skipped
     struct Case
     {
