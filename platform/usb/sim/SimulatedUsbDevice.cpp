@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "ConfigurationModel.h"
 
 namespace UsbSim {
@@ -665,8 +669,41 @@ void DecodeSubslotsOf(const uint8_t* bytes, size_t count, int32_t* out)
     }
 }
 
+#if defined(__x86_64__)
+// Four 3-byte samples a step with SSSE3's byte shuffle, each into the top of its lane and shifted
+// down with its sign, while sixteen bytes can be read inside the packet; how many it took. A
+// ten-minute run at 96 kHz reads back more than a hundred million samples.
+__attribute__((target("ssse3"))) size_t DecodeTripletsSsse3(const uint8_t* bytes, size_t count,
+                                                            int32_t* out)
+{
+    const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    size_t i = 0;
+    for (; (count - i) * 3 >= 16; i += 4) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 3 * i));
+        const __m128i lanes = _mm_srai_epi32(_mm_shuffle_epi8(raw, spread), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), lanes);
+    }
+    return i;
+}
+
+size_t DecodeTripletsWide(const uint8_t* bytes, size_t count, int32_t* out)
+{
+    static const bool hasSsse3 = __builtin_cpu_supports("ssse3");
+    return hasSsse3 ? DecodeTripletsSsse3(bytes, count, out) : 0;
+}
+#else
+size_t DecodeTripletsWide(const uint8_t*, size_t, int32_t*)
+{
+    return 0;
+}
+#endif
+
 void DecodeSubslots(const uint8_t* bytes, uint32_t subslot, size_t count, int32_t* out)
 {
+    if (subslot == 3) {
+        const size_t done = DecodeTripletsWide(bytes, count, out);
+        return DecodeSubslotsOf<3>(bytes + 3 * done, count - done, out + done);
+    }
     switch (subslot) {
         case 1:
             return DecodeSubslotsOf<1>(bytes, count, out);

@@ -99,6 +99,32 @@ TEST_F(DeviceTest, RecordsOutSamplesBitExact)
     EXPECT_TRUE(device->Violations().empty());
 }
 
+// Every 3-byte sample of a packet long enough to be read several samples at a time comes back
+// sign-extended, the last ones included.
+TEST_F(DeviceTest, EverySampleOfALongPacketIsDecoded)
+{
+    Build({});
+    Stream();
+    std::vector<uint8_t> packet(60);
+    uint32_t seed = 99;
+    for (uint8_t& b : packet) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    for (const size_t bytes : {size_t{60}, size_t{54}, size_t{18}, size_t{12}}) {
+        device->ClearOutPackets();
+        ASSERT_EQ(device->IsoOut(0x01, 5, 0, std::span(packet).first(bytes)).outcome, Outcome::Ok);
+        const UsbSim::OutSampleArray frames = device->OutSamples(0x01);
+        ASSERT_EQ(frames.samples.size(), bytes / 3);
+        for (size_t i = 0; i < bytes / 3; ++i) {
+            const uint32_t raw = uint32_t{packet[3 * i]} | uint32_t{packet[3 * i + 1]} << 8 |
+                                 uint32_t{packet[3 * i + 2]} << 16;
+            EXPECT_EQ(frames.samples[i], static_cast<int32_t>(raw << 8) >> 8)
+                << "sample " << i << " of " << bytes / 3;
+        }
+    }
+}
+
 // A run that checks as it goes reads the samples into one array again and again: each reading
 // holds exactly the packets received since the last clear, whatever the array held before.
 TEST_F(DeviceTest, OutSamplesIntoAReusedArrayHoldOnlyTheLatestPackets)
