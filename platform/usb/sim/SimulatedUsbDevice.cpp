@@ -58,12 +58,46 @@ void PutLe(std::span<uint8_t> out, size_t offset, uint32_t value, size_t width)
     }
 }
 
+#if defined(__x86_64__)
+bool HasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+
+// Four values a step into 3-byte subslots with SSSE3's byte shuffle, while sixteen bytes can be
+// written inside the packet (the last four of each step belong to the next, written next); how
+// many it took.
+__attribute__((target("ssse3"))) size_t PackTripletsSsse3(uint8_t* out, size_t bytes,
+                                                          const int32_t* values, size_t count)
+{
+    const __m128i gather = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    size_t i = 0;
+    for (; i + 4 <= count && 3 * i + 16 <= bytes; i += 4) {
+        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(lanes, gather));
+    }
+    return i;
+}
+
+size_t PackTripletsWide(uint8_t* out, size_t bytes, const int32_t* values, size_t count)
+{
+    return HasSsse3() ? PackTripletsSsse3(out, bytes, values, count) : 0;
+}
+#else
+size_t PackTripletsWide(uint8_t*, size_t, const int32_t*, size_t)
+{
+    return 0;
+}
+#endif
+
 // Each value into its subslot, little-endian. Widths 2 to 4 store a whole word for each value
 // but the last (the bytes past its subslot belong to the next one, written next).
 void PackSamples(std::span<uint8_t> out, std::span<const int32_t> values, uint32_t width)
 {
-    size_t at = 0;
-    size_t i = 0;
+    size_t i =
+        width == 3 ? PackTripletsWide(out.data(), out.size(), values.data(), values.size()) : 0;
+    size_t at = i * width;
     if (width >= 2 && width <= 4 && !values.empty()) {
         static_assert(std::endian::native == std::endian::little);
         for (; i + 1 < values.size(); ++i, at += width) {
@@ -688,8 +722,7 @@ __attribute__((target("ssse3"))) size_t DecodeTripletsSsse3(const uint8_t* bytes
 
 size_t DecodeTripletsWide(const uint8_t* bytes, size_t count, int32_t* out)
 {
-    static const bool hasSsse3 = __builtin_cpu_supports("ssse3");
-    return hasSsse3 ? DecodeTripletsSsse3(bytes, count, out) : 0;
+    return HasSsse3() ? DecodeTripletsSsse3(bytes, count, out) : 0;
 }
 #else
 size_t DecodeTripletsWide(const uint8_t*, size_t, int32_t*)

@@ -289,6 +289,26 @@ TEST_F(DeviceTest, InDataComesFromTheGenerator)
     EXPECT_EQ(packet[6 * 5 + 3] | packet[6 * 5 + 4] << 8, 0xFFFA);  // right: -6
 }
 
+// Every generated value lands in its own 3-byte subslot, little-endian, across a whole packet.
+TEST_F(DeviceTest, EveryInSampleIsPackedIntoItsSubslot)
+{
+    Build({.audioClass = 1, .outChannels = 0, .inChannels = 2, .rates = {48000}});
+    Stream();
+    const auto value = [](uint32_t channel, uint64_t index) {
+        return static_cast<int32_t>((index * 0x9E3779B1u) ^ (channel * 0x7F4A7C15u));
+    };
+    device->SetInGenerator(value);
+    for (uint64_t first = 0; first < 3 * 48; first += 48) {
+        std::array<uint8_t, 512> packet{};
+        ASSERT_EQ(device->IsoIn(0x82, 0, 0, packet).length, 48u * 6);
+        for (uint32_t i = 0; i < 48 * 2; ++i) {
+            const uint32_t want = static_cast<uint32_t>(value(i % 2, first + i / 2)) & 0xFFFFFF;
+            const uint32_t got = packet[3 * i] | packet[3 * i + 1] << 8 | packet[3 * i + 2] << 16;
+            EXPECT_EQ(got, want) << "sample " << i << " of the packet from frame " << first;
+        }
+    }
+}
+
 // A packet's frames from one call produce the bytes the per-sample generator does, at every
 // subslot width, with the running index carried from packet to packet.
 TEST_F(DeviceTest, FrameGeneratorMatchesTheSampleGenerator)
