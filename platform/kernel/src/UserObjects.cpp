@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -119,10 +120,12 @@ UserProcess::~UserProcess()
         CloseHandle(reinterpret_cast<HANDLE>(handles_.begin()->first));
     }
     while (!ranges_.empty()) {
-        Free(reinterpret_cast<void*>(ranges_.begin()->first));
+        Free(reinterpret_cast<void*>(ranges_.back().first));
     }
-    for (const auto& [bytes, start] : spare_) {
-        munmap(reinterpret_cast<void*>(start), bytes);
+    for (const auto& [bytes, starts] : spare_) {
+        for (const uintptr_t start : starts) {
+            munmap(reinterpret_cast<void*>(start), bytes);
+        }
     }
 }
 
@@ -199,6 +202,12 @@ size_t WholePages(size_t bytes)
     return (bytes + PAGE_SIZE - 1) & ~size_t{PAGE_SIZE - 1};
 }
 
+// For searches of a process's ranges by start address.
+bool StartsAfter(uintptr_t start, const std::pair<uintptr_t, size_t>& range)
+{
+    return start < range.first;
+}
+
 }  // namespace
 
 void* UserProcess::Allocate(size_t bytes)
@@ -208,9 +217,9 @@ void* UserProcess::Allocate(size_t bytes)
     }
     const size_t mapped = WholePages(bytes);
     void* memory = nullptr;
-    if (auto spare = spare_.find(mapped); spare != spare_.end()) {
-        memory = reinterpret_cast<void*>(spare->second);
-        spare_.erase(spare);
+    if (auto spare = spare_.find(mapped); spare != spare_.end() && !spare->second.empty()) {
+        memory = reinterpret_cast<void*>(spare->second.back());
+        spare->second.pop_back();
         spareBytes_ -= mapped;
         // Pages unlocked while pages went with their unlocking are still inaccessible.
         if (pagesMayHaveGone_ && mprotect(memory, mapped, PROT_READ | PROT_WRITE) != 0) {
@@ -228,7 +237,9 @@ void* UserProcess::Allocate(size_t bytes)
             return nullptr;
         }
     }
-    ranges_[reinterpret_cast<uintptr_t>(memory)] = bytes;
+    const auto start = reinterpret_cast<uintptr_t>(memory);
+    ranges_.insert(std::upper_bound(ranges_.begin(), ranges_.end(), start, StartsAfter),
+                   {start, bytes});
     return memory;
 }
 
@@ -236,8 +247,9 @@ void UserProcess::Free(void* address)
 {
     // Enough for the buffers of the requests a client keeps outstanding at once.
     constexpr size_t kSpareBytes = size_t{16} << 20;
-    auto it = ranges_.find(reinterpret_cast<uintptr_t>(address));
-    if (it == ranges_.end()) {
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), start, StartsAfter);
+    if (it == ranges_.begin() || (--it)->first != start) {
         return;
     }
     const size_t mapped = WholePages(it->second);
@@ -246,7 +258,7 @@ void UserProcess::Free(void* address)
     // as a process heap keeps freed blocks. The driver reaches user pages only through locked
     // MDLs, whose unlocking is what SetPagesGoWhenUnlocked checks.
     if (spareBytes_ + mapped <= kSpareBytes) {
-        spare_.emplace(mapped, reinterpret_cast<uintptr_t>(address));
+        spare_[mapped].push_back(start);
         spareBytes_ += mapped;
     } else {
         munmap(address, mapped);
@@ -256,7 +268,7 @@ void UserProcess::Free(void* address)
 bool UserProcess::OwnsRange(const void* address, size_t bytes) const
 {
     const auto start = reinterpret_cast<uintptr_t>(address);
-    auto it = ranges_.upper_bound(start);
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), start, StartsAfter);
     if (it == ranges_.begin()) {
         return false;
     }

@@ -66,11 +66,12 @@ private:
     bool pagesMayHaveGone_ = false;  // a freed range may hold inaccessible pages
     uintptr_t nextHandle_ = 4;
     std::map<uintptr_t, HandleEntry> handles_;
-    std::map<uintptr_t, size_t> ranges_;  // start -> bytes
-    // Freed mappings kept for reuse by a later allocation of as many pages: a request's buffers
-    // come and go on every call, and a fresh mapping each time cost the long soaks most of their
-    // time.
-    std::multimap<size_t, uintptr_t> spare_;  // mapped bytes (whole pages) -> start
+    // (start, bytes) by start: a request's buffers come and go on every call, and a flat array
+    // takes them without a heap block each.
+    std::vector<std::pair<uintptr_t, size_t>> ranges_;
+    // Freed mappings kept for reuse by a later allocation of as many pages: a fresh mapping each
+    // time cost the long soaks most of their time. Starts by mapped bytes (whole pages).
+    std::map<size_t, std::vector<uintptr_t>> spare_;
     size_t spareBytes_ = 0;
 };
 
