@@ -62,7 +62,12 @@ struct Dispatcher
     std::vector<std::thread> threads;
 };
 
-Dispatcher& TheDispatcher();
+// Inline: every timer, DPC, work item and wait asks for it, many times a streaming period.
+inline Dispatcher& TheDispatcher()
+{
+    static Dispatcher dispatcher;
+    return dispatcher;
+}
 
 // The clock in 100 ns units; the caller holds the lock.
 LONGLONG NowLocked(Dispatcher& d);

@@ -509,7 +509,7 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
                   " bytes holds part of a sample frame");
         return {Outcome::Error};
     }
-    if (auto fault = TakePacketFault(endpoint)) {
+    if (auto fault = packetFaults.empty() ? std::nullopt : TakePacketFault(endpoint)) {
         if (*fault == 0) {
             return {Outcome::NoResponse};
         }
@@ -613,7 +613,7 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
         }
         WriteInSamples(packet.first(length), format, samples, stream);
     }
-    if (auto fault = TakePacketFault(endpoint)) {
+    if (auto fault = packetFaults.empty() ? std::nullopt : TakePacketFault(endpoint)) {
         if (*fault == 0) {
             return {Outcome::NoResponse};
         }
@@ -782,9 +782,13 @@ void SimulatedUsbDevice::OutSamples(uint8_t endpoint, OutSampleArray& received) 
         return;
     }
     received.channels = format.channels;
+    // A shortened packet may end in part of a frame, which is left out. (32-bit divisions: every
+    // packet takes two.)
     size_t total = 0;
     for (const OutPacketRecord& packet : outPackets) {
-        total += packet.endpoint == endpoint ? packet.bytes.size() / frameBytes : 0;
+        total += packet.endpoint == endpoint
+                     ? static_cast<uint32_t>(packet.bytes.size()) / frameBytes
+                     : 0;
     }
     received.frames.resize(total);
     received.samples.resize(total * format.channels);
@@ -794,7 +798,7 @@ void SimulatedUsbDevice::OutSamples(uint8_t endpoint, OutSampleArray& received) 
         if (packet.endpoint != endpoint) {
             continue;
         }
-        const size_t frames = packet.bytes.size() / frameBytes;
+        const uint32_t frames = static_cast<uint32_t>(packet.bytes.size()) / frameBytes;
         std::fill_n(frameOut, frames, packet.frame);
         frameOut += frames;
         DecodeSubslots(packet.bytes.data(), format.subslotBytes, frames * format.channels,
