@@ -297,7 +297,8 @@ void SimulatedUsbBus::OnFrame()
             ++it;  // its pipe closed while it was being cancelled
             continue;
         }
-        const bool iso = it->urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER;
+        // Told from the entry, not its URB: every frame walks every transfer queued.
+        const bool iso = it->frames != 0;
         const ULONG lastFrame = it->startFrame + it->frames - 1;
         if (iso) {
             ExchangeDueIso(*it, pipe->second, now);
