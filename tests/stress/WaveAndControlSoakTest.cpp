@@ -36,16 +36,6 @@ constexpr uint64_t kStepsPerDrain = 16;
 class CaptureCheck
 {
 public:
-    CaptureCheck()
-    {
-        for (size_t i = 0; i < kRunSamples; ++i) {
-            offsets_[i] = static_cast<int32_t>(i / 2);
-            negate_[i] = i % 2 == 0 ? 0 : -1;
-            // The right channel is compared on its top 24 bits; the left on all 32.
-            compared_[i] = i % 2 == 0 ? 0xFFFFFFFFu : 0xFFFFFF00u;
-        }
-    }
-
     void Take(const std::vector<uint8_t>& data, ULONG used)
     {
         const size_t frames = used / 8;
@@ -69,31 +59,32 @@ public:
 
 private:
     static constexpr size_t kRunFrames = 64;
-    static constexpr size_t kRunSamples = 2 * kRunFrames;
-    static constexpr size_t kLanes = 8;
 
-    // Up to a block of frames when every one is the pattern going on; else 0.
+    // Up to a block of frames when every one is the pattern going on; else 0. Two frames a step
+    // in a vector register: the expected (w, -w, w + 1, -w - 1) moved up a byte, the right
+    // channel compared on its top 24 bits.
     size_t TakeRun(const uint8_t* in, size_t count)
     {
+        using Lanes = int32_t __attribute__((vector_size(16)));
         const size_t room = static_cast<size_t>(SoakRun::kCaptureSpan - want_) + 1;  // no wrap
         const size_t run = std::min({count, room, kRunFrames});
-        uint32_t differ = 0;
-        size_t i = 0;
-        const auto sampleDiffers = [&](size_t at) {
-            uint32_t got;
-            std::memcpy(&got, in + 4 * at, 4);
-            const int32_t value = ((want_ + offsets_[at]) ^ negate_[at]) - negate_[at];
-            return (got ^ (static_cast<uint32_t>(value) << 8)) & compared_[at];
-        };
-        for (; i + kLanes <= 2 * run; i += kLanes) {
-            for (size_t l = 0; l < kLanes; ++l) {
-                differ |= sampleDiffers(i + l);
-            }
+        const Lanes compared = {-1, -256, -1, -256};
+        Lanes expected = {want_, -want_, want_ + 1, -want_ - 1};
+        Lanes differ = {};
+        size_t f = 0;
+        for (; f + 2 <= run; f += 2, expected += Lanes{2, -2, 2, -2}) {
+            Lanes got;
+            std::memcpy(&got, in + 8 * f, sizeof got);
+            differ |= (got ^ (expected << 8)) & compared;
         }
-        for (; i < 2 * run; ++i) {
-            differ |= sampleDiffers(i);
+        if (f < run) {  // the last frame of an odd run
+            int32_t got[2];
+            std::memcpy(got, in + 8 * f, sizeof got);
+            differ[0] |= got[0] ^ static_cast<int32_t>(static_cast<uint32_t>(expected[0]) << 8);
+            differ[1] |= (got[1] ^ static_cast<int32_t>(static_cast<uint32_t>(expected[1]) << 8)) &
+                         compared[1];
         }
-        if (differ != 0) {
+        if ((differ[0] | differ[1] | differ[2] | differ[3]) != 0) {
             return 0;
         }
         next += run;
@@ -128,9 +119,6 @@ private:
     }
 
     int32_t want_ = 0;  // left value of device sample `next`, once placed
-    int32_t offsets_[kRunSamples];
-    int32_t negate_[kRunSamples];
-    uint32_t compared_[kRunSamples];
 };
 
 class WaveAndControlSoak : public Platform::Kernel::Testing::KernelTest,
