@@ -1,5 +1,6 @@
 #include "audio/ChannelBufferSet.h"
 
+#include <emmintrin.h>
 #include <wdm.h>
 
 #include "audio/AudioAssert.h"
@@ -226,7 +227,104 @@ bool IsSingleRun(const ChannelLayoutList& sourceList, uint32_t sourceStartChanne
            uint64_t{destinationStartChannel} + channels <= to.channelCount;
 }
 
+// The list is `channels` mono buffers of one 4-byte format, every one there and taking part.
+bool AreMonoWords(const ChannelLayoutList& sourceList, const void* const* sourceBuffers,
+                  uint32_t channels)
+{
+    if (sourceList.count != channels || channels < 2) {
+        return false;
+    }
+    const SampleFormatCode format = sourceList.items[0].format;
+    for (uint32_t c = 0; c < channels; ++c) {
+        const ChannelLayout& from = sourceList.items[c];
+        if (from.channelCount != 1 || from.excludedCount != 0 || from.excludedMask != 0 ||
+            from.format != format || sourceBuffers[c] == nullptr) {
+            return false;
+        }
+    }
+    return BytesPerSample(format) == 4;
+}
+
+// Frames first .. first + count - 1 of `channels` mono buffers of 4-byte samples, as whole
+// frames.
+void InterleaveWords(const void* const* sourceBuffers, uint32_t channels, uint32_t first,
+                     uint32_t count, uint32_t* frames)
+{
+    if (channels == 2) {
+        // Stereo, the common case, four frames a step: the two channels' words unpacked into
+        // pairs (XMM registers need no state saved, at any IRQL).
+        const auto* left = static_cast<const uint8_t*>(sourceBuffers[0]) + SIZE_T{first} * 4;
+        const auto* right = static_cast<const uint8_t*>(sourceBuffers[1]) + SIZE_T{first} * 4;
+        uint32_t f = 0;
+        for (; f + 4 <= count; f += 4) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 4 * f));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + 4 * f));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * f), _mm_unpacklo_epi32(a, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * f + 4),
+                             _mm_unpackhi_epi32(a, b));
+        }
+        for (; f < count; ++f) {
+            RtlCopyMemory(frames + 2 * f, left + 4 * f, 4);
+            RtlCopyMemory(frames + 2 * f + 1, right + 4 * f, 4);
+        }
+        return;
+    }
+    for (uint32_t c = 0; c < channels; ++c) {
+        const uint8_t* from = static_cast<const uint8_t*>(sourceBuffers[c]) + SIZE_T{first} * 4;
+        uint32_t* to = frames + c;
+        for (uint32_t f = 0; f < count; ++f, from += 4, to += channels) {
+            RtlCopyMemory(to, from, 4);
+        }
+    }
+}
+
 }  // namespace
+
+// Mono buffers onto every channel of a set of one buffer (a low-latency client's channels into a
+// bus or the device's ring): a chunk of frames at a time is put together as whole frames on the
+// stack, so the pair's routine moves each chunk in one pass instead of one strided pass per
+// channel. Nothing is written, and false returned, when the transfer has another shape.
+bool ChannelBufferSet::WriteMonoWordsAsFrames(uint32_t frames, bool add,
+                                              uint32_t destinationStartChannel,
+                                              const ChannelLayoutList& sourceList,
+                                              const void* const* sourceBuffers,
+                                              uint32_t sourceStartChannel, uint32_t channels,
+                                              uint32_t sourceFrameOffset)
+{
+    constexpr uint32_t kChunkWords = 128;  // 512 bytes of stack
+    if (bufferCount_ != 1 || layouts_.count != 1 || destinationStartChannel != 0 ||
+        sourceStartChannel != 0 || channels > kChunkWords ||
+        !AreMonoWords(sourceList, sourceBuffers, channels)) {
+        return false;
+    }
+    const ChannelLayout& to = layoutItems_[0];
+    const ChannelRun sourceRun{sourceList.items[0].format, channels, 0, channels};
+    const ChannelRun destinationRun{to.format, to.channelCount, 0, channels};
+    if (to.excludedCount != 0 || to.excludedMask != 0 || to.channelCount != channels ||
+        RunFrameBytes(destinationRun) != bytesPerFrame_[0]) {
+        return false;
+    }
+    uint32_t chunk[kChunkWords];
+    const uint32_t perChunk = kChunkWords / channels;
+    const uint32_t beforeWrap = Min(frames, WritableSpans().first);
+    const SIZE_T frameBytes = bytesPerFrame_[0];
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t count = Min(perChunk, frames - done);
+        InterleaveWords(sourceBuffers, channels, sourceFrameOffset + done, count, chunk);
+        // The part before the ring's end, then the part from its start.
+        const uint32_t first = done < beforeWrap ? Min(count, beforeWrap - done) : 0;
+        if (first != 0) {
+            TransferRun(first, add, sourceRun, chunk, destinationRun,
+                        FrameAddress(0, writeIndex_) + frameBytes * done, nullptr);
+        }
+        if (first != count) {
+            TransferRun(count - first, add, sourceRun, chunk + first * channels, destinationRun,
+                        buffers_[0] + frameBytes * (done + first - beforeWrap), nullptr);
+        }
+        done += count;
+    }
+    return true;
+}
 
 uint8_t* ChannelBufferSet::FrameAddress(uint32_t bufferIndex, uint32_t frame) const
 {
@@ -266,6 +364,11 @@ int32_t ChannelBufferSet::WriteChannels(uint32_t frames, bool add, uint32_t dest
         }
         CommitWrite(writeIndex_, frames);
         return result;
+    }
+    if (WriteMonoWordsAsFrames(frames, add, destinationStartChannel, sourceList, sourceBuffers,
+                               sourceStartChannel, channels, sourceFrameOffset)) {
+        CommitWrite(writeIndex_, frames);
+        return 0;
     }
     int32_t result = 0;
     ChannelCursor source{};

@@ -179,6 +179,10 @@ private:
     void MirrorGuard(uint32_t start, uint32_t frames);
     RingSpans ReadableSpansFrom(uint32_t position, bool ignoreGuard, bool wholeRing) const;
     uint8_t* FrameAddress(uint32_t bufferIndex, uint32_t frame) const;
+    bool WriteMonoWordsAsFrames(uint32_t frames, bool add, uint32_t destinationStartChannel,
+                                const ChannelLayoutList& sourceList,
+                                const void* const* sourceBuffers, uint32_t sourceStartChannel,
+                                uint32_t channels, uint32_t sourceFrameOffset);
 
     uint32_t bufferCount_ = 0;
     uint8_t* buffers_[kMaxBuffers] = {};

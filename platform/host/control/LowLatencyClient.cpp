@@ -1,6 +1,7 @@
 #include "LowLatencyClient.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 namespace Host {
@@ -178,28 +179,67 @@ bool LowLatencyClient::Start(std::string* error)
     return true;
 }
 
+namespace {
+
+// Four samples at a time in a vector register (SSE2 on x64, whatever the target has elsewhere).
+using Lanes = int32_t __attribute__((vector_size(16)));
+constexpr uint32_t kLanes = 4;
+
+// out[k] = (first + k) x 256 for k < count: ramp values first .. first + count - 1, 24-bit.
+void RampRun(int32_t* out, int32_t first, uint32_t count)
+{
+    uint32_t k = 0;
+    Lanes values = Lanes{0, 1, 2, 3} + first;
+    for (; k + kLanes <= count; k += kLanes, values += static_cast<int32_t>(kLanes)) {
+        const Lanes scaled = values * 256;
+        std::memcpy(out + k, &scaled, sizeof scaled);
+    }
+    for (; k < count; ++k) {
+        out[k] = (first + static_cast<int32_t>(k)) * 256;
+    }
+}
+
+void Negated(int32_t* out, const int32_t* from, uint32_t count)
+{
+    uint32_t k = 0;
+    for (; k + kLanes <= count; k += kLanes) {
+        Lanes v;
+        std::memcpy(&v, from + k, sizeof v);
+        v = -v;
+        std::memcpy(out + k, &v, sizeof v);
+    }
+    for (; k < count; ++k) {
+        out[k] = -from[k];
+    }
+}
+
+}  // namespace
+
 void LowLatencyClient::FillOutput(uint32_t half)
 {
     // A channel at a time: the ramp into the first, copied to the even ones, negated to the odd.
+    const uint32_t frames = frames_;
     if (outputs_ != 0) {
         int32_t* first = output_[0][half];
         uint64_t at = written % kLowLatencyRampSpan;
-        for (uint32_t f = 0; f < frames_; ++f) {
-            first[f] = (static_cast<int32_t>(at) + 1) * 256;
-            at = at + 1 == kLowLatencyRampSpan ? 0 : at + 1;
+        for (uint32_t f = 0; f < frames;) {
+            // Up to the ramp's last value, then on from its first.
+            const auto run =
+                static_cast<uint32_t>(std::min<uint64_t>(frames - f, kLowLatencyRampSpan - at));
+            RampRun(first + f, static_cast<int32_t>(at) + 1, run);
+            f += run;
+            at = (at + run) % kLowLatencyRampSpan;
         }
         for (uint32_t c = 1; c < outputs_; ++c) {
             int32_t* out = output_[c][half];
             if (c % 2 == 0) {
-                std::copy_n(first, frames_, out);
-                continue;
-            }
-            for (uint32_t f = 0; f < frames_; ++f) {
-                out[f] = -first[f];
+                std::copy_n(first, frames, out);
+            } else {
+                Negated(out, first, frames);
             }
         }
     }
-    written += frames_;
+    written += frames;
 }
 
 int LowLatencyClient::Serve()

@@ -101,6 +101,12 @@ RampCheck::RampCheck(uint32_t channels)
     for (uint32_t c = 1; c < channels; c += 2) {
         signs_[c] = -1;
     }
+    runOffsets_.resize(kRunFrames * channels);
+    runNegate_.resize(kRunFrames * channels);
+    for (size_t i = 0; i < runOffsets_.size(); ++i) {
+        runOffsets_[i] = static_cast<int32_t>(i / channels);
+        runNegate_[i] = (i % channels) % 2 == 0 ? 0 : -1;
+    }
 }
 
 // Frames ahead of the next one expected that `value` lies, when it is a ramp value less than
@@ -126,32 +132,90 @@ void RampCheck::Take(const UsbSim::OutSampleArray& received)
                    " channels, expected " + std::to_string(channels_);
         return;
     }
-    for (size_t f = 0; f < received.size() && failure_.empty(); ++f) {
-        const std::span<const int32_t> frame = received.Frame(f);
-        if (frame[0] == 0 && Silent(frame)) {
-            silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
+    const size_t frames = received.size();
+    for (size_t f = 0; f < frames && failure_.empty();) {
+        const size_t taken = TakeRun(received.samples.data() + f * channels_, frames - f);
+        if (taken != 0) {
+            f += taken;
             continue;
         }
-        if (silence_ != 0) {
-            ++gaps_;
-            gapFrames_ += silence_;
+        // Anything but the ramp going on (silence, a skip, a break) frame by frame.
+        for (const size_t end = f + std::min(kRunFrames, frames - f); f < end && failure_.empty();
+             ++f) {
+            TakeFrame(received.Frame(f));
         }
-        // A period that came late lands at its own time: the device skips ahead in the ramp,
-        // with or without silence before. Frames heard out of order or altered are a break.
-        const int32_t next = RampValue();
-        const uint64_t skipped = frame[0] == next ? 0 : SkippedTo(frame[0]);
-        if (skipped != 0) {
-            gaps_ += silence_ == 0 ? 1 : 0;
-            lostFrames_ += skipped;
-            ramp_ += skipped;
-        }
-        silence_ = 0;
-        const int32_t value = skipped == 0 ? next : RampValue();
-        if (!MatchesRamp(frame, value)) {
-            Explain(frame, value);
-        }
-        ramp_ += failure_.empty() ? 1 : 0;
     }
+}
+
+// The frames from `in` on, up to a block, when every sample of them is the ramp going on from
+// the next frame expected: compared against the block's pattern (frame offsets and signs) in
+// one pass without a branch; the count taken, or 0 when any frame is something else.
+size_t RampCheck::TakeRun(const int32_t* in, size_t frames)
+{
+    if (silence_ != 0) {
+        return 0;
+    }
+    const int32_t value = RampValue();
+    if (in[0] != value) {
+        return 0;
+    }
+    // Up to the ramp's last value: the pattern does not wrap.
+    const size_t room = kLowLatencyRampSpan - static_cast<size_t>(value) + 1;
+    const size_t run = std::min({frames, room, kRunFrames});
+    const size_t count = run * channels_;
+    const int32_t* __restrict offsets = runOffsets_.data();
+    const int32_t* __restrict negate = runNegate_.data();
+    uint32_t differ = 0;
+    size_t i = 0;
+    for (; i + kRunLanes <= count; i += kRunLanes) {
+        for (size_t k = 0; k < kRunLanes; ++k) {
+            const int32_t want = ((value + offsets[i + k]) ^ negate[i + k]) - negate[i + k];
+            differ |= static_cast<uint32_t>(in[i + k] ^ want);
+        }
+    }
+    for (; i < count; ++i) {
+        differ |= static_cast<uint32_t>(in[i] ^ (((value + offsets[i]) ^ negate[i]) - negate[i]));
+    }
+    if (differ != 0) {
+        return 0;
+    }
+    // Every level of the run is a ramp value, the last the largest.
+    const auto top = static_cast<int32_t>(value + static_cast<int32_t>(run) - 1);
+    for (uint32_t c = 0; c < channels_; ++c) {
+        peaks_[c] = std::max(peaks_[c], top);
+        recent_[c] = std::max(recent_[c], top);
+    }
+    ramp_ += run;
+    valueAt_ = ramp_ - 1;
+    value_ = top;
+    return run;
+}
+
+void RampCheck::TakeFrame(std::span<const int32_t> frame)
+{
+    if (frame[0] == 0 && Silent(frame)) {
+        silence_ += ramp_ != 0 ? 1 : 0;  // before the ramp nothing counts
+        return;
+    }
+    if (silence_ != 0) {
+        ++gaps_;
+        gapFrames_ += silence_;
+    }
+    // A period that came late lands at its own time: the device skips ahead in the ramp,
+    // with or without silence before. Frames heard out of order or altered are a break.
+    const int32_t next = RampValue();
+    const uint64_t skipped = frame[0] == next ? 0 : SkippedTo(frame[0]);
+    if (skipped != 0) {
+        gaps_ += silence_ == 0 ? 1 : 0;
+        lostFrames_ += skipped;
+        ramp_ += skipped;
+    }
+    silence_ = 0;
+    const int32_t value = skipped == 0 ? next : RampValue();
+    if (!MatchesRamp(frame, value)) {
+        Explain(frame, value);
+    }
+    ramp_ += failure_.empty() ? 1 : 0;
 }
 
 // Notes the frame's levels; whether every sample is the ramp's (even channels as it is, odd ones
@@ -245,7 +309,8 @@ void DeviceTap::Drain()
     }
     std::lock_guard hold(mutex_);
     for (const uint8_t endpoint : endpoints) {
-        check_.Take(device_.OutSamples(endpoint));
+        device_.OutSamples(endpoint, received_);
+        check_.Take(received_);
     }
     device_.ClearOutPackets();
 }

@@ -89,6 +89,11 @@ public:
     std::vector<int32_t> Peaks() const { return peaks_; }
 
 private:
+    static constexpr size_t kRunFrames = 64;  // frames compared against the pattern at once
+    static constexpr size_t kRunLanes = 8;    // samples of one step of that comparison
+
+    size_t TakeRun(const int32_t* in, size_t frames);
+    void TakeFrame(std::span<const int32_t> frame);
     uint64_t SkippedTo(int32_t value) const;
     bool MatchesRamp(std::span<const int32_t> frame, int32_t value);
     void Explain(std::span<const int32_t> frame, int32_t value);
@@ -106,6 +111,10 @@ private:
     std::vector<int32_t> signs_;  // 1 on even channels, -1 on odd ones
     uint64_t valueAt_ = 0;        // the ramp frame value_ holds
     int32_t value_ = 1;           // LowLatencyRamp(valueAt_)
+    // A block's pattern, sample by sample: its frame's offset in the block, and -1 where the
+    // channel carries the ramp negated (0 elsewhere).
+    std::vector<int32_t> runOffsets_;
+    std::vector<int32_t> runNegate_;
 };
 
 class DeviceTap
@@ -133,6 +142,7 @@ private:
     UsbSim::SimulatedUsbDevice& device_;
     OutputCheck& check_;
     std::mutex mutex_;
+    UsbSim::OutSampleArray received_;  // the last reading, its room kept for the next
     KTIMER timer_{};
     KDPC dpc_{};
     bool armed_ = false;

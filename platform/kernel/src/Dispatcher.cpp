@@ -84,12 +84,6 @@ LONGLONG RelativeTimeout(Dispatcher& d, LONGLONG timeout)
 
 }  // namespace
 
-Dispatcher& TheDispatcher()
-{
-    static Dispatcher dispatcher;
-    return dispatcher;
-}
-
 LONGLONG NowLocked(Dispatcher& d)
 {
     if (d.mode == TimeMode::Virtual) {

@@ -67,7 +67,12 @@ struct Dispatcher
     std::vector<std::thread> threads;
 };
 
-Dispatcher& TheDispatcher();
+// Inline: every timer, DPC, work item and wait asks for it, many times a streaming period.
+inline Dispatcher& TheDispatcher()
+{
+    static Dispatcher dispatcher;
+    return dispatcher;
+}
 
 // The holders of a remove lock, made known to liveObjects when first used; under the lock.
 inline std::vector<RemoveLockHolder>& HoldersOf(Dispatcher& d, const IO_REMOVE_LOCK* lock)

@@ -1,5 +1,6 @@
 // Property and event requests on filters, checked against the filter's automation table before
 // any handler runs, and the events kernel streaming signals for the minidriver.
+#include <KernelHostApi.h>
 #include <KernelTestApi.h>
 
 #include <cstring>
@@ -24,28 +25,9 @@ struct Request
     bool fromUser;
 };
 
-// A user buffer must lie wholly in the requesting process.
 bool Probe(const Request& request, PVOID address, ULONG size)
 {
-    if (size == 0) {
-        return true;
-    }
-    if (address == nullptr) {
-        return false;
-    }
-    if (!request.fromUser) {
-        return true;
-    }
-    PMDL mdl = IoAllocateMdl(address, size, FALSE, FALSE, nullptr);
-    if (mdl == nullptr) {
-        return false;
-    }
-    const bool ok = NT_SUCCESS(MmProbeAndLockPages(mdl, UserMode, IoModifyAccess));
-    if (ok) {
-        MmUnlockPages(mdl);
-    }
-    IoFreeMdl(mdl);
-    return ok;
+    return UserBufferInProcess(request.fromUser, address, size);
 }
 
 // The set with the GUID among count sets (property or event sets), or null.
@@ -341,6 +323,21 @@ void FreeFilterEvents(FilterImpl* filter)
     for (const EnabledEvent& entry : events) {
         ObDereferenceObject(entry.event);
     }
+}
+
+bool UserBufferInProcess(bool fromUser, PVOID address, ULONG size)
+{
+    if (size == 0) {
+        return true;
+    }
+    if (address == nullptr) {
+        return false;
+    }
+    if (!fromUser) {
+        return true;
+    }
+    const Platform::Kernel::UserProcess* process = Platform::Kernel::CurrentUserProcess();
+    return process != nullptr && process->OwnsRange(address, size);
 }
 
 }  // namespace Platform::Ks::Internal

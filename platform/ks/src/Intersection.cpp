@@ -14,19 +14,7 @@ constexpr ULONG kMaxRangesBytes = 0x10000;
 
 bool Probe(struct _IRP* irp, PVOID address, ULONG size)
 {
-    if (size == 0 || irp->RequestorMode != UserMode) {
-        return address != nullptr || size == 0;
-    }
-    PMDL mdl = IoAllocateMdl(address, size, FALSE, FALSE, nullptr);
-    if (mdl == nullptr) {
-        return false;
-    }
-    const bool ok = NT_SUCCESS(MmProbeAndLockPages(mdl, UserMode, IoModifyAccess));
-    if (ok) {
-        MmUnlockPages(mdl);
-    }
-    IoFreeMdl(mdl);
-    return ok;
+    return UserBufferInProcess(irp->RequestorMode == UserMode, address, size);
 }
 
 // Each caller range with each matching pin range, in order; the first answer that is not

@@ -14,6 +14,11 @@
 
 namespace Platform::Ks::Internal {
 
+// Whether a buffer a request names lies wholly in the requesting process (a request from kernel
+// mode is trusted), as the probe of a property's or a pin request's buffers checks it: the data is
+// copied at once, so no pages are locked and no MDL is made for it.
+bool UserBufferInProcess(bool fromUser, PVOID address, ULONG size);
+
 enum class ObjectKind : ULONG
 {
     Device = 0x44734B,  // "KsD"

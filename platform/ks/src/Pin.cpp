@@ -26,25 +26,8 @@ constexpr ULONG kPropertyStreamMasterClock = 3;
 
 bool ProbeUser(struct _IRP* irp, PVOID address, ULONG size, LOCK_OPERATION operation)
 {
-    if (size == 0) {
-        return true;
-    }
-    if (address == nullptr) {
-        return false;
-    }
-    if (irp->RequestorMode != UserMode) {
-        return true;
-    }
-    PMDL mdl = IoAllocateMdl(address, size, FALSE, FALSE, nullptr);
-    if (mdl == nullptr) {
-        return false;
-    }
-    const bool ok = NT_SUCCESS(MmProbeAndLockPages(mdl, UserMode, operation));
-    if (ok) {
-        MmUnlockPages(mdl);
-    }
-    IoFreeMdl(mdl);
-    return ok;
+    UNREFERENCED_PARAMETER(operation);  // user pages here are all writable
+    return UserBufferInProcess(irp->RequestorMode == UserMode, address, size);
 }
 
 const KSPIN_DESCRIPTOR_EX* PinDescriptorAt(const KSFILTER_DESCRIPTOR* filter, ULONG id)

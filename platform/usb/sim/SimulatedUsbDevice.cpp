@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "ConfigurationModel.h"
 
 namespace UsbSim {
@@ -54,12 +58,46 @@ void PutLe(std::span<uint8_t> out, size_t offset, uint32_t value, size_t width)
     }
 }
 
+#if defined(__x86_64__)
+bool HasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+
+// Four values a step into 3-byte subslots with SSSE3's byte shuffle, while sixteen bytes can be
+// written inside the packet (the last four of each step belong to the next, written next); how
+// many it took.
+__attribute__((target("ssse3"))) size_t PackTripletsSsse3(uint8_t* out, size_t bytes,
+                                                          const int32_t* values, size_t count)
+{
+    const __m128i gather = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    size_t i = 0;
+    for (; i + 4 <= count && 3 * i + 16 <= bytes; i += 4) {
+        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(lanes, gather));
+    }
+    return i;
+}
+
+size_t PackTripletsWide(uint8_t* out, size_t bytes, const int32_t* values, size_t count)
+{
+    return HasSsse3() ? PackTripletsSsse3(out, bytes, values, count) : 0;
+}
+#else
+size_t PackTripletsWide(uint8_t*, size_t, const int32_t*, size_t)
+{
+    return 0;
+}
+#endif
+
 // Each value into its subslot, little-endian. Widths 2 to 4 store a whole word for each value
 // but the last (the bytes past its subslot belong to the next one, written next).
 void PackSamples(std::span<uint8_t> out, std::span<const int32_t> values, uint32_t width)
 {
-    size_t at = 0;
-    size_t i = 0;
+    size_t i =
+        width == 3 ? PackTripletsWide(out.data(), out.size(), values.data(), values.size()) : 0;
+    size_t at = i * width;
     if (width >= 2 && width <= 4 && !values.empty()) {
         static_assert(std::endian::native == std::endian::little);
         for (; i + 1 < values.size(); ++i, at += width) {
@@ -471,7 +509,7 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
                   " bytes holds part of a sample frame");
         return {Outcome::Error};
     }
-    if (auto fault = TakePacketFault(endpoint)) {
+    if (auto fault = packetFaults.empty() ? std::nullopt : TakePacketFault(endpoint)) {
         if (*fault == 0) {
             return {Outcome::NoResponse};
         }
@@ -575,7 +613,7 @@ Result SimulatedUsbDevice::IsoIn(uint8_t endpoint, uint32_t frame, uint8_t micro
         }
         WriteInSamples(packet.first(length), format, samples, stream);
     }
-    if (auto fault = TakePacketFault(endpoint)) {
+    if (auto fault = packetFaults.empty() ? std::nullopt : TakePacketFault(endpoint)) {
         if (*fault == 0) {
             return {Outcome::NoResponse};
         }
@@ -642,12 +680,21 @@ Result SimulatedUsbDevice::BulkIn(uint8_t endpoint, std::span<uint8_t> data)
 
 namespace {
 
-// Little-endian samples of `subslot` bytes, sign-extended, a whole packet at a time.
+// Little-endian samples of `subslot` bytes, sign-extended, a whole packet at a time. Every
+// sample whose word ends inside the packet is read as one word (its high bytes belong to the next
+// samples and are shifted out); the last ones byte by byte.
 template <uint32_t kSubslot>
 void DecodeSubslotsOf(const uint8_t* bytes, size_t count, int32_t* out)
 {
     constexpr uint32_t kShift = 32 - 8 * kSubslot;
-    for (size_t i = 0; i < count; ++i, bytes += kSubslot) {
+    static_assert(std::endian::native == std::endian::little);
+    size_t i = 0;
+    for (; kSubslot < 4 && (count - i) * kSubslot >= 4; ++i, bytes += kSubslot) {
+        uint32_t raw;
+        std::memcpy(&raw, bytes, 4);
+        out[i] = static_cast<int32_t>(raw << kShift) >> kShift;
+    }
+    for (; i < count; ++i, bytes += kSubslot) {
         uint32_t raw = 0;
         for (uint32_t b = 0; b < kSubslot; ++b) {
             raw |= static_cast<uint32_t>(bytes[b]) << (8 * b);
@@ -656,8 +703,40 @@ void DecodeSubslotsOf(const uint8_t* bytes, size_t count, int32_t* out)
     }
 }
 
+#if defined(__x86_64__)
+// Four 3-byte samples a step with SSSE3's byte shuffle, each into the top of its lane and shifted
+// down with its sign, while sixteen bytes can be read inside the packet; how many it took. A
+// ten-minute run at 96 kHz reads back more than a hundred million samples.
+__attribute__((target("ssse3"))) size_t DecodeTripletsSsse3(const uint8_t* bytes, size_t count,
+                                                            int32_t* out)
+{
+    const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    size_t i = 0;
+    for (; (count - i) * 3 >= 16; i += 4) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 3 * i));
+        const __m128i lanes = _mm_srai_epi32(_mm_shuffle_epi8(raw, spread), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), lanes);
+    }
+    return i;
+}
+
+size_t DecodeTripletsWide(const uint8_t* bytes, size_t count, int32_t* out)
+{
+    return HasSsse3() ? DecodeTripletsSsse3(bytes, count, out) : 0;
+}
+#else
+size_t DecodeTripletsWide(const uint8_t*, size_t, int32_t*)
+{
+    return 0;
+}
+#endif
+
 void DecodeSubslots(const uint8_t* bytes, uint32_t subslot, size_t count, int32_t* out)
 {
+    if (subslot == 3) {
+        const size_t done = DecodeTripletsWide(bytes, count, out);
+        return DecodeSubslotsOf<3>(bytes + 3 * done, count - done, out + done);
+    }
     switch (subslot) {
         case 1:
             return DecodeSubslotsOf<1>(bytes, count, out);
@@ -678,6 +757,13 @@ void DecodeSubslots(const uint8_t* bytes, uint32_t subslot, size_t count, int32_
 
 OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
 {
+    OutSampleArray received;
+    OutSamples(endpoint, received);
+    return received;
+}
+
+void SimulatedUsbDevice::OutSamples(uint8_t endpoint, OutSampleArray& received) const
+{
     StreamFormat format;
     for (const ConfigurationModel& c : configurations) {
         for (const auto& [number, interface] : c.interfaces) {
@@ -690,15 +776,19 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
             }
         }
     }
-    OutSampleArray received;
     const uint32_t frameBytes = format.BytesPerSampleFrame();
     if (frameBytes == 0) {
-        return received;
+        received = {};
+        return;
     }
     received.channels = format.channels;
+    // A shortened packet may end in part of a frame, which is left out. (32-bit divisions: every
+    // packet takes two.)
     size_t total = 0;
     for (const OutPacketRecord& packet : outPackets) {
-        total += packet.endpoint == endpoint ? packet.bytes.size() / frameBytes : 0;
+        total += packet.endpoint == endpoint
+                     ? static_cast<uint32_t>(packet.bytes.size()) / frameBytes
+                     : 0;
     }
     received.frames.resize(total);
     received.samples.resize(total * format.channels);
@@ -708,14 +798,13 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
         if (packet.endpoint != endpoint) {
             continue;
         }
-        const size_t frames = packet.bytes.size() / frameBytes;
+        const uint32_t frames = static_cast<uint32_t>(packet.bytes.size()) / frameBytes;
         std::fill_n(frameOut, frames, packet.frame);
         frameOut += frames;
         DecodeSubslots(packet.bytes.data(), format.subslotBytes, frames * format.channels,
                        sampleOut);
         sampleOut += frames * format.channels;
     }
-    return received;
 }
 
 std::vector<uint8_t> SimulatedUsbDevice::BulkReceived(uint8_t endpoint) const

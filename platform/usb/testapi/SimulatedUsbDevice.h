@@ -168,6 +168,8 @@ public:
     const std::vector<ClassRequestRecord>& ClassRequests() const { return classRequests; }
     const std::vector<OutPacketRecord>& OutPackets() const { return outPackets; }
     OutSampleArray OutSamples(uint8_t endpoint) const;
+    // The same into `into`, whose room is kept: a run that checks as it goes allocates once.
+    void OutSamples(uint8_t endpoint, OutSampleArray& into) const;
     // Forgets the OUT packets received so far (a long run checks and drops them as it goes).
     void ClearOutPackets()
     {

@@ -84,7 +84,7 @@ private:
         PURB urb;          // null for a hung port request
         uintptr_t pipe;    // 0: a control request the device did not answer
         ULONG startFrame;  // isochronous
-        ULONG frames;      // isochronous
+        ULONG frames;      // isochronous (at least 1); 0 for any other transfer
         ULONG delay = 0;   // isochronous: frames the completion is held back
         // Isochronous: the packets moved when their frames passed, whatever the delay.
         bool exchanged = false;

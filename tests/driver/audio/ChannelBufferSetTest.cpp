@@ -231,6 +231,82 @@ TEST_F(ChannelBufferSetTest, WritesChannelsIntoPartOfTheSet)
               (std::vector<int32_t>{0x50000 + 0x60000, 0x60000, 0x40000, 0x50000}));
 }
 
+// Mono buffers onto every channel of a one-buffer set are moved as whole frames, a chunk at a
+// time: the ring's bytes come out as a write of each channel on its own leaves them, across the
+// ring's end, chunk ends and clipping sums.
+TEST_F(ChannelBufferSetTest, MonoBuffersOntoEveryChannelMatchAWriteChannelByChannel)
+{
+    constexpr uint32_t kCapacity = 150;
+    constexpr uint32_t kAt = 100;      // the write starts here and wraps after 50 frames
+    constexpr uint32_t kFrames = 141;  // two chunks of stereo frames and an odd part of one
+    constexpr uint32_t kOffset = 3;    // source frames skipped
+    struct Case
+    {
+        SampleFormatCode source;
+        SampleFormatCode destination;
+        uint32_t channels;
+        bool add;
+    };
+    const Case cases[] = {{kSampleInt32LE, kSampleInt24LE, 2, true},
+                          {kSampleInt32LE, kSampleInt32LE, 2, true},
+                          {kSampleInt32LE, kSampleInt16LE, 3, true},
+                          {kSampleLabelled24BE, kSampleInt24LE, 2, true},
+                          {kSampleInt32LE, kSampleInt24LE, 2, false}};
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed;
+    };
+    for (const Case& c : cases) {
+        // Full-scale values often, so that sums clip both ways.
+        std::vector<std::vector<uint32_t>> channelData(c.channels);
+        std::vector<const void*> sources;
+        for (auto& data : channelData) {
+            for (uint32_t f = 0; f < kOffset + kFrames; ++f) {
+                const uint32_t r = next();
+                data.push_back(r % 5 == 0 ? 0x7FFFFFFFu : r % 7 == 0 ? 0x80000000u : r);
+            }
+            sources.push_back(data.data());
+        }
+        const ChannelLayout mono{c.source, 1, 0, 0};
+        const std::vector<ChannelLayout> monoItems(c.channels, mono);
+        const ChannelLayout ring{c.destination, c.channels, 0, 0};
+        std::vector<uint8_t> before(size_t{kFrames} * BytesPerSample(c.destination) * c.channels);
+        for (uint8_t& b : before) {
+            b = static_cast<uint8_t>(next() >> 24);
+        }
+        const auto prepare = [&](ChannelBufferSet& target) {
+            ASSERT_EQ(target.ConfigureBufferSet(kCapacity, 1, &ring, 0), 0);
+            ASSERT_EQ(target.CommitWrite(kAt, 0), static_cast<int32_t>(kAt));
+            ASSERT_EQ(target.AdvanceRead(kAt, true), static_cast<int32_t>(kAt));
+            const void* prefill[] = {before.data()};
+            ASSERT_EQ(target.WriteFrames(prefill, 0, kFrames), 0);
+            ASSERT_EQ(target.CommitWrite(kAt, 0), static_cast<int32_t>(kAt));
+        };
+        ChannelBufferSet frames;     // written as whole frames
+        ChannelBufferSet reference;  // written channel by channel
+        frames.InitBufferSet(&pool, 1);
+        reference.InitBufferSet(&pool, 1);
+        prepare(frames);
+        ASSERT_EQ(frames.WriteChannels(kFrames, c.add, 0, {c.channels, monoItems.data()},
+                                       sources.data(), 0, c.channels, kOffset),
+                  0);
+        prepare(reference);
+        for (uint32_t k = 0; k < c.channels; ++k) {
+            ASSERT_EQ(reference.CommitWrite(kAt, 0), static_cast<int32_t>(kAt));
+            ASSERT_EQ(
+                reference.WriteChannels(kFrames, c.add, k, {1, &mono}, &sources[k], 0, 1, kOffset),
+                0);
+        }
+        EXPECT_EQ(frames.WriteIndex(), (kAt + kFrames) % kCapacity);
+        EXPECT_EQ(reference.WriteIndex(), frames.WriteIndex());
+        const size_t bytes = size_t{kCapacity + frames.Guard()} * frames.BytesPerFrame(0);
+        EXPECT_TRUE(std::equal(frames.Buffer(0), frames.Buffer(0) + bytes, reference.Buffer(0)))
+            << "source " << std::hex << c.source << " into " << c.destination
+            << (c.add ? ", added" : ", copied");
+    }
+}
+
 TEST_F(ChannelBufferSetTest, WholeSetWritesInItsOwnLayoutCopyFrames)
 {
     ASSERT_EQ(set.ConfigureBufferSet(4, 1, &kStereo32, 0), 0);

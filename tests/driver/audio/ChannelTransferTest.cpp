@@ -39,6 +39,53 @@ TEST(TransferLayouts, StereoSplitsIntoTwoMonoBuffers)
     EXPECT_EQ(right, (std::vector<int16_t>{0x55, -1, -2}));
 }
 
+// Whole frames into as many mono buffers of a 4-byte format go through a chunk of whole frames:
+// every buffer comes out as a move of its channel on its own leaves it, across chunk ends and in
+// odd counts, with the frames before the offset untouched.
+TEST(TransferLayouts, WholeFramesDealtToMonoWordBuffersMatchAMoveChannelByChannel)
+{
+    constexpr uint32_t kFrames = 141;  // two chunks of stereo frames and an odd part of one
+    constexpr uint32_t kOffset = 2;    // destination frames before the first one written
+    struct Case
+    {
+        SampleFormatCode source;
+        uint32_t channels;
+        SampleFormatCode destination;
+    };
+    const Case cases[] = {{kSampleInt24LE, 2, kSampleInt32LE},
+                          {kSampleInt32LE, 2, kSampleInt32LE},
+                          {kSampleInt16LE, 3, kSampleInt32LE},
+                          {kSampleInt24LE, 2, kSampleLabelled24BE},
+                          {kSampleLabelled24BE, 2, kSampleInt32LE}};
+    uint32_t seed = 777;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> frames(size_t{kFrames} * c.channels * BytesPerSample(c.source));
+        for (uint8_t& b : frames) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>(seed >> 24);
+        }
+        const ChannelLayout whole{c.source, c.channels, 0, 0};
+        const ChannelLayout mono{c.destination, 1, 0, 0};
+        const std::vector<ChannelLayout> monoItems(c.channels, mono);
+        std::vector<std::vector<int32_t>> dealt(c.channels,
+                                                std::vector<int32_t>(kOffset + kFrames, kFill));
+        std::vector<std::vector<int32_t>> reference = dealt;
+        std::vector<void*> destinations;
+        for (auto& buffer : dealt) {
+            destinations.push_back(buffer.data());
+        }
+        const void* sources[] = {frames.data()};
+        TransferLayouts(kFrames, c.channels, {1, &whole}, sources, 0,
+                        {c.channels, monoItems.data()}, destinations.data(), kOffset);
+        for (uint32_t k = 0; k < c.channels; ++k) {
+            void* one[] = {reference[k].data()};
+            TransferLayouts(kFrames, 1, {1, &whole}, sources, k, {1, &mono}, one, kOffset);
+        }
+        EXPECT_EQ(dealt, reference)
+            << "source " << std::hex << c.source << " into " << c.destination;
+    }
+}
+
 TEST(TransferLayouts, EqualListsCopyWholeBuffersAndSkipNullOnes)
 {
     const ChannelLayout items[] = {{kSampleInt24LE, 2, 0, 0}, {kSampleInt24LE, 1, 0, 0}};

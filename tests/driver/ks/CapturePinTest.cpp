@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "InputDeviceModel.h"
 #include "SoakRun.h"
@@ -213,6 +214,30 @@ TEST_F(CapturePinTest, TheClockDrivenPlayOffsetKeepsWholeBlocks)
     pin->Close();
     filter_->Close();
     EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
+}  // namespace
+
+namespace {
+
+// The device's frame generator writes what the capture checks expect, sample for sample: stereo
+// runs across the pattern's wrap, and the frame-by-frame walk of other widths.
+TEST(SoakRunPattern, CaptureFramesAreTheCaptureSamples)
+{
+    for (const uint32_t channels : {1u, 2u, 3u}) {
+        for (const uint64_t first : {uint64_t{0}, uint64_t{SoakRun::kCaptureSpan} - 5,
+                                     3 * uint64_t{SoakRun::kCaptureSpan}}) {
+            std::vector<int32_t> samples(channels * 11, 0x55);
+            SoakRun::CaptureFrames(first, channels, samples);
+            for (uint32_t f = 0; f < 11; ++f) {
+                for (uint32_t c = 0; c < channels; ++c) {
+                    ASSERT_EQ(samples[f * channels + c],
+                              SoakRun::CaptureSample(c == 0 ? 0 : 1, first + f))
+                        << channels << " channel(s), frame " << first + f;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

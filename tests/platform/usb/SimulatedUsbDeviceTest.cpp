@@ -99,6 +99,63 @@ TEST_F(DeviceTest, RecordsOutSamplesBitExact)
     EXPECT_TRUE(device->Violations().empty());
 }
 
+// Every 3-byte sample of a packet long enough to be read several samples at a time comes back
+// sign-extended, the last ones included.
+TEST_F(DeviceTest, EverySampleOfALongPacketIsDecoded)
+{
+    Build({});
+    Stream();
+    std::vector<uint8_t> packet(60);
+    uint32_t seed = 99;
+    for (uint8_t& b : packet) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    for (const size_t bytes : {size_t{60}, size_t{54}, size_t{18}, size_t{12}}) {
+        device->ClearOutPackets();
+        ASSERT_EQ(device->IsoOut(0x01, 5, 0, std::span(packet).first(bytes)).outcome, Outcome::Ok);
+        const UsbSim::OutSampleArray frames = device->OutSamples(0x01);
+        ASSERT_EQ(frames.samples.size(), bytes / 3);
+        for (size_t i = 0; i < bytes / 3; ++i) {
+            const uint32_t raw = uint32_t{packet[3 * i]} | uint32_t{packet[3 * i + 1]} << 8 |
+                                 uint32_t{packet[3 * i + 2]} << 16;
+            EXPECT_EQ(frames.samples[i], static_cast<int32_t>(raw << 8) >> 8)
+                << "sample " << i << " of " << bytes / 3;
+        }
+    }
+}
+
+// A run that checks as it goes reads the samples into one array again and again: each reading
+// holds exactly the packets received since the last clear, whatever the array held before.
+TEST_F(DeviceTest, OutSamplesIntoAReusedArrayHoldOnlyTheLatestPackets)
+{
+    Build({});
+    Stream();
+    std::vector<uint8_t> packet(60);
+    for (size_t i = 0; i < packet.size(); ++i) {
+        packet[i] = static_cast<uint8_t>(i * 37 + 5);
+    }
+    UsbSim::OutSampleArray reused;
+    for (const uint32_t packets : {7u, 2u, 5u}) {
+        device->ClearOutPackets();
+        for (uint32_t n = 0; n < packets; ++n) {
+            ASSERT_EQ(device->IsoOut(0x01, n, 0, std::span(packet).first(6 * (n % 10 + 1))).outcome,
+                      Outcome::Ok);
+        }
+        device->OutSamples(0x01, reused);
+        const UsbSim::OutSampleArray fresh = device->OutSamples(0x01);
+        EXPECT_EQ(reused.channels, fresh.channels);
+        EXPECT_EQ(reused.frames, fresh.frames);
+        EXPECT_EQ(reused.samples, fresh.samples);
+        ASSERT_EQ(fresh.size(), size_t{packets} * (packets + 1) / 2);
+        EXPECT_EQ(fresh.Sample(0, 1),
+                  (int32_t{packet[5]} << 24 | packet[4] << 16 | packet[3] << 8) >> 8);
+    }
+    device->OutSamples(0x7F, reused);
+    EXPECT_TRUE(reused.empty()) << "no such endpoint";
+    EXPECT_EQ(reused.channels, 0u);
+}
+
 // Packets are kept in shared blocks: many of them, past the size of one block, each read back as
 // it was sent, and again after the device forgot the first lot and reused its blocks.
 TEST_F(DeviceTest, KeepsManyOutPacketsIntactAcrossAClear)
@@ -230,6 +287,26 @@ TEST_F(DeviceTest, InDataComesFromTheGenerator)
     ASSERT_EQ(device->IsoIn(0x82, 0, 0, packet).length, 48u * 6);
     EXPECT_EQ(packet[6 * 5 + 0], 5);                                // left of sample 5
     EXPECT_EQ(packet[6 * 5 + 3] | packet[6 * 5 + 4] << 8, 0xFFFA);  // right: -6
+}
+
+// Every generated value lands in its own 3-byte subslot, little-endian, across a whole packet.
+TEST_F(DeviceTest, EveryInSampleIsPackedIntoItsSubslot)
+{
+    Build({.audioClass = 1, .outChannels = 0, .inChannels = 2, .rates = {48000}});
+    Stream();
+    const auto value = [](uint32_t channel, uint64_t index) {
+        return static_cast<int32_t>((index * 0x9E3779B1u) ^ (channel * 0x7F4A7C15u));
+    };
+    device->SetInGenerator(value);
+    for (uint64_t first = 0; first < 3 * 48; first += 48) {
+        std::array<uint8_t, 512> packet{};
+        ASSERT_EQ(device->IsoIn(0x82, 0, 0, packet).length, 48u * 6);
+        for (uint32_t i = 0; i < 48 * 2; ++i) {
+            const uint32_t want = static_cast<uint32_t>(value(i % 2, first + i / 2)) & 0xFFFFFF;
+            const uint32_t got = packet[3 * i] | packet[3 * i + 1] << 8 | packet[3 * i + 2] << 16;
+            EXPECT_EQ(got, want) << "sample " << i << " of the packet from frame " << first;
+        }
+    }
 }
 
 // A packet's frames from one call produce the bytes the per-sample generator does, at every
