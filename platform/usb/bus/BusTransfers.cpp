@@ -171,10 +171,11 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p, const BusPipe& pipe)
     const PUSBD_ISO_PACKET_DESCRIPTOR packets = r.IsoPacket;
     ULONG received = 0;
     ULONG failed = 0;
+    // Frame and slot within it counted along: two divisions per packet were a third of this walk.
+    ULONG frame = p.startFrame;
+    ULONG slot = 0;
     for (ULONG k = 0; k < r.NumberOfPackets; ++k) {
-        const ULONG frame = p.startFrame + k / pipe.packetsPerFrame;
-        const uint8_t microframe =
-            static_cast<uint8_t>((k % pipe.packetsPerFrame) * 8 / pipe.packetsPerFrame);
+        const uint8_t microframe = static_cast<uint8_t>(slot * 8 / pipe.packetsPerFrame);
         Result result;
         if (in) {
             const ULONG end =
@@ -193,6 +194,10 @@ bool SimulatedUsbBus::ExchangeIso(const Pending& p, const BusPipe& pipe)
         packets[k].Status = OutcomeStatus(result.outcome);
         if (result.outcome != Outcome::Ok) {
             ++failed;
+        }
+        if (++slot == pipe.packetsPerFrame) {
+            slot = 0;
+            ++frame;
         }
     }
     if (in) {
