@@ -1,11 +1,11 @@
 #include "audio/ChannelBufferSet.h"
 
-#include <emmintrin.h>
 #include <wdm.h>
 
 #include "audio/AudioAssert.h"
 #include "audio/ChannelTransfer.h"
 #include "audio/DriverResult.h"
+#include "audio/MonoWords.h"
 #include "audio/PoolTags.h"
 
 namespace {
@@ -227,57 +227,6 @@ bool IsSingleRun(const ChannelLayoutList& sourceList, uint32_t sourceStartChanne
            uint64_t{destinationStartChannel} + channels <= to.channelCount;
 }
 
-// The list is `channels` mono buffers of one 4-byte format, every one there and taking part.
-bool AreMonoWords(const ChannelLayoutList& sourceList, const void* const* sourceBuffers,
-                  uint32_t channels)
-{
-    if (sourceList.count != channels || channels < 2) {
-        return false;
-    }
-    const SampleFormatCode format = sourceList.items[0].format;
-    for (uint32_t c = 0; c < channels; ++c) {
-        const ChannelLayout& from = sourceList.items[c];
-        if (from.channelCount != 1 || from.excludedCount != 0 || from.excludedMask != 0 ||
-            from.format != format || sourceBuffers[c] == nullptr) {
-            return false;
-        }
-    }
-    return BytesPerSample(format) == 4;
-}
-
-// Frames first .. first + count - 1 of `channels` mono buffers of 4-byte samples, as whole
-// frames.
-void InterleaveWords(const void* const* sourceBuffers, uint32_t channels, uint32_t first,
-                     uint32_t count, uint32_t* frames)
-{
-    if (channels == 2) {
-        // Stereo, the common case, four frames a step: the two channels' words unpacked into
-        // pairs (XMM registers need no state saved, at any IRQL).
-        const auto* left = static_cast<const uint8_t*>(sourceBuffers[0]) + SIZE_T{first} * 4;
-        const auto* right = static_cast<const uint8_t*>(sourceBuffers[1]) + SIZE_T{first} * 4;
-        uint32_t f = 0;
-        for (; f + 4 <= count; f += 4) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 4 * f));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + 4 * f));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * f), _mm_unpacklo_epi32(a, b));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * f + 4),
-                             _mm_unpackhi_epi32(a, b));
-        }
-        for (; f < count; ++f) {
-            RtlCopyMemory(frames + 2 * f, left + 4 * f, 4);
-            RtlCopyMemory(frames + 2 * f + 1, right + 4 * f, 4);
-        }
-        return;
-    }
-    for (uint32_t c = 0; c < channels; ++c) {
-        const uint8_t* from = static_cast<const uint8_t*>(sourceBuffers[c]) + SIZE_T{first} * 4;
-        uint32_t* to = frames + c;
-        for (uint32_t f = 0; f < count; ++f, from += 4, to += channels) {
-            RtlCopyMemory(to, from, 4);
-        }
-    }
-}
-
 }  // namespace
 
 // Mono buffers onto every channel of a set of one buffer (a low-latency client's channels into a
@@ -291,10 +240,8 @@ bool ChannelBufferSet::WriteMonoWordsAsFrames(uint32_t frames, bool add,
                                               uint32_t sourceStartChannel, uint32_t channels,
                                               uint32_t sourceFrameOffset)
 {
-    constexpr uint32_t kChunkWords = 128;  // 512 bytes of stack
     if (bufferCount_ != 1 || layouts_.count != 1 || destinationStartChannel != 0 ||
-        sourceStartChannel != 0 || channels > kChunkWords ||
-        !AreMonoWords(sourceList, sourceBuffers, channels)) {
+        sourceStartChannel != 0 || !AreMonoWordBuffers(sourceList, sourceBuffers, channels)) {
         return false;
     }
     const ChannelLayout& to = layoutItems_[0];
@@ -304,13 +251,13 @@ bool ChannelBufferSet::WriteMonoWordsAsFrames(uint32_t frames, bool add,
         RunFrameBytes(destinationRun) != bytesPerFrame_[0]) {
         return false;
     }
-    uint32_t chunk[kChunkWords];
-    const uint32_t perChunk = kChunkWords / channels;
+    uint32_t chunk[kMonoWordChunk];
+    const uint32_t perChunk = kMonoWordChunk / channels;
     const uint32_t beforeWrap = Min(frames, WritableSpans().first);
     const SIZE_T frameBytes = bytesPerFrame_[0];
     for (uint32_t done = 0; done < frames;) {
         const uint32_t count = Min(perChunk, frames - done);
-        InterleaveWords(sourceBuffers, channels, sourceFrameOffset + done, count, chunk);
+        InterleaveMonoWords(sourceBuffers, channels, sourceFrameOffset + done, count, chunk);
         // The part before the ring's end, then the part from its start.
         const uint32_t first = done < beforeWrap ? Min(count, beforeWrap - done) : 0;
         if (first != 0) {

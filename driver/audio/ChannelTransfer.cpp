@@ -3,9 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include <emmintrin.h>
-
 #include "audio/AudioAssert.h"
+#include "audio/MonoWords.h"
 
 namespace {
 
@@ -169,42 +168,6 @@ bool IsWholeListCopy(uint32_t channels, const ChannelLayoutList& sourceList,
     return true;
 }
 
-// Frames first .. first + count - 1 of `channels` mono buffers of 4-byte samples, from whole
-// frames.
-void DealWords(const uint32_t* frames, uint32_t channels, uint32_t count,
-               void* const* destinationBuffers, uint32_t first)
-{
-    if (channels == 2) {
-        // Stereo, the common case, four frames a step: the even and the odd words picked out
-        // (XMM registers need no state saved, at any IRQL).
-        auto* left = static_cast<uint8_t*>(destinationBuffers[0]) + size_t{first} * 4;
-        auto* right = static_cast<uint8_t*>(destinationBuffers[1]) + size_t{first} * 4;
-        uint32_t f = 0;
-        for (; f + 4 <= count; f += 4) {
-            const __m128 a =
-                _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * f)));
-            const __m128 b = _mm_castsi128_ps(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * f + 4)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 4 * f),
-                             _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(right + 4 * f),
-                             _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
-        }
-        for (; f < count; ++f) {
-            std::memcpy(left + 4 * f, frames + 2 * f, 4);
-            std::memcpy(right + 4 * f, frames + 2 * f + 1, 4);
-        }
-        return;
-    }
-    for (uint32_t c = 0; c < channels; ++c) {
-        uint8_t* to = static_cast<uint8_t*>(destinationBuffers[c]) + size_t{first} * 4;
-        const uint32_t* from = frames + c;
-        for (uint32_t f = 0; f < count; ++f, to += 4, from += channels) {
-            std::memcpy(to, from, 4);
-        }
-    }
-}
-
 // Every channel of one whole-frame buffer into as many mono buffers of one 4-byte format (a
 // device's inputs into a low-latency client's channels): a chunk of frames at a time is converted
 // as whole frames on the stack by the pair's whole-frame routine and dealt out to the channels,
@@ -215,33 +178,24 @@ bool DealWholeFramesToMonoWords(uint32_t frames, uint32_t channels,
                                 const ChannelLayoutList& destinationList,
                                 void* const* destinationBuffers, uint32_t destinationFrameOffset)
 {
-    constexpr uint32_t kChunkWords = 128;  // 512 bytes of stack
-    if (sourceList.count != 1 || sourceStartChannel != 0 || destinationList.count != channels ||
-        channels < 2 || channels > kChunkWords || sourceBuffers[0] == nullptr) {
+    if (sourceList.count != 1 || sourceStartChannel != 0 || sourceBuffers[0] == nullptr ||
+        !AreMonoWordBuffers(destinationList, destinationBuffers, channels)) {
         return false;
     }
     const ChannelLayout& from = sourceList.items[0];
     const SampleFormatCode format = destinationList.items[0].format;
-    if (from.channelCount != channels || from.excludedCount != 0 || from.excludedMask != 0 ||
-        BytesPerSample(format) != 4) {
+    if (from.channelCount != channels || from.excludedCount != 0 || from.excludedMask != 0) {
         return false;
-    }
-    for (uint32_t c = 0; c < channels; ++c) {
-        const ChannelLayout& to = destinationList.items[c];
-        if (to.channelCount != 1 || to.excludedCount != 0 || to.excludedMask != 0 ||
-            to.format != format || destinationBuffers[c] == nullptr) {
-            return false;
-        }
     }
     const PackedConverter convert = SelectPackedConverter(from.format, format, 0);
     const auto* source = static_cast<const uint8_t*>(sourceBuffers[0]);
     const size_t sourceFrameBytes = BytesPerFrame(from);
-    uint32_t chunk[kChunkWords];
-    const uint32_t perChunk = kChunkWords / channels;
+    uint32_t chunk[kMonoWordChunk];
+    const uint32_t perChunk = kMonoWordChunk / channels;
     for (uint32_t done = 0; done < frames;) {
         const uint32_t count = frames - done < perChunk ? frames - done : perChunk;
         convert(source + sourceFrameBytes * done, chunk, count * channels);
-        DealWords(chunk, channels, count, destinationBuffers, destinationFrameOffset + done);
+        DealMonoWords(chunk, channels, count, destinationBuffers, destinationFrameOffset + done);
         done += count;
     }
     return true;
