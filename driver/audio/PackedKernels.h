@@ -501,15 +501,15 @@ inline V OddLanes(V v)
     return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 1, 1));
 }
 
+// Each gain below takes v and, in lanes 0 and 2, v's lanes 1 and 3 (odd) for its second product.
 template <int Multiple>
-inline V ApplyGain(V v, const NarrowGain<Multiple>& g)
+inline V ApplyGain(V v, V odd, const NarrowGain<Multiple>& g)
 {
 #if defined(__SSE4_1__)
-    const V rounded =
-        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
+    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(odd, g.factor));
 #else
     // Unsigned products; a negative v was counted as v + 2^32, which adds low x 2^32.
-    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor), _mm_mul_epu32(OddLanes(v), g.factor));
+    V rounded = RoundedHighHalves(_mm_mul_epu32(v, g.factor), _mm_mul_epu32(odd, g.factor));
     rounded = _mm_sub_epi32(rounded, _mm_and_si128(_mm_srai_epi32(v, 31), g.factor));
 #endif
     if constexpr (Multiple > 0) {
@@ -545,18 +545,17 @@ struct WideGain
     V multiple;
 };
 
-inline V ApplyGain(V v, const WideGain& g)
+inline V ApplyGain(V v, V odd, const WideGain& g)
 {
-    const V rounded =
-        RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
+    const V rounded = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(odd, g.factor));
     // The rounded parts of lanes 0, 2 and of lanes 1, 3, sign-extended to 64 bits.
     const V ordered = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 2, 0));
     const V signs = _mm_srai_epi32(ordered, 31);
     const V even = _mm_add_epi64(_mm_mul_epi32(v, g.multiple), _mm_unpacklo_epi32(ordered, signs));
-    const V odd =
-        _mm_add_epi64(_mm_mul_epi32(OddLanes(v), g.multiple), _mm_unpackhi_epi32(ordered, signs));
-    const V low = _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);
-    const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), odd, 0xCC);
+    const V late =
+        _mm_add_epi64(_mm_mul_epi32(odd, g.multiple), _mm_unpackhi_epi32(ordered, signs));
+    const V low = _mm_blend_epi16(even, _mm_slli_epi64(late, 32), 0xCC);
+    const V high = _mm_blend_epi16(_mm_srli_epi64(even, 32), late, 0xCC);
     // A 64-bit sum fits in 32 bits when its high half is the sign of its low half.
     const V fits = _mm_cmpeq_epi32(high, _mm_srai_epi32(low, 31));
     const V clipped = _mm_xor_si128(_mm_srai_epi32(high, 31), _mm_set1_epi32(INT32_MAX));
@@ -576,9 +575,9 @@ struct SmallWideGain
 };
 
 template <int Multiple>
-inline V ApplyGain(V v, const SmallWideGain<Multiple>& g)
+inline V ApplyGain(V v, V odd, const SmallWideGain<Multiple>& g)
 {
-    V sum = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(OddLanes(v), g.factor));
+    V sum = RoundedHighHalves(_mm_mul_epi32(v, g.factor), _mm_mul_epi32(odd, g.factor));
     const V negative = _mm_srai_epi32(v, 31);
     if constexpr (Multiple > 0) {
         // v >= 0: at most INT32_MAX - v; v < 0: at least INT32_MIN - v.
@@ -661,43 +660,82 @@ struct Unity
 {
 };
 
-inline V ApplyGain(V v, const Unity&)
+inline V ApplyGain(V v, V, const Unity&)
 {
     return v;
+}
+
+template <class Gain>
+inline V ApplyGain(V v, const Gain& g)
+{
+    return ApplyGain(v, OddLanes(v), g);
+}
+
+// Four-byte words hold a group's lanes 1 and 3 four bytes on, where a load puts them in lanes 0 and
+// 2 for the second product: the gain loops are bound by the vector ALU ports while the load ports
+// idle, so that load saves each group a shuffle. It reads the sample after the group, so it is
+// only made where one lies in the run: groups that end before AheadLimit.
+template <class S>
+constexpr bool kLoadsOddLanes = std::is_same_v<S, VInt32LE>;
+
+template <class S>
+inline uint32_t AheadLimit(uint32_t count)
+{
+    if constexpr (kLoadsOddLanes<S>) {
+        return count == 0 ? 0 : (count - 1) & ~3u;
+    } else {
+        return count & ~3u;
+    }
+}
+
+// v, the four samples at p, scaled.
+template <class S, class Gain>
+inline V ScaleAhead(const uint8_t* p, V v, const Gain& g)
+{
+    if constexpr (kLoadsOddLanes<S>) {
+        return ApplyGain(v, _mm_loadu_si128(reinterpret_cast<const V*>(p + 4)), g);
+    } else {
+        return ApplyGain(v, g);
+    }
 }
 
 template <class S, class D, bool Labelled, class Gain>
 uint32_t AddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    const uint32_t ahead = AheadLimit<S>(count);
     uint32_t i = 0;
 #if defined(__SSE4_1__)
     if constexpr (HasQuads<D>) {
-        for (; i + 16 <= whole; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
+        for (; i + 16 <= ahead; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
             V from[4];
             V to[4];
             LoadQuad<S>(s, from);
             LoadQuad<D>(d, to);
 #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
-                to[k] = AddNarrow<D>(to[k], ApplyGain(from[k], g));
+                to[k] = AddNarrow<D>(to[k], ScaleAhead<S>(s + 4 * k * S::kBytes, from[k], g));
             }
             D::StoreRight16(d, to);
         }
     }
 #endif
     if constexpr (HasPairs<S> || HasPairs<D>) {
-        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+        for (; i + 8 <= ahead; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
             V from0;
             V from1;
             V to0;
             V to1;
             LoadPair<S>(s, from0, from1);
             LoadPair<D>(d, to0, to1);
-            StoreSums<D, Labelled>(d, to0, ApplyGain(from0, g), to1, ApplyGain(from1, g));
+            StoreSums<D, Labelled>(d, to0, ScaleAhead<S>(s, from0, g), to1,
+                                   ScaleAhead<S>(s + 4 * S::kBytes, from1, g));
         }
     }
 #pragma GCC unroll 2
+    for (; i < ahead; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        StoreSum<D, Labelled>(d, D::Load(d), ScaleAhead<S>(s, S::Load(s), g));
+    }
     for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         StoreSum<D, Labelled>(d, D::Load(d), ApplyGain(S::Load(s), g));
     }
@@ -714,27 +752,32 @@ template <class S, class D, class Gain>
 uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
     const uint32_t whole = count & ~3u;
+    const uint32_t ahead = AheadLimit<S>(count);
     uint32_t i = 0;
     if constexpr (HasQuads<D>) {
-        for (; i + 16 <= whole; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
+        for (; i + 16 <= ahead; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
             V v[4];
             LoadQuad<S>(s, v);
 #pragma GCC unroll 4
-            for (V& x : v) {
-                x = ApplyGain(x, g);
+            for (int k = 0; k < 4; ++k) {
+                v[k] = ScaleAhead<S>(s + 4 * k * S::kBytes, v[k], g);
             }
             D::Store16(d, v);
         }
     }
     if constexpr (HasPairs<S> || HasPairs<D>) {
-        for (; i + 8 <= whole; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
+        for (; i + 8 <= ahead; i += 8, s += 8 * S::kBytes, d += 8 * D::kBytes) {
             V from0;
             V from1;
             LoadPair<S>(s, from0, from1);
-            StorePair<D, true>(d, ApplyGain(from0, g), ApplyGain(from1, g));
+            StorePair<D, true>(d, ScaleAhead<S>(s, from0, g),
+                               ScaleAhead<S>(s + 4 * S::kBytes, from1, g));
         }
     }
 #pragma GCC unroll 2
+    for (; i < ahead; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
+        StoreWithLabel<D>(d, ScaleAhead<S>(s, S::Load(s), g));
+    }
     for (; i < whole; i += 4, s += 4 * S::kBytes, d += 4 * D::kBytes) {
         StoreWithLabel<D>(d, ApplyGain(S::Load(s), g));
     }
