@@ -165,6 +165,8 @@ struct VInt24LE
 {
     static constexpr uint32_t kBytes = 3, kBits = 24;
     static constexpr bool kHasLabel = false, kLabelsOnAdd = true;
+    // Where in a triplet the value's low, middle and top bytes lie.
+    static constexpr int kTripletOrder[3] = {0, 1, 2};
     static V Load(const uint8_t* p)
     {
 #if defined(__SSSE3__)
@@ -256,6 +258,7 @@ struct VInt24BE
 {
     static constexpr uint32_t kBytes = 3, kBits = 24;
     static constexpr bool kHasLabel = false, kLabelsOnAdd = false;
+    static constexpr int kTripletOrder[3] = {2, 1, 0};
     static V Load(const uint8_t* p)
     {
 #if defined(__SSSE3__)
@@ -600,6 +603,106 @@ inline V ApplyGain(V v, V odd, const SmallWideGain<Multiple>& g)
 }
 #endif
 
+#if defined(__SSSE3__)
+// A gain above 0 and below 1.0 on packed 24-bit samples, taken from the bytes as they lie: the
+// bytes that decoding shuffles into place are shuffled straight to where the products want them.
+// Each sample v is made the unsigned u = v + 2^31 (its top bit flipped, once for sixteen bytes),
+// and u x gain + offset = v x gain + 2^31 exactly, for offset = 2^31 - 2^31 x gain (mod 2^64):
+// the high half is the rounded product, with no whole multiple of v to add for gains of 0.5 and
+// more. Samples 0 and 1 go to one product and 2 and 3 to the other, so one shuffle puts the four
+// high halves in order. For an odd gain the offset's low half is zero: it is then added once to
+// the four results (Whole) instead of to each product.
+template <bool Whole>
+struct TripletGain
+{
+    V factor;
+    V offset;  // Whole: the offset's high half in each lane; else the offset in each 64-bit lane
+};
+
+template <class G>
+constexpr bool kIsTripletGain = false;
+template <bool Whole>
+constexpr bool kIsTripletGain<TripletGain<Whole>> = true;
+
+template <class L>
+concept HasTriplets = requires
+{
+    L::kTripletOrder[2];
+};
+
+inline bool FitsTripletGain(SampleGain gain)
+{
+    return gain > 0 && gain < 0x100000000LL;
+}
+
+template <class Gain>
+inline Gain MakeTripletGain(SampleGain gain)
+{
+    const V factor = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)));
+    const uint64_t offset = (uint64_t{1} << 31) - (uint64_t{1} << 31) * static_cast<uint64_t>(gain);
+    if constexpr (std::is_same_v<Gain, TripletGain<true>>) {
+        return {factor, _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(offset >> 32)))};
+    } else {
+        return {factor, _mm_set1_epi64x(static_cast<int64_t>(offset))};
+    }
+}
+
+// The products' high halves, lanes 1 and 3 of each, in one register: early's then late's.
+template <bool Whole>
+inline V TripletHighHalves(V early, V late, const TripletGain<Whole>& g)
+{
+    if constexpr (!Whole) {
+        early = _mm_add_epi64(early, g.offset);
+        late = _mm_add_epi64(late, g.offset);
+    }
+    const V high = _mm_castps_si128(
+        _mm_shuffle_ps(_mm_castsi128_ps(early), _mm_castsi128_ps(late), _MM_SHUFFLE(3, 1, 3, 1)));
+    return Whole ? _mm_add_epi32(high, g.offset) : high;
+}
+
+// Decoded samples (a run's last group): v's lanes 0 and 2, then odd's.
+template <bool Whole>
+inline V ApplyGain(V v, V odd, const TripletGain<Whole>& g)
+{
+    const V bias = _mm_set1_epi32(INT32_MIN);
+    const V high = TripletHighHalves(_mm_mul_epu32(_mm_xor_si128(v, bias), g.factor),
+                                     _mm_mul_epu32(_mm_xor_si128(odd, bias), g.factor), g);
+    return _mm_shuffle_epi32(high, _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// Triplets T and T + 3 (bytes of x) as lanes 0 and 2, each left-justified; lanes 1 and 3 zero.
+template <class S, int T>
+inline V TripletPairLanes()
+{
+    constexpr int a = T + S::kTripletOrder[0];
+    constexpr int b = T + S::kTripletOrder[1];
+    constexpr int c = T + S::kTripletOrder[2];
+    return _mm_setr_epi8(-1, a, b, c, -1, -1, -1, -1, -1, a + 3, b + 3, c + 3, -1, -1, -1, -1);
+}
+
+// The top bit of each of the four triplets from byte At of x.
+template <class S, int At>
+inline V TripletSignBits()
+{
+    constexpr int top = At + S::kTripletOrder[2];
+    alignas(16) int8_t bytes[16] = {};
+    for (int k = 0; k < 4; ++k) {
+        bytes[top + 3 * k] = INT8_MIN;
+    }
+    return _mm_load_si128(reinterpret_cast<const V*>(bytes));
+}
+
+// The four samples from byte At (0 or 4) of x, scaled.
+template <class S, int At, bool Whole>
+inline V ScaleTriplets(V x, const TripletGain<Whole>& g)
+{
+    x = _mm_xor_si128(x, TripletSignBits<S, At>());
+    const V early = _mm_mul_epu32(_mm_shuffle_epi8(x, TripletPairLanes<S, At>()), g.factor);
+    const V late = _mm_mul_epu32(_mm_shuffle_epi8(x, TripletPairLanes<S, At + 6>()), g.factor);
+    return TripletHighHalves(early, late, g);
+}
+#endif
+
 // --- Kernels. ---
 
 #if defined(__SSSE3__)
@@ -699,6 +802,20 @@ inline V ScaleAhead(const uint8_t* p, V v, const Gain& g)
     }
 }
 
+// Group K (0 or 1) of the eight samples at pair (decoded: v), scaled. A triplet gain takes the
+// group from sixteen bytes that read on into the pair's other group (K = 0) or back into it.
+template <class S, int K, class Gain>
+inline V ScaleInPair(const uint8_t* pair, V v, const Gain& g)
+{
+#if defined(__SSSE3__)
+    if constexpr (kIsTripletGain<Gain> && HasTriplets<S>) {
+        const V x = _mm_loadu_si128(reinterpret_cast<const V*>(pair + 8 * K));
+        return ScaleTriplets<S, 4 * K>(x, g);
+    }
+#endif
+    return ScaleAhead<S>(pair + 4 * K * S::kBytes, v, g);
+}
+
 template <class S, class D, bool Labelled, class Gain>
 uint32_t AddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 {
@@ -712,10 +829,10 @@ uint32_t AddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
             V to[4];
             LoadQuad<S>(s, from);
             LoadQuad<D>(d, to);
-#pragma GCC unroll 4
-            for (int k = 0; k < 4; ++k) {
-                to[k] = AddNarrow<D>(to[k], ScaleAhead<S>(s + 4 * k * S::kBytes, from[k], g));
-            }
+            to[0] = AddNarrow<D>(to[0], ScaleInPair<S, 0>(s, from[0], g));
+            to[1] = AddNarrow<D>(to[1], ScaleInPair<S, 1>(s, from[1], g));
+            to[2] = AddNarrow<D>(to[2], ScaleInPair<S, 0>(s + 8 * S::kBytes, from[2], g));
+            to[3] = AddNarrow<D>(to[3], ScaleInPair<S, 1>(s + 8 * S::kBytes, from[3], g));
             D::StoreRight16(d, to);
         }
     }
@@ -728,8 +845,8 @@ uint32_t AddLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
             V to1;
             LoadPair<S>(s, from0, from1);
             LoadPair<D>(d, to0, to1);
-            StoreSums<D, Labelled>(d, to0, ScaleAhead<S>(s, from0, g), to1,
-                                   ScaleAhead<S>(s + 4 * S::kBytes, from1, g));
+            StoreSums<D, Labelled>(d, to0, ScaleInPair<S, 0>(s, from0, g), to1,
+                                   ScaleInPair<S, 1>(s, from1, g));
         }
     }
 #pragma GCC unroll 2
@@ -758,10 +875,10 @@ uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& 
         for (; i + 16 <= ahead; i += 16, s += 16 * S::kBytes, d += 16 * D::kBytes) {
             V v[4];
             LoadQuad<S>(s, v);
-#pragma GCC unroll 4
-            for (int k = 0; k < 4; ++k) {
-                v[k] = ScaleAhead<S>(s + 4 * k * S::kBytes, v[k], g);
-            }
+            v[0] = ScaleInPair<S, 0>(s, v[0], g);
+            v[1] = ScaleInPair<S, 1>(s, v[1], g);
+            v[2] = ScaleInPair<S, 0>(s + 8 * S::kBytes, v[2], g);
+            v[3] = ScaleInPair<S, 1>(s + 8 * S::kBytes, v[3], g);
             D::Store16(d, v);
         }
     }
@@ -770,8 +887,7 @@ uint32_t GainCopyLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& 
             V from0;
             V from1;
             LoadPair<S>(s, from0, from1);
-            StorePair<D, true>(d, ScaleAhead<S>(s, from0, g),
-                               ScaleAhead<S>(s + 4 * S::kBytes, from1, g));
+            StorePair<D, true>(d, ScaleInPair<S, 0>(s, from0, g), ScaleInPair<S, 1>(s, from1, g));
         }
     }
 #pragma GCC unroll 2
@@ -795,6 +911,16 @@ uint32_t GainLoop(const uint8_t* s, uint8_t* d, uint32_t count, const Gain& g)
 template <class S, class D, bool Add>
 uint32_t GainKernel(const uint8_t* s, uint8_t* d, uint32_t count, SampleGain gain)
 {
+#if defined(__SSSE3__)
+    if constexpr (HasTriplets<S>) {
+        if (FitsTripletGain(gain)) {
+            return (gain & 1) != 0
+                       ? GainLoop<S, D, Add>(s, d, count, MakeTripletGain<TripletGain<true>>(gain))
+                       : GainLoop<S, D, Add>(s, d, count,
+                                             MakeTripletGain<TripletGain<false>>(gain));
+        }
+    }
+#endif
     if (gain > -0xFFFFFFFFLL && gain <= 0x100000000LL) {  // from -1.0 + 2^-31 up to 1.0
         const V factor = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(gain)));
         switch (NarrowMultiple(gain)) {
