@@ -52,6 +52,9 @@ public:
         pagesMayHaveGone_ = pagesMayHaveGone_ || on;
     }
     bool PagesGoWhenUnlocked() const { return pagesGoWhenUnlocked_; }
+    // Whether pages of the process may have gone with their unlocking at some time: memory it
+    // once had may then be inaccessible until Allocate maps it again.
+    bool PagesMayHaveGone() const { return pagesMayHaveGone_; }
 
     struct HandleEntry
     {
