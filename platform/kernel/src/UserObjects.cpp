@@ -142,13 +142,27 @@ HANDLE UserProcess::CreateEvent(bool manualReset, bool initialState, ACCESS_MASK
     }
     const uintptr_t handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = {&record->event, access};
+    handles_.push_back({handle, {&record->event, access}});
     return reinterpret_cast<HANDLE>(handle);
 }
 
+namespace {
+
+template <typename Handles>
+auto FindHandle(Handles& handles, HANDLE handle)
+{
+    const auto value = reinterpret_cast<uintptr_t>(handle);
+    const auto it =
+        std::lower_bound(handles.begin(), handles.end(), value,
+                         [](const auto& entry, uintptr_t v) { return entry.first < v; });
+    return it != handles.end() && it->first == value ? it : handles.end();
+}
+
+}  // namespace
+
 bool UserProcess::CloseHandle(HANDLE handle)
 {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = FindHandle(handles_, handle);
     if (it == handles_.end()) {
         return false;
     }
@@ -160,7 +174,7 @@ bool UserProcess::CloseHandle(HANDLE handle)
 
 const UserProcess::HandleEntry* UserProcess::Lookup(HANDLE handle) const
 {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = FindHandle(handles_, handle);
     return it == handles_.end() ? nullptr : &it->second;
 }
 
