@@ -299,6 +299,14 @@ void SimulatedUsbBus::OnFrame()
             ++it;  // a request the device does not answer
             continue;
         }
+        // Told from the entry, not its URB: every frame walks every transfer queued, and most
+        // isochronous ones are still to come (nothing to do, so no pipe to look up).
+        const bool iso = it->frames != 0;
+        const ULONG lastFrame = it->startFrame + it->frames - 1;
+        if (iso && !FrameBefore(lastFrame, now)) {
+            ++it;
+            continue;
+        }
         if (it->pipe != lastHandle) {
             lastHandle = it->pipe;
             pipe = pipes.find(it->pipe);
@@ -307,9 +315,6 @@ void SimulatedUsbBus::OnFrame()
             ++it;  // its pipe closed while it was being cancelled
             continue;
         }
-        // Told from the entry, not its URB: every frame walks every transfer queued.
-        const bool iso = it->frames != 0;
-        const ULONG lastFrame = it->startFrame + it->frames - 1;
         if (iso) {
             ExchangeDueIso(*it, pipe->second, now);
         }
