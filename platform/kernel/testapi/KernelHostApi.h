@@ -5,6 +5,7 @@
 
 #include <wdm.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -81,6 +82,9 @@ private:
     // and go on every call: a sorted array costs no heap block per buffer and a probe is a binary
     // search over a few cache lines.
     std::vector<Range> ranges_;
+    // Indexes into ranges_ of the ranges that answered the latest probes (relaxed: probes may
+    // come from several threads, and any index is checked against the table as it stands).
+    mutable std::atomic<size_t> probeHints_[2] = {SIZE_MAX, SIZE_MAX};
     // Freed mappings kept for reuse by a later allocation of as many pages: a fresh mapping each
     // time cost the long soaks most of their time. Each keeps the bytes its last owner had: only
     // those need zeroing again for a smaller or equal new owner.
