@@ -10,10 +10,10 @@
 #include <ksmedia.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "DeviceTap.h"
@@ -127,13 +127,16 @@ class WaveAndControlSoak : public Platform::Kernel::Testing::KernelTest,
 protected:
     void Drain(Host::HostMachine& machine, Host::RampCheck& ramp)
     {
-        std::set<uint8_t> endpoints;
+        // The endpoints that received packets, in address order (no heap block each drain).
+        std::array<bool, 256> received{};
         for (const UsbSim::OutPacketRecord& packet : machine.UsbDevice().OutPackets()) {
-            endpoints.insert(packet.endpoint);
+            received[packet.endpoint] = true;
         }
-        for (const uint8_t endpoint : endpoints) {
-            machine.UsbDevice().OutSamples(endpoint, received_);
-            ramp.Take(received_);
+        for (size_t endpoint = 0; endpoint < received.size(); ++endpoint) {
+            if (received[endpoint]) {
+                machine.UsbDevice().OutSamples(static_cast<uint8_t>(endpoint), received_);
+                ramp.Take(received_);
+            }
         }
         machine.UsbDevice().ClearOutPackets();
     }

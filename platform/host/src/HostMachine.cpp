@@ -212,8 +212,7 @@ void HostMachine::BeginStreaming()
 void HostMachine::Wait(std::chrono::microseconds duration)
 {
     if (virtualTime_ || !streaming_) {
-        Platform::Kernel::AdvanceTime(duration);
-        Platform::Kernel::RunPending();
+        Platform::Kernel::AdvanceTime(duration);  // runs what is pending before it returns
     } else {
         std::this_thread::sleep_for(duration);
     }

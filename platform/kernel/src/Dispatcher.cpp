@@ -359,6 +359,11 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     {
         std::lock_guard lock(d.mutex);
         type = header.Type;
+        // A poll of an event or a timer is answered under this one hold: a user process asks for
+        // its events' state every period. (A mutex records its owner below.)
+        if (poll && type != kMutexObject && ObjectName(type) != nullptr) {
+            return TrySatisfyLocked(header, CurrentThreadId()) ? STATUS_SUCCESS : STATUS_TIMEOUT;
+        }
     }
     const char* name = ObjectName(type);
     if (name == nullptr) {

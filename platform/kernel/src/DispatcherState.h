@@ -37,6 +37,17 @@ enum ObjectType : UCHAR
 
 inline constexpr LONGLONG kNoDeadline = INT64_MAX;
 
+// A remove lock's acquisition as recorded: the file is the caller's __FILE__, which lives as long
+// as the driver (a copy of its name cost a heap block on every acquisition of a streaming path).
+struct HeldRemoveLock
+{
+    ULONG_PTR tag;
+    const char* file;  // null when not given
+    ULONG line;
+
+    std::string Describe() const;  // as RemoveLockHolder::Describe
+};
+
 struct Dispatcher
 {
     std::mutex mutex;
@@ -57,7 +68,7 @@ struct Dispatcher
     int dpcsRunning = 0;                     // taken off the queue, routine not yet returned
     std::deque<PIO_WORKITEM> workQueues[2];  // critical, delayed
 
-    std::map<const IO_REMOVE_LOCK*, std::vector<RemoveLockHolder>> removeLockHolders;
+    std::map<const IO_REMOVE_LOCK*, std::vector<HeldRemoveLock>> removeLockHolders;
     // The addresses of the armed timers, queued DPCs and work items and the remove locks above:
     // every pool free asks whether the block holds one, and almost none does.
     AddressFilter liveObjects;
@@ -75,7 +86,7 @@ inline Dispatcher& TheDispatcher()
 }
 
 // The holders of a remove lock, made known to liveObjects when first used; under the lock.
-inline std::vector<RemoveLockHolder>& HoldersOf(Dispatcher& d, const IO_REMOVE_LOCK* lock)
+inline std::vector<HeldRemoveLock>& HoldersOf(Dispatcher& d, const IO_REMOVE_LOCK* lock)
 {
     auto [it, added] = d.removeLockHolders.try_emplace(lock);
     if (added) {

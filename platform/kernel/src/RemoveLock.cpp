@@ -28,10 +28,15 @@ void CheckSize(ULONG remlockSize, const char* service)
     }
 }
 
-std::string DescribeHolders(const std::vector<RemoveLockHolder>& holders)
+RemoveLockHolder Published(const HeldRemoveLock& held)
+{
+    return RemoveLockHolder{held.tag, BaseName(held.file), held.line};
+}
+
+std::string DescribeHolders(const std::vector<HeldRemoveLock>& holders)
 {
     std::string text;
-    for (const RemoveLockHolder& holder : holders) {
+    for (const HeldRemoveLock& holder : holders) {
         text += (text.empty() ? "" : ", ") + holder.Describe();
     }
     return text.empty() ? "nobody" : text;
@@ -66,12 +71,26 @@ std::string RemoveLockHolder::Describe() const
     return std::string(text) + " from " + file + ":" + std::to_string(line);
 }
 
+namespace Internal {
+
+std::string HeldRemoveLock::Describe() const
+{
+    return Published(*this).Describe();
+}
+
+}  // namespace Internal
+
 std::vector<RemoveLockHolder> RemoveLockHolders(const IO_REMOVE_LOCK* lock)
 {
     Dispatcher& d = TheDispatcher();
     std::lock_guard guard(d.mutex);
-    auto it = d.removeLockHolders.find(lock);
-    return it == d.removeLockHolders.end() ? std::vector<RemoveLockHolder>{} : it->second;
+    std::vector<RemoveLockHolder> holders;
+    if (auto it = d.removeLockHolders.find(lock); it != d.removeLockHolders.end()) {
+        for (const HeldRemoveLock& held : it->second) {
+            holders.push_back(Published(held));
+        }
+    }
+    return holders;
 }
 
 }  // namespace Platform::Kernel
@@ -113,7 +132,7 @@ NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK removeLock, PVOID tag, PCSTR file
                   reinterpret_cast<ULONG_PTR>(removeLock));
     }
     ++removeLock->Common.IoCount;
-    holders.push_back(RemoveLockHolder{reinterpret_cast<ULONG_PTR>(tag), BaseName(file), line});
+    holders.push_back(HeldRemoveLock{reinterpret_cast<ULONG_PTR>(tag), file, line});
     return STATUS_SUCCESS;
 }
 

@@ -99,30 +99,56 @@ void FireDueTimersLocked(Dispatcher& d, LONGLONG now)
     }
 }
 
-bool RunOneDpc()
+namespace {
+
+struct TakenDpc
 {
-    Dispatcher& d = TheDispatcher();
-    PKDEFERRED_ROUTINE routine;
     PKDPC dpc;
-    PVOID context, argument1, argument2;
-    {
-        std::lock_guard lock(d.mutex);
-        if (d.dpcQueue.empty()) {
-            return false;
-        }
-        dpc = d.dpcQueue.front();
-        d.dpcQueue.pop_front();
-        d.liveObjects.Remove(dpc);
-        dpc->Queued = 0;
-        ++d.dpcsRunning;
-        routine = dpc->DeferredRoutine;
-        context = dpc->DeferredContext;
-        argument1 = dpc->SystemArgument1;
-        argument2 = dpc->SystemArgument2;
+    PKDEFERRED_ROUTINE routine;
+    PVOID context;
+    PVOID argument1;
+    PVOID argument2;
+};
+
+struct TakenWorkItem
+{
+    PIO_WORKITEM_ROUTINE routine;
+    PDEVICE_OBJECT device;
+    PVOID context;
+};
+
+// Under the dispatcher's mutex: the next DPC off the queue, counted as running.
+bool TakeDpcLocked(Dispatcher& d, TakenDpc& taken)
+{
+    if (d.dpcQueue.empty()) {
+        return false;
     }
-    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
-        Violation(kIrqlNotLessOrEqual, "DPCs run from above DISPATCH_LEVEL");
+    PKDPC dpc = d.dpcQueue.front();
+    d.dpcQueue.pop_front();
+    d.liveObjects.Remove(dpc);
+    dpc->Queued = 0;
+    ++d.dpcsRunning;
+    taken = {dpc, dpc->DeferredRoutine, dpc->DeferredContext, dpc->SystemArgument1,
+             dpc->SystemArgument2};
+    return true;
+}
+
+// Under the dispatcher's mutex.
+bool TakeWorkItemLocked(Dispatcher& d, int queue, TakenWorkItem& taken)
+{
+    if (d.workQueues[queue].empty()) {
+        return false;
     }
+    PIO_WORKITEM item = d.workQueues[queue].front();
+    d.workQueues[queue].pop_front();
+    d.liveObjects.Remove(item);
+    item->queued = false;
+    taken = {item->routine, item->deviceObject, item->context};
+    return true;
+}
+
+void RunTakenDpc(Dispatcher& d, const TakenDpc& taken)
+{
     struct RunningScope
     {
         Dispatcher& d;
@@ -133,49 +159,83 @@ bool RunOneDpc()
             d.changed.notify_all();
         }
     } running{d};
+    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
+        Violation(kIrqlNotLessOrEqual, "DPCs run from above DISPATCH_LEVEL");
+    }
     IrqlScope scope(DISPATCH_LEVEL);
     LockContextScope lockContext;
     const size_t held = HeldLockDepth();
     const int locks = SpinLocksHeld();
-    routine(dpc, context, argument1, argument2);
+    const auto routine = taken.routine;
+    routine(taken.dpc, taken.context, taken.argument1, taken.argument2);
     CheckNoLockTakenSince(held, "the DPC routine", reinterpret_cast<void*>(routine));
     CheckReturnedAt(DISPATCH_LEVEL, locks, "a DPC routine", reinterpret_cast<void*>(routine));
+}
+
+void RunTakenWorkItem(const TakenWorkItem& taken)
+{
+    RequirePassive("running a work item");
+    LockContextScope lockContext;
+    const size_t held = HeldLockDepth();
+    const int locks = SpinLocksHeld();
+    const auto routine = taken.routine;
+    routine(taken.device, taken.context);
+    CheckNoLockTakenSince(held, "the work item routine", reinterpret_cast<void*>(routine));
+    CheckReturnedAt(PASSIVE_LEVEL, locks, "a work item routine", reinterpret_cast<void*>(routine));
+}
+
+}  // namespace
+
+bool RunOneDpc()
+{
+    Dispatcher& d = TheDispatcher();
+    TakenDpc taken;
+    {
+        std::lock_guard lock(d.mutex);
+        if (!TakeDpcLocked(d, taken)) {
+            return false;
+        }
+    }
+    RunTakenDpc(d, taken);
     return true;
 }
 
 bool RunOneWorkItem(int queue)
 {
     Dispatcher& d = TheDispatcher();
-    PIO_WORKITEM_ROUTINE routine;
-    PDEVICE_OBJECT device;
-    PVOID context;
+    TakenWorkItem taken;
     {
         std::lock_guard lock(d.mutex);
-        if (d.workQueues[queue].empty()) {
+        if (!TakeWorkItemLocked(d, queue, taken)) {
             return false;
         }
-        PIO_WORKITEM item = d.workQueues[queue].front();
-        d.workQueues[queue].pop_front();
-        d.liveObjects.Remove(item);
-        item->queued = false;
-        routine = item->routine;
-        device = item->deviceObject;
-        context = item->context;
     }
-    RequirePassive("running a work item");
-    LockContextScope lockContext;
-    const size_t held = HeldLockDepth();
-    const int locks = SpinLocksHeld();
-    routine(device, context);
-    CheckNoLockTakenSince(held, "the work item routine", reinterpret_cast<void*>(routine));
-    CheckReturnedAt(PASSIVE_LEVEL, locks, "a work item routine", reinterpret_cast<void*>(routine));
+    RunTakenWorkItem(taken);
     return true;
 }
 
+// The queues are looked at under one hold of the mutex: the virtual-time loop asks after every
+// routine it runs, and mostly finds all three empty.
 bool RunOnePendingVirtual(bool workItems)
 {
-    return RunOneDpc() ||
-           (workItems && (RunOneWorkItem(CriticalWorkQueue) || RunOneWorkItem(DelayedWorkQueue)));
+    Dispatcher& d = TheDispatcher();
+    TakenDpc dpc;
+    TakenWorkItem item;
+    bool isDpc = false;
+    {
+        std::lock_guard lock(d.mutex);
+        isDpc = TakeDpcLocked(d, dpc);
+        if (!isDpc && !(workItems && (TakeWorkItemLocked(d, CriticalWorkQueue, item) ||
+                                      TakeWorkItemLocked(d, DelayedWorkQueue, item)))) {
+            return false;
+        }
+    }
+    if (isDpc) {
+        RunTakenDpc(d, dpc);
+    } else {
+        RunTakenWorkItem(item);
+    }
+    return true;
 }
 
 }  // namespace Platform::Kernel::Internal

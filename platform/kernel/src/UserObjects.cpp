@@ -142,13 +142,27 @@ HANDLE UserProcess::CreateEvent(bool manualReset, bool initialState, ACCESS_MASK
     }
     const uintptr_t handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = {&record->event, access};
+    handles_.push_back({handle, {&record->event, access}});
     return reinterpret_cast<HANDLE>(handle);
 }
 
+namespace {
+
+template <typename Handles>
+auto FindHandle(Handles& handles, HANDLE handle)
+{
+    const auto value = reinterpret_cast<uintptr_t>(handle);
+    const auto it =
+        std::lower_bound(handles.begin(), handles.end(), value,
+                         [](const auto& entry, uintptr_t v) { return entry.first < v; });
+    return it != handles.end() && it->first == value ? it : handles.end();
+}
+
+}  // namespace
+
 bool UserProcess::CloseHandle(HANDLE handle)
 {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = FindHandle(handles_, handle);
     if (it == handles_.end()) {
         return false;
     }
@@ -160,7 +174,7 @@ bool UserProcess::CloseHandle(HANDLE handle)
 
 const UserProcess::HandleEntry* UserProcess::Lookup(HANDLE handle) const
 {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = FindHandle(handles_, handle);
     return it == handles_.end() ? nullptr : &it->second;
 }
 
@@ -285,16 +299,36 @@ void UserProcess::Free(void* address)
     }
 }
 
+namespace {
+
+template <typename Range>
+bool RangeHolds(const Range& range, uintptr_t start, size_t bytes)
+{
+    const uintptr_t end = range.start + range.bytes;
+    return start >= range.start && start <= end && bytes <= end - start;
+}
+
+}  // namespace
+
 bool UserProcess::OwnsRange(const void* address, size_t bytes) const
 {
     const auto start = reinterpret_cast<uintptr_t>(address);
+    // The ranges that answered the last probes first: a request's probes come back to the same
+    // few buffers, and a search through ranges gone cold cost more than the rest of the probe.
+    // Any index inside the table names a range the process owns, so a stale one is only a miss.
+    for (const std::atomic<size_t>& hint : probeHints_) {
+        const size_t at = hint.load(std::memory_order_relaxed);
+        if (at < ranges_.size() && RangeHolds(ranges_[at], start, bytes)) {
+            return true;
+        }
+    }
     const size_t atOrBelow = RangesStartingAtOrBelow(ranges_, start);
-    if (atOrBelow == 0) {
+    if (atOrBelow == 0 || !RangeHolds(ranges_[atOrBelow - 1], start, bytes)) {
         return false;
     }
-    const Range& range = ranges_[atOrBelow - 1];
-    const uintptr_t end = range.start + range.bytes;
-    return start >= range.start && start <= end && bytes <= end - start;
+    probeHints_[1].store(probeHints_[0].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    probeHints_[0].store(atOrBelow - 1, std::memory_order_relaxed);
+    return true;
 }
 
 AttachedToProcess::AttachedToProcess(UserProcess& process) : previous_(currentProcess)

@@ -5,10 +5,12 @@
 
 #include <wdm.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace Platform::Kernel {
@@ -52,6 +54,9 @@ public:
         pagesMayHaveGone_ = pagesMayHaveGone_ || on;
     }
     bool PagesGoWhenUnlocked() const { return pagesGoWhenUnlocked_; }
+    // Whether pages of the process may have gone with their unlocking at some time: memory it
+    // once had may then be inaccessible until Allocate maps it again.
+    bool PagesMayHaveGone() const { return pagesMayHaveGone_; }
 
     struct HandleEntry
     {
@@ -65,7 +70,9 @@ private:
     bool pagesGoWhenUnlocked_ = false;
     bool pagesMayHaveGone_ = false;  // a freed range may hold inaccessible pages
     uintptr_t nextHandle_ = 4;
-    std::map<uintptr_t, HandleEntry> handles_;
+    // By handle value, which only grows: ordered by appending. Every period a client polls its
+    // events through here, and a few handles fit a cache line or two.
+    std::vector<std::pair<uintptr_t, HandleEntry>> handles_;
     struct Range
     {
         uintptr_t start;
@@ -75,6 +82,9 @@ private:
     // and go on every call: a sorted array costs no heap block per buffer and a probe is a binary
     // search over a few cache lines.
     std::vector<Range> ranges_;
+    // Indexes into ranges_ of the ranges that answered the latest probes (relaxed: probes may
+    // come from several threads, and any index is checked against the table as it stands).
+    mutable std::atomic<size_t> probeHints_[2] = {SIZE_MAX, SIZE_MAX};
     // Freed mappings kept for reuse by a later allocation of as many pages: a fresh mapping each
     // time cost the long soaks most of their time. Each keeps the bytes its last owner had: only
     // those need zeroing again for a smaller or equal new owner.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "KsInternal.h"
 
@@ -400,6 +401,7 @@ NTSTATUS FilterHandle::Close()
         process_.Free(data);
     }
     eventData_.clear();
+    FreeSpareBuffers();
     return status;
 }
 
@@ -446,14 +448,23 @@ std::unique_ptr<PendingRequest> FilterHandle::BeginDeviceIoControl(ULONG ioContr
         request->completed_ = true;
         return request;
     }
-    request->input_ = static_cast<uint8_t*>(process_.Allocate(input.size()));
-    request->output_ = static_cast<uint8_t*>(process_.Allocate(outputSize));
+    bool inputReused = false;
+    bool outputReused = false;
+    request->input_ = TakeUserBuffer(input.size(), &inputReused);
+    request->output_ = TakeUserBuffer(outputSize, &outputReused);
+    request->inputSize_ = input.size();
     request->outputSize_ = outputSize;
     if (request->input_ != nullptr) {
         std::memcpy(request->input_, input.data(), input.size());
     }
-    if (request->output_ != nullptr && !output.empty()) {
-        std::memcpy(request->output_, output.data(), std::min<size_t>(output.size(), outputSize));
+    if (request->output_ != nullptr) {
+        const size_t given = std::min<size_t>(output.size(), outputSize);
+        if (given != 0) {
+            std::memcpy(request->output_, output.data(), given);
+        }
+        if (outputReused) {
+            std::memset(request->output_ + given, 0, outputSize - given);  // as a fresh block
+        }
     }
     KSPROPERTY header{};
     if (input.size() >= sizeof header) {
@@ -542,13 +553,63 @@ void FilterHandle::CancelPending()
 RequestResult FilterHandle::DeviceIoControl(ULONG ioControlCode, const std::vector<uint8_t>& input,
                                             ULONG outputSize, const std::vector<uint8_t>& output)
 {
+    return Exchange(ioControlCode, input, outputSize, output);
+}
+
+RequestResult FilterHandle::Exchange(ULONG ioControlCode, std::span<const uint8_t> input,
+                                     ULONG outputSize, std::span<const uint8_t> output)
+{
     std::unique_ptr<PendingRequest> request =
         BeginDeviceIoControl(ioControlCode, input, outputSize, output);
-    RequestResult result = request->Result();
     if (!request->Completed()) {
         abandoned_.push_back(std::move(request));  // completes or is cancelled at close
+        return RequestResult{STATUS_PENDING, 0, {}};
     }
+    RequestResult result = std::move(request->result_);
+    // Done with: the driver completed the request and its output was copied out.
+    KeepUserBuffer(std::exchange(request->input_, nullptr), request->inputSize_);
+    KeepUserBuffer(std::exchange(request->output_, nullptr), request->outputSize_);
     return result;
+}
+
+uint8_t* FilterHandle::TakeUserBuffer(size_t bytes, bool* reused)
+{
+    *reused = false;
+    if (bytes == 0) {
+        return nullptr;
+    }
+    for (auto it = spareBuffers_.begin(); it != spareBuffers_.end(); ++it) {
+        if (it->bytes == bytes) {
+            uint8_t* address = it->address;
+            spareBuffers_.erase(it);
+            *reused = true;
+            return address;
+        }
+    }
+    return static_cast<uint8_t*>(process_.Allocate(bytes));
+}
+
+void FilterHandle::KeepUserBuffer(uint8_t* address, size_t bytes)
+{
+    // A few sizes of requests alternate; more would be a caller of many sizes, which gets fresh
+    // blocks. Pages that went with their unlocking are the process's to map again.
+    constexpr size_t kSpareBuffers = 8;
+    if (address == nullptr) {
+        return;
+    }
+    if (spareBuffers_.size() < kSpareBuffers && !process_.PagesMayHaveGone()) {
+        spareBuffers_.push_back({address, bytes});
+    } else {
+        process_.Free(address);
+    }
+}
+
+void FilterHandle::FreeSpareBuffers()
+{
+    for (const SpareBuffer& spare : spareBuffers_) {
+        process_.Free(spare.address);
+    }
+    spareBuffers_.clear();
 }
 
 namespace {
@@ -575,18 +636,51 @@ std::vector<uint8_t> UserHandleBytes(const Platform::Kernel::UserProcess& proces
     return WidthBytes(process, reinterpret_cast<uintptr_t>(handle));
 }
 
+namespace {
+
+// A KSPROPERTY and its tail in one buffer, on the stack when the tail is short (as nearly every
+// tail is): a property request is the low-latency client's every period.
+class PropertyRequestBytes
+{
+public:
+    PropertyRequestBytes(const GUID& set, ULONG id, ULONG flags, const std::vector<uint8_t>& tail)
+    {
+        const KSPROPERTY property{set, id, flags};
+        size_ = sizeof property + tail.size();
+        if (size_ > sizeof inline_) {
+            heap_ = PropertyBytes(set, id, flags, tail);
+            return;
+        }
+        std::memcpy(inline_, &property, sizeof property);
+        if (!tail.empty()) {
+            std::memcpy(inline_ + sizeof property, tail.data(), tail.size());
+        }
+    }
+    std::span<const uint8_t> Bytes() const
+    {
+        return heap_.empty() ? std::span<const uint8_t>(inline_, size_) : heap_;
+    }
+
+private:
+    uint8_t inline_[96];
+    size_t size_ = 0;
+    std::vector<uint8_t> heap_;
+};
+
+}  // namespace
+
 RequestResult FilterHandle::GetProperty(const GUID& set, ULONG id, ULONG dataSize,
                                         const std::vector<uint8_t>& tail)
 {
-    return DeviceIoControl(IOCTL_KS_PROPERTY, PropertyBytes(set, id, KSPROPERTY_TYPE_GET, tail),
-                           dataSize);
+    const PropertyRequestBytes request(set, id, KSPROPERTY_TYPE_GET, tail);
+    return Exchange(IOCTL_KS_PROPERTY, request.Bytes(), dataSize, {});
 }
 
 RequestResult FilterHandle::SetProperty(const GUID& set, ULONG id, const std::vector<uint8_t>& data,
                                         const std::vector<uint8_t>& tail)
 {
-    return DeviceIoControl(IOCTL_KS_PROPERTY, PropertyBytes(set, id, KSPROPERTY_TYPE_SET, tail),
-                           static_cast<ULONG>(data.size()), data);
+    const PropertyRequestBytes request(set, id, KSPROPERTY_TYPE_SET, tail);
+    return Exchange(IOCTL_KS_PROPERTY, request.Bytes(), static_cast<ULONG>(data.size()), data);
 }
 
 NTSTATUS FilterHandle::EnableEvent(const GUID& set, ULONG id, HANDLE userEvent, void** cookie)

@@ -239,6 +239,14 @@ private:
     NTSTATUS Send(UCHAR major, ULONG ioControlCode, void* input, ULONG inputSize, void* output,
                   ULONG outputSize, ULONG_PTR* information);
     void CancelPending();
+    RequestResult Exchange(ULONG ioControlCode, std::span<const uint8_t> input, ULONG outputSize,
+                           std::span<const uint8_t> output);
+    // User memory for a request's buffer of exactly `bytes` (null for none); *reused when it
+    // held an earlier request's bytes.
+    uint8_t* TakeUserBuffer(size_t bytes, bool* reused);
+    // A finished request's buffer, kept for a later request of its size or freed.
+    void KeepUserBuffer(uint8_t* address, size_t bytes);
+    void FreeSpareBuffers();
 
     Platform::Kernel::UserProcess& process_;
     Device& device_;
@@ -247,6 +255,15 @@ private:
     std::vector<void*> eventData_;
     std::vector<PendingRequest*> pending_;
     std::vector<std::unique_ptr<PendingRequest>> abandoned_;  // synchronous calls left pending
+    // Buffers of finished synchronous requests, each of its exact size: a low-latency client sends
+    // two requests per period, and a fresh block each time cost them most of their time. They
+    // stay the process's memory, as a caller's buffers on its heap would.
+    struct SpareBuffer
+    {
+        uint8_t* address;
+        size_t bytes;
+    };
+    std::vector<SpareBuffer> spareBuffers_;
 };
 
 // A request sent from user mode that the driver may complete later.
@@ -276,6 +293,7 @@ private:
     struct _IRP* irp_ = nullptr;
     uint8_t* input_ = nullptr;
     uint8_t* output_ = nullptr;
+    size_t inputSize_ = 0;
     ULONG outputSize_ = 0;
     bool copyBack_ = false;
     std::atomic<bool> completed_{false};

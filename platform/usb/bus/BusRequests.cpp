@@ -229,6 +229,10 @@ NTSTATUS SimulatedUsbBus::SubmitUrb(PIRP irp, PURB urb)
     KeAcquireSpinLock(&lock, &old);
     ++urbCounts[urb->UrbHeader.Function];
     const bool absent = gone || usbDevice == nullptr || usbDevice->Gone();
+    if (!absent && urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER) {
+        // Two transfers a frame while streaming: checked and queued under this one hold.
+        return IsochronousTransferLocked(irp, urb, old);
+    }
     KeReleaseSpinLock(&lock, old);
     if (absent) {
         return Complete(irp, STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
@@ -244,8 +248,6 @@ NTSTATUS SimulatedUsbBus::SubmitUrb(PIRP irp, PURB urb)
         case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
             urb->UrbGetCurrentFrameNumber.FrameNumber = CurrentFrame();
             return Complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
-        case URB_FUNCTION_ISOCH_TRANSFER:
-            return IsochronousTransfer(irp, urb);
         case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
             return BulkTransfer(irp, urb);
         case URB_FUNCTION_CONTROL_TRANSFER:

@@ -25,6 +25,12 @@ NTSTATUS SimulatedUsbBus::Queue(PIRP irp, const Pending& entry)
 {
     KIRQL old;
     KeAcquireSpinLock(&lock, &old);
+    return QueueLocked(irp, entry, old);
+}
+
+// Under the bus lock, taken at `old`; releases it.
+NTSTATUS SimulatedUsbBus::QueueLocked(PIRP irp, const Pending& entry, KIRQL old)
+{
     IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, &CancelPending);
     if (ReadUCharAcquire(&irp->Cancel) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
@@ -46,7 +52,7 @@ void SimulatedUsbBus::CancelPending(PDEVICE_OBJECT deviceObject, PIRP irp)
     auto* bus = static_cast<SimulatedUsbBus*>(deviceObject->DeviceExtension);
     KIRQL old;
     KeAcquireSpinLock(&bus->lock, &old);
-    bus->pending.remove_if([irp](const Pending& p) { return p.irp == irp; });
+    std::erase_if(bus->pending, [irp](const Pending& p) { return p.irp == irp; });
     KeReleaseSpinLock(&bus->lock, old);
     bus->Complete(irp, STATUS_CANCELLED, USBD_STATUS_CANCELED);
 }
@@ -83,12 +89,11 @@ void SimulatedUsbBus::FrameDpc(PKDPC, PVOID context, PVOID, PVOID)
     static_cast<SimulatedUsbBus*>(context)->OnFrame();
 }
 
-NTSTATUS SimulatedUsbBus::IsochronousTransfer(PIRP irp, PURB urb)
+// Under the bus lock, taken at `old`; releases it.
+NTSTATUS SimulatedUsbBus::IsochronousTransferLocked(PIRP irp, PURB urb, KIRQL old)
 {
     auto& r = urb->UrbIsochronousTransfer;
     const uintptr_t handle = reinterpret_cast<uintptr_t>(r.PipeHandle);
-    KIRQL old;
-    KeAcquireSpinLock(&lock, &old);
     auto it = pipes.find(handle);
     USBD_STATUS error = USBD_STATUS_SUCCESS;
     ULONG start = 0;
@@ -129,17 +134,17 @@ NTSTATUS SimulatedUsbBus::IsochronousTransfer(PIRP irp, PURB urb)
             it->second.nextFrame = start + frames;
         }
     }
+    if (error != USBD_STATUS_SUCCESS) {
+        KeReleaseSpinLock(&lock, old);
+        return Complete(irp, STATUS_UNSUCCESSFUL, error);
+    }
     ULONG delay = 0;
-    if (error == USBD_STATUS_SUCCESS && isoDelayCount > 0) {
+    if (isoDelayCount > 0) {
         delay = isoDelayFrames;
         --isoDelayCount;
     }
-    KeReleaseSpinLock(&lock, old);
-    if (error != USBD_STATUS_SUCCESS) {
-        return Complete(irp, STATUS_UNSUCCESSFUL, error);
-    }
     r.ErrorCount = 0;
-    return Queue(irp, {irp, urb, handle, start, frames, delay});
+    return QueueLocked(irp, {irp, urb, handle, start, frames, delay}, old);
 }
 
 NTSTATUS SimulatedUsbBus::BulkTransfer(PIRP irp, PURB urb)
@@ -294,6 +299,14 @@ void SimulatedUsbBus::OnFrame()
             ++it;  // a request the device does not answer
             continue;
         }
+        // Told from the entry, not its URB: every frame walks every transfer queued, and most
+        // isochronous ones are still to come (nothing to do, so no pipe to look up).
+        const bool iso = it->frames != 0;
+        const ULONG lastFrame = it->startFrame + it->frames - 1;
+        if (iso && !FrameBefore(lastFrame, now)) {
+            ++it;
+            continue;
+        }
         if (it->pipe != lastHandle) {
             lastHandle = it->pipe;
             pipe = pipes.find(it->pipe);
@@ -302,9 +315,6 @@ void SimulatedUsbBus::OnFrame()
             ++it;  // its pipe closed while it was being cancelled
             continue;
         }
-        // Told from the entry, not its URB: every frame walks every transfer queued.
-        const bool iso = it->frames != 0;
-        const ULONG lastFrame = it->startFrame + it->frames - 1;
         if (iso) {
             ExchangeDueIso(*it, pipe->second, now);
         }

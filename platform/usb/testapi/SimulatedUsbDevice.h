@@ -260,6 +260,12 @@ private:
     {
         uint64_t produced = 0;
         uint64_t accumulator = 0;  // sample fractions in units of 1 / (packets per s x 10^6)
+        // The last step added and its unit, split into whole samples and the fraction left: the
+        // accumulator then moves without a 64-bit division per packet.
+        uint64_t step = 0;
+        uint64_t unit = 0;
+        uint64_t stepSamples = 0;
+        uint64_t stepFraction = 0;
     };
 
     explicit SimulatedUsbDevice(UsbDescriptorSet descriptorSet);  // tracked until destroyed
@@ -271,6 +277,7 @@ private:
                                                         uint16_t language, int read) const;
     const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
     const AlternateSettingModel* FindActiveSetting(uint8_t endpoint) const;
+    const StreamFormat* OutFormatOf(uint8_t endpoint) const;
     static const EndpointModel* EndpointIn(const AlternateSettingModel* setting, uint8_t address);
     void WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format, uint32_t samples,
                         InStream& stream);
@@ -297,6 +304,10 @@ private:
     // every isochronous packet asks.
     mutable std::array<const AlternateSettingModel*, 256> settingOf{};
     mutable std::array<bool, 256> settingKnown{};
+    // The format of the samples an OUT endpoint receives, by address, from the configurations
+    // (which do not change): every read of the received samples asks.
+    mutable std::array<const StreamFormat*, 256> outFormatOf{};
+    mutable std::array<bool, 256> outFormatKnown{};
     uint32_t sampleRate = 0;
     int32_t clockOffsetPpm = 0;
     SampleGenerator generator;

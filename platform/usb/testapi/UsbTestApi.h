@@ -14,7 +14,6 @@
 #include <wdm.h>
 
 #include <cstdint>
-#include <list>
 #include <map>
 #include <vector>
 
@@ -106,9 +105,10 @@ private:
                        PUSBD_INTERFACE_INFORMATION info, ULONG room,
                        std::map<uintptr_t, BusPipe>& opened);
     NTSTATUS PipeRequest(PIRP irp, PURB urb);
-    NTSTATUS IsochronousTransfer(PIRP irp, PURB urb);
+    NTSTATUS IsochronousTransferLocked(PIRP irp, PURB urb, KIRQL old);
     NTSTATUS BulkTransfer(PIRP irp, PURB urb);
     NTSTATUS Queue(PIRP irp, const Pending& pending);
+    NTSTATUS QueueLocked(PIRP irp, const Pending& pending, KIRQL old);
     void ClosePipes(bool (*match)(const BusPipe&, UCHAR), UCHAR interfaceNumber);
     void TakePendingOfPipe(uintptr_t pipe, std::vector<PIRP>& out);
     bool ExchangeIso(const Pending& p, const BusPipe& pipe);
@@ -142,7 +142,9 @@ private:
     uintptr_t configurationHandle = 0;
     uintptr_t nextHandle = 0x1000;
     std::map<uintptr_t, BusPipe> pipes;
-    std::list<Pending> pending;
+    // In submission order. A few dozen while streaming, walked every frame: contiguous, and no
+    // heap block per transfer.
+    std::vector<Pending> pending;
     std::map<USHORT, size_t> urbCounts;
     int cyclePorts = 0;
     int interfaceReferences = 0;

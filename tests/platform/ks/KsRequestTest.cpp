@@ -138,6 +138,64 @@ TEST_F(KsRequestTest, HandlersSeeTheRequestAndGetsReturnTheirData)
     EXPECT_EQ(failed.data, Bytes(0x0102030405060708ULL));
 }
 
+// A handle's requests of one size may run in the same user memory, one after the other: each
+// still starts from what its caller gave (zero past that), never from what an earlier one left.
+TEST_F(KsRequestTest, EachRequestStartsFromWhatItsCallerGave)
+{
+    UserProcess process;
+    auto handle = Open(process);
+    ASSERT_NE(handle, nullptr);
+    using Platform::Ks::PropertyBytes;
+    // A failing get leaves its buffer as it was before the request.
+    const auto failing =
+        PropertyBytes(KsTestDriver::kPropertySet, KsTestDriver::kFailingGetId, KSPROPERTY_TYPE_GET);
+    struct Case
+    {
+        const char* name;
+        std::vector<uint8_t> given;
+        std::vector<uint8_t> back;
+    };
+    const Case cases[] = {
+        {"filled", Bytes(0x0102030405060708ULL), Bytes(0x0102030405060708ULL)},
+        {"nothing given", {}, std::vector<uint8_t>(8, 0)},
+        {"two bytes given", {0xAA, 0xBB}, {0xAA, 0xBB, 0, 0, 0, 0, 0, 0}},
+        {"filled again", Bytes(0xF0E0D0C0B0A09080ULL), Bytes(0xF0E0D0C0B0A09080ULL)},
+        {"nothing given again", {}, std::vector<uint8_t>(8, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = handle->DeviceIoControl(IOCTL_KS_PROPERTY, failing, 8, c.given);
+        EXPECT_EQ(result.status, STATUS_UNSUCCESSFUL);
+        EXPECT_EQ(result.data, c.back);
+    }
+
+    // A get of 8 bytes into 16: the last 8 are the caller's zeros, after requests that wrote
+    // all 16 and one whose property carried other bytes.
+    ASSERT_EQ(handle
+                  ->SetProperty(KsTestDriver::kPropertySet, KsTestDriver::kValueId,
+                                Bytes(0x1122334455667788ULL), Bytes(42))
+                  .status,
+              STATUS_SUCCESS);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const auto over = handle->DeviceIoControl(
+            IOCTL_KS_PROPERTY,
+            PropertyBytes(KsTestDriver::kPropertySet, KsTestDriver::kValueId, KSPROPERTY_TYPE_GET,
+                          Bytes(0)),
+            16, std::vector<uint8_t>(16, 0xEE));
+        ASSERT_EQ(over.status, STATUS_SUCCESS);
+        EXPECT_EQ(std::vector<uint8_t>(over.data.begin() + 8, over.data.end()),
+                  std::vector<uint8_t>(8, 0xEE));
+        const auto get = handle->GetProperty(KsTestDriver::kPropertySet, KsTestDriver::kValueId, 16,
+                                             Bytes(round));
+        ASSERT_EQ(get.status, STATUS_SUCCESS);
+        ASSERT_EQ(get.information, 8u);
+        EXPECT_EQ(get.data, (std::vector<uint8_t>{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0,
+                                                  0, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(KsTestDriver::State().lastPropertyTail, static_cast<ULONG>(round));
+    }
+}
+
 TEST_F(KsRequestTest, EnabledEventsSignalTheUsersEventUntilDisabledOrClosed)
 {
     for (bool narrow : {false, true}) {

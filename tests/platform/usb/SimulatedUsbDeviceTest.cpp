@@ -156,6 +156,46 @@ TEST_F(DeviceTest, OutSamplesIntoAReusedArrayHoldOnlyTheLatestPackets)
     EXPECT_EQ(reused.channels, 0u);
 }
 
+// A packet cut short may end in part of a sample frame, which is left out, whatever the frame's
+// size: every whole frame of it comes back, and no part of the next.
+TEST_F(DeviceTest, OutSamplesCountTheWholeFramesOfEveryPacket)
+{
+    struct Case
+    {
+        uint8_t channels;
+        uint8_t subslot;
+    };
+    const Case cases[] = {{1, 2}, {1, 3}, {2, 2}, {2, 3}, {2, 4}, {3, 3}, {5, 3}, {8, 4}};
+    for (const Case& c : cases) {
+        Build({.outChannels = c.channels,
+               .subslotBytes = c.subslot,
+               .bitResolution = static_cast<uint8_t>(8 * c.subslot)});
+        Stream();
+        const uint32_t frameBytes = uint32_t{c.channels} * c.subslot;
+        std::vector<uint8_t> packet(frameBytes * 4);
+        for (size_t i = 0; i < packet.size(); ++i) {
+            packet[i] = static_cast<uint8_t>(i + 1);
+        }
+        // Whole, then a byte shorter each time down to one byte.
+        ASSERT_EQ(device->IsoOut(0x01, 0, 0, packet).outcome, Outcome::Ok);
+        size_t expected = packet.size() / frameBytes;
+        for (size_t removed = 1; removed < packet.size(); ++removed) {
+            device->ShortenPackets(0x01, 1, removed);
+            ASSERT_EQ(device->IsoOut(0x01, static_cast<uint32_t>(removed), 0, packet).outcome,
+                      Outcome::Ok);
+            expected += (packet.size() - removed) / frameBytes;
+        }
+        const UsbSim::OutSampleArray received = device->OutSamples(0x01);
+        SCOPED_TRACE(std::to_string(c.channels) + " channels of " + std::to_string(c.subslot));
+        ASSERT_EQ(received.size(), expected);
+        ASSERT_EQ(received.samples.size(), expected * c.channels);
+        // The last frame came from the last packet that still held one whole: the packet's first.
+        EXPECT_EQ(received.frames.back(), packet.size() - frameBytes);
+        EXPECT_EQ(received.samples.back() & 0xFF, (c.channels - 1) * c.subslot + 1);
+        EXPECT_TRUE(device->Violations().empty());
+    }
+}
+
 // Packets are kept in shared blocks: many of them, past the size of one block, each read back as
 // it was sent, and again after the device forgot the first lot and reused its blocks.
 TEST_F(DeviceTest, KeepsManyOutPacketsIntactAcrossAClear)
@@ -273,6 +313,51 @@ TEST_F(DeviceTest, InSamplesFollowTheDeviceClock)
         }
         EXPECT_EQ(bytes / 6, c.expectedSamples) << c.rate << " at " << c.ppm << " ppm";
         EXPECT_EQ(device->InSamplesProduced(0x82), c.expectedSamples);
+    }
+}
+
+// The device's clock moves on from where it stood when its offset changes: over the whole run the
+// samples produced are the run's sample fractions added up, whole, with nothing lost or counted
+// twice at a change.
+TEST_F(DeviceTest, InSamplesStayExactAcrossClockChanges)
+{
+    struct Step
+    {
+        int32_t ppm;
+        uint32_t frames;
+    };
+    struct Case
+    {
+        int audioClass;
+        uint32_t rate;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {1, 44100, {{250, 7}, {-100, 13}, {0, 3}, {999, 11}}},
+        {2, 44100, {{-37, 5}, {412, 9}, {0, 1}}},
+        {2, 96000, {{1, 3}, {-1, 3}, {500, 17}}},
+        {1, 96000, {{-999, 2}, {999, 2}, {-999, 2}}},
+    };
+    for (const Case& c : cases) {
+        Build({.audioClass = c.audioClass, .outChannels = 0, .inChannels = 2, .rates = {c.rate}});
+        Stream();
+        const uint32_t packets = c.audioClass == 2 ? 8 : 1;
+        const uint64_t unit = uint64_t{packets} * 1000 * 1000000;
+        uint64_t fractions = 0;  // sample fractions of the whole run, in units of 1 / unit
+        uint64_t frame = 0;
+        std::array<uint8_t, 1024> packet{};
+        for (const Step& step : c.steps) {
+            device->SetClockOffsetPpm(step.ppm);
+            for (uint32_t f = 0; f < step.frames; ++f, ++frame) {
+                for (uint8_t m = 0; m < packets; ++m) {
+                    ASSERT_EQ(device->IsoIn(0x82, static_cast<uint32_t>(frame), m, packet).outcome,
+                              Outcome::Ok);
+                    fractions += uint64_t{c.rate} * static_cast<uint64_t>(1000000 + step.ppm);
+                }
+            }
+            EXPECT_EQ(device->InSamplesProduced(0x82), fractions / unit)
+                << c.rate << " Hz, class " << c.audioClass << ", after " << frame << " frames";
+        }
     }
 }
 
