@@ -90,27 +90,38 @@ std::string Describe(const Case& c, uint32_t count, uint32_t offset)
            std::to_string(count) + " offset " + std::to_string(offset);
 }
 
+// The scalar routine (strides of one sample) and the packed routine, each on its own bytes.
+void RunScalar(const Case& c, const uint8_t* source, uint8_t* destination, uint32_t count)
+{
+    if (c.gained) {
+        SelectGainConverter(c.from->code, c.to->code, c.add)(source, c.from->bytes, destination,
+                                                             c.to->bytes, count, c.gain);
+    } else {
+        SelectConverter(c.from->code, c.to->code, c.add)(source, c.from->bytes, destination,
+                                                         c.to->bytes, count);
+    }
+}
+
+void RunPacked(const Case& c, const uint8_t* source, uint8_t* destination, uint32_t count)
+{
+    if (c.gained) {
+        SelectPackedGainConverter(c.from->code, c.to->code, c.add)(source, destination, count,
+                                                                   c.gain);
+    } else {
+        SelectPackedConverter(c.from->code, c.to->code, c.add)(source, destination, count);
+    }
+}
+
 // One routine on one count at one alignment: the packed result and the untouched bytes around it
 // must match the scalar routine's.
 void Check(const Case& c, uint32_t count, uint32_t offset, uint32_t seed)
 {
-    const uint32_t sourceBytes = c.from->bytes;
-    const uint32_t destinationBytes = c.to->bytes;
-    const std::vector<uint8_t> source = TestBytes(offset + count * sourceBytes + 16, seed);
-    const std::vector<uint8_t> start = TestBytes(offset + count * destinationBytes + 16, seed + 1);
+    const std::vector<uint8_t> source = TestBytes(offset + count * c.from->bytes + 16, seed);
+    const std::vector<uint8_t> start = TestBytes(offset + count * c.to->bytes + 16, seed + 1);
     std::vector<uint8_t> expected = start;
     std::vector<uint8_t> actual = start;
-    const uint8_t* s = source.data() + offset;
-    if (c.gained) {
-        SelectGainConverter(c.from->code, c.to->code, c.add)(
-            s, sourceBytes, expected.data() + offset, destinationBytes, count, c.gain);
-        SelectPackedGainConverter(c.from->code, c.to->code, c.add)(s, actual.data() + offset, count,
-                                                                   c.gain);
-    } else {
-        SelectConverter(c.from->code, c.to->code, c.add)(s, sourceBytes, expected.data() + offset,
-                                                         destinationBytes, count);
-        SelectPackedConverter(c.from->code, c.to->code, c.add)(s, actual.data() + offset, count);
-    }
+    RunScalar(c, source.data() + offset, expected.data() + offset, count);
+    RunPacked(c, source.data() + offset, actual.data() + offset, count);
     ASSERT_EQ(actual, expected) << Describe(c, count, offset);
 }
 
@@ -130,7 +141,10 @@ public:
             return;
         }
         base_ = static_cast<uint8_t*>(map);
-        mprotect(base_ + length_ - page, page, PROT_NONE);
+        if (mprotect(base_ + length_ - page, page, PROT_NONE) != 0) {
+            ADD_FAILURE() << "the guard page could not be protected";
+            return;
+        }
         data_ = base_ + length_ - page - bytes.size();
         std::memcpy(data_, bytes.data(), bytes.size());
     }
@@ -161,17 +175,8 @@ void CheckFlush(const Case& c, uint32_t count, uint32_t seed)
     const FlushBytes flushSource(source);
     const FlushBytes actual(start);
     ASSERT_TRUE(flushSource.Ready() && actual.Ready());
-    if (c.gained) {
-        SelectGainConverter(c.from->code, c.to->code, c.add)(
-            source.data(), c.from->bytes, expected.data(), c.to->bytes, count, c.gain);
-        SelectPackedGainConverter(c.from->code, c.to->code, c.add)(flushSource.data(),
-                                                                   actual.data(), count, c.gain);
-    } else {
-        SelectConverter(c.from->code, c.to->code, c.add)(source.data(), c.from->bytes,
-                                                         expected.data(), c.to->bytes, count);
-        SelectPackedConverter(c.from->code, c.to->code, c.add)(flushSource.data(), actual.data(),
-                                                               count);
-    }
+    RunScalar(c, source.data(), expected.data(), count);
+    RunPacked(c, flushSource.data(), actual.data(), count);
     ASSERT_EQ(0, std::memcmp(actual.data(), expected.data(), expected.size()))
         << Describe(c, count, 0);
 }
