@@ -84,13 +84,18 @@ LONGLONG RelativeTimeout(Dispatcher& d, LONGLONG timeout)
 
 }  // namespace
 
+LONGLONG WallLocked(const Dispatcher& d)
+{
+    const auto elapsed = std::chrono::steady_clock::now() - d.realEpoch;
+    return d.realBase + std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 100;
+}
+
 LONGLONG NowLocked(Dispatcher& d)
 {
     if (d.mode == TimeMode::Virtual) {
         return d.virtualNow;
     }
-    const auto elapsed = std::chrono::steady_clock::now() - d.realEpoch;
-    return d.realBase + std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 100;
+    return std::min({WallLocked(d), d.realHold, EarliestDueLocked(d)});
 }
 
 LONGLONG SystemTimeAt(LONGLONG interruptTime)
@@ -192,6 +197,7 @@ void ResetDispatcher()
     d.mode = TimeMode::Virtual;
     d.virtualNow = 0;
     d.realBase = 0;
+    d.realHold = kNoDeadline;
     d.performanceFrequency = 10'000'000;
     d.timerResolution = 0;
     d.watchdog = std::chrono::milliseconds(2000);

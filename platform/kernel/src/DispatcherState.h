@@ -3,6 +3,7 @@
 #pragma once
 
 #include <KernelTestApi.h>
+#include <pthread.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -57,6 +59,9 @@ struct Dispatcher
     LONGLONG virtualNow = 0;                          // 100 ns
     std::chrono::steady_clock::time_point realEpoch;  // real time 0 = virtualNow at the switch
     LONGLONG realBase = 0;
+    // Real time: the due time of the timer whose DPCs the timer thread is running; the clock
+    // stands there until they are done (kNoDeadline: none).
+    LONGLONG realHold = INT64_MAX;
 
     LONGLONG performanceFrequency = 10'000'000;
     ULONG timerResolution = 0;
@@ -73,7 +78,8 @@ struct Dispatcher
     // every pool free asks whether the block holds one, and almost none does.
     AddressFilter liveObjects;
 
-    bool stopThreads = false;  // the timer thread
+    std::string realTimeRefusal;  // why the threads run at normal priority; empty: they don't
+    bool stopThreads = false;     // the timer thread
     bool stopWorkers = false;
     std::vector<std::thread> threads;
 };
@@ -95,8 +101,12 @@ inline std::vector<HeldRemoveLock>& HoldersOf(Dispatcher& d, const IO_REMOVE_LOC
     return it->second;
 }
 
-// The clock in 100 ns units; the caller holds the lock.
+// The clock in 100 ns units; the caller holds the lock. In real time it follows the wall clock
+// but never passes a timer that has not fired: a late timer thread fires each due timer at its
+// own time, so no period of a periodic timer is lost and each DPC sees the time it was due.
 LONGLONG NowLocked(Dispatcher& d);
+// The wall clock in the layer's units, in real time; the caller holds the lock.
+LONGLONG WallLocked(const Dispatcher& d);
 
 // Signals and wakes waiters; the caller holds the lock.
 void SignalLocked(Dispatcher& d, DISPATCHER_HEADER& header);
@@ -120,6 +130,7 @@ bool RunOnePendingVirtual(bool workItems);
 NTSTATUS WaitUntil(const std::function<bool()>& satisfied, LONGLONG relativeTimeout, bool forever,
                    const std::function<std::string()>& describe);
 
+// Under the lock; asks for real-time scheduling for each thread and keeps the first refusal.
 void StartRealTimeThreads(Dispatcher& d);
 void StopRealTimeThreads();
 
@@ -127,3 +138,8 @@ void StopRealTimeThreads();
 void RunGuarded(const std::function<void()>& routine, KIRQL irql);
 
 }  // namespace Platform::Kernel::Internal
+
+namespace Platform::Kernel {
+// SCHED_FIFO at the role's priority for the thread; false with why when refused.
+bool RequestRealTimePriority(pthread_t thread, RealTimeRole role, std::string* why);
+}  // namespace Platform::Kernel

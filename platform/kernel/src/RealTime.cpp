@@ -5,6 +5,10 @@
 namespace Platform::Kernel::Internal {
 namespace {
 
+// Timers fire one due time at a time, and the DPCs they queued run before the next: a thread that
+// wakes late (the machine is busy) catches up period by period, as the hardware would have seen
+// them, instead of firing every period it slept through at once into one coalesced DPC that sees
+// the clock already past them all.
 void TimerThread()
 {
     Dispatcher& d = TheDispatcher();
@@ -16,14 +20,16 @@ void TimerThread()
             lock.lock();
             continue;
         }
+        d.realHold = kNoDeadline;
         if (d.stopThreads) {
             return;
         }
-        FireDueTimersLocked(d, NowLocked(d));
-        if (!d.dpcQueue.empty()) {
+        const LONGLONG next = EarliestDueLocked(d);
+        if (next != kNoDeadline && next <= WallLocked(d)) {
+            d.realHold = next;
+            FireDueTimersLocked(d, next);
             continue;
         }
-        const LONGLONG next = EarliestDueLocked(d);
         if (next == kNoDeadline) {
             d.changed.wait(lock);
         } else {
@@ -72,6 +78,18 @@ void StartRealTimeThreads(Dispatcher& d)
     d.threads.emplace_back(TimerThread);  // first: it stops first
     d.threads.emplace_back(WorkerThread, static_cast<int>(CriticalWorkQueue));
     d.threads.emplace_back(WorkerThread, static_cast<int>(DelayedWorkQueue));
+    // Set from here, before the threads run anything that matters: the outcome is known when the
+    // switch to real time returns.
+    const RealTimeRole roles[] = {RealTimeRole::Timer, RealTimeRole::CriticalWork,
+                                  RealTimeRole::DelayedWork};
+    d.realTimeRefusal.clear();
+    for (size_t i = 0; i < d.threads.size(); ++i) {
+        std::string why;
+        if (!RequestRealTimePriority(d.threads[i].native_handle(), roles[i], &why) &&
+            d.realTimeRefusal.empty()) {
+            d.realTimeRefusal = why;
+        }
+    }
 }
 
 // The timer thread stops first, so the work items its last DPCs queued still find a worker.

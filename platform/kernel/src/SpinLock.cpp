@@ -3,6 +3,7 @@
 #include <KernelTestApi.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "KernelInternal.h"
@@ -30,10 +31,18 @@ namespace {
                         reinterpret_cast<ULONG_PTR>(spinLock));
 }
 
+// A holder here, unlike on Windows, can be preempted: when it is, and the waiter runs at a
+// real-time priority above it, yielding hands the processor to nobody that could release the
+// lock. After a short spin the waiter sleeps, so the holder can run where the waiter was.
 [[gnu::noinline]] void WaitForLock(std::atomic_ref<KSPIN_LOCK> lock, ULONG_PTR self)
 {
-    for (;;) {
-        std::this_thread::yield();
+    constexpr int kYields = 64;
+    for (int tries = 0;; ++tries) {
+        if (tries < kYields) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
         KSPIN_LOCK expected = 0;
         if (lock.compare_exchange_weak(expected, self, std::memory_order_acquire,
                                        std::memory_order_relaxed)) {

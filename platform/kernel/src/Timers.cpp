@@ -428,6 +428,7 @@ void SetTimeMode(TimeMode mode)
     }
     d.realBase = d.virtualNow;
     d.realEpoch = std::chrono::steady_clock::now();
+    d.realHold = kNoDeadline;
     d.mode = TimeMode::Real;
     StartRealTimeThreads(d);
 }

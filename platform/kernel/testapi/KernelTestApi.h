@@ -160,6 +160,23 @@ enum class TimeMode
 void SetTimeMode(TimeMode mode);
 TimeMode GetTimeMode();
 
+// Real mode asks the scheduler for real-time priority (SCHED_FIFO) for its threads: the timer
+// thread highest, then a host's streaming client, then the critical and the delayed work queue.
+enum class RealTimeRole
+{
+    Timer,
+    Client,
+    CriticalWork,
+    DelayedWork,
+};
+// Why the last switch to real mode ran the layer's threads at normal priority (no CAP_SYS_NICE,
+// RLIMIT_RTPRIO too low); empty when the scheduler granted it.
+std::string RealTimeSchedulingRefusal();
+// The calling thread at the role's real-time priority; false, and why, when refused (it then
+// stays as it was). ReturnToNormalScheduling puts it back to normal priority.
+bool RaiseToRealTime(RealTimeRole role, std::string* why);
+void ReturnToNormalScheduling();
+
 void AdvanceTime(std::chrono::nanoseconds duration);  // virtual mode, at PASSIVE_LEVEL
 void RunPending();                                    // queued DPCs, then work items
 
