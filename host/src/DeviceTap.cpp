@@ -40,7 +40,105 @@ uint64_t RenderCheck::ReceivedFrames() const
     if (!placed_) {
         return leadingSilence_ == total_ ? total_ : 0;  // silence throughout: nothing to tell
     }
-    return position_;
+    return position_ - lost_;
+}
+
+bool RenderCheck::ExpectedSilent(uint64_t position) const
+{
+    return position >= total_ || Silent({expected_.data() + position * channels_, channels_});
+}
+
+// Whether the held frames are the audio from `position` on (silence past its end).
+bool RenderCheck::Resumes(uint64_t position) const
+{
+    const size_t frames = held_.size() / channels_;
+    for (size_t f = 0; f < frames; ++f) {
+        const uint64_t at = position + f;
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const int32_t want = at < total_ ? expected_[at * channels_ + c] : 0;
+            if (held_[f * channels_ + c] != want) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void RenderCheck::Resolve()
+{
+    const uint64_t from = position_;
+    // Where the device's clock went on to while it played silence: a late block the driver
+    // dropped leaves the audio there. Nothing came back at all: the rest was lost.
+    const uint64_t clock = std::min(total_, from + silence_);
+    uint64_t resume = held_.empty() ? total_ : clock;
+    if (!held_.empty() && !Resumes(clock)) {
+        if (Resumes(from)) {
+            resume = from;
+        } else {
+            const uint64_t last = std::min(total_, clock + silence_ + kSearchFrames);
+            for (uint64_t q = from + 1; q <= last; ++q) {
+                if (Resumes(q)) {
+                    resume = q;
+                    break;
+                }
+            }
+        }
+    }
+    underruns_.push_back({from, silence_, resume - from});
+    lost_ += resume - from;
+    if (keep_) {
+        kept_.insert(kept_.end(), (resume - from) * channels_, 0);
+    }
+    position_ = resume;
+    silence_ = 0;
+    // Compared in their place; when none was found they differ there, and say so.
+    std::vector<int32_t> held;
+    held.swap(held_);
+    for (size_t f = 0; f < held.size() / channels_; ++f) {
+        TakeFrame({held.data() + f * channels_, channels_});
+    }
+}
+
+void RenderCheck::TakeFrame(std::span<const int32_t> frame)
+{
+    if (!placed_) {
+        if (Silent(frame) || leadingSilence_ == total_) {
+            return;
+        }
+        placed_ = true;
+        position_ = leadingSilence_;
+    }
+    if (silence_ != 0) {
+        const bool silent = Silent(frame);
+        if (held_.empty() && silent) {
+            ++silence_;
+            return;
+        }
+        if (!silent) {
+            held_.insert(held_.end(), frame.begin(), frame.end());
+            if (held_.size() >= kResumeFrames * channels_) {
+                Resolve();
+            }
+            return;
+        }
+        Resolve();  // silence again after a short return: that return is judged first
+    }
+    if (position_ < total_) {
+        if (Silent(frame) && !ExpectedSilent(position_)) {
+            silence_ = 1;
+            return;
+        }
+        Compare(frame);
+    } else if (!Silent(frame)) {
+        ++extra_;
+    }
+}
+
+void RenderCheck::Finish()
+{
+    if (silence_ != 0) {
+        Resolve();
+    }
 }
 
 void RenderCheck::Compare(std::span<const int32_t> frame)
@@ -72,19 +170,7 @@ void RenderCheck::Take(const UsbSim::OutSampleArray& received)
         return;
     }
     for (size_t f = 0; f < received.size(); ++f) {
-        const std::span<const int32_t> frame = received.Frame(f);
-        if (!placed_) {
-            if (Silent(frame) || leadingSilence_ == total_) {
-                continue;
-            }
-            placed_ = true;
-            position_ = leadingSilence_;
-        }
-        if (position_ < total_) {
-            Compare(frame);
-        } else if (!Silent(frame)) {
-            ++extra_;
-        }
+        TakeFrame(received.Frame(f));
     }
 }
 
@@ -293,6 +379,8 @@ void DeviceTap::Stop()
         KeCancelTimer(&timer_);
         armed_ = false;
         Drain();
+        std::lock_guard hold(mutex_);
+        check_.Finish();
     }
 }
 

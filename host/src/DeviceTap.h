@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Underrun.h"
+
 namespace Host {
 
 // What the tap hands the device's samples to.
@@ -21,6 +23,8 @@ public:
     virtual void Take(const UsbSim::OutSampleArray& received) = 0;
     // Peaks since the last call, per channel (the meter's view).
     virtual std::vector<int32_t> TakeRecentPeaks() = 0;
+    // Nothing more comes: what was held back to be judged is judged.
+    virtual void Finish() {}
 
 protected:
     ~OutputCheck() = default;
@@ -29,16 +33,24 @@ protected:
 // The device's samples (24-bit values) against the expected ones, frame by frame. The first
 // frame with a sample not zero places the stream: the device hears silence until the pin's first
 // block, and the played audio's own leading silence cannot be told from it.
+//
+// Silence where the audio has sound is an underrun: the client's data came late. Where the audio
+// comes back the check finds its place again (right where it stopped, else where the device's
+// clock went on to, else the nearest place ahead the next frames match) and compares on from
+// there, so one late block is one underrun and not a shifted remainder of differing samples.
 class RenderCheck final : public OutputCheck
 {
 public:
     RenderCheck(uint32_t channels, std::vector<int32_t> expected, bool keep);
 
     void Take(const UsbSim::OutSampleArray& received) override;
+    void Finish() override;
 
     uint64_t TotalFrames() const { return total_; }
-    // Frames of the audio accounted for: the leading silence once placed, then each compared.
+    // Frames of the audio the device received: the leading silence once placed, then each
+    // compared (the frames underruns lost are not).
     uint64_t ReceivedFrames() const;
+    const std::vector<Underrun>& Underruns() const { return underruns_; }
     uint64_t Mismatches() const { return mismatches_; }
     const std::string& FirstMismatch() const { return firstMismatch_; }
     // Frames not silent after the last expected one.
@@ -49,7 +61,17 @@ public:
     const std::vector<int32_t>& Kept() const { return kept_; }
 
 private:
+    // Frames compared to find where the audio comes back after an underrun.
+    static constexpr size_t kResumeFrames = 32;
+    // Beyond the silence's length, how much further on the audio may come back.
+    static constexpr uint64_t kSearchFrames = 4096;
+
+    void TakeFrame(std::span<const int32_t> frame);
     void Compare(std::span<const int32_t> frame);
+    bool ExpectedSilent(uint64_t position) const;
+    bool Resumes(uint64_t position) const;
+    // Ends the underrun under way: finds where the held frames belong and compares them there.
+    void Resolve();
 
     uint32_t channels_;
     std::vector<int32_t> expected_;
@@ -64,6 +86,10 @@ private:
     std::vector<int32_t> peaks_;
     std::vector<int32_t> recent_;
     std::vector<int32_t> kept_;
+    std::vector<Underrun> underruns_;
+    uint64_t lost_ = 0;          // frames all underruns lost
+    uint64_t silence_ = 0;       // frames of the underrun under way; 0: none
+    std::vector<int32_t> held_;  // the frames after its silence, until their place is found
 };
 
 // The low-latency client's ramp at the device: silence, then the ramp from its first frame on,

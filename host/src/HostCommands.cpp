@@ -51,12 +51,28 @@ void PrintList(HostMachine& machine, std::ostream& out)
     out << "Device: " << machine.Choice().name << " (" << machine.Choice().description << ")\n";
     out << "Rates: " << RatesText(machine.Rates()) << "\n";
     out << "Endpoints:\n";
+    size_t midiIn = 0;
+    size_t midiOut = 0;
     for (const EndpointInfo& e : machine.Endpoints()) {
+        if (e.maxChannels == 0) {
+            // A MIDI port's filter: in (capture), out (render) or both.
+            midiIn += e.capture ? 1 : 0;
+            midiOut += e.render ? 1 : 0;
+            out << "  midi     \"" << e.name << "\"  MIDI "
+                << (e.capture && e.render ? "in and out"
+                    : e.capture           ? "in"
+                                          : "out")
+                << "\n";
+            continue;
+        }
         out << "  " << (e.capture ? "capture" : "render ") << "  \"" << e.name << "\"  "
             << FormatText(e) << "\n";
     }
-    const ULONG midi = machine.MidiPorts();
-    out << "MIDI ports: " << (midi == 0 ? std::string("none") : std::to_string(midi)) << "\n";
+    out << "MIDI ports: "
+        << (midiIn + midiOut == 0
+                ? std::string("none")
+                : std::to_string(midiIn) + " in, " + std::to_string(midiOut) + " out")
+        << "\n";
 }
 
 const EndpointInfo* FindEndpoint(const std::vector<EndpointInfo>& endpoints, bool capture)
@@ -70,11 +86,14 @@ const EndpointInfo* FindEndpoint(const std::vector<EndpointInfo>& endpoints, boo
 }
 
 // The unplug every command ends with; false (and why) when the driver left something behind.
-bool Unplug(HostMachine& machine, std::ostream& out, std::ostream& err)
+// After a refusal of the user's input only what went wrong is told: the refusal is the answer.
+bool Unplug(HostMachine& machine, std::ostream& out, std::ostream& err, bool refused = false)
 {
     const LeftBehind left = machine.Unplug();
     if (left.Nothing()) {
-        out << "Unplugged: the driver left nothing behind (no pool, no timer, no work item)\n";
+        if (!refused) {
+            out << "Unplugged: the driver left nothing behind (no pool, no timer, no work item)\n";
+        }
         return true;
     }
     err << "Unplugged: the driver left " << left.pool.size() << " pool block(s), " << left.timers
@@ -107,6 +126,7 @@ bool CanCreate(const std::string& path, std::ostream& err)
 bool StartMachine(HostMachine& machine, const HostOptions& options, std::ostream& err)
 {
     std::string error;
+    machine.SetNotes(&err);
     if (!machine.Start(*FindDevice(options.device), &error)) {
         err << "quorvel-host: " << error << "\n";
         return false;
@@ -132,6 +152,8 @@ int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavA
     play.keepReceived = !options.out.empty();
     play.meterOut = &out;
     play.terminal = terminal;
+    play.holdAtFrame = options.holdPlayerAtFrame;
+    play.holdFor = std::chrono::milliseconds(options.holdPlayerMs);
     PlayReport report;
     std::string error;
     if (!Play(machine, endpoint, audio, play, &report, &error)) {
@@ -139,7 +161,16 @@ int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavA
         return kExitCheckFailed;
     }
     out << "Device received " << report.framesReceived << " of " << report.framesPlayed
-        << " frames; " << (report.BitExact() ? "every sample bit-exact" : "NOT bit-exact") << "\n";
+        << " frames; ";
+    if (!report.underruns.empty()) {
+        out << report.underruns.size()
+            << " underrun(s): the audio came late and the device played silence; ";
+    }
+    out << (report.Altered()           ? "NOT bit-exact"
+            : report.underruns.empty() ? "every sample bit-exact"
+                                       : "every other sample bit-exact")
+        << "\n";
+    PrintUnderruns(out, report.underruns, audio.rate);
     if (report.mismatches != 0) {
         out << "  " << report.mismatches << " sample(s) differ; first: " << report.firstMismatch
             << "\n";
@@ -155,7 +186,7 @@ int PlayAndReport(HostMachine& machine, const EndpointInfo& endpoint, const WavA
         }
         out << "Wrote what the device received to " << options.out << "\n";
     }
-    return report.BitExact() ? kExitOk : kExitCheckFailed;
+    return report.Passed() ? kExitOk : kExitCheckFailed;
 }
 
 int RunList(const HostOptions& options, std::ostream& out, std::ostream& err)
@@ -203,7 +234,7 @@ int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bo
             << " channels) through \"" << endpoint->name << "\"\n";
         result = PlayAndReport(machine, *endpoint, audio, options, out, err, terminal);
     }
-    const bool clean = Unplug(machine, out, err);
+    const bool clean = Unplug(machine, out, err, result == kExitBadInput);
     return result == kExitOk && !clean ? kExitCheckFailed : result;
 }
 
@@ -228,12 +259,19 @@ int RecordAndReport(HostMachine& machine, const EndpointInfo& endpoint, const Ho
         err << "quorvel-host: " << error << "\n";
         return kExitBadInput;
     }
-    out << "Recorded " << report.frames << " frames to " << options.file << "; "
-        << (report.BitExact() ? "every sample bit-exact to the device's input"
-                              : "NOT the device's input (" + std::to_string(report.mismatches) +
-                                    " sample(s) differ)")
-        << "\nPeak levels: " << PeaksText(report.peaks) << "\n";
-    return report.BitExact() ? kExitOk : kExitCheckFailed;
+    out << "Recorded " << report.frames << " frames to " << options.file << "; ";
+    if (!report.underruns.empty()) {
+        out << report.underruns.size()
+            << " underrun(s): the client read late and the device's input was lost; ";
+    }
+    out << (!report.BitExact() ? "NOT the device's input (" + std::to_string(report.mismatches) +
+                                     " sample(s) differ)"
+            : report.underruns.empty() ? "every sample bit-exact to the device's input"
+                                       : "every other sample bit-exact to the device's input")
+        << "\n";
+    PrintUnderruns(out, report.underruns, options.rate);
+    out << "Peak levels: " << PeaksText(report.peaks) << "\n";
+    return report.Passed() ? kExitOk : kExitCheckFailed;
 }
 
 int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
@@ -254,7 +292,7 @@ int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, 
     } else if (CheckRate(machine, options.rate, "--rate", err)) {
         result = RecordAndReport(machine, *endpoint, options, out, err, terminal);
     }
-    const bool clean = Unplug(machine, out, err);
+    const bool clean = Unplug(machine, out, err, result == kExitBadInput);
     return result == kExitOk && !clean ? kExitCheckFailed : result;
 }
 
@@ -297,9 +335,12 @@ int LowLatencyAndReport(HostMachine& machine, const HostOptions& options, std::o
     if (!report.failure.empty()) {
         out << "  first break: " << report.failure << "\n";
     }
+    if (report.received > report.written) {
+        out << "  the device received " << report.received - report.written
+            << " frame(s) more than the client wrote\n";
+    }
     out << "Peak levels: " << PeaksText(report.peaks) << "\n";
-    return report.BitExact() && report.missed == 0 && report.failedDones == 0 ? kExitOk
-                                                                              : kExitCheckFailed;
+    return report.Passed() ? kExitOk : kExitCheckFailed;
 }
 
 int RunLowLatency(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
@@ -312,7 +353,7 @@ int RunLowLatency(const HostOptions& options, std::ostream& out, std::ostream& e
     if (CheckRate(machine, options.rate, "--rate", err)) {
         result = LowLatencyAndReport(machine, options, out, err, terminal);
     }
-    const bool clean = Unplug(machine, out, err);
+    const bool clean = Unplug(machine, out, err, result == kExitBadInput);
     return result == kExitOk && !clean ? kExitCheckFailed : result;
 }
 

@@ -166,6 +166,7 @@ std::vector<EndpointInfo> HostMachine::Endpoints()
             }
         }
         info.capture = !device_->FindInterface(KSCATEGORY_CAPTURE, i.referenceString).empty();
+        info.render = !device_->FindInterface(KSCATEGORY_RENDER, i.referenceString).empty();
         auto filter = Platform::Ks::FilterHandle::Open(process_, *device_, i.symbolicLink);
         if (filter != nullptr && filter->Filter() != nullptr &&
             filter->Filter()->Descriptor != nullptr) {
@@ -190,22 +191,25 @@ std::vector<ULONG> HostMachine::Rates()
     return list;
 }
 
-ULONG HostMachine::MidiPorts()
-{
-    ULONG ports = 0;
-    ULONG second = 0;
-    DeviceContext* context = Context();
-    if (context != nullptr && context->deviceModel != nullptr) {
-        context->deviceModel->GetMidiPortCounts(&ports, &second);
-    }
-    return ports + second;
-}
-
 void HostMachine::BeginStreaming()
 {
     streaming_ = true;
-    if (!virtualTime_) {
-        Platform::Kernel::SetTimeMode(Platform::Kernel::TimeMode::Real);
+    if (virtualTime_) {
+        return;
+    }
+    Platform::Kernel::SetTimeMode(Platform::Kernel::TimeMode::Real);
+    std::string why = Platform::Kernel::RealTimeSchedulingRefusal();
+    std::string clientWhy;
+    clientRaised_ =
+        Platform::Kernel::RaiseToRealTime(Platform::Kernel::RealTimeRole::Client, &clientWhy);
+    if (why.empty()) {
+        why = clientWhy;
+    }
+    if (!why.empty() && notes_ != nullptr && !toldNormalPriority_) {
+        toldNormalPriority_ = true;
+        *notes_ << "quorvel-host: real-time scheduling refused (" << why
+                << "): the driver's threads and the client run at normal priority, so a busy "
+                   "machine can make the audio late\n";
     }
 }
 
@@ -221,6 +225,10 @@ void HostMachine::Wait(std::chrono::microseconds duration)
 void HostMachine::EndStreaming()
 {
     streaming_ = false;
+    if (clientRaised_) {
+        clientRaised_ = false;
+        Platform::Kernel::ReturnToNormalScheduling();
+    }
     if (!virtualTime_) {
         Platform::Kernel::SetTimeMode(Platform::Kernel::TimeMode::Virtual);
     }

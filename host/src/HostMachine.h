@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ struct EndpointInfo
     std::u16string reference;     // the filter's reference string
     std::u16string symbolicLink;  // the audio interface's link, opened as the filter
     bool capture = false;
-    ULONG pinId = 0;  // the streaming pin (the one with PCM ranges)
+    bool render = false;  // both, for a MIDI filter with ports each way
+    ULONG pinId = 0;      // the streaming pin (the one with PCM ranges)
     ULONG maxChannels = 0;
     ULONG minBits = 0;
     ULONG maxBits = 0;
@@ -63,14 +65,17 @@ public:
     std::vector<EndpointInfo> Endpoints();
     // The rates the device offers, in Hz, lowest first.
     std::vector<ULONG> Rates();
-    ULONG MidiPorts();
 
     // Streaming runs on the clock: in real time the kernel layer's threads carry timers, DPCs and
-    // work items from BeginStreaming to EndStreaming; in virtual time Wait moves the clock.
+    // work items from BeginStreaming to EndStreaming; in virtual time Wait moves the clock. In
+    // real time the calling thread, the streaming client, runs at a real-time priority until
+    // EndStreaming, as the kernel layer's threads do; when the scheduler refuses, the notes
+    // stream is told so once.
     void BeginStreaming();
     void Wait(std::chrono::microseconds duration);
     void EndStreaming();
     bool VirtualTime() const { return virtualTime_; }
+    void SetNotes(std::ostream* notes) { notes_ = notes; }
     // The kernel clock, in milliseconds since it started.
     static uint64_t NowMs();
 
@@ -85,6 +90,9 @@ private:
     bool virtualTime_;
     bool streaming_ = false;
     bool pulledOut_ = false;
+    bool clientRaised_ = false;
+    bool toldNormalPriority_ = false;
+    std::ostream* notes_ = nullptr;
     const DeviceChoice* choice_ = nullptr;
     std::shared_ptr<DeviceParts> parts_;
     // The device and its bus outlive the driver's device objects.

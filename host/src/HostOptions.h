@@ -19,6 +19,9 @@ struct HostOptions
     uint32_t seconds = 0;
     uint32_t rate = 48000;  // record
     uint32_t buffer = 0;    // lowlatency
+    // Tests only, no option sets them: the player holds back once (PlayOptions).
+    uint64_t holdPlayerAtFrame = 0;
+    uint32_t holdPlayerMs = 0;
 };
 
 bool ParseOptions(const std::vector<std::string>& args, HostOptions* options, std::string* error);

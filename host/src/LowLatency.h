@@ -30,7 +30,7 @@ struct LowLatencyReport
     uint64_t missed = 0;  // halves the device moved past without the client
     uint64_t gaps = 0;    // silences inside the output at the device
     uint64_t gapFrames = 0;
-    uint64_t lostFrames = 0;  // frames of the ramp a late half lost
+    uint64_t lostFrames = 0;   // frames of the ramp a late half lost
     uint64_t failedDones = 0;  // buffer-done answers that were failures
     uint32_t changeFlags = 0;  // the change flags read after them
     uint64_t written = 0;      // frames the client wrote
@@ -46,6 +46,8 @@ struct LowLatencyReport
         return failure.empty() && received != 0 && received <= written &&
                received + inFlight >= written;
     }
+    // Every period played in time as well: a gap is heard, however short.
+    bool Passed() const { return BitExact() && MissedPeriods() == 0 && failedDones == 0; }
 };
 
 enum class LowLatencyResult

@@ -13,9 +13,12 @@ namespace Host {
 namespace {
 
 constexpr uint32_t kBlocksPerSecond = 100;  // 10 ms blocks
-constexpr size_t kQueuedBlocks = 10;  // 100 ms: a client on the wall clock rides out a late turn
-constexpr uint64_t kTailMs = 100;     // the device's queue drains
-constexpr uint64_t kSlackMs = 2000;   // beyond the audio's length before the run gives up
+// 200 ms: a client on the wall clock rides out a late turn. A busy machine leaves a thread at
+// normal priority unscheduled for 100 ms now and then; the device hears the queue's last block
+// that long after the client wrote it, which a player (not a low-latency client) can afford.
+constexpr size_t kQueuedBlocks = 20;
+constexpr uint64_t kTailMs = 100;    // the device's queue drains
+constexpr uint64_t kSlackMs = 2000;  // beyond the audio's length before the run gives up
 
 // The pin's container: 16-bit stays 16-bit; 24-bit goes in 4-byte containers with 24 valid bits
 // (the pins refuse packed 24-bit); 32-bit goes as it is.
@@ -58,6 +61,7 @@ void Fill(PlayReport* report, const RenderCheck& check, const WavAudio& audio, b
     report->mismatches = check.Mismatches();
     report->extra = check.Extra();
     report->firstMismatch = check.FirstMismatch();
+    report->underruns = check.Underruns();
     report->peaks = check.Peaks();
     if (keep) {
         report->received.channels = audio.channels;
@@ -70,15 +74,22 @@ void Fill(PlayReport* report, const RenderCheck& check, const WavAudio& audio, b
 
 // Submits and collects until every block came back; false with the reason.
 bool Stream(HostMachine& machine, Platform::Ks::PinHandle& pin, const WavAudio& audio,
-            DeviceTap& tap, Meter* meter, std::string* error)
+            const PlayOptions& options, DeviceTap& tap, Meter* meter, std::string* error)
 {
     const uint64_t total = audio.Frames();
     const uint64_t blockFrames = audio.rate / kBlocksPerSecond;
     const uint64_t lengthMs = total * 1000 / audio.rate;
     const uint64_t start = HostMachine::NowMs();
     uint64_t submitted = 0;
+    bool held = options.holdFor.count() == 0;
+    uint64_t heldUntil = 0;
     while (submitted < total || pin.PendingFrames() != 0) {
-        while (submitted < total && pin.PendingFrames() < kQueuedBlocks) {
+        if (!held && submitted >= options.holdAtFrame) {
+            held = true;
+            heldUntil = HostMachine::NowMs() + static_cast<uint64_t>(options.holdFor.count());
+        }
+        while (submitted < total && pin.PendingFrames() < kQueuedBlocks &&
+               HostMachine::NowMs() >= heldUntil) {
             const uint64_t frames = std::min(blockFrames, total - submitted);
             const NTSTATUS status = pin.Write(PinBlock(audio, submitted, frames));
             if (status != STATUS_PENDING && status != STATUS_SUCCESS) {
@@ -99,7 +110,7 @@ bool Stream(HostMachine& machine, Platform::Ks::PinHandle& pin, const WavAudio& 
             meter->Update(std::min(elapsed, lengthMs), lengthMs,
                           tap.With([](OutputCheck& c) { return c.TakeRecentPeaks(); }));
         }
-        if (elapsed > lengthMs + kSlackMs) {
+        if (elapsed > lengthMs + kSlackMs + static_cast<uint64_t>(options.holdFor.count())) {
             *error =
                 "blocks still pending " + std::to_string(kSlackMs) + " ms after the audio's end";
             return false;
@@ -155,7 +166,7 @@ bool Play(HostMachine& machine, const EndpointInfo& endpoint, const WavAudio& au
             *error = "the stream did not start: status " + StatusText(status);
             ok = false;
         } else {
-            ok = Stream(machine, *pin, audio, tap, meter.get(), error);
+            ok = Stream(machine, *pin, audio, options, tap, meter.get(), error);
         }
         pin->WalkTo(KSSTATE_STOP);
         machine.EndStreaming();

@@ -3,12 +3,14 @@
 // they complete, and checks what the simulated device received against what was played.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "HostMachine.h"
+#include "Underrun.h"
 #include "WavFile.h"
 
 namespace Host {
@@ -20,12 +22,15 @@ struct PlayReport
     uint64_t mismatches = 0;      // samples that differ from the played ones
     uint64_t extra = 0;           // frames not silent after the audio's end
     std::string firstMismatch;
-    std::vector<int32_t> peaks;  // per channel, 24-bit
-    WavAudio received;           // what the device received, when asked for
+    std::vector<Underrun> underruns;  // silences where the audio came late
+    std::vector<int32_t> peaks;       // per channel, 24-bit
+    WavAudio received;                // what the device received, when asked for
 
-    bool BitExact() const
+    // Samples changed other than by an underrun's silence.
+    bool Altered() const { return mismatches != 0 || extra != 0; }
+    bool Passed() const
     {
-        return framesReceived == framesPlayed && mismatches == 0 && extra == 0;
+        return underruns.empty() && !Altered() && framesReceived == framesPlayed;
     }
 };
 
@@ -34,6 +39,10 @@ struct PlayOptions
     bool keepReceived = false;
     std::ostream* meterOut = nullptr;  // null: no meter
     bool terminal = false;
+    // A test's stand-in for a client the machine held up: once the frames submitted reach
+    // holdAtFrame the player submits nothing more for holdFor (0: never).
+    uint64_t holdAtFrame = 0;
+    std::chrono::milliseconds holdFor{0};
 };
 
 // False with a one-line reason when the audio cannot be played (format refused, stream failed).

@@ -16,7 +16,33 @@ namespace {
 constexpr uint32_t kBlocksPerSecond = 100;
 constexpr size_t kQueuedReads = 8;
 constexpr uint64_t kSlackMs = 2000;
-constexpr uint64_t kPlacingFrames = 32;  // frames compared to place the recording in the tone
+constexpr uint64_t kPlacingFrames = 32;   // frames compared to place the recording in the tone
+constexpr uint64_t kSearchFrames = 4096;  // how far on past a gap's silence the tone may resume
+
+// Whether the recording's frames from `frame` on (up to kPlacingFrames, to its end) are the
+// tone from `index` on.
+bool ToneAt(const WavAudio& recording, uint64_t frame, uint64_t index)
+{
+    const size_t channels = recording.channels;
+    const uint64_t span = std::min<uint64_t>(kPlacingFrames, recording.Frames() - frame);
+    for (uint64_t f = 0; f < span; ++f) {
+        for (size_t c = 0; c < channels; ++c) {
+            if (recording.samples[(frame + f) * channels + c] !=
+                InputTone(static_cast<uint32_t>(c), index + f, recording.rate)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool SilentFrame(const WavAudio& recording, uint64_t frame)
+{
+    const size_t channels = recording.channels;
+    return std::all_of(recording.samples.begin() + static_cast<ptrdiff_t>(frame * channels),
+                       recording.samples.begin() + static_cast<ptrdiff_t>((frame + 1) * channels),
+                       [](int32_t s) { return s == 0; });
+}
 
 bool Gather(HostMachine& machine, Platform::Ks::PinHandle& pin, const RecordOptions& options,
             WavAudio* recording, Meter* meter, std::string* error)
@@ -153,12 +179,52 @@ void CheckAgainstTone(const WavAudio& recording, RecordReport* report)
             continue;
         }
         report->placed = true;
-        for (uint64_t f = first; f < frames; ++f) {
+        uint64_t index = offset;  // the tone's index of frame f
+        for (uint64_t f = first; f < frames; ++f, ++index) {
+            bool same = true;
             for (size_t c = 0; c < channels; ++c) {
-                report->mismatches +=
-                    recording.samples[f * channels + c] !=
-                    InputTone(static_cast<uint32_t>(c), offset + f - first, recording.rate);
+                same = same && recording.samples[f * channels + c] ==
+                                   InputTone(static_cast<uint32_t>(c), index, recording.rate);
             }
+            if (same) {
+                continue;
+            }
+            // Silence the client read late, then the tone again: right after what came before
+            // it, where the device's clock went on to, or further on (input lost).
+            uint64_t silence = 0;
+            while (f + silence < frames && SilentFrame(recording, f + silence)) {
+                ++silence;
+            }
+            const uint64_t back = f + silence;
+            uint64_t resume = UINT64_MAX;
+            if (back == frames) {
+                resume = index;  // silent to the end: nothing to place
+            } else if (ToneAt(recording, back, index)) {
+                resume = index;
+            } else if (ToneAt(recording, back, index + silence)) {
+                resume = index + silence;
+            } else {
+                for (uint64_t q = index + 1; q <= index + silence + kSearchFrames; ++q) {
+                    if (ToneAt(recording, back, q)) {
+                        resume = q;
+                        break;
+                    }
+                }
+            }
+            if (resume == UINT64_MAX) {
+                for (size_t c = 0; c < channels; ++c) {
+                    report->mismatches +=
+                        recording.samples[f * channels + c] !=
+                        InputTone(static_cast<uint32_t>(c), index, recording.rate);
+                }
+                continue;
+            }
+            report->underruns.push_back({f, silence, resume - index});
+            if (back == frames) {
+                return;
+            }
+            f = back;
+            index = resume;
         }
         return;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HostMachine.h"
+#include "Underrun.h"
 #include "WavFile.h"
 
 namespace Host {
@@ -23,8 +24,13 @@ struct RecordReport
     uint64_t frames = 0;
     bool placed = false;      // the recording was found in the device's input
     uint64_t mismatches = 0;  // samples that differ from the device's input once placed
+    // Where the client read too late: silence in the recording, or the device's input skipped
+    // (frames lost); the frame is the recording's.
+    std::vector<Underrun> underruns;
     std::vector<int32_t> peaks;
+    // No sample changed other than by an underrun.
     bool BitExact() const { return placed && mismatches == 0; }
+    bool Passed() const { return BitExact() && underruns.empty(); }
 };
 
 struct RecordOptions
@@ -39,7 +45,8 @@ struct RecordOptions
 bool Record(HostMachine& machine, const EndpointInfo& endpoint, const RecordOptions& options,
             WavAudio* recording, RecordReport* report, std::string* error);
 
-// Finds the recording in the device's input tone and counts the samples that differ.
+// Finds the recording in the device's input tone and counts the samples that differ. Silence, or
+// a jump ahead in the tone, is an underrun: the check finds the tone again and goes on from there.
 void CheckAgainstTone(const WavAudio& recording, RecordReport* report);
 
 }  // namespace Host

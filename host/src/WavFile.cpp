@@ -1,6 +1,7 @@
 #include "WavFile.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -214,12 +215,21 @@ bool ParseWav(std::span<const uint8_t> bytes, WavAudio* audio, std::string* erro
 
 bool ReadWavFile(const std::string& path, WavAudio* audio, std::string* error)
 {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        return Fail(error, path + ": is a folder, not a WAV file");
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return Fail(error, path + ": cannot open the file");
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    // The stream buffer throws when the system refuses a read, whatever the stream's mask.
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        return Fail(error, path + ": cannot read the file");
+    }
     if (file.bad()) {
         return Fail(error, path + ": cannot read the file");
     }

@@ -175,6 +175,64 @@ TEST_F(HostCommandsTest, RecordWithTheInputModelGivesTheDevicesInput)
     }
 }
 
+// The recording's check against the device's tone: where the client read late, the recording has
+// silence, or the tone jumps on; each is one underrun with where it is, its silence and the input
+// lost, and the samples after it are still the tone's. A changed sample is not an underrun.
+struct RecordCheckCase
+{
+    const char* name;
+    uint64_t silence;  // frames of silence put in at frame 1000
+    uint64_t skipped;  // frames of the tone left out there
+    bool changeOne;    // a sample changed there instead
+};
+
+class RecordCheck : public ::testing::TestWithParam<RecordCheckCase>
+{
+};
+
+TEST_P(RecordCheck, TellsUnderrunsFromChangedSamples)
+{
+    const RecordCheckCase& c = GetParam();
+    WavAudio recording;
+    recording.channels = 2;
+    recording.rate = 48000;
+    recording.containerBits = 24;
+    recording.validBits = 24;
+    uint64_t index = 500;
+    for (uint64_t f = 0; f < 4000; ++f) {
+        if (f == 1000) {
+            recording.samples.insert(recording.samples.end(), c.silence * 2, 0);
+            index += c.skipped;
+        }
+        for (uint32_t ch = 0; ch < 2; ++ch) {
+            recording.samples.push_back(Host::InputTone(ch, index, 48000));
+        }
+        ++index;
+    }
+    if (c.changeOne) {
+        recording.samples[1000 * 2 + 1] += 1;
+    }
+    Host::RecordReport report;
+    Host::CheckAgainstTone(recording, &report);
+    ASSERT_TRUE(report.placed);
+    EXPECT_EQ(report.mismatches, c.changeOne ? 1u : 0u);
+    if (c.silence == 0 && c.skipped == 0) {
+        EXPECT_TRUE(report.underruns.empty());
+        return;
+    }
+    ASSERT_EQ(report.underruns.size(), 1u);
+    EXPECT_EQ(report.underruns[0].frame, 1000u);
+    EXPECT_EQ(report.underruns[0].silence, c.silence);
+    EXPECT_EQ(report.underruns[0].lost, c.skipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RecordCheck,
+                         ::testing::Values(RecordCheckCase{"SilenceInserted", 300, 0, false},
+                                           RecordCheckCase{"SilenceInPlace", 200, 200, false},
+                                           RecordCheckCase{"InputSkipped", 0, 480, false},
+                                           RecordCheckCase{"SampleChanged", 0, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The low-latency client through the control filter, at each rate and at buffer sizes from the
 // smallest the device takes to the largest (moved in several periods per half), on the product
 // and on the model with inputs: every half handed back, nothing missed, the output whole.
@@ -237,8 +295,10 @@ TEST_F(HostCommandsTest, TheModelWithMidiPortsListsThemAndStillPlays)
 {
     const Outcome list = Run({"list", "--device", "midi"});
     ASSERT_EQ(list.code, Host::kExitOk) << list.err;
-    EXPECT_NE(list.out.find("MIDI ports: 4\n"), std::string::npos) << list.out;
-    for (const char* port : {"\"MIDI 1\"", "\"MIDI 4\""}) {
+    // Four ports each way, as the model describes itself: each port's filter carries both.
+    EXPECT_NE(list.out.find("MIDI ports: 4 in, 4 out\n"), std::string::npos) << list.out;
+    for (const char* port :
+         {"midi     \"MIDI 1\"  MIDI in and out", "\"MIDI 4\"  MIDI in and out"}) {
         EXPECT_NE(list.out.find(port), std::string::npos) << list.out;
     }
     const Outcome play = Run({"--device", "midi"});
@@ -246,10 +306,40 @@ TEST_F(HostCommandsTest, TheModelWithMidiPortsListsThemAndStillPlays)
     EXPECT_NE(play.out.find("every sample bit-exact"), std::string::npos) << play.out;
 }
 
+// A player the machine held up past its queue: the device plays silence until the audio comes
+// back, and the demonstration names that one underrun (where, how long) instead of calling every
+// later sample different, and still fails.
+TEST_F(HostCommandsTest, APlayerHeldUpPastItsQueueIsOneUnderrunThatFailsTheDemonstration)
+{
+    Host::HostOptions options;
+    options.virtualTime = true;
+    options.holdPlayerAtFrame = 48480;  // a frame with sound: the hold is heard at once
+    options.holdPlayerMs = 400;         // the queue holds 200 ms
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(Host::RunHost(options, out, err, false), Host::kExitCheckFailed) << err.str();
+    const std::string text = out.str();
+    EXPECT_NE(text.find("1 underrun(s): the audio came late and the device played silence; every "
+                        "other sample bit-exact"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("  underrun 1 at 1.010 s (frame 48480): "), std::string::npos) << text;
+    EXPECT_EQ(text.find("underrun 2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("NOT bit-exact"), std::string::npos) << text;
+    EXPECT_EQ(text.find("differ"), std::string::npos) << text;
+    EXPECT_NE(text.find("Demonstration FAILED."), std::string::npos) << text;
+    // About the hold less the queue: 200 ms of silence at 48 kHz, give or take a block.
+    const size_t at = text.find("(frame 48480): ");
+    ASSERT_NE(at, std::string::npos);
+    const uint64_t silence = std::stoull(text.substr(at + 15));
+    EXPECT_GE(silence, 9600u - 960u) << text;
+    EXPECT_LE(silence, 9600u + 960u) << text;
+}
+
 struct ErrorCase
 {
     const char* name;
-    std::vector<std::string> args;  // "IN" stands for a file the case writes
+    std::vector<std::string> args;  // "IN" stands for a file the case writes, "DIR" a folder
     WavAudio audio;
     std::string bytes;  // written instead of the audio when not empty
     const char* reason;
@@ -264,6 +354,10 @@ TEST_P(HostErrors, EndInOneLineAndTheBadInputCode)
     const ErrorCase& c = GetParam();
     std::vector<std::string> args = c.args;
     for (std::string& a : args) {
+        if (a == "DIR") {
+            a = Path("folder.wav");
+            std::filesystem::create_directories(a);
+        }
         if (a == "IN") {
             a = c.bytes.empty() ? Write("in.wav", c.audio) : Path("in.wav");
             if (!c.bytes.empty()) {
@@ -275,6 +369,8 @@ TEST_P(HostErrors, EndInOneLineAndTheBadInputCode)
     EXPECT_EQ(o.code, Host::kExitBadInput) << o.out << o.err;
     EXPECT_NE(o.err.find(c.reason), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find('\n'), o.err.size() - (o.err.empty() ? 0 : 1)) << o.err;
+    // The refusal is the whole answer: no report of the unplug that follows it.
+    EXPECT_EQ(o.out.find("Unplugged"), std::string::npos) << o.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -282,6 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ErrorCase{"MissingFile", {"play", "/nonexistent.wav"}, {}, "", "cannot open the file"},
         ErrorCase{"NotAWav", {"play", "IN"}, {}, "hello", "not a WAV file"},
+        ErrorCase{"Folder", {"play", "DIR"}, {}, "", "is a folder, not a WAV file"},
         ErrorCase{
             "Truncated", {"play", "IN"}, {}, std::string("RIFF\xff\0\0\0WAVE", 12), "truncated"},
         ErrorCase{"RateTheDeviceLacks",
