@@ -1,4 +1,5 @@
 // The Windows side: the PnP manager, the I/O manager's request path and user-mode handles.
+#include <KernelTestApi.h>
 #include <KsHostApi.h>
 #include <Registry/MachineRegistry.h>
 #include <UsbDescriptorSet.h>
@@ -546,6 +547,13 @@ void FilterHandle::CancelPending()
     const std::vector<PendingRequest*> pending = pending_;
     for (PendingRequest* request : pending) {
         request->Cancel();
+    }
+    // The close waits for every request of the handle; one a driver acquired and never released
+    // can be neither cancelled nor completed by anyone else, so the handle would never close.
+    for (PendingRequest* request : pending) {
+        if (!request->Completed() && request->irp_ != nullptr) {
+            Platform::Kernel::CheckIrpNotAcquired(request->irp_, "the close of the handle");
+        }
     }
     abandoned_.clear();
 }
