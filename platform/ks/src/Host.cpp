@@ -569,6 +569,9 @@ RequestResult FilterHandle::Exchange(ULONG ioControlCode, std::span<const uint8_
 {
     std::unique_ptr<PendingRequest> request =
         BeginDeviceIoControl(ioControlCode, input, outputSize, output);
+    // Those that completed meanwhile are done with; a handle that lives long keeps only the rest.
+    std::erase_if(abandoned_,
+                  [](const std::unique_ptr<PendingRequest>& left) { return left->Completed(); });
     if (!request->Completed()) {
         abandoned_.push_back(std::move(request));  // completes or is cancelled at close
         return RequestResult{STATUS_PENDING, 0, {}};
