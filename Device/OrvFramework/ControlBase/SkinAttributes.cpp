@@ -1,0 +1,201 @@
+#include "ControlBase/SkinAttributes.h"
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <limits>
+
+namespace Orv {
+
+namespace {
+
+bool IsCSpace(char16_t ch)
+{
+    return ch == u' ' || (ch >= u'\t' && ch <= u'\r');
+}
+
+// atoi's reading (white space, a sign, digits up to the first other character, 0 without
+// digits), limited to the int32 range where atoi's result would be undefined.
+int32_t DecimalPrefix(const char16_t* text)
+{
+    while (IsCSpace(*text)) {
+        ++text;
+    }
+    bool negative = false;
+    if (*text == u'+' || *text == u'-') {
+        negative = *text == u'-';
+        ++text;
+    }
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t value = 0;
+    for (; *text >= u'0' && *text <= u'9'; ++text) {
+        value = std::min<int64_t>(value * 10 + (*text - u'0'), kLimit);
+    }
+    if (negative) {
+        return static_cast<int32_t>(-value);
+    }
+    return static_cast<int32_t>(std::min<int64_t>(value, kLimit - 1));
+}
+
+int HexDigit(char16_t ch)
+{
+    if (ch >= u'0' && ch <= u'9') {
+        return ch - u'0';
+    }
+    if (ch >= u'a' && ch <= u'f') {
+        return ch - u'a' + 10;
+    }
+    if (ch >= u'A' && ch <= u'F') {
+        return ch - u'A' + 10;
+    }
+    return -1;
+}
+
+locale_t CLocale()
+{
+    // Made once and kept: the numbers of a skin never depend on the user's locale.
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+}  // namespace
+
+XmlAttributes::XmlAttributes(const char** utf8Pairs)
+{
+    if (utf8Pairs == nullptr) {
+        return;
+    }
+    for (; utf8Pairs[0] != nullptr && utf8Pairs[1] != nullptr; utf8Pairs += 2) {
+        WideString name;
+        WideString value;
+        name.AssignNarrow(utf8Pairs[0]);
+        value.AssignNarrow(utf8Pairs[1]);
+        Add(name, value);
+    }
+}
+
+void XmlAttributes::Add(const WideString& name, const WideString& value)
+{
+    const auto at = std::lower_bound(
+        entries.begin(), entries.end(), name,
+        [](const Entry& entry, const WideString& key) { return entry.first < key; });
+    if (at != entries.end() && at->first == name) {
+        return;
+    }
+    entries.emplace(at, name, value);
+}
+
+const WideString* XmlAttributes::Find(const char16_t* name) const
+{
+    const WideString key(name);
+    const auto at = std::lower_bound(
+        entries.begin(), entries.end(), key,
+        [](const Entry& entry, const WideString& wanted) { return entry.first < wanted; });
+    if (at == entries.end() || !(at->first == key)) {
+        return nullptr;
+    }
+    return &at->second;
+}
+
+bool ParseBool(const WideString& text)
+{
+    return text == u"True";
+}
+
+int32_t ParseNumber(const WideString& text)
+{
+    const char16_t* units = text.GetText();
+    if (units[0] == u'0' && units[1] == u'x') {
+        // Hexadecimal is read up to four digits: a fifth and any after it do not count.
+        int32_t value = 0;
+        for (int digits = 0; digits < 4 && HexDigit(units[2 + digits]) >= 0; ++digits) {
+            value = value * 16 + HexDigit(units[2 + digits]);
+        }
+        return value;
+    }
+    return DecimalPrefix(units);
+}
+
+int32_t ParseInteger(const WideString& text)
+{
+    return DecimalPrefix(text.GetText());
+}
+
+float ParseFloat(const WideString& text)
+{
+    const auto narrow = text.ToNarrow();
+    const double value = strtod_l(narrow.GetText(), nullptr, CLocale());
+    // Out of float's range is infinity, as the hardware narrows; said explicitly, since the
+    // language leaves the conversion undefined there.
+    if (value > FLT_MAX) {
+        return std::numeric_limits<float>::infinity();
+    }
+    if (value < -FLT_MAX) {
+        return -std::numeric_limits<float>::infinity();
+    }
+    return static_cast<float>(value);
+}
+
+bool ReadStringAttribute(const XmlAttributes& attributes, const char16_t* name, WideString& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out = *value;
+    return true;
+}
+
+bool ReadBoolAttribute(const XmlAttributes& attributes, const char16_t* name, bool& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out = ParseBool(*value);
+    return true;
+}
+
+bool ReadIntAttribute(const XmlAttributes& attributes, const char16_t* name, int32_t& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out = ParseNumber(*value);
+    return true;
+}
+
+bool ReadIntegerAttribute(const XmlAttributes& attributes, const char16_t* name, int32_t& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out = ParseInteger(*value);
+    return true;
+}
+
+bool ReadFloatAttribute(const XmlAttributes& attributes, const char16_t* name, float& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out = ParseFloat(*value);
+    return true;
+}
+
+bool ReadColorAttribute(const XmlAttributes& attributes, const char16_t* name, ColorT& out)
+{
+    const WideString* value = attributes.Find(name);
+    if (value == nullptr) {
+        return false;
+    }
+    out.ParseHexColor(value->ToNarrow().GetText());
+    return true;
+}
+
+}  // namespace Orv

@@ -1,0 +1,60 @@
+#pragma once
+// The attributes of one element of a skin or string-table document, and the readers of their
+// values. Names and keywords are compared exactly, case-sensitively, by UTF-16 code units.
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "Utilities/Graphics/Color.h"
+#include "Utilities/Storage/StringT.h"
+
+namespace Orv {
+
+// Attribute name to value, in ascending ordinal order of the names; of two equal names the first
+// stays.
+class XmlAttributes
+{
+public:
+    using Entry = std::pair<WideString, WideString>;
+
+    XmlAttributes() = default;
+    // From expat's NUL-terminated list of alternating UTF-8 names and values. Text that is not
+    // UTF-8 keeps what came before the fault, as everywhere the framework converts.
+    explicit XmlAttributes(const char** utf8Pairs);
+
+    void Add(const WideString& name, const WideString& value);
+    // The value of the attribute; null when it is absent.
+    const WideString* Find(const char16_t* name) const;
+    bool Has(const char16_t* name) const { return Find(name) != nullptr; }
+    const std::vector<Entry>& Entries() const { return entries; }
+
+private:
+    std::vector<Entry> entries;
+};
+
+// The value readers. Each gives the attribute's value when it is present (true) and leaves the
+// output untouched otherwise (false).
+
+// The text as it stands.
+bool ReadStringAttribute(const XmlAttributes& attributes, const char16_t* name, WideString& out);
+// True exactly for "True".
+bool ReadBoolAttribute(const XmlAttributes& attributes, const char16_t* name, bool& out);
+// "0x" and up to four hexadecimal digits, or a decimal number as C's atoi reads one, limited to
+// the int32 range.
+bool ReadIntAttribute(const XmlAttributes& attributes, const char16_t* name, int32_t& out);
+// A decimal number as C's atoi reads one, limited to the int32 range; no hexadecimal form.
+bool ReadIntegerAttribute(const XmlAttributes& attributes, const char16_t* name, int32_t& out);
+// C's strtod in the C locale (a point separates the decimals, whatever the process's locale),
+// narrowed to float.
+bool ReadFloatAttribute(const XmlAttributes& attributes, const char16_t* name, float& out);
+// The hexadecimal colour text of a skin.
+bool ReadColorAttribute(const XmlAttributes& attributes, const char16_t* name, ColorT& out);
+
+// The parsers behind the readers.
+bool ParseBool(const WideString& text);
+int32_t ParseNumber(const WideString& text);
+int32_t ParseInteger(const WideString& text);
+float ParseFloat(const WideString& text);
+
+}  // namespace Orv
