@@ -53,6 +53,17 @@ int HexDigit(char16_t ch)
     return -1;
 }
 
+// Ordinal comparison by UTF-16 code units, as the names' order is.
+int Compare(const WideString& text, const char16_t* other)
+{
+    const char16_t* units = text.GetText();
+    while (*units != 0 && *units == *other) {
+        ++units;
+        ++other;
+    }
+    return static_cast<int>(*units) - static_cast<int>(*other);
+}
+
 locale_t CLocale()
 {
     // Made once and kept: the numbers of a skin never depend on the user's locale.
@@ -67,36 +78,51 @@ XmlAttributes::XmlAttributes(const char** utf8Pairs)
     if (utf8Pairs == nullptr) {
         return;
     }
-    for (; utf8Pairs[0] != nullptr && utf8Pairs[1] != nullptr; utf8Pairs += 2) {
-        WideString name;
-        WideString value;
-        name.AssignNarrow(utf8Pairs[0]);
-        value.AssignNarrow(utf8Pairs[1]);
-        Add(name, value);
+    size_t count = 0;
+    while (utf8Pairs[2 * count] != nullptr && utf8Pairs[2 * count + 1] != nullptr) {
+        ++count;
     }
+    entries.resize(count);
+    order.resize(count);
+    for (size_t index = 0; index < count; ++index) {
+        entries[index].first.AssignNarrow(utf8Pairs[2 * index]);
+        entries[index].second.AssignNarrow(utf8Pairs[2 * index + 1]);
+        order[index] = static_cast<uint32_t>(index);
+    }
+    // The first of equal names stays (expat refuses them anyway).
+    std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+        return entries[a].first < entries[b].first;
+    });
+    order.erase(std::unique(order.begin(), order.end(),
+                            [this](uint32_t a, uint32_t b) {
+                                return entries[a].first == entries[b].first;
+                            }),
+                order.end());
 }
 
 void XmlAttributes::Add(const WideString& name, const WideString& value)
 {
-    const auto at = std::lower_bound(
-        entries.begin(), entries.end(), name,
-        [](const Entry& entry, const WideString& key) { return entry.first < key; });
-    if (at != entries.end() && at->first == name) {
+    if (Find(name.GetText()) != nullptr) {
         return;
     }
-    entries.emplace(at, name, value);
+    entries.emplace_back(name, value);
+    const auto at = std::lower_bound(
+        order.begin(), order.end(), name,
+        [this](uint32_t index, const WideString& key) { return entries[index].first < key; });
+    order.insert(at, static_cast<uint32_t>(entries.size() - 1));
 }
 
 const WideString* XmlAttributes::Find(const char16_t* name) const
 {
-    const WideString key(name);
-    const auto at = std::lower_bound(
-        entries.begin(), entries.end(), key,
-        [](const Entry& entry, const WideString& wanted) { return entry.first < wanted; });
-    if (at == entries.end() || !(at->first == key)) {
+    // Looked up by the raw text: no string is made for a look-up.
+    const auto at = std::lower_bound(order.begin(), order.end(), name,
+                                     [this](uint32_t index, const char16_t* wanted) {
+                                         return Compare(entries[index].first, wanted) < 0;
+                                     });
+    if (at == order.end() || Compare(entries[*at].first, name) != 0) {
         return nullptr;
     }
-    return &at->second;
+    return &entries[*at].second;
 }
 
 bool ParseBool(const WideString& text)

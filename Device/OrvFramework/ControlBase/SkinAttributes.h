@@ -2,6 +2,7 @@
 // The attributes of one element of a skin or string-table document, and the readers of their
 // values. Names and keywords are compared exactly, case-sensitively, by UTF-16 code units.
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -27,10 +28,15 @@ public:
     // The value of the attribute; null when it is absent.
     const WideString* Find(const char16_t* name) const;
     bool Has(const char16_t* name) const { return Find(name) != nullptr; }
-    const std::vector<Entry>& Entries() const { return entries; }
+    // The attributes in name order.
+    size_t Count() const { return order.size(); }
+    const Entry& At(size_t index) const { return entries[order[index]]; }
 
 private:
+    // Strings are counted, not moved: entries stay where they were made, and the order is kept
+    // as indexes.
     std::vector<Entry> entries;
+    std::vector<uint32_t> order;
 };
 
 // The value readers. Each gives the attribute's value when it is present (true) and leaves the

@@ -124,11 +124,21 @@ TEST(SkinAttributeParsers, AttributeMapIsOrderedAndKeepsTheFirstOfEqualNames)
 {
     const char* pairs[] = {"b", "1", "A", "2", "a", "3", "b", "4", nullptr};
     const Orv::XmlAttributes attributes(pairs);
-    ASSERT_EQ(attributes.Entries().size(), 3u);
-    EXPECT_EQ(attributes.Entries()[0].first, u"A");
-    EXPECT_EQ(attributes.Entries()[1].first, u"a");
-    EXPECT_EQ(attributes.Entries()[2].first, u"b");
+    ASSERT_EQ(attributes.Count(), 3u);
+    EXPECT_EQ(attributes.At(0).first, u"A");
+    EXPECT_EQ(attributes.At(1).first, u"a");
+    EXPECT_EQ(attributes.At(2).first, u"b");
     EXPECT_EQ(*attributes.Find(u"b"), u"1");
+    EXPECT_EQ(attributes.Find(u"c"), nullptr);
+    EXPECT_EQ(attributes.Find(u"B"), nullptr);
+
+    Orv::XmlAttributes added;
+    added.Add(u"z", u"1");
+    added.Add(u"m", u"2");
+    added.Add(u"z", u"3");
+    ASSERT_EQ(added.Count(), 2u);
+    EXPECT_EQ(added.At(0).first, u"m");
+    EXPECT_EQ(*added.Find(u"z"), u"1");
 }
 
 }  // namespace
