@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <limits>
+#include <utility>
 
 namespace Orv {
 
@@ -53,15 +54,69 @@ int HexDigit(char16_t ch)
     return -1;
 }
 
-// Ordinal comparison by UTF-16 code units, as the names' order is.
-int Compare(const WideString& text, const char16_t* other)
+// Reads UTF-8 as the UTF-16 code units it stands for, one at a time (0 at its end), so names
+// kept in UTF-8 sort as their UTF-16 forms do. expat hands over valid UTF-8 only; a malformed
+// byte reads as itself.
+class Utf16Units
 {
-    const char16_t* units = text.GetText();
-    while (*units != 0 && *units == *other) {
-        ++units;
-        ++other;
+public:
+    explicit Utf16Units(std::string_view text) : text(text) {}
+
+    char16_t Next()
+    {
+        if (pendingLow != 0) {
+            return std::exchange(pendingLow, char16_t{0});
+        }
+        if (at >= text.size()) {
+            return 0;
+        }
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (extra != 0 && at + static_cast<size_t>(extra) >= text.size()) {
+            ++at;  // a sequence cut short
+            return lead;
+        }
+        uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int index = 1; index <= extra; ++index) {
+            point = (point << 6) | (static_cast<unsigned char>(text[at + index]) & 0x3F);
+        }
+        at += 1 + static_cast<size_t>(extra);
+        if (point >= 0x10000) {
+            point -= 0x10000;
+            pendingLow = static_cast<char16_t>(0xDC00 + (point & 0x3FF));
+            return static_cast<char16_t>(0xD800 + (point >> 10));
+        }
+        return static_cast<char16_t>(point);
     }
-    return static_cast<int>(*units) - static_cast<int>(*other);
+
+private:
+    std::string_view text;
+    size_t at = 0;
+    char16_t pendingLow = 0;
+};
+
+int CompareUtf16Order(std::string_view a, const char16_t* b)
+{
+    Utf16Units units(a);
+    for (;; ++b) {
+        const char16_t unit = units.Next();
+        if (unit != *b || unit == 0) {
+            return static_cast<int>(unit) - static_cast<int>(*b);
+        }
+    }
+}
+
+int CompareUtf16Order(std::string_view a, std::string_view b)
+{
+    Utf16Units left(a);
+    Utf16Units right(b);
+    for (;;) {
+        const char16_t x = left.Next();
+        const char16_t y = right.Next();
+        if (x != y || x == 0) {
+            return static_cast<int>(x) - static_cast<int>(y);
+        }
+    }
 }
 
 locale_t CLocale()
@@ -85,19 +140,18 @@ XmlAttributes::XmlAttributes(const char** utf8Pairs)
     entries.resize(count);
     order.resize(count);
     for (size_t index = 0; index < count; ++index) {
-        entries[index].first.AssignNarrow(utf8Pairs[2 * index]);
-        entries[index].second.AssignNarrow(utf8Pairs[2 * index + 1]);
+        entries[index].name = utf8Pairs[2 * index];
+        entries[index].value.AssignNarrow(utf8Pairs[2 * index + 1]);
         order[index] = static_cast<uint32_t>(index);
     }
     // The first of equal names stays (expat refuses them anyway).
     std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
-        return entries[a].first < entries[b].first;
+        return CompareUtf16Order(entries[a].name, entries[b].name) < 0;
     });
-    order.erase(std::unique(order.begin(), order.end(),
-                            [this](uint32_t a, uint32_t b) {
-                                return entries[a].first == entries[b].first;
-                            }),
-                order.end());
+    order.erase(
+        std::unique(order.begin(), order.end(),
+                    [this](uint32_t a, uint32_t b) { return entries[a].name == entries[b].name; }),
+        order.end());
 }
 
 void XmlAttributes::Add(const WideString& name, const WideString& value)
@@ -105,24 +159,26 @@ void XmlAttributes::Add(const WideString& name, const WideString& value)
     if (Find(name.GetText()) != nullptr) {
         return;
     }
-    entries.emplace_back(name, value);
-    const auto at = std::lower_bound(
-        order.begin(), order.end(), name,
-        [this](uint32_t index, const WideString& key) { return entries[index].first < key; });
+    ownedNames.emplace_back(name.ToNarrow().GetText());
+    entries.push_back(Entry{ownedNames.back(), value});
+    const std::string_view added = ownedNames.back();
+    const auto at = std::lower_bound(order.begin(), order.end(), added,
+                                     [this](uint32_t index, std::string_view key) {
+                                         return CompareUtf16Order(entries[index].name, key) < 0;
+                                     });
     order.insert(at, static_cast<uint32_t>(entries.size() - 1));
 }
 
 const WideString* XmlAttributes::Find(const char16_t* name) const
 {
-    // Looked up by the raw text: no string is made for a look-up.
     const auto at = std::lower_bound(order.begin(), order.end(), name,
                                      [this](uint32_t index, const char16_t* wanted) {
-                                         return Compare(entries[index].first, wanted) < 0;
+                                         return CompareUtf16Order(entries[index].name, wanted) < 0;
                                      });
-    if (at == order.end() || Compare(entries[*at].first, name) != 0) {
+    if (at == order.end() || CompareUtf16Order(entries[*at].name, name) != 0) {
         return nullptr;
     }
-    return &entries[*at].second;
+    return &entries[*at].value;
 }
 
 bool ParseBool(const WideString& text)

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+#include <deque>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "Utilities/Graphics/Color.h"
@@ -12,22 +14,33 @@
 
 namespace Orv {
 
-// Attribute name to value, in ascending ordinal order of the names; of two equal names the first
-// stays.
+// Attribute name to value, in ascending ordinal order of the names' UTF-16 code units; of two
+// equal names the first stays. Values are UTF-16; names stay the UTF-8 expat gives (valid only
+// while the element's callback runs), since they are only ever compared: making a counted string
+// of each name cost as much as the rest of the reading.
 class XmlAttributes
 {
 public:
-    using Entry = std::pair<WideString, WideString>;
+    struct Entry
+    {
+        std::string_view name;  // UTF-8
+        WideString value;
+    };
 
     XmlAttributes() = default;
-    // From expat's NUL-terminated list of alternating UTF-8 names and values. Text that is not
-    // UTF-8 keeps what came before the fault, as everywhere the framework converts.
+    XmlAttributes(const XmlAttributes&) = delete;
+    XmlAttributes& operator=(const XmlAttributes&) = delete;
+    // From expat's NUL-terminated list of alternating UTF-8 names and values, which must outlive
+    // this map. A value that is not UTF-8 keeps what came before the fault, as everywhere the
+    // framework converts.
     explicit XmlAttributes(const char** utf8Pairs);
 
+    // Adds a pair unless the name is there; the map keeps its own copy of the name.
     void Add(const WideString& name, const WideString& value);
     // The value of the attribute; null when it is absent.
     const WideString* Find(const char16_t* name) const;
     bool Has(const char16_t* name) const { return Find(name) != nullptr; }
+
     // The attributes in name order.
     size_t Count() const { return order.size(); }
     const Entry& At(size_t index) const { return entries[order[index]]; }
@@ -37,6 +50,7 @@ private:
     // as indexes.
     std::vector<Entry> entries;
     std::vector<uint32_t> order;
+    std::deque<std::string> ownedNames;  // names given to Add
 };
 
 // The value readers. Each gives the attribute's value when it is present (true) and leaves the

@@ -122,12 +122,19 @@ TEST(SkinAttributeParsers, ReadersLeaveTheOutputWhenTheAttributeIsAbsent)
 
 TEST(SkinAttributeParsers, AttributeMapIsOrderedAndKeepsTheFirstOfEqualNames)
 {
-    const char* pairs[] = {"b", "1", "A", "2", "a", "3", "b", "4", nullptr};
+    // U+FF5E sorts after U+1F600 in UTF-8 but before it in UTF-16 (a surrogate, 0xD83D).
+    const char* pairs[] = {
+        "b", "1",    "A", "2", "a", "3", "b", "4", "\xEF\xBD\x9E", "5", "\xF0\x9F\x98\x80",
+        "6", nullptr};
     const Orv::XmlAttributes attributes(pairs);
-    ASSERT_EQ(attributes.Count(), 3u);
-    EXPECT_EQ(attributes.At(0).first, u"A");
-    EXPECT_EQ(attributes.At(1).first, u"a");
-    EXPECT_EQ(attributes.At(2).first, u"b");
+    ASSERT_EQ(attributes.Count(), 5u);
+    EXPECT_EQ(attributes.At(0).name, "A");
+    EXPECT_EQ(attributes.At(1).name, "a");
+    EXPECT_EQ(attributes.At(2).name, "b");
+    EXPECT_EQ(attributes.At(3).name, "\xF0\x9F\x98\x80");
+    EXPECT_EQ(attributes.At(4).name, "\xEF\xBD\x9E");
+    EXPECT_EQ(*attributes.Find(u"\U0001F600"), u"6");
+    EXPECT_EQ(*attributes.Find(u"\uFF5E"), u"5");
     EXPECT_EQ(*attributes.Find(u"b"), u"1");
     EXPECT_EQ(attributes.Find(u"c"), nullptr);
     EXPECT_EQ(attributes.Find(u"B"), nullptr);
@@ -137,7 +144,7 @@ TEST(SkinAttributeParsers, AttributeMapIsOrderedAndKeepsTheFirstOfEqualNames)
     added.Add(u"m", u"2");
     added.Add(u"z", u"3");
     ASSERT_EQ(added.Count(), 2u);
-    EXPECT_EQ(added.At(0).first, u"m");
+    EXPECT_EQ(added.At(0).name, "m");
     EXPECT_EQ(*added.Find(u"z"), u"1");
 }
 
