@@ -184,8 +184,11 @@ ORVRESULT LControlFactory::ParseStringDocument(const uint8_t* bytes, size_t size
     currentLanguage = language;
     keptCount = 0;
     localeText = nullptr;
+    localeBuffer.clear();
     currentTableId.reset();
     const ORVRESULT parsed = ParseBytes(reinterpret_cast<const char*>(bytes), size);
+    // A document cut short keeps the text read before the fault.
+    StopCollectingLocale();
     kept = keptCount;
     return parsed;
 }
@@ -276,7 +279,7 @@ void LControlFactory::XMLStartElement(const WideString& name, const XmlAttribute
 void LControlFactory::XMLEndElement(const WideString& name)
 {
     if (stringMode) {
-        localeText = nullptr;
+        StopCollectingLocale();
         return;
     }
     if (name == u"SubControl") {
@@ -298,7 +301,7 @@ void LControlFactory::XMLCharacters(const WideString& text)
 {
     if (stringMode) {
         if (localeText != nullptr) {
-            localeText->Append(text);
+            localeBuffer.append(text.GetText(), static_cast<size_t>(text.GetLength()));
         }
         return;
     }

@@ -174,6 +174,9 @@ private:
     void OnStringTable(const XmlAttributes& attributes);
     void OnString(const XmlAttributes& attributes);
     void OnLocale(const XmlAttributes& attributes);
+    // Adds the collected Locale text to its string; an entity-heavy text arrives in many pieces,
+    // and growing the stored string piece by piece would cost the square of its length.
+    void StopCollectingLocale();
 
     // Control-tree elements of a skin.
     void OnSkin(const XmlAttributes& attributes);
@@ -221,6 +224,7 @@ private:
     std::optional<WideString> currentTableId;  // none before the first StringTable
     WideString currentId;
     WideString* localeText = nullptr;  // the kept Locale's text in the store, while collecting
+    std::u16string localeBuffer;       // its text read so far, added to it when collecting stops
     bool collectingCreateParam = false;
     std::u16string createParamText;
     RCPtr<LStringTable> createParamTarget;  // the list the collected CreateParam goes to

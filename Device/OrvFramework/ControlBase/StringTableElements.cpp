@@ -32,9 +32,19 @@ void LControlFactory::OnLocale(const XmlAttributes& attributes)
     if (!currentTableId || currentId.IsEmpty()) {
         return;
     }
+    StopCollectingLocale();
     ++keptCount;
     // A second kept Locale for the same ID adds its text to the first.
     localeText = &strings.TextOf(*currentTableId, currentId);
+}
+
+void LControlFactory::StopCollectingLocale()
+{
+    if (localeText != nullptr && !localeBuffer.empty()) {
+        localeText->Append(WideString(localeBuffer.c_str()));
+    }
+    localeText = nullptr;
+    localeBuffer.clear();
 }
 
 }  // namespace Orv
