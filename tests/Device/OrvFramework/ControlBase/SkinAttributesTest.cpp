@@ -6,9 +6,14 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <ostream>
 #include <string>
+#include <system_error>
+
+#include <unistd.h>
 
 #include "ControlBase/SkinAttributes.h"
 
@@ -82,14 +87,38 @@ TEST(SkinAttributeParsers, FloatReadsLikeStrtodInTheCLocale)
     EXPECT_EQ(Orv::ParseFloat(u"-1e300"), -std::numeric_limits<float>::infinity());
 }
 
+// A machine may have no decimal-comma locale installed (a fresh CI machine has only C): then one
+// is compiled from the system's locale sources into a folder of the test's own, so the check
+// always runs instead of being skipped where it matters most.
+bool SelectDecimalCommaLocale()
+{
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr ||
+        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr) {
+        return true;
+    }
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("orv-locale-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string command =
+        "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    const bool made = std::system(command.c_str()) == 0;
+    bool selected = false;
+    if (made) {
+        setenv("LOCPATH", folder.c_str(), 1);
+        selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+        unsetenv("LOCPATH");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return selected;
+}
+
 TEST(SkinAttributeParsers, FloatIgnoresTheProcessLocale)
 {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string kept = previous != nullptr ? previous : "C";
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
-        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
-    }
+    ASSERT_TRUE(SelectDecimalCommaLocale())
+        << "no locale with a decimal comma, and localedef could not make one";
     const float value = Orv::ParseFloat(u"0.75");
     std::setlocale(LC_NUMERIC, kept.c_str());
     EXPECT_FLOAT_EQ(value, 0.75f);
