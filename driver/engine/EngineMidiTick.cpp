@@ -183,9 +183,9 @@ void EngineMidiTick::EngineStop()
 // PASSIVE_LEVEL, under the mutex. Brings the engine to what the state asks and moves the state
 // on. A start or stop asked for at DISPATCH_LEVEL meanwhile (EngineStop waits for the tick) has
 // changed the state: each step moves it only from the value it acted on, and goes round again
-// when it finds another. A stop that is done looks at the clients once more: one that opened
-// while the tick's last run was deciding to stop asked nothing of a running tick.
-void EngineMidiTick::SettleTick()
+// when it finds another. With recheck, a stop that is done looks at the clients once more: one
+// that opened while the tick's last run was deciding to stop asked nothing of a running tick.
+void EngineMidiTick::SettleTick(bool recheck)
 {
     for (;;) {
         const LONG state = TickState();
@@ -202,7 +202,7 @@ void EngineMidiTick::SettleTick()
                 continue;
             }
             MidiRouter* linked = LinkedRouter();
-            if (!initialized || linked == nullptr || !linked->AnyClientOpen()) {
+            if (!recheck || !initialized || linked == nullptr || !linked->AnyClientOpen()) {
                 return;
             }
             InterlockedCompareExchange(&tickState, kTickStarting, kTickStopped);
@@ -242,7 +242,8 @@ void EngineMidiTick::ChangeTick(bool start, bool keep)
                 break;
             }
         }
-        SettleTick();
+        // A stop here is the configuration's, which wants the tick stopped on return.
+        SettleTick(false);
     }
     KeReleaseMutex(&mutex, FALSE);
 }
@@ -274,7 +275,7 @@ void EngineMidiTick::TickWorkItem(PDEVICE_OBJECT, PVOID parameter)
     EngineMidiTick* self = work->tick;
     KeWaitForSingleObject(&self->mutex, Executive, KernelMode, FALSE, nullptr);
     if (GetPnpState(self->context) == kPnpStarted) {
-        self->SettleTick();
+        self->SettleTick(true);
     }
     KeReleaseMutex(&self->mutex, FALSE);
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
@@ -309,7 +310,7 @@ void EngineMidiTick::ResumeAfterStart()
     if (state == kTickRunning) {
         EngineStart();
     }
-    SettleTick();
+    SettleTick(true);
     KeReleaseMutex(&mutex, FALSE);
 }
 

@@ -59,7 +59,7 @@ public:
 private:
     NTSTATUS EngineStart();
     void EngineStop();
-    void SettleTick();
+    void SettleTick(bool recheck);
     bool QueueTickWork();
     static void TickWorkItem(PDEVICE_OBJECT device, PVOID parameter);
     static void EngineTick(PVOID self);
