@@ -130,6 +130,10 @@ NTSTATUS SimulatedUsbBus::IsochronousTransferLocked(PIRP irp, PURB urb, KIRQL ol
                 error = USBD_STATUS_BAD_START_FRAME;
             }
         }
+        if (error == USBD_STATUS_SUCCESS && isoRefusals > 0) {
+            --isoRefusals;
+            error = USBD_STATUS_BAD_START_FRAME;
+        }
         if (error == USBD_STATUS_SUCCESS) {
             it->second.nextFrame = start + frames;
         }
