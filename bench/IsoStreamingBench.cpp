@@ -52,7 +52,7 @@ struct StreamingRig
         transport->InitializeUsb(record);
         transport->SetSampleRate(96000);
         transport->SetEngineCallbacks(
-            {&Fill, &Cancel, nullptr, &Period, nullptr, &Restart, nullptr});
+            {&Fill, &Cancel, nullptr, &Period, nullptr, nullptr, &Restart, nullptr});
         // A start refuses pipes that do not carry the configuration's shape: two 24-bit outputs.
         transport->SetStreamShape(IsoStreamShape{2, 3, 0, 0});
     }
