@@ -5,6 +5,7 @@
 #include "win32/DebugOutput.h"
 #include "win32/FileApi.h"
 #include "win32/GlobalMemory.h"
+#include "win32/Hooks.h"
 #include "win32/Input.h"
 #include "win32/LastError.h"
 #include "win32/LibraryLoader.h"

@@ -236,6 +236,8 @@ bool IsActivatingShow(int command)
 
 namespace Win32Detail {
 
+void RunCreationHooks(HWND window);
+
 bool DestroyAnyThread(HWND window)
 {
     return DestroyTree(window, true);
@@ -304,6 +306,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
             }
         }
     }
+    RunCreationHooks(handle);
     CREATESTRUCTW create{
         parameter,  instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
         windowName, className, exStyle};

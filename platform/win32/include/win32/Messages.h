@@ -17,6 +17,14 @@ struct MSG
 };
 using LPMSG = MSG*;
 
+// WM_COPYDATA's lParam.
+struct COPYDATASTRUCT
+{
+    ULONG_PTR dwData;
+    DWORD cbData;
+    void* lpData;
+};
+
 using TIMERPROC = void(CALLBACK*)(HWND, UINT, UINT_PTR, DWORD);
 
 inline constexpr UINT WM_NULL = 0x0000;
