@@ -340,4 +340,12 @@ std::u16string GetTitle(HWND window)
     return object != nullptr ? object->title : std::u16string();
 }
 
+uintptr_t GetNativeWindow(HWND window)
+{
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    const WindowObject* object = Find(model, window);
+    return object != nullptr ? object->native : 0;
+}
+
 }  // namespace Win32Test

@@ -287,14 +287,17 @@ void InputWheel(int delta, bool horizontal, POINT screen)
 
 void InputKey(int virtualKey, bool down, WORD scanCode, const std::u16string& characters)
 {
-    if (virtualKey <= 0 || virtualKey > 0xFE) {
+    // A key without a virtual key (0) still reaches the window, as Windows delivers it.
+    if (virtualKey < 0 || virtualKey > 0xFE) {
         return;
     }
     Model& model = TheModel();
     std::lock_guard guard(model.lock);
     const int generic = GenericKey(virtualKey);
-    const bool wasDown = (model.keys[virtualKey] & 0x80) != 0;
-    SetKey(model.keys, virtualKey, down);
+    const bool wasDown = virtualKey != 0 && (model.keys[virtualKey] & 0x80) != 0;
+    if (virtualKey != 0) {
+        SetKey(model.keys, virtualKey, down);
+    }
     if (generic != virtualKey) {
         const int other = virtualKey == VK_LSHIFT     ? VK_RSHIFT
                           : virtualKey == VK_RSHIFT   ? VK_LSHIFT

@@ -78,5 +78,7 @@ void StopMessageLogs();
 // The cursor last set.
 HCURSOR GetShownCursor();
 std::u16string GetTitle(HWND window);
+// The X window that shows a top-level window; 0 without a display.
+uintptr_t GetNativeWindow(HWND window);
 
 }  // namespace Win32Test
