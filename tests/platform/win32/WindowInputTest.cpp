@@ -158,6 +158,7 @@ TEST_F(Windowing, KeyMessagesCarryTheirFlagsAndCharacters)
     Win32Test::ReleaseKey(VK_LMENU);
     Win32Test::PressKey(VK_F10);
     Win32Test::PressKey('Q', u"\xD83D\xDE00");  // a character outside the BMP
+    Win32Test::PressKey(0, u"\u00e9");          // a key without a virtual key
     Drain();
     EXPECT_TRUE(MatchSequence(
         Win32Test::TakeMessages(window),
@@ -176,7 +177,9 @@ TEST_F(Windowing, KeyMessagesCarryTheirFlagsAndCharacters)
          {WM_SYSKEYDOWN, kPosted | kWParam | kLParam, VK_F10, kRepeat},
          {WM_KEYDOWN, kPosted | kWParam, 'Q'},
          {WM_CHAR, kPosted | kWParam, 0xD83D},
-         {WM_CHAR, kPosted | kWParam, 0xDE00}},
+         {WM_CHAR, kPosted | kWParam, 0xDE00},
+         {WM_KEYDOWN, kPosted | kWParam | kLParam, 0, kRepeat},
+         {WM_CHAR, kPosted | kWParam, 0xE9}},
         kNotInput));
 }
 
