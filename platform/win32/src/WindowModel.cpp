@@ -116,13 +116,20 @@ bool HasFrame(const WindowObject& window)
     return (window.style & WS_CHILD) == 0 && (window.style & (WS_CAPTION | WS_THICKFRAME)) != 0;
 }
 
+Margins FrameOf(Model& model, const WindowObject& window)
+{
+    if (window.hasNativeFrame) {
+        return Margins{window.nativeFrame[0], window.nativeFrame[1], window.nativeFrame[2],
+                       window.nativeFrame[3]};
+    }
+    return HasFrame(window) ? model.frame : Margins{0, 0, 0, 0};
+}
+
 POINT ClientOrigin(Model& model, const WindowObject& window)
 {
     const RECT onScreen = WindowRectOnScreen(model, window);
-    if (!HasFrame(window)) {
-        return POINT{onScreen.left, onScreen.top};
-    }
-    return POINT{onScreen.left + model.frame.left, onScreen.top + model.frame.top};
+    const Margins frame = FrameOf(model, window);
+    return POINT{onScreen.left + frame.left, onScreen.top + frame.top};
 }
 
 RECT WindowRectOnScreen(Model& model, const WindowObject& window)
@@ -141,7 +148,8 @@ int ClientWidth(Model& model, const WindowObject& window)
     if (window.iconic) {
         return 0;
     }
-    const LONG margins = HasFrame(window) ? model.frame.left + model.frame.right : 0;
+    const Margins frame = FrameOf(model, window);
+    const LONG margins = frame.left + frame.right;
     return std::max<LONG>(0, window.rect.right - window.rect.left - margins);
 }
 
@@ -150,7 +158,8 @@ int ClientHeight(Model& model, const WindowObject& window)
     if (window.iconic) {
         return 0;
     }
-    const LONG margins = HasFrame(window) ? model.frame.top + model.frame.bottom : 0;
+    const Margins frame = FrameOf(model, window);
+    const LONG margins = frame.top + frame.bottom;
     return std::max<LONG>(0, window.rect.bottom - window.rect.top - margins);
 }
 

@@ -94,6 +94,9 @@ struct WindowObject
     bool logging = false;
     std::vector<LoggedMessage> log;
     uintptr_t native = 0;  // the back end's window
+    // The frame a window manager reports around the back end's window, when it does.
+    bool hasNativeFrame = false;
+    LONG nativeFrame[4] = {0, 0, 0, 0};  // left, top, right, bottom
 };
 
 // An input message as it waits in a queue, with the key state that it leaves behind when taken.
@@ -204,6 +207,9 @@ HWND DesktopHandle();
 
 // Lock held.
 bool HasFrame(const WindowObject& window);
+// The frame around the client area: the window manager's when it reports one, else the
+// screen's margins for a window with a caption or sizing frame.
+Margins FrameOf(Model& model, const WindowObject& window);
 POINT ClientOrigin(Model& model, const WindowObject& window);  // screen
 RECT WindowRectOnScreen(Model& model, const WindowObject& window);
 int ClientWidth(Model& model, const WindowObject& window);

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <clocale>
@@ -125,6 +126,7 @@ public:
         deleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
         netWmName_ = XInternAtom(display_, "_NET_WM_NAME", False);
         utf8String_ = XInternAtom(display_, "UTF8_STRING", False);
+        frameExtents_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
         Bool supported = False;
         // Held keys repeat as presses only, as Windows' auto-repeat does.
         XkbSetDetectableAutoRepeat(display_, True, &supported);
@@ -141,7 +143,7 @@ public:
         XSetWindowAttributes attributes{};
         attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
                                 PointerMotionMask | KeyPressMask | KeyReleaseMask |
-                                FocusChangeMask | StructureNotifyMask;
+                                FocusChangeMask | StructureNotifyMask | PropertyChangeMask;
         attributes.background_pixel = BlackPixel(display_, DefaultScreen(display_));
         Model& model = TheModel();
         const POINT origin = ClientOrigin(model, window);
@@ -208,7 +210,9 @@ public:
             return;
         }
         Model& model = TheModel();
-        const POINT origin = ClientOrigin(model, window);
+        // A framed window is placed by its frame's corner, an unframed one by its client area.
+        const POINT origin = window.hasNativeFrame ? POINT{window.rect.left, window.rect.top}
+                                                   : ClientOrigin(model, window);
         SetSizeHints(window);
         XMoveResizeWindow(display_, static_cast<Window>(window.native), origin.x, origin.y,
                           static_cast<unsigned>(std::max(1, window.surfaceWidth)),
@@ -537,6 +541,11 @@ private:
                     PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
                 }
                 return;
+            case PropertyNotify:
+                if (window != nullptr && event.xproperty.atom == frameExtents_) {
+                    ReadFrameExtents(window, event.xproperty.window);
+                }
+                return;
             case MappingNotify:
                 XRefreshKeyboardMapping(&event.xmapping);
                 return;
@@ -557,13 +566,12 @@ private:
                 return;
             }
             const POINT origin = ClientOrigin(model, *object);
-            const bool frame = HasFrame(*object);
             const bool sameSize = width == std::max(1, object->surfaceWidth) &&
                                   height == std::max(1, object->surfaceHeight);
             if (origin.x == x && origin.y == y && sameSize) {
                 return;
             }
-            const Margins m = frame ? model.frame : Margins{0, 0, 0, 0};
+            const Margins m = FrameOf(model, *object);
             wanted = RECT{x - m.left, y - m.top, x + width + m.right, y + height + m.bottom};
             if (sameSize) {
                 wanted.right = wanted.left + (object->rect.right - object->rect.left);
@@ -572,6 +580,49 @@ private:
         }
         SetWindowPos(window, nullptr, wanted.left, wanted.top, wanted.right - wanted.left,
                      wanted.bottom - wanted.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    // The window manager's frame: the client area stays where it is, the window grows around it.
+    void ReadFrameExtents(HWND window, Window native)
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        long extents[4] = {0, 0, 0, 0};  // left, right, top, bottom
+        const bool present =
+            XGetWindowProperty(display_, native, frameExtents_, 0, 4, False, XA_CARDINAL, &type,
+                               &format, &count, &after, &data) == Success &&
+            data != nullptr && format == 32 && count == 4;
+        if (present) {
+            const auto* values = reinterpret_cast<const long*>(data);
+            for (int i = 0; i < 4; ++i) {
+                extents[i] = std::clamp(values[i], 0L, 4096L);
+            }
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        Model& model = TheModel();
+        std::lock_guard guard(model.lock);
+        WindowObject* object = Find(model, window);
+        if (object == nullptr) {
+            return;
+        }
+        const POINT origin = ClientOrigin(model, *object);
+        const int width = ClientWidth(model, *object);
+        const int height = ClientHeight(model, *object);
+        object->hasNativeFrame = present;
+        const LONG frame[4] = {static_cast<LONG>(extents[0]), static_cast<LONG>(extents[2]),
+                               static_cast<LONG>(extents[1]), static_cast<LONG>(extents[3])};
+        std::copy(std::begin(frame), std::end(frame), object->nativeFrame);
+        const Margins m = FrameOf(model, *object);
+        object->rect = RECT{origin.x - m.left, origin.y - m.top, origin.x + width + m.right,
+                            origin.y + height + m.bottom};
+        if (!object->iconic && !object->zoomed) {
+            object->normalRect = object->rect;
+        }
     }
 
     void RereadKeys()
@@ -614,6 +665,7 @@ private:
     Atom deleteWindow_;
     Atom netWmName_;
     Atom utf8String_;
+    Atom frameExtents_;
     XIM inputMethod_ = nullptr;
     std::map<Window, XIC> contexts_;
     std::map<unsigned int, Cursor> cursors_;

@@ -345,6 +345,32 @@ TEST_F(X11Windows, TitleIsTheUtf8NetWmName)
     XFree(name.value);
 }
 
+TEST_F(X11Windows, WindowIsTheClientAreaUntilAWindowManagerReportsItsFrame)
+{
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.left * 1000 + rect.top, kLeft * 1000 + kTop);
+    EXPECT_EQ(rect.right - rect.left, kWidth);
+    const long extents[4] = {3, 4, 20, 5};  // left, right, top, bottom
+    XChangeProperty(tester, native, XInternAtom(tester, "_NET_FRAME_EXTENTS", False), XA_CARDINAL,
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(extents), 4);
+    XSync(tester, False);
+    ASSERT_TRUE(PumpUntil([&] {
+        GetWindowRect(window, &rect);
+        return rect.left != kLeft;
+    }));
+    EXPECT_EQ(rect.left, kLeft - 3);
+    EXPECT_EQ(rect.top, kTop - 20);
+    EXPECT_EQ(rect.right, kLeft + kWidth + 4);
+    EXPECT_EQ(rect.bottom, kTop + kHeight + 5);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right * 1000 + client.bottom, kWidth * 1000 + kHeight);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    EXPECT_EQ(origin.x * 1000 + origin.y, kLeft * 1000 + kTop) << "the client area stays";
+}
+
 TEST_F(X11Windows, DeleteWindowIsTheCloseCommandAndResizeIsOnePaint)
 {
     XResizeWindow(tester, native, 100, 70);
