@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "Utf16.h"
 #include "WindowModel.h"
@@ -127,6 +129,9 @@ public:
         netWmName_ = XInternAtom(display_, "_NET_WM_NAME", False);
         utf8String_ = XInternAtom(display_, "UTF8_STRING", False);
         frameExtents_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
+        netWmState_ = XInternAtom(display_, "_NET_WM_STATE", False);
+        stateAbove_ = XInternAtom(display_, "_NET_WM_STATE_ABOVE", False);
+        supportingWmCheck_ = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
         Bool supported = False;
         // Held keys repeat as presses only, as Windows' auto-repeat does.
         XkbSetDetectableAutoRepeat(display_, True, &supported);
@@ -165,6 +170,7 @@ public:
         }
         Titled(window);
         SetSizeHints(window);
+        KeepAbove(window);
         if (cursor_ != 0) {
             XDefineCursor(display_, created, cursor_);
         }
@@ -183,6 +189,7 @@ public:
             }
             contexts_.erase(it);
         }
+        kept_.erase(native);
         XDestroyWindow(display_, native);
         XFlush(display_);
         std::lock_guard guard(lock_);
@@ -206,7 +213,12 @@ public:
 
     void Placed(WindowObject& window) override
     {
-        if (window.native == 0 || window.iconic) {
+        if (window.native == 0) {
+            return;
+        }
+        KeepAbove(window);
+        if (window.iconic) {
+            XFlush(display_);
             return;
         }
         Model& model = TheModel();
@@ -367,6 +379,77 @@ private:
         std::lock_guard guard(model.lock);
         model.screen = full;
         model.workArea = work;
+    }
+
+    // Reads a list of atoms (or cardinals) of the window; empty when it has none.
+    std::vector<long> ReadList(Window native, Atom property, Atom type)
+    {
+        Atom actualType = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        std::vector<long> out;
+        if (XGetWindowProperty(display_, native, property, 0, 64, False, type, &actualType, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr && format == 32) {
+            const auto* values = reinterpret_cast<const long*>(data);
+            out.assign(values, values + count);
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return out;
+    }
+
+    // An EWMH window manager names a window of its own on the root, which names itself back.
+    bool WindowManagerPresent()
+    {
+        const std::vector<long> check = ReadList(root_, supportingWmCheck_, XA_WINDOW);
+        if (check.empty() || check[0] == 0) {
+            return false;
+        }
+        const std::vector<long> self =
+            ReadList(static_cast<Window>(check[0]), supportingWmCheck_, XA_WINDOW);
+        return !self.empty() && self[0] == check[0];
+    }
+
+    // A topmost window asks to be kept above the others. Lock of the model held.
+    void KeepAbove(const WindowObject& window)
+    {
+        const auto native = static_cast<Window>(window.native);
+        const bool above = (window.exStyle & WS_EX_TOPMOST) != 0;
+        if (above == (kept_.count(native) != 0)) {
+            return;
+        }
+        if (above) {
+            kept_.insert(native);
+        } else {
+            kept_.erase(native);
+        }
+        std::vector<long> state = ReadList(native, netWmState_, XA_ATOM);
+        if (WindowManagerPresent()) {
+            XEvent message{};
+            message.xclient.type = ClientMessage;
+            message.xclient.window = native;
+            message.xclient.message_type = netWmState_;
+            message.xclient.format = 32;
+            message.xclient.data.l[0] = above ? 1 : 0;  // add, remove
+            message.xclient.data.l[1] = static_cast<long>(stateAbove_);
+            message.xclient.data.l[3] = 1;  // from an application
+            XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask,
+                       &message);
+        }
+        // Also on the window itself: readable at once, and all there is without a manager, which
+        // rewrites it with its own view when it handles the message.
+        if (above) {
+            state.push_back(static_cast<long>(stateAbove_));
+        } else {
+            std::erase(state, static_cast<long>(stateAbove_));
+        }
+        XChangeProperty(display_, native, netWmState_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(state.data()),
+                        static_cast<int>(state.size()));
     }
 
     void SetSizeHints(const WindowObject& window)
@@ -666,8 +749,12 @@ private:
     Atom netWmName_;
     Atom utf8String_;
     Atom frameExtents_;
+    Atom netWmState_;
+    Atom stateAbove_;
+    Atom supportingWmCheck_;
     XIM inputMethod_ = nullptr;
     std::map<Window, XIC> contexts_;
+    std::set<Window> kept_;  // asked to be kept above; under the model's lock
     std::map<unsigned int, Cursor> cursors_;
     Cursor cursor_ = 0;
     int wake_[2] = {-1, -1};

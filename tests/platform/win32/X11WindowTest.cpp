@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -398,6 +399,132 @@ TEST_F(X11Windows, DeleteWindowIsTheCloseCommandAndResizeIsOnePaint)
     HWND handle = window;
     ASSERT_TRUE(PumpUntil([&] { return !IsWindow(handle); }))
         << "WM_SYSCOMMAND SC_CLOSE closes through the default procedure";
+}
+
+// The atoms of a window's _NET_WM_STATE as the server holds them.
+std::vector<Atom> NetWmState(Window native)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::vector<Atom> out;
+    if (XGetWindowProperty(tester, native, XInternAtom(tester, "_NET_WM_STATE", False), 0, 64,
+                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr) {
+        const auto* atoms = reinterpret_cast<const Atom*>(data);
+        out.assign(atoms, atoms + count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return out;
+}
+
+bool HasState(Window native, const char* name)
+{
+    const std::vector<Atom> state = NetWmState(native);
+    return std::find(state.begin(), state.end(), XInternAtom(tester, name, False)) != state.end();
+}
+
+// The test's connection poses as an EWMH window manager: it names a check window on the root and
+// hears the root's substructure (without redirecting it, so windows still map by themselves).
+class FakeWindowManager
+{
+public:
+    FakeWindowManager()
+    {
+        const Window root = DefaultRootWindow(tester);
+        check_ = XCreateSimpleWindow(tester, root, 0, 0, 1, 1, 0, 0, 0);
+        const Atom property = XInternAtom(tester, "_NET_SUPPORTING_WM_CHECK", False);
+        XChangeProperty(tester, check_, property, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&check_), 1);
+        XChangeProperty(tester, root, property, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&check_), 1);
+        XSelectInput(tester, root, SubstructureNotifyMask);
+        XSync(tester, True);
+    }
+
+    ~FakeWindowManager()
+    {
+        const Window root = DefaultRootWindow(tester);
+        XSelectInput(tester, root, NoEventMask);
+        XDeleteProperty(tester, root, XInternAtom(tester, "_NET_SUPPORTING_WM_CHECK", False));
+        XDestroyWindow(tester, check_);
+        XSync(tester, True);
+    }
+
+    // The _NET_WM_STATE requests the root received, as (action, first property) per window.
+    std::vector<std::pair<long, Atom>> StateRequests(Window about)
+    {
+        XSync(tester, False);
+        std::vector<std::pair<long, Atom>> out;
+        const Atom netWmState = XInternAtom(tester, "_NET_WM_STATE", False);
+        while (XPending(tester) > 0) {
+            XEvent event;
+            XNextEvent(tester, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == netWmState &&
+                event.xclient.window == about) {
+                out.emplace_back(event.xclient.data.l[0],
+                                 static_cast<Atom>(event.xclient.data.l[1]));
+            }
+        }
+        return out;
+    }
+
+private:
+    Window check_ = 0;
+};
+
+TEST_F(X11Windows, TopmostIsKeptAboveThroughTheWindowManagerAndOnTheWindow)
+{
+    const Atom above = XInternAtom(tester, "_NET_WM_STATE_ABOVE", False);
+    struct Case
+    {
+        HWND insertAfter;
+        bool kept;
+    };
+    const Case cases[] = {{HWND_TOPMOST, true},
+                          {HWND_TOPMOST, true},  // again: nothing more to ask
+                          {HWND_NOTOPMOST, false},
+                          {HWND_TOPMOST, true},
+                          {HWND_NOTOPMOST, false}};
+    for (const bool manager : {false, true}) {
+        std::unique_ptr<FakeWindowManager> wm;
+        if (manager) {
+            wm = std::make_unique<FakeWindowManager>();
+        }
+        bool keptBefore = false;
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const Case& c = cases[i];
+            SCOPED_TRACE(::testing::Message() << (manager ? "manager, " : "no manager, ") << i);
+            ASSERT_TRUE(SetWindowPos(window, c.insertAfter, 0, 0, 0, 0,
+                                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE));
+            XSync(tester, False);
+            EXPECT_EQ(HasState(native, "_NET_WM_STATE_ABOVE"), c.kept);
+            EXPECT_EQ((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, c.kept);
+            if (wm) {
+                std::vector<std::pair<long, Atom>> expected;
+                if (c.kept != keptBefore) {
+                    expected.emplace_back(c.kept ? 1 : 0, above);
+                }
+                EXPECT_EQ(wm->StateRequests(native), expected);
+            }
+            keptBefore = c.kept;
+        }
+    }
+    // Other states on the window stay as they were.
+    const Atom sticky = XInternAtom(tester, "_NET_WM_STATE_STICKY", False);
+    XChangeProperty(tester, native, XInternAtom(tester, "_NET_WM_STATE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&sticky), 1);
+    XSync(tester, False);
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    XSync(tester, False);
+    EXPECT_EQ(NetWmState(native), (std::vector<Atom>{sticky, above}));
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    XSync(tester, False);
+    EXPECT_EQ(NetWmState(native), (std::vector<Atom>{sticky}));
 }
 
 }  // namespace
