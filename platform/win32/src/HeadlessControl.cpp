@@ -141,6 +141,7 @@ void ResetWindowing()
         queue->posted.clear();
         queue->input.clear();
         queue->timers.clear();
+        queue->deliveries.clear();
         queue->quit = false;
         queue->keys = {};
         queue->lastCharacters.clear();

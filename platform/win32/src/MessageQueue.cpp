@@ -152,6 +152,7 @@ BOOL TakeMessage(MSG* message, HWND filter, UINT low, UINT high, UINT remove, bo
         if (backend != nullptr) {
             backend->Pump(0);
         }
+        RunDeliveries();
         Taken taken;
         bool found = false;
         uint64_t next = 0;
@@ -167,6 +168,9 @@ BOOL TakeMessage(MSG* message, HWND filter, UINT low, UINT high, UINT remove, bo
                 return FALSE;
             } else {
                 next = NextDue(queue, filter);
+                if (!queue.deliveries.empty()) {
+                    continue;
+                }
                 if (backend == nullptr && !(IsVirtualClock() && next != 0)) {
                     // Until another thread posts, or the next timer on the wall clock.
                     if (next == 0) {

@@ -220,7 +220,38 @@ void WakeThread(Model& model, DWORD thread)
         it->second->wake.notify_all();
     }
     if (model.backend != nullptr) {
-        model.backend->Wake();
+        model.backend->Wake(thread);
+    }
+}
+
+void DeliverToOwner(HWND window, std::function<void()> work)
+{
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    const WindowObject* object = Find(model, window);
+    if (object == nullptr) {
+        return;
+    }
+    QueueOf(model, object->thread).deliveries.push_back(std::move(work));
+    WakeThread(model, object->thread);
+}
+
+void RunDeliveries()
+{
+    Model& model = TheModel();
+    const DWORD self = GetCurrentThreadId();
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard guard(model.lock);
+            ThreadQueue& queue = QueueOf(model, self);
+            if (queue.deliveries.empty()) {
+                return;
+            }
+            work = std::move(queue.deliveries.front());
+            queue.deliveries.pop_front();
+        }
+        work();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -129,6 +130,9 @@ struct ThreadQueue
     MSG last{};
     std::vector<Timer> timers;
     UINT_PTR nextThreadTimer = 1;
+    // The system's work for this thread's windows that came in on another thread (a back end's
+    // events): run in order by this thread's next look at its queue, as sent messages are.
+    std::deque<std::function<void()>> deliveries;
 };
 
 struct Margins
@@ -159,7 +163,8 @@ public:
     // Without the model's lock, on a thread waiting for messages: reads the back end's events
     // into the model, then waits at most timeoutMs (-1: until woken) for more.
     virtual void Pump(int timeoutMs) = 0;
-    virtual void Wake() = 0;
+    // Ends the wait of that thread in Pump, or its next one. Lock of the model held.
+    virtual void Wake(DWORD thread) = 0;
 };
 
 struct Model
@@ -220,6 +225,11 @@ bool IsShownOnScreen(Model& model, const WindowObject& window);
 void FollowClientSize(Model& model, WindowObject& window);
 // Wakes the thread waiting for messages.
 void WakeThread(Model& model, DWORD thread);
+// Runs `work` on the thread of the window, when it next looks at its queue (also when that is
+// this thread: the caller may hold what the work must not run under). Dropped without the window.
+void DeliverToOwner(HWND window, std::function<void()> work);
+// The calling thread's deliveries, in order, each without the lock.
+void RunDeliveries();
 
 // Calls the window procedure without the lock, recording the call when the window's log is on.
 LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool sent);

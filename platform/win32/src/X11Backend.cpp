@@ -8,6 +8,7 @@
 #include <X11/cursorfont.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -28,6 +30,8 @@
 namespace Win32Detail {
 
 namespace {
+
+constexpr size_t kMostPending = 16;
 
 std::atomic<bool> connectionLost{false};
 
@@ -132,14 +136,13 @@ public:
         netWmState_ = XInternAtom(display_, "_NET_WM_STATE", False);
         stateAbove_ = XInternAtom(display_, "_NET_WM_STATE_ABOVE", False);
         supportingWmCheck_ = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
+        stateHidden_ = XInternAtom(display_, "_NET_WM_STATE_HIDDEN", False);
+        wmState_ = XInternAtom(display_, "WM_STATE", False);
         Bool supported = False;
         // Held keys repeat as presses only, as Windows' auto-repeat does.
         XkbSetDetectableAutoRepeat(display_, True, &supported);
         XSetLocaleModifiers("@im=none");
         inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
-        if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) {
-            wake_[0] = wake_[1] = -1;
-        }
         ReadScreen();
     }
 
@@ -194,6 +197,9 @@ public:
         XFlush(display_);
         std::lock_guard guard(lock_);
         windows_.erase(native);
+        requested_.erase(native);
+        knownSize_.erase(native);
+        hidden_.erase(native);
     }
 
     void Shown(WindowObject& window) override
@@ -226,9 +232,24 @@ public:
         const POINT origin = window.hasNativeFrame ? POINT{window.rect.left, window.rect.top}
                                                    : ClientOrigin(model, window);
         SetSizeHints(window);
+        const std::pair<int, int> size{std::max(1, window.surfaceWidth),
+                                       std::max(1, window.surfaceHeight)};
+        {
+            std::lock_guard guard(lock_);
+            const auto native = static_cast<Window>(window.native);
+            auto known = knownSize_.find(native);
+            if (known == knownSize_.end() || known->second != size) {
+                // Its report is the program's resize, not a drag of the frame.
+                auto& pending = requested_[native];
+                pending.push_back(size);
+                if (pending.size() > kMostPending) {
+                    pending.pop_front();
+                }
+                knownSize_[native] = size;
+            }
+        }
         XMoveResizeWindow(display_, static_cast<Window>(window.native), origin.x, origin.y,
-                          static_cast<unsigned>(std::max(1, window.surfaceWidth)),
-                          static_cast<unsigned>(std::max(1, window.surfaceHeight)));
+                          static_cast<unsigned>(size.first), static_cast<unsigned>(size.second));
         if ((window.exStyle & WS_EX_TOPMOST) != 0) {
             XRaiseWindow(display_, static_cast<Window>(window.native));
         }
@@ -316,23 +337,68 @@ public:
         if (timeoutMs == 0 || Lost()) {
             return;
         }
-        pollfd waits[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        poll(waits, wake_[0] >= 0 ? 2 : 1, timeoutMs);
-        char sink[64];
-        while (wake_[0] >= 0 && read(wake_[0], sink, sizeof sink) > 0) {
+        // Only this thread reads its own wake: a wake meant for it is never taken by another.
+        const int wake = WakeOf(GetCurrentThreadId());
+        if (XEventsQueued(display_, QueuedAlready) == 0) {
+            pollfd waits[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake, POLLIN, 0}};
+            poll(waits, wake >= 0 ? 2 : 1, timeoutMs);
+        }
+        uint64_t count = 0;
+        if (wake >= 0) {
+            (void)!read(wake, &count, sizeof count);
         }
         Drain();
     }
 
-    void Wake() override
+    void Wake(DWORD thread) override
     {
-        if (wake_[1] >= 0) {
-            const char one = 1;
-            (void)!write(wake_[1], &one, 1);
+        const int wake = WakeOf(thread);
+        if (wake >= 0) {
+            const uint64_t one = 1;
+            (void)!write(wake, &one, sizeof one);
         }
     }
 
 private:
+    // The thread's wake, made at its first use by either side (so a wake that comes before the
+    // thread first waits is kept for it) and closed when the thread ends.
+    int WakeOf(DWORD thread)
+    {
+        struct Owned
+        {
+            X11Backend* backend = nullptr;
+            DWORD thread = 0;
+            ~Owned()
+            {
+                if (backend != nullptr) {
+                    backend->ForgetWake(thread);
+                }
+            }
+        };
+        thread_local Owned owned;
+        std::lock_guard guard(lock_);
+        auto it = wakes_.find(thread);
+        if (it == wakes_.end()) {
+            it = wakes_.emplace(thread, eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)).first;
+        }
+        if (thread == GetCurrentThreadId() && owned.backend == nullptr) {
+            owned.backend = this;
+            owned.thread = thread;
+        }
+        return it->second;
+    }
+
+    void ForgetWake(DWORD thread)
+    {
+        std::lock_guard guard(lock_);
+        if (auto it = wakes_.find(thread); it != wakes_.end()) {
+            if (it->second >= 0) {
+                close(it->second);
+            }
+            wakes_.erase(it);
+        }
+    }
+
     bool Lost()
     {
         if (!connectionLost.load()) {
@@ -346,7 +412,7 @@ private:
             std::lock_guard guard(model.lock);
             for (auto& [thread, queue] : model.queues) {
                 queue->quit = true;
-                queue->wake.notify_all();
+                WakeThread(model, thread);
             }
         }
         return true;
@@ -504,6 +570,11 @@ private:
 
     void Drain()
     {
+        // One reader at a time keeps the events in order; another thread's drain takes them all.
+        std::unique_lock reading(reading_, std::try_to_lock);
+        if (!reading.owns_lock()) {
+            return;
+        }
         while (!Lost() && XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
@@ -597,13 +668,17 @@ private:
                 if (window != nullptr && event.xfocus.mode == NotifyNormal &&
                     event.xfocus.detail != NotifyPointer) {
                     RereadKeys();
-                    Activate(window, WA_ACTIVE);
+                    DeliverToOwner(window, [window] { Activate(window, WA_ACTIVE); });
                 }
                 return;
             case FocusOut:
                 if (window != nullptr && event.xfocus.mode == NotifyNormal &&
-                    event.xfocus.detail != NotifyPointer && GetActiveWindow() == window) {
-                    DeactivateAll(true);
+                    event.xfocus.detail != NotifyPointer) {
+                    DeliverToOwner(window, [window] {
+                        if (GetActiveWindow() == window) {
+                            DeactivateAll(true);
+                        }
+                    });
                 }
                 return;
             case ConfigureNotify: {
@@ -615,9 +690,42 @@ private:
                 Window child = 0;
                 XTranslateCoordinates(display_, event.xconfigure.window, root_, 0, 0, &x, &y,
                                       &child);
-                Placement(window, x, y, event.xconfigure.width, event.xconfigure.height);
+                const int width = event.xconfigure.width;
+                const int height = event.xconfigure.height;
+                bool ours = false;
+                {
+                    std::lock_guard guard(lock_);
+                    auto& pending = requested_[event.xconfigure.window];
+                    const auto asked = std::find(pending.begin(), pending.end(),
+                                                 std::pair<int, int>{width, height});
+                    if (asked != pending.end()) {
+                        ours = true;
+                        pending.erase(pending.begin(), asked + 1);
+                        if (!pending.empty()) {
+                            // The program has asked for more since: the model is there already.
+                            return;
+                        }
+                    } else {
+                        pending.clear();
+                        knownSize_[event.xconfigure.window] = {width, height};
+                    }
+                }
+                DeliverToOwner(window, [this, window, x, y, width, height, ours] {
+                    Placement(window, x, y, width, height, !ours);
+                });
                 return;
             }
+            case UnmapNotify:
+                if (window != nullptr && event.xunmap.window == event.xany.window &&
+                    Iconified(event.xunmap.window)) {
+                    DeliverToOwner(window, [window] { Minimise(window); });
+                }
+                return;
+            case MapNotify:
+                if (window != nullptr && event.xmap.window == event.xany.window) {
+                    DeliverToOwner(window, [window] { Restore(window); });
+                }
+                return;
             case ClientMessage:
                 if (window != nullptr && event.xclient.message_type == protocols_ &&
                     static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_) {
@@ -625,8 +733,38 @@ private:
                 }
                 return;
             case PropertyNotify:
-                if (window != nullptr && event.xproperty.atom == frameExtents_) {
+                if (window == nullptr) {
+                    return;
+                }
+                if (event.xproperty.atom == frameExtents_) {
                     ReadFrameExtents(window, event.xproperty.window);
+                } else if (event.xproperty.atom == wmState_) {
+                    // Ours to read only: the window manager's view of the window.
+                    const long state = WmState(event.xproperty.window);
+                    if (state == IconicState) {
+                        DeliverToOwner(window, [window] { Minimise(window); });
+                    } else if (state == NormalState) {
+                        DeliverToOwner(window, [window] { Restore(window); });
+                    }
+                } else if (event.xproperty.atom == netWmState_) {
+                    // This one is written here too (kept above): only a change of its hidden
+                    // state is the window manager's minimise or restore.
+                    const bool hidden = Hidden(event.xproperty.window);
+                    bool changed = false;
+                    {
+                        std::lock_guard guard(lock_);
+                        changed = hidden != (hidden_.count(event.xproperty.window) != 0);
+                        if (hidden) {
+                            hidden_.insert(event.xproperty.window);
+                        } else {
+                            hidden_.erase(event.xproperty.window);
+                        }
+                    }
+                    if (changed) {
+                        DeliverToOwner(window, [window, hidden] {
+                            hidden ? Minimise(window) : Restore(window);
+                        });
+                    }
                 }
                 return;
             case MappingNotify:
@@ -637,10 +775,61 @@ private:
         }
     }
 
-    // The X window's client area moved or changed size: the model follows.
-    void Placement(HWND window, int x, int y, int width, int height)
+    // A window manager's minimise or restore, as the user's command on the window's own thread.
+    static void Minimise(HWND window)
+    {
+        if (IsWindowVisible(window) && !IsIconic(window)) {
+            SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        }
+    }
+
+    static void Restore(HWND window)
+    {
+        if (IsIconic(window)) {
+            SendMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+        }
+    }
+
+    long WmState(Window native)
+    {
+        const std::vector<long> state = ReadList(native, wmState_, wmState_);
+        return state.empty() ? WithdrawnState : state[0];
+    }
+
+    bool Hidden(Window native)
+    {
+        const std::vector<long> state = ReadList(native, netWmState_, XA_ATOM);
+        return std::find(state.begin(), state.end(), static_cast<long>(stateHidden_)) !=
+               state.end();
+    }
+
+    bool Iconified(Window native) { return WmState(native) == IconicState || Hidden(native); }
+
+    // The edge of a frame drag, by the sides that moved.
+    static WPARAM SizingEdge(const RECT& from, const RECT& to)
+    {
+        WPARAM horizontal = 0;
+        if (to.left != from.left && to.right == from.right) {
+            horizontal = 1;  // left
+        } else if (to.right - to.left != from.right - from.left) {
+            horizontal = 2;  // right
+        }
+        WPARAM vertical = 0;
+        if (to.top != from.top && to.bottom == from.bottom) {
+            vertical = 3;  // top
+        } else if (to.bottom - to.top != from.bottom - from.top) {
+            vertical = 6;  // bottom
+        }
+        return horizontal + vertical != 0 ? horizontal + vertical : WMSZ_BOTTOMRIGHT;
+    }
+
+    // The X window's client area moved or changed size: the model follows. A size the program
+    // did not ask for is the user's drag of the frame, which the window may adjust (WM_SIZING).
+    void Placement(HWND window, int x, int y, int width, int height, bool dragged)
     {
         RECT wanted{};
+        RECT before{};
+        bool sized = false;
         {
             Model& model = TheModel();
             std::lock_guard guard(model.lock);
@@ -660,6 +849,12 @@ private:
                 wanted.right = wanted.left + (object->rect.right - object->rect.left);
                 wanted.bottom = wanted.top + (object->rect.bottom - object->rect.top);
             }
+            before = object->rect;
+            sized = !sameSize;
+        }
+        if (sized && dragged) {
+            SendMessageW(window, WM_SIZING, SizingEdge(before, wanted),
+                         reinterpret_cast<LPARAM>(&wanted));
         }
         SetWindowPos(window, nullptr, wanted.left, wanted.top, wanted.right - wanted.left,
                      wanted.bottom - wanted.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -752,15 +947,23 @@ private:
     Atom netWmState_;
     Atom stateAbove_;
     Atom supportingWmCheck_;
+    Atom stateHidden_;
+    Atom wmState_;
     XIM inputMethod_ = nullptr;
     std::map<Window, XIC> contexts_;
     std::set<Window> kept_;  // asked to be kept above; under the model's lock
     std::map<unsigned int, Cursor> cursors_;
     Cursor cursor_ = 0;
-    int wake_[2] = {-1, -1};
     bool reported_ = false;
-    std::mutex lock_;
+    std::mutex reading_;
+    std::mutex lock_;  // what follows
     std::map<Window, HWND> windows_;
+    std::map<DWORD, int> wakes_;
+    // Per X window: the sizes asked of the server and not yet reported back, the size last asked
+    // or reported, and the last iconified state seen in _NET_WM_STATE.
+    std::map<Window, std::deque<std::pair<int, int>>> requested_;
+    std::map<Window, std::pair<int, int>> knownSize_;
+    std::set<Window> hidden_;
 };
 
 }  // namespace

@@ -380,7 +380,8 @@ TEST_F(X11Windows, DeleteWindowIsTheCloseCommandAndResizeIsOnePaint)
     std::vector<Win32Test::Message> resized = Win32Test::TakeMessages(window);
     EXPECT_TRUE(
         MatchSequence(resized,
-                      {{WM_SIZE, kSent | kWParam | kLParam, SIZE_RESTORED, MAKELPARAM(100, 70)},
+                      {{WM_SIZING, kSent | kWParam, WMSZ_BOTTOMRIGHT},
+                       {WM_SIZE, kSent | kWParam | kLParam, SIZE_RESTORED, MAKELPARAM(100, 70)},
                        {WM_PAINT, kPosted}},
                       {WM_MOVE, WM_SETCURSOR, WM_MOUSEMOVE}));
     RECT client{};
