@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include <gdiplus.h>
@@ -32,6 +34,8 @@ XvfbServer* server = nullptr;
 Display* tester = nullptr;  // the test's own connection, as another program's
 std::vector<SHORT> buttonStateInPress;
 std::vector<RECT> paintedRects;
+std::vector<std::pair<WPARAM, RECT>> sizingProposals;  // edge, proposed window rectangle
+LONG sizingMostWidth = 0;                              // a drag wider than this is held back
 
 LRESULT CALLBACK DrawingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -57,6 +61,14 @@ LRESULT CALLBACK DrawingProcedure(HWND window, UINT message, WPARAM wParam, LPAR
     }
     if (message == WM_LBUTTONDOWN) {
         buttonStateInPress.push_back(GetKeyState(VK_LBUTTON));
+    }
+    if (message == WM_SIZING) {
+        auto* proposed = reinterpret_cast<RECT*>(lParam);
+        sizingProposals.emplace_back(wParam, *proposed);
+        if (sizingMostWidth != 0 && proposed->right - proposed->left > sizingMostWidth) {
+            proposed->right = proposed->left + sizingMostWidth;
+        }
+        return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -96,6 +108,8 @@ protected:
         }
         paintedRects.clear();
         buttonStateInPress.clear();
+        sizingProposals.clear();
+        sizingMostWidth = 0;
         WNDCLASSW windowClass{};
         windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
         windowClass.lpfnWndProc = DrawingProcedure;
@@ -526,6 +540,271 @@ TEST_F(X11Windows, TopmostIsKeptAboveThroughTheWindowManagerAndOnTheWindow)
     SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     XSync(tester, False);
     EXPECT_EQ(NetWmState(native), (std::vector<Atom>{sticky}));
+}
+
+// The window's messages of the kinds named, in the order received.
+std::vector<Win32Test::Message> OnlyOf(const std::vector<Win32Test::Message>& all,
+                                       std::initializer_list<UINT> kinds)
+{
+    std::vector<Win32Test::Message> out;
+    for (const auto& m : all) {
+        if (std::find(kinds.begin(), kinds.end(), m.message) != kinds.end()) {
+            out.push_back(m);
+        }
+    }
+    return out;
+}
+
+TEST_F(X11Windows, AFrameDragIsSizingThenSizeAndTheProgramsResizeIsNot)
+{
+    struct Case
+    {
+        const char* what;
+        int x, y, width, height;  // the client area the window manager gives
+        WPARAM edge;
+    };
+    // Each from the window as the fixture makes it.
+    const Case cases[] = {
+        {"right", kLeft, kTop, kWidth + 20, kHeight, WMSZ_RIGHT},
+        {"bottom", kLeft, kTop, kWidth, kHeight + 12, WMSZ_BOTTOM},
+        {"bottom right", kLeft, kTop, kWidth + 6, kHeight + 7, WMSZ_BOTTOMRIGHT},
+        {"left", kLeft - 10, kTop, kWidth + 10, kHeight, 1},
+        {"top", kLeft, kTop - 5, kWidth, kHeight + 5, 3},
+        {"top left", kLeft - 4, kTop - 3, kWidth + 4, kHeight + 3, 4},
+        {"bottom left", kLeft - 4, kTop, kWidth + 4, kHeight + 9, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sizingProposals.clear();
+        XMoveResizeWindow(tester, native, c.x, c.y, static_cast<unsigned>(c.width),
+                          static_cast<unsigned>(c.height));
+        XSync(tester, False);
+        ASSERT_TRUE(PumpUntil([&] {
+            RECT client{};
+            GetClientRect(window, &client);
+            return client.right == c.width && client.bottom == c.height;
+        }));
+        EXPECT_TRUE(MatchSequence(
+            OnlyOf(Win32Test::TakeMessages(window), {WM_SIZING, WM_SIZE}),
+            {{WM_SIZING, kSent | kWParam, c.edge},
+             {WM_SIZE, kSent | kWParam | kLParam, SIZE_RESTORED, MAKELPARAM(c.width, c.height)}}));
+        ASSERT_EQ(sizingProposals.size(), 1u);
+        const RECT& proposed = sizingProposals[0].second;
+        EXPECT_EQ(proposed.left * 1000 + proposed.top, c.x * 1000 + c.y);
+        EXPECT_EQ(proposed.right * 1000 + proposed.bottom, (c.x + c.width) * 1000 + c.y + c.height);
+        // The program puts it back: WM_SIZE without WM_SIZING.
+        ASSERT_TRUE(MoveWindow(window, kLeft, kTop, kWidth, kHeight, TRUE));
+        Settle();
+        EXPECT_TRUE(MatchSequence(OnlyOf(Win32Test::TakeMessages(window), {WM_SIZING, WM_SIZE}),
+                                  {{WM_SIZE, kSent | kLParam, 0, MAKELPARAM(kWidth, kHeight)}}));
+        EXPECT_EQ(sizingProposals.size(), 1u);
+    }
+
+    // The window holds the drag back: the X window takes the size it allows.
+    sizingProposals.clear();
+    sizingMostWidth = kWidth + 10;
+    XResizeWindow(tester, native, kWidth + 40, kHeight);
+    XSync(tester, False);
+    Settle();
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, kWidth + 10);
+    Window root = 0;
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned border = 0;
+    unsigned depth = 0;
+    ASSERT_TRUE(XGetGeometry(tester, native, &root, &x, &y, &width, &height, &border, &depth));
+    EXPECT_EQ(width, static_cast<unsigned>(kWidth + 10));
+    EXPECT_EQ(sizingProposals.size(), 1u) << "its own answer is not taken for another drag";
+}
+
+TEST_F(X11Windows, TheWindowManagersMinimiseAndRestoreAreTheSystemCommands)
+{
+    const Atom wmState = XInternAtom(tester, "WM_STATE", False);
+    const Atom netWmState = XInternAtom(tester, "_NET_WM_STATE", False);
+    const Atom hidden = XInternAtom(tester, "_NET_WM_STATE_HIDDEN", False);
+    auto setWmState = [&](long state) {
+        const long value[2] = {state, 0};
+        XChangeProperty(tester, native, wmState, wmState, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(value), 2);
+    };
+    auto setHidden = [&](bool on) {
+        XChangeProperty(tester, native, netWmState, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&hidden), on ? 1 : 0);
+    };
+    // What a window manager does to the client window, without one running.
+    struct Case
+    {
+        const char* what;
+        std::function<void()> minimise;
+        std::function<void()> restore;
+    };
+    const Case cases[] = {
+        {"WM_STATE",
+         [&] {
+             setWmState(IconicState);
+             XUnmapWindow(tester, native);
+         },
+         [&] {
+             setWmState(NormalState);
+             XMapWindow(tester, native);
+         }},
+        {"_NET_WM_STATE_HIDDEN",
+         [&] {
+             setHidden(true);
+             XUnmapWindow(tester, native);
+         },
+         [&] {
+             setHidden(false);
+             XMapWindow(tester, native);
+         }},
+        {"iconified, then mapped again",
+         [&] {
+             setWmState(IconicState);
+             XUnmapWindow(tester, native);
+         },
+         [&] { XMapWindow(tester, native); }},
+        {"hidden only", [&] { setHidden(true); }, [&] { setHidden(false); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Win32Test::TakeMessages(window);
+        c.minimise();
+        XSync(tester, False);
+        ASSERT_TRUE(PumpUntil([&] { return IsIconic(window) != FALSE; }));
+        Settle();
+        EXPECT_TRUE(MatchSequence(
+            OnlyOf(Win32Test::TakeMessages(window), {WM_SYSCOMMAND, WM_SIZE}),
+            {{WM_SYSCOMMAND, kSent | kWParam, SC_MINIMIZE},
+             {WM_SIZE, kSent | kWParam | kLParam, SIZE_MINIMIZED, MAKELPARAM(0, 0)}}));
+        c.restore();
+        XSync(tester, False);
+        ASSERT_TRUE(PumpUntil([&] { return IsIconic(window) == FALSE; }));
+        Settle();
+        EXPECT_TRUE(MatchSequence(
+            OnlyOf(Win32Test::TakeMessages(window), {WM_SYSCOMMAND, WM_SIZE}),
+            {{WM_SYSCOMMAND, kSent | kWParam, SC_RESTORE},
+             {WM_SIZE, kSent | kWParam | kLParam, SIZE_RESTORED, MAKELPARAM(kWidth, kHeight)}}));
+        // Back to a window no window manager has touched.
+        XDeleteProperty(tester, native, wmState);
+        XDeleteProperty(tester, native, netWmState);
+        XSync(tester, False);
+        Settle();
+        EXPECT_FALSE(IsIconic(window));
+    }
+    // The program's own minimise is not undone by its own state written on the window.
+    ShowWindow(window, SW_MINIMIZE);
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Settle();
+    EXPECT_TRUE(IsIconic(window));
+    ShowWindow(window, SW_RESTORE);
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK PlainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(X11Windows, EventsForAnotherThreadsWindowAreHandledOnThatThread)
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = PlainProcedure;
+    windowClass.lpszClassName = u"X11Owned";
+    WNDCLASSW existing{};
+    if (!GetClassInfoW(nullptr, u"X11Owned", &existing)) {
+        ASSERT_NE(RegisterClassW(&windowClass), 0);
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int stage = 0;  // 1: made; 2: may wait for messages
+    HWND other = nullptr;
+    DWORD otherThread = 0;
+    std::thread owner([&] {
+        HWND made = CreateWindowExW(0, u"X11Owned", u"owned", WS_POPUP | WS_VISIBLE | WS_THICKFRAME,
+                                    300, 200, 50, 40, nullptr, nullptr, nullptr, nullptr);
+        {
+            std::unique_lock guard(lock);
+            other = made;
+            otherThread = GetCurrentThreadId();
+            stage = 1;
+            changed.notify_all();
+            changed.wait(guard, [&] { return stage == 2; });
+        }
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        DestroyWindow(made);
+    });
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return stage == 1; });
+    }
+    // However the test ends, the owner's loop ends and its thread is joined.
+    struct Ending
+    {
+        std::function<void()> run;
+        ~Ending() { run(); }
+    } ending{[&] {
+        {
+            std::lock_guard guard(lock);
+            stage = 2;
+            changed.notify_all();
+        }
+        PostThreadMessageW(otherThread, WM_QUIT, 0, 0);
+        owner.join();
+    }};
+    ASSERT_NE(other, nullptr);
+    const auto otherNative = static_cast<Window>(Win32Test::GetNativeWindow(other));
+    Win32Test::StartMessageLog(other);
+    // Read here, on a thread that does not own the window, while its owner does not wait.
+    XResizeWindow(tester, otherNative, 90, 60);
+    const long iconic[2] = {IconicState, 0};
+    const Atom wmState = XInternAtom(tester, "WM_STATE", False);
+    XSync(tester, False);
+    Settle();
+    EXPECT_TRUE(OnlyOf(Win32Test::TakeMessages(other), {WM_SIZING, WM_SIZE}).empty())
+        << "nothing handled off its thread";
+    {
+        std::lock_guard guard(lock);
+        stage = 2;
+        changed.notify_all();
+    }
+    std::vector<Win32Test::Message> received;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const auto& m : Win32Test::TakeMessages(other)) {
+            received.push_back(m);
+        }
+        return !OnlyOf(received, {WM_SIZE}).empty();
+    }));
+    EXPECT_TRUE(
+        MatchSequence(OnlyOf(received, {WM_SIZING, WM_SIZE}),
+                      {{WM_SIZING, kSent | kWParam, WMSZ_BOTTOMRIGHT},
+                       {WM_SIZE, kSent | kWParam | kLParam, SIZE_RESTORED, MAKELPARAM(90, 60)}}));
+    RECT client{};
+    GetClientRect(other, &client);
+    EXPECT_EQ(client.right * 1000 + client.bottom, 90 * 1000 + 60);
+
+    // While its owner waits in GetMessageW, this thread reading the events as well.
+    received.clear();
+    XChangeProperty(tester, otherNative, wmState, wmState, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(iconic), 2);
+    XSync(tester, False);
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const auto& m : Win32Test::TakeMessages(other)) {
+            received.push_back(m);
+        }
+        return IsIconic(other) != FALSE;
+    }));
+    EXPECT_TRUE(
+        MatchSequence(OnlyOf(received, {WM_SYSCOMMAND, WM_SIZE}),
+                      {{WM_SYSCOMMAND, kSent | kWParam, SC_MINIMIZE},
+                       {WM_SIZE, kSent | kWParam | kLParam, SIZE_MINIMIZED, MAKELPARAM(0, 0)}}));
 }
 
 }  // namespace
