@@ -808,19 +808,17 @@ private:
     // The edge of a frame drag, by the sides that moved.
     static WPARAM SizingEdge(const RECT& from, const RECT& to)
     {
-        WPARAM horizontal = 0;
-        if (to.left != from.left && to.right == from.right) {
-            horizontal = 1;  // left
-        } else if (to.right - to.left != from.right - from.left) {
-            horizontal = 2;  // right
+        const bool left = to.left != from.left && to.right == from.right;
+        const bool right = !left && to.right - to.left != from.right - from.left;
+        const bool top = to.top != from.top && to.bottom == from.bottom;
+        const bool bottom = !top && to.bottom - to.top != from.bottom - from.top;
+        if (top) {
+            return left ? WMSZ_TOPLEFT : right ? WMSZ_TOPRIGHT : WMSZ_TOP;
         }
-        WPARAM vertical = 0;
-        if (to.top != from.top && to.bottom == from.bottom) {
-            vertical = 3;  // top
-        } else if (to.bottom - to.top != from.bottom - from.top) {
-            vertical = 6;  // bottom
+        if (bottom) {
+            return left ? WMSZ_BOTTOMLEFT : right ? WMSZ_BOTTOMRIGHT : WMSZ_BOTTOM;
         }
-        return horizontal + vertical != 0 ? horizontal + vertical : WMSZ_BOTTOMRIGHT;
+        return left ? WMSZ_LEFT : right ? WMSZ_RIGHT : WMSZ_BOTTOMRIGHT;
     }
 
     // The X window's client area moved or changed size: the model follows. A size the program

@@ -568,10 +568,11 @@ TEST_F(X11Windows, AFrameDragIsSizingThenSizeAndTheProgramsResizeIsNot)
         {"right", kLeft, kTop, kWidth + 20, kHeight, WMSZ_RIGHT},
         {"bottom", kLeft, kTop, kWidth, kHeight + 12, WMSZ_BOTTOM},
         {"bottom right", kLeft, kTop, kWidth + 6, kHeight + 7, WMSZ_BOTTOMRIGHT},
-        {"left", kLeft - 10, kTop, kWidth + 10, kHeight, 1},
-        {"top", kLeft, kTop - 5, kWidth, kHeight + 5, 3},
-        {"top left", kLeft - 4, kTop - 3, kWidth + 4, kHeight + 3, 4},
-        {"bottom left", kLeft - 4, kTop, kWidth + 4, kHeight + 9, 7},
+        {"left", kLeft - 10, kTop, kWidth + 10, kHeight, WMSZ_LEFT},
+        {"top", kLeft, kTop - 5, kWidth, kHeight + 5, WMSZ_TOP},
+        {"top left", kLeft - 4, kTop - 3, kWidth + 4, kHeight + 3, WMSZ_TOPLEFT},
+        {"top right", kLeft, kTop - 6, kWidth + 8, kHeight + 6, WMSZ_TOPRIGHT},
+        {"bottom left", kLeft - 4, kTop, kWidth + 4, kHeight + 9, WMSZ_BOTTOMLEFT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -104,8 +104,13 @@ inline constexpr WPARAM SC_MAXIMIZE = 0xF030;
 inline constexpr WPARAM SC_CLOSE = 0xF060;
 inline constexpr WPARAM SC_RESTORE = 0xF120;
 // WM_SIZING edges.
+inline constexpr WPARAM WMSZ_LEFT = 1;
 inline constexpr WPARAM WMSZ_RIGHT = 2;
+inline constexpr WPARAM WMSZ_TOP = 3;
+inline constexpr WPARAM WMSZ_TOPLEFT = 4;
+inline constexpr WPARAM WMSZ_TOPRIGHT = 5;
 inline constexpr WPARAM WMSZ_BOTTOM = 6;
+inline constexpr WPARAM WMSZ_BOTTOMLEFT = 7;
 inline constexpr WPARAM WMSZ_BOTTOMRIGHT = 8;
 // WM_SETCURSOR hit test.
 inline constexpr WORD HTCLIENT = 1;
