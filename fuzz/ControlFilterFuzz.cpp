@@ -4,9 +4,12 @@
 // twice, with the pool filling new blocks with different poison bytes; both answers must be equal,
 // so an unwritten byte from pool would show as a difference.
 //
-// The product's driver is loaded and its device started once; each input opens one handle from
-// a 64-bit and one from a 32-bit process (each with a page of its own memory and an event) and
-// sends records until the input ends:
+// The product's driver is loaded, its device started and one handle opened from a 64-bit and one
+// from a 32-bit process (each with a page of its own memory and an event) once per process. Each
+// input sends records until it ends; then what it left on a handle is undone (streaming stopped,
+// buffers, events and the removal event released, waits released, MIDI ports closed), and a handle
+// it made a streaming handle or gave a buffer size of its own, which nothing undoes, is opened
+// again. Records:
 //   byte 0: bits 0-1 the set (general, streaming, raw, MIDI), bit 2 the 32-bit process, bits 3-4
 //           the flags (get, set, basic support, or byte 1's value as flags)
 //   byte 1: the id (taken modulo 26, so every id of every set and a few past them are reached)
@@ -28,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "control/ControlClient.h"
+#include "controlfilter/ControlFilterRequest.h"
 #include "controlfilter/ControlFilterWire.h"
 #include "product/ProductDeviceParts.h"
 
@@ -57,7 +62,19 @@ struct LoadedProduct
     Platform::Ks::Device* device = nullptr;
     std::u16string link;
     Caller callers[2] = {Caller(false), Caller(true)};
+    std::unique_ptr<Platform::Ks::FilterHandle> handles[2];
 };
+
+// Opens the caller's handle anew (closing the one it had).
+void OpenHandle(LoadedProduct& product, size_t i)
+{
+    product.handles[i].reset();
+    product.handles[i] =
+        Platform::Ks::FilterHandle::Open(product.callers[i].process, *product.device, product.link);
+    if (product.handles[i] == nullptr) {
+        abort();
+    }
+}
 
 LoadedProduct& Product()
 {
@@ -84,6 +101,9 @@ LoadedProduct& Product()
         }
         if (p->link.empty()) {
             abort();
+        }
+        for (size_t i = 0; i < 2; ++i) {
+            OpenHandle(*p, i);
         }
         return p;
     }();
@@ -178,27 +198,44 @@ void Send(Platform::Ks::FilterHandle& handle, const Record& record)
     }
 }
 
+// Undoes what an input left on the handle's client, as its requests would, in the process's
+// context; false when the handle keeps something nothing undoes (an owner, a buffer size).
+bool ResetHandle(LoadedProduct& product, size_t i)
+{
+    ControlClient* client = ClientOfFilter(product.handles[i]->Filter());
+    if (client == nullptr) {
+        return false;
+    }
+    Platform::Kernel::AttachedToProcess attached(product.callers[i].process);
+    client->StopStreaming();
+    client->UnmapClientBuffers(kControlInput);
+    client->UnmapClientBuffers(kControlOutput);
+    client->ReleaseEvents();
+    client->ReleaseRemovalEvent();
+    client->CloseAllPorts();
+    client->ReleaseMidiEvent();
+    client->TakeChangeFlags();
+    for (ULONG n = 0; n < kMaxRecords; ++n) {
+        client->ReleaseWait();  // an input queues at most one wait a record
+    }
+    return !client->HasOwner() && client->BufferSize() == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     LoadedProduct& product = Product();
-    std::unique_ptr<Platform::Ks::FilterHandle> handles[2];
-    for (size_t i = 0; i < 2; ++i) {
-        handles[i] = Platform::Ks::FilterHandle::Open(product.callers[i].process, *product.device,
-                                                      product.link);
-        if (handles[i] == nullptr) {
-            abort();
-        }
-    }
     const uint8_t* at = data;
     const uint8_t* end = data + size;
     Record record;
     for (size_t n = 0; n < kMaxRecords && NextRecord(at, end, product.callers, &record); ++n) {
-        Send(*handles[record.narrow ? 1 : 0], record);
+        Send(*product.handles[record.narrow ? 1 : 0], record);
     }
-    for (auto& handle : handles) {
-        handle.reset();
+    for (size_t i = 0; i < 2; ++i) {
+        if (!ResetHandle(product, i)) {
+            OpenHandle(product, i);
+        }
     }
     Platform::Kernel::RunPending();
     return 0;

@@ -98,8 +98,8 @@ public:
     void RecordOwner(PVOID fileObject);
     bool HasOwner() const;
     // pointers[channel][half]; a null pointer leaves that half unmapped. The buffers are probed
-    // in requestorMode. Input: 0xC0000001 when an input buffer is already mapped. Output:
-    // success without change when one is already mapped.
+    // in requestorMode. Input: 0xC0000001 when the input is already mapped (whatever its halves
+    // hold) or a client stream exists. Output: success without change in the same cases.
     NTSTATUS MapClientBuffers(ControlDirection direction,
                               PVOID const (&pointers)[kControlChannels][kControlHalves],
                               ULONG byteLength, KPROCESSOR_MODE requestorMode);
@@ -122,6 +122,7 @@ public:
     void GetPosition(ULONGLONG* position, ULONGLONG* timeNs);
     bool IsRunning();
     ULONG SnapBufferSize(ULONG size);
+    // STATUS_INVALID_PARAMETER for 0; 0xC0000001 for a size that does not snap to itself.
     NTSTATUS SetBufferSize(ULONG size);
     NTSTATUS OnControlRateChanged(ULONG rate);
     // This handle's own buffer size in samples (one half); 0 until set.
@@ -244,6 +245,7 @@ private:
     void SignalMidiEvent();
     static void ReleaseSlotBuffer(UserBuffer buffer, bool invert);
     bool ReadOneMessage(MidiReader* reader, PMDL mdl, ULONG length, ControlMidiReadResult* result);
+    static bool HasPendingRead(InputPort* port);
     static void CancelPendingRead(PDEVICE_OBJECT device, PIRP irp);
     static void FinishRead(PIRP irp, PMDL mdl, NTSTATUS status, ULONG_PTR information);
     void TearDownMidi();

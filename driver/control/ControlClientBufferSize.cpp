@@ -93,10 +93,16 @@ ULONG ControlClient::SnapBufferSize(ULONG size)
 
 NTSTATUS ControlClient::SetBufferSize(ULONG size)
 {
+    // While the device is not started every size snaps to 0: 0 would pass and be shared.
+    if (size == 0) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    // Checked under the mutex that start takes: a size allowed before a start must not be stored
+    // once the stream runs with the size it found.
+    MutexHold hold(&controlMutex);
     if (SnapBufferSize(size) != size) {
         return STATUS_UNSUCCESSFUL;
     }
-    MutexHold hold(&controlMutex);
     if (HasOwner()) {
         if (bufferSize == size) {
             return STATUS_SUCCESS;

@@ -67,6 +67,15 @@ void ControlClient::CancelPendingRead(PDEVICE_OBJECT device, PIRP irp)
     KsCancelRoutine(device, irp);
 }
 
+// Looks without acquiring: an acquired read loses its cancel routine until released, and
+// meanwhile a message, the port's close and a cancel would all pass it by. A read whose
+// cancellation has begun still counts until its routine takes it off.
+bool ControlClient::HasPendingRead(InputPort* port)
+{
+    InStackLock queue(&port->queueLock);
+    return port->reads.Flink != &port->reads;
+}
+
 NTSTATUS ControlClient::ReadMidi(PIRP request, ULONG n, PVOID pointer, ULONG length,
                                  ControlMidiReadResult* result)
 {
@@ -78,9 +87,7 @@ NTSTATUS ControlClient::ReadMidi(PIRP request, ULONG n, PVOID pointer, ULONG len
     MutexHold hold(&midiMutex);
     ApplyPendingTableChange();
     InputPort& port = inputPorts[n];
-    if (port.reader == nullptr ||
-        KsRemoveIrpFromCancelableQueue(&port.reads, &port.queueLock, KsListEntryHead,
-                                       KsAcquireOnly) != nullptr) {
+    if (port.reader == nullptr || HasPendingRead(&port)) {
         return STATUS_UNSUCCESSFUL;
     }
     PMDL mdl = IoAllocateMdl(pointer, length, FALSE, FALSE, nullptr);

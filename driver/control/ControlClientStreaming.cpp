@@ -101,15 +101,19 @@ NTSTATUS ControlClient::MapClientBuffers(ControlDirection direction,
 {
     MutexHold hold(&controlMutex);
     const bool input = direction == kControlInput;
+    const ULONG flag = input ? kSetupInputMapped : kSetupOutputMapped;
     UserBuffer(&buffers)[kControlChannels][kControlHalves] = input ? inputBuffers : outputBuffers;
-    for (const auto& channel : buffers) {
-        if (channel[0].mdl != nullptr || channel[1].mdl != nullptr) {
-            return input ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
-        }
+    // A mapped direction keeps its table until it is unmapped, whatever its halves hold (a table
+    // of null or unlockable addresses maps too): the engine streams through the halves with the
+    // period it started with, so a second table, shorter or not, is never put under it. A client
+    // stream exists only while both directions are mapped, so no period reads the table or the
+    // mapped length written below.
+    if ((setupFlags & flag) != 0 || stream != nullptr) {
+        return input ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
     }
     const ULONG samples = byteLength / kControlSampleBytes;
     if (samples == 0) {
-        return STATUS_UNSUCCESSFUL;  // nothing to stream through
+        return STATUS_UNSUCCESSFUL;  // nothing to stream through; nothing marked mapped
     }
     if (mappedLength == 0 || mappedLength > samples) {
         mappedLength = samples;

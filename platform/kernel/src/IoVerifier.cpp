@@ -18,6 +18,7 @@ namespace {
 // Bits of IRP::Flags the verifier keeps; IoReuseIrp and the allocation clear them.
 constexpr ULONG kIrpInCancelableQueue = 0x100;
 constexpr ULONG kIrpFromCancelableQueue = 0x200;
+constexpr ULONG kIrpAcquiredFromCancelableQueue = 0x400;
 
 constexpr size_t kMaxFrames = 256;
 
@@ -143,6 +144,7 @@ void CheckCompletable(PIRP irp, bool alreadyCompleted)
 
 void CheckNotInFlight(PIRP irp, const char* service)
 {
+    Platform::Kernel::CheckIrpNotAcquired(irp, service);
     if (irp->CurrentLocation <= irp->StackCount) {
         Stop(kRuleIrpFreedInFlight,
              std::string(service) + " of the IRP " + IrpAddress(irp) +
@@ -159,6 +161,32 @@ void Platform::Kernel::NoteIrpInCancelableQueue(PIRP irp, bool linked)
     if (linked) {
         irp->Flags |= Internal::kIrpInCancelableQueue | Internal::kIrpFromCancelableQueue;
     } else {
-        irp->Flags &= ~Internal::kIrpInCancelableQueue;
+        irp->Flags &=
+            ~(Internal::kIrpInCancelableQueue | Internal::kIrpAcquiredFromCancelableQueue);
+    }
+}
+
+void Platform::Kernel::NoteIrpAcquiredFromCancelableQueue(PIRP irp, bool acquired)
+{
+    if (acquired) {
+        irp->Flags |= Internal::kIrpAcquiredFromCancelableQueue;
+    } else {
+        irp->Flags &= ~Internal::kIrpAcquiredFromCancelableQueue;
+    }
+}
+
+bool Platform::Kernel::IrpAcquiredFromCancelableQueue(PIRP irp)
+{
+    return (irp->Flags & Internal::kIrpAcquiredFromCancelableQueue) != 0;
+}
+
+void Platform::Kernel::CheckIrpNotAcquired(PIRP irp, const char* when)
+{
+    if (IrpAcquiredFromCancelableQueue(irp)) {
+        Internal::Stop(kRuleAcquiredNeverReleased,
+                       std::string(when) + " of the IRP " + Internal::IrpAddress(irp) +
+                           ", acquired from a kernel-streaming cancelable queue and never "
+                           "released: its cancel routine is gone, so nothing completes it",
+                       irp);
     }
 }

@@ -14,7 +14,8 @@
 // I/O verification: an IRP freed or reused while a driver still holds it, a dispatch routine that
 // returns STATUS_PENDING without having marked the IRP pending, an IRP completed with its cancel
 // routine set, or while linked in a kernel-streaming cancelable queue, or completed again after it
-// came out of one.
+// came out of one; an IRP acquired from such a queue and never released (freed so, or left so when
+// its handle closes: nothing can complete or cancel it any more).
 #pragma once
 
 #include <wdm.h>
@@ -32,6 +33,7 @@ inline constexpr ULONG_PTR kRulePendingNotMarked = 0x2002;
 inline constexpr ULONG_PTR kRuleCancelRoutineSet = 0x2003;
 inline constexpr ULONG_PTR kRuleCompletedInQueue = 0x2004;
 inline constexpr ULONG_PTR kRuleCompletedTwiceFromQueue = 0x2005;
+inline constexpr ULONG_PTR kRuleAcquiredNeverReleased = 0x2006;
 inline constexpr ULONG_PTR kRuleKsMutexNotHeld = 0x3001;
 
 // For the other layers' entry points: stops the system (kIrqlNotLessOrEqual) when the calling
@@ -56,5 +58,11 @@ size_t LockOrderEdgeCount();
 // Kernel streaming's cancelable queues tell the I/O verifier when an IRP is linked in one and
 // when it is taken off again.
 void NoteIrpInCancelableQueue(PIRP irp, bool linked);
+// ... and when a caller acquires one (its cancel routine cleared, still linked) and when it is
+// released or removed again.
+void NoteIrpAcquiredFromCancelableQueue(PIRP irp, bool acquired);
+bool IrpAcquiredFromCancelableQueue(PIRP irp);
+// Stops the system when the IRP is still acquired; `when` says what was about to happen to it.
+void CheckIrpNotAcquired(PIRP irp, const char* when);
 
 }  // namespace Platform::Kernel

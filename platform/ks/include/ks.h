@@ -442,8 +442,11 @@ inline constexpr GUID KSCATEGORY_TOPOLOGY = {
 //
 // A queue of pending IRPs linked through Tail.Overlay.ListEntry, guarded by the caller's spin
 // lock. A queued IRP carries a cancel routine (KsCancelRoutine unless the caller gives one); an
-// IRP cancelled while queued is taken off and completed with STATUS_CANCELLED. Removing skips
-// IRPs whose cancellation has begun. IRQL <= DISPATCH_LEVEL.
+// IRP cancelled while queued (or before) has that routine run. Acquiring an IRP clears its cancel
+// routine until KsReleaseIrpOnCancelableQueue puts it back or
+// KsRemoveSpecificIrpFromCancelableQueue takes the IRP off: meanwhile it cannot be cancelled,
+// removed or cancelled by KsCancelIo. Removing and acquiring skip IRPs whose cancellation has begun
+// or that another caller acquired. IRQL <= DISPATCH_LEVEL.
 
 typedef enum
 {
@@ -466,11 +469,15 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
 struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock,
                                             KSLIST_ENTRY_LOCATION listLocation,
                                             KSIRP_REMOVAL_OPERATION removalOperation);
-// Takes an IRP found with KsAcquireOnly off its queue.
+// Takes an IRP acquired with KsAcquireOnly off its queue.
 void KsRemoveSpecificIrpFromCancelableQueue(struct _IRP* irp);
+// Gives an IRP acquired with KsAcquireOnly back to its queue with the cancel routine (the default
+// when null); an IRP cancelled while acquired is cancelled now.
+void KsReleaseIrpOnCancelableQueue(struct _IRP* irp, PDRIVER_CANCEL driverCancel);
 // The default cancel routine: unlinks the IRP and completes it with STATUS_CANCELLED.
 void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp);
-// Cancels every IRP of the queue.
+// Marks every IRP of the queue cancelled and runs the cancel routine of each that is not
+// acquired.
 void KsCancelIo(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock);
 
 // ---- Device interface keys -----------------------------------------------------------------

@@ -1,4 +1,9 @@
 // Queues of pending IRPs that their requester may cancel at any time.
+//
+// As kernel streaming's own: acquiring an IRP clears its cancel routine until it is released or
+// removed, so while a caller holds it IoCancelIrp only marks it cancelled, and removal from the
+// queue skips it. Releasing puts the routine back and cancels at once an IRP cancelled meanwhile;
+// an IRP cancelled before it was queued is cancelled by its routine as soon as it is queued.
 #include <KernelTestApi.h>
 
 #include "KsInternal.h"
@@ -16,6 +21,11 @@ PLIST_ENTRY EntryOf(struct _IRP* irp)
 struct _IRP* IrpOf(PLIST_ENTRY entry)
 {
     return CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+}
+
+bool Linked(struct _IRP* irp)
+{
+    return EntryOf(irp)->Flink != EntryOf(irp);
 }
 
 // Under the queue's lock.
@@ -36,6 +46,36 @@ void Complete(struct _IRP* irp, NTSTATUS status)
     IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
+// Calls the routine taken off a cancelled IRP as IoCancelIrp would: with the cancel spin lock
+// held, which the routine releases. Not under the queue's lock (the routine takes it).
+void RunCancelRoutine(struct _IRP* irp, PDRIVER_CANCEL routine)
+{
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    irp->CancelIrql = irql;
+    routine(IoGetCurrentIrpStackLocation(irp)->DeviceObject, irp);
+}
+
+PKSPIN_LOCK QueueLockOf(struct _IRP* irp)
+{
+    return static_cast<PKSPIN_LOCK>(irp->Tail.Overlay.DriverContext[kQueueLockSlot]);
+}
+
+bool Acquired(struct _IRP* irp)
+{
+    return Platform::Kernel::IrpAcquiredFromCancelableQueue(irp) && Linked(irp);
+}
+
+[[noreturn]] void StopNotAcquired(struct _IRP* irp, const char* service)
+{
+    Platform::Kernel::VerifierStop(
+        Platform::Kernel::kRuleAcquiredNeverReleased,
+        std::string(service) +
+            " of an IRP that was not acquired from its cancelable queue (KsAcquireOnly): a "
+            "canceller may own it",
+        reinterpret_cast<ULONG_PTR>(irp));
+}
+
 }  // namespace
 
 void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, struct _IRP* irp,
@@ -43,6 +83,7 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
 {
     Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsAddIrpToCancelableQueue");
     irp->Tail.Overlay.DriverContext[kQueueLockSlot] = spinLock;
+    PDRIVER_CANCEL routine = driverCancel != nullptr ? driverCancel : KsCancelRoutine;
     KIRQL irql;
     KeAcquireSpinLock(spinLock, &irql);
     PLIST_ENTRY entry = EntryOf(irp);
@@ -56,16 +97,13 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
     entry->Flink->Blink = entry;
     entry->Blink->Flink = entry;
     Platform::Kernel::NoteIrpInCancelableQueue(irp, true);
-    IoSetCancelRoutine(irp, driverCancel != nullptr ? driverCancel : KsCancelRoutine);
-    // Cancelled before the routine was in place: nobody else will complete it.
+    IoSetCancelRoutine(irp, routine);
+    // Cancelled before the routine was in place: nobody else will run it.
     const bool cancelledAlready = __atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) &&
                                   IoSetCancelRoutine(irp, nullptr) != nullptr;
-    if (cancelledAlready) {
-        Unlink(irp);
-    }
     KeReleaseSpinLock(spinLock, irql);
     if (cancelledAlready) {
-        Complete(irp, STATUS_CANCELLED);
+        RunCancelRoutine(irp, routine);
     }
 }
 
@@ -85,17 +123,17 @@ struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK s
          entry != queueHead;
          entry = listLocation == KsListEntryHead ? entry->Flink : entry->Blink) {
         struct _IRP* irp = IrpOf(entry);
-        if (__atomic_load_n(&irp->CancelRoutine, __ATOMIC_ACQUIRE) == nullptr) {
+        // Both an IRP being cancelled and one another caller acquired have no routine.
+        if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
             if (single) {
                 break;
             }
-            continue;  // its cancellation has begun
+            continue;
         }
         if (remove) {
-            if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
-                continue;
-            }
             Unlink(irp);
+        } else {
+            Platform::Kernel::NoteIrpAcquiredFromCancelableQueue(irp, true);
         }
         found = irp;
         break;
@@ -104,22 +142,48 @@ struct _IRP* KsRemoveIrpFromCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK s
     return found;
 }
 
+void KsReleaseIrpOnCancelableQueue(struct _IRP* irp, PDRIVER_CANCEL driverCancel)
+{
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsReleaseIrpOnCancelableQueue");
+    PKSPIN_LOCK spinLock = QueueLockOf(irp);
+    PDRIVER_CANCEL routine = driverCancel != nullptr ? driverCancel : KsCancelRoutine;
+    KIRQL irql;
+    KeAcquireSpinLock(spinLock, &irql);
+    if (!Acquired(irp)) {
+        KeReleaseSpinLock(spinLock, irql);
+        StopNotAcquired(irp, "KsReleaseIrpOnCancelableQueue");
+    }
+    Platform::Kernel::NoteIrpAcquiredFromCancelableQueue(irp, false);
+    IoSetCancelRoutine(irp, routine);
+    // Cancelled while acquired: IoCancelIrp found no routine to call, so it runs now.
+    const bool cancelled = __atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) &&
+                           IoSetCancelRoutine(irp, nullptr) != nullptr;
+    KeReleaseSpinLock(spinLock, irql);
+    if (cancelled) {
+        RunCancelRoutine(irp, routine);
+    }
+}
+
 void KsRemoveSpecificIrpFromCancelableQueue(struct _IRP* irp)
 {
     Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsRemoveSpecificIrpFromCancelableQueue");
-    auto* spinLock = static_cast<PKSPIN_LOCK>(irp->Tail.Overlay.DriverContext[kQueueLockSlot]);
+    PKSPIN_LOCK spinLock = QueueLockOf(irp);
     KIRQL irql;
     KeAcquireSpinLock(spinLock, &irql);
-    if (IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    const bool acquired = Acquired(irp);
+    if (acquired) {
         Unlink(irp);
     }
     KeReleaseSpinLock(spinLock, irql);
+    if (!acquired) {
+        StopNotAcquired(irp, "KsRemoveSpecificIrpFromCancelableQueue");
+    }
 }
 
 void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
 {
     UNREFERENCED_PARAMETER(deviceObject);
-    auto* spinLock = static_cast<PKSPIN_LOCK>(irp->Tail.Overlay.DriverContext[kQueueLockSlot]);
+    PKSPIN_LOCK spinLock = QueueLockOf(irp);
     KeAcquireSpinLockAtDpcLevel(spinLock);
     Unlink(irp);
     KeReleaseSpinLockFromDpcLevel(spinLock);
@@ -127,14 +191,29 @@ void KsCancelRoutine(PDEVICE_OBJECT deviceObject, struct _IRP* irp)
     Complete(irp, STATUS_CANCELLED);
 }
 
+// Every IRP is marked cancelled and its routine run, the driver's own included (it may hold
+// resources for the IRP); an acquired IRP is cancelled when it is released.
 void KsCancelIo(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsCancelIo");
     for (;;) {
-        struct _IRP* irp = KsRemoveIrpFromCancelableQueue(queueHead, spinLock, KsListEntryHead,
-                                                          KsAcquireAndRemove);
-        if (irp == nullptr) {
+        struct _IRP* cancelled = nullptr;
+        PDRIVER_CANCEL routine = nullptr;
+        KIRQL irql;
+        KeAcquireSpinLock(spinLock, &irql);
+        for (PLIST_ENTRY entry = queueHead->Flink; entry != queueHead; entry = entry->Flink) {
+            struct _IRP* irp = IrpOf(entry);
+            __atomic_store_n(&irp->Cancel, TRUE, __ATOMIC_SEQ_CST);
+            routine = IoSetCancelRoutine(irp, nullptr);
+            if (routine != nullptr) {
+                cancelled = irp;
+                break;
+            }
+        }
+        KeReleaseSpinLock(spinLock, irql);
+        if (cancelled == nullptr) {
             return;
         }
-        Complete(irp, STATUS_CANCELLED);
+        RunCancelRoutine(cancelled, routine);
     }
 }

@@ -1,4 +1,5 @@
 // The Windows side: the PnP manager, the I/O manager's request path and user-mode handles.
+#include <KernelTestApi.h>
 #include <KsHostApi.h>
 #include <Registry/MachineRegistry.h>
 #include <UsbDescriptorSet.h>
@@ -547,6 +548,13 @@ void FilterHandle::CancelPending()
     for (PendingRequest* request : pending) {
         request->Cancel();
     }
+    // The close waits for every request of the handle; one a driver acquired and never released
+    // can be neither cancelled nor completed by anyone else, so the handle would never close.
+    for (PendingRequest* request : pending) {
+        if (!request->Completed() && request->irp_ != nullptr) {
+            Platform::Kernel::CheckIrpNotAcquired(request->irp_, "the close of the handle");
+        }
+    }
     abandoned_.clear();
 }
 
@@ -561,6 +569,9 @@ RequestResult FilterHandle::Exchange(ULONG ioControlCode, std::span<const uint8_
 {
     std::unique_ptr<PendingRequest> request =
         BeginDeviceIoControl(ioControlCode, input, outputSize, output);
+    // Those that completed meanwhile are done with; a handle that lives long keeps only the rest.
+    std::erase_if(abandoned_,
+                  [](const std::unique_ptr<PendingRequest>& left) { return left->Completed(); });
     if (!request->Completed()) {
         abandoned_.push_back(std::move(request));  // completes or is cancelled at close
         return RequestResult{STATUS_PENDING, 0, {}};

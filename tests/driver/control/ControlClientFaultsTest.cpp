@@ -122,6 +122,8 @@ class ControlUnmapTest : public ControlFaultsTest,
 
 TEST_P(ControlUnmapTest, UnmappingWhileStreamingStopsTheEngineFirst)
 {
+    // Unlocked pages go at once: an engine still writing through a released half faults here.
+    process.SetPagesGoWhenUnlocked(true);
     ControlClient* client = OpenClient();
     UserStreamer user(client, process, 2, kHalf);
     ASSERT_EQ(user.Start(), STATUS_SUCCESS);
@@ -129,7 +131,7 @@ TEST_P(ControlUnmapTest, UnmappingWhileStreamingStopsTheEngineFirst)
     ASSERT_EQ(client->UnmapClientBuffers(GetParam()), STATUS_SUCCESS);
     user.FreeBuffers(GetParam() == kControlInput, GetParam() == kControlOutput);
     EXPECT_FALSE(client->IsRunning());
-    RunServing(user, 100ms);  // freed memory unmapped from the process: any touch would fault
+    RunServing(user, 100ms);  // the released halves are gone from the process: a touch faults
     EXPECT_EQ(client->StartStreaming(), STATUS_UNSUCCESSFUL) << "no client stream any more";
     EXPECT_EQ(client->BufferDone(), STATUS_UNSUCCESSFUL);
 }
@@ -265,6 +267,82 @@ TEST_F(ControlFaultsTest, ACancelledReadFreesItsBuffer)
         EXPECT_EQ(MdlsOutstanding(), before) << "round " << i;
     }
 }
+
+// A second read while one pends is refused and leaves the first as it was: the next message, a
+// cancel or the port's close each still end it, and its buffer is released.
+enum class FirstReadEnd
+{
+    Message,
+    Cancel,
+    PortClosed,
+    HandleClosed,
+};
+
+struct SecondReadCase
+{
+    const char* name;
+    FirstReadEnd end;
+    NTSTATUS status;
+    ULONG bytes;
+};
+
+class ControlSecondReadTest : public ControlFaultsTest,
+                              public ::testing::WithParamInterface<SecondReadCase>
+{
+};
+
+TEST_P(ControlSecondReadTest, ASecondReadLeavesThePendingOneToComplete)
+{
+    ControlClient* client = OpenClient();
+    ASSERT_EQ(client->OpenInputPort(0), STATUS_SUCCESS);
+    auto* buffer = static_cast<UCHAR*>(process.Allocate(16));
+    auto* other = static_cast<UCHAR*>(process.Allocate(16));
+    ControlMidiReadResult result{};
+    ControlMidiReadResult otherResult{};
+    CallerRequest first;
+    ASSERT_EQ(Read(first, client, 0, buffer, 16, &result), STATUS_PENDING);
+    {
+        CallerRequest second;
+        EXPECT_EQ(Read(second, client, 0, other, 16, &otherResult), STATUS_UNSUCCESSFUL);
+        EXPECT_TRUE(second.Completed());
+    }
+    EXPECT_FALSE(first.Completed());
+    EXPECT_EQ(MdlsOutstanding(), 1u) << "only the first read's buffer is locked";
+    switch (GetParam().end) {
+        case FirstReadEnd::Message:
+            UsbDevice().QueueBulkIn(kControlMidiInEndpoint, {0x19, 0x90, 0x3C, 0x40});
+            Run(5ms);
+            break;
+        case FirstReadEnd::Cancel:
+            EXPECT_TRUE(first.Cancel()) << "its cancel routine is in place";
+            break;
+        case FirstReadEnd::PortClosed:
+            EXPECT_EQ(client->CloseInputPort(0), STATUS_SUCCESS);
+            break;
+        case FirstReadEnd::HandleClosed:
+            CloseClient(client);
+            break;
+    }
+    ASSERT_TRUE(first.Completed());
+    EXPECT_EQ(first.Status(), GetParam().status);
+    EXPECT_EQ(result.bytes, GetParam().bytes);
+    EXPECT_EQ(MdlsOutstanding(), 0u);
+    if (GetParam().end == FirstReadEnd::Message) {
+        EXPECT_EQ(buffer[0], 0x90);
+        CallerRequest next;  // the port takes a read again
+        EXPECT_EQ(Read(next, client, 0, other, 16, &otherResult), STATUS_PENDING);
+        EXPECT_TRUE(next.Cancel());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, ControlSecondReadTest,
+    ::testing::Values(SecondReadCase{"Message", FirstReadEnd::Message, STATUS_SUCCESS, 3},
+                      SecondReadCase{"Cancel", FirstReadEnd::Cancel, STATUS_CANCELLED, 0},
+                      SecondReadCase{"PortClosed", FirstReadEnd::PortClosed, STATUS_SUCCESS, 0},
+                      SecondReadCase{"HandleClosed", FirstReadEnd::HandleClosed, STATUS_SUCCESS,
+                                     0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Port numbers index 32-entry tables: 32 and above are refused by every operation, and closing
 // them changes nothing.

@@ -70,6 +70,16 @@ NTSTATUS ControlDeviceModel::GetMidiConfiguration(ULONG index, MidiConfiguration
     return STATUS_SUCCESS;
 }
 
+ULONG ControlDeviceModel::GetBufferGranularity(ULONG rateIndex)
+{
+    if (onNextGranularity) {
+        std::function<void()> hook = std::move(onNextGranularity);
+        onNextGranularity = nullptr;
+        hook();
+    }
+    return EngineTestDeviceModel::GetBufferGranularity(rateIndex);
+}
+
 ControlDeviceParts::ControlDeviceParts() : engines(InputDeviceUsbRecord(true, false)) {}
 
 DeviceModel* ControlDeviceParts::CreateDeviceModel(DeviceLink deviceLink, PCWSTR registryPath)
@@ -187,6 +197,15 @@ CallerRequest::CallerRequest()
 
 CallerRequest::~CallerRequest()
 {
+    // A request the driver still holds is cancelled as its caller's exit would; one that even
+    // then does not come back is left to the pool's leak check rather than freed under the driver.
+    if (irp->CurrentLocation <= irp->StackCount && !completed) {
+        IoCancelIrp(irp);
+    }
+    if (irp->CurrentLocation <= irp->StackCount && !completed) {
+        ADD_FAILURE() << "a request the driver never completed, even cancelled";
+        return;
+    }
     IoFreeIrp(irp);
 }
 

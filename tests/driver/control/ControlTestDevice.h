@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     LONG GetConfiguration(ULONG index, StreamConfiguration* record) override;
     void GetMidiPortCounts(ULONG* ports, ULONG* second) override;
     NTSTATUS GetMidiConfiguration(ULONG index, MidiConfiguration* record) override;
+    ULONG GetBufferGranularity(ULONG rateIndex) override;
+
+    // Runs once, at the next granularity question (while a buffer size is being snapped).
+    std::function<void()> onNextGranularity;
 };
 
 class ControlDeviceParts final : public EngineTestDeviceParts

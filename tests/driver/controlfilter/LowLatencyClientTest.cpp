@@ -1,5 +1,8 @@
 // The low-latency cycle by property requests from 32- and 64-bit processes, a 64-bit caller's
-// short buffer table, and event handles that cannot be referenced.
+// short buffer table, buffer tables naming another process's memory, and event handles that
+// cannot be referenced.
+#include <cstring>
+
 #include "LowLatencyFixture.h"
 
 namespace {
@@ -45,6 +48,76 @@ TEST_P(LowLatencyClientTest, AShortTableFromA64BitProcessMapsNothing)
     }
     control->Close();
     user.Free(halves[0][0]);
+}
+
+// A table's buffers are probed as the requesting process's: addresses another process owns map
+// nothing, so the engine neither writes input there nor plays what is there.
+TEST_P(LowLatencyClientTest, BuffersOfAnotherProcessAreNeverStreamed)
+{
+    PlugIn();
+    UsbDevice().SetInFrameGenerator(&SoakRun::CaptureFrames);
+    UserProcess user(GetParam() != Caller::Process64);
+    UserProcess foreign(GetParam() != Caller::Process64);
+    auto control = OpenRequester(user);
+    ASSERT_NE(control, nullptr);
+    constexpr uint8_t kTheirs = 0x5A;
+    constexpr ULONG kBytes = kHalfSamples * 4;
+    for (bool output : {false, true}) {
+        SCOPED_TRACE(output ? "output" : "input");
+        void* theirs[kTableChannels][kTableHalves] = {};
+        void* ours[kTableChannels][kTableHalves] = {};
+        for (ULONG c = 0; c < kChannels; ++c) {
+            for (ULONG h = 0; h < kTableHalves; ++h) {
+                theirs[c][h] = foreign.Allocate(kBytes);
+                std::memset(theirs[c][h], kTheirs, kBytes);
+                ours[c][h] = user.Allocate(kBytes);
+            }
+        }
+        const ULONG foreignItem = output ? kPropStreamingOutputBuffers : kPropStreamingInputBuffers;
+        const ULONG ownItem = output ? kPropStreamingInputBuffers : kPropStreamingOutputBuffers;
+        ASSERT_EQ(control
+                      ->Set(kPropSetControlStreaming, foreignItem,
+                            control->BufferTableData(theirs, kBytes))
+                      .status,
+                  STATUS_SUCCESS);
+        ASSERT_EQ(
+            control->Set(kPropSetControlStreaming, ownItem, control->BufferTableData(ours, kBytes))
+                .status,
+            STATUS_SUCCESS);
+        ASSERT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingStart, 0),
+                  STATUS_SUCCESS);
+        Run(100ms);
+        EXPECT_EQ(control->GetU32(kPropSetControlStreaming, kPropStreamingRunning), 1u);
+        size_t written = 0;
+        for (ULONG c = 0; c < kChannels; ++c) {
+            for (ULONG h = 0; h < kTableHalves; ++h) {
+                const auto* bytes = static_cast<const uint8_t*>(theirs[c][h]);
+                for (ULONG i = 0; i < kBytes; ++i) {
+                    written += bytes[i] != kTheirs ? 1 : 0;
+                }
+            }
+        }
+        EXPECT_EQ(written, 0u) << "bytes of the other process written";
+        size_t played = 0;
+        for (const UsbSim::OutPacketRecord& packet : UsbDevice().OutPackets()) {
+            for (uint8_t byte : packet.bytes) {
+                played += packet.endpoint == 0x01 && byte != 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(played, 0u) << "bytes of the other process played";
+        EXPECT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingStop, 0), STATUS_SUCCESS);
+        EXPECT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingReleaseInputBuffers, 0),
+                  STATUS_SUCCESS);
+        EXPECT_EQ(control->SetU32(kPropSetControlStreaming, kPropStreamingReleaseOutputBuffers, 0),
+                  STATUS_SUCCESS);
+        for (ULONG c = 0; c < kChannels; ++c) {
+            for (ULONG h = 0; h < kTableHalves; ++h) {
+                foreign.Free(theirs[c][h]);
+                user.Free(ours[c][h]);
+            }
+        }
+    }
+    control->Close();
 }
 
 // Handles that cannot be referenced register nothing: the request says so.

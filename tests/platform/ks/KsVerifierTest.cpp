@@ -1,6 +1,6 @@
 // Kernel streaming under the verifier: entry points at the wrong IRQL, object bags and factory
 // walks without the mutex they require, IRPs of a cancelable queue completed while linked or
-// twice, and the device and control mutexes in the lock order.
+// twice, IRPs acquired and never released, and the device and control mutexes in the lock order.
 #include <KernelTestApi.h>
 #include <KsHostApi.h>
 #include <gtest/gtest.h>
@@ -161,15 +161,30 @@ struct QueueingDevice
     {
         auto* self = static_cast<QueueingDevice*>(device->DeviceExtension);
         IoMarkIrpPending(irp);
-        KsAddIrpToCancelableQueue(&self->queue, &self->lock, irp, KsListEntryTail, nullptr);
+        KsAddIrpToCancelableQueue(&self->queue, &self->lock, irp, KsListEntryTail,
+                                  self->ownCancel ? &OwnCancel : nullptr);
         return STATUS_PENDING;
+    }
+    // A driver's own routine, which frees what it keeps for the IRP before the default one.
+    static void OwnCancel(PDEVICE_OBJECT device, PIRP irp)
+    {
+        ++static_cast<QueueingDevice*>(device->DeviceExtension)->ownCancels;
+        KsCancelRoutine(device, irp);
+    }
+    PIRP Acquire()
+    {
+        return KsRemoveIrpFromCancelableQueue(&queue, &lock, KsListEntryHead, KsAcquireOnly);
+    }
+    PIRP Take()
+    {
+        return KsRemoveIrpFromCancelableQueue(&queue, &lock, KsListEntryHead, KsAcquireAndRemove);
     }
     static void Complete(PIRP irp)
     {
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
     }
-    PIRP Send()
+    PIRP Send(bool cancelledFirst = false)
     {
         PIRP irp = IoAllocateIrp(1, FALSE);
         EXPECT_NE(irp, nullptr);
@@ -177,6 +192,9 @@ struct QueueingDevice
         IoSetCompletionRoutine(
             irp, [](PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; },
             nullptr, TRUE, TRUE, TRUE);
+        if (cancelledFirst) {
+            EXPECT_FALSE(IoCancelIrp(irp));  // no routine yet: only marked
+        }
         EXPECT_EQ(IoCallDriver(&device, irp), STATUS_PENDING);
         return irp;
     }
@@ -184,7 +202,14 @@ struct QueueingDevice
     DEVICE_OBJECT device{};
     LIST_ENTRY queue;
     KSPIN_LOCK lock;
+    bool ownCancel = false;
+    int ownCancels = 0;
 };
+
+bool Completed(PIRP irp)
+{
+    return irp->CurrentLocation > irp->StackCount;
+}
 
 TEST_F(KsVerifierTest, CancelableQueueIrpsCompleteOnceAndOnlyOffTheQueue)
 {
@@ -209,6 +234,120 @@ TEST_F(KsVerifierTest, CancelableQueueIrpsCompleteOnceAndOnlyOffTheQueue)
     ExpectVerifierStop(ExpectBugCheck([&] { QueueingDevice::Complete(irp); }),
                        Platform::Kernel::kRuleCompletedTwiceFromQueue, "completed again");
     IoFreeIrp(irp);
+}
+
+// An acquired IRP has no cancel routine until it is released: cancelling only marks it, and
+// removal and KsCancelIo pass it by. Released, it is cancelled at once if that was asked meanwhile.
+struct AcquireCase
+{
+    const char* name;
+    bool cancelWhileAcquired;
+    bool cancelIoWhileAcquired;
+};
+
+class KsAcquireTest : public KsVerifierTest, public ::testing::WithParamInterface<AcquireCase>
+{
+};
+
+TEST_P(KsAcquireTest, AnAcquiredIrpCannotBeCancelledOrTakenUntilReleased)
+{
+    QueueingDevice queueing;
+    queueing.ownCancel = true;
+    PIRP irp = queueing.Send();
+    ASSERT_EQ(queueing.Acquire(), irp);
+    EXPECT_EQ(irp->CancelRoutine, nullptr);
+    EXPECT_EQ(queueing.Acquire(), nullptr) << "acquired once";
+    EXPECT_EQ(queueing.Take(), nullptr) << "not for removal while acquired";
+    if (GetParam().cancelWhileAcquired) {
+        EXPECT_FALSE(IoCancelIrp(irp)) << "no routine to call";
+    }
+    if (GetParam().cancelIoWhileAcquired) {
+        KsCancelIo(&queueing.queue, &queueing.lock);
+    }
+    EXPECT_FALSE(Completed(irp));
+    EXPECT_EQ(queueing.ownCancels, 0);
+    KsReleaseIrpOnCancelableQueue(irp, &QueueingDevice::OwnCancel);
+    const bool cancelled = GetParam().cancelWhileAcquired || GetParam().cancelIoWhileAcquired;
+    EXPECT_EQ(Completed(irp), cancelled);
+    EXPECT_EQ(queueing.ownCancels, cancelled ? 1 : 0) << "the driver's routine ran";
+    if (cancelled) {
+        EXPECT_EQ(irp->IoStatus.Status, STATUS_CANCELLED);
+    } else {
+        EXPECT_EQ(queueing.Take(), irp) << "back on the queue for removal";
+        QueueingDevice::Complete(irp);
+    }
+    IoFreeIrp(irp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KsAcquireTest,
+                         ::testing::Values(AcquireCase{"Released", false, false},
+                                           AcquireCase{"CancelledWhileAcquired", true, false},
+                                           AcquireCase{"CancelIoWhileAcquired", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The queue runs the driver's own routine wherever it cancels: an IRP cancelled before it was
+// queued, and every IRP KsCancelIo cancels.
+TEST_F(KsVerifierTest, CancellingRunsTheDriversOwnRoutine)
+{
+    QueueingDevice queueing;
+    queueing.ownCancel = true;
+    PIRP early = queueing.Send(true);
+    EXPECT_TRUE(Completed(early));
+    EXPECT_EQ(early->IoStatus.Status, STATUS_CANCELLED);
+    EXPECT_EQ(queueing.ownCancels, 1);
+    IoFreeIrp(early);
+    PIRP first = queueing.Send();
+    PIRP second = queueing.Send();
+    KsCancelIo(&queueing.queue, &queueing.lock);
+    EXPECT_EQ(queueing.ownCancels, 3);
+    EXPECT_TRUE(Completed(first) && Completed(second));
+    IoFreeIrp(first);
+    IoFreeIrp(second);
+}
+
+// An IRP acquired and never released is a stop where it is freed; removing or releasing one that
+// was not acquired is one too (its canceller may be unlinking it at that moment).
+TEST_F(KsVerifierTest, AcquiredIrpsMustBeReleasedOrRemoved)
+{
+    QueueingDevice queueing;
+    PIRP irp = queueing.Send();
+    ExpectVerifierStop(ExpectBugCheck([&] { KsRemoveSpecificIrpFromCancelableQueue(irp); }),
+                       Platform::Kernel::kRuleAcquiredNeverReleased, "not acquired");
+    ExpectVerifierStop(ExpectBugCheck([&] { KsReleaseIrpOnCancelableQueue(irp, nullptr); }),
+                       Platform::Kernel::kRuleAcquiredNeverReleased, "not acquired");
+    ASSERT_EQ(queueing.Acquire(), irp);
+    ExpectVerifierStop(ExpectBugCheck([&] { IoFreeIrp(irp); }),
+                       Platform::Kernel::kRuleAcquiredNeverReleased, "never released");
+    KsRemoveSpecificIrpFromCancelableQueue(irp);
+    EXPECT_EQ(queueing.Take(), nullptr) << "off the queue";
+    QueueingDevice::Complete(irp);
+    IoFreeIrp(irp);
+}
+
+// A handle closes once its requests are done: one a driver acquired and never released would keep
+// it open for good.
+TEST_F(KsVerifierTest, AHandleClosingOverAnAcquiredRequestStops)
+{
+    UserProcess process;
+    auto handle = FilterHandle::Open(process, *device_, link_);
+    ASSERT_NE(handle, nullptr);
+    auto wait = handle->BeginDeviceIoControl(
+        IOCTL_KS_PROPERTY,
+        Platform::Ks::PropertyBytes(KsTestDriver::kPropertySet, KsTestDriver::kWaitId,
+                                    KSPROPERTY_TYPE_GET),
+        8);
+    ASSERT_FALSE(wait->Completed());
+    PIRP acquired = KsRemoveIrpFromCancelableQueue(&KsTestDriver::State().waitQueue,
+                                                   &KsTestDriver::State().waitLock, KsListEntryHead,
+                                                   KsAcquireOnly);
+    ASSERT_NE(acquired, nullptr);
+    ExpectVerifierStop(ExpectBugCheck([&] { handle->Close(); }),
+                       Platform::Kernel::kRuleAcquiredNeverReleased, "the close of the handle");
+    // Released, the cancellation the close asked for goes through and the handle closes.
+    KsReleaseIrpOnCancelableQueue(acquired, nullptr);
+    ASSERT_TRUE(wait->Completed());
+    EXPECT_EQ(wait->Result().status, STATUS_CANCELLED);
+    EXPECT_EQ(handle->Close(), STATUS_SUCCESS);
 }
 
 }  // namespace
