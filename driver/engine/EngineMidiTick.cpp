@@ -27,6 +27,7 @@ void EngineMidiTick::Construct(DeviceLink deviceLink, MidiPipes* midiPipes)
     codec = nullptr;
     router = nullptr;
     initialized = 0;
+    engineRunning = 0;
     tickState = kTickStopped;
     RtlZeroMemory(&configuration, sizeof(configuration));
     configuration.index = static_cast<ULONG>(-1);
@@ -142,6 +143,11 @@ NTSTATUS EngineMidiTick::EngineStart()
     if (!initialized) {
         return STATUS_UNSUCCESSFUL;
     }
+    // Once per stop: a second start would set the timer resolution a second time, and the one
+    // stop that follows would leave it set.
+    if (engineRunning) {
+        return STATUS_SUCCESS;
+    }
     {
         InStackLock hold(&portsLock);
         for (ULONG port = 0; port < ports.portCount && ports.throttles != nullptr; ++port) {
@@ -155,12 +161,13 @@ NTSTATUS EngineMidiTick::EngineStart()
     const NTSTATUS status = pipes->MidiPipesStarted() ? STATUS_SUCCESS : pipes->StartMidiPipes();
     ExSetTimerResolution(kOneMillisecond, TRUE);
     ArmDpcTimer(&timer);
+    engineRunning = 1;
     return status;
 }
 
 void EngineMidiTick::EngineStop()
 {
-    if (!initialized) {
+    if (!initialized || !engineRunning) {
         return;
     }
     StopDpcTimer(&timer);
@@ -170,6 +177,39 @@ void EngineMidiTick::EngineStop()
     KeWaitForSingleObject(&tickIdle, Executive, KernelMode, FALSE, nullptr);
     ExSetTimerResolution(0, FALSE);
     pipes->StopMidiPipes();
+    engineRunning = 0;
+}
+
+// PASSIVE_LEVEL, under the mutex. Brings the engine to what the state asks and moves the state
+// on. A start or stop asked for at DISPATCH_LEVEL meanwhile (EngineStop waits for the tick) has
+// changed the state: each step moves it only from the value it acted on, and goes round again
+// when it finds another. With recheck, a stop that is done looks at the clients once more: one
+// that opened while the tick's last run was deciding to stop asked nothing of a running tick.
+void EngineMidiTick::SettleTick(bool recheck)
+{
+    for (;;) {
+        const LONG state = TickState();
+        if (state == kTickStarting) {
+            EngineStart();
+            if (InterlockedCompareExchange(&tickState, kTickRunning, kTickStarting) ==
+                kTickStarting) {
+                return;
+            }
+        } else if (state == kTickStopping) {
+            EngineStop();
+            if (InterlockedCompareExchange(&tickState, kTickStopped, kTickStopping) !=
+                kTickStopping) {
+                continue;
+            }
+            MidiRouter* linked = LinkedRouter();
+            if (!recheck || !initialized || linked == nullptr || !linked->AnyClientOpen()) {
+                return;
+            }
+            InterlockedCompareExchange(&tickState, kTickStarting, kTickStopped);
+        } else {
+            return;
+        }
+    }
 }
 
 void EngineMidiTick::ChangeTick(bool start, bool keep)
@@ -189,19 +229,21 @@ void EngineMidiTick::ChangeTick(bool start, bool keep)
         return;
     }
     KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
-    const LONG state = TickState();
-    if (start && state != kTickStarting && state != kTickRunning) {
-        WriteRelease(&tickState, kTickStarting);
-        EngineStart();
-        WriteRelease(&tickState, kTickRunning);
-    } else if (!start && state != kTickStopping && state != kTickStopped) {
-        if (keep) {
-            EngineStop();
-        } else {
-            WriteRelease(&tickState, kTickStopping);
-            EngineStop();
-            WriteRelease(&tickState, kTickStopped);
+    if (!start && keep) {
+        EngineStop();
+    } else {
+        // The state may change at DISPATCH_LEVEL between the read and the write.
+        for (;;) {
+            const LONG state = TickState();
+            const bool already = start ? (state == kTickStarting || state == kTickRunning)
+                                       : (state == kTickStopping || state == kTickStopped);
+            const LONG next = start ? kTickStarting : kTickStopping;
+            if (already || InterlockedCompareExchange(&tickState, next, state) == state) {
+                break;
+            }
         }
+        // A stop here is the configuration's, which wants the tick stopped on return.
+        SettleTick(false);
     }
     KeReleaseMutex(&mutex, FALSE);
 }
@@ -233,13 +275,7 @@ void EngineMidiTick::TickWorkItem(PDEVICE_OBJECT, PVOID parameter)
     EngineMidiTick* self = work->tick;
     KeWaitForSingleObject(&self->mutex, Executive, KernelMode, FALSE, nullptr);
     if (GetPnpState(self->context) == kPnpStarted) {
-        if (self->TickState() == kTickStarting) {
-            self->EngineStart();
-            WriteRelease(&self->tickState, kTickRunning);
-        } else if (self->TickState() == kTickStopping) {
-            self->EngineStop();
-            WriteRelease(&self->tickState, kTickStopped);
-        }
+        self->SettleTick(true);
     }
     KeReleaseMutex(&self->mutex, FALSE);
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
@@ -271,10 +307,10 @@ void EngineMidiTick::ResumeAfterStart()
     KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
     initialized = 1;
     const LONG state = TickState();
-    if (state == kTickStarting || state == kTickRunning) {
+    if (state == kTickRunning) {
         EngineStart();
-        WriteRelease(&tickState, kTickRunning);
     }
+    SettleTick(true);
     KeReleaseMutex(&mutex, FALSE);
 }
 

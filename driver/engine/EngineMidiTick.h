@@ -6,7 +6,9 @@
 // Tick state: 1 stopped -> 2 starting -> 3 running -> 0 stopping -> 1 stopped. A stop with keep
 // leaves 2 or 3 so that the next engine start resumes the tick. Changes run at PASSIVE_LEVEL under
 // the tick's mutex; asked for at a raised level they are queued to a work item that holds the
-// device's remove lock and acts only while the device is started.
+// device's remove lock and acts only while the device is started. The state moves at a raised
+// level while a change waits for the tick: a change writes its end state only over the state it
+// acted on, and a stop that is done restarts the tick when a client is open.
 #pragma once
 
 #include <wdm.h>
@@ -57,6 +59,7 @@ public:
 private:
     NTSTATUS EngineStart();
     void EngineStop();
+    void SettleTick(bool recheck);
     bool QueueTickWork();
     static void TickWorkItem(PDEVICE_OBJECT device, PVOID parameter);
     static void EngineTick(PVOID self);
@@ -69,6 +72,7 @@ private:
     UsbMidiCodec* codec;
     MidiRouter* router;
     UCHAR initialized;
+    UCHAR engineRunning;  // timer armed, resolution set, pipes asked to run; under the mutex
     LONG tickState;
     MidiConfiguration configuration;
     MidiOutputPorts ports;  // throttles "Thrt", one per output port; under portsLock

@@ -265,6 +265,9 @@ void MidiInputPinStream::PortTableChanged(MidiReader* client, ULONG generation)
 NTSTATUS MidiInputPinStream::Process()
 {
     if (DeviceGone()) {
+        // Nothing will fill them: frames held or queued would wait for the handle to close.
+        Flush();
+        FailQueuedFrames();
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     InStackLock hold(&pinLock);
@@ -313,6 +316,20 @@ void MidiInputPinStream::Flush()
         }
         KsStreamPointerDelete(clone);
         InterlockedDecrement(&clonesHeld);
+    }
+}
+
+void MidiInputPinStream::FailQueuedFrames()
+{
+    InStackLock hold(&cloneLock);
+    PKSSTREAM_POINTER leading =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    while (leading != nullptr) {
+        leading->StreamHeader->DataUsed = 0;
+        KsStreamPointerSetStatusCode(leading, STATUS_DEVICE_NOT_CONNECTED);
+        if (!NT_SUCCESS(KsStreamPointerAdvance(leading))) {
+            leading = nullptr;
+        }
     }
 }
 

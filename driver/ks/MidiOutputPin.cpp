@@ -119,6 +119,8 @@ MidiOutputPinStream::Step MidiOutputPinStream::SendRecord(PKSSTREAM_POINTER lead
 NTSTATUS MidiOutputPinStream::Process()
 {
     if (DeviceGone()) {
+        // Nothing will send it: a frame left queued would wait for the handle to close.
+        FailQueuedFrames();
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     InStackLock hold(&pinLock);
@@ -150,10 +152,10 @@ NTSTATUS MidiOutputPinStream::Process()
     }
 }
 
-void MidiOutputPinStream::CompleteAll()
+// Under the clone lock. Every frame at and past the leading edge completes; with the device gone
+// each one says so.
+void MidiOutputPinStream::CompleteQueuedFrames(bool gone)
 {
-    InStackLock hold(&cloneLock);
-    const bool gone = DeviceGone();
     PKSSTREAM_POINTER leading =
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     while (leading != nullptr) {
@@ -164,6 +166,21 @@ void MidiOutputPinStream::CompleteAll()
             leading = nullptr;
         }
     }
+}
+
+// The frames not yet sent fail; those whose records the codec still holds (clones) complete
+// when it gives them back, or at the close.
+void MidiOutputPinStream::FailQueuedFrames()
+{
+    InStackLock hold(&cloneLock);
+    CompleteQueuedFrames(true);
+}
+
+void MidiOutputPinStream::CompleteAll()
+{
+    InStackLock hold(&cloneLock);
+    const bool gone = DeviceGone();
+    CompleteQueuedFrames(gone);
     for (PKSSTREAM_POINTER clone = KsPinGetFirstCloneStreamPointer(pin); clone != nullptr;
          clone = KsPinGetFirstCloneStreamPointer(pin)) {
         if (gone) {

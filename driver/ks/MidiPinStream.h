@@ -84,6 +84,7 @@ public:
 
 private:
     void Flush();
+    void FailQueuedFrames();
     // Under the clone lock: the message into the oldest clone, which completes; false when the
     // frame is too small (the message is lost, the frame stays).
     bool WriteMessage(PKSSTREAM_POINTER clone, LONGLONG time, const UCHAR* bytes, ULONG count,
@@ -127,6 +128,8 @@ private:
     Step SendRecord(PKSSTREAM_POINTER leading);
     void DeleteClone(PKSSTREAM_POINTER clone);
     void CompleteAll();
+    void FailQueuedFrames();
+    void CompleteQueuedFrames(bool gone);
 
     MidiWriter* writer = nullptr;
     LONGLONG recordTime = 0;  // 100 ns: the time the next raw record counts from

@@ -65,7 +65,8 @@ public:
 // short to hold what its tag needs, or when out of pool.
 WAVEFORMATEXTENSIBLE* CopyWaveFormat(const KSDATAFORMAT* format);
 void FreeWaveFormat(WAVEFORMATEXTENSIBLE* format);
-// A changed format: the pin's stream takes a fresh copy. False when it cannot.
+// A changed format: the pin's stream takes a fresh copy, freeing the old one. The caller holds
+// the pin's control mutex, under which the copy is read elsewhere. False when it cannot.
 bool RefreshPinWaveFormat(PKSPIN pin);
 
 WavePinBase* WavePinOf(PKSPIN pin);

@@ -144,6 +144,16 @@ NTSTATUS SetRenderState(PKSPIN pin, KSSTATE to, KSSTATE from)
     return RenderOf(pin)->SetState(to, from);
 }
 
+// PASSIVE_LEVEL. The format copy is replaced (and the old one freed) under the pin's control
+// mutex when a stopped pin takes a new format: a property handler reads it under that mutex.
+void ReadPinFormat(PKSPIN pin, const WavePinBase* stream, ULONGLONG* averageBytes, ULONG* align)
+{
+    KsAcquireControl(pin);
+    *averageBytes = stream->waveFormat != nullptr ? stream->waveFormat->Format.nAvgBytesPerSec : 0;
+    *align = stream->BlockAlign();
+    KsReleaseControl(pin);
+}
+
 NTSTATUS GetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
 {
     PKSPIN pin = KsGetPinFromIrp(irp);
@@ -162,8 +172,9 @@ NTSTATUS GetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
         (stream->context == nullptr || GetPnpState(stream->context) != kPnpStarted)) {
         const ULONGLONG now = Now100ns();
         const ULONGLONG elapsed = now > last ? now - last : 0;
-        const ULONGLONG rate = stream->waveFormat->Format.nAvgBytesPerSec;
-        const ULONG align = stream->BlockAlign();
+        ULONGLONG rate = 0;
+        ULONG align = 0;
+        ReadPinFormat(pin, stream, &rate, &align);
         // elapsed x rate / 10^7 without overflow for any elapsed time, in whole blocks: a client
         // reads the offset as a count of blocks.
         ULONGLONG advance =
@@ -187,7 +198,9 @@ NTSTATUS SetPosition(PIRP irp, PKSIDENTIFIER, PVOID data)
     }
     KSAUDIO_POSITION position;
     RtlCopyMemory(&position, data, sizeof position);
-    const ULONG align = stream->BlockAlign();
+    ULONGLONG rate = 0;
+    ULONG align = 0;
+    ReadPinFormat(pin, stream, &rate, &align);
     InStackLock hold(stream->PositionLock());
     stream->lastPositionTime = Now100ns();
     stream->playPosition = position.PlayOffset;

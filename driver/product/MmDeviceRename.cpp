@@ -118,8 +118,14 @@ void RewriteFormat(PCWSTR path, PCWSTR valueName, UCHAR* buffer, bool engineForm
     if (stored == 0 || (stored == rate && !(engineFormat && bits != 32))) {
         return;
     }
+    // The block alignment is the registry's: its product with the rate may not fit the field,
+    // and a wrapped value would be a format no one stored.
+    const ULONGLONG average = static_cast<ULONGLONG>(rate) * blockAlign;
+    if (average > 0xFFFFFFFFull) {
+        return;
+    }
     Store32(value + 12, rate);
-    Store32(value + 16, rate * blockAlign);
+    Store32(value + 16, static_cast<ULONG>(average));
     RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, path, valueName, type, value, length);
 }
 

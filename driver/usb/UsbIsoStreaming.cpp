@@ -56,16 +56,32 @@ ULONG UsbIsoStreaming::MaxFrameSamples(const UsbPipe* pipe) const
     return pipe->pipeInformation.MaximumPacketSize / bytesPerSampleFrame * pipe->packetsPerFrame;
 }
 
+// The most samples capture pacing can ask of one OUT frame. The OUT frames repeat the sizes of
+// the sync pipe's captured frames, and a captured frame is taken as it came only within
+// kCaptureSizeTolerance samples of the rate (else silence of the rate's size, base or base + 1,
+// stands in): so at most base + tolerance. And no captured frame holds more than the sync pipe
+// carries in one frame (whole sample frames per packet, every packet of the frame): so at most
+// that. The smaller of the two, and never less than the rate itself needs.
+ULONG UsbIsoStreaming::LargestPacedFrame(ULONG base, ULONG largestIn)
+{
+    const UsbPipe* sync = pipeTable.FindLastAudioPipe(true);
+    if (sync == nullptr) {
+        return largestIn;
+    }
+    const ULONG tolerated = base + static_cast<ULONG>(kCaptureSizeTolerance);
+    const ULONG carried = MaxFrameSamples(sync);
+    const ULONG largest = tolerated < carried ? tolerated : carried;
+    return largest > largestIn ? largest : largestIn;
+}
+
 // Every audio pipe carries the configuration's format, and a frame of each holds the largest
 // frame the sizing can give it: the rate's whole samples, one more when the rate has a fraction,
-// and on the playback side the tolerance of the capture frames it mirrors when capture paces it.
+// and on the playback side the largest captured frame it mirrors when capture paces it.
 NTSTATUS UsbIsoStreaming::CheckAudioPipes()
 {
     const ULONG base = currentRate / 1000;
     const ULONG largestIn = base + (currentRate % 1000 != 0 ? 1 : 0);
-    const ULONG largestOut = pipeTable.InAudioPipes() != 0
-                                 ? base + static_cast<ULONG>(kCaptureSizeTolerance)
-                                 : largestIn;
+    const ULONG largestOut = LargestPacedFrame(base, largestIn);
     ULONG channels[2] = {0, 0};  // out, in
     NTSTATUS status = STATUS_SUCCESS;
     UsbPipe* pipe = nullptr;

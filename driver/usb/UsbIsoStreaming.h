@@ -87,6 +87,7 @@ private:
     void ResetPipes();
     NTSTATUS SizeTransfers();
     NTSTATUS CheckAudioPipes();
+    ULONG LargestPacedFrame(ULONG base, ULONG largestIn);
     ULONG MaxFrameSamples(const UsbPipe* pipe) const;
     NTSTATUS BuildSyncRing(UsbPipe* sync);
     NTSTATUS SubmitSyncRing(UsbPipe* sync);

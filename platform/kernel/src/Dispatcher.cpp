@@ -200,6 +200,8 @@ void ResetDispatcher()
     d.realHold = kNoDeadline;
     d.performanceFrequency = 10'000'000;
     d.timerResolution = 0;
+    d.timerResolutionRequests = 0;
+    d.unmatchedTimerResolutionReleases = 0;
     d.watchdog = std::chrono::milliseconds(2000);
     d.nextTimerSequence = 1;
     d.armedTimers.clear();

@@ -65,6 +65,8 @@ struct Dispatcher
 
     LONGLONG performanceFrequency = 10'000'000;
     ULONG timerResolution = 0;
+    ULONG timerResolutionRequests = 0;           // sets not yet released
+    ULONG unmatchedTimerResolutionReleases = 0;  // releases that found no set
     std::chrono::milliseconds watchdog{2000};
 
     ULONGLONG nextTimerSequence = 1;

@@ -400,11 +400,22 @@ ULONG ExSetTimerResolution(ULONG desiredTime, BOOLEAN setResolution)
 {
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
+    // The kernel counts requests: the resolution stays while any set is not yet released, and a
+    // release without a set of its own changes nothing.
     if (!setResolution) {
-        d.timerResolution = 0;
-        return kTimeIncrement;
+        if (d.timerResolutionRequests == 0) {
+            ++d.unmatchedTimerResolutionReleases;
+            return d.timerResolution != 0 ? d.timerResolution : kTimeIncrement;
+        }
+        if (--d.timerResolutionRequests == 0) {
+            d.timerResolution = 0;
+            return kTimeIncrement;
+        }
+        return d.timerResolution;
     }
-    d.timerResolution = std::clamp(desiredTime, kFinestResolution, kTimeIncrement);
+    ++d.timerResolutionRequests;
+    const ULONG asked = std::clamp(desiredTime, kFinestResolution, kTimeIncrement);
+    d.timerResolution = d.timerResolution != 0 ? std::min(d.timerResolution, asked) : asked;
     return d.timerResolution;
 }
 
@@ -493,6 +504,13 @@ ULONG TimerResolutionInForce()
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     return d.timerResolution;
+}
+
+TimerResolutionRequests TimerResolutionRequestCounts()
+{
+    Dispatcher& d = TheDispatcher();
+    std::lock_guard lock(d.mutex);
+    return {d.timerResolutionRequests, d.unmatchedTimerResolutionReleases};
 }
 
 void SetDeadlockWatchdog(std::chrono::milliseconds realTime)

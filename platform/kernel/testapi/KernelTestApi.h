@@ -182,7 +182,16 @@ void RunPending();                                    // queued DPCs, then work 
 
 LONGLONG InterruptTime100ns();  // the clock, 100 ns units since the layer's boot
 void SetPerformanceFrequency(LONGLONG countsPerSecond);  // default 10 MHz
-ULONG TimerResolutionInForce();  // 100 ns units; the last ExSetTimerResolution request, 0 = none
+// 100 ns units: the finest resolution asked for by a set not yet released; 0 = none.
+ULONG TimerResolutionInForce();
+// ExSetTimerResolution's requests as the kernel counts them: every set must be released once.
+// The kernel test fixture fails a test that ends with either count nonzero.
+struct TimerResolutionRequests
+{
+    ULONG outstanding = 0;        // sets not yet released
+    ULONG unmatchedReleases = 0;  // releases that found no set to release
+};
+TimerResolutionRequests TimerResolutionRequestCounts();
 
 // How long a wait nothing in the layer can satisfy waits for another thread before it stops
 // the system; 0 = forever. Also the limit of virtual time such a wait lets pass. Default 2 s.

@@ -17,6 +17,11 @@ void EndKernelTest()
     if (const size_t armed = ArmedTimerCount(); armed != 0) {
         ADD_FAILURE() << armed << " kernel timer(s) still set at the end of the test";
     }
+    if (const TimerResolutionRequests r = TimerResolutionRequestCounts();
+        r.outstanding != 0 || r.unmatchedReleases != 0) {
+        ADD_FAILURE() << "timer resolution: " << r.outstanding << " set(s) not released, "
+                      << r.unmatchedReleases << " release(s) without a set";
+    }
     if (const size_t handles = OpenRegistryHandleCount(); handles != 0) {
         ADD_FAILURE() << handles << " registry handle(s) left open";
     }

@@ -126,13 +126,13 @@ private:
         out.bytes.insert(out.bytes.end(), units.bytes.begin(), units.bytes.end());
     }
 
-    uint16_t MaxPacketSize(uint8_t channels) const
+    uint16_t MaxPacketSize(uint8_t channels, bool isIn) const
     {
         const uint32_t highest = *std::max_element(v.rates.begin(), v.rates.end());
         const uint32_t packetsPerSecond = highSpeed ? 8000 : 1000;
         const int32_t samples =
             static_cast<int32_t>((highest + packetsPerSecond - 1) / packetsPerSecond) +
-            v.packetRoom;
+            (isIn ? v.inPacketRoom.value_or(v.packetRoom) : v.packetRoom);
         return static_cast<uint16_t>(static_cast<uint32_t>(samples) * channels * v.subslotBytes);
     }
 
@@ -167,7 +167,8 @@ private:
         // Asynchronous with a feedback endpoint, else adaptive (OUT) or asynchronous (IN).
         const uint8_t sync = s.isIn || withFeedback ? 0x05 : 0x09;
         const uint8_t address = s.isIn ? kInAudioEndpoint : kOutAudioEndpoint;
-        Endpoint(address, sync, MaxPacketSize(s.channels), 1, withFeedback ? kFeedbackEndpoint : 0);
+        Endpoint(address, sync, MaxPacketSize(s.channels, s.isIn), 1,
+                 withFeedback ? kFeedbackEndpoint : 0);
         // Class-specific endpoint: sampling frequency control when there is a rate to choose.
         const uint8_t controls = v.audioClass == 1 && v.rates.size() > 1 ? 0x01 : 0x00;
         if (v.audioClass == 2) {
@@ -239,7 +240,8 @@ void Validate(const ProductVariant& v)
         v.bitResolution > 8 * v.subslotBytes) {
         throw std::invalid_argument("sample size out of range");
     }
-    if (v.packetRoom < -1 || v.packetRoom > 8) {
+    if (v.packetRoom < -1 || v.packetRoom > 8 || v.inPacketRoom.value_or(0) < -1 ||
+        v.inPacketRoom.value_or(0) > 8) {
         throw std::invalid_argument("packet room is -1 to 8 samples");
     }
     if (v.configurationCount == 0 || v.outChannels > 32 || v.inChannels > 32) {

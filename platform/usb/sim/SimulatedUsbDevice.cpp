@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -517,6 +518,7 @@ Result SimulatedUsbDevice::IsoOut(uint8_t endpoint, uint32_t frame, uint8_t micr
         packet = packet.first(packet.size() - std::min(*fault, packet.size()));
     }
     // Filled in place: a record built aside and copied in stalled on its own bytes.
+    NoteOutFormat(endpoint, setting);
     OutPacketRecord& record = outPackets.emplace_back();
     record.endpoint = endpoint;
     record.frame = frame;
@@ -785,25 +787,35 @@ OutSampleArray SimulatedUsbDevice::OutSamples(uint8_t endpoint) const
     return received;
 }
 
+// The format of the setting the host had selected when the endpoint's packets came; before any
+// came, the one selected now. Two settings may carry the endpoint with different formats.
 const StreamFormat* SimulatedUsbDevice::OutFormatOf(uint8_t endpoint) const
 {
-    if (!outFormatKnown[endpoint]) {
-        const StreamFormat* format = nullptr;
-        for (const ConfigurationModel& c : configurations) {
-            for (const auto& [number, interface] : c.interfaces) {
-                for (const auto& [alt, setting] : interface.alternates) {
-                    for (const EndpointModel& e : setting.endpoints) {
-                        if (e.address == endpoint && setting.format.BytesPerSampleFrame() != 0) {
-                            format = &setting.format;
-                        }
-                    }
-                }
-            }
-        }
-        outFormatOf[endpoint] = format;
-        outFormatKnown[endpoint] = true;
+    if (outFormatMixed[endpoint]) {
+        throw std::logic_error("the OUT packets of endpoint " + std::to_string(endpoint) +
+                               " came under settings of different formats: clear them between");
     }
-    return outFormatOf[endpoint];
+    if (outFormatOf[endpoint] != nullptr) {
+        return outFormatOf[endpoint];
+    }
+    const AlternateSettingModel* setting = ActiveSettingOf(endpoint);
+    return setting != nullptr && setting->format.BytesPerSampleFrame() != 0 ? &setting->format
+                                                                            : nullptr;
+}
+
+void SimulatedUsbDevice::NoteOutFormat(uint8_t endpoint, const AlternateSettingModel* setting)
+{
+    const StreamFormat& format = setting->format;
+    if (format.BytesPerSampleFrame() == 0) {
+        return;
+    }
+    const StreamFormat*& taken = outFormatOf[endpoint];
+    if (taken == nullptr) {
+        taken = &format;
+    } else if (taken != &format &&
+               (taken->channels != format.channels || taken->subslotBytes != format.subslotBytes)) {
+        outFormatMixed[endpoint] = true;
+    }
 }
 
 namespace {

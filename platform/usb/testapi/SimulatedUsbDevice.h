@@ -167,6 +167,8 @@ public:
     const UsbDescriptorSet& Descriptors() const { return descriptors; }
     const std::vector<ClassRequestRecord>& ClassRequests() const { return classRequests; }
     const std::vector<OutPacketRecord>& OutPackets() const { return outPackets; }
+    // Decoded with the format of the setting selected when the packets came (std::logic_error
+    // when they came under two formats and were not cleared between).
     OutSampleArray OutSamples(uint8_t endpoint) const;
     // The same into `into`, whose room is kept: a run that checks as it goes allocates once.
     void OutSamples(uint8_t endpoint, OutSampleArray& into) const;
@@ -175,6 +177,8 @@ public:
     {
         outPackets.clear();
         outBytes.Clear();
+        outFormatOf.fill(nullptr);
+        outFormatMixed.fill(false);
     }
     const std::vector<std::string>& Violations() const { return violations; }
     // The violations recorded since the last call (the tear-down check's view).
@@ -278,6 +282,7 @@ private:
     const AlternateSettingModel* ActiveSettingOf(uint8_t endpoint) const;
     const AlternateSettingModel* FindActiveSetting(uint8_t endpoint) const;
     const StreamFormat* OutFormatOf(uint8_t endpoint) const;
+    void NoteOutFormat(uint8_t endpoint, const AlternateSettingModel* setting);
     static const EndpointModel* EndpointIn(const AlternateSettingModel* setting, uint8_t address);
     void WriteInSamples(std::span<uint8_t> packet, const StreamFormat& format, uint32_t samples,
                         InStream& stream);
@@ -304,10 +309,10 @@ private:
     // every isochronous packet asks.
     mutable std::array<const AlternateSettingModel*, 256> settingOf{};
     mutable std::array<bool, 256> settingKnown{};
-    // The format of the samples an OUT endpoint receives, by address, from the configurations
-    // (which do not change): every read of the received samples asks.
-    mutable std::array<const StreamFormat*, 256> outFormatOf{};
-    mutable std::array<bool, 256> outFormatKnown{};
+    // The format of the setting each OUT endpoint's recorded packets came under, by address;
+    // mixed: packets came under two formats (the samples cannot be read as one array).
+    std::array<const StreamFormat*, 256> outFormatOf{};
+    std::array<bool, 256> outFormatMixed{};
     uint32_t sampleRate = 0;
     int32_t clockOffsetPpm = 0;
     SampleGenerator generator;

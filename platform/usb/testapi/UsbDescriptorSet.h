@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ struct ProductVariant
     // Samples a packet holds beyond what the highest rate needs at the most (the rate's samples
     // per packet, rounded up); 0 fits the packets exactly, below 0 they are too small for it.
     int packetRoom = 1;
+    // The IN endpoint's room when it differs from the OUT endpoint's (-1 to 8; unset: packetRoom).
+    std::optional<int> inPacketRoom = std::nullopt;
 };
 
 UsbDescriptorSet BuildProductDescriptors(const ProductVariant& variant);

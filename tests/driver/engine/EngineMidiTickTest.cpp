@@ -2,6 +2,8 @@
 // each port's queue into the USB-MIDI OUT pipe, stopping itself once no client is open, kept
 // across an engine stop with keep, and the MIDI input delivered to readers stamped 2 ms early.
 #include <chrono>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,6 +33,9 @@ public:
     {
         ++stops;
         started = false;
+        if (duringStop) {
+            std::exchange(duringStop, nullptr)();
+        }
     }
     bool MidiPipesStarted() override { return started; }
     void SetMidiInput(MidiInput* registered) override { input = registered; }
@@ -42,7 +47,13 @@ public:
         return 0;
     }
     ULONG PendingOutTransfers() override { return 0; }
-    void FlushMidiOut() override { ++flushes; }
+    void FlushMidiOut() override
+    {
+        ++flushes;
+        if (duringFlush) {
+            std::exchange(duringFlush, nullptr)();
+        }
+    }
 
     int starts = 0;
     int stops = 0;
@@ -50,6 +61,10 @@ public:
     bool started = false;
     MidiInput* input = nullptr;
     Bytes sent;
+    // Run once, inside the next stop of the pipes (the tick's stop waits there) or at the end of
+    // the next tick's run (after it decided whether a client is open).
+    std::function<void()> duringStop;
+    std::function<void()> duringFlush;
 };
 
 class NullWriterOwner : public MidiWriterOwner
@@ -232,6 +247,96 @@ TEST_F(EngineMidiTickTest, APortWithAByteRateSendsAtThatRate)
     EXPECT_GE(packets, 1040u);
     EXPECT_LE(packets, 1050u);
     router->UnregisterWriter(writer);
+}
+
+}  // namespace
+
+namespace {
+
+void AtDispatchLevel(const std::function<void()>& body)
+{
+    KIRQL old = 0;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    body();
+    KeLowerIrql(old);
+}
+
+// The tick stops itself (no client open) and, while the stop waits for the tick to go idle, a
+// writer sends at DISPATCH_LEVEL: its start request moves the state from stopping to starting.
+// Written over with "stopped", that start would be lost and the message never sent.
+TEST_F(EngineMidiTickTest, AStartAskedForWhileTheTickStopsIsKept)
+{
+    MidiReader* reader = router->RegisterReader(&readerOwner, 0);
+    router->SetClientOpen(reader, true);
+    ASSERT_EQ(tick.TickState(), kTickRunning);
+    MidiWriter* writer = router->RegisterWriter(&writerOwner, 1);
+    const Bytes note = {0x90, 0x3C, 0x40};
+    pipes.duringStop = [&] {
+        AtDispatchLevel([&] { EXPECT_EQ(SubmitMidiPort(writer, 0, note.data(), 3), 0); });
+    };
+    router->SetClientOpen(reader, false);
+    AdvanceTime(5ms);
+    EXPECT_EQ(pipes.stops, 1);
+    EXPECT_EQ(tick.TickState(), kTickRunning);
+    EXPECT_EQ(pipes.sent, (Bytes{0x19, 0x90, 0x3C, 0x40}));
+    router->UnregisterWriter(writer);
+    router->UnregisterReader(reader);
+    AdvanceTime(3ms);
+    EXPECT_EQ(tick.TickState(), kTickStopped);
+}
+
+// A reader opens after the tick's run found no client open and before it stops: its request
+// finds the tick running and does nothing. Once the stop is done the open reader restarts it,
+// and the input reaches the reader.
+TEST_F(EngineMidiTickTest, AClientOpenedDuringTheLastRunRestartsTheTick)
+{
+    MidiReader* first = router->RegisterReader(&readerOwner, 0);
+    MidiReader* late = router->RegisterReader(&readerOwner, 1);
+    router->SetClientOpen(first, true);
+    ASSERT_EQ(tick.TickState(), kTickRunning);
+    pipes.duringFlush = [&] { router->SetClientOpen(late, true); };
+    router->SetClientOpen(first, false);
+    AdvanceTime(5ms);
+    EXPECT_EQ(pipes.stops, 1) << "the run found no client and stopped the tick";
+    EXPECT_EQ(tick.TickState(), kTickRunning);
+    ASSERT_NE(pipes.input, nullptr);
+    const UCHAR transfer[4] = {0x1B, 0xB0, 0x07, 0x64};
+    AtDispatchLevel([&] { pipes.input->OnMidiInPacket(transfer, 4); });
+    LONGLONG time = 0;
+    ULONG whole = 0;
+    UCHAR bytes[3] = {};
+    EXPECT_EQ(ReaderGet(late, &time, bytes, 3, &whole), 3);
+    router->UnregisterReader(late);
+    router->UnregisterReader(first);
+    AdvanceTime(3ms);
+    EXPECT_EQ(tick.TickState(), kTickStopped);
+}
+
+// Stop and start asked for at DISPATCH_LEVEL before the stop's work item ran (3 -> 0 -> 2): the
+// tick runs once, and its one timer resolution request is released once it stops.
+TEST_F(EngineMidiTickTest, AStopAndStartBeforeTheWorkItemSetTheTimerResolutionOnce)
+{
+    MidiReader* reader = router->RegisterReader(&readerOwner, 0);
+    router->SetClientOpen(reader, true);
+    ASSERT_EQ(tick.TickState(), kTickRunning);
+    AtDispatchLevel([&] {
+        tick.ChangeTick(false, false);
+        EXPECT_EQ(tick.TickState(), kTickStopping);
+        tick.RequestTick(0);
+        EXPECT_EQ(tick.TickState(), kTickStarting);
+    });
+    Platform::Kernel::RunPending();
+    EXPECT_EQ(tick.TickState(), kTickRunning);
+    EXPECT_EQ(Platform::Kernel::TimerResolutionRequestCounts().outstanding, 1u);
+    const int flushes = pipes.flushes;
+    AdvanceTime(3ms);
+    EXPECT_EQ(pipes.flushes, flushes + 3) << "one run a millisecond";
+    router->SetClientOpen(reader, false);
+    AdvanceTime(3ms);
+    EXPECT_EQ(tick.TickState(), kTickStopped);
+    EXPECT_EQ(Platform::Kernel::TimerResolutionRequestCounts().outstanding, 0u);
+    EXPECT_EQ(Platform::Kernel::TimerResolutionInForce(), 0u);
+    router->UnregisterReader(reader);
 }
 
 }  // namespace

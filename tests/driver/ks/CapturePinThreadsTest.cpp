@@ -225,4 +225,47 @@ TEST_F(CapturePinThreads, FramesAreTakenOnceWhenTimerAndPeriodsRaceForThem)
     Finish();
 }
 
+// The position of a recording pin on a device that is not started is worked out from the pin's
+// format copy, which a format change frees and replaces under the pin's control mutex. Asked for
+// while a change holds that mutex, the position waits for it and reads the new copy: read without
+// the mutex, it would read the old one as it is freed. (The new copy says 0 bytes a second, so
+// its answer is the offset as set, however long the wait.)
+TEST_F(CapturePinThreads, ThePositionReadsTheFormatUnderTheLockAChangeHolds)
+{
+    PlugInAndStart(UsbSim::BuildProductDescriptors({.audioClass = 2, .inChannels = 2}));
+    ASSERT_NE(OpenFilter(KSCATEGORY_CAPTURE, u"CORVANEQUORVELSTEREOIN12"), nullptr);
+    Platform::Ks::PinHandle* pin = OpenPin(0, PcmFormatBytes(2, 48000, 16, false));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    const KSAUDIO_POSITION set{1000, 1 << 20};
+    ASSERT_EQ(pin->SetPosition(set), STATUS_SUCCESS);
+    Run(10ms);  // 1920 bytes at the format's rate
+
+    std::vector<uint8_t> still = PcmFormatBytes(2, 48000, 16, false);
+    auto* wave = reinterpret_cast<WAVEFORMATEX*>(still.data() + sizeof(KSDATAFORMAT));
+    wave->nAvgBytesPerSec = 0;
+    PKSPIN ksPin = pin->Pin();
+    KsAcquireControl(ksPin);
+    std::atomic<bool> answered{false};
+    KSAUDIO_POSITION position{};
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::thread reader([&] {
+        status = pin->GetPosition(&position);
+        answered = true;
+    });
+    EXPECT_FALSE(WaitFor([&] { return answered.load(); }, 200ms))
+        << "the position was read while a format change held the pin";
+    PKSDATAFORMAT connection = ksPin->ConnectionFormat;
+    ksPin->ConnectionFormat = reinterpret_cast<PKSDATAFORMAT>(still.data());
+    EXPECT_TRUE(RefreshPinWaveFormat(ksPin));
+    ksPin->ConnectionFormat = connection;
+    KsReleaseControl(ksPin);
+    reader.join();
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(position.PlayOffset, set.PlayOffset);
+    pin->Close();
+    filter_->Close();
+    EXPECT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+}
+
 }  // namespace

@@ -181,11 +181,14 @@ TEST_F(MidiPinsTest, RecordsPastTheirFrameFailTheFrame)
 }
 
 // A note arrives in a raw MIDI frame stamped in ms from the run's start, and in a DirectMusic
-// frame as a 24-byte event with the clock's time.
+// frame as a 24-byte event with the clock's time. The clock has run for seconds before, so a
+// stamp counted from boot would not pass for one counted from the run's start.
 TEST_F(MidiPinsTest, InputFillsRawAndDirectMusicFrames)
 {
     for (const bool directMusic : {false, true}) {
         SCOPED_TRACE(directMusic ? "DirectMusic" : "raw");
+        Run(3000ms);
+        ASSERT_GE(Now100ns(), 3000 * 10000);
         ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
         // The run starts the MIDI tick, whose pipes settle for a while first.
         const LONGLONG runStart = Now100ns();
@@ -360,6 +363,42 @@ TEST_F(MidiPinsTest, SurpriseRemovalWithOpenPinsLeavesNothing)
     }
     EXPECT_EQ(output->PendingFrames(), 0u);
     EXPECT_EQ(input->PendingFrames(), 0u);
+    pins_.clear();
+    filters_.clear();
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+}
+
+// A frame given to a running pin after a surprise removal fails at once: nothing will send or
+// fill it, and the client must not wait for the close to hear so. A read frame held from before
+// the removal fails with it.
+TEST_F(MidiPinsTest, AFrameAfterSurpriseRemovalFailsAtOnce)
+{
+    ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
+    PinHandle* raw = RunningPin(u"PORTA", KSCATEGORY_RENDER, kMidiOutPinRaw, false);
+    PinHandle* directMusic = RunningPin(u"PORTB", KSCATEGORY_RENDER, kMidiOutPinDirectMusic, true);
+    PinHandle* input = RunningPin(u"PORTA", KSCATEGORY_CAPTURE, kMidiPairPinInput, false);
+    ASSERT_NE(raw, nullptr);
+    ASSERT_NE(directMusic, nullptr);
+    ASSERT_NE(input, nullptr);
+    input->Read(64);
+    ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::SurpriseRemoval), STATUS_SUCCESS);
+    Platform::Kernel::RunPending();
+    const Bytes note = {0x90, 0x3C, 0x40};
+    raw->WriteAt(MusicRecord(0, note), Now100ns());
+    directMusic->WriteAt(DirectMusicEvent(0, note), Now100ns());
+    input->Read(64);
+    for (PinHandle* pin : {raw, directMusic, input}) {
+        const auto done = pin->Collect();
+        ASSERT_EQ(done.size(), pin == input ? 2u : 1u);
+        for (const CompletedFrame& frame : done) {
+            EXPECT_EQ(frame.status, STATUS_DEVICE_NOT_CONNECTED);
+            if (pin == input) {
+                EXPECT_EQ(frame.header.DataUsed, 0u);
+            }
+        }
+        EXPECT_EQ(pin->PendingFrames(), 0u);
+    }
     pins_.clear();
     filters_.clear();
     ASSERT_EQ(device->Send(Platform::Ks::PnpRequest::Remove), STATUS_SUCCESS);

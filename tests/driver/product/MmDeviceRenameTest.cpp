@@ -247,3 +247,71 @@ TEST_F(MmDeviceRenameTest, WronglyTypedValuesAreLeftAlone)
     }
     ExpectOthersUntouched();
 }
+
+// Which stored format a rename rewrites, by the value's own fields: a format at the rate in force
+// is left as it is unless it is the engine's format with samples other than 32 bits; and the
+// average bytes per second, the rate times the registry's block alignment, is written only when
+// it fits its 32 bits (a wrapped product would be a format no one stored).
+TEST_F(MmDeviceRenameTest, FormatsAreRewrittenByRateBitsAndAFittingProduct)
+{
+    constexpr uint32_t kUntouched = 0x12345678;  // the average the row stores beforehand
+    struct Row
+    {
+        const char* name;
+        const char16_t* value;
+        uint16_t bits;
+        uint16_t blockAlign;
+        uint32_t stored;
+        uint32_t rate;
+        bool rewritten;
+    };
+    const Row rows[] = {
+        {"EngineFormatOf24BitsAtTheRateInForce", Platform::Ks::kMmMixFormatValue, 24, 6, 44100,
+         44100, true},
+        {"EngineFormatOf16BitsAtTheRateInForce", Platform::Ks::kMmMixFormatValue, 16, 4, 48000,
+         48000, true},
+        {"EngineFormatOf32BitsAtTheRateInForce", Platform::Ks::kMmMixFormatValue, 32, 8, 44100,
+         44100, false},
+        {"DeviceFormatOf24BitsAtTheRateInForce", Platform::Ks::kMmDeviceFormatValue, 24, 6, 44100,
+         44100, false},
+        {"OemFormatOf16BitsAtTheRateInForce", Platform::Ks::kMmOemFormatValue, 16, 4, 44100, 44100,
+         false},
+        {"DeviceFormatAtAnotherRate", Platform::Ks::kMmDeviceFormatValue, 24, 6, 44100, 96000,
+         true},
+        {"AlignmentWhoseProductDoesNotFit", Platform::Ks::kMmDeviceFormatValue, 24, 0xFFFF, 44100,
+         96000, false},
+        {"EngineAlignmentWhoseProductDoesNotFit", Platform::Ks::kMmMixFormatValue, 24, 0xFFFF,
+         96000, 96000, false},
+        {"AlignmentOfTheLargestProductThatFits", Platform::Ks::kMmDeviceFormatValue, 24,
+         static_cast<uint16_t>(0xFFFFFFFFu / 96000), 44100, 96000, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Value format = Read(own, row.value);
+        ASSERT_GE(format.data.size(), 24u);
+        auto store32 = [&](size_t at, uint32_t v) {
+            for (size_t i = 0; i < 4; ++i) {
+                format.data[at + i] = static_cast<uint8_t>(v >> (8 * i));
+            }
+        };
+        store32(12, row.stored);
+        store32(16, kUntouched);
+        format.data[20] = static_cast<uint8_t>(row.blockAlign);
+        format.data[21] = static_cast<uint8_t>(row.blockAlign >> 8);
+        format.data[22] = static_cast<uint8_t>(row.bits);
+        format.data[23] = static_cast<uint8_t>(row.bits >> 8);
+        Write(own, row.value, format);
+
+        EXPECT_EQ(RenameMmDeviceEndpoints(ContextOf(device), row.rate), STATUS_NO_MORE_ENTRIES);
+        const Value after = Read(own, row.value);
+        if (row.rewritten) {
+            EXPECT_EQ(Load32(after.data, 12), row.rate);
+            EXPECT_EQ(Load32(after.data, 16), static_cast<uint64_t>(row.rate) * row.blockAlign);
+            EXPECT_EQ(std::vector<uint8_t>(after.data.begin() + 20, after.data.end()),
+                      std::vector<uint8_t>(format.data.begin() + 20, format.data.end()));
+        } else {
+            EXPECT_EQ(after, format);
+        }
+    }
+    ExpectOthersUntouched();
+}

@@ -124,77 +124,158 @@ void PrintTo(const PacketFitRow& row, std::ostream* out)
 
 class PacketFit : public UsbStreamingTest, public ::testing::WithParamInterface<PacketFitRow>
 {
+protected:
+    // Starts the row's device; when it streams, every sample must arrive, in order, in packets
+    // the endpoint takes.
+    void StreamsEverySampleOrIsRefused()
+    {
+        const PacketFitRow& row = GetParam();
+        Start(UsbSim::BuildProductDescriptors(row.variant), StreamingRecord(row.capture));
+        ASSERT_EQ(StartStreaming(row.rate), row.expected);
+        if (row.expected != STATUS_SUCCESS) {
+            EXPECT_FALSE(transport->AlternateSettingsActive());
+            return;
+        }
+        int32_t expected = 1;
+        uint64_t received = 0;
+        for (int second = 0; second < 4; ++second) {
+            Run(1000);
+            for (int32_t value : TakeReceived()) {
+                ASSERT_EQ(value, expected) << "at sample " << received;
+                expected = expected % kPatternPeriod + 1;
+                ++received;
+            }
+        }
+        EXPECT_GE(received, 3ull * row.rate);
+        EXPECT_EQ(restarts, 0);
+        EXPECT_TRUE(device->Violations().empty());
+        StopStreaming();
+    }
 };
 
 // The packets must hold the largest frame the sizing produces, and no more is asked: the rate's
-// samples, one more when the rate has a fraction, two more when capture frames pace the playback.
+// samples, one more when the rate has a fraction.
 TEST_P(PacketFit, APacketNeedsRoomForTheLargestFrameOnly)
 {
-    const PacketFitRow& row = GetParam();
-    Start(UsbSim::BuildProductDescriptors(row.variant), StreamingRecord(row.capture));
-    ASSERT_EQ(StartStreaming(row.rate), row.expected);
-    if (row.expected != STATUS_SUCCESS) {
-        EXPECT_FALSE(transport->AlternateSettingsActive());
-        return;
-    }
-    // Every sample arrives, in order, in packets the endpoint takes.
-    int32_t expected = 1;
-    uint64_t received = 0;
-    for (int second = 0; second < 4; ++second) {
-        Run(1000);
-        for (int32_t value : TakeReceived()) {
-            ASSERT_EQ(value, expected) << "at sample " << received;
-            expected = expected % kPatternPeriod + 1;
-            ++received;
-        }
-    }
-    EXPECT_GE(received, 3ull * row.rate);
-    EXPECT_EQ(restarts, 0);
-    EXPECT_TRUE(device->Violations().empty());
-    StopStreaming();
+    StreamsEverySampleOrIsRefused();
+}
+
+class CapturePacedFit : public PacketFit
+{
+};
+
+// With capture pacing, the OUT frames repeat the captured frames' sizes. A captured frame is
+// taken as it came only within two samples of the rate (else silence of the rate's size stands
+// in), and holds no more than the IN packets carry: the OUT packets need the smaller of rate + 2
+// and the largest captured frame, and are refused below exactly that.
+TEST_P(CapturePacedFit, OutputNeedsTheSmallerOfRatePlusTwoAndTheLargestCapturedFrame)
+{
+    StreamsEverySampleOrIsRefused();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Variants, PacketFit,
+    ::testing::Values(PacketFitRow{"Exact48kFullSpeed",
+                                   {.audioClass = 1, .rates = {48000}, .packetRoom = 0},
+                                   48000,
+                                   false,
+                                   STATUS_SUCCESS},
+                      PacketFitRow{"Exact44k1FullSpeed",
+                                   {.audioClass = 1, .rates = {44100}, .packetRoom = 0},
+                                   44100,
+                                   false,
+                                   STATUS_SUCCESS},
+                      PacketFitRow{"Exact96kHighSpeed",
+                                   {.audioClass = 2, .rates = {96000}, .packetRoom = 0},
+                                   96000,
+                                   false,
+                                   STATUS_SUCCESS},
+                      PacketFitRow{"Exact48kHighSpeed",
+                                   {.audioClass = 2, .rates = {48000}, .packetRoom = 0},
+                                   48000,
+                                   false,
+                                   STATUS_SUCCESS},
+                      PacketFitRow{"OneShortAt48k",
+                                   {.audioClass = 1, .rates = {48000}, .packetRoom = -1},
+                                   48000,
+                                   false,
+                                   STATUS_INVALID_PARAMETER},
+                      PacketFitRow{"OneShortAt44k1",
+                                   {.audioClass = 1, .rates = {44100}, .packetRoom = -1},
+                                   44100,
+                                   false,
+                                   STATUS_INVALID_PARAMETER},
+                      PacketFitRow{
+                          "TwoSpareWithCapturePacing",
+                          {.audioClass = 1, .inChannels = 2, .rates = {48000}, .packetRoom = 2},
+                          48000,
+                          true,
+                          STATUS_SUCCESS}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, CapturePacedFit,
     ::testing::Values(
-        PacketFitRow{"Exact48kFullSpeed",
-                     {.audioClass = 1, .rates = {48000}, .packetRoom = 0},
-                     48000,
-                     false,
-                     STATUS_SUCCESS},
-        PacketFitRow{"Exact44k1FullSpeed",
-                     {.audioClass = 1, .rates = {44100}, .packetRoom = 0},
-                     44100,
-                     false,
-                     STATUS_SUCCESS},
-        PacketFitRow{"Exact96kHighSpeed",
-                     {.audioClass = 2, .rates = {96000}, .packetRoom = 0},
-                     96000,
-                     false,
-                     STATUS_SUCCESS},
-        PacketFitRow{"Exact48kHighSpeed",
-                     {.audioClass = 2, .rates = {48000}, .packetRoom = 0},
-                     48000,
-                     false,
-                     STATUS_SUCCESS},
-        PacketFitRow{"OneShortAt48k",
-                     {.audioClass = 1, .rates = {48000}, .packetRoom = -1},
-                     48000,
-                     false,
-                     STATUS_INVALID_PARAMETER},
-        PacketFitRow{"OneShortAt44k1",
-                     {.audioClass = 1, .rates = {44100}, .packetRoom = -1},
-                     44100,
-                     false,
-                     STATUS_INVALID_PARAMETER},
-        PacketFitRow{"ExactWithCapturePacing",
+        // 48 kHz at full speed: the rate asks 48 a frame, capture may ask up to 50.
+        PacketFitRow{"In48Out48",
                      {.audioClass = 1, .inChannels = 2, .rates = {48000}, .packetRoom = 0},
                      48000,
                      true,
-                     STATUS_INVALID_PARAMETER},
-        PacketFitRow{"TwoSpareWithCapturePacing",
-                     {.audioClass = 1, .inChannels = 2, .rates = {48000}, .packetRoom = 2},
+                     STATUS_SUCCESS},
+        PacketFitRow{"In49Out49",
+                     {.audioClass = 1, .inChannels = 2, .rates = {48000}, .packetRoom = 1},
                      48000,
+                     true,
+                     STATUS_SUCCESS},
+        PacketFitRow{"In49Out48",
+                     {.audioClass = 1,
+                      .inChannels = 2,
+                      .rates = {48000},
+                      .packetRoom = 0,
+                      .inPacketRoom = 1},
+                     48000,
+                     true,
+                     STATUS_INVALID_PARAMETER},
+        PacketFitRow{"In51Out50",
+                     {.audioClass = 1,
+                      .inChannels = 2,
+                      .rates = {48000},
+                      .packetRoom = 2,
+                      .inPacketRoom = 3},
+                     48000,
+                     true,
+                     STATUS_SUCCESS},
+        PacketFitRow{"In51Out49",
+                     {.audioClass = 1,
+                      .inChannels = 2,
+                      .rates = {48000},
+                      .packetRoom = 1,
+                      .inPacketRoom = 3},
+                     48000,
+                     true,
+                     STATUS_INVALID_PARAMETER},
+        // 44.1 kHz: the rate asks 45 a frame (44 and its fraction), capture up to 46.
+        PacketFitRow{"In45Out45At44k1",
+                     {.audioClass = 1, .inChannels = 2, .rates = {44100}, .packetRoom = 0},
+                     44100,
+                     true,
+                     STATUS_SUCCESS},
+        PacketFitRow{"In46Out45At44k1",
+                     {.audioClass = 1,
+                      .inChannels = 2,
+                      .rates = {44100},
+                      .packetRoom = 0,
+                      .inPacketRoom = 1},
+                     44100,
+                     true,
+                     STATUS_INVALID_PARAMETER},
+        PacketFitRow{"In47Out46At44k1",
+                     {.audioClass = 1,
+                      .inChannels = 2,
+                      .rates = {44100},
+                      .packetRoom = 1,
+                      .inPacketRoom = 2},
+                     44100,
                      true,
                      STATUS_SUCCESS}),
     [](const auto& info) { return std::string(info.param.name); });

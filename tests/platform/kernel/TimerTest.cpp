@@ -173,6 +173,27 @@ TEST_F(Timers, TheClockRoutinesReadOneClock)
     EXPECT_EQ(TimerResolutionInForce(), 0u);
 }
 
+// The resolution stays while any set is not released, and the counts show a set released twice
+// or not at all (the fixture fails a test that ends with either).
+TEST_F(Timers, TimerResolutionRequestsAreCountedInPairs)
+{
+    ExSetTimerResolution(10'000, TRUE);
+    ExSetTimerResolution(20'000, TRUE);
+    EXPECT_EQ(TimerResolutionInForce(), 10'000u) << "the finest asked for";
+    EXPECT_EQ(TimerResolutionRequestCounts().outstanding, 2u);
+    ExSetTimerResolution(0, FALSE);
+    EXPECT_EQ(TimerResolutionInForce(), 10'000u) << "one set is still there";
+    EXPECT_EQ(TimerResolutionRequestCounts().outstanding, 1u);
+    ExSetTimerResolution(0, FALSE);
+    EXPECT_EQ(TimerResolutionInForce(), 0u);
+    EXPECT_EQ(TimerResolutionRequestCounts().outstanding, 0u);
+    ExSetTimerResolution(0, FALSE);
+    EXPECT_EQ(TimerResolutionRequestCounts().unmatchedReleases, 1u);
+    EXPECT_EQ(TimerResolutionRequestCounts().outstanding, 0u);
+    ResetKernel();  // the unmatched release is this test's own
+    EXPECT_EQ(TimerResolutionRequestCounts().unmatchedReleases, 0u);
+}
+
 TEST_F(Timers, FreeingPoolThatHoldsASetTimerStopsTheSystem)
 {
     auto* timer =

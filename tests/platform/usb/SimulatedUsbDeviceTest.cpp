@@ -99,6 +99,79 @@ TEST_F(DeviceTest, RecordsOutSamplesBitExact)
     EXPECT_TRUE(device->Violations().empty());
 }
 
+// The product at full speed with a second alternate setting on the OUT streaming interface: the
+// same endpoint, 16-bit samples in 2-byte subslots.
+UsbDescriptorSet WithASixteenBitSetting()
+{
+    UsbDescriptorSet set = ProductUac1();
+    std::vector<uint8_t>& bytes = set.configurations[0];
+    size_t begin = 0;
+    size_t end = 0;
+    for (size_t at = bytes[0]; at + 1 < bytes.size(); at += bytes[at]) {
+        const bool interface = bytes[at + 1] == 4;
+        if (begin != 0 && interface) {
+            end = at;
+            break;
+        }
+        if (interface && bytes[at + 2] == 1 && bytes[at + 3] == 1) {
+            begin = at;
+        }
+    }
+    end = end != 0 ? end : bytes.size();
+    std::vector<uint8_t> second(bytes.begin() + static_cast<ptrdiff_t>(begin),
+                                bytes.begin() + static_cast<ptrdiff_t>(end));
+    second[3] = 2;
+    for (size_t at = 0; at + 6 < second.size(); at += second[at]) {
+        if (second[at + 1] == 0x24 && second[at + 2] == 2) {  // format type I
+            second[at + 5] = 2;
+            second[at + 6] = 16;
+        }
+    }
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(end), second.begin(), second.end());
+    bytes[2] = static_cast<uint8_t>(bytes.size());
+    bytes[3] = static_cast<uint8_t>(bytes.size() >> 8);
+    return set;
+}
+
+// Two settings carry the OUT endpoint with different formats: the packets are read with the
+// format of the setting selected when they came, whichever was described last; and packets of
+// both, not cleared between, are not read as one array.
+TEST_F(DeviceTest, OutSamplesAreReadWithTheSelectedSettingsFormat)
+{
+    std::string error;
+    device = SimulatedUsbDevice::Create(WithASixteenBitSetting(), &error);
+    ASSERT_NE(device, nullptr) << error;
+    ASSERT_EQ(Request(kSetConfiguration1).outcome, Outcome::Ok);
+    // (0x7FFFFF, -1) and (-0x800000, 0x123456) in 3 bytes; (0x1234, -2) and (-0x8000, 0x7FFF) in 2.
+    const std::vector<uint8_t> wide{0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,
+                                    0x00, 0x00, 0x80, 0x56, 0x34, 0x12};
+    const std::vector<uint8_t> narrow{0x34, 0x12, 0xFE, 0xFF, 0x00, 0x80, 0xFF, 0x7F};
+    struct Step
+    {
+        uint16_t setting;
+        const std::vector<uint8_t>& packet;
+        std::vector<int32_t> samples;
+    };
+    const Step steps[] = {
+        {1, wide, {0x7FFFFF, -1, -0x800000, 0x123456}},
+        {2, narrow, {0x1234, -2, -0x8000, 0x7FFF}},
+        {1, wide, {0x7FFFFF, -1, -0x800000, 0x123456}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.setting);
+        ASSERT_EQ(Request({0x01, 0x0B, step.setting, 1, 0}).outcome, Outcome::Ok);
+        device->ClearOutPackets();
+        ASSERT_EQ(device->IsoOut(0x01, 5, 0, step.packet).outcome, Outcome::Ok);
+        const UsbSim::OutSampleArray received = device->OutSamples(0x01);
+        EXPECT_EQ(received.channels, 2u);
+        EXPECT_EQ(received.samples, step.samples);
+    }
+    ASSERT_EQ(Request({0x01, 0x0B, 2, 1, 0}).outcome, Outcome::Ok);
+    ASSERT_EQ(device->IsoOut(0x01, 6, 0, narrow).outcome, Outcome::Ok);
+    EXPECT_THROW(device->OutSamples(0x01), std::logic_error);
+    EXPECT_TRUE(device->Violations().empty());
+}
+
 // Every 3-byte sample of a packet long enough to be read several samples at a time comes back
 // sign-extended, the last ones included.
 TEST_F(DeviceTest, EverySampleOfALongPacketIsDecoded)
