@@ -3,9 +3,8 @@
 #include <new>
 #include <ostream>
 
+#include "ControlBase/DocumentBytes.h"
 #include "System/DebugOutput.h"
-#include "System/ResourceModule.h"
-#include "Utilities/Storage/OrvFile.h"
 
 namespace Orv {
 
@@ -13,73 +12,14 @@ namespace {
 
 constexpr uint32_t kEnglish = 0x0009;
 constexpr uint32_t kChineseTraditional = 0x7C04;
-const char16_t kDocumentResourceType[] = u"ORVXML";
 const char16_t kFrameworkTableId[] = u"Framework";
 const char16_t kTableIdSeparator[] = u"|";
-
-enum class Read
-{
-    Done,
-    Missing,
-    OutOfMemory,
-};
 
 void SayOnDebugChannel(const WideString& path, const char* what)
 {
     *GetDebugLogTarget().narrowOutput << "String tables: " << path.ToNarrow().GetText() << ' '
                                       << what << '\n'
                                       << std::flush;
-}
-
-Read ReadResource(const WideString& path, std::vector<uint8_t>& document)
-{
-    const HMODULE module = GetResourceModule();
-    HRSRC found = FindResourceW(module, ResourceNameOf(path), kDocumentResourceType);
-    if (found == nullptr) {
-        return Read::Missing;
-    }
-    const DWORD size = SizeofResource(module, found);
-    const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
-    if (bytes == nullptr) {
-        return Read::Missing;
-    }
-    document.assign(bytes, bytes + size);
-    return Read::Done;
-}
-
-Read ReadFile(const WideString& path, std::vector<uint8_t>& document)
-{
-    try {
-        File file(path, WideString(), FileOpen::kRead);
-        if (!file.IsOpen()) {
-            return Read::Missing;
-        }
-        document.resize(static_cast<size_t>(file.GetLength()));
-        size_t done = 0;
-        while (done < document.size()) {
-            const int32_t read =
-                file.Read(document.data() + done, static_cast<int32_t>(document.size() - done), -1);
-            if (read <= 0) {
-                break;
-            }
-            done += static_cast<size_t>(read);
-        }
-        document.resize(done);
-        return Read::Done;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception&) {
-        return Read::Missing;
-    }
-}
-
-Read ReadDocumentBytes(const WideString& path, std::vector<uint8_t>& document)
-{
-    try {
-        return IsResourceName(path) ? ReadResource(path, document) : ReadFile(path, document);
-    } catch (const std::bad_alloc&) {
-        return Read::OutOfMemory;
-    }
 }
 
 }  // namespace
@@ -96,6 +36,16 @@ ORVRESULT LStringTableStore::AddString(const WideString& tableId, const WideStri
         return E_INVALIDARG;
     }
     return tables[tableId].try_emplace(id, text).second ? 0 : 1;
+}
+
+void LStringTableStore::AddTable(const WideString& tableId)
+{
+    tables.try_emplace(tableId);
+}
+
+WideString& LStringTableStore::TextOf(const WideString& tableId, const WideString& id)
+{
+    return tables[tableId][id];
 }
 
 uint32_t LStringTableStore::NeutralLanguageOf(uint32_t language)
@@ -135,12 +85,12 @@ bool LStringTableStore::ReadDocument(const WideString& path, const uint32_t* lan
 {
     std::vector<uint8_t> document;
     switch (ReadDocumentBytes(path, document)) {
-        case Read::OutOfMemory:
+        case DocumentRead::OutOfMemory:
             return false;
-        case Read::Missing:
+        case DocumentRead::Missing:
             SayOnDebugChannel(path, "cannot be read; it is skipped");
             return true;
-        case Read::Done:
+        case DocumentRead::Done:
             currentLanguage = ReadForFirstLanguageKept(path, document, languages, count, parser);
             return true;
     }

@@ -47,6 +47,12 @@ public:
     // E_INVALIDARG for an empty string ID.
     ORVRESULT AddString(const WideString& tableId, const WideString& id, const WideString& text);
 
+    // Makes the table when it does not exist yet.
+    void AddTable(const WideString& tableId);
+    // The text of the ID in the table, made empty (with the table) when absent, for a reader
+    // that appends to it. It stays where it is for the store's lifetime.
+    WideString& TextOf(const WideString& tableId, const WideString& id);
+
     // Reads the application document, then the framework document ("::" names a resource of type
     // "ORVXML" of the resource module, anything else a file), choosing the language by fallback:
     // the application document is read for the language, then its neutral form (0x7C04 for
@@ -61,6 +67,8 @@ public:
     // The language the last LoadStringTables settled on for the framework document.
     uint32_t GetCurrentLanguage() const { return currentLanguage; }
     const WideString& GetApplicationName() const { return applicationName; }
+    // Documents name the application; its table is under the name read last.
+    void SetApplicationName(const WideString& name) { applicationName = name; }
 
     // A new table holding a copy of that table; null when there is none.
     RCPtr<LStringTable> GetStringTable(const WideString& tableId) const;
