@@ -88,7 +88,8 @@ struct Gdiplus::GpGraphics
 {
     ~GpGraphics();
     cairo_surface_t* target;
-    cairo_matrix_t world;  // world to device
+    HWND window = nullptr;  // the window drawn into, told when the drawing is flushed
+    cairo_matrix_t world;   // world to device
     bool hasClip = false;
     double clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;  // device pixels
     SmoothingMode smoothing = SmoothingModeDefault;

@@ -148,6 +148,7 @@ GpStatus GdipCreateFromHWND(HWND window, GpGraphics** graphics)
     }
     auto* created = new GpGraphics{};
     created->target = surface;
+    created->window = window;
     cairo_matrix_init_identity(&created->world);
     *graphics = created;
     return Ok;
@@ -160,6 +161,9 @@ GpStatus GdipDeleteGraphics(GpGraphics* graphics)
         return InvalidParameter;
     }
     cairo_surface_flush(graphics->target);
+    if (graphics->window != nullptr) {
+        Win32Detail::PresentWindowSurface(graphics->window);
+    }
     delete graphics;
     return Ok;
 }
@@ -190,6 +194,9 @@ GpStatus GdipFlush(GpGraphics* graphics, GpFlushIntention intention)
         return InvalidParameter;
     }
     cairo_surface_flush(graphics->target);
+    if (graphics->window != nullptr) {
+        Win32Detail::PresentWindowSurface(graphics->window);
+    }
     return Ok;
 }
 

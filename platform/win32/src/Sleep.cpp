@@ -67,6 +67,15 @@ DWORD WINAPI timeGetTime()
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
 }
 
+namespace Win32Detail {
+
+bool IsVirtualClock()
+{
+    return Clock().isVirtual.load(std::memory_order_acquire);
+}
+
+}  // namespace Win32Detail
+
 namespace Win32Test {
 
 void UseVirtualSleepClock(SleepHook hook)

@@ -1,74 +1,52 @@
-#include "win32/Window.h"
+// Device contexts and the pixel surfaces of windows.
 
 #include <algorithm>
-#include <memory>
-#include <mutex>
-#include <set>
-#include <vector>
 
 #include "Win32Test/HeadlessWindow.h"
+#include "Win32Test/Windowing.h"
+#include "WindowModel.h"
 #include "win32/WindowSurface.h"
 
-struct HWND__
-{
-    int width;
-    int height;
-    // Shared with the drawing layers, which may outlive the window.
-    std::shared_ptr<std::vector<uint32_t>> pixels;
-    int openDeviceContexts = 0;
-};
-
-struct HDC__
-{
-    HWND window;  // null for the screen
-};
+using namespace Win32Detail;
 
 namespace {
 
 constexpr int kScreenDpi = 96;
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-// Every live window and device context, so a stale or foreign handle is refused, never followed.
-struct Windows
+LRESULT CALLBACK PlainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::mutex lock;
-    std::set<HWND> windows;
-    std::set<HDC> deviceContexts;
-};
-
-Windows& AllWindows()
-{
-    static Windows windows;
-    return windows;
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace
 
 HDC GetDC(HWND window)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (window != nullptr && all.windows.count(window) == 0) {
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    WindowObject* object = Find(model, window);
+    if (window != nullptr && object == nullptr) {
         return nullptr;
     }
     HDC deviceContext = new HDC__{window};
-    all.deviceContexts.insert(deviceContext);
-    if (window != nullptr) {
-        ++window->openDeviceContexts;
+    model.deviceContexts.insert(deviceContext);
+    if (object != nullptr) {
+        ++object->openDeviceContexts;
     }
     return deviceContext;
 }
 
 int ReleaseDC(HWND window, HDC deviceContext)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (all.deviceContexts.count(deviceContext) == 0 || deviceContext->window != window) {
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    if (model.deviceContexts.count(deviceContext) == 0 || deviceContext->window != window) {
         return 0;
     }
-    all.deviceContexts.erase(deviceContext);
-    if (window != nullptr && all.windows.count(window) != 0) {
-        --window->openDeviceContexts;
+    model.deviceContexts.erase(deviceContext);
+    if (WindowObject* object = Find(model, window)) {
+        --object->openDeviceContexts;
     }
     delete deviceContext;
     return 1;
@@ -76,54 +54,48 @@ int ReleaseDC(HWND window, HDC deviceContext)
 
 int GetDeviceCaps(HDC deviceContext, int index)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (all.deviceContexts.count(deviceContext) == 0) {
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    if (model.deviceContexts.count(deviceContext) == 0) {
         return 0;
     }
+    const WindowObject* object = Find(model, deviceContext->window);
     switch (index) {
         case LOGPIXELSX:
         case LOGPIXELSY:
             return kScreenDpi;
         case HORZRES:
-            return deviceContext->window != nullptr ? deviceContext->window->width : 0;
+            return object != nullptr ? ClientWidth(model, *object) : 0;
         case VERTRES:
-            return deviceContext->window != nullptr ? deviceContext->window->height : 0;
+            return object != nullptr ? ClientHeight(model, *object) : 0;
         default:
             return 0;
     }
-}
-
-BOOL GetClientRect(HWND window, RECT* rect)
-{
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (rect == nullptr || all.windows.count(window) == 0) {
-        return FALSE;
-    }
-    *rect = RECT{0, 0, window->width, window->height};
-    return TRUE;
-}
-
-BOOL IsWindow(HWND window)
-{
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    return all.windows.count(window) != 0 ? TRUE : FALSE;
 }
 
 namespace Win32Detail {
 
 bool GetWindowSurface(HWND window, WindowSurface* surface)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (surface == nullptr || all.windows.count(window) == 0 || window->pixels->empty()) {
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    WindowObject* object = Find(model, window);
+    if (surface == nullptr || object == nullptr || object->pixels->empty()) {
         return false;
     }
-    *surface = WindowSurface{window->pixels->data(), window->width, window->height,
-                             window->width * 4, window->pixels};
+    *surface = WindowSurface{object->pixels->data(), object->surfaceWidth, object->surfaceHeight,
+                             object->surfaceWidth * 4, object->pixels};
     return true;
+}
+
+void PresentWindowSurface(HWND window)
+{
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    WindowObject* object = Find(model, window);
+    if (object != nullptr && model.backend != nullptr) {
+        model.backend->Present(*object);
+    }
 }
 
 }  // namespace Win32Detail
@@ -132,60 +104,49 @@ namespace Win32Test {
 
 HWND CreateHeadlessWindow(int width, int height)
 {
-    width = std::max(width, 0);
-    height = std::max(height, 0);
-    HWND window = new HWND__{
-        width, height,
-        std::make_shared<std::vector<uint32_t>>(static_cast<size_t>(width) * height, kOpaque)};
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    all.windows.insert(window);
-    return window;
+    UseHeadless();
+    WNDCLASSW windowClass{};
+    if (!GetClassInfoW(nullptr, u"Win32TestPlainWindow", &windowClass)) {
+        windowClass.lpfnWndProc = PlainProcedure;
+        windowClass.lpszClassName = u"Win32TestPlainWindow";
+        RegisterClassW(&windowClass);
+    }
+    return CreateWindowExW(0, u"Win32TestPlainWindow", u"", WS_POPUP, 0, 0, std::max(width, 0),
+                           std::max(height, 0), nullptr, nullptr, nullptr, nullptr);
 }
 
 void DestroyHeadlessWindow(HWND window)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (all.windows.erase(window) == 0) {
-        return;
-    }
-    for (auto it = all.deviceContexts.begin(); it != all.deviceContexts.end();) {
-        if ((*it)->window == window) {
-            delete *it;
-            it = all.deviceContexts.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    delete window;
+    DestroyAnyThread(window);
 }
 
 uint32_t GetWindowPixel(HWND window, int x, int y)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (all.windows.count(window) == 0 || x < 0 || y < 0 || x >= window->width ||
-        y >= window->height) {
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    const WindowObject* object = Find(model, window);
+    if (object == nullptr || x < 0 || y < 0 || x >= object->surfaceWidth ||
+        y >= object->surfaceHeight) {
         return 0;
     }
-    return (*window->pixels)[static_cast<size_t>(y) * window->width + x] | kOpaque;
+    return (*object->pixels)[static_cast<size_t>(y) * object->surfaceWidth + x] | kOpaque;
 }
 
 void FillWindow(HWND window, uint32_t rgb)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    if (all.windows.count(window) != 0) {
-        std::fill(window->pixels->begin(), window->pixels->end(), rgb | kOpaque);
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    if (WindowObject* object = Find(model, window)) {
+        std::fill(object->pixels->begin(), object->pixels->end(), rgb | kOpaque);
     }
 }
 
 int GetOpenDeviceContextCount(HWND window)
 {
-    Windows& all = AllWindows();
-    std::lock_guard guard(all.lock);
-    return all.windows.count(window) != 0 ? window->openDeviceContexts : 0;
+    Model& model = TheModel();
+    std::lock_guard guard(model.lock);
+    const WindowObject* object = Find(model, window);
+    return object != nullptr ? object->openDeviceContexts : 0;
 }
 
 }  // namespace Win32Test

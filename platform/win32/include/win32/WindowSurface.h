@@ -11,7 +11,7 @@ namespace Win32Detail {
 
 // Rows of 32-bit words 0xXXRRGGBB (the top byte is not used: windows are opaque), top row first,
 // stride in bytes. The pixels stay valid while the holder is kept, even past the window's
-// destruction (drawing then reaches nobody).
+// destruction or a resize (drawing then reaches nobody).
 struct WindowSurface
 {
     uint32_t* pixels;
@@ -22,5 +22,9 @@ struct WindowSurface
 };
 
 bool GetWindowSurface(HWND window, WindowSurface* surface);
+
+// What was drawn into the window's surface reaches the screen (a drawing layer calls this when
+// its graphics is flushed or released). Nothing for a window without a display.
+void PresentWindowSurface(HWND window);
 
 }  // namespace Win32Detail

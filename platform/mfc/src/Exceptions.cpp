@@ -1,0 +1,6 @@
+#include "mfc/Exceptions.h"
+
+void AfxThrowResourceException()
+{
+    throw new CResourceException;
+}
