@@ -65,6 +65,12 @@ struct ClientStream
     LONGLONG FramesUntilBufferFull();
     // Zeroes frames first .. first + count - 1 of the consumer's current buffer. Under lock.
     void SilenceBufferFrames(ULONG first, ULONG count);
+    // Under the period lock. Whether a block written at the render position would start where
+    // the device has already been: written there it would land a lap away.
+    bool OutputBehindDevice() const;
+    // Under the period lock: the render position moved on by frames, by a write (moved true) or
+    // over a block the device has passed, which is skipped.
+    void AdvanceOutput(ULONG frames, bool moved);
 
     const ClientStreamOperations* operations;
     LONG configurationIndex;  // the configuration the format was set for; -1 none
@@ -76,10 +82,18 @@ struct ClientStream
     UCHAR interleaved;
     ULONG startChannel;   // first device input channel, counted across the input layouts
     LONG outputPosition;  // the owner's render position in the stream set's rings; -1 none
-    ULONG magic;          // kStreamObjectMagic while constructed
-    KSPIN_LOCK lock;      // the fields below it and the ring
-    LONG volatile busy;   // SetRunningGuarded's serialisation
-    ULONG fill;           // frames in the current buffer; kNoCaptureBuffer counts as full
+    // Where the render position stands in device time, under the period lock: frames it stands
+    // ahead of the stream position (negative: behind; the stream manager takes each period's
+    // frames off, the owner adds each block it writes or skips), and, from the last period, the
+    // frames from the device's next frame to the stream position and the rings' capacity. In the
+    // rings alone a place behind the device looks like one almost a lap ahead of it.
+    LONG outputAhead;
+    ULONG outputLead;
+    ULONG outputCapacity;
+    ULONG magic;         // kStreamObjectMagic while constructed
+    KSPIN_LOCK lock;     // the fields below it and the ring
+    LONG volatile busy;  // SetRunningGuarded's serialisation
+    ULONG fill;          // frames in the current buffer; kNoCaptureBuffer counts as full
     PoolAllocator allocator;
     ChannelBufferSet ring;  // frames that arrived while the current buffer was full
     StreamClientSink* owner;
