@@ -35,9 +35,6 @@ ClientStream::ClientStream(StreamClientSink* streamOwner)
       interleaved(0),
       startChannel(0),
       outputPosition(-1),
-      outputAhead(0),
-      outputLead(0),
-      outputCapacity(0),
       magic(kStreamObjectMagic),
       lock(0),
       busy(0),
@@ -50,6 +47,9 @@ ClientStream::ClientStream(StreamClientSink* streamOwner)
       managerFlag(0),
       pending(0),
       periodLock(0),
+      outputAhead(0),
+      outputLead(0),
+      outputCapacity(0),
       listNext(nullptr)
 {
     KeInitializeSpinLock(&lock);

@@ -82,18 +82,10 @@ struct ClientStream
     UCHAR interleaved;
     ULONG startChannel;   // first device input channel, counted across the input layouts
     LONG outputPosition;  // the owner's render position in the stream set's rings; -1 none
-    // Where the render position stands in device time, under the period lock: frames it stands
-    // ahead of the stream position (negative: behind; the stream manager takes each period's
-    // frames off, the owner adds each block it writes or skips), and, from the last period, the
-    // frames from the device's next frame to the stream position and the rings' capacity. In the
-    // rings alone a place behind the device looks like one almost a lap ahead of it.
-    LONG outputAhead;
-    ULONG outputLead;
-    ULONG outputCapacity;
-    ULONG magic;         // kStreamObjectMagic while constructed
-    KSPIN_LOCK lock;     // the fields below it and the ring
-    LONG volatile busy;  // SetRunningGuarded's serialisation
-    ULONG fill;          // frames in the current buffer; kNoCaptureBuffer counts as full
+    ULONG magic;          // kStreamObjectMagic while constructed
+    KSPIN_LOCK lock;      // the fields below it and the ring
+    LONG volatile busy;   // SetRunningGuarded's serialisation
+    ULONG fill;           // frames in the current buffer; kNoCaptureBuffer counts as full
     PoolAllocator allocator;
     ChannelBufferSet ring;  // frames that arrived while the current buffer was full
     StreamClientSink* owner;
@@ -103,6 +95,14 @@ struct ClientStream
     UCHAR managerFlag;          // kept by the stream manager: a full buffer is announced once
     ULONG pending;              // frames due that found no room; they start the next buffer
     KSPIN_LOCK periodLock;
+    // Where the render position stands in device time, under the period lock: frames it stands
+    // ahead of the stream position (negative: behind; the stream manager takes each period's
+    // frames off, the owner adds each block it writes or skips), and, from the last period, the
+    // frames from the device's next frame to the stream position and the rings' capacity. In the
+    // rings alone a place behind the device looks like one almost a lap ahead of it.
+    LONG outputAhead;
+    ULONG outputLead;
+    ULONG outputCapacity;
     ClientStream* listNext;  // the stream manager's list
 };
 
