@@ -8,9 +8,13 @@
 // benchmarks call the strided routine once per channel, as a run that is not whole frames does;
 // whole-frame ones call the packed routine once over every channel and are also set against the
 // per-channel routine on the same data. Counters: ns_per_sample of the work and, for each
-// baseline, x_<baseline> = work time / baseline time.
+// baseline, x_<baseline> = work time / baseline time, all medians over the iterations (a sum
+// would let one interrupted iteration shift a ratio), and memcpy_GBps, the copy speed the memcpy
+// ratio was measured against on this machine. The Time column is Google Benchmark's own mean of
+// the work's iterations, interruptions included.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -124,14 +128,40 @@ struct Timed
     std::function<void(uint8_t* destination)> run;
 };
 
+// The middle value; for an even count, the mean of the two middle ones. Reorders `values`.
+double Median(std::vector<double>& values)
+{
+    if (values.empty()) {
+        return 0;
+    }
+    const size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
+                     values.end());
+    const double upper = values[middle];
+    if (values.size() % 2 != 0) {
+        return upper;
+    }
+    const double lower =
+        *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
+    return (lower + upper) / 2;
+}
+
 // Times the work (entry 0) and each baseline, kBatch periods each, the order rotating every
-// iteration.
+// iteration. A ratio is the median of each iteration's own ratio: both sides of it ran moments
+// apart, on the same machine state.
 void Measure(benchmark::State& state, Rig& rig, const std::vector<Timed>& functions)
 {
     using Clock = std::chrono::steady_clock;
     std::vector<double> ns(functions.size(), 0.0);
+    std::vector<std::vector<double>> ratios(functions.size());
+    std::vector<double> work;
+    std::vector<double> memcpyNs;
+    size_t memcpyIndex = 0;
     for (size_t f = 0; f < functions.size(); ++f) {
         rig.Destination(f, rig.batch - 1);
+        if (functions[f].name == "memcpy") {
+            memcpyIndex = f;
+        }
     }
     size_t turn = 0;
     for (auto _ : state) {
@@ -143,15 +173,28 @@ void Measure(benchmark::State& state, Rig& rig, const std::vector<Timed>& functi
                 functions[f].run(rig.Destination(f, b).data());
                 benchmark::ClobberMemory();
             }
-            ns[f] += std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+            ns[f] = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
         }
-        state.SetIterationTime(ns[0] * 1e-9 / static_cast<double>(++turn));
+        ++turn;
+        state.SetIterationTime(ns[0] * 1e-9);
+        work.push_back(ns[0]);
+        for (size_t f = 1; f < functions.size(); ++f) {
+            ratios[f].push_back(ns[f] > 0 ? ns[0] / ns[f] : 0);
+        }
+        if (memcpyIndex != 0) {
+            memcpyNs.push_back(ns[memcpyIndex]);
+        }
     }
-    const double samples =
-        static_cast<double>(state.iterations()) * rig.batch * static_cast<double>(rig.Samples());
-    state.counters["ns_per_sample"] = ns[0] / samples;
+    const double samples = static_cast<double>(rig.batch) * static_cast<double>(rig.Samples());
+    state.counters["ns_per_sample"] = Median(work) / samples;
     for (size_t f = 1; f < functions.size(); ++f) {
-        state.counters["x_" + functions[f].name] = ns[f] > 0 ? ns[0] / ns[f] : 0;
+        state.counters["x_" + functions[f].name] = Median(ratios[f]);
+    }
+    if (memcpyIndex != 0) {
+        // Bytes per nanosecond are GB per second.
+        const double bytes = samples * rig.destinationBytes;
+        const double copyNs = Median(memcpyNs);
+        state.counters["memcpy_GBps"] = copyNs > 0 ? bytes / copyNs : 0;
     }
 }
 

@@ -44,16 +44,25 @@ void ControlClient::BuildOutputTable()
     }
 }
 
-// Under the stream's period lock.
+// Under the stream's period lock. A period whose place the device has already passed is skipped
+// and reported as a write that came too late is: the device played silence there, and written at
+// that place it would land a lap away.
 void ControlClient::SendOutputPeriod(ManagedClientStream* running)
 {
-    if (running->running != 0 && InterlockedExchange(&outputBusy, 1) == 0) {
+    if (running->running != 0 && running->OutputBehindDevice()) {
+        running->AdvanceOutput(PeriodLength(), false);
+        OnFlags(running, kChangeOutputFailed);
+    } else if (running->running != 0 && InterlockedExchange(&outputBusy, 1) == 0) {
         StreamWriter* writer = running->writer;
+        const LONG before = running->outputPosition;
         const LONG result = writer != nullptr
                                 ? writer->WriteOutput(&running->outputPosition, outputTable,
                                                       PeriodLength(), kControlSampleFormat, 0, 0)
                                 : -1;
         InterlockedExchange(&outputBusy, 0);
+        if (before >= 0 && running->outputPosition != before) {
+            running->AdvanceOutput(PeriodLength(), true);
+        }
         if (result < 0) {
             OnFlags(running, kChangeOutputFailed);
         }
@@ -80,10 +89,14 @@ void ControlClient::OnDevicePeriod(ClientStream* full)
     }
     BuildInputTable();
     if (firstPeriod != 0) {
-        if (running->outputPosition >= 0) {
-            running->outputPosition += static_cast<LONG>(PeriodLength());
-        }
+        running->AdvanceOutput(PeriodLength(), false);
         firstPeriod = 0;
+    }
+    // Missed periods whose place the device has passed are given up without waiting for their
+    // halves: caught up one half at a time they would keep every later period that late.
+    while (missedPeriods > 0 && running->OutputBehindDevice()) {
+        SendOutputPeriod(running);
+        --missedPeriods;
     }
     if (outputReady[inputHalf] != 0) {
         SendOutputPeriod(running);
@@ -119,7 +132,8 @@ NTSTATUS ControlClient::BufferDone()
     {
         InStackLock period(&running->periodLock);
         outputReady[done] = 1;
-        while (outputReady[outputHalf] != 0 && missedPeriods > 0) {
+        while (missedPeriods > 0 &&
+               (outputReady[outputHalf] != 0 || running->OutputBehindDevice())) {
             SendOutputPeriod(running);
             --missedPeriods;
         }

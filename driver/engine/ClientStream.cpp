@@ -47,6 +47,9 @@ ClientStream::ClientStream(StreamClientSink* streamOwner)
       managerFlag(0),
       pending(0),
       periodLock(0),
+      outputAhead(0),
+      outputLead(0),
+      outputCapacity(0),
       listNext(nullptr)
 {
     KeInitializeSpinLock(&lock);
@@ -290,4 +293,23 @@ LONGLONG ClientStream::FramesUntilBufferFull()
     }
     const ULONG held = channels > 0 ? ring.UsedFrames() : 0;
     return static_cast<LONGLONG>(periodFrames) - held - pending;
+}
+
+bool ClientStream::OutputBehindDevice() const
+{
+    return outputPosition >= 0 && outputCapacity != 0 &&
+           LONGLONG{outputAhead} + LONGLONG{outputLead} < 0;
+}
+
+void ClientStream::AdvanceOutput(ULONG frames, bool moved)
+{
+    if (outputPosition < 0) {
+        return;
+    }
+    if (!moved && outputCapacity != 0) {
+        outputPosition =
+            static_cast<LONG>((static_cast<ULONGLONG>(outputPosition) + frames) % outputCapacity);
+    }
+    const LONGLONG ahead = LONGLONG{outputAhead} + frames;
+    outputAhead = ahead > 0x7FFFFFFFLL ? 0x7FFFFFFF : static_cast<LONG>(ahead);
 }

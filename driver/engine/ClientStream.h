@@ -65,6 +65,12 @@ struct ClientStream
     LONGLONG FramesUntilBufferFull();
     // Zeroes frames first .. first + count - 1 of the consumer's current buffer. Under lock.
     void SilenceBufferFrames(ULONG first, ULONG count);
+    // Under the period lock. Whether a block written at the render position would start where
+    // the device has already been: written there it would land a lap away.
+    bool OutputBehindDevice() const;
+    // Under the period lock: the render position moved on by frames, by a write (moved true) or
+    // over a block the device has passed, which is skipped.
+    void AdvanceOutput(ULONG frames, bool moved);
 
     const ClientStreamOperations* operations;
     LONG configurationIndex;  // the configuration the format was set for; -1 none
@@ -89,6 +95,14 @@ struct ClientStream
     UCHAR managerFlag;          // kept by the stream manager: a full buffer is announced once
     ULONG pending;              // frames due that found no room; they start the next buffer
     KSPIN_LOCK periodLock;
+    // Where the render position stands in device time, under the period lock: frames it stands
+    // ahead of the stream position (negative: behind; the stream manager takes each period's
+    // frames off, the owner adds each block it writes or skips), and, from the last period, the
+    // frames from the device's next frame to the stream position and the rings' capacity. In the
+    // rings alone a place behind the device looks like one almost a lap ahead of it.
+    LONG outputAhead;
+    ULONG outputLead;
+    ULONG outputCapacity;
     ClientStream* listNext;  // the stream manager's list
 };
 

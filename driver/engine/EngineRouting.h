@@ -102,6 +102,10 @@ public:
     // One completed USB period; the answer is the engine's credit (negative stops streaming).
     LONG RoutingTick(ULONG frameKey, PVOID* inputPointers, ULONG framesIn, LONG flags,
                      ULONG framesOut, ULONG extraFrames);
+    // Frames from the device's next frame on to the stream position of the last period, and the
+    // rings' capacity (0 without rings): a writer that knows how far it stands from the stream
+    // position tells a place behind the device from one a lap ahead with them.
+    void GetStreamLead(ULONG* lead, ULONG* capacity);
 
     // ---- The device side ---------------------------------------------------------------------
     // Output for one outgoing transfer: *data null asks for a ring pointer; otherwise the bytes
@@ -204,6 +208,7 @@ private:
     ULONG consumedPosition = 0;
     ULONG frameDeficit = 0;  // frames the device consumed but did not deliver
     ULONG streamPosition = 0;
+    ULONG streamLead = 0;  // frames from the read index to streamPosition
 
     // The device-request chain.
     LONG lastKey = -1;

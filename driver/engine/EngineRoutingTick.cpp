@@ -115,6 +115,13 @@ void EngineRouting::MeasureSetPeaks(const ChannelBufferSet& set, ULONG position,
     }
 }
 
+void EngineRouting::GetStreamLead(ULONG* lead, ULONG* capacity)
+{
+    InStackLock routing(&routingLock);
+    *lead = streamLead;
+    *capacity = outputRing.Capacity();
+}
+
 LONG EngineRouting::RoutingTick(ULONG /*frameKey*/, PVOID* inputPointers, ULONG framesIn,
                                 LONG flags, ULONG framesOut, ULONG extraFrames)
 {
@@ -141,6 +148,7 @@ LONG EngineRouting::RoutingTick(ULONG /*frameKey*/, PVOID* inputPointers, ULONG 
                                static_cast<LONG>(framesInTotal - framesOutTotal) +
                                LONGLONG{extraFrames} + CurrentFramesPerMs();
         streamPosition = Modulo(ahead, capacity);
+        streamLead = Modulo(LONGLONG{streamPosition} - outputRing.ReadIndex(), capacity);
         clear = FramesToClear(framesIn, framesOut);
 
         if (!started && ULONGLONG{framesInTotal} >= ULONGLONG{startupInterval} * rate / 1000) {

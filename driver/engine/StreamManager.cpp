@@ -139,7 +139,7 @@ LONG StreamManager::OnPeriod(ULONG configurationIndex, PVOID* inputPointers, ULO
     routing->GetRoutingState(&currentIndex, &rateIndex, &rate);
     LONG result = rate > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<LONG>(rate);
     ServicePinsForPeriod(index, frames, streamPosition, flags, &result);
-    ServiceClientsForPeriod(index, inputPointers, frames, streamPosition, flags, &result);
+    ServiceClientsForPeriod(index, inputPointers, {frames, streamPosition}, flags, &result);
     return result;
 }
 

@@ -132,8 +132,14 @@ private:
     void PlacePeriodBatch(PeriodBatch* batch);
     void ServicePinsForPeriod(LONG configurationIndex, ULONG frames, ULONG streamPosition,
                               LONG flags, LONG* result);
-    void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers, ULONG frames,
-                                 ULONG streamPosition, LONG flags, LONG* result);
+    // A period's frames and stream position for the client streams.
+    struct ClientPeriod
+    {
+        ULONG frames;
+        ULONG streamPosition;
+    };
+    void ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers,
+                                 const ClientPeriod& period, LONG flags, LONG* result);
     bool UnlinkClientStream(ClientStream* stream);
     void FreeClientStream(ClientStream* stream);
     void FreeNode(StreamNode* node);

@@ -140,9 +140,11 @@ void StreamManager::DiscardClientStream(ClientStream* stream)
 }
 
 void StreamManager::ServiceClientsForPeriod(LONG configurationIndex, PVOID* inputPointers,
-                                            ULONG frames, ULONG streamPosition, LONG flags,
-                                            LONG* result)
+                                            const ClientPeriod& period, LONG flags, LONG* result)
 {
+    ULONG lead = 0;
+    ULONG capacity = 0;
+    routing->GetStreamLead(&lead, &capacity);
     InStackLock list(&listLock);
     for (ClientStream* stream = clientStreams; stream != nullptr; stream = stream->listNext) {
         bool changed = false;
@@ -155,12 +157,26 @@ void StreamManager::ServiceClientsForPeriod(LONG configurationIndex, PVOID* inpu
                 stream->outputPosition = -1;
                 changed = true;
             } else if (stream->managerFlag != 0 && stream->outputPosition < 0) {
-                stream->outputPosition = static_cast<LONG>(streamPosition);
+                InStackLock owner(&stream->periodLock);
+                stream->outputPosition = static_cast<LONG>(period.streamPosition);
+                stream->outputAhead = 0;
+                stream->outputLead = lead;
+                stream->outputCapacity = capacity;
             } else {
+                if (stream->managerFlag != 0) {
+                    // The device moved on by the period: the owner's render position stands that
+                    // much nearer to it, or further behind.
+                    InStackLock owner(&stream->periodLock);
+                    const LONGLONG ahead = LONGLONG{stream->outputAhead} - period.frames;
+                    stream->outputAhead =
+                        ahead < -0x7FFFFFFFLL ? -0x7FFFFFFF : static_cast<LONG>(ahead);
+                    stream->outputLead = lead;
+                    stream->outputCapacity = capacity;
+                }
                 if (flags != 0 && stream->owner != nullptr) {
                     stream->owner->OnFlags(stream, static_cast<ULONG>(flags));
                 }
-                stream->CapturePeriod(frames, inputPointers, configurationIndex);
+                stream->CapturePeriod(period.frames, inputPointers, configurationIndex);
                 LONGLONG due = stream->FramesUntilBufferFull();
                 due = due < 1 ? 1 : due;
                 *result = due < *result ? static_cast<LONG>(due) : *result;

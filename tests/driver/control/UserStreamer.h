@@ -73,10 +73,17 @@ public:
     int Serve(bool reportDone = true)
     {
         int served = 0;
-        for (ULONG h = 0; h < kControlHalves; ++h) {
+        for (ULONG k = 0; k < kControlHalves; ++k) {
+            // In turn, the half due next first, as a host does: two events found signalled
+            // together came in that order.
+            const ULONG h = inTurn ? (nextEvent_ + k) % kControlHalves : k;
             if (!process_.ConsumeEvent(events_[h])) {
+                if (inTurn) {
+                    break;
+                }
                 continue;
             }
+            nextEvent_ = 1 - h;
             order.push_back(h);
             const ULONG finished = 1 - h;
             CheckInput(finished);
@@ -110,6 +117,7 @@ public:
     int32_t* Input(ULONG c, ULONG h) { return input_[c][h]; }
     int32_t* Output(ULONG c, ULONG h) { return output_[c][h]; }
 
+    bool inTurn = false;       // serve the events alternately, from event 1 on
     std::vector<ULONG> order;  // the events in the order they came
     std::vector<NTSTATUS> doneResults;
     uint64_t written = 0;       // ramp frames written into output halves
@@ -181,4 +189,5 @@ private:
     HANDLE events_[kControlHalves] = {};
     bool placed_ = false;
     uint64_t next_ = 0;
+    ULONG nextEvent_ = 1;
 };
