@@ -11,11 +11,36 @@ option(ORV_LIBFUZZER "Build the fuzz targets as libFuzzer programs (clang only)"
 
 add_compile_options(-Wall -Wextra -Werror -fno-omit-frame-pointer)
 
-# Debug information stays whole but compressed, in objects and programs: uncompressed, one
-# sanitizer build of the tree took close to 5 GB of disk, most of it in the test programs, and a
-# build machine short of disk failed to link. gdb and the sanitizers' symbolizers read it as is.
-add_compile_options(-gz)
-add_link_options(-gz)
+# How much debug information: "full" (-g, for gdb), "lines" (-g1: functions, files and lines,
+# inlined frames included, all a sanitizer report or a crash's stack needs, at a third of the
+# compile and link work of -g for the tests) or "none". Empty keeps the build type's own.
+set(ORV_DEBUG_INFO "" CACHE STRING "Debug information: full, lines, none or empty (the build type's)")
+if(ORV_DEBUG_INFO STREQUAL "full")
+    add_compile_options(-g)
+elseif(ORV_DEBUG_INFO STREQUAL "lines")
+    add_compile_options(-g1)
+elseif(ORV_DEBUG_INFO STREQUAL "none")
+    add_compile_options(-g0)
+elseif(NOT ORV_DEBUG_INFO STREQUAL "")
+    message(FATAL_ERROR "ORV_DEBUG_INFO is full, lines, none or empty, not '${ORV_DEBUG_INFO}'")
+endif()
+
+# Whole debug information is compressed, in objects and programs: uncompressed, one sanitizer
+# build of the tree took close to 5 GB of disk, most of it in the test programs, and a build
+# machine short of disk failed to link. gdb and the sanitizers' symbolizers read it as is. Line
+# tables are small enough as they are; compressing them would only cost every compile and link.
+if(ORV_DEBUG_INFO STREQUAL "full"
+   OR (ORV_DEBUG_INFO STREQUAL "" AND CMAKE_BUILD_TYPE MATCHES "^(Debug|RelWithDebInfo)$"))
+    add_compile_options(-gz)
+    add_link_options(-gz)
+endif()
+
+# lld links the test programs several times faster than the default linker, which read through
+# each one's debug information alone; without it the default linker does the same work slower.
+find_program(ORV_LLD ld.lld)
+if(ORV_LLD)
+    add_link_options(-fuse-ld=lld)
+endif()
 
 if(ORV_SANITIZE)
     list(JOIN ORV_SANITIZE "," orv_sanitizers)
