@@ -393,6 +393,7 @@ NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
         routines.fillContext = this;
         routines.onUsbPeriod = &UsbPeriod;
         routines.periodContext = this;
+        routines.onPeriodsLost = &PeriodsLost;
         routines.restartStreaming = &Restart;
         routines.restartContext = this;
         transport->SetEngineCallbacks(routines);
@@ -583,4 +584,10 @@ void EngineStreaming::UsbPeriod(PVOID engine, ULONG startFrame, ULONG samples, U
 void EngineStreaming::Restart(PVOID engine)
 {
     static_cast<EngineStreaming*>(engine)->RestartStreaming();
+}
+
+void EngineStreaming::PeriodsLost(PVOID engine, ULONG frames)
+{
+    InterlockedExchangeAdd(&static_cast<EngineStreaming*>(engine)->lostPeriods,
+                           static_cast<LONG>(frames));
 }

@@ -62,6 +62,9 @@ public:
     LONG ChangeStreaming(ULONG kind, bool keep = false);
     bool IsStreaming() const { return ReadUCharAcquire(&streaming) != 0; }
     LONG Credit() const { return ReadAcquire(&credit); }
+    // USB periods (1 ms bus frames) that carried nothing while streaming ran, because the
+    // transport's schedule had to skip them; over the engine's life, any IRQL.
+    ULONG LostPeriods() const { return static_cast<ULONG>(ReadAcquire(&lostPeriods)); }
 
     // The transfers queued ahead: clamped to 0..8, whatever the registry held.
     void SetTransfersAhead(ULONG value, bool markLoaded);
@@ -113,6 +116,7 @@ private:
     static void UsbPeriod(PVOID context, ULONG startFrame, ULONG samples, ULONG column, PVOID data,
                           LONG errorFlags, ULONG slotSamples, LONG queueAhead);
     static void Restart(PVOID context);
+    static void PeriodsLost(PVOID context, ULONG frames);
 
     DeviceContext* context;
     UsbTransport* transport;
@@ -126,6 +130,7 @@ private:
     volatile UCHAR streaming = 0;
     volatile UCHAR restartMarker = 0;
     volatile LONG credit = 0;
+    volatile LONG lostPeriods = 0;
     ULONGLONG lastStartMs = 0;
     // Counts run-control requests: a request queued from raised IRQL is carried out only if no
     // later one came meanwhile, so a start done at once is not undone by a stop queued before it.

@@ -81,6 +81,8 @@ public:
     DeviceContext* Context() override;
     EngineRouting* Routing() override;
 
+    // Statistics: USB periods (1 ms bus frames) lost while streaming ran.
+    ULONG LostPeriods() const { return streaming.LostPeriods(); }
     // The USB transport, for the engine's tests.
     UsbTransport* Transport() { return &transport; }
     // The USB-MIDI output side the device's MIDI router links to; null when the pool had no room

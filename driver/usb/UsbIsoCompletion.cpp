@@ -8,15 +8,6 @@
 #include "usb/UsbBus.h"
 #include "usb/UsbPipeTable.h"
 
-namespace {
-
-bool FrameBefore(ULONG a, ULONG b)
-{
-    return static_cast<LONG>(a - b) < 0;
-}
-
-}  // namespace
-
 // The samples of the cycle that just completed on the transfer's slot: the last accounted cycle
 // when this pipe completes first, else the one before it.
 ULONG UsbIsoStreaming::SlotSamplesFor(const IsoTransfer* transfer)
@@ -90,33 +81,23 @@ void UsbIsoStreaming::ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames)
 }
 
 // How late this completion runs behind the bus (the pacing pipe's completions only: capture,
-// or playback when there is no capture). False when the transfers in flight no longer reach far
-// enough ahead of the bus: a restart is asked for.
-bool UsbIsoStreaming::MeasureLateness(IsoTransfer* transfer, ULONG frames)
+// or playback when there is no capture). A completion so late that its slot's next start frame
+// has passed asks for no restart: the resubmission moves the schedule on (SyncStartFrame).
+void UsbIsoStreaming::MeasureLateness(IsoTransfer* transfer, ULONG frames)
 {
     UsbPipe* pipe = transfer->pipe;
     const bool pacing = pipe->format.isIn != 0 || pipeTable.InAudioPipes() == 0;
     ULONG now = 0;
     if (!ReadUCharAcquire(&streaming) || transfer->priming != 0 || !pacing ||
         !NT_SUCCESS(bus.GetCurrentFrame(&now))) {
-        return true;
+        return;
     }
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     const LONG d = static_cast<LONG>(now - r.StartFrame - frames + 1);
-    ULONG next = slots[transfer->slot].startFrame;
-    if (static_cast<ULONG>(ReadAcquire(&pipe->completionCounters[transfer->slot])) >
-        slots[transfer->slot].cyclesAccounted) {
-        next = static_cast<ULONG>(framesInFlight + transfer->startFrame);
-    }
-    if (FrameBefore(next, now + 2)) {
-        RequestRestart();
-        return false;
-    }
     if (pipe->sync) {
         learning.CountFrames(frames);
     }
     learning.Learn(d);
-    return true;
 }
 
 // The sync pipe's OUT period goes to the engine; the buffer every OUT transfer carried is given
@@ -162,9 +143,7 @@ NTSTATUS UsbIsoStreaming::ProcessIsoCompletion(IsoTransfer* transfer)
     if (ReadUCharAcquire(&streaming) && transfer->priming != 0 && pipe->sync) {
         ShiftPrimingCycle(transfer, frames);
     }
-    if (!MeasureLateness(transfer, frames)) {
-        return STATUS_UNSUCCESSFUL;
-    }
+    MeasureLateness(transfer, frames);
     if (pipe->format.isIn) {
         ProcessInFrames(transfer, frames, bytesPerSampleFrame, &result);
     } else {

@@ -5,12 +5,22 @@
 #include "usb/UsbIsoStreaming.h"
 
 #include "common/InStackLock.h"
+#include "usb/UsbBus.h"
 #include "usb/UsbPipeTable.h"
 #include "usb/UsbRequestChannel.h"
 
 namespace {
 
 constexpr NTSTATUS kUsbdDeviceNotResponding = static_cast<NTSTATUS>(0xC0000005);
+// A transfer goes out at least this many frames ahead of the bus: the bus refuses a start frame
+// that is not after the current one, and the completion that sends it runs in the current frame.
+constexpr ULONG kLeadFrames = 2;
+
+// Frames compare in modular arithmetic: a is before b.
+bool FrameBefore(ULONG a, ULONG b)
+{
+    return static_cast<LONG>(a - b) < 0;
+}
 
 // Results after which a transfer is not resubmitted.
 bool EndsTransfer(NTSTATUS result)
@@ -30,6 +40,14 @@ void UsbIsoStreaming::RequestRestart()
         if (callbacks.restartStreaming != nullptr) {
             callbacks.restartStreaming(callbacks.restartContext);
         }
+    }
+}
+
+void UsbIsoStreaming::ReportLostFrames(ULONG frames)
+{
+    InterlockedExchangeAdd(&lostFrames, static_cast<LONG>(frames));
+    if (callbacks.onPeriodsLost != nullptr) {
+        callbacks.onPeriodsLost(callbacks.periodContext, frames);
     }
 }
 
@@ -63,6 +81,88 @@ NTSTATUS UsbIsoStreaming::AccountSlot(IsoTransfer* transfer)
     }
     slot.startFrame = static_cast<ULONG>(inFlight + transfer->startFrame);
     return STATUS_SUCCESS;
+}
+
+// The start frame of the sync pipe's next transfer, sent in slot order (under the resubmit lock),
+// which becomes its slot's for the other pipes. Once data flows it goes right after the sync
+// pipe's previous transfer, whichever pipe accounted the cycle; while the priming cycle ends, the
+// slot's own (the schedule moved by the measured lateness). A transfer whose place has passed or
+// is too close (its completion was held back past every transfer queued behind it) goes out
+// kLeadFrames ahead of the bus instead, and the rest of the ring follows: the frames in between
+// carry nothing and are told, and the stream goes on from where it stopped, where a restart would
+// lose a priming cycle and more.
+ULONG UsbIsoStreaming::SyncStartFrame(IsoTransfer* transfer)
+{
+    ULONG now = 0;
+    const bool keepAhead = ReadUCharAcquire(&streaming) && NT_SUCCESS(bus.GetCurrentFrame(&now));
+    const bool data = transfer->priming == 0;
+    ULONG lost = 0;
+    ULONG start = 0;
+    {
+        InStackLock guard(&slotLock);
+        TransferSlot& slot = slots[transfer->slot];
+        start = data && syncEndsData ? syncEndFrame : slot.startFrame;
+        if (keepAhead && FrameBefore(start, now + kLeadFrames)) {
+            if (data && syncEndsData) {
+                lost = now + kLeadFrames - start;
+            }
+            start = now + kLeadFrames;
+        }
+        // Another pipe accounted the slot's cycles while this transfer waited: its counter takes
+        // them, so that its next completion accounts a cycle again.
+        const ULONG counter =
+            static_cast<ULONG>(ReadAcquire(&syncPipe->completionCounters[transfer->slot]));
+        if (counter < slot.cyclesAccounted) {
+            WriteRelease(&syncPipe->completionCounters[transfer->slot],
+                         static_cast<LONG>(slot.cyclesAccounted));
+        }
+        slot.startFrame = start;
+        syncEndFrame = start + slot.frames;
+        syncEndsData = data ? 1 : 0;
+    }
+    if (lost != 0) {
+        ReportLostFrames(lost);
+    }
+    return start;
+}
+
+// The start frame of a secondary pipe's next transfer for its slot: the slot's, unless that is no
+// longer ahead of the bus (the completion came late), when it skips whole cycles of the ring
+// instead of being refused by the bus. Its completion counter is set to the cycle it goes out
+// for, so a completion that came cycles late rejoins the sync pipe's schedule; the slot's frames
+// of every cycle it missed are lost.
+LONG UsbIsoStreaming::SecondaryStartFrame(IsoTransfer* transfer)
+{
+    UsbPipe* pipe = transfer->pipe;
+    ULONG now = 0;
+    const bool keepAhead = ReadUCharAcquire(&streaming) && NT_SUCCESS(bus.GetCurrentFrame(&now));
+    ULONG next = 0;
+    ULONG lost = 0;
+    {
+        InStackLock guard(&slotLock);
+        const TransferSlot& slot = slots[transfer->slot];
+        next = slot.startFrame;
+        if (keepAhead) {
+            // The slot's start frame is that of cycle cyclesAccounted + 1.
+            const ULONG lap = framesInFlight > 0 ? static_cast<ULONG>(framesInFlight) : 0;
+            ULONG skipped = 0;
+            while (lap != 0 && FrameBefore(next, now + kLeadFrames)) {
+                next += lap;
+                ++skipped;
+            }
+            const ULONG completed =
+                static_cast<ULONG>(ReadAcquire(&pipe->completionCounters[transfer->slot]));
+            const ULONG cycle = slot.cyclesAccounted + skipped;  // before this transfer's
+            if (cycle != completed) {
+                lost = (cycle - completed) * slot.frames;
+                WriteRelease(&pipe->completionCounters[transfer->slot], static_cast<LONG>(cycle));
+            }
+        }
+    }
+    if (lost != 0) {
+        ReportLostFrames(lost);
+    }
+    return static_cast<LONG>(next);
 }
 
 // After the sync pipe's priming cycle of a slot, every other audio pipe joins on that slot.
@@ -136,13 +236,14 @@ void UsbIsoStreaming::RetireSyncTransfer(IsoTransfer* transfer)
 void UsbIsoStreaming::PrepareResubmission(IsoTransfer* transfer)
 {
     AccountSlot(transfer);
-    if (transfer->priming == 1) {
-        JoinSecondaryPipes(transfer->slot);
-    }
+    const bool joining = transfer->priming == 1;
     if (transfer->priming != 0) {
         --transfer->priming;
     }
-    transfer->startFrame = static_cast<LONG>(slots[transfer->slot].startFrame);
+    transfer->startFrame = static_cast<LONG>(SyncStartFrame(transfer));
+    if (joining) {
+        JoinSecondaryPipes(transfer->slot);
+    }
     BuildIsoUrb(transfer);
 }
 
@@ -241,7 +342,7 @@ NTSTATUS UsbIsoStreaming::SecondaryPipeComplete(PDEVICE_OBJECT, PIRP irp, PVOID 
     UsbIsoStreaming* self = transfer->pipe->owner;
     const NTSTATUS result = self->ProcessIsoCompletion(transfer);
     self->AccountSlot(transfer);
-    const LONG next = static_cast<LONG>(self->slots[transfer->slot].startFrame);
+    const LONG next = self->SecondaryStartFrame(transfer);
     self->ReplaceTransfer(transfer, ReadUCharAcquire(&self->streaming) && !EndsTransfer(result),
                           next, &SecondaryPipeComplete, false);
     return STATUS_MORE_PROCESSING_REQUIRED;

@@ -170,6 +170,8 @@ NTSTATUS UsbIsoStreaming::BuildSyncRing(UsbPipe* sync)
     syncPipe = sync;
     framesInFlight = 0;
     firstStartFrame = 0;
+    syncEndsData = 0;
+    WriteRelease(&lostFrames, 0);
     nextResubmitSlot = 0;
     RtlZeroMemory(parkedTransfers, sizeof(parkedTransfers));
     ULONG start = 0;

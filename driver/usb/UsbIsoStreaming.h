@@ -74,6 +74,9 @@ public:
     bool FeedbackValid() const { return feedbackValid != 0; }
     ULONG FeedbackErrors() const { return feedbackErrors; }
     ULONG RestartAttempts() const { return restartAttempts; }
+    // Frames the pipes' schedules skipped since the start because completions came too late for
+    // the next transfer of their slot (each skip is also told to the engine).
+    ULONG LostFrames() const { return static_cast<ULONG>(ReadAcquire(&lostFrames)); }
     const TransferSlot& Slot(ULONG i) const { return slots[i]; }
     ULONG CurrentRate() const { return currentRate; }
     ULONG EffectiveRate() const { return effectiveRate; }
@@ -116,7 +119,7 @@ private:
     NTSTATUS ProcessIsoCompletion(IsoTransfer* transfer);
     inline bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
     inline void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
-    inline bool MeasureLateness(IsoTransfer* transfer, ULONG frames);
+    inline void MeasureLateness(IsoTransfer* transfer, ULONG frames);
     inline void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
     void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
                          NTSTATUS* result);
@@ -129,6 +132,9 @@ private:
 
     // Accounting and resubmission (UsbIsoResubmit.cpp).
     NTSTATUS AccountSlot(IsoTransfer* transfer);
+    ULONG SyncStartFrame(IsoTransfer* transfer);
+    LONG SecondaryStartFrame(IsoTransfer* transfer);
+    void ReportLostFrames(ULONG frames);
     void JoinSecondaryPipes(ULONG slot);
     static IsoTransfer* CountCompletion(PIRP irp, PVOID context);
     void ReplaceTransfer(IsoTransfer* transfer, bool again, LONG startFrame,
@@ -172,6 +178,11 @@ private:
     ULONG fraction = 0;       // the effective rate's part below whole samples per frame, in 1/1000
     LONG framesInFlight = 0;  // covered by the sync pipe's transfers in flight
     ULONG firstStartFrame = 0;
+    // The frame after the sync pipe's last transfer sent, and whether that one carried data (not
+    // the priming cycle's silence). Under the slot lock.
+    ULONG syncEndFrame = 0;
+    UCHAR syncEndsData = 0;
+    volatile LONG lostFrames = 0;  // since the start
     TransferSlot slots[kUsbTransferSlots] = {};
     ULONG currentRate = 0;  // Hz
     ULONG requestedSamplesPerTransfer = 1;

@@ -66,6 +66,9 @@ struct IsoEngineCallbacks
     void (*onUsbPeriod)(PVOID context, ULONG startFrame, ULONG samples, ULONG column, PVOID data,
                         LONG errorFlags, ULONG slotSamples, LONG queueAhead);
     PVOID periodContext;
+    // The schedule fell behind the bus (completions held back past the transfers queued ahead)
+    // and moved on: frames (1 ms periods of the bus) that carried nothing.
+    void (*onPeriodsLost)(PVOID context, ULONG frames);  // periodContext
     // Stop streaming and start again; the engine defers it when called at a raised IRQL.
     void (*restartStreaming)(PVOID context);
     PVOID restartContext;

@@ -136,6 +136,7 @@ public:
     bool FeedbackValid() const { return streaming.FeedbackValid(); }
     ULONG FeedbackErrors() const { return streaming.FeedbackErrors(); }
     ULONG RestartAttempts() const { return streaming.RestartAttempts(); }
+    ULONG LostFrames() const { return streaming.LostFrames(); }
     const TransferSlot& Slot(ULONG i) const { return streaming.Slot(i); }
     // Any IRQL up to DISPATCH_LEVEL; at PASSIVE_LEVEL through a request.
     NTSTATUS GetCurrentFrame(PULONG frame) { return bus.GetCurrentFrame(frame); }

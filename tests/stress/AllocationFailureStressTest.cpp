@@ -21,6 +21,7 @@ using namespace std::chrono_literals;
 
 constexpr uint64_t kMostAllocations = 5000;
 constexpr int kStreamMs = 30;
+constexpr int kPlayMs = 200;  // the first data of a client that opened comes back within this
 
 // A kind of client and the device that has its endpoint.
 struct ClientKind
@@ -54,18 +55,33 @@ protected:
         return std::make_unique<Stress::WaveClient>(machine, GetParam().capture, 48000);
     }
 
-    // A client's whole life under the failures `inject` sets up; false when one of its requests
-    // came back in a way no failure explains.
-    static bool ClientLife(Host::HostMachine& machine, const std::function<void()>& inject)
+    // What became of a client's life: whether its open succeeded, and whether it then moved data.
+    struct Life
+    {
+        bool opened = false;
+        bool moved = false;
+    };
+
+    // A client's whole life under the failures `inject` sets up; false when its open answered a
+    // success of another kind, or one of its requests came back in a way no failure explains.
+    static bool ClientLife(Host::HostMachine& machine, const std::function<void()>& inject,
+                           Life* life)
     {
         auto client = MakeClient(machine);
         inject();
-        client->Open();
-        bool sound = true;
+        const NTSTATUS status = client->Open();
+        life->opened = status == STATUS_SUCCESS;
+        bool sound = life->opened || NT_ERROR(status);
         for (int ms = 0; ms < kStreamMs; ++ms) {
             sound = client->Stream() && sound;
             machine.Wait(1ms);
         }
+        // An open that succeeded plays, however long its first data takes to come back.
+        for (int ms = kStreamMs; life->opened && ms < kPlayMs && client->Moved() == 0; ++ms) {
+            sound = client->Stream() && sound;
+            machine.Wait(1ms);
+        }
+        life->moved = client->Moved() != 0;
         client->Close();
         Platform::Kernel::ClearAllocationFailures();
         return sound && client->PendingRequests() == 0;
@@ -76,10 +92,12 @@ protected:
     {
         auto client = MakeClient(machine);
         EXPECT_EQ(client->Open(), STATUS_SUCCESS) << label;
-        for (int ms = 0; ms < 10; ++ms) {
+        int ms = 0;
+        for (; ms < kPlayMs && client->Moved() == 0; ++ms) {
             EXPECT_TRUE(client->Stream()) << label;
             machine.Wait(1ms);
         }
+        EXPECT_NE(client->Moved(), 0u) << label << ": plays again";
         client->Close();
     }
 
@@ -101,7 +119,9 @@ TEST_P(AllocationFailureStress, EachAllocationOfAClientsLifeFailsInTurn)
         ASSERT_TRUE(Start(machine));
         const uint64_t before = Platform::Kernel::AllocationCount();
         const std::string label = "allocation " + std::to_string(n);
-        EXPECT_TRUE(ClientLife(machine, [n] { Platform::Kernel::FailAllocationNumber(n); }))
+        Life life;
+        EXPECT_TRUE(ClientLife(
+            machine, [n] { Platform::Kernel::FailAllocationNumber(n); }, &life))
             << label;
         const bool hit = Platform::Kernel::AllocationCount() - before >= n;
         PlaysAgain(machine, label);
@@ -122,15 +142,47 @@ TEST_P(AllocationFailureStress, RandomFailuresAcrossAClientsLife)
         Host::HostMachine machine(true);
         ASSERT_TRUE(Start(machine));
         const std::string label = "seed " + std::to_string(seed);
-        EXPECT_TRUE(ClientLife(machine, [seed] {
-            Platform::Kernel::SimulateLowResources(
-                {.seed = static_cast<uint64_t>(seed), .failuresPerMillion = 50000});
-        })) << label;
+        Life life;
+        EXPECT_TRUE(ClientLife(
+            machine,
+            [seed] {
+                Platform::Kernel::SimulateLowResources(
+                    {.seed = static_cast<uint64_t>(seed), .failuresPerMillion = 50000});
+            },
+            &life))
+            << label;
         injected += Platform::Kernel::LowResourcesFailures();
         PlaysAgain(machine, label);
         CheckNothingLeft(machine, label);
     }
     EXPECT_GT(injected, 0u);
+}
+
+// An open that succeeded while allocations failed must play: a pin that walked to run (or a
+// control client that started) and never moves data is a success with nothing behind it.
+// Disabled: today an allocation that fails after the open (the engine's start queued as a work
+// item, the transport's transfers and URBs, the stream set's buffers) leaves the client running
+// in silence for good, and nothing retries the start or fails the client's request. Run it with
+// --gtest_also_run_disabled_tests once that is mended.
+TEST_P(AllocationFailureStress, DISABLED_AnOpenThatSucceededUnderFailuresPlays)
+{
+    uint64_t opened = 0;
+    for (uint64_t n = 1; n < kMostAllocations; ++n) {
+        Host::HostMachine machine(true);
+        ASSERT_TRUE(Start(machine));
+        const uint64_t before = Platform::Kernel::AllocationCount();
+        Life life;
+        ClientLife(
+            machine, [n] { Platform::Kernel::FailAllocationNumber(n); }, &life);
+        EXPECT_TRUE(!life.opened || life.moved) << "allocation " << n << " failed: opened, silent";
+        opened += life.opened ? 1 : 0;
+        const bool hit = Platform::Kernel::AllocationCount() - before >= n;
+        CheckNothingLeft(machine, "allocation " + std::to_string(n));
+        if (!hit) {
+            break;
+        }
+    }
+    EXPECT_GT(opened, 0u) << "no open succeeded: the check saw nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(Clients, AllocationFailureStress,

@@ -49,6 +49,9 @@ bool WaveClient::Stream()
         if (frame.status == STATUS_PENDING) {
             return false;
         }
+        if (frame.status == STATUS_SUCCESS && frame.header.DataUsed != 0) {
+            ++moved_;
+        }
     }
     return true;
 }
@@ -98,6 +101,9 @@ bool MidiClient::Sound(Platform::Ks::PinHandle* pin)
     for (const Platform::Ks::CompletedFrame& frame : pin->Collect()) {
         if (frame.status == STATUS_PENDING) {
             return false;
+        }
+        if (frame.status == STATUS_SUCCESS && frame.header.DataUsed != 0) {
+            ++moved_;
         }
     }
     return true;
@@ -155,10 +161,16 @@ NTSTATUS ControlClient::Open()
 
 bool ControlClient::Stream()
 {
-    if (client_ != nullptr) {
-        client_->Serve();
+    if (client_ == nullptr) {
+        return true;
     }
-    return true;
+    client_->Serve();
+    // The device's position only moves on while the client runs; 0 is a position it could not
+    // read (the device gone).
+    const uint64_t position = client_->Position();
+    const bool forward = position == 0 || position >= position_;
+    position_ = position != 0 ? position : position_;
+    return forward;
 }
 
 void ControlClient::Close()
@@ -167,6 +179,7 @@ void ControlClient::Close()
         std::string error;
         client_->Stop(&error);
         client_->Unmap();
+        served_ += client_->served;
     }
     client_.reset();
     control_.reset();

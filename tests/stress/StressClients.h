@@ -24,6 +24,9 @@ public:
     // took came back with a status that is neither success nor a failure of its own (a bug).
     virtual bool Stream() = 0;
     virtual void Close() = 0;
+    // What the client moved through the driver since it was made: requests that completed with
+    // data (wave blocks, MIDI messages sent or received) or halves served (control client).
+    virtual uint64_t Moved() const = 0;
     // Requests the driver still holds (after Close: none may be).
     virtual size_t PendingRequests() const = 0;
     virtual std::string Describe() const = 0;
@@ -41,6 +44,7 @@ public:
     NTSTATUS Open() override;
     bool Stream() override;
     void Close() override;
+    uint64_t Moved() const override { return moved_; }
     size_t PendingRequests() const override
     {
         return pin_ != nullptr ? pin_->PendingFrames() : leftPending_;
@@ -57,6 +61,7 @@ private:
     std::unique_ptr<Platform::Ks::FilterHandle> filter_;
     std::unique_ptr<Platform::Ks::PinHandle> pin_;
     size_t leftPending_ = 0;  // what the pin still held when it closed
+    uint64_t moved_ = 0;
 };
 
 // A MIDI filter's raw output pin and its input pin on the test model with MIDI ports: a note
@@ -68,6 +73,7 @@ public:
     NTSTATUS Open() override;
     bool Stream() override;
     void Close() override;
+    uint64_t Moved() const override { return moved_; }
     size_t PendingRequests() const override
     {
         return (output_ != nullptr ? output_->PendingFrames() : 0) +
@@ -76,17 +82,19 @@ public:
     std::string Describe() const override { return "MIDI pins"; }
 
 private:
-    static bool Sound(Platform::Ks::PinHandle* pin);
+    bool Sound(Platform::Ks::PinHandle* pin);
 
     Host::HostMachine& machine_;
     std::unique_ptr<Platform::Ks::FilterHandle> filter_;
     std::unique_ptr<Platform::Ks::PinHandle> output_;
     std::unique_ptr<Platform::Ks::PinHandle> input_;
     size_t leftPending_ = 0;
+    uint64_t moved_ = 0;
 };
 
 // The control filter's low-latency client: 256-frame halves at a rate, a buffer-done at every
-// event. Its requests are all answered at once, so none stays with the driver.
+// event. Its requests are all answered at once, so none stays with the driver; the device's
+// position must not go back while it runs.
 class ControlClient final : public StressClient
 {
 public:
@@ -94,6 +102,7 @@ public:
     NTSTATUS Open() override;
     bool Stream() override;
     void Close() override;
+    uint64_t Moved() const override { return served_ + (client_ != nullptr ? client_->served : 0); }
     size_t PendingRequests() const override { return 0; }
     std::string Describe() const override
     {
@@ -105,6 +114,8 @@ private:
     ULONG rate_;
     std::unique_ptr<ControlRequester> control_;
     std::unique_ptr<Host::LowLatencyClient> client_;
+    uint64_t served_ = 0;  // by a client closed since
+    uint64_t position_ = 0;
 };
 
 }  // namespace Stress

@@ -31,16 +31,37 @@ constexpr ULONG kRates[] = {44100, 48000, 96000};
 constexpr uint32_t kLongestRunMs = 300;
 constexpr uint32_t kChangesPerThousand = 40;  // per millisecond
 
+// A client that has been open this long before the cut has moved data through the driver.
+constexpr uint32_t kSettleMs = 60;
+
 // The render client first, then the capture client when the device has inputs, then the MIDI
 // client on the model with MIDI ports, then the control filter's client when the run has one.
 using Clients = std::vector<std::unique_ptr<Stress::StressClient>>;
+
+// When each client last opened (the run's millisecond) and what it had moved then; never for an
+// open that failed.
+struct OpenRecord
+{
+    bool opened = false;
+    uint32_t at = 0;
+    uint64_t moved = 0;
+};
 
 class SurpriseRemovalStress : public Platform::Kernel::Testing::KernelTest
 {
 protected:
     // One change in flight, drawn from the generator.
-    void Change(Host::HostMachine& machine, Clients& clients, size_t waveClients,
-                std::mt19937& random)
+    // Opens a client: it opens, or fails with a status (never a success of another kind).
+    static void Open(Clients& clients, std::vector<OpenRecord>& records, size_t which, uint32_t ms)
+    {
+        const NTSTATUS status = clients[which]->Open();
+        EXPECT_TRUE(status == STATUS_SUCCESS || NT_ERROR(status))
+            << clients[which]->Describe() << " opened with " << std::hex << status;
+        records[which] = {status == STATUS_SUCCESS, ms, clients[which]->Moved()};
+    }
+
+    void Change(Host::HostMachine& machine, Clients& clients, std::vector<OpenRecord>& records,
+                size_t waveClients, std::mt19937& random, uint32_t ms)
     {
         DeviceContext* context = machine.Context();
         switch (random() % 3) {
@@ -60,7 +81,7 @@ protected:
                 clients[which]->Close();
                 clients[which] =
                     std::make_unique<Stress::WaveClient>(machine, capture, kRates[random() % 3]);
-                clients[which]->Open();
+                Open(clients, records, which, ms);
                 break;
             }
         }
@@ -93,17 +114,28 @@ TEST_F(SurpriseRemovalStress, RemovalAtRandomPointsWhileStreamingLeavesNothing)
         if (run % 4 >= 2) {
             clients.push_back(std::make_unique<Stress::ControlClient>(machine, rate));
         }
-        for (auto& client : clients) {
-            client->Open();
+        // On the device just started, every client opens.
+        std::vector<OpenRecord> records(clients.size());
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Open(clients, records, i, 0);
+            ASSERT_TRUE(records[i].opened) << "run " << run << ": " << clients[i]->Describe();
         }
         for (uint32_t ms = 0; ms < removeAt; ++ms) {
             if (random() % 1000 < kChangesPerThousand) {
-                Change(machine, clients, waveClients, random);
+                Change(machine, clients, records, waveClients, random, ms);
             }
             for (auto& client : clients) {
                 ASSERT_TRUE(client->Stream()) << "run " << run << " at " << ms << " ms";
             }
             machine.Wait(1ms);
+        }
+        // Before the cut, every client open long enough moved data.
+        for (size_t i = 0; i < clients.size(); ++i) {
+            if (records[i].opened && removeAt - records[i].at >= kSettleMs) {
+                EXPECT_GT(clients[i]->Moved(), records[i].moved)
+                    << "run " << run << ": " << clients[i]->Describe() << ", open since "
+                    << records[i].at << " ms, cut at " << removeAt << " ms";
+            }
         }
         machine.PullOut();
         for (auto& client : clients) {

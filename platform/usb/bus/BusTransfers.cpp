@@ -130,6 +130,10 @@ NTSTATUS SimulatedUsbBus::IsochronousTransferLocked(PIRP irp, PURB urb, KIRQL ol
                 error = USBD_STATUS_BAD_START_FRAME;
             }
         }
+        if (error == USBD_STATUS_SUCCESS && isoRefusals > 0) {
+            --isoRefusals;
+            error = USBD_STATUS_BAD_START_FRAME;
+        }
         if (error == USBD_STATUS_SUCCESS) {
             it->second.nextFrame = start + frames;
         }
@@ -282,6 +286,16 @@ std::vector<Done>& SpareDoneList()
 
 }  // namespace
 
+std::vector<SimulatedUsbBus::HeldCompletion> SimulatedUsbBus::TakeHeldCompletions()
+{
+    std::vector<HeldCompletion> taken;
+    KIRQL old;
+    KeAcquireSpinLock(&lock, &old);
+    taken.swap(heldCompletions);
+    KeReleaseSpinLock(&lock, old);
+    return taken;
+}
+
 void SimulatedUsbBus::OnFrame()
 {
     std::vector<Done> done;
@@ -328,6 +342,10 @@ void SimulatedUsbBus::OnFrame()
             continue;
         }
         Done d{it->irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS, iso ? lastFrame : now};
+        if (iso && it->delay != 0) {
+            heldCompletions.push_back(
+                {pipe->second.endpointAddress, it->startFrame, lastFrame, now});
+        }
         if (iso) {
             if (it->exchangeFailed) {
                 d.status = STATUS_UNSUCCESSFUL;

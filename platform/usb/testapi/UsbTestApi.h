@@ -57,6 +57,19 @@ public:
         isoDelayFrames = frames;
         isoDelayCount = count;
     }
+    // The next `count` isochronous transfers submitted are refused at once with
+    // USBD_STATUS_BAD_START_FRAME, as a host controller refuses a schedule it cannot keep.
+    void RefuseIsoTransfers(int count) { isoRefusals = count; }
+    // The transfers whose completions were held back, as they completed (oldest first); taking
+    // them forgets them.
+    struct HeldCompletion
+    {
+        UCHAR endpointAddress;
+        ULONG firstFrame;  // the transfer's packets moved in firstFrame..lastFrame
+        ULONG lastFrame;
+        ULONG completedFrame;  // the frame in which its completion ran
+    };
+    std::vector<HeldCompletion> TakeHeldCompletions();
     void SetBusInterfaceAvailable(bool available) { busInterfaceAvailable = available; }
     // The next `count` bulk or interrupt transfers of the endpoint complete with `status` (and
     // USBD_STATUS_STALL_PID), moving nothing, as a host controller reports a failed transfer; the
@@ -151,6 +164,8 @@ private:
     bool busInterfaceAvailable = true;
     uint32_t isoDelayFrames = 0;
     int isoDelayCount = 0;
+    int isoRefusals = 0;
+    std::vector<HeldCompletion> heldCompletions;
     std::map<UCHAR, std::pair<NTSTATUS, int>> bulkFailures;
     USB_TOPOLOGY_ADDRESS topology{0, 20, 0, 0, 3, {1, 0, 0, 0, 0}, 0};
 };

@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// A restart of the device's streaming while the pin plays (a completion late enough to ask for
+// A restart of the device's streaming while the pin plays (a transfer the bus refuses asks for
 // one): the pin's samples go on in order afterwards, none repeated or mixed twice, after
 // a short silence; only the samples the restart itself dropped are lost.
 //
@@ -218,7 +218,7 @@ TEST_F(WaveFilterTest, PlaybackGoesOnInOrderAfterARestartOfTheStreaming)
             submitted += 256;
         }
         if (ms == 400) {
-            usbDevices.LastBus().DelayIsoCompletions(9, 1);
+            usbDevices.LastBus().RefuseIsoTransfers(1);
             restarted = true;
         }
         observer.flags.clear();

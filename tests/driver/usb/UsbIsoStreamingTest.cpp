@@ -266,27 +266,78 @@ TEST_F(UsbStreamingTest, LatePrimingShiftsTheSchedule)
     }
 }
 
-// A completion so late that the slot's next transfer would start less than two frames ahead of
-// the bus asks for a restart; the stream stops cleanly and starts again.
-TEST_F(UsbStreamingTest, LateSlotRestartsStreaming)
+// A completion so late that its slot's next transfer would start less than two frames ahead of
+// the bus moves the schedule on instead of asking for a restart: the frames in between are lost
+// and told, and streaming goes on. Held back, for less and for more than the ring of transfers
+// covers: the playback pipe's transfer (the sync pipe on the product, the other pipe beside
+// capture on the device with inputs), or on that device the capture pipe's as well.
+struct LateSlotRow
 {
-    Start(UsbSim::BuildProductDescriptors({.audioClass = 1, .inChannels = 2}),
-          StreamingRecord(true));
+    const char* name;
+    bool capture;
+    ULONG heldFrames;
+    int heldTransfers;
+};
+
+void PrintTo(const LateSlotRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class LateSlot : public UsbStreamingTest, public ::testing::WithParamInterface<LateSlotRow>
+{
+};
+
+TEST_P(LateSlot, MovesTheScheduleOnWithoutARestart)
+{
+    const LateSlotRow& row = GetParam();
+    if (row.capture) {
+        Start(UsbSim::BuildProductDescriptors({.audioClass = 1, .inChannels = 2}),
+              StreamingRecord(true));
+    } else {
+        Start(UsbSim::ProductUac1());
+    }
     ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
     Run(100);
-    bus->DelayIsoCompletions(9, 1);
-    Run(40);
-    EXPECT_EQ(restarts, 1);
-    EXPECT_FALSE(transport->IsStreaming());
+    ASSERT_EQ(transport->LostFrames(), 0u);
+    bus->DelayIsoCompletions(row.heldFrames, row.heldTransfers);
+    Run(60);
+    const auto held = bus->TakeHeldCompletions();
+    ASSERT_EQ(held.size(), static_cast<size_t>(row.heldTransfers));
+    EXPECT_EQ(held[0].endpointAddress, 0x01) << "the playback pipe's transfer was held";
+    if (row.heldTransfers == 2) {
+        EXPECT_EQ(held[1].endpointAddress, 0x82) << "and the sync pipe's, capture";
+    }
+    EXPECT_EQ(restarts, 0);
+    EXPECT_TRUE(transport->IsStreaming());
+    EXPECT_GT(transport->LostFrames(), 0u);
+    EXPECT_LE(transport->LostFrames(), row.heldFrames);
+    if (!row.capture) {
+        // From the end of the ring queued behind the held transfer to two frames past its
+        // completion.
+        const ULONG ringEnd = held[0].firstFrame + transport->Transfers();
+        EXPECT_EQ(transport->LostFrames(), held[0].completedFrame + 2 - ringEnd);
+    }
+    EXPECT_EQ(lostReported, transport->LostFrames());
+    const size_t before = periods.size();
+    const ULONG lost = transport->LostFrames();
+    Run(1000);
+    EXPECT_EQ(restarts, 0);
+    EXPECT_EQ(transport->LostFrames(), lost) << "undisturbed, nothing more is lost";
+    EXPECT_EQ(periods.size() - before, 1000u);
+    EXPECT_TRUE(device->Violations().empty());
     StopStreaming();
     EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
-    ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
-    const size_t before = periods.size();
-    Run(1000);
-    EXPECT_EQ(restarts, 1);
-    EXPECT_GE(periods.size() - before, 980u);
-    StopStreaming();
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, LateSlot,
+                         ::testing::Values(LateSlotRow{"PlaybackHeldNine", false, 9, 1},
+                                           LateSlotRow{"PlaybackHeldThirty", false, 30, 1},
+                                           LateSlotRow{"CapturePlaybackHeldNine", true, 9, 1},
+                                           LateSlotRow{"CapturePlaybackHeldThirty", true, 30, 1},
+                                           LateSlotRow{"CaptureBothHeldNine", true, 9, 2},
+                                           LateSlotRow{"CaptureBothHeldThirty", true, 30, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // After the first 5000 frames a completion later than the queue-ahead raises it at once.
 TEST_F(UsbStreamingTest, LateCompletionsRaiseTheQueueAheadAfterTheWarmUp)

@@ -44,6 +44,7 @@ protected:
         routines.fillContext = this;
         routines.onUsbPeriod = &UsbPeriod;
         routines.periodContext = this;
+        routines.onPeriodsLost = &PeriodsLost;
         routines.restartStreaming = &Restart;
         routines.restartContext = this;
         transport->SetEngineCallbacks(routines);
@@ -131,6 +132,11 @@ protected:
         }
         self->periods.push_back(std::move(record));
     }
+    static void PeriodsLost(PVOID context, ULONG frames)
+    {
+        EXPECT_GE(KeGetCurrentIrql(), DISPATCH_LEVEL) << "losses are found by completions";
+        static_cast<UsbStreamingTest*>(context)->lostReported += frames;
+    }
     static void Restart(PVOID context)
     {
         EXPECT_GE(KeGetCurrentIrql(), DISPATCH_LEVEL) << "restarts come from completions";
@@ -143,6 +149,7 @@ protected:
     uint64_t returnedSamples = 0;
     std::vector<PeriodRecord> periods;
     int restarts = 0;
+    ULONG lostReported = 0;  // frames the transport told were lost
     bool keepInData = false;
     ULONG inChannels = 2;
     bool sawPattern = false;
