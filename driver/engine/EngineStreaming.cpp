@@ -10,7 +10,11 @@ namespace {
 constexpr ULONG kTagQueue = PoolTag("Queu");
 constexpr ULONG kTagEngine = PoolTag("XiMw");
 constexpr ULONG kCallSetRate = 10;
-constexpr ULONG kCallRunControl = 11;
+// A start whose transfers could not be had is tried again this often, this far apart: an
+// allocation that failed once usually succeeds a moment later, and a client whose open succeeded
+// must not stay silent for it.
+constexpr ULONG kStartRetries = 20;
+constexpr LONGLONG kStartRetryMs = 10;
 
 bool AtPassive()
 {
@@ -41,12 +45,23 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
 {
     KeInitializeMutex(&mutex, 0);
     KeInitializeSpinLock(&gatherLock);
+    KeInitializeSpinLock(&workLock);
+    for (ULONG i = 0; i < kWorkSlots; ++i) {
+        work[i].engine = this;
+        work[i].kind = i;
+    }
     configuration.index = static_cast<ULONG>(-1);
 }
 
 EngineStreaming::~EngineStreaming()
 {
     FreeGatherArrays();
+    FreeWorkSlots();
+}
+
+bool EngineStreaming::Live() const
+{
+    return ReadUCharAcquire(&initialized) && GetPnpState(context) == kPnpStarted;
 }
 
 void EngineStreaming::Lock()
@@ -79,6 +94,11 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
     if (ReadUCharAcquire(&initialized)) {
         return STATUS_SUCCESS;
     }
+    // Made before anything starts: a request at raised IRQL must not depend on an allocation.
+    const NTSTATUS made = AllocateWorkSlots();
+    if (!NT_SUCCESS(made)) {
+        return made;
+    }
     rateNotApplied = 1;
     const NTSTATUS status = transport->InitializeUsb(record);
     WriteUCharRelease(&initialized, NT_SUCCESS(status) ? 1 : 0);
@@ -91,7 +111,7 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
         if (!ReadUCharAcquire(&startPending) && !ReadUCharAcquire(&restartPending)) {
             if (!AtPassive()) {
                 WriteUCharRelease(&restartPending, 1);
-                if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+                if (!QueueSlot(kStreamingRestart)) {
                     WriteUCharRelease(&restartPending, 0);
                 }
             } else {
@@ -161,6 +181,69 @@ void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record
     }
 }
 
+NTSTATUS EngineStreaming::AllocateWorkSlots()
+{
+    for (WorkSlot& slot : work) {
+        if (slot.item == nullptr) {
+            slot.item = IoAllocateWorkItem(context->device->FunctionalDeviceObject);
+            if (slot.item == nullptr) {
+                return STATUS_INSUFFICIENT_RESOURCES;
+            }
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+void EngineStreaming::FreeWorkSlots()
+{
+    for (WorkSlot& slot : work) {
+        if (slot.item != nullptr) {
+            IoFreeWorkItem(slot.item);
+            slot.item = nullptr;
+        }
+    }
+}
+
+bool EngineStreaming::QueueSlot(ULONG index)
+{
+    WorkSlot& slot = work[index];
+    if (slot.item == nullptr) {
+        return false;
+    }
+    // Already in the queue: that one carries the request out when it runs.
+    if (InterlockedExchange(&slot.queued, 1) != 0) {
+        return true;
+    }
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
+        InterlockedExchange(&slot.queued, 0);
+        return false;
+    }
+    IoQueueWorkItem(slot.item, index == kRunControlSlot ? &RunControlWorkItem : &StreamingWorkItem,
+                    DelayedWorkQueue, &slot);
+    return true;
+}
+
+void EngineStreaming::RetryStart(LONG serial)
+{
+    for (ULONG attempt = 0; attempt < kStartRetries; ++attempt) {
+        // A later run-control request, a start queued behind the rate or a stopped device
+        // decides instead.
+        if (!Live() || ReadAcquire(&runControlSerial) != serial || IsStreaming() ||
+            ReadUCharAcquire(&startPending) || ReadUCharAcquire(&restartPending)) {
+            return;
+        }
+        LARGE_INTEGER delay;
+        delay.QuadPart = -kStartRetryMs * 10000;
+        KeDelayExecutionThread(KernelMode, FALSE, &delay);
+        if (!Live() || ReadAcquire(&runControlSerial) != serial) {
+            return;
+        }
+        if (ChangeStreaming(kStreamingStart) != kChangeImpossible) {
+            return;
+        }
+    }
+}
+
 bool EngineStreaming::QueueWork(ULONG kind, ULONG argument1, ULONG argument2,
                                 PIO_WORKITEM_ROUTINE routine)
 {
@@ -185,11 +268,13 @@ bool EngineStreaming::QueueWork(ULONG kind, ULONG argument1, ULONG argument2,
 
 void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
 {
-    auto* packet = static_cast<WorkPacket*>(parameter);
-    EngineStreaming* self = packet->engine;
-    const bool live =
-        ReadUCharAcquire(&self->initialized) && GetPnpState(self->context) == kPnpStarted;
-    switch (packet->kind) {
+    auto* slot = static_cast<WorkSlot*>(parameter);
+    EngineStreaming* self = slot->engine;
+    // Out of the queue now: a request from here on queues it again.
+    InterlockedExchange(&slot->queued, 0);
+    const LONG serial = ReadAcquire(&self->runControlSerial);
+    const bool live = self->Live();
+    switch (slot->kind) {
         case kStreamingStop:
             if (live && self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
                 LARGE_INTEGER delay;
@@ -200,32 +285,47 @@ void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
             break;
         case kStreamingStart:
             WriteUCharRelease(&self->startPending, 0);
-            if (live) {
-                self->ChangeStreaming(kStreamingStart);
+            if (live && self->ChangeStreaming(kStreamingStart) == kChangeImpossible) {
+                self->RetryStart(serial);
             }
             break;
         default:
             WriteUCharRelease(&self->restartPending, 0);
-            if (live) {
-                self->ChangeStreaming(kStreamingRestart);
+            if (live && self->ChangeStreaming(kStreamingRestart) == kChangeImpossible) {
+                self->RetryStart(serial);
             }
             break;
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
-    IoFreeWorkItem(packet->item);
-    ExFreePoolWithTag(packet, kTagQueue);
+}
+
+// Carries out the last request queued from raised IRQL, unless one came at PASSIVE_LEVEL since.
+void EngineStreaming::RunControlWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* slot = static_cast<WorkSlot*>(parameter);
+    EngineStreaming* self = slot->engine;
+    InterlockedExchange(&slot->queued, 0);
+    ULONG on = 0;
+    LONG serial = 0;
+    {
+        InStackLock hold(&self->workLock);
+        on = self->queuedRunControl;
+        serial = self->queuedRunControlSerial;
+    }
+    if (GetPnpState(self->context) == kPnpStarted &&
+        ReadAcquire(&self->runControlSerial) == serial &&
+        self->RunControlNow(on) == kChangeImpossible && on != 0) {
+        self->RetryStart(serial);
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
 }
 
 void EngineStreaming::CallWorkItem(PDEVICE_OBJECT, PVOID parameter)
 {
     auto* packet = static_cast<WorkPacket*>(parameter);
     EngineStreaming* self = packet->engine;
-    if (GetPnpState(self->context) == kPnpStarted) {
-        if (packet->kind == kCallSetRate) {
-            self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
-        } else if (static_cast<ULONG>(ReadAcquire(&self->runControlSerial)) == packet->argument2) {
-            self->RunControlNow(packet->argument1);
-        }
+    if (GetPnpState(self->context) == kPnpStarted && packet->kind == kCallSetRate) {
+        self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
     IoFreeWorkItem(packet->item);
@@ -289,12 +389,17 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
 
 LONG EngineStreaming::RunControl(ULONG on)
 {
-    const LONG serial = InterlockedIncrement(&runControlSerial);
     if (!AtPassive()) {
-        return QueueWork(kCallRunControl, on, static_cast<ULONG>(serial), &CallWorkItem)
-                   ? kChangeQueued
-                   : kChangeImpossible;
+        {
+            // The serial and the request it belongs to change together, or a request numbered
+            // before another could be the one left for the work item.
+            InStackLock hold(&workLock);
+            queuedRunControlSerial = InterlockedIncrement(&runControlSerial);
+            queuedRunControl = on;
+        }
+        return QueueSlot(kRunControlSlot) ? kChangeQueued : kChangeImpossible;
     }
+    InterlockedIncrement(&runControlSerial);
     return RunControlNow(on);
 }
 
@@ -339,14 +444,15 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
         return kChangeAlreadyPending;
     }
     if (ReadUCharAcquire(&startPending)) {
-        return kChangeImpossible;
+        // A start queued behind the rate is on its way: a start asked meanwhile is that one.
+        return kind == kStreamingStart ? kChangeAlreadyPending : kChangeImpossible;
     }
     if (!AtPassive()) {
         volatile UCHAR* pending = kind == kStreamingStop    ? &stopPending
                                   : kind == kStreamingStart ? &startPending
                                                             : &restartPending;
         WriteUCharRelease(pending, 1);
-        if (!QueueWork(kind, 0, 0, &StreamingWorkItem)) {
+        if (!QueueSlot(kind)) {
             WriteUCharRelease(pending, 0);
             return kChangeImpossible;
         }
@@ -367,8 +473,8 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
         if (kind != kStreamingStart) {
             StopUsbStreaming(keep ? 1 : 0, keep);
         }
-        if (kind != kStreamingStop) {
-            StartLocked(kind == kStreamingRestart);
+        if (kind != kStreamingStop && !NT_SUCCESS(StartLocked(kind == kStreamingRestart))) {
+            answer = kChangeImpossible;
         }
     }
     Unlock();
@@ -410,7 +516,7 @@ NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
         if (NT_SUCCESS(status)) {
             WriteUCharRelease(&startPending, 1);
             status = kStartQueuedBehindRate;
-            if (!QueueWork(kStreamingStart, 0, 0, &StreamingWorkItem)) {
+            if (!QueueSlot(kStreamingStart)) {
                 WriteUCharRelease(&startPending, 0);
                 status = STATUS_UNSUCCESSFUL;
             }
@@ -530,7 +636,7 @@ void EngineStreaming::RestartStreaming()
     }
     if (!AtPassive()) {
         WriteUCharRelease(&restartPending, 1);
-        if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+        if (!QueueSlot(kStreamingRestart)) {
             WriteUCharRelease(&restartPending, 0);
         }
         return;
@@ -548,7 +654,7 @@ void EngineStreaming::RestartLocked()
     Unlock();
 }
 
-void EngineStreaming::StartLocked(bool restart)
+NTSTATUS EngineStreaming::StartLocked(bool restart)
 {
     InterlockedExchange(&credit, 1);
     const NTSTATUS status = StartDeviceStreaming(RateInForce(), restart);
@@ -556,6 +662,7 @@ void EngineStreaming::StartLocked(bool restart)
         WriteUCharRelease(&streaming, 1);
         lastStartMs = NowMs();
     }
+    return status;
 }
 
 void EngineStreaming::FillOutput(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,
