@@ -143,41 +143,72 @@ void EngineStreaming::FreeGatherArrays()
     }
 }
 
+void EngineStreaming::SetRateIndex(ULONG value)
+{
+    InStackLock lock(&gatherLock);
+    rateIndex = value;
+}
+
+// The stop before the change may only be queued (at raised IRQL, or too soon after a start), so
+// periods can still run: what they read is replaced under the gather lock once none is under
+// way, and the old gather arrays are freed after.
 void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record,
                                                ULONG rateIndexInForce)
 {
     // The rate index follows the stream set's whatever the configuration: starts use it.
-    rateIndex = rateIndexInForce;
+    SetRateIndex(rateIndexInForce);
     if (record->index == configuration.index) {
         return;
     }
     if (ReadUCharAcquire(&initialized)) {
         ChangeStreaming(kStreamingStop);
     }
-    configuration = *record;
-    FreeGatherArrays();
-    usbInputLayouts = 0;
+    ULONG layouts = 0;
     ULONG channels = 0;
-    const ChannelLayoutList& inputs = configuration.inputLayouts;
-    while (usbInputLayouts < inputs.count && inputs.items != nullptr &&
-           channels + inputs.items[usbInputLayouts].channelCount <=
-               configuration.deviceInputChannels) {
-        channels += inputs.items[usbInputLayouts].channelCount;
-        ++usbInputLayouts;
+    const ChannelLayoutList& inputs = record->inputLayouts;
+    while (layouts < inputs.count && inputs.items != nullptr &&
+           channels + inputs.items[layouts].channelCount <= record->deviceInputChannels) {
+        channels += inputs.items[layouts].channelCount;
+        ++layouts;
     }
-    if (configuration.deviceInputChannels == 0 || inputs.count == 0) {
-        return;
-    }
-    for (GatherSlot& slot : gather) {
-        slot.buffers = static_cast<PVOID*>(
-            ExAllocatePoolWithTag(NonPagedPool, sizeof(PVOID) * inputs.count, kTagEngine));
-        if (slot.buffers == nullptr) {
-            // Without every array no frame can be gathered: run as if there were one layout.
-            FreeGatherArrays();
-            usbInputLayouts = usbInputLayouts > 1 ? 1 : usbInputLayouts;
-            return;
+    PVOID* arrays[kGatherSlots] = {};
+    if (record->deviceInputChannels != 0 && inputs.count != 0) {
+        for (PVOID*& array : arrays) {
+            array = static_cast<PVOID*>(
+                ExAllocatePoolWithTag(NonPagedPool, sizeof(PVOID) * inputs.count, kTagEngine));
+            if (array == nullptr) {
+                // Without every array no frame can be gathered: run as if there were one layout.
+                for (PVOID*& made : arrays) {
+                    if (made != nullptr) {
+                        ExFreePoolWithTag(made, kTagEngine);
+                        made = nullptr;
+                    }
+                }
+                layouts = layouts > 1 ? 1 : layouts;
+                break;
+            }
+            RtlZeroMemory(array, sizeof(PVOID) * inputs.count);
         }
-        RtlZeroMemory(slot.buffers, sizeof(PVOID) * inputs.count);
+    }
+    PVOID* old[kGatherSlots] = {};
+    for (bool swapped = false; !swapped;) {
+        InStackLock lock(&gatherLock);
+        if (periodsInFlight != 0) {
+            continue;
+        }
+        configuration = *record;
+        usbInputLayouts = layouts;
+        for (ULONG i = 0; i < kGatherSlots; ++i) {
+            old[i] = gather[i].buffers;
+            gather[i] = GatherSlot{};
+            gather[i].buffers = arrays[i];
+        }
+        swapped = true;
+    }
+    for (PVOID* array : old) {
+        if (array != nullptr) {
+            ExFreePoolWithTag(array, kTagEngine);
+        }
     }
 }
 
@@ -351,7 +382,7 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
     if (newRateIndex < configuration.rateCount) {
         // The stream set takes the index on success even when nothing goes to the device yet;
         // the next start must use it.
-        rateIndex = newRateIndex;
+        SetRateIndex(newRateIndex);
     }
     if (ReadUCharAcquire(&initialized) && !host->IsExternalClockSelected() &&
         newRateIndex < configuration.rateCount) {
@@ -368,7 +399,7 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
             if (!NT_SUCCESS(status)) {
                 // The stream set keeps its index on a failure: a start must not bring the
                 // refused rate to the device behind its back.
-                rateIndex = previousRateIndex;
+                SetRateIndex(previousRateIndex);
             }
             if (resume) {
                 WriteUCharRelease(&restartMarker, 1);
@@ -547,13 +578,13 @@ NTSTATUS EngineStreaming::GetCallbackDelay(ULONG* value) const
     return STATUS_SUCCESS;
 }
 
-EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
+EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey, ULONG layouts)
 {
     // A complete slot is being handed to the routing by another completion: never take it over.
     GatherSlot* free = nullptr;
     GatherSlot* oldest = nullptr;
     for (GatherSlot& slot : gather) {
-        const bool complete = slot.count >= usbInputLayouts;
+        const bool complete = slot.count >= layouts;
         if (slot.count != 0 && !complete && slot.frameKey == frameKey) {
             return &slot;
         }
@@ -571,6 +602,35 @@ EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
 void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIndex, PVOID buffer,
                                   LONG flags, ULONG framesOut, ULONG multiplier)
 {
+    PeriodShape shape{};
+    {
+        // Counted in flight: a configuration change waits for the period before it replaces
+        // what the period reads.
+        InStackLock lock(&gatherLock);
+        ++periodsInFlight;
+        shape.layouts = usbInputLayouts;
+        shape.layoutCount = configuration.inputLayouts.count;
+        shape.framesPerMs =
+            configuration.framesPerMs != nullptr && rateIndex < configuration.rateCount
+                ? configuration.framesPerMs[rateIndex]
+                : 0;
+        shape.gathered = usbInputLayouts >= 2 && gather[0].buffers != nullptr;
+    }
+    const LONG answer =
+        RunPeriod(shape, frameKey, framesIn, layoutIndex, buffer, flags, framesOut, multiplier);
+    {
+        InStackLock lock(&gatherLock);
+        --periodsInFlight;
+    }
+    if (answer < 0) {
+        ChangeStreaming(kStreamingStop);
+    }
+}
+
+LONG EngineStreaming::RunPeriod(const PeriodShape& shape, ULONG frameKey, ULONG framesIn,
+                                ULONG layoutIndex, PVOID buffer, LONG flags, ULONG framesOut,
+                                ULONG multiplier)
+{
     InterlockedExchangeAdd(&credit, -static_cast<LONG>(framesIn));
     if (ReadUCharAcquire(&restartMarker)) {
         flags |= kDiscontinuityFlag;
@@ -582,20 +642,20 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
     // Sized by the configuration's layouts, not the device's count: that count drops to one when
     // the gather arrays could not be had, while the routing still fills every layout's entry.
     PVOID periodInputs[kMaxPeriodInputs] = {buffer};
-    PVOID* inputs = configuration.inputLayouts.count <= kMaxPeriodInputs ? periodInputs : nullptr;
+    PVOID* inputs = shape.layoutCount <= kMaxPeriodInputs ? periodInputs : nullptr;
     GatherSlot* slot = nullptr;
-    if (usbInputLayouts >= 2 && gather[0].buffers != nullptr) {
-        if (layoutIndex >= usbInputLayouts) {
-            return;
+    if (shape.gathered) {
+        if (layoutIndex >= shape.layouts) {
+            return 0;
         }
         InStackLock lock(&gatherLock);
-        slot = FindGatherSlot(frameKey);
+        slot = FindGatherSlot(frameKey, shape.layouts);
         if (slot == nullptr) {
-            return;  // every slot is being handed on: this part of the frame is lost
+            return 0;  // every slot is being handed on: this part of the frame is lost
         }
         if (slot->count == 0 || slot->frameKey != frameKey) {
             // A slot taken over from an older frame starts empty.
-            RtlZeroMemory(slot->buffers, sizeof(PVOID) * configuration.inputLayouts.count);
+            RtlZeroMemory(slot->buffers, sizeof(PVOID) * shape.layoutCount);
             slot->count = 0;
             slot->flags = 0;
         }
@@ -603,19 +663,15 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         slot->buffers[layoutIndex] = buffer;
         ++slot->count;
         slot->flags |= flags;
-        if (slot->count < usbInputLayouts) {
-            return;
+        if (slot->count < shape.layouts) {
+            return 0;
         }
         // Complete: this completion hands the frame on; the slot stays taken until it is done.
         inputs = slot->buffers;
         flags = slot->flags;
     }
-    const ULONG framesPerMs =
-        configuration.framesPerMs != nullptr && rateIndex < configuration.rateCount
-            ? configuration.framesPerMs[rateIndex]
-            : 0;
     const LONG answer = routing->RoutingTick(frameKey, inputs, framesIn, flags, framesOut,
-                                             framesPerMs * multiplier);
+                                             shape.framesPerMs * multiplier);
     InterlockedExchange(&credit, answer);
     if (slot != nullptr) {
         InStackLock lock(&gatherLock);
@@ -623,9 +679,7 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         slot->count = 0;
         slot->flags = 0;
     }
-    if (answer < 0) {
-        ChangeStreaming(kStreamingStop);
-    }
+    return answer;
 }
 
 void EngineStreaming::RestartStreaming()

@@ -122,7 +122,19 @@ private:
     void RetryStart(LONG serial);
     bool Live() const;
     void FreeGatherArrays();
-    GatherSlot* FindGatherSlot(ULONG frameKey);
+    // What a period reads of the configuration, taken under the gather lock as it begins.
+    struct PeriodShape
+    {
+        ULONG layouts;
+        ULONG layoutCount;
+        ULONG framesPerMs;
+        bool gathered;
+    };
+    GatherSlot* FindGatherSlot(ULONG frameKey, ULONG layouts);
+    // The period's work; a negative answer asks for a stop.
+    LONG RunPeriod(const PeriodShape& shape, ULONG frameKey, ULONG framesIn, ULONG layoutIndex,
+                   PVOID buffer, LONG flags, ULONG framesOut, ULONG multiplier);
+    void SetRateIndex(ULONG value);
     void Lock();
     void Unlock();
     ULONGLONG NowMs() const;
@@ -164,9 +176,13 @@ private:
     volatile UCHAR stopPending = 0;
     volatile UCHAR startPending = 0;
     volatile UCHAR restartPending = 0;
+    // The configuration, the rate index and the device's input layouts change under the gather
+    // lock (the configuration and the rate index under the engine mutex as well, where it is
+    // held) and only while no period is in flight; periods read them under the gather lock.
     StreamConfiguration configuration = {};
     ULONG rateIndex = 0;
     ULONG usbInputLayouts = 0;
+    ULONG periodsInFlight = 0;
     // Completions of different pipes run at once on different processors and meet in these slots.
     KSPIN_LOCK gatherLock;
     GatherSlot gather[kGatherSlots] = {};

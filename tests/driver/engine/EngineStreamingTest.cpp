@@ -2,9 +2,11 @@
 // with the stop guard, rate changes while streaming, restarts, removal, the learned queue-ahead,
 // the gathering of input layouts and work items that cannot be queued.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "UsbTestOwner.h"
@@ -601,6 +603,45 @@ TEST_F(EngineTest, AConfigurationWiderThanThePeriodArrayGetsNoInputsWithoutGathe
 
 // Input spread over two layouts is handed on once per frame with both buffers, however the
 // completions of the frames interleave.
+// A configuration change that meets a period (its stop was only queued) waits for the period to
+// finish before it replaces the gather arrays the period hands on.
+TEST_F(EngineTest, AConfigurationChangeWaitsForThePeriodInFlight)
+{
+    ChannelLayout items[2] = {};
+    items[0].channelCount = 2;
+    items[1].channelCount = 2;
+    StreamConfiguration gathered = OutputConfiguration();
+    gathered.deviceInputChannels = 4;
+    gathered.inputLayouts = {2, items};
+    engine->ApplyStreamConfiguration(&gathered, 1);
+    StreamConfiguration next = OutputConfiguration();
+    next.index = 1;
+    routing.inputCount = 2;
+    std::atomic<bool> applied{false};
+    bool appliedDuringTick = true;
+    std::thread changer;
+    routing.duringTick = [&] {
+        changer = std::thread([&] {
+            engine->ApplyStreamConfiguration(&next, 1);
+            applied = true;
+        });
+        const auto until = std::chrono::steady_clock::now() + 200ms;
+        while (!applied && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        appliedDuringTick = applied;
+    };
+    int buffers[2] = {};
+    engine->OnUsbPeriod(10, 48, 0, &buffers[0], 0, 48, 1);
+    engine->OnUsbPeriod(10, 48, 1, &buffers[1], 0, 48, 1);
+    changer.join();
+    EXPECT_FALSE(appliedDuringTick);
+    EXPECT_TRUE(applied);
+    ASSERT_EQ(routing.ticks.size(), 1u);
+    EXPECT_EQ(routing.ticks[0].inputs, (std::vector<PVOID>{&buffers[0], &buffers[1]}));
+    EXPECT_EQ(engine->ConfigurationIndex(), 1);
+}
+
 TEST_F(EngineTest, InputOfTwoLayoutsIsGatheredPerFrame)
 {
     static const ChannelLayout layouts[] = {{}, {}, {}};
