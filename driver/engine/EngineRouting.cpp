@@ -326,8 +326,9 @@ LONG EngineRouting::SetTransportMode(ULONG mode)
         }
         return 0;
     }
-    engine->RunControl(mode);
-    return 0;
+    // A start that could not be done nor queued (at PASSIVE_LEVEL: the transport could not
+    // have its transfers) is the caller's to report.
+    return engine->RunControl(mode) < 0 ? E_FAIL : 0;
 }
 
 void EngineRouting::ApplyKeepRunningLocked(bool on, RoutingStreamSink* sink)

@@ -10,7 +10,11 @@ namespace {
 constexpr ULONG kTagQueue = PoolTag("Queu");
 constexpr ULONG kTagEngine = PoolTag("XiMw");
 constexpr ULONG kCallSetRate = 10;
-constexpr ULONG kCallRunControl = 11;
+// A start whose transfers could not be had is tried again this often, this far apart: an
+// allocation that failed once usually succeeds a moment later, and a client whose open succeeded
+// must not stay silent for it.
+constexpr ULONG kStartRetries = 20;
+constexpr LONGLONG kStartRetryMs = 10;
 
 bool AtPassive()
 {
@@ -41,12 +45,23 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
 {
     KeInitializeMutex(&mutex, 0);
     KeInitializeSpinLock(&gatherLock);
+    KeInitializeSpinLock(&workLock);
+    for (ULONG i = 0; i < kWorkSlots; ++i) {
+        work[i].engine = this;
+        work[i].kind = i;
+    }
     configuration.index = static_cast<ULONG>(-1);
 }
 
 EngineStreaming::~EngineStreaming()
 {
     FreeGatherArrays();
+    FreeWorkSlots();
+}
+
+bool EngineStreaming::Live() const
+{
+    return ReadUCharAcquire(&initialized) && GetPnpState(context) == kPnpStarted;
 }
 
 void EngineStreaming::Lock()
@@ -79,6 +94,11 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
     if (ReadUCharAcquire(&initialized)) {
         return STATUS_SUCCESS;
     }
+    // Made before anything starts: a request at raised IRQL must not depend on an allocation.
+    const NTSTATUS made = AllocateWorkSlots();
+    if (!NT_SUCCESS(made)) {
+        return made;
+    }
     rateNotApplied = 1;
     const NTSTATUS status = transport->InitializeUsb(record);
     WriteUCharRelease(&initialized, NT_SUCCESS(status) ? 1 : 0);
@@ -91,7 +111,7 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
         if (!ReadUCharAcquire(&startPending) && !ReadUCharAcquire(&restartPending)) {
             if (!AtPassive()) {
                 WriteUCharRelease(&restartPending, 1);
-                if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+                if (!QueueSlot(kStreamingRestart)) {
                     WriteUCharRelease(&restartPending, 0);
                 }
             } else {
@@ -123,41 +143,135 @@ void EngineStreaming::FreeGatherArrays()
     }
 }
 
+void EngineStreaming::SetRateIndex(ULONG value)
+{
+    InStackLock lock(&gatherLock);
+    rateIndex = value;
+}
+
+// The stop before the change may only be queued (at raised IRQL, or too soon after a start), so
+// periods can still run: what they read is replaced under the gather lock once none is under
+// way, and the old gather arrays are freed after.
 void EngineStreaming::ApplyStreamConfiguration(const StreamConfiguration* record,
                                                ULONG rateIndexInForce)
 {
     // The rate index follows the stream set's whatever the configuration: starts use it.
-    rateIndex = rateIndexInForce;
+    SetRateIndex(rateIndexInForce);
     if (record->index == configuration.index) {
         return;
     }
     if (ReadUCharAcquire(&initialized)) {
         ChangeStreaming(kStreamingStop);
     }
-    configuration = *record;
-    FreeGatherArrays();
-    usbInputLayouts = 0;
+    ULONG layouts = 0;
     ULONG channels = 0;
-    const ChannelLayoutList& inputs = configuration.inputLayouts;
-    while (usbInputLayouts < inputs.count && inputs.items != nullptr &&
-           channels + inputs.items[usbInputLayouts].channelCount <=
-               configuration.deviceInputChannels) {
-        channels += inputs.items[usbInputLayouts].channelCount;
-        ++usbInputLayouts;
+    const ChannelLayoutList& inputs = record->inputLayouts;
+    while (layouts < inputs.count && inputs.items != nullptr &&
+           channels + inputs.items[layouts].channelCount <= record->deviceInputChannels) {
+        channels += inputs.items[layouts].channelCount;
+        ++layouts;
     }
-    if (configuration.deviceInputChannels == 0 || inputs.count == 0) {
-        return;
+    PVOID* arrays[kGatherSlots] = {};
+    if (record->deviceInputChannels != 0 && inputs.count != 0) {
+        for (PVOID*& array : arrays) {
+            array = static_cast<PVOID*>(
+                ExAllocatePoolWithTag(NonPagedPool, sizeof(PVOID) * inputs.count, kTagEngine));
+            if (array == nullptr) {
+                // Without every array no frame can be gathered: run as if there were one layout.
+                for (PVOID*& made : arrays) {
+                    if (made != nullptr) {
+                        ExFreePoolWithTag(made, kTagEngine);
+                        made = nullptr;
+                    }
+                }
+                layouts = layouts > 1 ? 1 : layouts;
+                break;
+            }
+            RtlZeroMemory(array, sizeof(PVOID) * inputs.count);
+        }
     }
-    for (GatherSlot& slot : gather) {
-        slot.buffers = static_cast<PVOID*>(
-            ExAllocatePoolWithTag(NonPagedPool, sizeof(PVOID) * inputs.count, kTagEngine));
-        if (slot.buffers == nullptr) {
-            // Without every array no frame can be gathered: run as if there were one layout.
-            FreeGatherArrays();
-            usbInputLayouts = usbInputLayouts > 1 ? 1 : usbInputLayouts;
+    PVOID* old[kGatherSlots] = {};
+    for (bool swapped = false; !swapped;) {
+        InStackLock lock(&gatherLock);
+        if (periodsInFlight != 0) {
+            continue;
+        }
+        configuration = *record;
+        usbInputLayouts = layouts;
+        for (ULONG i = 0; i < kGatherSlots; ++i) {
+            old[i] = gather[i].buffers;
+            gather[i] = GatherSlot{};
+            gather[i].buffers = arrays[i];
+        }
+        swapped = true;
+    }
+    for (PVOID* array : old) {
+        if (array != nullptr) {
+            ExFreePoolWithTag(array, kTagEngine);
+        }
+    }
+}
+
+NTSTATUS EngineStreaming::AllocateWorkSlots()
+{
+    for (WorkSlot& slot : work) {
+        if (slot.item == nullptr) {
+            slot.item = IoAllocateWorkItem(context->device->FunctionalDeviceObject);
+            if (slot.item == nullptr) {
+                return STATUS_INSUFFICIENT_RESOURCES;
+            }
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+void EngineStreaming::FreeWorkSlots()
+{
+    for (WorkSlot& slot : work) {
+        if (slot.item != nullptr) {
+            IoFreeWorkItem(slot.item);
+            slot.item = nullptr;
+        }
+    }
+}
+
+bool EngineStreaming::QueueSlot(ULONG index)
+{
+    WorkSlot& slot = work[index];
+    if (slot.item == nullptr) {
+        return false;
+    }
+    // Already in the queue: that one carries the request out when it runs.
+    if (InterlockedExchange(&slot.queued, 1) != 0) {
+        return true;
+    }
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
+        InterlockedExchange(&slot.queued, 0);
+        return false;
+    }
+    IoQueueWorkItem(slot.item, index == kRunControlSlot ? &RunControlWorkItem : &StreamingWorkItem,
+                    DelayedWorkQueue, &slot);
+    return true;
+}
+
+void EngineStreaming::RetryStart(LONG serial)
+{
+    for (ULONG attempt = 0; attempt < kStartRetries; ++attempt) {
+        // A later run-control request, a start queued behind the rate or a stopped device
+        // decides instead.
+        if (!Live() || ReadAcquire(&runControlSerial) != serial || IsStreaming() ||
+            ReadUCharAcquire(&startPending) || ReadUCharAcquire(&restartPending)) {
             return;
         }
-        RtlZeroMemory(slot.buffers, sizeof(PVOID) * inputs.count);
+        LARGE_INTEGER delay;
+        delay.QuadPart = -kStartRetryMs * 10000;
+        KeDelayExecutionThread(KernelMode, FALSE, &delay);
+        if (!Live() || ReadAcquire(&runControlSerial) != serial) {
+            return;
+        }
+        if (ChangeStreaming(kStreamingStart) != kChangeImpossible) {
+            return;
+        }
     }
 }
 
@@ -185,11 +299,13 @@ bool EngineStreaming::QueueWork(ULONG kind, ULONG argument1, ULONG argument2,
 
 void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
 {
-    auto* packet = static_cast<WorkPacket*>(parameter);
-    EngineStreaming* self = packet->engine;
-    const bool live =
-        ReadUCharAcquire(&self->initialized) && GetPnpState(self->context) == kPnpStarted;
-    switch (packet->kind) {
+    auto* slot = static_cast<WorkSlot*>(parameter);
+    EngineStreaming* self = slot->engine;
+    // Out of the queue now: a request from here on queues it again.
+    InterlockedExchange(&slot->queued, 0);
+    const LONG serial = ReadAcquire(&self->runControlSerial);
+    const bool live = self->Live();
+    switch (slot->kind) {
         case kStreamingStop:
             if (live && self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
                 LARGE_INTEGER delay;
@@ -200,32 +316,47 @@ void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
             break;
         case kStreamingStart:
             WriteUCharRelease(&self->startPending, 0);
-            if (live) {
-                self->ChangeStreaming(kStreamingStart);
+            if (live && self->ChangeStreaming(kStreamingStart) == kChangeImpossible) {
+                self->RetryStart(serial);
             }
             break;
         default:
             WriteUCharRelease(&self->restartPending, 0);
-            if (live) {
-                self->ChangeStreaming(kStreamingRestart);
+            if (live && self->ChangeStreaming(kStreamingRestart) == kChangeImpossible) {
+                self->RetryStart(serial);
             }
             break;
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
-    IoFreeWorkItem(packet->item);
-    ExFreePoolWithTag(packet, kTagQueue);
+}
+
+// Carries out the last request queued from raised IRQL, unless one came at PASSIVE_LEVEL since.
+void EngineStreaming::RunControlWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* slot = static_cast<WorkSlot*>(parameter);
+    EngineStreaming* self = slot->engine;
+    InterlockedExchange(&slot->queued, 0);
+    ULONG on = 0;
+    LONG serial = 0;
+    {
+        InStackLock hold(&self->workLock);
+        on = self->queuedRunControl;
+        serial = self->queuedRunControlSerial;
+    }
+    if (GetPnpState(self->context) == kPnpStarted &&
+        ReadAcquire(&self->runControlSerial) == serial &&
+        self->RunControlNow(on) == kChangeImpossible && on != 0) {
+        self->RetryStart(serial);
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
 }
 
 void EngineStreaming::CallWorkItem(PDEVICE_OBJECT, PVOID parameter)
 {
     auto* packet = static_cast<WorkPacket*>(parameter);
     EngineStreaming* self = packet->engine;
-    if (GetPnpState(self->context) == kPnpStarted) {
-        if (packet->kind == kCallSetRate) {
-            self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
-        } else if (static_cast<ULONG>(ReadAcquire(&self->runControlSerial)) == packet->argument2) {
-            self->RunControlNow(packet->argument1);
-        }
+    if (GetPnpState(self->context) == kPnpStarted && packet->kind == kCallSetRate) {
+        self->SetRate(static_cast<LONG>(packet->argument1), packet->argument2);
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
     IoFreeWorkItem(packet->item);
@@ -251,7 +382,7 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
     if (newRateIndex < configuration.rateCount) {
         // The stream set takes the index on success even when nothing goes to the device yet;
         // the next start must use it.
-        rateIndex = newRateIndex;
+        SetRateIndex(newRateIndex);
     }
     if (ReadUCharAcquire(&initialized) && !host->IsExternalClockSelected() &&
         newRateIndex < configuration.rateCount) {
@@ -268,7 +399,7 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
             if (!NT_SUCCESS(status)) {
                 // The stream set keeps its index on a failure: a start must not bring the
                 // refused rate to the device behind its back.
-                rateIndex = previousRateIndex;
+                SetRateIndex(previousRateIndex);
             }
             if (resume) {
                 WriteUCharRelease(&restartMarker, 1);
@@ -289,12 +420,17 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
 
 LONG EngineStreaming::RunControl(ULONG on)
 {
-    const LONG serial = InterlockedIncrement(&runControlSerial);
     if (!AtPassive()) {
-        return QueueWork(kCallRunControl, on, static_cast<ULONG>(serial), &CallWorkItem)
-                   ? kChangeQueued
-                   : kChangeImpossible;
+        {
+            // The serial and the request it belongs to change together, or a request numbered
+            // before another could be the one left for the work item.
+            InStackLock hold(&workLock);
+            queuedRunControlSerial = InterlockedIncrement(&runControlSerial);
+            queuedRunControl = on;
+        }
+        return QueueSlot(kRunControlSlot) ? kChangeQueued : kChangeImpossible;
     }
+    InterlockedIncrement(&runControlSerial);
     return RunControlNow(on);
 }
 
@@ -339,14 +475,15 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
         return kChangeAlreadyPending;
     }
     if (ReadUCharAcquire(&startPending)) {
-        return kChangeImpossible;
+        // A start queued behind the rate is on its way: a start asked meanwhile is that one.
+        return kind == kStreamingStart ? kChangeAlreadyPending : kChangeImpossible;
     }
     if (!AtPassive()) {
         volatile UCHAR* pending = kind == kStreamingStop    ? &stopPending
                                   : kind == kStreamingStart ? &startPending
                                                             : &restartPending;
         WriteUCharRelease(pending, 1);
-        if (!QueueWork(kind, 0, 0, &StreamingWorkItem)) {
+        if (!QueueSlot(kind)) {
             WriteUCharRelease(pending, 0);
             return kChangeImpossible;
         }
@@ -367,8 +504,8 @@ LONG EngineStreaming::ChangeStreaming(ULONG kind, bool keep)
         if (kind != kStreamingStart) {
             StopUsbStreaming(keep ? 1 : 0, keep);
         }
-        if (kind != kStreamingStop) {
-            StartLocked(kind == kStreamingRestart);
+        if (kind != kStreamingStop && !NT_SUCCESS(StartLocked(kind == kStreamingRestart))) {
+            answer = kChangeImpossible;
         }
     }
     Unlock();
@@ -410,7 +547,7 @@ NTSTATUS EngineStreaming::StartDeviceStreaming(ULONG rate, bool restart)
         if (NT_SUCCESS(status)) {
             WriteUCharRelease(&startPending, 1);
             status = kStartQueuedBehindRate;
-            if (!QueueWork(kStreamingStart, 0, 0, &StreamingWorkItem)) {
+            if (!QueueSlot(kStreamingStart)) {
                 WriteUCharRelease(&startPending, 0);
                 status = STATUS_UNSUCCESSFUL;
             }
@@ -441,13 +578,13 @@ NTSTATUS EngineStreaming::GetCallbackDelay(ULONG* value) const
     return STATUS_SUCCESS;
 }
 
-EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
+EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey, ULONG layouts)
 {
     // A complete slot is being handed to the routing by another completion: never take it over.
     GatherSlot* free = nullptr;
     GatherSlot* oldest = nullptr;
     for (GatherSlot& slot : gather) {
-        const bool complete = slot.count >= usbInputLayouts;
+        const bool complete = slot.count >= layouts;
         if (slot.count != 0 && !complete && slot.frameKey == frameKey) {
             return &slot;
         }
@@ -465,6 +602,35 @@ EngineStreaming::GatherSlot* EngineStreaming::FindGatherSlot(ULONG frameKey)
 void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIndex, PVOID buffer,
                                   LONG flags, ULONG framesOut, ULONG multiplier)
 {
+    PeriodShape shape{};
+    {
+        // Counted in flight: a configuration change waits for the period before it replaces
+        // what the period reads.
+        InStackLock lock(&gatherLock);
+        ++periodsInFlight;
+        shape.layouts = usbInputLayouts;
+        shape.layoutCount = configuration.inputLayouts.count;
+        shape.framesPerMs =
+            configuration.framesPerMs != nullptr && rateIndex < configuration.rateCount
+                ? configuration.framesPerMs[rateIndex]
+                : 0;
+        shape.gathered = usbInputLayouts >= 2 && gather[0].buffers != nullptr;
+    }
+    const LONG answer =
+        RunPeriod(shape, frameKey, framesIn, layoutIndex, buffer, flags, framesOut, multiplier);
+    {
+        InStackLock lock(&gatherLock);
+        --periodsInFlight;
+    }
+    if (answer < 0) {
+        ChangeStreaming(kStreamingStop);
+    }
+}
+
+LONG EngineStreaming::RunPeriod(const PeriodShape& shape, ULONG frameKey, ULONG framesIn,
+                                ULONG layoutIndex, PVOID buffer, LONG flags, ULONG framesOut,
+                                ULONG multiplier)
+{
     InterlockedExchangeAdd(&credit, -static_cast<LONG>(framesIn));
     if (ReadUCharAcquire(&restartMarker)) {
         flags |= kDiscontinuityFlag;
@@ -476,20 +642,20 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
     // Sized by the configuration's layouts, not the device's count: that count drops to one when
     // the gather arrays could not be had, while the routing still fills every layout's entry.
     PVOID periodInputs[kMaxPeriodInputs] = {buffer};
-    PVOID* inputs = configuration.inputLayouts.count <= kMaxPeriodInputs ? periodInputs : nullptr;
+    PVOID* inputs = shape.layoutCount <= kMaxPeriodInputs ? periodInputs : nullptr;
     GatherSlot* slot = nullptr;
-    if (usbInputLayouts >= 2 && gather[0].buffers != nullptr) {
-        if (layoutIndex >= usbInputLayouts) {
-            return;
+    if (shape.gathered) {
+        if (layoutIndex >= shape.layouts) {
+            return 0;
         }
         InStackLock lock(&gatherLock);
-        slot = FindGatherSlot(frameKey);
+        slot = FindGatherSlot(frameKey, shape.layouts);
         if (slot == nullptr) {
-            return;  // every slot is being handed on: this part of the frame is lost
+            return 0;  // every slot is being handed on: this part of the frame is lost
         }
         if (slot->count == 0 || slot->frameKey != frameKey) {
             // A slot taken over from an older frame starts empty.
-            RtlZeroMemory(slot->buffers, sizeof(PVOID) * configuration.inputLayouts.count);
+            RtlZeroMemory(slot->buffers, sizeof(PVOID) * shape.layoutCount);
             slot->count = 0;
             slot->flags = 0;
         }
@@ -497,19 +663,15 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         slot->buffers[layoutIndex] = buffer;
         ++slot->count;
         slot->flags |= flags;
-        if (slot->count < usbInputLayouts) {
-            return;
+        if (slot->count < shape.layouts) {
+            return 0;
         }
         // Complete: this completion hands the frame on; the slot stays taken until it is done.
         inputs = slot->buffers;
         flags = slot->flags;
     }
-    const ULONG framesPerMs =
-        configuration.framesPerMs != nullptr && rateIndex < configuration.rateCount
-            ? configuration.framesPerMs[rateIndex]
-            : 0;
     const LONG answer = routing->RoutingTick(frameKey, inputs, framesIn, flags, framesOut,
-                                             framesPerMs * multiplier);
+                                             shape.framesPerMs * multiplier);
     InterlockedExchange(&credit, answer);
     if (slot != nullptr) {
         InStackLock lock(&gatherLock);
@@ -517,9 +679,7 @@ void EngineStreaming::OnUsbPeriod(ULONG frameKey, ULONG framesIn, ULONG layoutIn
         slot->count = 0;
         slot->flags = 0;
     }
-    if (answer < 0) {
-        ChangeStreaming(kStreamingStop);
-    }
+    return answer;
 }
 
 void EngineStreaming::RestartStreaming()
@@ -530,7 +690,7 @@ void EngineStreaming::RestartStreaming()
     }
     if (!AtPassive()) {
         WriteUCharRelease(&restartPending, 1);
-        if (!QueueWork(kStreamingRestart, 0, 0, &StreamingWorkItem)) {
+        if (!QueueSlot(kStreamingRestart)) {
             WriteUCharRelease(&restartPending, 0);
         }
         return;
@@ -548,7 +708,7 @@ void EngineStreaming::RestartLocked()
     Unlock();
 }
 
-void EngineStreaming::StartLocked(bool restart)
+NTSTATUS EngineStreaming::StartLocked(bool restart)
 {
     InterlockedExchange(&credit, 1);
     const NTSTATUS status = StartDeviceStreaming(RateInForce(), restart);
@@ -556,6 +716,7 @@ void EngineStreaming::StartLocked(bool restart)
         WriteUCharRelease(&streaming, 1);
         lastStartMs = NowMs();
     }
+    return status;
 }
 
 void EngineStreaming::FillOutput(PVOID engine, ULONG startFrame, ULONG samples, ULONG column,

@@ -91,22 +91,55 @@ private:
         ULONG argument1;
         ULONG argument2;
     };
+    // A work item made when the engine is first initialised and kept for its life, so that a
+    // stop, start, restart or run-control request at DISPATCH_LEVEL cannot be lost to a failed
+    // allocation. Each kind has at most one in the queue: a request meeting a queued one leaves
+    // it to that one.
+    struct WorkSlot
+    {
+        PIO_WORKITEM item;
+        EngineStreaming* engine;
+        ULONG kind;
+        volatile LONG queued;
+    };
+    static constexpr ULONG kRunControlSlot = 3;
+    static constexpr ULONG kWorkSlots = 4;
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
     LONG RunControlNow(ULONG on);  // at PASSIVE_LEVEL
     void StopUsbStreaming(LONG managerState, bool keep);
     // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
     // on when the transport started.
-    void StartLocked(bool restart);
+    NTSTATUS StartLocked(bool restart);
     void RestartLocked();
     ULONG RateInForce() const;
     bool QueueWork(ULONG kind, ULONG argument1, ULONG argument2, PIO_WORKITEM_ROUTINE routine);
+    NTSTATUS AllocateWorkSlots();
+    void FreeWorkSlots();
+    bool QueueSlot(ULONG slot);
+    // From a work item: a start that failed (the transport could not have its transfers) is
+    // tried again a few times while it is still what was last asked and the device stays up.
+    void RetryStart(LONG serial);
+    bool Live() const;
     void FreeGatherArrays();
-    GatherSlot* FindGatherSlot(ULONG frameKey);
+    // What a period reads of the configuration, taken under the gather lock as it begins.
+    struct PeriodShape
+    {
+        ULONG layouts;
+        ULONG layoutCount;
+        ULONG framesPerMs;
+        bool gathered;
+    };
+    GatherSlot* FindGatherSlot(ULONG frameKey, ULONG layouts);
+    // The period's work; a negative answer asks for a stop.
+    LONG RunPeriod(const PeriodShape& shape, ULONG frameKey, ULONG framesIn, ULONG layoutIndex,
+                   PVOID buffer, LONG flags, ULONG framesOut, ULONG multiplier);
+    void SetRateIndex(ULONG value);
     void Lock();
     void Unlock();
     ULONGLONG NowMs() const;
     static IO_WORKITEM_ROUTINE StreamingWorkItem;
+    static IO_WORKITEM_ROUTINE RunControlWorkItem;
     static IO_WORKITEM_ROUTINE CallWorkItem;
     static void FillOutput(PVOID context, ULONG startFrame, ULONG samples, ULONG column,
                            PVOID* buffer, ULONG reserved, ULONG previousStartFrame,
@@ -135,12 +168,21 @@ private:
     // Counts run-control requests: a request queued from raised IRQL is carried out only if no
     // later one came meanwhile, so a start done at once is not undone by a stop queued before it.
     volatile LONG runControlSerial = 0;
+    // The last run-control request queued from raised IRQL and its serial, under workLock.
+    KSPIN_LOCK workLock;
+    ULONG queuedRunControl = 0;
+    LONG queuedRunControlSerial = 0;
+    WorkSlot work[kWorkSlots] = {};
     volatile UCHAR stopPending = 0;
     volatile UCHAR startPending = 0;
     volatile UCHAR restartPending = 0;
+    // The configuration, the rate index and the device's input layouts change under the gather
+    // lock (the configuration and the rate index under the engine mutex as well, where it is
+    // held) and only while no period is in flight; periods read them under the gather lock.
     StreamConfiguration configuration = {};
     ULONG rateIndex = 0;
     ULONG usbInputLayouts = 0;
+    ULONG periodsInFlight = 0;
     // Completions of different pipes run at once on different processors and meet in these slots.
     KSPIN_LOCK gatherLock;
     GatherSlot gather[kGatherSlots] = {};

@@ -84,7 +84,20 @@ LONG StreamManager::SetClientStreamRunning(ClientStream* stream, bool on)
         countAfter = runningCount;
     }
     if (countBefore == 0 && countAfter == 1) {
-        RequestTransport(1);
+        if (RequestTransport(1) < 0) {
+            // Streaming could not start: the stream does not run rather than wait in silence.
+            // A stop that came meanwhile already took it back.
+            bool undone = false;
+            {
+                InStackLock hold(&runningLock);
+                if (stream->running != 0) {
+                    stream->Run(false);
+                    runningCount = runningCount > 0 ? runningCount - 1 : 0;
+                    undone = true;
+                }
+            }
+            return undone ? E_FAIL : kStreamUnchanged;
+        }
     } else if (on) {
         RequestTransport(2);
     } else if (countAfter == 0) {

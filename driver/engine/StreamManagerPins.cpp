@@ -135,8 +135,21 @@ LONG StreamManager::ServicePinStream(StreamNode* node)
                 countBefore = runningCount++;
             }
         }
-        if (started && countBefore == 0 && routing->Engine() != nullptr) {
-            routing->Engine()->RunControl(1);
+        if (started && countBefore == 0 && routing->Engine() != nullptr &&
+            routing->Engine()->RunControl(1) < 0) {
+            // Streaming can neither start nor be queued to: the node does not count as running,
+            // so that its next block asks again instead of waiting for periods that never come.
+            InStackLock hold(&runningLock);
+            bool running = false;
+            {
+                InStackLock nodeHold(&node->lock);
+                running = node->running != 0;
+            }
+            if (running) {
+                SetNodeRunning(node, false);
+                runningCount = runningCount > 0 ? runningCount - 1 : 0;
+            }
+            return E_FAIL;
         }
     }
     LONG pending = 0;

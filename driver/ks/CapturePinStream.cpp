@@ -405,12 +405,23 @@ NTSTATUS CapturePinStream::SetState(KSSTATE to, KSSTATE from)
                 }
                 void* memory =
                     ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(ClientStream), kWaveFilterTag);
-                // Out of pool: the pin stays without an engine object and its processing fails.
                 if (memory != nullptr) {
                     RtlZeroMemory(memory, sizeof(ClientStream));
                     SetEngineObject(ConstructClientStream(memory, this));
                     context->streamManager->InsertClientStream(stream);
-                    SetFormat();
+                }
+                // Out of pool for the engine object or its ring: the pin cannot capture, and
+                // says so now rather than run in silence.
+                if (memory == nullptr || SetFormat() < 0) {
+                    if (stream != nullptr) {
+                        ClientStream* removed = stream;
+                        SetEngineObject(nullptr);
+                        context->streamManager->RemoveClientStream(removed);
+                    }
+                    ReleaseClock();
+                    InStackLock hold(&pinLock);
+                    InterlockedExchange(&state, from);
+                    return STATUS_INSUFFICIENT_RESOURCES;
                 }
             }
             break;

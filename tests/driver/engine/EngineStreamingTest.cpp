@@ -2,8 +2,11 @@
 // with the stop guard, rate changes while streaming, restarts, removal, the learned queue-ahead,
 // the gathering of input layouts and work items that cannot be queued.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "UsbTestOwner.h"
@@ -438,21 +441,105 @@ TEST_F(EngineTest, SetRateAtDispatchLevelReportsAWorkItemItCouldNotQueue)
     EXPECT_TRUE(engine->IsStreaming());
 }
 
-// A stop at DISPATCH_LEVEL whose work item cannot be queued leaves no pending mark behind: the
-// next one is queued.
-TEST_F(EngineTest, AStopThatCouldNotBeQueuedDoesNotBlockTheNext)
+// A request at DISPATCH_LEVEL needs no allocation once the engine is up: with the pool refusing
+// every work item and packet, each kind is still queued and carried out, and a second request
+// of a kind already queued is left to the queued one.
+TEST_F(EngineTest, RequestsAtDispatchLevelNeedNoAllocation)
+{
+    struct Case
+    {
+        const char* name;
+        bool streamingBefore;
+        std::function<LONG(EngineStreaming&)> request;
+        LONG answer;
+        bool streamingAfter;
+    };
+    const Case cases[] = {
+        {"run-control start", false, [](EngineStreaming& e) { return e.RunControl(1); },
+         kChangeQueued, true},
+        {"run-control stop", true, [](EngineStreaming& e) { return e.RunControl(0); },
+         kChangeQueued, false},
+        {"stop", true, [](EngineStreaming& e) { return e.ChangeStreaming(kStreamingStop); },
+         kChangeQueued, false},
+        {"restart", true, [](EngineStreaming& e) { return e.ChangeStreaming(kStreamingRestart); },
+         kChangeQueued, true},
+    };
+    StartStreaming();
+    for (const Case& c : cases) {
+        if (c.streamingBefore != engine->IsStreaming()) {
+            ASSERT_EQ(engine->RunControl(c.streamingBefore ? 1 : 0), kChangeDone) << c.name;
+        }
+        AdvanceTime(150ms);  // past the stop guard
+        const size_t ticksBefore = routing.ticks.size();
+        FailAllocationsWithTag(MakeTag("Queu"));
+        FailAllocationsWithTag(MakeTag("IoWk"));
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        const LONG answer = c.request(*engine);
+        const LONG again = c.request(*engine);
+        KeLowerIrql(old);
+        EXPECT_EQ(answer, c.answer) << c.name;
+        EXPECT_TRUE(again == kChangeQueued || again == kChangeAlreadyPending)
+            << c.name << ": " << again;
+        RunPending();
+        ClearAllocationFailures();
+        EXPECT_EQ(engine->IsStreaming(), c.streamingAfter) << c.name;
+        EXPECT_EQ(transport->IsStreaming(), c.streamingAfter) << c.name;
+        if (c.streamingAfter) {
+            AdvanceTime(20ms);
+            EXPECT_GT(routing.ticks.size(), ticksBefore) << c.name << ": periods come";
+        }
+        EXPECT_EQ(RemoveLockHolders(&context.removeLock).empty(), !c.streamingAfter) << c.name;
+    }
+}
+
+// A start whose transfers could not be had is tried again: one failed allocation, wherever it
+// falls in the start, does not leave a start asked from DISPATCH_LEVEL (where nobody can be
+// told) silent for good. At PASSIVE_LEVEL the caller is told; a failure that lasts ends the
+// tries, leaving nothing behind.
+TEST_F(EngineTest, AStartWhoseTransfersCouldNotBeHadIsTriedAgain)
 {
     StartStreaming();
-    FailAllocationsWithTag(MakeTag("Queu"));
+    ASSERT_EQ(engine->RunControl(0), kChangeDone);
+    uint64_t n = 1;
+    for (; n < 200; ++n) {
+        const std::string label = "allocation " + std::to_string(n);
+        const uint64_t before = AllocationCount();
+        FailAllocationNumber(n);
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        EXPECT_EQ(engine->RunControl(1), kChangeQueued) << label;
+        KeLowerIrql(old);
+        RunPending();
+        const bool hit = AllocationCount() - before >= n;
+        ClearAllocationFailures();
+        EXPECT_TRUE(engine->IsStreaming()) << label;
+        EXPECT_TRUE(transport->IsStreaming()) << label;
+        const size_t ticksBefore = routing.ticks.size();
+        AdvanceTime(150ms);
+        EXPECT_GT(routing.ticks.size(), ticksBefore) << label << ": periods come";
+        ASSERT_EQ(engine->RunControl(0), kChangeDone) << label;
+        if (!hit || HasFailure()) {
+            break;
+        }
+    }
+    EXPECT_GT(n, 3u) << "a start allocates its transfers";
+
+    // At PASSIVE_LEVEL the caller learns the start failed; a failure that lasts is not tried
+    // for ever.
+    FailAllocationsWithTag(MakeTag("Urb "));
+    EXPECT_EQ(engine->RunControl(1), kChangeImpossible);
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeImpossible);
-    ClearAllocationFailures();
-    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeQueued);
-    EXPECT_EQ(engine->ChangeStreaming(kStreamingStop), kChangeAlreadyPending);
+    EXPECT_EQ(engine->RunControl(1), kChangeQueued);
     KeLowerIrql(old);
     RunPending();
+    AdvanceTime(1s);
+    RunPending();
+    ClearAllocationFailures();
     EXPECT_FALSE(engine->IsStreaming());
+    EXPECT_FALSE(transport->IsStreaming());
+    EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
 }
 
 // With a single device input layout the buffer is handed on alone, but in an array with room for
@@ -516,6 +603,45 @@ TEST_F(EngineTest, AConfigurationWiderThanThePeriodArrayGetsNoInputsWithoutGathe
 
 // Input spread over two layouts is handed on once per frame with both buffers, however the
 // completions of the frames interleave.
+// A configuration change that meets a period (its stop was only queued) waits for the period to
+// finish before it replaces the gather arrays the period hands on.
+TEST_F(EngineTest, AConfigurationChangeWaitsForThePeriodInFlight)
+{
+    ChannelLayout items[2] = {};
+    items[0].channelCount = 2;
+    items[1].channelCount = 2;
+    StreamConfiguration gathered = OutputConfiguration();
+    gathered.deviceInputChannels = 4;
+    gathered.inputLayouts = {2, items};
+    engine->ApplyStreamConfiguration(&gathered, 1);
+    StreamConfiguration next = OutputConfiguration();
+    next.index = 1;
+    routing.inputCount = 2;
+    std::atomic<bool> applied{false};
+    bool appliedDuringTick = true;
+    std::thread changer;
+    routing.duringTick = [&] {
+        changer = std::thread([&] {
+            engine->ApplyStreamConfiguration(&next, 1);
+            applied = true;
+        });
+        const auto until = std::chrono::steady_clock::now() + 200ms;
+        while (!applied && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        appliedDuringTick = applied;
+    };
+    int buffers[2] = {};
+    engine->OnUsbPeriod(10, 48, 0, &buffers[0], 0, 48, 1);
+    engine->OnUsbPeriod(10, 48, 1, &buffers[1], 0, 48, 1);
+    changer.join();
+    EXPECT_FALSE(appliedDuringTick);
+    EXPECT_TRUE(applied);
+    ASSERT_EQ(routing.ticks.size(), 1u);
+    EXPECT_EQ(routing.ticks[0].inputs, (std::vector<PVOID>{&buffers[0], &buffers[1]}));
+    EXPECT_EQ(engine->ConfigurationIndex(), 1);
+}
+
 TEST_F(EngineTest, InputOfTwoLayoutsIsGatheredPerFrame)
 {
     static const ChannelLayout layouts[] = {{}, {}, {}};

@@ -34,7 +34,7 @@ public:
     {
         std::lock_guard<std::mutex> hold(runControlMutex);
         runControls.push_back(on);
-        return 0;
+        return runControlAnswer;
     }
     void RequestTick(ULONG) override {}
     PVOID GetUsbPointer() override { return nullptr; }
@@ -125,6 +125,7 @@ public:
     std::vector<RateRequest> rateRequests;
     std::mutex runControlMutex;
     std::vector<ULONG> runControls;
+    LONG runControlAnswer = 0;  // -1: the engine could neither start nor queue the start
 
     EngineRouting routing;  // last: destroyed first, while the records above still exist
 };

@@ -212,6 +212,35 @@ TEST_F(StreamManagerTest, NoStreamStartsInAConfigurationWithoutChannelBuffers)
     manager->StopPinStream(node);
 }
 
+// A stream whose start the engine can neither do nor queue does not run: a client stream's start
+// fails, and a pin's block is refused so that its next block asks again; nothing is left counted
+// as running, so the next start asks the engine again.
+TEST_F(StreamManagerTest, AStartTheEngineCannotDoLeavesNothingRunning)
+{
+    RecordingClient client;
+    ClientStream* stream = AddStream(&client);
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    node->configurationIndex = 0;
+    engine.runControlAnswer = -1;
+    EXPECT_EQ(manager->SetClientStreamRunning(stream, true), E_FAIL);
+    EXPECT_EQ(stream->running, 0);
+    EXPECT_EQ(manager->ServicePinStream(node), E_FAIL);
+    EXPECT_EQ(node->running, 0);
+    EXPECT_EQ(manager->RunningCount(), 0);
+    EXPECT_EQ(engine.runControls.size(), 2u) << "each asked";
+
+    engine.runControlAnswer = 0;
+    EXPECT_EQ(manager->SetClientStreamRunning(stream, true), 0);
+    EXPECT_NE(manager->ServicePinStream(node), E_FAIL);
+    EXPECT_EQ(manager->RunningCount(), 2);
+    ASSERT_GE(engine.runControls.size(), 3u);
+    EXPECT_EQ(engine.runControls[2], 1u) << "the first start asks again";
+    manager->SetClientStreamRunning(stream, false);
+    manager->StopPinStream(node);
+}
+
 TEST_F(StreamManagerTest, PeriodWithoutStreamsOrForAnotherConfigurationStops)
 {
     EXPECT_EQ(Period(48, 0), -1);
