@@ -88,7 +88,7 @@ void UsbIsoStreaming::ReportCapture(IsoTransfer* transfer, ULONG received)
     if (callbacks.onUsbPeriod != nullptr) {
         callbacks.onUsbPeriod(callbacks.periodContext, r.StartFrame, received, ColumnOf(pipe),
                               r.TransferBuffer, InterlockedExchange(&errorFlags, 0), slotSamples,
-                              learning.QueueAhead());
+                              LearnedQueueAhead());
     }
 }
 

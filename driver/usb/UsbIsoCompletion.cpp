@@ -94,10 +94,17 @@ void UsbIsoStreaming::MeasureLateness(IsoTransfer* transfer, ULONG frames)
     }
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     const LONG d = static_cast<LONG>(now - r.StartFrame - frames + 1);
+    InStackLock guard(&primingLock);
     if (pipe->sync) {
         learning.CountFrames(frames);
     }
     learning.Learn(d);
+}
+
+LONG UsbIsoStreaming::LearnedQueueAhead()
+{
+    InStackLock guard(&primingLock);
+    return learning.QueueAhead();
 }
 
 // The sync pipe's OUT period goes to the engine; the buffer every OUT transfer carried is given
@@ -117,7 +124,7 @@ void UsbIsoStreaming::ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSa
             if (callbacks.onUsbPeriod != nullptr) {
                 callbacks.onUsbPeriod(callbacks.periodContext, r.StartFrame, samples,
                                       ColumnOf(pipe), nullptr, InterlockedExchange(&errorFlags, 0),
-                                      samples, learning.QueueAhead());
+                                      samples, LearnedQueueAhead());
             }
         }
     }

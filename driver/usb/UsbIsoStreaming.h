@@ -121,6 +121,8 @@ private:
     inline bool TakeCompletionStatus(IsoTransfer* transfer, NTSTATUS* result);
     inline void ShiftPrimingCycle(IsoTransfer* transfer, ULONG frames);
     inline void MeasureLateness(IsoTransfer* transfer, ULONG frames);
+    // The queue-ahead learned so far, read under primingLock (completions: DISPATCH_LEVEL).
+    LONG LearnedQueueAhead();
     inline void ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame);
     void ProcessInFrames(IsoTransfer* transfer, ULONG frames, ULONG bytesPerSampleFrame,
                          NTSTATUS* result);
@@ -204,8 +206,9 @@ private:
     ULONG nextResubmitSlot = 0;
     IsoTransfer* parkedTransfers[kUsbTransferSlots] = {};
     KSPIN_LOCK cancelLock = 0;
-    // The priming cycle's first completion is measured once, but a completion run inline by a
-    // submission and one run by the bus's DPC can meet on two processors.
+    // Guards `learning`: the priming cycle's first completion is measured once, and every later
+    // completion learns from its lateness, but a completion run inline by a submission and one
+    // run by the bus's DPC can meet on two processors.
     KSPIN_LOCK primingLock = 0;
     PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;

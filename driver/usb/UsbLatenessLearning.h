@@ -1,7 +1,8 @@
 // How late the completions of the sync pipe run behind the bus, learned while streaming runs:
 // the queue-ahead (frames the transfers are queued ahead of the bus beyond the minimum; stored
-// across sessions by the engine) and the lateness of the last completion measured. Used from one
-// completion at a time and by the start.
+// across sessions by the engine) and the lateness of the last completion measured. Not locked
+// itself: its owner holds one lock around every use, since completions of one pipe can run on
+// two processors at once.
 #pragma once
 
 #include <wdm.h>
