@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include "ControlBase/ControlFactory.h"
 #include "Notification/NotificationCenterManager.h"
+#include "Utilities/Graphics/Font.h"
 
 namespace Orv {
 

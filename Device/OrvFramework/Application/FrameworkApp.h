@@ -9,8 +9,12 @@
 #include <cstdint>
 
 #include "Notification/NotificationClient.h"
+#include "ObjectBase/RCPtr.h"
 
 namespace Orv {
+
+class LControlFactory;
+class LFont;
 
 class LFrameworkApp : public LNotificationClient
 {
@@ -34,8 +38,18 @@ public:
     // previous call (so the timer's wrap does no harm).
     virtual double GetTimeSeconds();
 
+    // The factory every control is built through; null until the start-up makes one.
+    const RCPtr<LControlFactory>& GetControlFactory() const { return controlFactory; }
+    void SetControlFactory(const RCPtr<LControlFactory>& factory);
+    // The base font of a control that takes no font from a parent: the one set, else the
+    // current skin's font over "Arial" 9 (plain), which is also the answer without a factory.
+    ConstRCPtr<LFont> GetDefaultFont() const;
+    void SetDefaultFont(const ConstRCPtr<LFont>& font);
+
 private:
     uint32_t lastMilliseconds;
+    RCPtr<LControlFactory> controlFactory;
+    ConstRCPtr<LFont> defaultFont;
     double seconds = 0.0;
 };
 

@@ -1,22 +1,324 @@
 #pragma once
-// The base of every control. The factory builds controls and hands them out counted; the
-// control's data model, drawing and input join this class with the control tree.
+// LControl: the base of every control. A control is a counted node of a tree under a root
+// window; it is at once a notification distributor (others register with it), a notification
+// client (it registers with others) and an input target.
+//
+// Lifetime: a control owns its children (the child list holds them counted); a child holds its
+// parent counted too, and that reference is counted as a back reference of the parent, as is the
+// menu updater's. So when the last ordinary holder lets a tree go, the root finds only back
+// references left, drops them (DropBackReferences: registrations, updater, children) and goes,
+// taking its subtree with it. A top-level control holds its root window; the window holds its
+// root control.
+//
+// Creation from a skin (the create function of every class): constructor (parent, name),
+// ApplyDescriptor, CreateChildren, Initialize, OnCreated, then the created flag. Before the flag
+// is set a control handles no notification.
+//
+// The virtual operations keep their slot order (derived classes override by slot): do not
+// reorder, insert or remove any of the 94 below. UI thread only.
 
 #include <cstdint>
 
+#include "ControlBase/ConditionsParam.h"
+#include "ControlBase/UITarget.h"
+#include "Notification/NotificationClient.h"
+#include "Notification/NotificationDistributor.h"
+#include "Notification/NotificationHandler.h"
 #include "ObjectBase/RCPtr.h"
 #include "ObjectBase/RefCountedObject.h"
+#include "ObjectBase/TaggableObject.h"
+#include "System/HotKeyTable.h"
+#include "System/KeyCode.h"
+#include "Utilities/Graphics/Color.h"
+#include "Utilities/Graphics/Geometry.h"
+#include "Utilities/Storage/Array.h"
+#include "Utilities/Storage/RCPtrArray.h"
 #include "Utilities/Storage/StringT.h"
 
 namespace Orv {
 
 class LBitmap;
 class LColorizer;
+class LControlDescriptor;
+class LFont;
+class LLayoutDescriptor;
+class LLook;
+class LMenuDescriptor;
+class LMenuItemUpdater;
+class LNotificationCenter;
+class LRenderer;
+class LRootWindow;
+class LStringTable;
 class LVisualPart;
+class RectRegion;
 
-class LControl : public virtual LRefCountedObject
+class LControl : public virtual LRefCountedObject,
+                 public virtual LNotificationClient,
+                 public virtual LNotificationDistributor,
+                 public virtual LTaggableObject,
+                 public virtual UITarget
 {
 public:
+    // The children of one control: insertion order, and tab and paint orders kept as index
+    // arrays that are sorted again only when the change counter moved since the last sort.
+    class ChildControlList
+    {
+    public:
+        enum Order : int32_t
+        {
+            kInsertionOrder = 0,
+            kPaintOrder = 1,
+            kTabOrder = 2,
+        };
+
+        explicit ChildControlList(LControl* owner);
+        virtual ~ChildControlList();
+        ChildControlList(const ChildControlList&) = delete;
+        ChildControlList& operator=(const ChildControlList&) = delete;
+
+        // E_INVALIDARG for a null child; E_FAIL when a child of that name is here already;
+        // otherwise the child joins the end, its parent link pointing at the owner. 0.
+        ORVRESULT Add(const RCPtr<LControl>& child);
+        // The same for a child that may not be counted yet (a control joining from its
+        // constructor): nothing takes a reference to it unless it joins.
+        ORVRESULT Add(LControl* child);
+        // -1 when the child is not here, else its former index.
+        int32_t Remove(const RCPtr<LControl>& child);
+        // Releases every child, from the last.
+        void Clear();
+        // The child at that index of the order; throws for an index out of range (tested first)
+        // and for an unknown order.
+        const RCPtr<LControl>& GetAt(uint32_t index, int32_t order);
+        const RCPtr<LControl>& GetAt(uint32_t index, int32_t order) const;
+        uint32_t GetCount() const { return children.GetCount(); }
+        int32_t GetChangeCount() const { return changeCount; }
+        // A child's ClipToParent or TabStop changed: the orders are sorted again on next use.
+        void MarkChanged() { ++changeCount; }
+
+    private:
+        void SortIfChanged() const;
+        // The order's index array, sorted when stale; null for an unknown order.
+        const Array<uint32_t>* OrderIndices(int32_t order) const;
+
+        RCPtrArray<LControl> children;
+        mutable Array<uint32_t> tabOrder;
+        mutable Array<uint32_t> paintOrder;
+        int32_t changeCount = 1;
+        mutable int32_t sortedAtChange = 0;
+        LControl* owner;  // not counted: the owner holds the list
+    };
+
+    // Every control class has these two parameters. With a parent the control joins the end of
+    // its child list (a parent that already has a child of this name leaves it without parent).
+    LControl(const RCPtr<LControl>& parent, const WideString& name);
+    ~LControl() override;
+    LControl(const LControl&) = delete;
+    LControl& operator=(const LControl&) = delete;
+
+    // --- The virtual operations, in slot order
+
+    /* 0 */ virtual ORVRESULT SetText(const WideString& text);
+    /* 1 */ virtual double SetValue(double position);
+    /* 2 */ virtual void OnValueChanged();
+    /* 3 */ virtual ORVRESULT SetValueRange(double low, double high, int32_t scale);
+    /* 4 */ virtual RectD CalcClientRect();
+    /* 5 */ virtual void OnClientRectChanged();
+    /* 6 */ virtual void OnScrollOffsetChanged(const PointD& oldOffset, const PointD& newOffset);
+    /* 7 */ virtual bool OnChildRectChanged(const RCPtr<LControl>& child);
+    /* 8 */ virtual void CalcNaturalSize(PointD& size);
+    /* 9 */ virtual void GetMaxSize(PointD& size);
+    /* 10 */ virtual bool SetClipToParent(bool clip);
+    /* 11 */ virtual PointD SetScrollOffset(const PointD& offset);
+    /* 12 */ virtual const RCPtr<LStringTable>& GetStringTable() const;
+    /* 13 */ virtual bool SupportsEditCommands() const;
+    /* 14 */ virtual RCPtr<LControl> GetEditTarget();
+    /* 15 */ virtual bool CanPerformEdit(int32_t editCode);
+    /* 16 */ virtual ORVRESULT PerformEdit(int32_t editCode);
+    /* 17 */ virtual ORVRESULT SetDragMode(int32_t mode, uint32_t flags);
+    /* 18 */ virtual ORVRESULT BeginDragGeometry();
+    /* 19 */ virtual ORVRESULT RebaseDrag();
+    /* 20 */ virtual ORVRESULT DragTo(const RCPtr<LPointWithModifiersParam>& point);
+    /* 21 */ virtual void OnDragMoved(const RCPtr<LPointWithModifiersParam>& point);
+    /* 22 */ virtual ORVRESULT EndDrag();
+    /* 23 */ virtual RCPtr<LControl> FindDropTarget(const RCPtr<LControl>& dragged,
+                                                    const PointD& windowPoint);
+    /* 24 */ virtual bool AcceptsDrop(const RCPtr<LControl>& dragged);
+    /* 25 */ virtual uint32_t GetDropAutoScrollEdges(const RCPtr<LControl>& dragged);
+    /* 26 */ virtual void GetScrollRange(RectD& range, const RCPtr<LControl>& asking);
+    /* 27 */ virtual void GetClientBounds(RectD& bounds);
+    /* 28 */ virtual void GetDragRange(RectD& range);
+    /* 29 */ virtual void OnDragEnter(const RCPtr<LControl>& dragged);
+    /* 30 */ virtual void OnDragOver(const RCPtr<LControl>& dragged, const PointD& point);
+    /* 31 */ virtual void OnDragLeave(const RCPtr<LControl>& dragged);
+    /* 32 */ virtual ORVRESULT OnDrop(const RCPtr<LControl>& dragged);
+    /* 33 */ virtual ORVRESULT SetFocus(bool first);
+    /* 34 */ virtual void SetNotFocusable(bool notFocusable);
+    /* 35 */ virtual bool CanTakeFocus();
+    /* 36 */ virtual void OnConditionsChanged(const RCPtr<LConditionsParam>& conditions);
+    /* 37 */ virtual ORVRESULT Close();
+    /* 38 */ virtual ORVRESULT AttachIdleHandler();
+    /* 39 */ virtual void OnWindowAvailable();
+    /* 40 */ virtual bool SetVisible(bool visible);
+    /* 41 */ virtual bool IsTransparentAt(int32_t x, int32_t y);
+    /* 42 */ virtual uint32_t GetLookColorAt(const PointL& point, int32_t lookIndex);
+    /* 43 */ virtual ORVRESULT QueryCommandState(const RCPtr<LNotificationDistributor>& sender,
+                                                const RCPtr<LRefCountedObject>& parameter,
+                                                NotificationId commandId, bool& enabled);
+    /* 44 */ virtual const RCPtr<LMenuDescriptor>& GetContextMenu() const;
+    /* 45 */ virtual void OnContextMenuOpening(const RCPtr<LControl>& menu);
+    /* 46 */ virtual ORVRESULT SelectLook(uint32_t index);
+    /* 47 */ virtual int32_t AddLook(const RCPtr<LLook>& look);
+    /* 48 */ virtual int32_t ApplicationHook(RectL& proposedWindowRect);
+    /* 49 */ virtual void SetEnabled(bool enabled);
+    /* 50 */ virtual ORVRESULT ApplyDescriptor(const RCPtr<LControlDescriptor>& descriptor);
+    /* 51 */ virtual ORVRESULT Draw(LRenderer& renderer, const RectRegion& dirty,
+                                   RCPtrArray<LControl>& overlays, bool overlayPass);
+    /* 52 */ virtual ORVRESULT Invalidate(const RectD& windowRect, bool clip, const RectD& clipRect);
+    /* 53 */ virtual ORVRESULT InvalidateRect(const RectD& localRect, bool clip);
+    /* 54 */ virtual RCPtr<LControl>& HitTest(RCPtr<LControl>& result, const PointL& point,
+                                             bool inside, PointL& localPoint, int32_t& layer);
+    /* 55 */ virtual void OnFontChanged();
+    /* 56 */ virtual ORVRESULT RequestFocusOnClick(const RCPtr<LControl>& clicked);
+    /* 57 */ virtual void OnLeftButtonDown(const RCPtr<LMouseButtonParam>& button);
+    /* 58 */ virtual void OnLeftButtonUp(const RCPtr<LMouseButtonParam>& button);
+    /* 59 */ virtual void OnMiddleButtonDown(const RCPtr<LMouseButtonParam>& button);
+    /* 60 */ virtual void OnMiddleButtonUp(const RCPtr<LMouseButtonParam>& button);
+    /* 61 */ virtual void OnRightButtonDown(const RCPtr<LMouseButtonParam>& button);
+    /* 62 */ virtual void OnRightButtonUp(const RCPtr<LMouseButtonParam>& button);
+    /* 63 */ virtual void OnMouseMoveHook(const RCPtr<LPointWithModifiersParam>& point);
+    /* 64 */ virtual ORVRESULT OnWheel(const RCPtr<LMouseWheelParam>& wheel);
+    /* 65 */ virtual ORVRESULT OnHWheel(const RCPtr<LMouseWheelParam>& wheel);
+    /* 66 */ virtual ORVRESULT OnClick(const RCPtr<LMouseButtonParam>& button);
+    /* 67 */ virtual ORVRESULT OnLeftClick(const RCPtr<LMouseButtonParam>& button);
+    /* 68 */ virtual ORVRESULT OnMiddleClick(const RCPtr<LMouseButtonParam>& button);
+    /* 69 */ virtual ORVRESULT OnRightClick(const RCPtr<LMouseButtonParam>& button);
+    /* 70 */ virtual void OnLeftClickHook(const RCPtr<LMouseButtonParam>& button);
+    /* 71 */ virtual void OnMiddleClickHook(const RCPtr<LMouseButtonParam>& button);
+    /* 72 */ virtual void OnRightClickHook(const RCPtr<LMouseButtonParam>& button);
+    /* 73 */ virtual int32_t ContainsPoint(const PointL& point);
+    /* 74 */ virtual RCPtr<LControl> FindNextFocusable(const RCPtr<LControl>& from, bool backwards);
+    /* 75 */ virtual ORVRESULT OnKeyHook(const RCPtr<LKeyParam>& key);
+    /* 76 */ virtual ORVRESULT HandleHotKeys(const RCPtr<LKeyParam>& key);
+    /* 77 */ virtual void RouteUnhandledKey(const RCPtr<LKeyParam>& key);
+    /* 78 */ virtual void MoveFocus(const RCPtr<LKeyParam>& key);
+    /* 79 */ virtual void FindHotKeyTarget(const KeyCode& key,
+                                           const RCPtrArray<LNotificationClient>& candidates,
+                                           Array<int32_t>& order);
+    /* 80 */ virtual ORVRESULT RefreshInheritedFont();
+    /* 81 */ virtual ORVRESULT OnParentScrolled(const PointD& oldOffset, const PointD& newOffset);
+    /* 82 */ virtual ORVRESULT OnParentRectChanged(const RCPtr<LControl>& child);
+    /* 83 */ virtual void OnTick();
+    /* 84 */ virtual void DrawContentHook(LRenderer& renderer);
+    /* 85 */ virtual void DrawOverlayHook(LRenderer& renderer);
+    /* 86 */ virtual ORVRESULT CreateChildren(const RCPtr<LControlDescriptor>& descriptor);
+    /* 87 */ virtual ORVRESULT Initialize();
+    /* 88 */ virtual ORVRESULT ReadCreateParams();
+    /* 89 */ virtual ORVRESULT AttachChild(const RCPtr<LControl>& child,
+                                          const RCPtr<LControlDescriptor>& descriptor);
+    /* 90 */ virtual ORVRESULT OnCreated();
+    /* 91 */ virtual const WideString& GetToolTipText() const;
+    /* 92 */ virtual ORVRESULT ShowToolTip(bool show);
+    /* 93 */ virtual void GetVisibleClientRect(RectD& rect);
+
+    // --- The input interface (bodies with the pointer, key and layout work)
+
+    ORVRESULT OnMouseEnter() override;
+    ORVRESULT OnMouseMove(const RCPtr<LPointWithModifiersParam>& point) override;
+    ORVRESULT OnMouseDown(const RCPtr<LMouseButtonParam>& button) override;
+    ORVRESULT OnMouseUp(const RCPtr<LMouseButtonParam>& button) override;
+    ORVRESULT OnMouseLeave() override;
+    ORVRESULT BeginCapture(int32_t button, int32_t x, int32_t y) override;
+    ORVRESULT OnCaptureLost() override;
+    void OnKey(const RCPtr<LKeyParam>& key) override;
+    ORVRESULT OnMouseWheel(const RCPtr<LMouseWheelParam>& wheel) override;
+    ORVRESULT OnMouseHWheel(const RCPtr<LMouseWheelParam>& wheel) override;
+    ORVRESULT OnRelayout(const PointL& size) override;
+    ORVRESULT CanReleaseFocus() override;
+    ORVRESULT ReleaseFocus() override;
+
+    // --- The notification receiver: the control's handler table, once created
+
+    int OnNotification(const RCPtr<LNotificationDistributor>& sender,
+                       const RCPtr<LNotification>& notification) override;
+    ORVRESULT Unregister(const RCPtr<LNotificationDistributor>& source,
+                         const char16_t* idText) override;
+    // Registrations, the menu updater and the children go; then the counting rule answers.
+    ORVRESULT DropBackReferences() override;
+
+    // --- The tree
+
+    const WideString& GetName() const { return name; }
+    const RCPtr<LControl>& GetParent() const { return parent; }
+    ChildControlList& GetChildren() { return children; }
+    const ChildControlList& GetChildren() const { return children; }
+    // The direct child of that name (exact), searched from the last; null when none.
+    RCPtr<LControl> FindChild(const WideString& childName) const;
+    // The child's position in the order, searched from the end; -1 when absent.
+    int32_t IndexOfChild(const RCPtr<LControl>& child, int32_t order) const;
+    // The top-most ancestor; this control when it has no parent.
+    RCPtr<LControl> GetTopLevelControl();
+    // The root window of the top-level control.
+    const RCPtr<LRootWindow>& GetRootWindowRef();
+    // 1 when the parent does not change; otherwise 0 (the control stays without parent when the
+    // new parent refuses its name).
+    ORVRESULT SetParent(const RCPtr<LControl>& newParent);
+    // E_FAIL for a control with a parent; otherwise the link is kept. 0.
+    ORVRESULT SetRootWindow(const RCPtr<LRootWindow>& rootWindow);
+
+    // --- Skin
+
+    const RCPtr<LControlDescriptor>& GetDescriptor() const { return descriptor; }
+    const RCPtr<LLayoutDescriptor>& GetLayout() const { return layout; }
+    // The text of that id in the control's string table; empty when the table or the id is
+    // missing.
+    WideString GetLocalizedString(const char16_t* id) const;
+    const WideString& GetText() const { return text; }
+    // True when the text changed; hands it to every look.
+    bool ChangeText(const WideString& newText, bool relayout);
+    // The looks in look-list order (null for an empty slot) and their blend weights.
+    const RCPtrArray<LLook>& GetLooks() const { return looks; }
+    const Array<float>& GetLookWeights() const { return lookWeights; }
+    // E_INVALIDARG for an index without a weight. A weight outside 0..1 is ignored; exclusive:
+    // every other weight becomes 0. 0.
+    ORVRESULT SetLookWeight(uint32_t index, float weight, bool exclusive);
+    // name empty, size <= 0 or relative, style -1: that part comes from the base font (the
+    // parent's when the font inherits from the parent, else the application's). The result of
+    // ApplyFont, or E_FAIL when no font results.
+    ORVRESULT SetFont(const WideString& fontName, float size, int32_t style, bool sizeIsRelative);
+    // E_INVALIDARG for a null font; 1 when the control's font is equal already; 0.
+    ORVRESULT ApplyFont(const ConstRCPtr<LFont>& newFont);
+    const ConstRCPtr<LFont>& GetFont() const { return font; }
+
+    // --- State
+
+    bool IsCreated() const { return created; }
+    // Set by the create function once creation has completed.
+    void SetCreated() { created = true; }
+    double GetValuePosition() const { return valuePosition; }
+    bool IsNotFocusable() const { return notFocusable; }
+    bool WantsTab() const { return wantsTab; }
+    bool UsesParentToolTip() const { return useParentToolTip; }
+    const RectD& GetRect() const { return rect; }
+    // Descendants (not this control) whose ClipToParent is false.
+    int32_t GetNonClippingDescendantCount() const { return nonClippingDescendants; }
+    const RCPtr<LNotificationHandler<LControl>>& GetNotificationHandler() const { return handler; }
+    const RCPtr<LNotificationCenter>& GetNotificationCenter() const { return notificationCenter; }
+
+    // --- Local hot keys
+    KeyCode GetLocalHotKey(const char16_t* idText) const;
+    bool HasLocalHotKeys(const char16_t* idText) const;
+    const HotKeyTable& GetLocalHotKeys() const { return localHotKeys; }
+
+    // The control's updater, made on first request and kept.
+    RCPtr<LMenuItemUpdater> GetContextMenuUpdater();
+    // E_INVALIDARG when negative; 0.
+    ORVRESULT SetDragThreshold(int32_t pixels);
+    int32_t GetDragThreshold() const { return dragThreshold; }
+
+    // The children waiting to be closed at the next idle pass.
+    ORVRESULT CloseChildLater(const RCPtr<LControl>& child);
+    void CloseOwnedControls();
+
     // An image part for a look or an overlay, sized by its bitmap; null without a bitmap.
     static ConstRCPtr<LVisualPart> CreateLookVisualPart(const WideString& name,
                                                         const RCPtr<LBitmap>& bitmap,
@@ -24,6 +326,117 @@ public:
                                                         const ConstRCPtr<LColorizer>& colorizer,
                                                         float alphaModifier,
                                                         const RCPtr<LBitmap>& mask);
+
+    // Controls alive in the process, for leak checks.
+    static int32_t GetLiveCount();
+
+protected:
+    // Adds delta to the non-clipping count of this control and every ancestor.
+    void AddNonClippingDescendants(int32_t delta);
+    // The sibling-key callback (the key handling fills it in).
+    int OnSiblingKey(const RCPtr<LNotificationDistributor>& sender,
+                     const RCPtr<LNotification>& notification);
+
+private:
+    // Joins the end of the new parent's child list, without a counted reference to itself in
+    // between, so that the constructor can use it. 0, or the list's refusal.
+    ORVRESULT JoinParent(LControl* newParent);
+
+    // What every member is before the constructor's body runs; the order of declaration is the
+    // order of destruction, reversed.
+    RCPtr<LNotificationHandler<LControl>> handler;
+    WideString name;
+    RCPtr<LControlDescriptor> descriptor;
+    RCPtr<LLayoutDescriptor> layout;
+    RectD rect;
+    PointD scrollOffset;
+    int32_t nonClippingDescendants = 0;
+    RCPtr<LConditionsParam> conditions;
+    bool hasFocus = false;
+    bool containsFocus = false;
+    bool hover = false;
+    bool capture = false;
+    bool leftPressed = false;
+    bool middlePressed = false;
+    bool rightPressed = false;
+    bool leftDrag = false;
+    bool middleDrag = false;
+    bool rightDrag = false;
+    bool forcedHover = false;
+    bool excludedFromHitTest = false;
+    RCPtr<LMouseButtonParam> lastLeftPress;
+    PointD pressPoint;
+    PointD dragStartParentScroll;
+    int32_t dragMode = 0;
+    uint32_t dragFlags = 0;
+    PointD dragStartSize;
+    double dragOriginXPositionAbs = 0;
+    double dragOriginYPositionAbs = 0;
+    double dragOriginXSizeAbs = 0;
+    double dragOriginYSizeAbs = 0;
+    bool restoreClip = false;
+    bool xWasDocked = false;
+    bool yWasDocked = false;
+    RCPtr<LControl> dropTarget;
+    PointD dragPosition;
+    int32_t dragThreshold = 1;
+    bool inDragStep = false;
+    int32_t moveTime = 0;
+    int32_t previousMoveTime = 0;
+    double valuePosition = 0;
+    double rangeLow = 0;
+    double rangeHigh = 0;
+    int32_t scale = 0;
+    RCPtrArray<LLook> looks;
+    Array<float> lookWeights;
+    float opacity = 1.0f;
+    RCPtr<LControl> parent;
+    RCPtr<LRootWindow> rootWindow;
+    RCPtr<LStringTable> stringTable;
+    bool wantsTab = false;
+    HotKeyTable localHotKeys;
+    bool notFocusable = true;
+    bool focusScope = false;
+    bool labelFollowsScroll = false;
+    bool fontInheritsFromParent = false;
+    bool fontNameInherited = false;
+    bool fontSizeInherited = false;
+    bool fontStyleInherited = false;
+    bool fontSizeIsRelative = false;
+    float relativeSizeFactor = 1.0f;
+    ConstRCPtr<LFont> font;
+    WideString text;
+    RCPtr<LMenuDescriptor> contextMenu;
+    WideString toolTipText;
+    bool useParentToolTip = false;
+    bool created = false;
+    bool layoutSuspended = false;
+    int32_t idleRequests = 0;
+    struct KineticAxis
+    {
+        bool active = false;
+        double startTime = 0;  // seconds
+        double velocity = 0;   // pixels per second
+        double rangeLow = 0;
+        double rangeHigh = 0;
+        RCPtr<LControl> source;
+    };
+    KineticAxis kinetic[2];
+    int32_t pressTime = 0;
+    int32_t releaseTime = 0;
+    bool flick[2] = {false, false};
+    PointD smoothedVelocity;   // pixels per second
+    double deceleration = 1000.0;  // pixels per second, per second
+    int32_t cursor = 0;
+    int32_t savedCursor = 0;
+    RCPtrArray<LControl> closeList;
+    RCPtr<LMenuItemUpdater> menuUpdater;
+    RCPtr<LNotificationCenter> notificationCenter;
+    ChildControlList children;
+    bool scrollGuardX = false;
+    bool scrollGuardY = false;
+    bool clientRectValid = false;
+    RectD clientRectCache;
 };
 
 }  // namespace Orv

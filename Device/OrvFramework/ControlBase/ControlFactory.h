@@ -37,6 +37,8 @@ struct XML_ParserStruct;
 
 namespace Orv {
 
+class LRootWindow;
+
 class LControlFactory : public virtual LRefCountedObject, private IStringDocumentParser
 {
 public:
@@ -61,6 +63,11 @@ public:
     // descriptor on first use), or null. An unregistered class throws before anything is made.
     RCPtr<LControl> CreateControl(const RCPtr<LControlDescriptor>& descriptor,
                                   const RCPtr<LControl>& parent);
+    // The current skin's top-level control of that name, built without parent and attached to
+    // the root window (which may be null); null when the skin has no such control. An
+    // unregistered class throws before anything is made. Defined with the controls.
+    RCPtr<LControl> CreateControlByName(const WideString& name,
+                                        const RCPtr<LRootWindow>& rootWindow);
     // The current skin's top-level descriptor of that name (the last of equal names), or a
     // null one.
     const RCPtr<LControlDescriptor>& FindSubControlDescriptor(const WideString& name) const;
@@ -103,6 +110,10 @@ public:
     // For a control: the parent's skin class name (empty for a control without parent, whose
     // table is under the application name), "|", the control's name.
     RCPtr<LStringTable> GetControlStringTable(const WideString& parentClassName,
+                                              const WideString& controlName) const;
+    // The same for a control about to be built under a parent (null at the top): the class name
+    // of the parent's descriptor names the table. Defined with the controls.
+    RCPtr<LStringTable> GetControlStringTable(const RCPtr<LControl>& parent,
                                               const WideString& controlName) const;
 
     // --- The reader's handlers (expat's callbacks convert to UTF-16 and call these)

@@ -24,6 +24,8 @@ public:
     // The first key bound to the id, or no key.
     KeyCode GetFirstHotKey(const char16_t* idText) const;
     bool HasHotKeys(const char16_t* idText) const;
+    // No key is bound at all.
+    bool IsEmpty() const { return keys.empty(); }
     // The id of the binding the key matches (KeyCode::Matches), null when none.
     NotificationId FindNotificationId(const KeyCode& key) const;
     // 0 when added; E_INVALIDARG when the key already matches a binding of this table, or the id

@@ -80,6 +80,8 @@ public:
 
 private:
     friend RCPtr<LBitmap> GetBitmap(const WideString& name);
+// How many bitmaps the name cache holds, for leak checks.
+int32_t GetBitmapCacheCount();
     friend class LBitmapData;
 
     // A root bitmap loaded from a name; without image when it cannot be loaded.

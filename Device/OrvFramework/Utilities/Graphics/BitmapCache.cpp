@@ -65,6 +65,11 @@ RCPtr<LBitmap> GetBitmap(const WideString& name)
     return bitmap;
 }
 
+int32_t GetBitmapCacheCount()
+{
+    return static_cast<int32_t>(Cache().entries.size());
+}
+
 ORVRESULT LBitmap::DropBackReferences()
 {
     if (!name.IsEmpty()) {

@@ -1,0 +1,33 @@
+// The application's control factory and the default font controls fall back on.
+
+#include "Application/FrameworkApp.h"
+#include "ControlBase/ControlFactory.h"
+#include "Utilities/Graphics/Font.h"
+
+namespace Orv {
+
+void LFrameworkApp::SetControlFactory(const RCPtr<LControlFactory>& factory)
+{
+    controlFactory = factory;
+}
+
+void LFrameworkApp::SetDefaultFont(const ConstRCPtr<LFont>& font)
+{
+    defaultFont = font;
+}
+
+ConstRCPtr<LFont> LFrameworkApp::GetDefaultFont() const
+{
+    if (defaultFont) {
+        return defaultFont;
+    }
+    WideString name(u"Arial");
+    float size = 9.0f;
+    int32_t style = 0;
+    if (controlFactory) {
+        controlFactory->GetSkinFont(name, size, style);
+    }
+    return GetFont(name, size, style);
+}
+
+}  // namespace Orv

@@ -1,0 +1,314 @@
+// Slots whose behaviour comes with the control's drawing and layout, its root window, its input
+// and its value model. Until then each answers harmlessly: nothing drawn, nothing hit, nothing
+// focused, nothing laid out, no idle work; E_NOTIMPL where a caller could mistake a neutral
+// answer for success.
+
+#include <algorithm>
+#include <cmath>
+
+#include "ControlBase/Control.h"
+#include "ControlBase/LayoutDescriptor.h"
+
+namespace Orv {
+
+// --- Value model
+
+double LControl::SetValue(double position)
+{
+    // The normalised value only; the range mapping and "NID_VALUE_CHANGE" come with the value
+    // model.
+    const double bounded = std::isnan(position) ? 0.0 : std::clamp(position, 0.0, 1.0);
+    if (bounded != valuePosition) {
+        valuePosition = bounded;
+        OnValueChanged();
+    }
+    return valuePosition;
+}
+
+ORVRESULT LControl::SetValueRange(double, double, int32_t)
+{
+    return E_NOTIMPL;
+}
+
+// --- Geometry and layout
+
+RectD LControl::CalcClientRect()
+{
+    return RectD{0, 0, rect.width, rect.height};
+}
+
+void LControl::OnClientRectChanged()
+{
+    clientRectValid = false;
+}
+
+void LControl::OnScrollOffsetChanged(const PointD&, const PointD&) {}
+
+bool LControl::OnChildRectChanged(const RCPtr<LControl>&)
+{
+    return false;
+}
+
+void LControl::CalcNaturalSize(PointD&) {}
+
+void LControl::GetMaxSize(PointD&) {}
+
+bool LControl::SetClipToParent(bool)
+{
+    return !layout || layout->clipToParent;
+}
+
+PointD LControl::SetScrollOffset(const PointD&)
+{
+    return scrollOffset;
+}
+
+ORVRESULT LControl::BeginDragGeometry()
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::RebaseDrag()
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::DragTo(const RCPtr<LPointWithModifiersParam>&)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::EndDrag()
+{
+    return E_NOTIMPL;
+}
+
+RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
+{
+    return RCPtr<LControl>();
+}
+
+void LControl::GetClientBounds(RectD& bounds)
+{
+    bounds = RectD{0, 0, rect.width, rect.height};
+}
+
+ORVRESULT LControl::OnParentScrolled(const PointD&, const PointD&)
+{
+    return S_OK;
+}
+
+ORVRESULT LControl::OnParentRectChanged(const RCPtr<LControl>&)
+{
+    return S_OK;
+}
+
+void LControl::GetVisibleClientRect(RectD& visible)
+{
+    visible = RectD{scrollOffset.x, scrollOffset.y, rect.width, rect.height};
+}
+
+ORVRESULT LControl::OnRelayout(const PointL&)
+{
+    return S_OK;
+}
+
+// --- Drawing and invalidation
+
+bool LControl::SetVisible(bool visible)
+{
+    if (layout) {
+        layout->isVisible = visible;
+    }
+    return visible;
+}
+
+bool LControl::IsTransparentAt(int32_t, int32_t)
+{
+    return false;
+}
+
+uint32_t LControl::GetLookColorAt(const PointL&, int32_t)
+{
+    return 0x00FFFFFF;
+}
+
+ORVRESULT LControl::Draw(LRenderer&, const RectRegion&, RCPtrArray<LControl>&, bool)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::Invalidate(const RectD&, bool, const RectD&)
+{
+    return 1;
+}
+
+ORVRESULT LControl::InvalidateRect(const RectD&, bool)
+{
+    return 1;
+}
+
+// --- Root window: hit testing and idle processing
+
+RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL&, bool, PointL&, int32_t&)
+{
+    result = nullptr;
+    return result;
+}
+
+int32_t LControl::ContainsPoint(const PointL&)
+{
+    return 0;
+}
+
+ORVRESULT LControl::AttachIdleHandler()
+{
+    return E_NOTIMPL;
+}
+
+void LControl::OnTick() {}
+
+// --- Input, focus and closing
+
+ORVRESULT LControl::SetFocus(bool)
+{
+    return E_NOTIMPL;
+}
+
+void LControl::SetNotFocusable(bool flag)
+{
+    notFocusable = flag;
+}
+
+bool LControl::CanTakeFocus()
+{
+    return false;
+}
+
+ORVRESULT LControl::Close()
+{
+    return E_NOTIMPL;
+}
+
+void LControl::SetEnabled(bool enabled)
+{
+    if (layout) {
+        layout->isEnabled = enabled;
+    }
+}
+
+ORVRESULT LControl::RequestFocusOnClick(const RCPtr<LControl>&)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::OnClick(const RCPtr<LMouseButtonParam>&)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::OnLeftClick(const RCPtr<LMouseButtonParam>&)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::OnMiddleClick(const RCPtr<LMouseButtonParam>&)
+{
+    return E_NOTIMPL;
+}
+
+ORVRESULT LControl::OnRightClick(const RCPtr<LMouseButtonParam>&)
+{
+    return E_NOTIMPL;
+}
+
+RCPtr<LControl> LControl::FindNextFocusable(const RCPtr<LControl>&, bool)
+{
+    return RCPtr<LControl>();
+}
+
+ORVRESULT LControl::HandleHotKeys(const RCPtr<LKeyParam>&)
+{
+    return 1;
+}
+
+void LControl::RouteUnhandledKey(const RCPtr<LKeyParam>&) {}
+
+void LControl::MoveFocus(const RCPtr<LKeyParam>&) {}
+
+void LControl::FindHotKeyTarget(const KeyCode&, const RCPtrArray<LNotificationClient>&,
+                                Array<int32_t>& order)
+{
+    order.SetCount(0);
+}
+
+ORVRESULT LControl::OnMouseEnter()
+{
+    return S_OK;
+}
+
+ORVRESULT LControl::OnMouseMove(const RCPtr<LPointWithModifiersParam>&)
+{
+    return S_OK;
+}
+
+ORVRESULT LControl::OnMouseDown(const RCPtr<LMouseButtonParam>&)
+{
+    return 1;
+}
+
+ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>&)
+{
+    return 1;
+}
+
+ORVRESULT LControl::OnMouseLeave()
+{
+    return S_OK;
+}
+
+ORVRESULT LControl::BeginCapture(int32_t, int32_t, int32_t)
+{
+    return 1;
+}
+
+ORVRESULT LControl::OnCaptureLost()
+{
+    return 1;
+}
+
+void LControl::OnKey(const RCPtr<LKeyParam>&) {}
+
+ORVRESULT LControl::OnMouseWheel(const RCPtr<LMouseWheelParam>&)
+{
+    return 1;
+}
+
+ORVRESULT LControl::OnMouseHWheel(const RCPtr<LMouseWheelParam>& wheel)
+{
+    return OnMouseWheel(wheel);
+}
+
+ORVRESULT LControl::ReleaseFocus()
+{
+    return S_OK;
+}
+
+ORVRESULT LControl::CloseChildLater(const RCPtr<LControl>& child)
+{
+    if (!child || child->parent.Get() != this) {
+        return E_INVALIDARG;
+    }
+    return E_NOTIMPL;
+}
+
+void LControl::CloseOwnedControls() {}
+
+// --- Skin application beyond the first
+
+ORVRESULT LControl::ShowToolTip(bool)
+{
+    return S_OK;
+}
+
+}  // namespace Orv
