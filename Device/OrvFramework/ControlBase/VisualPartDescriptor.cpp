@@ -17,4 +17,7 @@ LVisualPartDescriptor::LVisualPartDescriptor(const WideString& name, const Image
 {
 }
 
+// The cached part holds this descriptor, so a descriptor is only destroyed with an empty slot.
+LVisualPartDescriptor::~LVisualPartDescriptor() = default;
+
 }  // namespace Orv

@@ -10,6 +10,8 @@
 
 namespace Orv {
 
+class LVisualPart;
+
 // An image file and the rectangle of it that a part shows; an empty file means no image.
 struct ImageReference
 {
@@ -37,6 +39,14 @@ public:
     LVisualPartDescriptor(const WideString& name, const ImageReference& image, int32_t resizeType,
                           const RCPtr<LColorizer>& colorizer, int32_t width, int32_t height,
                           float colorizerAlphaMod, const ImageReference& mask);
+    ~LVisualPartDescriptor() override;
+
+    // The run-time part, built on first use and cached until no look holds it any more (the
+    // cache's reference is a back reference of the part). Never null: a part whose image does not
+    // load is built as a transparent part of this descriptor's size.
+    ConstRCPtr<LVisualPart> GetVisualPart();
+    // The cached part, or null while none is cached (not counted: for looking only).
+    const LVisualPart* GetCachedVisualPart() const { return cachedPart; }
 
     WideString name;
     ImageReference image;
@@ -46,6 +56,15 @@ public:
     RCPtr<LColorizer> colorizer;
     float colorizerAlphaMod;
     ImageReference mask;
+
+private:
+    friend class LVisualPart;
+
+    // The cache slot: emptied by the part when the last look lets it go. Held as its counted
+    // base so that descriptors do not depend on the run-time parts; cachedPart is the same
+    // object, typed.
+    ConstRCPtr<LRefCountedObject> visualPart;
+    const LVisualPart* cachedPart = nullptr;
 };
 
 }  // namespace Orv
