@@ -1,6 +1,8 @@
 // The application's control factory and the default font controls fall back on.
 
 #include "Application/FrameworkApp.h"
+
+#include <cmath>
 #include "ControlBase/ControlFactory.h"
 #include "Utilities/Graphics/Font.h"
 
@@ -26,6 +28,11 @@ ConstRCPtr<LFont> LFrameworkApp::GetDefaultFont() const
     int32_t style = 0;
     if (controlFactory) {
         controlFactory->GetSkinFont(name, size, style);
+    }
+    // A skin's size is any float of 1 or more; renderers turn it into pixels.
+    constexpr float kMaxFontSize = 1000.0f;
+    if (!std::isfinite(size) || size > kMaxFontSize) {
+        size = kMaxFontSize;
     }
     return GetFont(name, size, style);
 }

@@ -89,8 +89,8 @@ int32_t LControl::ChildControlList::Remove(const RCPtr<LControl>& child)
         if (items[index].Get() != child.Get()) {
             continue;
         }
-        owner->AddNonClippingDescendants(-(child->nonClippingDescendants +
-                                           (ClipsToParent(*child) ? 0 : 1)));
+        owner->AddNonClippingDescendants(
+            -(child->nonClippingDescendants + (ClipsToParent(*child) ? 0 : 1)));
         owner->RemoveBackReference();
         child->parent = nullptr;
         RCPtr<LControl> removed;
@@ -117,14 +117,15 @@ void LControl::ChildControlList::SortIfChanged() const
         return;
     }
     const RCPtr<LControl>* const first = children.GetData();
+    const IArray<RCPtr<LControl>>& source = children;
     // Ties keep insertion order: the elements' own positions break them.
-    ArrayUtils::SortIndecies(tabOrder, children, 0, children.GetCount(),
+    ArrayUtils::SortIndecies(tabOrder, source, 0, children.GetCount(),
                              [first](const RCPtr<LControl>& a, const RCPtr<LControl>& b) {
                                  const int32_t ta = TabStopOf(*a);
                                  const int32_t tb = TabStopOf(*b);
                                  return ta != tb ? ta < tb : &a - first < &b - first;
                              });
-    ArrayUtils::SortIndecies(paintOrder, children, 0, children.GetCount(),
+    ArrayUtils::SortIndecies(paintOrder, source, 0, children.GetCount(),
                              [first](const RCPtr<LControl>& a, const RCPtr<LControl>& b) {
                                  const bool ca = ClipsToParent(*a);
                                  const bool cb = ClipsToParent(*b);

@@ -14,8 +14,7 @@ namespace Orv {
 // Bits of a control's conditions (focus, hover, capture, buttons, enabled, visible ...).
 using ControlConditions = uint32_t;
 
-class LConditionsParam : public virtual LRefCountedObject,
-                         public PooledPayload<LConditionsParam, 4>
+class LConditionsParam : public virtual LRefCountedObject, public PooledPayload<LConditionsParam, 4>
 {
 public:
     ControlConditions oldConditions = 0;

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "ControlBase/ConditionsParam.h"
+#include "ControlBase/MenuItemUpdater.h"
 #include "ControlBase/UITarget.h"
 #include "Notification/NotificationClient.h"
 #include "Notification/NotificationDistributor.h"
@@ -162,8 +163,8 @@ public:
     /* 41 */ virtual bool IsTransparentAt(int32_t x, int32_t y);
     /* 42 */ virtual uint32_t GetLookColorAt(const PointL& point, int32_t lookIndex);
     /* 43 */ virtual ORVRESULT QueryCommandState(const RCPtr<LNotificationDistributor>& sender,
-                                                const RCPtr<LRefCountedObject>& parameter,
-                                                NotificationId commandId, bool& enabled);
+                                                 const RCPtr<LRefCountedObject>& parameter,
+                                                 NotificationId commandId, bool& enabled);
     /* 44 */ virtual const RCPtr<LMenuDescriptor>& GetContextMenu() const;
     /* 45 */ virtual void OnContextMenuOpening(const RCPtr<LControl>& menu);
     /* 46 */ virtual ORVRESULT SelectLook(uint32_t index);
@@ -172,11 +173,12 @@ public:
     /* 49 */ virtual void SetEnabled(bool enabled);
     /* 50 */ virtual ORVRESULT ApplyDescriptor(const RCPtr<LControlDescriptor>& descriptor);
     /* 51 */ virtual ORVRESULT Draw(LRenderer& renderer, const RectRegion& dirty,
-                                   RCPtrArray<LControl>& overlays, bool overlayPass);
-    /* 52 */ virtual ORVRESULT Invalidate(const RectD& windowRect, bool clip, const RectD& clipRect);
+                                    RCPtrArray<LControl>& overlays, bool overlayPass);
+    /* 52 */ virtual ORVRESULT Invalidate(const RectD& windowRect, bool clip,
+                                          const RectD& clipRect);
     /* 53 */ virtual ORVRESULT InvalidateRect(const RectD& localRect, bool clip);
     /* 54 */ virtual RCPtr<LControl>& HitTest(RCPtr<LControl>& result, const PointL& point,
-                                             bool inside, PointL& localPoint, int32_t& layer);
+                                              bool inside, PointL& localPoint, int32_t& layer);
     /* 55 */ virtual void OnFontChanged();
     /* 56 */ virtual ORVRESULT RequestFocusOnClick(const RCPtr<LControl>& clicked);
     /* 57 */ virtual void OnLeftButtonDown(const RCPtr<LMouseButtonParam>& button);
@@ -214,7 +216,7 @@ public:
     /* 87 */ virtual ORVRESULT Initialize();
     /* 88 */ virtual ORVRESULT ReadCreateParams();
     /* 89 */ virtual ORVRESULT AttachChild(const RCPtr<LControl>& child,
-                                          const RCPtr<LControlDescriptor>& descriptor);
+                                           const RCPtr<LControlDescriptor>& descriptor);
     /* 90 */ virtual ORVRESULT OnCreated();
     /* 91 */ virtual const WideString& GetToolTipText() const;
     /* 92 */ virtual ORVRESULT ShowToolTip(bool show);
@@ -320,12 +322,9 @@ public:
     void CloseOwnedControls();
 
     // An image part for a look or an overlay, sized by its bitmap; null without a bitmap.
-    static ConstRCPtr<LVisualPart> CreateLookVisualPart(const WideString& name,
-                                                        const RCPtr<LBitmap>& bitmap,
-                                                        int32_t resizeType,
-                                                        const ConstRCPtr<LColorizer>& colorizer,
-                                                        float alphaModifier,
-                                                        const RCPtr<LBitmap>& mask);
+    static ConstRCPtr<LVisualPart> CreateLookVisualPart(
+        const WideString& name, const RCPtr<LBitmap>& bitmap, int32_t resizeType,
+        const ConstRCPtr<LColorizer>& colorizer, float alphaModifier, const RCPtr<LBitmap>& mask);
 
     // Controls alive in the process, for leak checks.
     static int32_t GetLiveCount();
@@ -364,7 +363,7 @@ private:
     bool rightDrag = false;
     bool forcedHover = false;
     bool excludedFromHitTest = false;
-    RCPtr<LMouseButtonParam> lastLeftPress;
+    RCPtr<LRefCountedObject> lastLeftPress;  // the payload of the last left press
     PointD pressPoint;
     PointD dragStartParentScroll;
     int32_t dragMode = 0;
@@ -425,7 +424,7 @@ private:
     int32_t pressTime = 0;
     int32_t releaseTime = 0;
     bool flick[2] = {false, false};
-    PointD smoothedVelocity;   // pixels per second
+    PointD smoothedVelocity;       // pixels per second
     double deceleration = 1000.0;  // pixels per second, per second
     int32_t cursor = 0;
     int32_t savedCursor = 0;

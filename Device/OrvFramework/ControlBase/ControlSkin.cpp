@@ -49,6 +49,10 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
     descriptor = newDescriptor;
     layout = newDescriptor->layout ? newDescriptor->layout->Clone()
                                    : RCPtr<LLayoutDescriptor>(new LLayoutDescriptor());
+    if (parent) {
+        // The child's ClipToParent and TabStop may differ: the parent's orders are stale.
+        parent->children.MarkChanged();
+    }
     if (!parent && rootWindow) {
         // A window's root control is always shown; the window hides it.
         layout->isVisible = true;
@@ -184,7 +188,7 @@ ORVRESULT LControl::SetFont(const WideString& fontName, float size, int32_t styl
         resultStyle == base->GetStyle()) {
         resolved = base;
     } else {
-        resolved = GetFont(resultName, resultSize, resultStyle);
+        resolved = ::Orv::GetFont(resultName, resultSize, resultStyle);
     }
     if (!resolved) {
         return E_FAIL;

@@ -80,8 +80,6 @@ public:
 
 private:
     friend RCPtr<LBitmap> GetBitmap(const WideString& name);
-// How many bitmaps the name cache holds, for leak checks.
-int32_t GetBitmapCacheCount();
     friend class LBitmapData;
 
     // A root bitmap loaded from a name; without image when it cannot be loaded.
@@ -114,6 +112,8 @@ int32_t GetBitmapCacheCount();
 // The bitmap of that name from the cache, loading it when absent; null when it cannot be loaded
 // (nothing is cached then, and the next call tries again).
 RCPtr<LBitmap> GetBitmap(const WideString& name);
+// How many bitmaps the name cache holds, for leak checks.
+int32_t GetBitmapCacheCount();
 
 // The locked pixels of a root bitmap's whole image: 32-bit ARGB words, bytes B, G, R, A in memory.
 // Unlocks and lets the bitmap go when destroyed.
