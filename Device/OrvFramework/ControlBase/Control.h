@@ -21,6 +21,7 @@
 
 #include "ControlBase/ConditionsParam.h"
 #include "ControlBase/MenuItemUpdater.h"
+#include "ControlBase/RootWindow.h"
 #include "ControlBase/UITarget.h"
 #include "Notification/NotificationClient.h"
 #include "Notification/NotificationDistributor.h"
