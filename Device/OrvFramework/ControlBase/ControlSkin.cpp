@@ -46,6 +46,11 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
     if (!newDescriptor) {
         return E_INVALIDARG;
     }
+    if (parent && layout && !layout->clipToParent) {
+        // The old layout's overlay status leaves the ancestors' counts before the new one is
+        // counted, so that applying a descriptor again never counts a control twice.
+        parent->AddNonClippingDescendants(-1);
+    }
     descriptor = newDescriptor;
     layout = newDescriptor->layout ? newDescriptor->layout->Clone()
                                    : RCPtr<LLayoutDescriptor>(new LLayoutDescriptor());

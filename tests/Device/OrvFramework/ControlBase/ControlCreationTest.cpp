@@ -395,6 +395,45 @@ INSTANTIATE_TEST_SUITE_P(
                  "Tahoma", 1000, 0}),
     [](const testing::TestParamInfo<FontCase>& info) { return std::string(info.param.name); });
 
+TEST_F(ControlCreation, TheApplicationsDefaultFontIsTheSkinsElseArialNine)
+{
+    ParseSkins("<Skins>" +
+               Skin("Default", "FontName=\"Courier New\" FontSize=\"11\" FontStyle=\"2\"",
+                    SubControl("top", "", {}, Skin("top", "", ""))) +
+               Skin("Plain", "", SubControl("top", "", {}, Skin("top", "", ""))) + "</Skins>");
+    for (const auto& [skin, name, size, style] :
+         {std::tuple{0, "Courier New", 11.0f, 2}, std::tuple{1, "Arial", 9.0f, 0}}) {
+        factory->currentSkinIndex = skin;
+        RCPtr<LControl> top = factory->CreateControlByName(u"top", nullptr);
+        ASSERT_TRUE(top && top->GetFont());
+        EXPECT_EQ(Narrow(top->GetFont()->GetName()), name);
+        EXPECT_EQ(top->GetFont()->GetSize(), size);
+        EXPECT_EQ(top->GetFont()->GetStyle(), style);
+    }
+    // One set by the application wins over the skin's.
+    application->SetDefaultFont(Orv::GetFont(u"Tahoma", 13.0f, 0));
+    RCPtr<LControl> top = factory->CreateControlByName(u"top", nullptr);
+    EXPECT_EQ(Narrow(top->GetFont()->GetName()), "Tahoma");
+    application->SetDefaultFont(nullptr);
+}
+
+TEST_F(ControlCreation, ApplyingADescriptorAgainCountsAnOverlayOnce)
+{
+    RCPtr<LControl> top = BuildTopWith(SubControl("overlay", "ClipToParent=\"False\"") +
+                                       SubControl("plain", "LayoutOrder=\"1\""));
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->GetNonClippingDescendantCount(), 1);
+    RCPtr<LControl> overlay = top->FindChild(u"overlay");
+    const RCPtr<LControlDescriptor> descriptor = overlay->GetDescriptor();
+    overlay->ApplyDescriptor(descriptor);
+    EXPECT_EQ(top->GetNonClippingDescendantCount(), 1);
+    // Now a clipping control: the count goes.
+    overlay->ApplyDescriptor(top->FindChild(u"plain")->GetDescriptor());
+    EXPECT_EQ(top->GetNonClippingDescendantCount(), 0);
+    EXPECT_EQ(overlay->SetParent(nullptr), 0);
+    EXPECT_EQ(top->GetNonClippingDescendantCount(), 0);
+}
+
 TEST_F(ControlCreation, AFontChangeReachesTheChildrenThatInheritIt)
 {
     RCPtr<LControl> top = BuildTopWith(
