@@ -4,9 +4,7 @@
 
 #include <windows.h>
 
-#include "ControlBase/ControlFactory.h"
 #include "Notification/NotificationCenterManager.h"
-#include "Utilities/Graphics/Font.h"
 
 namespace Orv {
 
@@ -24,6 +22,9 @@ LFrameworkApp::LFrameworkApp() : lastMilliseconds(timeGetTime())
 
 LFrameworkApp::~LFrameworkApp()
 {
+    if (dropControlServices != nullptr) {
+        dropControlServices(controlServices);
+    }
     LFrameworkApp* self = this;
     theApplication.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
     ReleaseNotificationCenterManager();

@@ -38,8 +38,10 @@ public:
     // previous call (so the timer's wrap does no harm).
     virtual double GetTimeSeconds();
 
-    // The factory every control is built through; null until the start-up makes one.
-    const RCPtr<LControlFactory>& GetControlFactory() const { return controlFactory; }
+    // The factory every control is built through; null until the start-up makes one. These
+    // four come with the control tree's library (OrvApplicationSkin), so that a program without
+    // controls links without it.
+    const RCPtr<LControlFactory>& GetControlFactory() const;
     void SetControlFactory(const RCPtr<LControlFactory>& factory);
     // The base font of a control that takes no font from a parent: the one set, else the
     // current skin's font over "Arial" 9 (plain), which is also the answer without a factory.
@@ -48,8 +50,13 @@ public:
 
 private:
     uint32_t lastMilliseconds;
-    RCPtr<LControlFactory> controlFactory;
-    ConstRCPtr<LFont> defaultFont;
+    // The factory and the default font, made by the first setter and dropped with the
+    // application through the function that made them.
+    struct ControlServices;
+    ControlServices& Services();
+    static void DropControlServices(ControlServices* services);
+    ControlServices* controlServices = nullptr;
+    void (*dropControlServices)(ControlServices*) = nullptr;
     double seconds = 0.0;
 };
 

@@ -8,21 +8,48 @@
 
 namespace Orv {
 
+struct LFrameworkApp::ControlServices
+{
+    RCPtr<LControlFactory> factory;
+    ConstRCPtr<LFont> defaultFont;
+};
+
+LFrameworkApp::ControlServices& LFrameworkApp::Services()
+{
+    if (controlServices == nullptr) {
+        controlServices = new ControlServices();
+        dropControlServices = &DropControlServices;
+    }
+    return *controlServices;
+}
+
+void LFrameworkApp::DropControlServices(ControlServices* services)
+{
+    delete services;
+}
+
+const RCPtr<LControlFactory>& LFrameworkApp::GetControlFactory() const
+{
+    static const RCPtr<LControlFactory> none;
+    return controlServices != nullptr ? controlServices->factory : none;
+}
+
 void LFrameworkApp::SetControlFactory(const RCPtr<LControlFactory>& factory)
 {
-    controlFactory = factory;
+    Services().factory = factory;
 }
 
 void LFrameworkApp::SetDefaultFont(const ConstRCPtr<LFont>& font)
 {
-    defaultFont = font;
+    Services().defaultFont = font;
 }
 
 ConstRCPtr<LFont> LFrameworkApp::GetDefaultFont() const
 {
-    if (defaultFont) {
-        return defaultFont;
+    if (controlServices != nullptr && controlServices->defaultFont) {
+        return controlServices->defaultFont;
     }
+    const RCPtr<LControlFactory>& controlFactory = GetControlFactory();
     WideString name(u"Arial");
     float size = 9.0f;
     int32_t style = 0;
