@@ -151,6 +151,8 @@ ORVRESULT LControl::SetText(const WideString& newText)
 
 bool LControl::ChangeText(const WideString& newText, bool relayout)
 {
+    // A text that sets the minimum size asks for UpdateLayout, and a window's root control
+    // retitles its window; both wait for the layout engine and the root window.
     (void)relayout;
     if (text == newText) {
         return false;
