@@ -43,24 +43,6 @@ ORVRESULT LControlFactory::GetControlCreateFunction(const WideString& className,
     return S_OK;
 }
 
-RCPtr<LControl> LControlFactory::CreateControl(const RCPtr<LControlDescriptor>& descriptor,
-                                               const RCPtr<LControl>& parent)
-{
-    if (!descriptor) {
-        ORV_THROW_NULL_POINTER("LControlFactory::CreateControl has no descriptor");
-    }
-    if (descriptor->createFunction == nullptr) {
-        ControlCreateFunction function = nullptr;
-        GetControlCreateFunction(descriptor->className, function);
-        descriptor->createFunction = function;
-    }
-    RCPtr<LControl> control;
-    if (descriptor->createFunction != nullptr) {
-        descriptor->createFunction(control, parent, descriptor);
-    }
-    return control;
-}
-
 const RCPtr<LControlDescriptor>& LControlFactory::GetCurrentSkin() const
 {
     if (currentSkinIndex < 0 || static_cast<uint32_t>(currentSkinIndex) >= skins.GetCount()) {

@@ -61,6 +61,7 @@ public:
                                        ControlCreateFunction& function) const;
     // The control the create function of the descriptor's class builds (cached in the
     // descriptor on first use), or null. An unregistered class throws before anything is made.
+    // Defined with the controls, like the two other operations that handle them.
     RCPtr<LControl> CreateControl(const RCPtr<LControlDescriptor>& descriptor,
                                   const RCPtr<LControl>& parent);
     // The current skin's top-level control of that name, built without parent and attached to

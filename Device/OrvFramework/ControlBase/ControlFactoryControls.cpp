@@ -4,8 +4,27 @@
 #include "ControlBase/Control.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/RootWindow.h"
+#include "ObjectBase/Exception.h"
 
 namespace Orv {
+
+RCPtr<LControl> LControlFactory::CreateControl(const RCPtr<LControlDescriptor>& descriptor,
+                                               const RCPtr<LControl>& parent)
+{
+    if (!descriptor) {
+        ORV_THROW_NULL_POINTER("LControlFactory::CreateControl has no descriptor");
+    }
+    if (descriptor->createFunction == nullptr) {
+        ControlCreateFunction function = nullptr;
+        GetControlCreateFunction(descriptor->className, function);
+        descriptor->createFunction = function;
+    }
+    RCPtr<LControl> control;
+    if (descriptor->createFunction != nullptr) {
+        descriptor->createFunction(control, parent, descriptor);
+    }
+    return control;
+}
 
 RCPtr<LControl> LControlFactory::CreateControlByName(const WideString& name,
                                                      const RCPtr<LRootWindow>& rootWindow)

@@ -25,7 +25,7 @@ using SkinTest::ParseSkin;
 class TestControl : public LControl
 {
 public:
-    explicit TestControl(const WideString& name) : name(name) {}
+    explicit TestControl(const WideString& name) : LControl(nullptr, name), name(name) {}
     WideString name;
 };
 
