@@ -505,6 +505,37 @@ TEST_F(ControlCreation, SmallAnswersOfTheBase)
     EXPECT_EQ(child->GetContextMenuUpdater()->GetControl().Get(), child.Get());
 }
 
+// A control class with a callback of its own in the base's handler table.
+class CountingControl : public LControl
+{
+public:
+    using LControl::LControl;
+
+    int Count(const RCPtr<Orv::LNotificationDistributor>&, const RCPtr<Orv::LNotification>&)
+    {
+        ++calls;
+        return 1;
+    }
+
+    int calls = 0;
+};
+
+TEST_F(ControlCreation, NoNotificationIsHandledBeforeCreationHasCompleted)
+{
+    RCPtr<CountingControl> control(new CountingControl(nullptr, u"counting"));
+    control->Initialize();
+    ASSERT_TRUE(control->GetNotificationHandler());
+    control->GetNotificationHandler()->AddDirectHandler(
+        static_cast<Orv::NotificationCallback<LControl>>(&CountingControl::Count),
+        u"NID_TEST_PING");
+    const RCPtr<Orv::LNotificationReceiver> receiver(control);
+    EXPECT_EQ(Orv::DeliverNotification(receiver, u"NID_TEST_PING"), 0);
+    EXPECT_EQ(control->calls, 0);
+    control->SetCreated();
+    EXPECT_EQ(Orv::DeliverNotification(receiver, u"NID_TEST_PING"), 0);
+    EXPECT_EQ(control->calls, 1);
+}
+
 // The position of a virtual operation in the class's own table (Itanium C++ ABI: a pointer to a
 // virtual member holds 1 plus the entry's byte offset).
 template <class Member>
