@@ -1,6 +1,7 @@
 #include "Renderer/Renderer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ObjectBase/Exception.h"
 
@@ -91,14 +92,33 @@ void LRenderer::PushClip(const RectT<double>& frame, const RectT<double>& clip,
         shift.y -= context->GetCurrentState().offsetY;
     }
     shift.Round();
+    // A frame at no place (NaN, endless) shows nothing, and must not move the origin: PopClip
+    // could not subtract such an offset again.
+    const bool placed = std::isfinite(shift.x) && std::isfinite(shift.y);
+    if (!placed) {
+        shift = {0.0, 0.0};
+    }
     SaveState();
 
     RectT<double> newClip = clip;
+    bool visible = placed;
     if (relative) {
-        RectT<double>::Intersect(newClip, newClip, frame);
-        RectT<double>::Intersect(newClip, newClip, context->GetCurrentState().GetClipRect());
+        visible = RectT<double>::Intersect(newClip, newClip, frame) && visible;
+        visible =
+            RectT<double>::Intersect(newClip, newClip, context->GetCurrentState().GetClipRect()) &&
+            visible;
     }
-    newClip.SnapToPixels();
+    if (visible) {
+        newClip.SnapToPixels();
+        visible = std::isfinite(newClip.x) && std::isfinite(newClip.y) &&
+                  std::isfinite(newClip.width) && std::isfinite(newClip.height);
+    }
+    if (!visible) {
+        // Disjoint rectangles leave a negative extent, which snapping would turn around into
+        // the gap between them: a child scrolled out of its parent would paint there.
+        newClip = {std::isfinite(newClip.x) ? std::floor(newClip.x) : 0.0,
+                   std::isfinite(newClip.y) ? std::floor(newClip.y) : 0.0, 0.0, 0.0};
+    }
     SetClipRect(newClip);
     Translate(shift);
     RenderState& state = context->GetCurrentState();

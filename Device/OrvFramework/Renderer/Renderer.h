@@ -110,8 +110,9 @@ public:
     virtual void PushClip(const PointT<double>& originShift);
     // Slot 22. Saves the state, clips to the clip rectangle (relative: also to the frame and the
     // current clip) snapped to whole pixels, and moves the origin to the frame's corner (taken in
-    // window pixels unless relative). A stencil pushed while one is active becomes a fresh one
-    // of its size.
+    // window pixels unless relative). Rectangles that do not meet, or a frame at no place (NaN,
+    // endless), give an empty clip. A stencil pushed while one is active becomes a fresh one of
+    // its size.
     virtual void PushClip(const RectT<double>& frame, const RectT<double>& clip,
                           const ConstRCPtr<LStencil>& stencil, bool relative);
     // Slot 23. Saves the state.
