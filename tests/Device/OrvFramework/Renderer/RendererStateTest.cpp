@@ -98,6 +98,25 @@ TEST_F(RendererStateTest, OriginShiftNeedsASavedState)
     ExpectSameState(State(), before, "after both pops");
 }
 
+// An origin shift to no place must neither move the origin beyond what PopClip can undo nor let
+// the drawing meant for there show at the old origin.
+TEST_F(RendererStateTest, OriginShiftToNoPlaceShowsNothing)
+{
+    renderer->Translate({100, 100});
+    renderer->SetClipRect({0, 0, 170, 320});
+    const RenderState before = State();
+    renderer->PushClip();
+    for (const PointD shift : {PointD{std::nan(""), 0}, PointD{0, -1e17},
+                               PointD{std::numeric_limits<double>::infinity(), 5}}) {
+        renderer->PushClip(shift);
+        EXPECT_EQ(State().GetOffset(), (PointD{100, 100})) << shift.x << ", " << shift.y;
+        ExpectEmptyClip(State(), "shifted to no place");
+        renderer->PopClip();
+        ExpectSameState(State(), before, "after the pop");
+    }
+    renderer->PopClip();
+}
+
 TEST_F(RendererStateTest, RelativeClipIntersectsSnapsAndMovesTheOrigin)
 {
     renderer->Translate({100, 200});
@@ -138,6 +157,7 @@ TEST_F(RendererStateTest, RelativeClipThatMeetsNothingIsEmpty)
         {"clip outside its frame", {0, 0, 20, 20}, {30, 30, 10, 10}, {100, 100}},
         {"frame at no place", {nan, 0, 10, 10}, {0, 0, 10, 10}, {100, 100}},
         {"frame endlessly far", {inf, -inf, 10, 10}, {0, 0, 10, 10}, {100, 100}},
+        {"frame too far to come back from", {1e17, 0, 10, 10}, {1e17, 0, 10, 10}, {100, 100}},
     };
     renderer->Translate({100, 100});
     renderer->SetClipRect({0, 0, 170, 320});
