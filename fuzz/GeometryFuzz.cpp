@@ -1,5 +1,6 @@
-// Arbitrary doubles through the integer geometry rule: never undefined behaviour (the sanitizers
-// watch the conversions), always inside the 32-bit range, always the nearest integer when in range.
+// Arbitrary doubles through the integer geometry rule and the layout's rounding: never undefined
+// behaviour (the sanitizers watch the conversions), always inside the target range, always the
+// nearest integer when in range.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         }
         (void)Orv::RoundToIntRect(Orv::RectD{value, value * 0.5, -value, value * 3});
+
+        // The layout's rounding: always a whole, finite number within the 64-bit range, the
+        // nearest one (ties away from zero) wherever the value itself is in range.
+        const double layout = Orv::RoundHalfAway(value);
+        if (!std::isfinite(layout) || layout != std::trunc(layout) ||
+            std::fabs(layout) > 9223372036854775808.0) {
+            std::abort();
+        }
+        if (std::fabs(value) < 9223372036854775808.0) {
+            const double distance = std::fabs(layout - value);
+            if (distance > 0.5 || (distance == 0.5 && std::fabs(layout) < std::fabs(value))) {
+                std::abort();
+            }
+        }
+        Orv::RectD edges{value, -value, value * 3, value * 0.5};
+        edges.RoundEdges();
+        if (!std::isfinite(edges.x) || !std::isfinite(edges.y) || !std::isfinite(edges.width) ||
+            !std::isfinite(edges.height)) {
+            std::abort();
+        }
     }
     return 0;
 }

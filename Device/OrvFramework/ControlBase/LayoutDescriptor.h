@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ObjectBase/OrvResult.h"
 #include "ObjectBase/RCPtr.h"
 #include "ObjectBase/RefCountedObject.h"
 #include "Utilities/Storage/StringT.h"
@@ -62,6 +63,45 @@ struct LayoutLimit
     bool operator==(const LayoutLimit&) const = default;
 };
 
+// One axis's position as callers hand it over and read it back: the stored position together
+// with that axis's docked flag. Two specs are equal when every field is exactly equal (floats and
+// doubles by ==, so a NaN never matches), the name counting only for a named reference: the
+// name of a parent or client reference is never read.
+struct AxisPositionSpec
+{
+    float anchor = 0;
+    int32_t reference = kPositionToClient;  // a PositionReference code
+    WideString referenceName;               // read for kPositionToNamed only
+    float rel = 0;                          // fraction of the reference's size
+    double abs = 0;                         // pixels
+    bool docked = false;
+
+    bool operator==(const AxisPositionSpec& other) const;
+};
+
+// One axis's size; equal as AxisPositionSpec, the name counting for kSizeToNamed only.
+struct AxisSizeSpec
+{
+    int32_t reference = kSizeToSelf;  // a SizeReference code
+    WideString referenceName;         // read for kSizeToNamed only
+    float rel = 0;
+    double abs = 0;  // pixels: the size ("Self") or the far edge's offset
+
+    bool operator==(const AxisSizeSpec& other) const;
+};
+
+// One axis's minimum or maximum. named is a flag (0 "Self", anything else the control called
+// referenceName or "Children"); flags compare by what they mean, and the name only when set.
+struct AxisSizeLimitSpec
+{
+    uint8_t named = 0;
+    WideString referenceName;
+    float rel = 0;
+    double abs = 0;  // pixels: the limit ("Self") or the limiting edge's offset
+
+    bool operator==(const AxisSizeLimitSpec& other) const;
+};
+
 // The fields, apart from the counted object that carries them, so that a copy is one assignment.
 // The defaults place a control at the top-left of its parent's client area, 16 x 40, fixed.
 struct LayoutValues
@@ -96,6 +136,22 @@ public:
 
     // A new descriptor with a copy of every field; each control keeps its own.
     RCPtr<LLayoutDescriptor> Clone() const;
+
+    // Axis 0 is x, 1 is y. The readers fill their outputs and return S_OK; the writers store the
+    // given values and return S_OK. Any other axis gives E_INVALIDARG, reads nothing, stores
+    // nothing and leaves the outputs as they were.
+    ORVRESULT GetAxisPlacement(int axis, AxisPositionSpec& position, AxisSizeSpec& size) const;
+    ORVRESULT SetAxisPlacement(int axis, const AxisPositionSpec& position,
+                               const AxisSizeSpec& size);
+    ORVRESULT GetAxisSizeLimits(int axis, AxisSizeLimitSpec& minimum,
+                                AxisSizeLimitSpec& maximum) const;
+    ORVRESULT SetAxisSizeLimits(int axis, const AxisSizeLimitSpec& minimum,
+                                const AxisSizeLimitSpec& maximum);
+
+    // A sibling has been renamed: every position and size reference name of both axes equal to
+    // oldName becomes newName. Minimum and maximum references name children, not siblings, and
+    // are left alone.
+    void RenameReference(const WideString& oldName, const WideString& newName);
 
 private:
     LLayoutDescriptor(const LLayoutDescriptor&) = default;

@@ -1,6 +1,7 @@
 #include "Renderer/Renderer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ObjectBase/Exception.h"
 
@@ -57,6 +58,29 @@ ORVRESULT LRenderer::RenderFinish(const RCPtr<LRenderContextInfo>& context)
     return S_OK;
 }
 
+namespace {
+
+constexpr double kPlaceLimit = 4503599627370496.0;  // 2^52
+
+// Whole offsets add and subtract exactly below 2^53. An origin moved past 2^52 (or to NaN, or
+// without end) lies on no surface, and PopClip could not move it back exactly: the rest of the
+// paint would land beside its place.
+bool CanMoveOrigin(const RenderState& state, const PointT<double>& shift)
+{
+    return std::fabs(state.offsetX + shift.x) <= kPlaceLimit &&
+           std::fabs(state.offsetY + shift.y) <= kPlaceLimit;  // false for NaN
+}
+
+// A clip that shows nothing, at the whole pixel of the given corner where it has one. Its
+// extent is zero, never negative: a negative one would be turned around into a real area.
+RectT<double> EmptyClipAt(const RectT<double>& corner)
+{
+    return {std::isfinite(corner.x) ? std::floor(corner.x) : 0.0,
+            std::isfinite(corner.y) ? std::floor(corner.y) : 0.0, 0.0, 0.0};
+}
+
+}  // namespace
+
 void LRenderer::SaveState()
 {
     LRenderContextInfo* context = GetCurrentContext();
@@ -72,6 +96,11 @@ void LRenderer::PushClip(const PointT<double>& originShift)
     SaveState();
     PointT<double> shift = originShift;
     shift.Round();
+    if (!CanMoveOrigin(context->GetCurrentState(), shift)) {
+        // Drawing meant for no place shows nowhere, rather than at the unmoved origin.
+        SetClipRect(EmptyClipAt(context->GetCurrentState().GetClipRect()));
+        return;
+    }
     Translate(shift);
     RenderState& state = context->GetCurrentState();
     state.clipX -= shift.x;
@@ -91,14 +120,31 @@ void LRenderer::PushClip(const RectT<double>& frame, const RectT<double>& clip,
         shift.y -= context->GetCurrentState().offsetY;
     }
     shift.Round();
+    // A frame at no place shows nothing and leaves the origin where it is.
+    const bool placed = CanMoveOrigin(context->GetCurrentState(), shift);
+    if (!placed) {
+        shift = {0.0, 0.0};
+    }
     SaveState();
 
     RectT<double> newClip = clip;
+    bool visible = placed;
     if (relative) {
-        RectT<double>::Intersect(newClip, newClip, frame);
-        RectT<double>::Intersect(newClip, newClip, context->GetCurrentState().GetClipRect());
+        visible = RectT<double>::Intersect(newClip, newClip, frame) && visible;
+        visible =
+            RectT<double>::Intersect(newClip, newClip, context->GetCurrentState().GetClipRect()) &&
+            visible;
     }
-    newClip.SnapToPixels();
+    if (visible) {
+        newClip.SnapToPixels();
+        visible = std::isfinite(newClip.x) && std::isfinite(newClip.y) &&
+                  std::isfinite(newClip.width) && std::isfinite(newClip.height);
+    }
+    if (!visible) {
+        // Disjoint rectangles leave a negative extent, which snapping would turn around into
+        // the gap between them: a child scrolled out of its parent would paint there.
+        newClip = EmptyClipAt(newClip);
+    }
     SetClipRect(newClip);
     Translate(shift);
     RenderState& state = context->GetCurrentState();

@@ -107,11 +107,14 @@ public:
 
     // Slot 21. Saves the state and moves the origin by the shift rounded to whole pixels; the
     // clip stays where it was on the surface. Nothing at all when no state has been saved yet.
+    // A shift to no place (NaN, endless, past 2^52) saves, leaves the origin and clips to
+    // nothing.
     virtual void PushClip(const PointT<double>& originShift);
     // Slot 22. Saves the state, clips to the clip rectangle (relative: also to the frame and the
     // current clip) snapped to whole pixels, and moves the origin to the frame's corner (taken in
-    // window pixels unless relative). A stencil pushed while one is active becomes a fresh one
-    // of its size.
+    // window pixels unless relative). Rectangles that do not meet, or a frame at no place (NaN,
+    // endless, past 2^52), give an empty clip and leave the origin. A stencil pushed while one is
+    // active becomes a fresh one of its size.
     virtual void PushClip(const RectT<double>& frame, const RectT<double>& clip,
                           const ConstRCPtr<LStencil>& stencil, bool relative);
     // Slot 23. Saves the state.

@@ -9,6 +9,7 @@ namespace {
 constexpr double kLongMin = -2147483648.0;
 constexpr double kLongMax = 2147483647.0;
 constexpr double kExactIntegerLimit = 4503599627370496.0;  // 2^52
+constexpr double kInt64Limit = 9223372036854775808.0;      // 2^63
 
 LongCoord SaturatingAdd(LongCoord a, LongCoord b)
 {
@@ -40,6 +41,26 @@ double RoundHalfAwayFromZero(double value)
 {
     if (std::isnan(value) || std::fabs(value) >= kExactIntegerLimit) {
         // Already whole (or not a number); converting through 64 bits would be undefined past 2^63.
+        return value;
+    }
+    return std::round(value) + 0.0;  // + 0.0 turns -0.0 into +0.0
+}
+
+double RoundHalfAway(double value)
+{
+    if (std::isnan(value)) {
+        return 0.0;
+    }
+    // The 64-bit limits as doubles: -2^63 exactly, and 2^63 - 1 which rounds to 2^63.
+    if (value >= kInt64Limit) {
+        return kInt64Limit;
+    }
+    if (value <= -kInt64Limit) {
+        return -kInt64Limit;
+    }
+    // From 2^52 on every double is whole. Below, std::round is exact where "add one half and
+    // truncate" is not (it turns 0.49999999999999994 into 1, 2^52 + 1 into 2^52 + 2).
+    if (std::fabs(value) >= kExactIntegerLimit) {
         return value;
     }
     return std::round(value) + 0.0;  // + 0.0 turns -0.0 into +0.0

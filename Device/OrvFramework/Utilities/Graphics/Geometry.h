@@ -19,6 +19,11 @@ LongCoord RoundToLong(double value);
 // Rounds half away from zero and stays a double; -0.0 becomes +0.0.
 double RoundHalfAwayFromZero(double value);
 
+// The layout's rounding: half away from zero, kept as a double, and always a whole number a
+// 64-bit integer can hold. Skins are outside data, so a position may be NaN or endless: NaN gives
+// 0 and anything past the 64-bit range gives that range's nearest limit (+-2^63). -0.0 gives 0.
+double RoundHalfAway(double value);
+
 // An integer coordinate as a double, clamped to +-2^52 where doubles still count every integer.
 double LongToDouble(int64_t value);
 
@@ -108,6 +113,19 @@ struct RectT
         const T bottom = std::min(a.Bottom(), b.Bottom());
         out = {left, top, right - left, bottom - top};
         return out.width > kAreaEpsilon<T> && out.height > kAreaEpsilon<T>;
+    }
+
+    // In place: the right and bottom edges and the origin are each rounded (RoundHalfAway) and
+    // the extent becomes the difference of the rounded edges, so the right edge lands where the
+    // unrounded one rounds to: x 10.5, width 20.2 gives x 11, width 20 (right edge 31).
+    void RoundEdges() requires std::same_as<T, double>
+    {
+        const double right = RoundHalfAway(x + width);
+        const double bottom = RoundHalfAway(y + height);
+        x = RoundHalfAway(x);
+        y = RoundHalfAway(y);
+        width = right - x;
+        height = bottom - y;
     }
 
     // In place: a negative extent is turned positive by moving the origin by it; then each edge

@@ -206,6 +206,36 @@ TEST_F(GDIRendererTest, UnblendedFillKeepsOffsetAndClipAndReplacesPixels)
     EXPECT_EQ(Front(0, 0), kWhite) << "the offset was not applied";
 }
 
+// A clipped child moved out of its parent's box (scrolled away) must paint nowhere, however far
+// its drawing reaches: its clip is the empty meeting of its frame and the parent's clip.
+TEST_F(GDIRendererTest, AChildOutsideItsParentPaintsNothing)
+{
+    const struct
+    {
+        const char* name;
+        RectD child;  // in the parent's coordinates; the parent's box is 0, 0, 10, 10
+    } cases[] = {
+        {"below and right", {15, 13, 10, 10}},
+        {"above and left", {-14, -12, 10, 10}},
+        {"right only", {12, 0, 10, 10}},
+    };
+    for (const auto& c : cases) {
+        Paint([&](LGDIRenderer&) {
+            const RCPtr<LRenderer> r(renderer);
+            CAutoClip parent(r, RectD{5, 5, 10, 10}, RectD{5, 5, 10, 10}, nullptr);
+            CAutoClip child(r, c.child, c.child, nullptr);
+            r->FillRect({-kWidth, -kHeight, 3 * kWidth, 3 * kHeight}, Color(kRed), false);
+        });
+        int painted = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                painted += Front(x, y) != kWhite;
+            }
+        }
+        EXPECT_EQ(painted, 0) << c.name;
+    }
+}
+
 TEST_F(GDIRendererTest, APaintWithNothingDirtyChangesNothing)
 {
     Paint([](LGDIRenderer& r) { r.FillRect({0, 0, 5, 5}, Color(kRed), true); });

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +48,18 @@ void ExpectSameState(const RenderState& a, const RenderState& b, const char* whe
     EXPECT_EQ(a.stencil, b.stencil) << where;
 }
 
+// A clip that covers no pixel, with no negative extent a back end could turn around and no
+// member it would refuse.
+void ExpectEmptyClip(const RenderState& state, const char* where)
+{
+    const RectD clip = state.GetClipRect();
+    EXPECT_TRUE(std::isfinite(clip.x) && std::isfinite(clip.y)) << where;
+    EXPECT_GE(clip.width, 0.0) << where;
+    EXPECT_GE(clip.height, 0.0) << where;
+    EXPECT_TRUE(clip.width == 0.0 || clip.height == 0.0)
+        << where << ": " << clip.x << ", " << clip.y << ", " << clip.width << ", " << clip.height;
+}
+
 class RendererStateTest : public ::testing::Test
 {
 protected:
@@ -84,6 +98,25 @@ TEST_F(RendererStateTest, OriginShiftNeedsASavedState)
     ExpectSameState(State(), before, "after both pops");
 }
 
+// An origin shift to no place must neither move the origin beyond what PopClip can undo nor let
+// the drawing meant for there show at the old origin.
+TEST_F(RendererStateTest, OriginShiftToNoPlaceShowsNothing)
+{
+    renderer->Translate({100, 100});
+    renderer->SetClipRect({0, 0, 170, 320});
+    const RenderState before = State();
+    renderer->PushClip();
+    for (const PointD shift : {PointD{std::nan(""), 0}, PointD{0, -1e17},
+                               PointD{std::numeric_limits<double>::infinity(), 5}}) {
+        renderer->PushClip(shift);
+        EXPECT_EQ(State().GetOffset(), (PointD{100, 100})) << shift.x << ", " << shift.y;
+        ExpectEmptyClip(State(), "shifted to no place");
+        renderer->PopClip();
+        ExpectSameState(State(), before, "after the pop");
+    }
+    renderer->PopClip();
+}
+
 TEST_F(RendererStateTest, RelativeClipIntersectsSnapsAndMovesTheOrigin)
 {
     renderer->Translate({100, 200});
@@ -101,6 +134,53 @@ TEST_F(RendererStateTest, RelativeClipIntersectsSnapsAndMovesTheOrigin)
     State().alpha = 0.25f;
     renderer->PopClip();
     ExpectSameState(State(), before, "restored");
+}
+
+// Where nothing of the frame lies inside the clip, nothing may be drawn: an extent left
+// negative by the intersection must not be turned around into the gap between the rectangles.
+TEST_F(RendererStateTest, RelativeClipThatMeetsNothingIsEmpty)
+{
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct
+    {
+        const char* name;
+        RectD frame;
+        RectD clip;
+        PointD offset;  // after the push
+    } cases[] = {
+        {"frame below and right of the clip", {200, 340, 40, 40}, {200, 340, 40, 40}, {300, 440}},
+        {"frame above and left of the clip", {-50, -50, 20, 20}, {-50, -50, 20, 20}, {50, 50}},
+        {"disjoint on x only", {180, 10, 30, 30}, {180, 10, 30, 30}, {280, 110}},
+        {"disjoint on y only", {10, 330, 30, 30}, {10, 330, 30, 30}, {110, 430}},
+        {"touching the clip's right edge", {170, 0, 10, 10}, {170, 0, 10, 10}, {270, 100}},
+        {"clip outside its frame", {0, 0, 20, 20}, {30, 30, 10, 10}, {100, 100}},
+        {"frame at no place", {nan, 0, 10, 10}, {0, 0, 10, 10}, {100, 100}},
+        {"frame endlessly far", {inf, -inf, 10, 10}, {0, 0, 10, 10}, {100, 100}},
+        {"frame too far to come back from", {1e17, 0, 10, 10}, {1e17, 0, 10, 10}, {100, 100}},
+    };
+    renderer->Translate({100, 100});
+    renderer->SetClipRect({0, 0, 170, 320});
+    const RenderState before = State();
+    for (const auto& c : cases) {
+        renderer->PushClip(c.frame, c.clip, nullptr, true);
+        EXPECT_EQ(State().GetOffset(), c.offset) << c.name;
+        ExpectEmptyClip(State(), c.name);
+
+        // Nothing nested inside shows either.
+        renderer->PushClip(RectD{-1000, -1000, 2000, 2000}, RectD{-1000, -1000, 2000, 2000},
+                           nullptr, true);
+        ExpectEmptyClip(State(), c.name);
+        renderer->PopClip();
+
+        renderer->PopClip();
+        ExpectSameState(State(), before, c.name);
+    }
+    // A clip rectangle given in window pixels is the caller's: only snapped, and one at no
+    // place is empty rather than left to the back end to refuse (which kept the old clip).
+    renderer->PushClip(RectD{0, 0, 10, 10}, RectD{nan, 0, 10, 10}, nullptr, false);
+    ExpectEmptyClip(State(), "clip at no place");
+    renderer->PopClip();
 }
 
 TEST_F(RendererStateTest, AbsoluteFrameIsInWindowPixelsAndDoesNotIntersect)
