@@ -134,7 +134,8 @@ LONG ClientStream::SetCaptureFormat(const StreamConfiguration* configuration, UL
 void SetClientStreamRunningState(ClientStream* stream, bool on)
 {
     InStackLock hold(&stream->lock);
-    stream->running = on ? 1 : 0;
+    // Read without the lock by owners deciding whether they stream.
+    WriteUCharRelease(&stream->running, on ? 1 : 0);
     if (!on) {
         stream->fill = kNoCaptureBuffer;
         RewindRing(&stream->ring);
