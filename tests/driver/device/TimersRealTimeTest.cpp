@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "DeviceFixture.h"
 #include "device/DpcTimer.h"
@@ -72,6 +73,45 @@ TEST_F(TimersRealTime, BothTimersFireOnTheWallClockAndStopForRemove)
     EXPECT_EQ(periods.calls, periodCount);
     EXPECT_FALSE(ticks.wrongLevel);
     EXPECT_FALSE(periods.wrongLevel);
+}
+
+}  // namespace
+
+namespace {
+
+void Ignore(PVOID) {}
+
+// Arms and stops racing on two processors: each arming that took the remove lock is paired with
+// the one stop that gives it back, so once both are done and the timer is stopped nothing holds
+// the lock and no timer is left armed.
+TEST_F(TimersRealTime, ArmsAndStopsOnTwoThreadsLeaveTheRemoveLockBalanced)
+{
+    SetTimeMode(TimeMode::Real);
+    DpcTimer tick;
+    ConstructDpcTimer(&tick, Link(), Ignore, nullptr);
+    std::atomic<bool> go{false};
+    auto churn = [&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 20000; ++i) {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            if (i % 2 == 0) {
+                ArmDpcTimer(&tick);
+            } else {
+                StopDpcTimer(&tick);
+            }
+            KeLowerIrql(old);
+        }
+    };
+    std::thread first(churn);
+    std::thread second(churn);
+    go = true;
+    first.join();
+    second.join();
+    StopDpcTimer(&tick);
+    EXPECT_EQ(Holders(), 0u);
+    EXPECT_EQ(ArmedTimerCount(), 0u);
 }
 
 }  // namespace
