@@ -115,3 +115,39 @@ TEST_F(TimersRealTime, ArmsAndStopsOnTwoThreadsLeaveTheRemoveLockBalanced)
 }
 
 }  // namespace
+
+namespace {
+
+// The periodic timer the same: a capture pin starts it from its periods and stops it from a
+// state change on another processor.
+TEST_F(TimersRealTime, PeriodicStartsAndStopsOnTwoThreadsLeaveTheRemoveLockBalanced)
+{
+    SetTimeMode(TimeMode::Real);
+    PeriodicTimer periodic;
+    ConstructPeriodicTimer(&periodic, Link(), 1, Ignore, nullptr);
+    std::atomic<bool> go{false};
+    auto churn = [&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 20000; ++i) {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            if (i % 2 == 0) {
+                periodic.StartTimer(0);
+            } else {
+                periodic.StopTimer();
+            }
+            KeLowerIrql(old);
+        }
+    };
+    std::thread first(churn);
+    std::thread second(churn);
+    go = true;
+    first.join();
+    second.join();
+    periodic.StopTimer();
+    EXPECT_EQ(Holders(), 0u);
+    EXPECT_EQ(ArmedTimerCount(), 0u);
+}
+
+}  // namespace
