@@ -117,20 +117,22 @@ NTSTATUS ControlClient::BufferDone()
 {
     MutexHold hold(&controlMutex);
     ManagedClientStream* running = stream;
-    if (!IsDeviceReady() || running == nullptr || running->running == 0) {
+    if (!IsDeviceReady() || running == nullptr || ReadUCharAcquire(&running->running) == 0) {
         return STATUS_UNSUCCESSFUL;
     }
-    doneToggle ^= 1;
-    const ULONG done = doneToggle;
     const LONG clock = context->deviceModel->EvaluateClockStatus();
     if (clock == 0) {
         RaiseChangeFlags(kChangeClockAbsent);
     } else if (clock == 2) {
         RaiseChangeFlags(kChangeClockRateDiffers);
     }
-    const NTSTATUS result = changeFlags != 0 ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
+    const NTSTATUS result = ReadAcquire(&changeFlags) != 0 ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
+    ULONG done = 0;
     {
+        // The toggle restarts with the stream, which a configuration change may do meanwhile.
         InStackLock period(&running->periodLock);
+        doneToggle ^= 1;
+        done = doneToggle;
         outputReady[done] = 1;
         while (missedPeriods > 0 &&
                (outputReady[outputHalf] != 0 || running->OutputBehindDevice())) {
@@ -154,23 +156,37 @@ NTSTATUS ControlClient::BufferDone()
     return result;
 }
 
-// From the stream manager at up to DISPATCH_LEVEL, and from setup when the stream is made.
+// From the stream manager at up to DISPATCH_LEVEL (under its list lock, not the control mutex),
+// and from setup when the stream is made. What a period and BufferDone read of the configuration
+// changes under the stream's period lock, which they hold while they read it.
 void ControlClient::OnStreamConfigurationChanged(ClientStream* changed, LONG index)
 {
-    if (index == configurationIndex || context == nullptr || context->streamManager == nullptr) {
+    if (context == nullptr || context->streamManager == nullptr) {
         return;
     }
     auto* running = static_cast<ManagedClientStream*>(changed);
-    const bool wasRunning = changed->running != 0;
+    {
+        InStackLock period(&running->periodLock);
+        if (index == configurationIndex) {
+            return;
+        }
+    }
+    const bool wasRunning = ReadUCharAcquire(&changed->running) != 0;
     if (wasRunning) {
         StopLocked(running);
     }
-    context->streamManager->GetConfiguration(&configuration);
-    configurationIndex = static_cast<LONG>(configuration.index);
-    ComputePeriodsPerHalf();
-    const ULONG period = PeriodLength();
-    if (period <= configuration.maximumBufferSize) {
-        changed->SetCaptureFormat(&configuration, period, kControlSampleBytes, 0, 0);
+    StreamConfiguration latest{};
+    context->streamManager->GetConfiguration(&latest);
+    ULONG period = 0;
+    {
+        InStackLock hold(&running->periodLock);
+        configuration = latest;
+        configurationIndex = static_cast<LONG>(latest.index);
+        ComputePeriodsPerHalf();
+        period = PeriodLength();
+    }
+    if (period <= latest.maximumBufferSize) {
+        changed->SetCaptureFormat(&latest, period, kControlSampleBytes, 0, 0);
     }
     if (wasRunning) {
         StartLocked(running);

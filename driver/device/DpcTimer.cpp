@@ -1,5 +1,7 @@
 #include "DpcTimer.h"
 
+#include "common/InStackLock.h"
+
 namespace {
 
 bool IsRunning(const DpcTimer* timer)
@@ -29,12 +31,17 @@ void ConstructDpcTimer(DpcTimer* timer, DeviceLink ownerLink, TimerCallback call
     timer->running = 0;
     timer->callback = callback;
     timer->argument = argument;
+    KeInitializeSpinLock(&timer->lock);
     KeInitializeTimer(&timer->timer);
     KeInitializeDpc(&timer->dpc, DpcTimerDpc, timer);
 }
 
+// Two armings, two stops, or an arming and a stop may meet on two processors: each looks at
+// running and acts on it under the timer's lock, so the remove lock is taken once per arming that
+// found the timer stopped and given back once by the stop that finds it running.
 bool ArmDpcTimer(DpcTimer* timer)
 {
+    InStackLock hold(&timer->lock);
     if (!IsRunning(timer)) {
         if (!TryAcquireRemoveLock(ContextFromLink(timer->ownerLink))) {
             return false;
@@ -49,12 +56,16 @@ bool ArmDpcTimer(DpcTimer* timer)
 
 bool StopDpcTimer(DpcTimer* timer)
 {
-    if (!IsRunning(timer)) {
-        return false;
+    bool wasQueued = false;
+    {
+        InStackLock hold(&timer->lock);
+        if (!IsRunning(timer)) {
+            return false;
+        }
+        WriteUCharRelease(&timer->running, 0);
+        wasQueued = KeCancelTimer(&timer->timer) != FALSE;
+        KeRemoveQueueDpc(&timer->dpc);
     }
-    WriteUCharRelease(&timer->running, 0);
-    const bool wasQueued = KeCancelTimer(&timer->timer) != FALSE;
-    KeRemoveQueueDpc(&timer->dpc);
     ReleaseRemoveLock(ContextFromLink(timer->ownerLink));
     return wasQueued;
 }

@@ -11,8 +11,9 @@ struct DpcTimer
 {
     DeviceLink ownerLink;  // the context's device field
     KTIMER timer;
-    KDPC dpc;       // DpcTimerDpc, context = this
-    UCHAR running;  // armed and holding the remove lock; atomic access
+    KDPC dpc;         // DpcTimerDpc, context = this
+    UCHAR running;    // armed and holding the remove lock; changed under lock, read atomically
+    KSPIN_LOCK lock;  // an arming or a stop decides and acts on running as one step
     TimerCallback callback;
     PVOID argument;
 };

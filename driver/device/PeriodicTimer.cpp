@@ -3,6 +3,7 @@
 #include <new>
 
 #include "PoolTag.h"
+#include "common/InStackLock.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ void ConstructPeriodicTimer(PeriodicTimer* timer, DeviceLink ownerLink, ULONG pe
     timer->running = 0;
     timer->workPending = 0;
     timer->callbackThread = nullptr;
+    KeInitializeSpinLock(&timer->lock);
     KeInitializeEvent(&timer->workIdle, NotificationEvent, TRUE);
     KeInitializeDpc(&timer->dpc, PeriodicTimerDpc, timer);
     KeInitializeTimer(&timer->timer);
@@ -100,8 +102,12 @@ void PeriodicTimer::SetTimerCallback(TimerCallback newCallback, PVOID newArgumen
     argument = newArgument;
 }
 
+// Starts and stops may meet on two processors (a capture pin starts from its periods and stops from
+// a state change): each decides on running and acts on it under the timer's lock, so the remove
+// lock is taken once per start that found the timer stopped and given back once.
 bool PeriodicTimer::StartTimer(ULONG periodMs)
 {
+    InStackLock hold(&lock);
     if (periodMs != 0) {
         period = periodMs;
     }
@@ -118,10 +124,17 @@ bool PeriodicTimer::StartTimer(ULONG periodMs)
 
 void PeriodicTimer::StopTimer()
 {
-    if (IsRunning(this)) {
-        WriteUCharRelease(&running, 0);
-        KeCancelTimer(&timer);
-        KeRemoveQueueDpc(&dpc);
+    bool stopped = false;
+    {
+        InStackLock hold(&lock);
+        if (IsRunning(this)) {
+            WriteUCharRelease(&running, 0);
+            KeCancelTimer(&timer);
+            KeRemoveQueueDpc(&dpc);
+            stopped = true;
+        }
+    }
+    if (stopped) {
         ReleaseRemoveLock(ContextFromLink(ownerLink));
     }
     if (KeGetCurrentIrql() != PASSIVE_LEVEL ||

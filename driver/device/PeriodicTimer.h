@@ -27,7 +27,8 @@ public:
     KTIMER timer;
     KDPC dpc;              // PeriodicTimerDpc, context = this
     DeviceLink ownerLink;  // the context's device field
-    UCHAR running;         // armed and holding the remove lock; atomic access
+    UCHAR running;         // armed and holding the remove lock; changed under lock
+    KSPIN_LOCK lock;       // a start or a stop decides and acts on running as one step
     ULONG period;          // ms
     TimerCallback callback;
     PVOID argument;

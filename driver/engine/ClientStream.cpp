@@ -134,7 +134,8 @@ LONG ClientStream::SetCaptureFormat(const StreamConfiguration* configuration, UL
 void SetClientStreamRunningState(ClientStream* stream, bool on)
 {
     InStackLock hold(&stream->lock);
-    stream->running = on ? 1 : 0;
+    // Read without the lock by owners deciding whether they stream.
+    WriteUCharRelease(&stream->running, on ? 1 : 0);
     if (!on) {
         stream->fill = kNoCaptureBuffer;
         RewindRing(&stream->ring);
@@ -194,7 +195,17 @@ LONG ClientStream::CapturePeriod(ULONG frames, PVOID const* inputPointers, LONG 
         }
         ULONG leftOver = room == 0 || notify ? frames - taken : 0;
         if (leftOver > 0) {
-            const ULONG free = channels > 0 ? ring.FreeFrames(0xFFFFFFFFu) : 0;
+            ULONG free = channels > 0 ? ring.FreeFrames(0xFFFFFFFFu) : 0;
+            // Frames that found no room earlier are older than these: their silence takes the
+            // room first, or these would be delivered ahead of it.
+            if (pending != 0 && free != 0) {
+                const ULONG silent = pending < free ? pending : free;
+                const ULONG start = ring.WriteIndex();
+                ring.SilenceFrames(start, silent);
+                ring.CommitWrite(start, silent);
+                pending -= silent;
+                free -= silent;
+            }
             if (free < leftOver) {
                 overflowFlags = channels > 0 ? kCaptureOverflowFlag : 0;
                 pending = SaturatingAdd(pending, leftOver - free);

@@ -46,6 +46,8 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
     KeInitializeMutex(&mutex, 0);
     KeInitializeSpinLock(&gatherLock);
     KeInitializeSpinLock(&workLock);
+    KeInitializeTimer(&retryTimer);
+    KeInitializeDpc(&retryDpc, &RetryTimerDpc, this);
     for (ULONG i = 0; i < kWorkSlots; ++i) {
         work[i].engine = this;
         work[i].kind = i;
@@ -55,6 +57,7 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
 
 EngineStreaming::~EngineStreaming()
 {
+    CancelRetry();
     FreeGatherArrays();
     FreeWorkSlots();
 }
@@ -115,6 +118,7 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
                     WriteUCharRelease(&restartPending, 0);
                 }
             } else {
+                // At PASSIVE_LEVEL (the engine mutex is not held here).
                 RestartLocked();
             }
         }
@@ -124,6 +128,7 @@ NTSTATUS EngineStreaming::InitializeEngine(const UsbConfigRecord& record)
 
 void EngineStreaming::StopEngine()
 {
+    CancelRetry();
     Lock();
     if (ReadUCharAcquire(&initialized)) {
         ChangeStreaming(kStreamingStop, true);
@@ -249,30 +254,71 @@ bool EngineStreaming::QueueSlot(ULONG index)
         InterlockedExchange(&slot.queued, 0);
         return false;
     }
-    IoQueueWorkItem(slot.item, index == kRunControlSlot ? &RunControlWorkItem : &StreamingWorkItem,
-                    DelayedWorkQueue, &slot);
+    PIO_WORKITEM_ROUTINE routine = index == kRunControlSlot ? &RunControlWorkItem
+                                   : index == kRetrySlot    ? &RetryWorkItem
+                                                            : &StreamingWorkItem;
+    IoQueueWorkItem(slot.item, routine, DelayedWorkQueue, &slot);
     return true;
 }
 
 void EngineStreaming::RetryStart(LONG serial)
 {
-    for (ULONG attempt = 0; attempt < kStartRetries; ++attempt) {
-        // A later run-control request, a start queued behind the rate or a stopped device
-        // decides instead.
-        if (!Live() || ReadAcquire(&runControlSerial) != serial || IsStreaming() ||
-            ReadUCharAcquire(&startPending) || ReadUCharAcquire(&restartPending)) {
-            return;
-        }
-        LARGE_INTEGER delay;
-        delay.QuadPart = -kStartRetryMs * 10000;
-        KeDelayExecutionThread(KernelMode, FALSE, &delay);
-        if (!Live() || ReadAcquire(&runControlSerial) != serial) {
-            return;
-        }
-        if (ChangeStreaming(kStreamingStart) != kChangeImpossible) {
-            return;
-        }
+    WriteRelease(&retrySerial, serial);
+    WriteRelease(&retriesLeft, static_cast<LONG>(kStartRetries));
+    ArmRetry();
+}
+
+// Already set or queued: that one takes the serial and count just written.
+void EngineStreaming::ArmRetry()
+{
+    if (!Live() || InterlockedExchange(&retryArmed, 1) != 0) {
+        return;
     }
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
+        InterlockedExchange(&retryArmed, 0);
+        return;
+    }
+    LARGE_INTEGER due;
+    due.QuadPart = -kStartRetryMs * 10000;
+    KeSetTimer(&retryTimer, due, &retryDpc);
+}
+
+// At PASSIVE_LEVEL, before the engine stops or goes: a set timer gives back its remove lock, and
+// a DPC already under way finishes (its work item finds the engine stopped).
+void EngineStreaming::CancelRetry()
+{
+    if (KeCancelTimer(&retryTimer)) {
+        InterlockedExchange(&retryArmed, 0);
+        IoReleaseRemoveLock(&context->removeLock, nullptr);
+    }
+    KeFlushQueuedDpcs();
+}
+
+void EngineStreaming::RetryTimerDpc(PKDPC, PVOID deferredContext, PVOID, PVOID)
+{
+    auto* self = static_cast<EngineStreaming*>(deferredContext);
+    if (!self->QueueSlot(kRetrySlot)) {
+        InterlockedExchange(&self->retryArmed, 0);
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
+}
+
+void EngineStreaming::RetryWorkItem(PDEVICE_OBJECT, PVOID parameter)
+{
+    auto* slot = static_cast<WorkSlot*>(parameter);
+    EngineStreaming* self = slot->engine;
+    InterlockedExchange(&slot->queued, 0);
+    InterlockedExchange(&self->retryArmed, 0);
+    // A later run-control request, a start queued behind the rate or a stopped device decides
+    // instead.
+    const LONG serial = ReadAcquire(&self->retrySerial);
+    if (self->Live() && ReadAcquire(&self->runControlSerial) == serial && !self->IsStreaming() &&
+        !ReadUCharAcquire(&self->startPending) && !ReadUCharAcquire(&self->restartPending) &&
+        self->ChangeStreaming(kStreamingStart) == kChangeImpossible &&
+        InterlockedDecrement(&self->retriesLeft) > 0) {
+        self->ArmRetry();
+    }
+    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
 }
 
 bool EngineStreaming::QueueWork(ULONG kind, ULONG argument1, ULONG argument2,
@@ -377,6 +423,8 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
                    : STATUS_INSUFFICIENT_RESOURCES;
     }
     NTSTATUS status = STATUS_SUCCESS;
+    bool retry = false;
+    const LONG serial = ReadAcquire(&runControlSerial);
     Lock();
     const ULONG previousRateIndex = rateIndex;
     if (newRateIndex < configuration.rateCount) {
@@ -410,11 +458,16 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
                     lastStartMs = NowMs();
                 } else {
                     StopUsbStreaming(0, false);
+                    // The streams still run at the new rate: their start is tried again.
+                    retry = NT_SUCCESS(status);
                 }
             }
         }
     }
     Unlock();
+    if (retry) {
+        RetryStart(serial);
+    }
     return status;
 }
 
@@ -700,12 +753,17 @@ void EngineStreaming::RestartStreaming()
 
 void EngineStreaming::RestartLocked()
 {
+    const LONG serial = ReadAcquire(&runControlSerial);
+    bool failed = false;
     Lock();
     if (ReadUCharAcquire(&initialized) && ReadUCharAcquire(&streaming)) {
         StopUsbStreaming(0, false);
-        StartLocked(true);
+        failed = !NT_SUCCESS(StartLocked(true));
     }
     Unlock();
+    if (failed) {
+        RetryStart(serial);
+    }
 }
 
 NTSTATUS EngineStreaming::StartLocked(bool restart)

@@ -103,7 +103,8 @@ private:
         volatile LONG queued;
     };
     static constexpr ULONG kRunControlSlot = 3;
-    static constexpr ULONG kWorkSlots = 4;
+    static constexpr ULONG kRetrySlot = 4;
+    static constexpr ULONG kWorkSlots = 5;
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
     LONG RunControlNow(ULONG on);  // at PASSIVE_LEVEL
@@ -111,15 +112,21 @@ private:
     // Under the engine mutex (taken again): a start, or a stop and start, that leaves streaming
     // on when the transport started.
     NTSTATUS StartLocked(bool restart);
+    // At PASSIVE_LEVEL: a stop and start; a start that failed is tried again.
     void RestartLocked();
     ULONG RateInForce() const;
     bool QueueWork(ULONG kind, ULONG argument1, ULONG argument2, PIO_WORKITEM_ROUTINE routine);
     NTSTATUS AllocateWorkSlots();
     void FreeWorkSlots();
     bool QueueSlot(ULONG slot);
-    // From a work item: a start that failed (the transport could not have its transfers) is
-    // tried again a few times while it is still what was last asked and the device stays up.
+    // At PASSIVE_LEVEL: a start that failed (the transport could not have its transfers) is
+    // tried again a few times, from a timer, while it is still what was last asked (serial) and
+    // the device stays up. No thread waits between the tries.
     void RetryStart(LONG serial);
+    void ArmRetry();
+    void CancelRetry();
+    static KDEFERRED_ROUTINE RetryTimerDpc;
+    static IO_WORKITEM_ROUTINE RetryWorkItem;
     bool Live() const;
     void FreeGatherArrays();
     // What a period reads of the configuration, taken under the gather lock as it begins.
@@ -173,6 +180,13 @@ private:
     ULONG queuedRunControl = 0;
     LONG queuedRunControlSerial = 0;
     WorkSlot work[kWorkSlots] = {};
+    // The start retry: the serial it belongs to, the tries left, and whether its timer is set or
+    // its work item queued (the timer holds the remove lock while set).
+    KTIMER retryTimer;
+    KDPC retryDpc;
+    volatile LONG retrySerial = 0;
+    volatile LONG retriesLeft = 0;
+    volatile LONG retryArmed = 0;
     volatile UCHAR stopPending = 0;
     volatile UCHAR startPending = 0;
     volatile UCHAR restartPending = 0;

@@ -364,8 +364,9 @@ void StreamManager::ServicePinsForPeriod(LONG configurationIndex, ULONG frames,
             // Nothing of the node's was left for a whole period: its pin ran dry and the device
             // moved on without it. Its next block is placed anew where the stream stands, as a
             // first one: at the old position it would land behind the device, or, once the
-            // device went a lap further, over blocks of the ring still to be played.
-            const bool dry = node->pending == 0 && node->waiting == 0 && node->position >= 0;
+            // device went a lap further, over blocks of the ring still to be played. Blocks that
+            // are not a whole number of periods leave the count below 0 rather than at it.
+            const bool dry = node->pending <= 0 && node->waiting == 0 && node->position >= 0;
             node->pending = SaturatingSubtract(node->pending, frames);
             if (dry) {
                 node->position = -1;

@@ -73,8 +73,12 @@ MidiReader* MidiInputPinStream::Reader() const
         reinterpret_cast<PVOID volatile*>(const_cast<MidiReader**>(&reader)), nullptr, nullptr));
 }
 
+// A delivery pass reads the framing under the pin lock and writes messages under the clone lock
+// (which the router's callbacks take alone): both are held while it changes.
 void MidiInputPinStream::ChangeFormat(ULONG format)
 {
+    InStackLock pass(&pinLock);
+    InStackLock clones(&cloneLock);
     dataFormat = format;
     if (format == kMidiDataDirectMusic) {
         largestRead = 44;

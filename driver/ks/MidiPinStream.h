@@ -32,7 +32,8 @@ public:
     // The router client exists and is open.
     virtual bool IsPinRunning() = 0;     // slot 1
     virtual bool HasEngineObject() = 0;  // slot 2
-    virtual void ChangeFormat(ULONG format) { dataFormat = format; }
+    // Under the pin lock, which processing and deliveries hold while they frame data.
+    virtual void ChangeFormat(ULONG format);
 
     bool DeviceGone() const;
     KSSTATE State() const { return static_cast<KSSTATE>(InterlockedOr(&state, 0)); }

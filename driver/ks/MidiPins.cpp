@@ -163,6 +163,12 @@ MidiPinStream* MidiPinOf(PKSPIN pin)
                : nullptr;
 }
 
+void MidiPinStream::ChangeFormat(ULONG format)
+{
+    InStackLock hold(&pinLock);
+    dataFormat = format;
+}
+
 bool MidiPinStream::DeviceGone() const
 {
     return context == nullptr || GetPnpState(context) > kPnpStarted;

@@ -107,6 +107,18 @@ LONG UsbIsoStreaming::LearnedQueueAhead()
     return learning.QueueAhead();
 }
 
+LONG UsbIsoStreaming::QueueAhead() const
+{
+    InStackLock guard(&primingLock);
+    return learning.QueueAhead();
+}
+
+void UsbIsoStreaming::SetQueueAhead(LONG frames)
+{
+    InStackLock guard(&primingLock);
+    learning.SetQueueAhead(frames);
+}
+
 // The sync pipe's OUT period goes to the engine; the buffer every OUT transfer carried is given
 // back, except the silence of the sync pipe's priming cycle.
 void UsbIsoStreaming::ProcessOutTransfer(IsoTransfer* transfer, ULONG bytesPerSampleFrame)

@@ -160,7 +160,8 @@ NTSTATUS UsbIsoStreaming::SizeTransfers()
     if (samplesPerMs == 0) {
         return STATUS_INVALID_PARAMETER;
     }
-    const ULONG budget = static_cast<ULONG>(learning.QueueAhead()) + kExtraBudgetFrames;
+    // A restart's completions may still be learning on another processor.
+    const ULONG budget = static_cast<ULONG>(LearnedQueueAhead()) + kExtraBudgetFrames;
     const ULONG bufferFrames = bus.BufferFrames();
     const ULONG frameLimit =
         bufferFrames < kUsbMaxFramesPerTransfer ? bufferFrames : kUsbMaxFramesPerTransfer;

@@ -54,7 +54,8 @@ public:
     void SetEngineCallbacks(const IsoEngineCallbacks& routines) { callbacks = routines; }
     void SetStreamShape(const IsoStreamShape& expected) { shape = expected; }
     void SetRequestedSamplesPerTransfer(ULONG samples) { requestedSamplesPerTransfer = samples; }
-    void SetQueueAhead(LONG frames) { learning.SetQueueAhead(frames); }
+    // Under primingLock, as the completions that learn it.
+    void SetQueueAhead(LONG frames);
     static LONG ClampQueueAhead(LONG frames)
     {
         return UsbLatenessLearning::ClampQueueAhead(frames);
@@ -63,7 +64,7 @@ public:
     // A 40-byte pipe request: reset and clear stall, or abort.
     NTSTATUS PipeRequest(USBD_PIPE_HANDLE handle, bool reset);
 
-    LONG QueueAhead() const { return learning.QueueAhead(); }
+    LONG QueueAhead() const;
     bool IsStreaming() const { return ReadUCharAcquire(&streaming) != 0; }
     ULONGLONG TotalSamples() const { return totalSamples; }
     ULONG Transfers() const { return transfers; }
@@ -209,7 +210,7 @@ private:
     // Guards `learning`: the priming cycle's first completion is measured once, and every later
     // completion learns from its lateness, but a completion run inline by a submission and one
     // run by the bus's DPC can meet on two processors.
-    KSPIN_LOCK primingLock = 0;
+    mutable KSPIN_LOCK primingLock = 0;
     PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry

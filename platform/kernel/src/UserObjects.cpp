@@ -97,6 +97,37 @@ bool ForgetGoingMdl(PMDL mdl)
     return GoingMdls().erase(mdl) != 0;
 }
 
+// The pages of a locked user range mapped a second time, at an address of their own: a driver
+// that writes through the user address, or through the system address after the unlock, is not
+// writing where it should, and the second is caught (the mapping goes with the unlock). Null when
+// no second mapping can be made, as a mapping can fail in the kernel.
+PVOID MapLockedUserPages(PMDL mdl)
+{
+    const auto start = reinterpret_cast<uintptr_t>(mdl->StartVa) & ~uintptr_t{PAGE_SIZE - 1};
+    const uintptr_t end =
+        (reinterpret_cast<uintptr_t>(mdl->StartVa) + mdl->ByteCount + PAGE_SIZE - 1) &
+        ~uintptr_t{PAGE_SIZE - 1};
+    void* alias = mremap(reinterpret_cast<void*>(start), 0, end - start, MREMAP_MAYMOVE);
+    if (alias == MAP_FAILED) {
+        return nullptr;
+    }
+    mdl->MdlFlags |= MDL_MAPPED_TO_SYSTEM_VA;
+    return static_cast<char*>(alias) + (reinterpret_cast<uintptr_t>(mdl->StartVa) - start);
+}
+
+void UnmapLockedUserPages(PMDL mdl)
+{
+    if ((mdl->MdlFlags & MDL_MAPPED_TO_SYSTEM_VA) == 0) {
+        return;
+    }
+    const auto start = reinterpret_cast<uintptr_t>(mdl->MappedSystemVa) & ~uintptr_t{PAGE_SIZE - 1};
+    const uintptr_t end =
+        (reinterpret_cast<uintptr_t>(mdl->MappedSystemVa) + mdl->ByteCount + PAGE_SIZE - 1) &
+        ~uintptr_t{PAGE_SIZE - 1};
+    munmap(reinterpret_cast<void*>(start), end - start);
+    mdl->MdlFlags &= ~MDL_MAPPED_TO_SYSTEM_VA;
+}
+
 void RevokePages(PMDL mdl)
 {
     const auto start = reinterpret_cast<uintptr_t>(mdl->StartVa) & ~uintptr_t{PAGE_SIZE - 1};
@@ -257,7 +288,9 @@ void* UserProcess::Allocate(size_t bytes)
         // The new range is zero-filled: only its owners wrote the mapping, within what they had.
         std::memset(memory, 0, std::max(reused.bytes, bytes));
     } else {
-        int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+        // Shared, so that locked pages can be given a system address of their own (a second
+        // mapping of the same pages), as the kernel maps locked user pages into system space.
+        int flags = MAP_SHARED | MAP_ANONYMOUS;
         if (is32Bit_) {
             flags |= MAP_32BIT;
         }
@@ -442,9 +475,10 @@ NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATIO
         Platform::Kernel::Internal::Violation(0x76, "MmProbeAndLockPages: pages already locked",
                                               reinterpret_cast<ULONG_PTR>(mdl));
     }
+    Platform::Kernel::UserProcess* process = currentProcess;
+    const bool userPages = process != nullptr && process->OwnsRange(mdl->StartVa, mdl->ByteCount);
     if (accessMode == UserMode) {
-        Platform::Kernel::UserProcess* process = currentProcess;
-        if (process == nullptr || !process->OwnsRange(mdl->StartVa, mdl->ByteCount)) {
+        if (!userPages) {
             return STATUS_ACCESS_VIOLATION;
         }
         if (process->PagesGoWhenUnlocked()) {
@@ -453,7 +487,8 @@ NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATIO
         }
     }
     mdl->MdlFlags |= MDL_PAGES_LOCKED;
-    mdl->MappedSystemVa = mdl->StartVa;
+    // Pool memory is system memory already; user pages get a system address of their own.
+    mdl->MappedSystemVa = userPages ? MapLockedUserPages(mdl) : mdl->StartVa;
     return STATUS_SUCCESS;
 }
 
@@ -475,6 +510,7 @@ void MmUnlockPages(PMDL mdl)
                                               reinterpret_cast<ULONG_PTR>(mdl));
     }
     mdl->MdlFlags &= ~MDL_PAGES_LOCKED;
+    UnmapLockedUserPages(mdl);
     mdl->MappedSystemVa = nullptr;
     if (ForgetGoingMdl(mdl)) {
         RevokePages(mdl);

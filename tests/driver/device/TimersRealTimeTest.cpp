@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "DeviceFixture.h"
 #include "device/DpcTimer.h"
@@ -72,6 +73,81 @@ TEST_F(TimersRealTime, BothTimersFireOnTheWallClockAndStopForRemove)
     EXPECT_EQ(periods.calls, periodCount);
     EXPECT_FALSE(ticks.wrongLevel);
     EXPECT_FALSE(periods.wrongLevel);
+}
+
+}  // namespace
+
+namespace {
+
+void Ignore(PVOID) {}
+
+// Arms and stops racing on two processors: each arming that took the remove lock is paired with
+// the one stop that gives it back, so once both are done and the timer is stopped nothing holds
+// the lock and no timer is left armed.
+TEST_F(TimersRealTime, ArmsAndStopsOnTwoThreadsLeaveTheRemoveLockBalanced)
+{
+    SetTimeMode(TimeMode::Real);
+    DpcTimer tick;
+    ConstructDpcTimer(&tick, Link(), Ignore, nullptr);
+    std::atomic<bool> go{false};
+    auto churn = [&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 20000; ++i) {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            if (i % 2 == 0) {
+                ArmDpcTimer(&tick);
+            } else {
+                StopDpcTimer(&tick);
+            }
+            KeLowerIrql(old);
+        }
+    };
+    std::thread first(churn);
+    std::thread second(churn);
+    go = true;
+    first.join();
+    second.join();
+    StopDpcTimer(&tick);
+    EXPECT_EQ(Holders(), 0u);
+    EXPECT_EQ(ArmedTimerCount(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The periodic timer the same: a capture pin starts it from its periods and stops it from a
+// state change on another processor.
+TEST_F(TimersRealTime, PeriodicStartsAndStopsOnTwoThreadsLeaveTheRemoveLockBalanced)
+{
+    SetTimeMode(TimeMode::Real);
+    PeriodicTimer periodic;
+    ConstructPeriodicTimer(&periodic, Link(), 1, Ignore, nullptr);
+    std::atomic<bool> go{false};
+    auto churn = [&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 20000; ++i) {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            if (i % 2 == 0) {
+                periodic.StartTimer(0);
+            } else {
+                periodic.StopTimer();
+            }
+            KeLowerIrql(old);
+        }
+    };
+    std::thread first(churn);
+    std::thread second(churn);
+    go = true;
+    first.join();
+    second.join();
+    periodic.StopTimer();
+    EXPECT_EQ(Holders(), 0u);
+    EXPECT_EQ(ArmedTimerCount(), 0u);
 }
 
 }  // namespace

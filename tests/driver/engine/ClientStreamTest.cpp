@@ -1,5 +1,6 @@
 // The client stream: the consumer's buffers filled in its format period by period, the ring
 // that holds what arrives while a buffer is full, frames that found no room, and the states.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -268,6 +269,50 @@ TEST_F(ClientStreamTest, OverflowIsReportedAndDeliveredAsSilence)
     EXPECT_EQ(last.left[remaining + missing], ConsumerBuffer::kStale) << "not delivered yet";
     EXPECT_EQ(stream->pending, 0u);
     EXPECT_EQ(stream->fill, remaining + missing);
+}
+
+// Frames that found no room are older than whatever arrives after them: once a buffer has made
+// room in the ring, the next period's input comes after their silence, not ahead of it.
+TEST_F(ClientStreamTest, InputAfterAnOverflowFollowsTheSilenceOfTheLostFrames)
+{
+    ConsumerBuffer first(64);
+    StartWith(first);
+    InputPeriod fills(64, 0);
+    ASSERT_EQ(stream->CapturePeriod(64, fills.pointers, 3), 64);
+    InputPeriod flood(400, 64);
+    ASSERT_EQ(stream->CapturePeriod(400, flood.pointers, 3), 400);
+    const ULONG held = kCaptureRingMinimumFrames - 1;
+    const ULONG lost = 400 - held;
+    ASSERT_EQ(stream->pending, lost);
+
+    // Two buffers read make room for the silence and the next period (frames 464 .. 527).
+    std::vector<int32_t> delivered;
+    for (int i = 0; i < 2; ++i) {
+        ConsumerBuffer next(64);
+        ASSERT_EQ(stream->NextCaptureBuffer(next.pointers, 0), 0);
+        delivered.insert(delivered.end(), next.left.begin(), next.left.end());
+    }
+    InputPeriod later(64, 464);
+    ASSERT_EQ(stream->CapturePeriod(64, later.pointers, 3), 64);
+    while (stream->fill >= 64) {
+        ConsumerBuffer buffer(64);
+        ASSERT_EQ(stream->NextCaptureBuffer(buffer.pointers, 0), 0);
+        delivered.insert(delivered.end(), buffer.left.begin(),
+                         buffer.left.begin() + std::min<ULONG>(stream->fill, 64));
+    }
+
+    // Frame f as delivered: its samples, or silence where it was lost.
+    std::vector<int32_t> expected;
+    for (int32_t f = 64; f < 528; ++f) {
+        const bool wasLost =
+            f >= static_cast<int32_t>(64 + held) && f < static_cast<int32_t>(64 + held + lost);
+        expected.push_back(wasLost ? 0 : f * 2);
+    }
+    ASSERT_EQ(delivered.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(delivered[i], expected[i]) << "frame " << 64 + i;
+    }
+    EXPECT_EQ(stream->pending, 0u);
 }
 
 TEST_F(ClientStreamTest, PendingFramesAloneFillTheNextBufferWithSilence)

@@ -513,6 +513,9 @@ TEST_F(EngineTest, AStartWhoseTransfersCouldNotBeHadIsTriedAgain)
         RunPending();
         const bool hit = AllocationCount() - before >= n;
         ClearAllocationFailures();
+        // A failed start is tried again from a timer, 10 ms on.
+        AdvanceTime(20ms);
+        RunPending();
         EXPECT_TRUE(engine->IsStreaming()) << label;
         EXPECT_TRUE(transport->IsStreaming()) << label;
         const size_t ticksBefore = routing.ticks.size();
@@ -540,6 +543,46 @@ TEST_F(EngineTest, AStartWhoseTransfersCouldNotBeHadIsTriedAgain)
     EXPECT_FALSE(engine->IsStreaming());
     EXPECT_FALSE(transport->IsStreaming());
     EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+}
+
+// A start refused by the bus (its transfers refused at once) is tried again from a timer, whether
+// it was the resume after a rate change or the resume of a kept stop at initialisation; between
+// the tries no work item is held waiting.
+TEST_F(EngineTest, AResumeTheBusRefusesIsTriedAgainFromATimer)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> resume;
+    };
+    const Case cases[] = {
+        {"rate change", [this] { EXPECT_EQ(engine->SetRate(0, 2), STATUS_SUCCESS); }},
+        {"initialisation",
+         [this] {
+             engine->StopEngine();
+             ASSERT_EQ(engine->InitializeEngine(ProductRecord()), STATUS_SUCCESS);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartStreaming();
+        bus->RefuseIsoTransfers(3);
+        c.resume();
+        RunPending();
+        EXPECT_FALSE(transport->IsStreaming()) << "the bus refused the first start";
+        EXPECT_EQ(PendingWorkItemCount(), 0u) << "nothing waits in a work item";
+        AdvanceTime(100ms);
+        RunPending();
+        EXPECT_TRUE(engine->IsStreaming());
+        ASSERT_TRUE(transport->IsStreaming()) << "tried again";
+        const size_t ticksBefore = routing.ticks.size();
+        AdvanceTime(150ms);
+        EXPECT_GT(routing.ticks.size(), ticksBefore) << "periods come";
+        ASSERT_EQ(engine->RunControl(0), kChangeDone);
+        engine->StopEngine();
+        RunPending();
+        EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
+    }
 }
 
 // With a single device input layout the buffer is handed on alone, but in an array with room for

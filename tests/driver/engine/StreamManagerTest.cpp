@@ -292,6 +292,36 @@ TEST_F(StreamManagerTest, NodeIsPlacedAtTheNextPeriodAndServedWhenConsumed)
     manager->RemovePinStream(node);
 }
 
+// 64-frame blocks against 48-frame periods: the count of frames left steps past 0 rather than onto
+// it. A pin whose last block was used up runs dry all the same, and its next block is placed where
+// the stream stands, not at its old position the device has long passed.
+TEST_F(StreamManagerTest, APinRunsDryWhenItsLastBlockEndsInsideAPeriod)
+{
+    RecordingPin pin;
+    RenderBlock block;
+    StreamNode* node = AddNode(&pin, &block);
+    ASSERT_EQ(manager->ServicePinStream(node), kStreamPending);
+    ASSERT_EQ(Period(48, 100), 1);
+    ASSERT_EQ(Period(48, 148), 48000);
+    ASSERT_EQ(node->position, 164);
+    ASSERT_EQ(node->pending, 16);
+
+    // No block comes: 16 frames are played in the next period, none in the one after.
+    Period(48, 196);
+    EXPECT_EQ(node->position, 164) << "still had frames in that period";
+    Period(48, 244);
+    EXPECT_EQ(node->position, -1) << "ran dry";
+
+    EXPECT_EQ(manager->ServicePinStream(node), kStreamPending);
+    EXPECT_EQ(Period(48, 292), 1);
+    EXPECT_EQ(node->position, 292) << "placed anew where the stream stands";
+    EXPECT_EQ(Period(48, 340), 48000);
+    EXPECT_EQ(node->position, 356);
+    EXPECT_EQ(node->pending, 16);
+    EXPECT_TRUE(pin.lates.empty());
+    manager->RemovePinStream(node);
+}
+
 TEST_F(StreamManagerTest, TransferNeedsARunningNodeThatIsNotBusy)
 {
     RecordingPin pin;

@@ -5,7 +5,10 @@
 // nothing behind.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "MidiPinFixture.h"
 #include "ks/MidiPinStream.h"
@@ -183,6 +186,42 @@ TEST_F(MidiPinsTest, RecordsPastTheirFrameFailTheFrame)
 // A note arrives in a raw MIDI frame stamped in ms from the run's start, and in a DirectMusic
 // frame as a 24-byte event with the clock's time. The clock has run for seconds before, so a
 // stamp counted from boot would not pass for one counted from the run's start.
+// A running input pin's framing changes while its delivery is not under way: the change waits
+// for the pin lock that a delivery pass holds, and the format is the new one after it.
+TEST_F(MidiPinsTest, AFormatChangeOfARunningPinWaitsForItsDelivery)
+{
+    ASSERT_NE(PlugIn(TwoInThreeOut()), nullptr);
+    PinHandle* pin = RunningPin(u"PORTB", KSCATEGORY_CAPTURE, kMidiPairPinInput, false);
+    ASSERT_NE(pin, nullptr);
+    MidiPinStream* stream = StreamOf(pin);
+    ASSERT_EQ(stream->dataFormat, static_cast<ULONG>(kMidiDataRaw));
+    KSDATAFORMAT format{};
+    format.FormatSize = sizeof format;
+    format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+    format.SubFormat = KSDATAFORMAT_SUBTYPE_DIRECTMUSIC;
+    format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&format);
+    const std::vector<uint8_t> data(bytes, bytes + sizeof format);
+
+    KLOCK_QUEUE_HANDLE delivery;
+    KeAcquireInStackQueuedSpinLock(&stream->pinLock, &delivery);
+    std::atomic<bool> done{false};
+    NTSTATUS status = STATUS_PENDING;
+    std::thread changer([&] {
+        status = pin->Handle()
+                     .SetProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_DATAFORMAT, data)
+                     .status;
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const bool changedDuringDelivery = done.load();
+    KeReleaseInStackQueuedSpinLock(&delivery);
+    changer.join();
+    EXPECT_FALSE(changedDuringDelivery) << "the framing changed under a delivery";
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(stream->dataFormat, static_cast<ULONG>(kMidiDataDirectMusic));
+}
+
 TEST_F(MidiPinsTest, InputFillsRawAndDirectMusicFrames)
 {
     for (const bool directMusic : {false, true}) {

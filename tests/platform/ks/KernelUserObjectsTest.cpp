@@ -3,6 +3,7 @@
 #include <KernelHostApi.h>
 #include <KernelTestApi.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -114,8 +115,21 @@ TEST_F(KernelUserObjectsTest, ProbingForUserModeAcceptsOnlyTheCallersRanges)
         ASSERT_NE(mdl, nullptr);
         EXPECT_EQ(MmProbeAndLockPages(mdl, c.mode, IoWriteAccess), c.status);
         if (NT_SUCCESS(c.status)) {
-            EXPECT_EQ(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority), c.address);
+            auto* system =
+                static_cast<char*>(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority));
+            ASSERT_NE(system, nullptr);
+            const bool userPages = c.address != kernel;
+            // User pages get a system address of their own over the same memory; kernel memory
+            // is its own system address.
+            EXPECT_EQ(system != c.address, userPages);
+            system[c.length - 1] = 0x5A;
+            EXPECT_EQ(static_cast<char*>(c.address)[c.length - 1], 0x5A);
             MmUnlockPages(mdl);
+            if (userPages) {
+                const auto page = reinterpret_cast<uintptr_t>(system) & ~uintptr_t{4095};
+                EXPECT_NE(msync(reinterpret_cast<void*>(page), 4096, MS_ASYNC), 0)
+                    << "the system address goes with the unlock";
+            }
         }
         EXPECT_EQ(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority), nullptr);
         IoFreeMdl(mdl);

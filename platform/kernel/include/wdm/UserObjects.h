@@ -54,6 +54,7 @@ typedef enum _MM_PAGE_PRIORITY
     HighPagePriority = 32,
 } MM_PAGE_PRIORITY;
 
+#define MDL_MAPPED_TO_SYSTEM_VA 0x0001
 #define MDL_PAGES_LOCKED 0x0002
 #define MDL_SOURCE_IS_NONPAGED_POOL 0x0004
 #define MdlMappingNoExecute 0x40000000
@@ -73,12 +74,16 @@ typedef struct _MDL
 // IRQL <= DISPATCH_LEVEL.
 PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN chargeQuota,
                    struct _IRP* irp);
-// The kernel raises an exception when the probe fails; driver code here has no exceptions, so the
-// failure is the answer: STATUS_ACCESS_VIOLATION when probed for user mode and the range is not
-// wholly inside a range of the calling thread's process. Locking twice is a bug check.
+// The kernel raises an exception when the probe fails, which a driver must catch; driver code here
+// has no exceptions, so the failure is the answer and must be looked at (nodiscard, as a probe
+// outside a handler is a fault): STATUS_ACCESS_VIOLATION when probed for user mode and the range
+// is not wholly inside a range of the calling thread's process. Locking twice is a bug check.
 // IRQL <= APC_LEVEL.
-NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATION operation);
-// The system address of locked pages; null when they are not locked.
+[[nodiscard]] NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode,
+                                           LOCK_OPERATION operation);
+// The system address of locked pages; null when they are not locked or could not be mapped.
+// Locked user pages have a system address of their own (never the user address), valid until
+// they are unlocked.
 PVOID MmGetSystemAddressForMdlSafe(PMDL mdl, ULONG priority);
 void MmUnlockPages(PMDL mdl);
 // Freeing an MDL whose pages are still locked is a bug check.
