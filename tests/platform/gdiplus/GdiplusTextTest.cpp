@@ -448,7 +448,7 @@ TEST_F(GdiplusTextTest, BadArgumentsFailWithoutDrawing)
 class GdiplusSmallTextTest : public GdiplusTextTest
 {
 protected:
-    static constexpr int kSheetWidth = 200;
+    static constexpr int kSheetWidth = 220;
     static constexpr int kSheetHeight = 80;
 
     void SetUp() override
@@ -600,7 +600,7 @@ TEST_F(GdiplusSmallTextTest, HorizontalBarsAreOneDarkRowAndGlyphsKeepTheirPenPos
     REAL y = 36;
     for (const REAL points : {8.0f, 9.0f, 10.0f}) {
         DrawOnSheet(u"Sample Rate 44100 Hz", Font(points, FontStyleRegular, UnitPoint), 0, y);
-        DrawOnSheet(u"Buffer", Font(points, FontStyleBold, UnitPoint), 140, y);
+        DrawOnSheet(u"Buffer", Font(points, FontStyleBold, UnitPoint), 160, y);
         y += 12;
     }
     KeepSheet();
