@@ -311,16 +311,17 @@ TEST_F(GDIRendererTest, AMissingFaceIsReportedOnceWithTheFaceThatStandsIn)
 TEST_F(GDIRendererTest, MeasuredWidthsAndLinesAreThoseOfTheUnhintedFont)
 {
     // Measured before drawing hinted its glyphs: hinting moves outlines, never a label's box.
-    const char16_t* const texts[] = {u"Sample Rate",     u"Buffer Size", u"44100 Hz",
-                                     u"Latency: 5.3 ms", u"WWW",         u"il1|",
-                                     u"Mute  ",          u"Quorvel"};
+    constexpr size_t kTexts = 8;
+    const char16_t* const texts[kTexts] = {u"Sample Rate",     u"Buffer Size", u"44100 Hz",
+                                           u"Latency: 5.3 ms", u"WWW",         u"il1|",
+                                           u"Mute  ",          u"Quorvel"};
     struct Case
     {
         float size;
         int style;
         float ascent;
         float lineHeight;
-        float widths[std::size(texts)];
+        float widths[kTexts];
     } cases[] = {
         {8, 0, -10, 13, {67, 57, 51, 81, 35, 19, 35, 43}},
         {9, 0, -11, 14, {75, 64, 57, 90, 39, 21, 39, 48}},
@@ -329,7 +330,7 @@ TEST_F(GDIRendererTest, MeasuredWidthsAndLinesAreThoseOfTheUnhintedFont)
     };
     for (const Case& c : cases) {
         const ConstRCPtr<LFont> font = GetFont(u"Arial", c.size, c.style);
-        for (size_t i = 0; i < std::size(texts); ++i) {
+        for (size_t i = 0; i < kTexts; ++i) {
             const RectT<float> box = renderer->MeasureText(texts[i], font);
             const RectT<float> want{0, c.ascent, c.widths[i], c.lineHeight};
             EXPECT_EQ(box, want) << c.size << " pt, style " << c.style << ", text " << i;
