@@ -6,6 +6,8 @@
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_ADVANCES_H
+#include FT_DRIVER_H
+#include FT_MODULE_H
 
 #include <algorithm>
 #include <cctype>
@@ -30,9 +32,26 @@ FT_Library Library()
 {
     static FT_Library library = [] {
         FT_Library created = nullptr;
-        return FT_Init_FreeType(&created) == 0 ? created : nullptr;
+        if (FT_Init_FreeType(&created) != 0) {
+            return static_cast<FT_Library>(nullptr);
+        }
+        // The TrueType interpreter that ignores the fonts' horizontal instructions, whatever the
+        // environment asks for: hinting may only move outlines up and down.
+        FT_UInt version = TT_INTERPRETER_VERSION_40;
+        FT_Property_Set(created, "truetype", "interpreter-version", &version);
+        return created;
     }();
     return library;
+}
+
+// Cairo's key for the FreeType face a Cairo face draws with; the face is closed when Cairo lets
+// go of its last reference, which may be after this layer's face object is gone.
+const cairo_user_data_key_t kDrawingFaceKey{};
+
+void CloseDrawingFace(void* face)
+{
+    std::lock_guard<std::mutex> guard(FontLock());
+    FT_Done_Face(static_cast<FT_Face>(face));
 }
 
 UINT16 ClampDesign(long value)
@@ -43,20 +62,26 @@ UINT16 ClampDesign(long value)
 class FreeTypeFace final : public FontFace
 {
 public:
-    FreeTypeFace(FT_Face face, const std::string& file, int index) : face(face)
+    // Called with the lock held. drawingFace is a second face on the same file, given to Cairo:
+    // Cairo loads glyphs under locks of its own, while MapText reads the first under this
+    // layer's lock, and a FreeType face must not be used by two threads at once.
+    FreeTypeFace(FT_Face face, FT_Face drawingFace) : face(face)
     {
         ReadMetrics();
-        // Cairo opens the file itself; the pattern names only the file, so no option of the
-        // machine's fontconfig set-up reaches the glyphs.
-        FcPattern* pattern = FcPatternCreate();
-        FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(file.c_str()));
-        FcPatternAddInteger(pattern, FC_INDEX, index);
-        cairoFace = cairo_ft_font_face_create_for_pattern(pattern);
-        FcPatternDestroy(pattern);
+        // Cairo gets the face itself rather than a fontconfig pattern, so no option of the
+        // machine's fontconfig set-up reaches the glyphs. The font's own hinting instructions
+        // serve the slight hinting that drawing asks for; the auto-hinter leaves thin bars
+        // (an "H"'s crossbar at 9 pt) between two rows.
+        // Should Cairo fail to take the closing call (no memory), the drawing face stays open
+        // for good rather than closing under a Cairo face that still uses it.
+        cairoFace = cairo_ft_font_face_create_for_ft_face(drawingFace, FT_LOAD_NO_AUTOHINT);
+        cairo_font_face_set_user_data(cairoFace, &kDrawingFaceKey, drawingFace, CloseDrawingFace);
     }
+    // Never destroyed with the lock held: Cairo may close the drawing face right here.
     ~FreeTypeFace() override
     {
         cairo_font_face_destroy(cairoFace);
+        std::lock_guard<std::mutex> guard(FontLock());
         FT_Done_Face(face);
     }
     FreeTypeFace(const FreeTypeFace&) = delete;
@@ -149,11 +174,13 @@ std::shared_ptr<const FontFace> OpenFace(const std::string& file, int index)
     if (Library() == nullptr || FT_New_Face(Library(), file.c_str(), index, &face) != 0) {
         return nullptr;
     }
-    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) {
+    FT_Face drawingFace = nullptr;
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0 ||
+        FT_New_Face(Library(), file.c_str(), index, &drawingFace) != 0) {
         FT_Done_Face(face);
         return nullptr;
     }
-    auto opened = std::make_shared<const FreeTypeFace>(face, file, index);
+    auto opened = std::make_shared<const FreeTypeFace>(face, drawingFace);
     faces.emplace(key, opened);
     return opened;
 }

@@ -95,10 +95,14 @@ bool MeasuresTrailingSpaces(const GpStringFormat* format)
 }
 
 // Fixed options, so that glyphs look the same on every machine whatever its fontconfig says.
+// Slight hinting moves outlines vertically only: horizontal stems and bars (crossbars, feet,
+// x-height and cap height) land on whole pixel rows, so small labels read crisp, while nothing
+// moves sideways. Metrics stay unhinted: every glyph stands at its design-unit pen position, so
+// drawn text keeps the widths that measuring gave.
 void SetFontOptions(cairo_t* cr)
 {
     cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_set_font_options(cr, options);
@@ -121,6 +125,21 @@ void DrawDecorations(cairo_t* cr, const GpFont& font, const Placement& placement
                         thickness);
     }
     cairo_fill(cr);
+}
+
+// The baseline moved to the nearest whole device pixel row. Hinting aligns the outline's edges
+// with the rows only relative to a whole-pixel origin; a Cairo that positions glyphs at
+// fractions of a pixel would otherwise blur every hinted bar again. Only where the transform
+// keeps rows as rows (no rotation or shear).
+double SnapBaseline(cairo_t* cr, double baseline)
+{
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr, &matrix);
+    if (matrix.xy != 0.0 || matrix.yx != 0.0 || matrix.yy == 0.0) {
+        return baseline;
+    }
+    const double row = std::round(matrix.yy * baseline + matrix.y0);
+    return (row - matrix.y0) / matrix.yy;
 }
 
 GpStatus CheckStringArguments(GpGraphics* graphics, const WCHAR* string, INT length,
@@ -163,7 +182,8 @@ GpStatus GdipDrawString(GpGraphics* graphics, const WCHAR* string, INT length, c
     for (size_t li = 0; li < layout.lines.size(); ++li) {
         const TextLine& line = layout.lines[li];
         const double left = layoutRect->X + placement.padding;
-        const double baseline = layoutRect->Y + placement.ascent + li * placement.lineHeight;
+        const double baseline =
+            SnapBaseline(cr, layoutRect->Y + placement.ascent + li * placement.lineHeight);
         glyphs.clear();
         for (size_t i = line.begin; i < line.end; ++i) {
             if (layout.glyphs[i].drawn) {

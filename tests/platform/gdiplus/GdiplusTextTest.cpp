@@ -1,7 +1,9 @@
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -440,6 +442,168 @@ TEST_F(GdiplusTextTest, BadArgumentsFailWithoutDrawing)
     EXPECT_EQ(GdipMeasureString(graphics, lone, 1, font, &layout, nullptr, &box, nullptr, nullptr),
               Ok);
     EXPECT_GT(box.Width, 0);
+}
+
+// A sheet of small text, as the panel's 8-10 pt labels draw, kept as a PNG for people to look at.
+class GdiplusSmallTextTest : public GdiplusTextTest
+{
+protected:
+    static constexpr int kSheetWidth = 220;
+    static constexpr int kSheetHeight = 80;
+
+    void SetUp() override
+    {
+        GdiplusTextTest::SetUp();
+        ASSERT_EQ(GdipCreateBitmapFromScan0(kSheetWidth, kSheetHeight, 0, PixelFormat32bppARGB,
+                                            nullptr, &sheet),
+                  Ok);
+        ASSERT_EQ(GdipGetImageGraphicsContext(sheet, &sheetGraphics), Ok);
+        ASSERT_EQ(GdipGraphicsClear(sheetGraphics, kWhite), Ok);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(GdipDeleteGraphics(sheetGraphics), Ok);
+        EXPECT_EQ(GdipDisposeImage(sheet), Ok);
+        GdiplusTextTest::TearDown();
+    }
+
+    void DrawOnSheet(const std::u16string& text, GpFont* font, REAL x, REAL y)
+    {
+        const GpRectF layout{x, y, 0, 0};
+        ASSERT_EQ(GdipDrawString(sheetGraphics, text.c_str(), -1, font, &layout, nullptr, black),
+                  Ok);
+    }
+    // Paper is 0xFF, full ink 0 (black text on white: any channel).
+    int Paper(int x, int y) const
+    {
+        ARGB pixel = 0;
+        EXPECT_EQ(GdipBitmapGetPixel(sheet, x, y, &pixel), Ok);
+        return static_cast<int>(pixel & 0xFF);
+    }
+    // The box of pixels darker than mid grey within columns [left, right).
+    Ink InkIn(int left, int right) const
+    {
+        Ink ink{kSheetWidth, kSheetHeight, -1, -1};
+        for (int y = 0; y < kSheetHeight; ++y) {
+            for (int x = left; x < right; ++x) {
+                if (Paper(x, y) < 0x80) {
+                    ink.left = std::min(ink.left, x);
+                    ink.right = std::max(ink.right, x);
+                    ink.top = std::min(ink.top, y);
+                    ink.bottom = std::max(ink.bottom, y);
+                }
+            }
+        }
+        return ink;
+    }
+    // The sheet as it is, and four times larger without smoothing, beside the test binary.
+    void KeepSheet() const
+    {
+        GpRect whole{0, 0, kSheetWidth, kSheetHeight};
+        BitmapData data{};
+        ASSERT_EQ(GdipBitmapLockBits(sheet, &whole, ImageLockModeRead, PixelFormat32bppARGB, &data),
+                  Ok);
+        cairo_surface_t* surface =
+            cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSheetWidth, kSheetHeight);
+        auto* out = cairo_image_surface_get_data(surface);
+        const int outStride = cairo_image_surface_get_stride(surface);
+        for (int y = 0; y < kSheetHeight; ++y) {
+            // Opaque pixels only: straight and premultiplied alpha agree.
+            std::copy_n(static_cast<const uint8_t*>(data.Scan0) + y * data.Stride, kSheetWidth * 4,
+                        out + y * outStride);
+        }
+        cairo_surface_mark_dirty(surface);
+        EXPECT_EQ(GdipBitmapUnlockBits(sheet, &data), Ok);
+        EXPECT_EQ(cairo_surface_write_to_png(surface, ORV_TEXT_SAMPLE_FILE), CAIRO_STATUS_SUCCESS);
+        cairo_surface_t* large =
+            cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSheetWidth * 4, kSheetHeight * 4);
+        cairo_t* cr = cairo_create(large);
+        cairo_scale(cr, 4, 4);
+        cairo_set_source_surface(cr, surface, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        EXPECT_EQ(cairo_surface_write_to_png(large, ORV_TEXT_SAMPLE_FILE_X4), CAIRO_STATUS_SUCCESS);
+        cairo_surface_destroy(large);
+        cairo_surface_destroy(surface);
+    }
+
+    GpBitmap* sheet = nullptr;
+    GpGraphics* sheetGraphics = nullptr;
+};
+
+TEST_F(GdiplusSmallTextTest, HorizontalBarsAreOneDarkRowAndGlyphsKeepTheirPenPositions)
+{
+    struct Case
+    {
+        const char* what;
+        char16_t letter;
+        REAL points;
+        REAL y;         // of the layout box; the baseline lies a fraction of a pixel below
+        double across;  // where the column crosses the bar, as a part of the glyph's ink width
+    } cases[] = {
+        {"H's crossbar, 9 pt", u'H', 9, 2, 0.5},
+        {"L's foot, 9 pt", u'L', 9, 2, 0.75},
+        {"H's crossbar, 9 pt, a third of a pixel lower", u'H', 9, 2.33f, 0.5},
+        {"L's foot, 9 pt, half a pixel lower", u'L', 9, 2.5f, 0.75},
+        {"H's crossbar, 8 pt", u'H', 8, 2, 0.5},
+        {"L's foot, 8 pt", u'L', 8, 2, 0.75},
+        {"H's crossbar, 10 pt", u'H', 10, 2, 0.5},
+        {"L's foot, 10 pt", u'L', 10, 2, 0.75},
+    };
+    constexpr int kCell = 18;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const int cell = static_cast<int>(i) * kCell;
+        DrawOnSheet(std::u16string(1, c.letter), Font(c.points, FontStyleRegular, UnitPoint),
+                    static_cast<REAL>(cell), c.y);
+        const Ink ink = InkIn(cell, cell + kCell);
+        ASSERT_LT(ink.left, ink.right) << c.what;
+        const int x = ink.left + static_cast<int>(std::lround((ink.right - ink.left) * c.across));
+        int touched = 0;
+        int dark = 0;
+        for (int y = ink.top; y <= ink.bottom; ++y) {
+            touched += Paper(x, y) < 0xF0 ? 1 : 0;
+            dark += Paper(x, y) <= 0x40 ? 1 : 0;
+        }
+        EXPECT_EQ(touched, 1) << c.what << ": the bar spreads over more than one row";
+        EXPECT_EQ(dark, 1) << c.what << ": the bar is not dark";
+    }
+
+    // Each "H" of a row starts where the font's unhinted advances put it: a hinted advance
+    // (9 pixels instead of 8.67 at 9 pt) would leave the sixth almost two pixels off.
+    GpFont* font = Font(9, FontStyleRegular, UnitPoint);
+    const double scale = 12.0 / regular.UnitsPerEm();
+    FT_Face face = regular.Face();
+    ASSERT_EQ(FT_Load_Char(face, u'H', FT_LOAD_NO_SCALE), 0);
+    const double bearing = face->glyph->metrics.horiBearingX * scale;
+    const double advance = regular.Advance(u'H') * scale;
+    constexpr REAL kRowTop = 20;
+    DrawOnSheet(u"HHHHHH", font, 0, kRowTop);
+    const Ink row = InkIn(0, kSheetWidth);
+    ASSERT_GT(row.bottom, row.top + 4);
+    // Below the crossbar: only the stems are inked there.
+    const int probe = row.bottom - 2;
+    std::vector<int> stemStarts;
+    for (int x = 0; x < kSheetWidth; ++x) {
+        if (Paper(x, probe) < 0x80 && (x == 0 || Paper(x - 1, probe) >= 0x80)) {
+            stemStarts.push_back(x);
+        }
+    }
+    ASSERT_EQ(stemStarts.size(), 12u);
+    for (size_t i = 0; i < 6; ++i) {
+        const double left = 12.0 / 6.0 + static_cast<double>(i) * advance + bearing;
+        EXPECT_NEAR(stemStarts[2 * i], left, 1.0) << "H number " << i + 1;
+    }
+
+    // The panel's label sizes, for people to look at.
+    REAL y = 36;
+    for (const REAL points : {8.0f, 9.0f, 10.0f}) {
+        DrawOnSheet(u"Sample Rate 44100 Hz", Font(points, FontStyleRegular, UnitPoint), 0, y);
+        DrawOnSheet(u"Buffer", Font(points, FontStyleBold, UnitPoint), 160, y);
+        y += 12;
+    }
+    KeepSheet();
 }
 
 TEST(GdiplusTextStartup, CallsBeforeStartupFail)

@@ -2,6 +2,13 @@
 
 #include <windows.h>
 
+#include <mutex>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "System/DebugOutput.h"
+
 namespace Orv {
 namespace {
 
@@ -10,18 +17,80 @@ using namespace Gdiplus;
 // Measuring lays text out in a box larger than any line.
 constexpr REAL kMeasureBoxSide = 9999.0f;
 
+// Face names compare as GDI+ compares them: ignoring the case of ASCII letters.
+std::u16string FaceKey(std::u16string_view name)
+{
+    std::u16string key(name);
+    for (char16_t& c : key) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+    }
+    return key;
+}
+
+// UTF-16 as the debug channel's wide text; a lone surrogate becomes U+FFFD.
+void AppendWide(std::wstring& out, std::u16string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        out += static_cast<wchar_t>(c);
+    }
+}
+
+// Says once per face name, on the debug channel, that a face is not on this machine and which
+// face draws and measures its text instead: the panel's layout was made for the face it names,
+// and a stand-in with other metrics moves every label. Measuring may run on the splash screen's
+// thread, so the names said and the channel's wide stream, which nothing else writes, are
+// guarded here.
+void ReportStandIn(std::u16string_view requested, GpFontFamily* family)
+{
+    WCHAR found[32] = {};
+    if (family != nullptr && GdipGetFamilyName(family, found, 0) != Ok) {
+        return;
+    }
+    const std::u16string_view standIn(found);
+    // Family names hold 31 characters at most.
+    if (family != nullptr && FaceKey(standIn) == FaceKey(requested.substr(0, 31))) {
+        return;
+    }
+    static std::mutex lock;
+    static std::set<std::u16string> said;
+    const std::lock_guard guard(lock);
+    if (!said.insert(FaceKey(requested)).second) {
+        return;
+    }
+    std::wstring line = L"Fonts: \"";
+    AppendWide(line, requested);
+    if (family != nullptr) {
+        line += L"\" is not on this machine; \"";
+        AppendWide(line, standIn);
+        line += L"\" draws it instead\n";
+    } else {
+        line += L"\" is not on this machine, and no font stands in for it\n";
+    }
+    *GetDebugLogTarget().wideOutput << line << std::flush;
+}
+
 }  // namespace
 
 GpFontFamily* CreateGdiFontFamily(const WideString& name)
 {
+    const std::u16string_view requested(name.GetText(), static_cast<size_t>(name.GetLength()));
     GpFontFamily* family = nullptr;
-    if (GdipCreateFontFamilyFromName(name.GetText(), nullptr, &family) == Ok) {
-        return family;
+    if (GdipCreateFontFamilyFromName(name.GetText(), nullptr, &family) != Ok &&
+        GdipGetGenericFontFamilySansSerif(&family) != Ok) {
+        family = nullptr;
     }
-    if (GdipGetGenericFontFamilySansSerif(&family) == Ok) {
-        return family;
-    }
-    return nullptr;
+    ReportStandIn(requested, family);
+    return family;
 }
 
 ORVRESULT GetGdiFontMetrics(const LFont& font, int& lineHeight, int& ascent, int& descent)

@@ -16,7 +16,8 @@
 namespace Orv {
 
 // The family for a face name with the generic fallback; null only when GDI+ has no font at all.
-// The caller deletes it.
+// The caller deletes it. A face name that the machine lacks is said once on the debug channel,
+// with the family that stands in for it.
 Gdiplus::GpFontFamily* CreateGdiFontFamily(const WideString& name);
 
 // Line height, ascent (negative, above the baseline) and descent in pixels of a font of the

@@ -9,6 +9,7 @@
 #include "Renderer/MeasurementRendererSource.h"
 #include "Utilities/Graphics/Bitmap.h"
 #include "Utilities/Graphics/Font.h"
+#include "Win32Test/DebugOutputSink.h"
 #include "Win32Test/HeadlessWindow.h"
 #include "Win32Test/SleepClock.h"
 
@@ -309,6 +310,62 @@ TEST_F(GDIRendererTest, AnUnknownFaceIsDrawnAndMeasuredInTheGenericSans)
     EXPECT_EQ(renderer->GetFontMetrics(unknown, lh1, a1, d1), S_OK);
     EXPECT_EQ(renderer->GetFontMetrics(arial, lh2, a2, d2), S_OK);
     EXPECT_EQ(std::vector<int>({lh1, a1, d1}), std::vector<int>({lh2, a2, d2}));
+}
+
+TEST_F(GDIRendererTest, AMissingFaceIsReportedOnceWithTheFaceThatStandsIn)
+{
+    Win32Test::TakeDebugOutput();
+    const ConstRCPtr<LFont> missing = GetFont(u"GDIRendererTest Absent Face", 9.0f, 0);
+    const ConstRCPtr<LFont> otherCase = GetFont(u"GDIRENDERERTEST absent FACE", 10.0f, 1);
+    const ConstRCPtr<LFont> alias = GetFont(u"Times New Roman", 9.0f, 0);
+    const ConstRCPtr<LFont> own = GetFont(u"Liberation Sans", 9.0f, 0);
+    const RCPtr<LMeasurementRenderer> offScreen = GetMeasurementRenderer();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const ConstRCPtr<LFont>& font : {missing, otherCase, alias, own}) {
+            Paint([&font](LGDIRenderer& r) { r.DrawText(u"Ab", font, {2, 2}, Color(kBlack)); });
+            renderer->MeasureText(u"Ab", font);
+            offScreen->MeasureText(u"Ab", font);
+            int lineHeight = 0, ascent = 0, descent = 0;
+            EXPECT_EQ(renderer->GetFontMetrics(font, lineHeight, ascent, descent), S_OK);
+        }
+    }
+    EXPECT_EQ(Win32Test::TakeDebugOutput(),
+              (std::vector<std::string>{
+                  "Fonts: \"GDIRendererTest Absent Face\" is not on this machine; \"Liberation "
+                  "Sans\" draws it instead\n",
+                  "Fonts: \"Times New Roman\" is not on this machine; \"Liberation Serif\" draws "
+                  "it instead\n",
+              }));
+}
+
+TEST_F(GDIRendererTest, MeasuredWidthsAndLinesAreThoseOfTheUnhintedFont)
+{
+    // Measured before drawing hinted its glyphs: hinting moves outlines, never a label's box.
+    constexpr size_t kTexts = 8;
+    const char16_t* const texts[kTexts] = {u"Sample Rate",     u"Buffer Size", u"44100 Hz",
+                                           u"Latency: 5.3 ms", u"WWW",         u"il1|",
+                                           u"Mute  ",          u"Quorvel"};
+    struct Case
+    {
+        float size;
+        int style;
+        float ascent;
+        float lineHeight;
+        float widths[kTexts];
+    } cases[] = {
+        {8, 0, -10, 13, {67, 57, 51, 81, 35, 19, 35, 43}},
+        {9, 0, -11, 14, {75, 64, 57, 90, 39, 21, 39, 48}},
+        {10, 0, -13, 16, {83, 71, 63, 100, 43, 23, 43, 52}},
+        {9, 1, -11, 14, {78, 68, 57, 96, 39, 22, 40, 51}},
+    };
+    for (const Case& c : cases) {
+        const ConstRCPtr<LFont> font = GetFont(u"Arial", c.size, c.style);
+        for (size_t i = 0; i < kTexts; ++i) {
+            const RectT<float> box = renderer->MeasureText(texts[i], font);
+            const RectT<float> want{0, c.ascent, c.widths[i], c.lineHeight};
+            EXPECT_EQ(box, want) << c.size << " pt, style " << c.style << ", text " << i;
+        }
+    }
 }
 
 TEST_F(GDIRendererTest, MeasuresAsTheOffScreenMeasurerDoes)
