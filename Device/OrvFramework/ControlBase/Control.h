@@ -307,6 +307,31 @@ public:
     const RCPtr<LNotificationHandler<LControl>>& GetNotificationHandler() const { return handler; }
     const RCPtr<LNotificationCenter>& GetNotificationCenter() const { return notificationCenter; }
 
+    // --- Drawing and invalidation
+
+    // Every overlay control (ClipToParent false) of the subtree, in paint order, appended to the
+    // list; with check, an invisible overlay control and its subtree are left out; with
+    // includeSelf the control itself may be one. The number appended.
+    int32_t CollectOverlayControls(RCPtrArray<LControl>& list, bool check, bool includeSelf);
+    // Repaints the control when it is an overlay control, and every overlay descendant.
+    void InvalidateOverlays();
+    // The IsVisible flag set and a size above 0 on both axes; recursive: the same up the tree.
+    bool IsVisible(bool recursive) const;
+    // The first look whose weight is above 0, -1 when none.
+    int32_t FirstVisibleLookIndex() const;
+    // The look of that index; an index out of range means the current look (the first with
+    // weight, else the first that exists). Null when the control has no look.
+    RCPtr<LLook> GetLook(int32_t index) const;
+    // That look's client rectangle in local coordinates; the box without looks.
+    RectD GetClientRect(int32_t lookIndex) const;
+    void ClearLookRegions();
+    void ClearLookRegion(int32_t lookIndex);
+    // E_INVALIDARG when either look is missing; else the destination's region becomes the box
+    // minus the source's region and the box is repainted. 0.
+    ORVRESULT SetLookRegionToComplement(int32_t destinationLook, int32_t sourceLook);
+    // The rectangle: 1 when all four values are unchanged, else stored (looks sized) and 0.
+    ORVRESULT SetRect(const PointD& position, const PointD& size);
+
     // --- Local hot keys
     KeyCode GetLocalHotKey(const char16_t* idText) const;
     bool HasLocalHotKeys(const char16_t* idText) const;
@@ -338,6 +363,13 @@ protected:
                      const RCPtr<LNotification>& notification);
 
 private:
+    // The children through look i, in their three clip groups (overlay children excepted).
+    void DrawChildrenThroughLook(LRenderer& renderer, const RCPtr<LRenderer>& counted,
+                                 int32_t lookIndex, const RectRegion& dirty,
+                                 RCPtrArray<LControl>& overlays);
+    // Where the local origin lies in window coordinates.
+    PointD GetWindowOrigin();
+
     // Joins the end of the new parent's child list, without a counted reference to itself in
     // between, so that the constructor can use it. 0, or the list's refusal.
     ORVRESULT JoinParent(LControl* newParent);

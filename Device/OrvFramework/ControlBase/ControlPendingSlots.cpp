@@ -8,6 +8,7 @@
 
 #include "ControlBase/Control.h"
 #include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/Look.h"
 
 namespace Orv {
 
@@ -53,14 +54,28 @@ void LControl::CalcNaturalSize(PointD&) {}
 
 void LControl::GetMaxSize(PointD&) {}
 
-bool LControl::SetClipToParent(bool)
-{
-    return !layout || layout->clipToParent;
-}
-
 PointD LControl::SetScrollOffset(const PointD&)
 {
     return scrollOffset;
+}
+
+ORVRESULT LControl::SetRect(const PointD& position, const PointD& size)
+{
+    // The rectangle and the looks' size only; re-laying out the children and the later
+    // siblings and telling the parent come with the layout engine.
+    if (rect.x == position.x && rect.y == position.y && rect.width == size.x &&
+        rect.height == size.y) {
+        return 1;
+    }
+    rect = RectD{position.x, position.y, size.x, size.y};
+    const PointL lookSize = PointD{size.x, size.y}.ToLong();
+    for (uint32_t index = 0; index < looks.GetCount(); ++index) {
+        if (const RCPtr<LLook>& look = looks.GetData()[index]) {
+            look->SetSize(lookSize);
+        }
+    }
+    clientRectValid = false;
+    return S_OK;
 }
 
 ORVRESULT LControl::BeginDragGeometry()
@@ -111,41 +126,6 @@ void LControl::GetVisibleClientRect(RectD& visible)
 ORVRESULT LControl::OnRelayout(const PointL&)
 {
     return S_OK;
-}
-
-// --- Drawing and invalidation
-
-bool LControl::SetVisible(bool visible)
-{
-    if (layout) {
-        layout->isVisible = visible;
-    }
-    return visible;
-}
-
-bool LControl::IsTransparentAt(int32_t, int32_t)
-{
-    return false;
-}
-
-uint32_t LControl::GetLookColorAt(const PointL&, int32_t)
-{
-    return 0x00FFFFFF;
-}
-
-ORVRESULT LControl::Draw(LRenderer&, const RectRegion&, RCPtrArray<LControl>&, bool)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::Invalidate(const RectD&, bool, const RectD&)
-{
-    return 1;
-}
-
-ORVRESULT LControl::InvalidateRect(const RectD&, bool)
-{
-    return 1;
 }
 
 // --- Root window: hit testing and idle processing
