@@ -32,24 +32,7 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-RectD LControl::CalcClientRect()
-{
-    return RectD{0, 0, rect.width, rect.height};
-}
-
-void LControl::OnClientRectChanged()
-{
-    clientRectValid = false;
-}
-
 void LControl::OnScrollOffsetChanged(const PointD&, const PointD&) {}
-
-bool LControl::OnChildRectChanged(const RCPtr<LControl>&)
-{
-    return false;
-}
-
-void LControl::CalcNaturalSize(PointD&) {}
 
 void LControl::GetMaxSize(PointD&) {}
 
@@ -88,27 +71,7 @@ RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
     return RCPtr<LControl>();
 }
 
-void LControl::GetClientBounds(RectD& bounds)
-{
-    bounds = RectD{0, 0, rect.width, rect.height};
-}
-
 ORVRESULT LControl::OnParentScrolled(const PointD&, const PointD&)
-{
-    return S_OK;
-}
-
-ORVRESULT LControl::OnParentRectChanged(const RCPtr<LControl>&)
-{
-    return S_OK;
-}
-
-void LControl::GetVisibleClientRect(RectD& visible)
-{
-    visible = RectD{scrollOffset.x, scrollOffset.y, rect.width, rect.height};
-}
-
-ORVRESULT LControl::OnRelayout(const PointL&)
 {
     return S_OK;
 }
