@@ -152,9 +152,11 @@ void ResolveAxis(const Frame& frame, const LayoutPosition& position, const Layou
     extent = w;
 }
 
-// The text box of a look for a control of this size, in single precision as the look's own text
+// The text box of a look for a control of this size (the size being laid out: measured at the
+// control's old size, a label grown to fit its text would fit without growing next time and
+// shrink back, every other pass), in single precision as the look's own text
 // layout computes it, each extent within +-2^23.
-void TextBoxOf(const LLookDescriptor& descriptor, const RectD& controlRect, float& width,
+void TextBoxOf(const LLookDescriptor& descriptor, const PointD& controlSize, float& width,
                float& height)
 {
     width = 0;
@@ -163,8 +165,8 @@ void TextBoxOf(const LLookDescriptor& descriptor, const RectD& controlRect, floa
         return;
     }
     const TextProperties& text = descriptor.text;
-    const float w = static_cast<float>(controlRect.width);
-    const float h = static_cast<float>(controlRect.height);
+    const float w = static_cast<float>(controlSize.x);
+    const float h = static_cast<float>(controlSize.y);
     const float left = text.textLeftRel * w + static_cast<float>(text.textLeftAbs);
     const float right = text.textRightRel * w + static_cast<float>(text.textRightAbs);
     const float top = text.textTopRel * h + static_cast<float>(text.textTopAbs);
@@ -191,8 +193,8 @@ double TextGrowth(double t, float box, float fraction)
 }
 
 // The minimum text needs on one axis; m unchanged when the look has no text block.
-void ApplyTextMinimum(LControl& control, const LLayoutDescriptor& layout, int axis, double w,
-                      double& m)
+void ApplyTextMinimum(LControl& control, const LLayoutDescriptor& layout, int axis,
+                      const PointD& size, double& m)
 {
     const RCPtr<LLook> look = LayoutLookOf(control);
     if (!look || !look->GetDescriptor() || !look->GetTextBlock()) {
@@ -202,7 +204,8 @@ void ApplyTextMinimum(LControl& control, const LLayoutDescriptor& layout, int ax
     const LLookDescriptor& descriptor = *look->GetDescriptor();
     float boxWidth = 0;
     float boxHeight = 0;
-    TextBoxOf(descriptor, control.GetRect(), boxWidth, boxHeight);
+    TextBoxOf(descriptor, size, boxWidth, boxHeight);
+    const double w = Along(size, axis);
     const TextProperties& box = descriptor.text;
     if (axis == 0) {
         text.SetWrap(false);
@@ -217,7 +220,7 @@ void ApplyTextMinimum(LControl& control, const LLayoutDescriptor& layout, int ax
             }
         }
     } else {
-        const int32_t width = RoundToLong(std::trunc(control.GetRect().width));
+        const int32_t width = RoundToLong(std::trunc(size.x));
         const double growth = TextGrowth(static_cast<double>(text.GetTextHeight(width)), boxHeight,
                                          box.textBottomRel - box.textTopRel);
         if (growth > 0) {
@@ -399,7 +402,7 @@ ORVRESULT ApplyLayoutMinSize(LControl& control, PointD& position, PointD& size)
             const bool textDecides = axis == 0 ? layout->textOverflowXType == kExpandText
                                                : layout->textOverflowYType != 0;
             if (textDecides) {
-                ApplyTextMinimum(control, *layout, axis, w, m);
+                ApplyTextMinimum(control, *layout, axis, size, m);
             }
             if (m > w) {
                 p -= RoundHalfAway(a * (m - w));
