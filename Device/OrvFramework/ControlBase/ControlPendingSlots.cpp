@@ -33,49 +33,13 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-RectD LControl::CalcClientRect()
-{
-    return RectD{0, 0, rect.width, rect.height};
-}
-
-void LControl::OnClientRectChanged()
-{
-    clientRectValid = false;
-}
-
 void LControl::OnScrollOffsetChanged(const PointD&, const PointD&) {}
-
-bool LControl::OnChildRectChanged(const RCPtr<LControl>&)
-{
-    return false;
-}
-
-void LControl::CalcNaturalSize(PointD&) {}
 
 void LControl::GetMaxSize(PointD&) {}
 
 PointD LControl::SetScrollOffset(const PointD&)
 {
     return scrollOffset;
-}
-
-ORVRESULT LControl::SetRect(const PointD& position, const PointD& size)
-{
-    // The rectangle and the looks' size only; re-laying out the children and the later
-    // siblings and telling the parent come with the layout engine.
-    if (rect.x == position.x && rect.y == position.y && rect.width == size.x &&
-        rect.height == size.y) {
-        return 1;
-    }
-    rect = RectD{position.x, position.y, size.x, size.y};
-    const PointL lookSize = PointD{size.x, size.y}.ToLong();
-    for (uint32_t index = 0; index < looks.GetCount(); ++index) {
-        if (const RCPtr<LLook>& look = looks.GetData()[index]) {
-            look->SetSize(lookSize);
-        }
-    }
-    clientRectValid = false;
-    return S_OK;
 }
 
 ORVRESULT LControl::BeginDragGeometry()
@@ -103,27 +67,7 @@ RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
     return RCPtr<LControl>();
 }
 
-void LControl::GetClientBounds(RectD& bounds)
-{
-    bounds = RectD{0, 0, rect.width, rect.height};
-}
-
 ORVRESULT LControl::OnParentScrolled(const PointD&, const PointD&)
-{
-    return S_OK;
-}
-
-ORVRESULT LControl::OnParentRectChanged(const RCPtr<LControl>&)
-{
-    return S_OK;
-}
-
-void LControl::GetVisibleClientRect(RectD& visible)
-{
-    visible = RectD{scrollOffset.x, scrollOffset.y, rect.width, rect.height};
-}
-
-ORVRESULT LControl::OnRelayout(const PointL&)
 {
     return S_OK;
 }

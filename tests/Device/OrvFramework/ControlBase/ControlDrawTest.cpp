@@ -375,6 +375,7 @@ TEST_F(ControlDrawTest, TheTopHandsWholePixelsToItsRootWindowCutToTheClientArea)
         EXPECT_EQ(top->InvalidateRect({0, 0, 10, 10}, true), S_OK);
         top->SetRootWindow(window);
         const RCPtr<ProbeControl> child = Probe(top, u"child", {280.4, 10.5, 40, 20.2});
+        window->rects.clear();
         EXPECT_EQ(child->InvalidateRect({0, 0, 40, 20.2}, true), S_OK);
         ASSERT_EQ(window->rects.size(), 1u);
         // Cut at the client width (300) and rounded outwards by edge.
