@@ -1,7 +1,8 @@
 // Skin documents built into control trees: any bytes are read as a skin document, every
 // top-level control of every skin is built (each class a base LControl, through the full
 // creation sequence; classes beginning with "U" stay unregistered so that failing creations are
-// exercised too) and released again. Nothing may crash, and once a tree is released no control,
+// exercised too), laid out as a root window lays out its root control at 1024 x 768, and released
+// again. Nothing may crash, and once a tree is released no control,
 // look, visual part or cached bitmap may be left.
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include "ControlBase/Control.h"
 #include "ControlBase/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
+#include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/LayoutEngine.h"
 #include "ControlBase/Look.h"
 #include "ControlBase/VisualPart.h"
 #include "System/DebugOutput.h"
@@ -59,6 +62,32 @@ void RegisterClasses(Orv::LControlFactory& factory, const Orv::LControlDescripto
     }
 }
 
+// The root window's pass: the root fills the client area, the engine places it and SetRect
+// carries the change to every descendant.
+void LayOutAsRootWindow(Orv::LControl& root)
+{
+    if (!root.GetLayout()) {
+        return;
+    }
+    Orv::AxisPositionSpec position;
+    Orv::AxisSizeSpec size;
+    size.reference = Orv::kSizeToClient;
+    size.rel = 1.0f;
+    root.SetLayoutPlacement(position, size, position, size);
+    Orv::RectD resolved;
+    Orv::ResolveLayout(root.GetLayout().Get(), nullptr, Orv::RectD{0, 0, 1920, 1040},
+                       Orv::PointD{1024, 768}, Orv::PointD{}, resolved);
+    Orv::PointD at{resolved.x, resolved.y};
+    Orv::PointD extent{resolved.width, resolved.height};
+    Orv::ApplyLayoutMinSize(root, at, extent);
+    Orv::ApplyLayoutMaxSize(root, at, extent);
+    Orv::RectD snapped{at.x, at.y, extent.x, extent.y};
+    snapped.SnapToPixels();
+    root.SetRect(Orv::PointD{snapped.x, snapped.y}, Orv::PointD{snapped.width, snapped.height});
+    Orv::RectL bounds;
+    root.ChildrenBounds(bounds);
+}
+
 void ExpectNothingAlive()
 {
     if (Orv::LControl::GetLiveCount() != 0 || Orv::LLook::GetLiveCount() != 0 ||
@@ -95,6 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const Orv::WideString name = root->subControls.GetData()[index]->name;
             try {
                 Orv::RCPtr<Orv::LControl> control = factory->CreateControlByName(name, nullptr);
+                if (control) {
+                    LayOutAsRootWindow(*control);
+                }
             } catch (const Orv::ExceptionBase&) {
                 // An unregistered top-level class: the factory lets it pass, nothing was made.
             }

