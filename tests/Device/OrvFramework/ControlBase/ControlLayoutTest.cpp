@@ -379,6 +379,17 @@ TEST_F(TextExpansion, ASelfMaximumCapsTheGrowthAndWrapsTheText)
     EXPECT_FALSE(label->GetLooks().GetData()[0]->GetTextBlock()->GetWrap());
 }
 
+TEST_F(TextExpansion, ALargerFontGrowsTheLabel)
+{
+    RCPtr<LControl> root = MakeRoot();
+    RCPtr<LControl> label = MakeLabel(root, TextLook(0, 0.0f, 2, 1.0f, -2));
+    label->SetText(kText);
+    const double before = RectOf(label).width;
+    ASSERT_EQ(label->SetFont(WideString(), 2.0f, -1, true), S_OK);
+    EXPECT_EQ(RectOf(label).width, Measured(label, kText) + 4);
+    EXPECT_GT(RectOf(label).width, before);
+}
+
 TEST_F(TextExpansion, ChangeTextWithoutRelayoutLeavesTheSize)
 {
     RCPtr<LControl> root = MakeRoot();
