@@ -207,8 +207,8 @@ void LControl::OnClientRectChanged()
 
 bool LControl::OnChildRectChanged(const RCPtr<LControl>& child)
 {
-    const RCPtr<LLayoutDescriptor>& childLayout = child ? child->GetLayout() : layout;
-    const bool docked = child && childLayout && (childLayout->xIsDocked || childLayout->yIsDocked);
+    const LLayoutDescriptor* childLayout = child ? child->GetLayout().Get() : nullptr;
+    const bool docked = childLayout && (childLayout->xIsDocked || childLayout->yIsDocked);
     const bool scrolling = scrollGuardX || scrollGuardY;
     return docked || (!scrolling && !clientRectValid);
 }

@@ -241,6 +241,8 @@ ORVRESULT LControl::ApplyFont(const ConstRCPtr<LFont>& newFont)
     for (uint32_t index = 0; index < children.GetCount(); ++index) {
         children.GetAt(index, ChildControlList::kInsertionOrder)->RefreshInheritedFont();
     }
+    // A text that sets a minimum size measures differently now.
+    UpdateLayout();
     InvalidateRect(RectD{0, 0, rect.width, rect.height}, !layout || layout->clipToParent);
     return S_OK;
 }

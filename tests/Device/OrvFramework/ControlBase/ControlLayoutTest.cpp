@@ -277,6 +277,35 @@ TEST(ResolveLayoutTopLevel, ScreenClientAndPointer)
     EXPECT_EQ(Orv::ResolveLayout(nullptr, nullptr, screen, client, pointer, out), E_INVALIDARG);
 }
 
+// The skin's keywords: "Screen" is "Parent", "Active Window" is "Client", read from a document.
+TEST_F(ControlLayout, ScreenAndActiveWindowAreParentAndClientInASkin)
+{
+    RegisterBase(u"Test.Base");
+    const auto child = [](const std::string& name, const std::string& reference) {
+        return "<SubControl Class=\"Test.Base\" Name=\"" + name + "\" XPositionToControl=\"" +
+               reference + "\" XPositionRel=\"0.5\" XPositionAbs=\"3\" XSizeToControl=\"" +
+               reference + "\" XSizeRel=\"0.75\" XSizeAbs=\"0\"/>";
+    };
+    const std::string document =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Document><Skins><Skin Name=\"Default\">"
+        "<SubControl Class=\"Test.Base\" Name=\"top\" XSizeAbs=\"400\" YSizeAbs=\"300\">"
+        "<Skin Name=\"top\">" +
+        child("parent", "Parent") + child("screen", "Screen") + child("client", "Client") +
+        child("window", "Active Window") + "</Skin></SubControl></Skin></Skins></Document>";
+    ASSERT_EQ(factory->ParseXml(document.data(), document.size()), 0);
+    RCPtr<LControl> top = factory->CreateControlByName(u"top", nullptr);
+    ASSERT_TRUE(top);
+    top->SetRect(PointD{0, 0}, PointD{400, 300});
+    // p = R(0.5 x 400) + 3 = 203; far edge R(0.75 x 400) = 300: width 97.
+    for (const char16_t* name : {u"parent", u"screen", u"client", u"window"}) {
+        const RCPtr<LControl> control = top->FindChild(name);
+        ASSERT_TRUE(control);
+        EXPECT_RECT(RectOf(control), 203, 0, 97, 40);
+    }
+    EXPECT_EQ(top->FindChild(u"screen")->GetLayout()->xPosition.toControl, Orv::kPositionToParent);
+    EXPECT_EQ(top->FindChild(u"window")->GetLayout()->xSize.toControl, Orv::kSizeToClient);
+}
+
 // --- Text and children limits
 
 class TextExpansion : public ControlLayout
@@ -348,6 +377,17 @@ TEST_F(TextExpansion, ASelfMaximumCapsTheGrowthAndWrapsTheText)
     label->SetText(u"A");
     EXPECT_RECT(RectOf(label), 0, 0, std::max(16.0, Measured(label, u"A") + 4), 40);
     EXPECT_FALSE(label->GetLooks().GetData()[0]->GetTextBlock()->GetWrap());
+}
+
+TEST_F(TextExpansion, ALargerFontGrowsTheLabel)
+{
+    RCPtr<LControl> root = MakeRoot();
+    RCPtr<LControl> label = MakeLabel(root, TextLook(0, 0.0f, 2, 1.0f, -2));
+    label->SetText(kText);
+    const double before = RectOf(label).width;
+    ASSERT_EQ(label->SetFont(WideString(), 2.0f, -1, true), S_OK);
+    EXPECT_EQ(RectOf(label).width, Measured(label, kText) + 4);
+    EXPECT_GT(RectOf(label).width, before);
 }
 
 TEST_F(TextExpansion, ChangeTextWithoutRelayoutLeavesTheSize)
