@@ -1,8 +1,9 @@
 // Skin documents built into control trees: any bytes are read as a skin document, every
 // top-level control of every skin is built (each class a base LControl, through the full
 // creation sequence; classes beginning with "U" stay unregistered so that failing creations are
-// exercised too) and released again. Nothing may crash, and once a tree is released no control,
-// look, visual part or cached bitmap may be left.
+// exercised too), laid out as a root window lays out its root control at 1024 x 768, drawn with
+// its overlay controls into a small window through GDI+, and released again. Nothing may crash, and
+// once a tree is released no control, look, visual part or cached bitmap may be left.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,10 +15,15 @@
 #include "ControlBase/Control.h"
 #include "ControlBase/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
+#include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/LayoutEngine.h"
 #include "ControlBase/Look.h"
+#include "ControlBase/RectRegion.h"
 #include "ControlBase/VisualPart.h"
+#include "Renderer/Gdi/GDIRenderer.h"
 #include "System/DebugOutput.h"
 #include "Utilities/Graphics/Bitmap.h"
+#include "Win32Test/HeadlessWindow.h"
 #include "gdiplus.h"
 
 namespace {
@@ -37,12 +43,17 @@ struct Environment
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
         Orv::GetDebugLogTarget().narrowOutput = &silent;
         application = Orv::RCPtr<Orv::LFrameworkApp>(new Orv::LFrameworkApp());
+        window = Win32Test::CreateHeadlessWindow(kSurfaceWidth, kSurfaceHeight);
     }
+
+    static constexpr int kSurfaceWidth = 160;
+    static constexpr int kSurfaceHeight = 120;
 
     NullBuffer buffer;
     std::ostream silent;
     ULONG_PTR token = 0;
     Orv::RCPtr<Orv::LFrameworkApp> application;
+    HWND window = nullptr;
 };
 
 void RegisterClasses(Orv::LControlFactory& factory, const Orv::LControlDescriptor& descriptor,
@@ -57,6 +68,80 @@ void RegisterClasses(Orv::LControlFactory& factory, const Orv::LControlDescripto
             RegisterClasses(factory, *child, seen);
         }
     }
+}
+
+// The root window's pass: the root fills the client area, the engine places it and SetRect
+// carries the change to every descendant.
+void LayOutAsRootWindow(Orv::LControl& root)
+{
+    if (!root.GetLayout()) {
+        return;
+    }
+    Orv::AxisPositionSpec position;
+    Orv::AxisSizeSpec size;
+    size.reference = Orv::kSizeToClient;
+    size.rel = 1.0f;
+    root.SetLayoutPlacement(position, size, position, size);
+    Orv::RectD resolved;
+    Orv::ResolveLayout(root.GetLayout().Get(), nullptr, Orv::RectD{0, 0, 1920, 1040},
+                       Orv::PointD{1024, 768}, Orv::PointD{}, resolved);
+    Orv::PointD at{resolved.x, resolved.y};
+    Orv::PointD extent{resolved.width, resolved.height};
+    Orv::ApplyLayoutMinSize(root, at, extent);
+    Orv::ApplyLayoutMaxSize(root, at, extent);
+    Orv::RectD snapped{at.x, at.y, extent.x, extent.y};
+    snapped.SnapToPixels();
+    root.SetRect(Orv::PointD{snapped.x, snapped.y}, Orv::PointD{snapped.width, snapped.height});
+    Orv::RectL bounds;
+    root.ChildrenBounds(bounds);
+}
+
+// Where a control's local origin lies in the window.
+Orv::PointD WindowOrigin(const Orv::LControl& control)
+{
+    Orv::PointD origin{control.GetRect().x, control.GetRect().y};
+    for (const Orv::LControl* at = &control; at->GetParent(); at = at->GetParent().Get()) {
+        const Orv::LControl& parent = *at->GetParent();
+        const Orv::RectD client = parent.GetClientRect(-1);
+        origin.x += parent.GetRect().x + client.x - parent.GetScrollOffset().x;
+        origin.y += parent.GetRect().y + client.y - parent.GetScrollOffset().y;
+    }
+    return origin;
+}
+
+// A paint pass of the whole window: the tree, then its overlay controls (and theirs) from
+// their parents' content origins. The renderer goes with the pass, its cached bitmaps with it.
+void DrawAsRootWindow(Orv::LControl& root, HWND window)
+{
+    Orv::RCPtr<Orv::LGDIRenderer> renderer(new Orv::LGDIRenderer());
+    Orv::RCPtr<Orv::LRenderContextInfo> context;
+    if (renderer->InitRenderContextInfo(
+            {0, 0, Environment::kSurfaceWidth, Environment::kSurfaceHeight}, window, 0, context) !=
+        S_OK) {
+        std::abort();
+    }
+    context->GetDirtyRegion().AddRect(0, 0, Environment::kSurfaceWidth,
+                                      Environment::kSurfaceHeight);
+    renderer->RenderStart(context);
+    Orv::RCPtrArray<Orv::LControl> overlays;
+    root.Draw(*renderer, context->GetDirtyRegion(), overlays, false);
+    // An overlay control collects its own overlay children; a hostile tree cannot loop because
+    // each control is drawn at most once per pass.
+    std::set<const Orv::LControl*> drawn;
+    for (uint32_t index = 0; index < overlays.GetCount() && index < 10000; ++index) {
+        const Orv::RCPtr<Orv::LControl> overlay = overlays.GetData()[index];
+        if (!drawn.insert(overlay.Get()).second) {
+            continue;
+        }
+        const Orv::PointD origin = WindowOrigin(*overlay);
+        renderer->PushClip();
+        renderer->PushClip(
+            Orv::PointD{origin.x - overlay->GetRect().x, origin.y - overlay->GetRect().y});
+        overlay->Draw(*renderer, context->GetDirtyRegion(), overlays, true);
+        renderer->PopClip();
+        renderer->PopClip();
+    }
+    renderer->RenderFinish(context);
 }
 
 void ExpectNothingAlive()
@@ -95,6 +180,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const Orv::WideString name = root->subControls.GetData()[index]->name;
             try {
                 Orv::RCPtr<Orv::LControl> control = factory->CreateControlByName(name, nullptr);
+                if (control) {
+                    LayOutAsRootWindow(*control);
+                    DrawAsRootWindow(*control, environment.window);
+                }
             } catch (const Orv::ExceptionBase&) {
                 // An unregistered top-level class: the factory lets it pass, nothing was made.
             }

@@ -102,6 +102,7 @@ ORVRESULT LControl::SetParent(const RCPtr<LControl>& newParent)
     // The old parent may be held by nothing but this control's link.
     const RCPtr<LControl> oldParent = parent;
     if (oldParent) {
+        InvalidateRect(RectD{0, 0, rect.width, rect.height}, !layout || layout->clipToParent);
         oldParent->children.Remove(self);
     } else {
         rootWindow = nullptr;

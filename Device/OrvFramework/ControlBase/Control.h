@@ -45,6 +45,9 @@ class LControlDescriptor;
 class LFont;
 class LLayoutDescriptor;
 class LLook;
+struct AxisPositionSpec;
+struct AxisSizeLimitSpec;
+struct AxisSizeSpec;
 class LMenuDescriptor;
 class LMenuItemUpdater;
 class LNotificationCenter;
@@ -96,6 +99,10 @@ public:
         int32_t GetChangeCount() const { return changeCount; }
         // A child's ClipToParent or TabStop changed: the orders are sorted again on next use.
         void MarkChanged() { ++changeCount; }
+        // 1 when the name does not change; E_FAIL when another child bears it; E_INVALIDARG for
+        // a control not in the list. Otherwise the child takes the name and the later siblings'
+        // position and size references follow it. 0.
+        ORVRESULT RenameChild(const RCPtr<LControl>& child, const WideString& newName);
 
     private:
         void SortIfChanged() const;
@@ -302,10 +309,53 @@ public:
     bool WantsTab() const { return wantsTab; }
     bool UsesParentToolTip() const { return useParentToolTip; }
     const RectD& GetRect() const { return rect; }
+    const PointD& GetScrollOffset() const { return scrollOffset; }
+
+    // --- Layout
+    // Places the control as its layout asks: the result of SetRect (0 changed, 1 unchanged), or
+    // E_FAIL without a layout, or for a control without parent while it has no root window.
+    ORVRESULT UpdateLayout();
+    // 1 when the rectangle is exactly this one; otherwise stores it, lays out the children when
+    // the size changed, then the later siblings and the parent. 0.
+    ORVRESULT SetRect(const PointD& position, const PointD& size);
+    // Store one axis (0 x, 1 y) of the layout, lay out, and read it back: 0 when the layout holds
+    // the given values, 1 otherwise (another axis stores nothing).
+    ORVRESULT SetAxisLayout(int axis, const AxisPositionSpec& position, const AxisSizeSpec& size);
+    ORVRESULT SetAxisSizeLimits(int axis, const AxisSizeLimitSpec& minimum,
+                                const AxisSizeLimitSpec& maximum);
+    // Both axes at once, laid out once.
+    ORVRESULT SetLayoutPlacement(const AxisPositionSpec& xPosition, const AxisSizeSpec& xSize,
+                                 const AxisPositionSpec& yPosition, const AxisSizeSpec& ySize);
+    // The bounding box of the children docked on no axis (and of those without layout), rounded
+    // to integers; (0, 0, 0, 0) when no child counts.
+    void ChildrenBounds(RectL& bounds) const;
     // Descendants (not this control) whose ClipToParent is false.
     int32_t GetNonClippingDescendantCount() const { return nonClippingDescendants; }
     const RCPtr<LNotificationHandler<LControl>>& GetNotificationHandler() const { return handler; }
     const RCPtr<LNotificationCenter>& GetNotificationCenter() const { return notificationCenter; }
+
+    // --- Drawing and invalidation
+
+    // Every overlay control (ClipToParent false) of the subtree, in paint order, appended to the
+    // list; with check, an invisible overlay control and its subtree are left out; with
+    // includeSelf the control itself may be one. The number appended.
+    int32_t CollectOverlayControls(RCPtrArray<LControl>& list, bool check, bool includeSelf);
+    // Repaints the control when it is an overlay control, and every overlay descendant.
+    void InvalidateOverlays();
+    // The IsVisible flag set and a size above 0 on both axes; recursive: the same up the tree.
+    bool IsVisible(bool recursive) const;
+    // The first look whose weight is above 0, -1 when none.
+    int32_t FirstVisibleLookIndex() const;
+    // The look of that index; an index out of range means the current look (the first with
+    // weight, else the first that exists). Null when the control has no look.
+    RCPtr<LLook> GetLook(int32_t index) const;
+    // That look's client rectangle in local coordinates; the box without looks.
+    RectD GetClientRect(int32_t lookIndex) const;
+    void ClearLookRegions();
+    void ClearLookRegion(int32_t lookIndex);
+    // E_INVALIDARG when either look is missing; else the destination's region becomes the box
+    // minus the source's region and the box is repainted. 0.
+    ORVRESULT SetLookRegionToComplement(int32_t destinationLook, int32_t sourceLook);
 
     // --- Local hot keys
     KeyCode GetLocalHotKey(const char16_t* idText) const;
@@ -338,6 +388,13 @@ protected:
                      const RCPtr<LNotification>& notification);
 
 private:
+    // The children through look i, in their three clip groups (overlay children excepted).
+    void DrawChildrenThroughLook(LRenderer& renderer, const RCPtr<LRenderer>& counted,
+                                 int32_t lookIndex, const RectRegion& dirty,
+                                 RCPtrArray<LControl>& overlays);
+    // Where the local origin lies in window coordinates.
+    PointD GetWindowOrigin();
+
     // Joins the end of the new parent's child list, without a counted reference to itself in
     // between, so that the constructor can use it. 0, or the list's refusal.
     ORVRESULT JoinParent(LControl* newParent);

@@ -90,6 +90,9 @@ ORVRESULT LControl::CreateChildren(const RCPtr<LControlDescriptor>& from)
             }
         }
     }
+    // The children were placed one by one against siblings made before them; now that all are
+    // here the control's limits (its children's box) can be applied too.
+    UpdateLayout();
     return S_OK;
 }
 

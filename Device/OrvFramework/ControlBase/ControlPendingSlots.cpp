@@ -8,6 +8,7 @@
 
 #include "ControlBase/Control.h"
 #include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/Look.h"
 
 namespace Orv {
 
@@ -32,31 +33,9 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-RectD LControl::CalcClientRect()
-{
-    return RectD{0, 0, rect.width, rect.height};
-}
-
-void LControl::OnClientRectChanged()
-{
-    clientRectValid = false;
-}
-
 void LControl::OnScrollOffsetChanged(const PointD&, const PointD&) {}
 
-bool LControl::OnChildRectChanged(const RCPtr<LControl>&)
-{
-    return false;
-}
-
-void LControl::CalcNaturalSize(PointD&) {}
-
 void LControl::GetMaxSize(PointD&) {}
-
-bool LControl::SetClipToParent(bool)
-{
-    return !layout || layout->clipToParent;
-}
 
 PointD LControl::SetScrollOffset(const PointD&)
 {
@@ -88,64 +67,9 @@ RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
     return RCPtr<LControl>();
 }
 
-void LControl::GetClientBounds(RectD& bounds)
-{
-    bounds = RectD{0, 0, rect.width, rect.height};
-}
-
 ORVRESULT LControl::OnParentScrolled(const PointD&, const PointD&)
 {
     return S_OK;
-}
-
-ORVRESULT LControl::OnParentRectChanged(const RCPtr<LControl>&)
-{
-    return S_OK;
-}
-
-void LControl::GetVisibleClientRect(RectD& visible)
-{
-    visible = RectD{scrollOffset.x, scrollOffset.y, rect.width, rect.height};
-}
-
-ORVRESULT LControl::OnRelayout(const PointL&)
-{
-    return S_OK;
-}
-
-// --- Drawing and invalidation
-
-bool LControl::SetVisible(bool visible)
-{
-    if (layout) {
-        layout->isVisible = visible;
-    }
-    return visible;
-}
-
-bool LControl::IsTransparentAt(int32_t, int32_t)
-{
-    return false;
-}
-
-uint32_t LControl::GetLookColorAt(const PointL&, int32_t)
-{
-    return 0x00FFFFFF;
-}
-
-ORVRESULT LControl::Draw(LRenderer&, const RectRegion&, RCPtrArray<LControl>&, bool)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::Invalidate(const RectD&, bool, const RectD&)
-{
-    return 1;
-}
-
-ORVRESULT LControl::InvalidateRect(const RectD&, bool)
-{
-    return 1;
 }
 
 // --- Root window: hit testing and idle processing

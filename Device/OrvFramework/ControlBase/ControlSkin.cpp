@@ -99,6 +99,9 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
     }
 
     if (!created) {
+        // The first placement: from nothing, so that every look and child sees a change.
+        rect = RectD{0, 0, 0, 0};
+        UpdateLayout();
         SelectLook(0);
         conditions->oldConditions = conditions->newConditions;
         conditions->point = pressPoint;
@@ -151,9 +154,7 @@ ORVRESULT LControl::SetText(const WideString& newText)
 
 bool LControl::ChangeText(const WideString& newText, bool relayout)
 {
-    // A text that sets the minimum size asks for UpdateLayout, and a window's root control
-    // retitles its window; both wait for the layout engine and the root window.
-    (void)relayout;
+    // A window's root control also retitles its window; that waits for the root window.
     if (text == newText) {
         return false;
     }
@@ -161,6 +162,14 @@ bool LControl::ChangeText(const WideString& newText, bool relayout)
     for (uint32_t index = looks.GetCount(); index-- > 0;) {
         if (const RCPtr<LLook>& look = looks.GetData()[index]) {
             look->SetText(text);
+        }
+    }
+    if (relayout && layout) {
+        // Only a text that sets a minimum size can move the control.
+        const bool xFromText = !layout->xMinSize.toControl && layout->textOverflowXType != 0;
+        const bool yFromText = !layout->yMinSize.toControl && layout->textOverflowYType != 0;
+        if (xFromText || yFromText) {
+            UpdateLayout();
         }
     }
     InvalidateRect(RectD{0, 0, rect.width, rect.height}, !layout || layout->clipToParent);
@@ -232,6 +241,8 @@ ORVRESULT LControl::ApplyFont(const ConstRCPtr<LFont>& newFont)
     for (uint32_t index = 0; index < children.GetCount(); ++index) {
         children.GetAt(index, ChildControlList::kInsertionOrder)->RefreshInheritedFont();
     }
+    // A text that sets a minimum size measures differently now.
+    UpdateLayout();
     InvalidateRect(RectD{0, 0, rect.width, rect.height}, !layout || layout->clipToParent);
     return S_OK;
 }

@@ -4,11 +4,17 @@
 // class with the window itself.
 
 #include "ObjectBase/RefCountedObject.h"
+#include "Utilities/Graphics/Geometry.h"
 
 namespace Orv {
 
 class LRootWindow : public virtual LRefCountedObject
 {
+public:
+    // Adds a rectangle (window client coordinates) to the area the next paint redraws.
+    virtual void InvalidateRect(const RectT<LongCoord>& rect) = 0;
+    // The window's client area: width in x, height in y.
+    virtual PointT<LongCoord> GetClientSize() const = 0;
 };
 
 }  // namespace Orv

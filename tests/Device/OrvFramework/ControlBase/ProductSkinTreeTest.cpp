@@ -7,6 +7,8 @@
 #include <expat.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -15,8 +17,14 @@
 #include <vector>
 
 #include "ControlBase/DocumentBytes.h"
+#include "ControlBase/LayoutEngine.h"
+#include "ControlBase/RectRegion.h"
 #include "ControlTestSupport.h"
+#include "Renderer/Gdi/GDIRenderContextInfo.h"
+#include "Renderer/Gdi/GDIRenderer.h"
 #include "Utilities/Graphics/Font.h"
+#include "Win32Test/HeadlessWindow.h"
+#include "cairo.h"
 
 namespace {
 
@@ -283,6 +291,420 @@ TEST_F(ProductSkinTree, ReleasingTheRootLeavesNothingAfterASecondBuildAndAfterAC
     EXPECT_GT(LControl::GetLiveCount(), 0) << "the view is still held";
     view = nullptr;
     ExpectNothingAlive();
+}
+
+// --- The tree laid out and painted into a window
+
+constexpr int kWindowWidth = 1024;
+constexpr int kWindowHeight = 768;
+
+// Where a control's local origin lies in the window (the top-level control at the window's
+// corner).
+Orv::PointD WindowOrigin(const LControl& control)
+{
+    Orv::PointD origin{control.GetRect().x, control.GetRect().y};
+    for (const LControl* at = &control; at->GetParent(); at = at->GetParent().Get()) {
+        const LControl& parent = *at->GetParent();
+        const Orv::RectD client = parent.GetClientRect(-1);
+        origin.x += parent.GetRect().x + client.x - parent.GetScrollOffset().x;
+        origin.y += parent.GetRect().y + client.y - parent.GetScrollOffset().y;
+    }
+    return origin;
+}
+
+Orv::RectD WindowBox(const LControl& control)
+{
+    const Orv::PointD origin = WindowOrigin(control);
+    return {origin.x, origin.y, control.GetRect().width, control.GetRect().height};
+}
+
+bool Contains(const Orv::RectD& box, double x, double y)
+{
+    return x >= box.x && y >= box.y && x < box.Right() && y < box.Bottom();
+}
+
+bool Near(uint32_t a, uint32_t b, int tolerance)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int difference =
+            static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (std::abs(difference) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The text box of the control's current look in window coordinates; empty without text.
+Orv::RectD TextBox(const LControl& control)
+{
+    const RCPtr<Orv::LLook> look = control.GetLook(-1);
+    if (!look || !look->GetTextBlock() || control.GetText().IsEmpty()) {
+        return {};
+    }
+    const Orv::PointD origin = WindowOrigin(control);
+    const Orv::PointT<Orv::LongCoord> position = look->GetTextPosition();
+    return {origin.x + position.x, origin.y + position.y,
+            static_cast<double>(look->GetTextBlock()->GetBoxWidth()),
+            static_cast<double>(look->GetTextBlock()->GetBoxHeight())};
+}
+
+// The visible controls in the order they paint, each with the window area it may paint in.
+struct Painted
+{
+    const LControl* control;
+    Orv::RectD area;
+};
+
+void CollectPainted(const LControl& control, const Orv::RectD& clip, std::vector<Painted>& tree,
+                    std::vector<const LControl*>& overlays)
+{
+    if (!control.IsVisible(false)) {
+        return;
+    }
+    Orv::RectD area;
+    if (!Orv::RectD::Intersect(area, WindowBox(control), clip)) {
+        area = {};
+    }
+    tree.push_back({&control, area});
+    const Orv::RectD client = control.GetClientRect(-1);
+    const Orv::PointD origin = WindowOrigin(control);
+    Orv::RectD clientArea{origin.x + client.x, origin.y + client.y, client.width, client.height};
+    Orv::RectD::Intersect(clientArea, clientArea, area);
+    const ChildList& children = control.GetChildren();
+    for (uint32_t index = 0; index < children.GetCount(); ++index) {
+        const LControl& child = *children.GetAt(index, ChildList::kPaintOrder);
+        if (!child.GetLayout() || child.GetLayout()->clipToParent) {
+            const bool docked =
+                child.GetLayout() && child.GetLayout()->xIsDocked && child.GetLayout()->yIsDocked;
+            CollectPainted(child, docked ? area : clientArea, tree, overlays);
+        } else if (child.IsVisible(false)) {
+            overlays.push_back(&child);
+        }
+    }
+}
+
+// The renderer keeps the bitmaps it drew cached until it goes; the fixture checks them then.
+void ExpectNoControlAlive()
+{
+    EXPECT_EQ(LControl::GetLiveCount(), 0);
+    EXPECT_EQ(Orv::LLook::GetLiveCount(), 0);
+    EXPECT_EQ(Orv::LVisualPart::GetLiveCount(), 0);
+}
+
+class ProductSkinPaint : public ProductSkinTree
+{
+protected:
+    void SetUp() override
+    {
+        ProductSkinTree::SetUp();
+        window = Win32Test::CreateHeadlessWindow(kWindowWidth, kWindowHeight);
+        renderer = RCPtr<Orv::LGDIRenderer>(new Orv::LGDIRenderer());
+        RCPtr<Orv::LRenderContextInfo> created;
+        ASSERT_EQ(renderer->InitRenderContextInfo({0, 0, kWindowWidth, kWindowHeight}, window, 0,
+                                                  created),
+                  S_OK);
+        context = created;
+    }
+
+    void TearDown() override
+    {
+        context = nullptr;
+        renderer = nullptr;
+        Win32Test::DestroyHeadlessWindow(window);
+        ProductSkinTree::TearDown();
+    }
+
+    // As the root window lays out its root control for a client size.
+    static void LayOut(LControl& root, double width, double height)
+    {
+        Orv::RectD resolved;
+        ASSERT_EQ(
+            Orv::ResolveLayout(root.GetLayout().Get(), nullptr, Orv::RectD{0, 0, width, height},
+                               Orv::PointD{width, height}, Orv::PointD{0, 0}, resolved),
+            S_OK);
+        Orv::PointD position{resolved.x, resolved.y};
+        Orv::PointD size{resolved.width, resolved.height};
+        Orv::ApplyLayoutMinSize(root, position, size);
+        Orv::ApplyLayoutMaxSize(root, position, size);
+        Orv::RectD snapped{position.x, position.y, size.x, size.y};
+        snapped.SnapToPixels();
+        root.SetRect({snapped.x, snapped.y}, {snapped.width, snapped.height});
+    }
+
+    // One paint pass: the tree through the dirty region, then the overlay controls it
+    // collected in ascending Z_Order, each from its parent's content origin; then Present.
+    void Paint(LControl& root, const Orv::RectRegion& dirty)
+    {
+        context->GetDirtyRegion() = dirty;
+        renderer->RenderStart(context);
+        Orv::RCPtrArray<LControl> overlays;
+        EXPECT_EQ(root.Draw(*renderer, context->GetDirtyRegion(), overlays, false), S_OK);
+        std::vector<RCPtr<LControl>> ordered;
+        for (uint32_t index = 0; index < overlays.GetCount(); ++index) {
+            ordered.push_back(overlays.GetData()[index]);
+        }
+        std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
+            return a->GetLayout()->zOrder < b->GetLayout()->zOrder;
+        });
+        for (const RCPtr<LControl>& overlay : ordered) {
+            const Orv::PointD origin = WindowOrigin(*overlay);
+            renderer->PushClip();
+            renderer->PushClip(
+                Orv::PointD{origin.x - overlay->GetRect().x, origin.y - overlay->GetRect().y});
+            Orv::RCPtrArray<LControl> nested;
+            EXPECT_EQ(overlay->Draw(*renderer, context->GetDirtyRegion(), nested, true), S_OK);
+            renderer->PopClip();
+            renderer->PopClip();
+        }
+        renderer->RenderFinish(context);
+    }
+
+    void PaintAll(LControl& root)
+    {
+        Orv::RectRegion whole;
+        whole.AddRect(0, 0, kWindowWidth, kWindowHeight);
+        Paint(root, whole);
+    }
+
+    std::vector<uint32_t> Pixels() const
+    {
+        std::vector<uint32_t> pixels(static_cast<size_t>(kWindowWidth) * kWindowHeight);
+        for (int y = 0; y < kWindowHeight; ++y) {
+            for (int x = 0; x < kWindowWidth; ++x) {
+                pixels[static_cast<size_t>(y) * kWindowWidth + x] =
+                    Win32Test::GetWindowPixel(window, x, y);
+            }
+        }
+        return pixels;
+    }
+
+    static void WritePng(const std::vector<uint32_t>& pixels, const std::string& path)
+    {
+        cairo_surface_t* surface =
+            cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWindowWidth, kWindowHeight);
+        cairo_surface_flush(surface);
+        unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        for (int y = 0; y < kWindowHeight; ++y) {
+            std::memcpy(data + static_cast<ptrdiff_t>(y) * stride,
+                        &pixels[static_cast<size_t>(y) * kWindowWidth],
+                        static_cast<size_t>(kWindowWidth) * 4);
+        }
+        cairo_surface_mark_dirty(surface);
+        EXPECT_EQ(cairo_surface_write_to_png(surface, path.c_str()), CAIRO_STATUS_SUCCESS);
+        cairo_surface_destroy(surface);
+    }
+
+    HWND window = nullptr;
+    RCPtr<Orv::LGDIRenderer> renderer;
+    RCPtr<Orv::LRenderContextInfo> context;
+};
+
+const LControl* FindNamed(const LControl& control, const char* name)
+{
+    if (Narrow(control.GetName()) == name) {
+        return &control;
+    }
+    for (uint32_t index = 0; index < control.GetChildren().GetCount(); ++index) {
+        if (const LControl* found =
+                FindNamed(*control.GetChildren().GetAt(index, ChildList::kInsertionOrder), name)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+Orv::RectD Inner(const Orv::RectD& area)
+{
+    return {area.x + 1, area.y + 1, area.width - 2, area.height - 2};
+}
+
+uint32_t LookColourAt(const LControl& control, int x, int y)
+{
+    const Orv::PointD origin = WindowOrigin(control);
+    return const_cast<LControl&>(control).GetLookColorAt(
+        {static_cast<Orv::LongCoord>(x - origin.x), static_cast<Orv::LongCoord>(y - origin.y)}, -1);
+}
+
+// Every sampled pixel shows the look colour of the last control that paints there, unless the
+// look is not opaque there or the point lies in a text box; a hidden control owns no pixel.
+void ExpectLookColoursEverywhere(const std::vector<uint32_t>& pixels, const LControl& root,
+                                 std::map<std::string, int>& comparedByControl)
+{
+    std::vector<Painted> tree;
+    std::vector<const LControl*> overlays;
+    CollectPainted(root, Orv::RectD{0, 0, kWindowWidth, kWindowHeight}, tree, overlays);
+    for (const LControl* overlay : overlays) {
+        CollectPainted(*overlay, Orv::RectD{0, 0, kWindowWidth, kWindowHeight}, tree, overlays);
+    }
+    std::vector<Orv::RectD> textBoxes;
+    for (const Painted& painted : tree) {
+        const Orv::RectD box = TextBox(*painted.control);
+        if (box.width > 0) {
+            textBoxes.push_back(box);
+        }
+    }
+    int mismatches = 0;
+    for (int y = 1; y < kWindowHeight; y += 3) {
+        for (int x = 1; x < kWindowWidth; x += 3) {
+            const double cx = x + 0.5;
+            const double cy = y + 0.5;
+            bool onEdge = false;
+            for (const Painted& painted : tree) {
+                // Only pixels away from every edge, where rounding cannot change the owner.
+                onEdge = onEdge ||
+                         (Contains(painted.area, cx, cy) && !Contains(Inner(painted.area), cx, cy));
+            }
+            if (onEdge ||
+                std::any_of(textBoxes.begin(), textBoxes.end(),
+                            [&](const Orv::RectD& box) { return Contains(box, cx, cy); })) {
+                continue;
+            }
+            // The last control painted there whose look is not clear there shows; a look partly
+            // clear there blends, which is not compared.
+            const Painted* owner = nullptr;
+            uint32_t expected = 0;
+            for (auto at = tree.rbegin(); at != tree.rend(); ++at) {
+                if (!Contains(Inner(at->area), cx, cy)) {
+                    continue;
+                }
+                expected = LookColourAt(*at->control, x, y);
+                if ((expected >> 24) != 0) {
+                    owner = &*at;
+                    break;
+                }
+            }
+            if (owner == nullptr || (expected >> 24) != 0xFF) {
+                continue;
+            }
+            // Where an image changes colour within a pixel, stretching may pick either side.
+            bool flat = true;
+            for (int dy = -1; dy <= 1 && flat; ++dy) {
+                for (int dx = -1; dx <= 1 && flat; ++dx) {
+                    flat = LookColourAt(*owner->control, x + dx, y + dy) == expected;
+                }
+            }
+            if (!flat) {
+                continue;
+            }
+            const uint32_t shown = pixels[static_cast<size_t>(y) * kWindowWidth + x];
+            const std::string name = Narrow(owner->control->GetName());
+            ++comparedByControl[name];
+            if (!Near(shown, expected, 2) && ++mismatches <= 10) {
+                ADD_FAILURE() << name << " at (" << x << ", " << y << "): shows " << std::hex
+                              << shown << ", its look " << expected;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(ProductSkinPaint, BothSkinsPaintTheirLooksTextsAndNothingHidden)
+{
+    for (int32_t skin = 0; skin < 2; ++skin) {
+        SCOPED_TRACE("skin " + std::to_string(skin));
+        RCPtr<LControl> root = Build(skin);
+        ASSERT_TRUE(root);
+        LayOut(*root, kWindowWidth, kWindowHeight);
+        ASSERT_EQ(root->GetRect().x, 0);
+        ASSERT_EQ(root->GetRect().y, 0);
+        PaintAll(*root);
+        const std::vector<uint32_t> pixels = Pixels();
+        WritePng(pixels, "product-skin-" + std::to_string(skin) + ".png");
+
+        std::map<std::string, int> compared;
+        ExpectLookColoursEverywhere(pixels, *root, compared);
+        for (const char* name :
+             {"viewDevice", "buttonSupport", "comboBoxBuffer", "comboBoxSampleRate"}) {
+            EXPECT_GT(compared[name], 0) << name;
+        }
+        // The clock source's closed look is clear: what lies beneath shows through it.
+        const LControl* clockSource = FindNamed(*root, "comboBoxClockSource");
+        ASSERT_NE(clockSource, nullptr);
+        EXPECT_TRUE(const_cast<LControl*>(clockSource)->IsTransparentAt(10, 10));
+        EXPECT_EQ(compared.count("comboBoxClockSource"), 0u);
+        for (const char* name : {"listBox", "labelBufferSizePow2", "labelInputLatency"}) {
+            const LControl* hidden = FindNamed(*root, name);
+            ASSERT_NE(hidden, nullptr);
+            EXPECT_FALSE(hidden->IsVisible(true)) << name;
+            EXPECT_EQ(compared.count(name), 0u) << name;
+        }
+
+        // Each visible label's text shows in its text colour inside its text box.
+        std::vector<Painted> tree;
+        std::vector<const LControl*> overlays;
+        CollectPainted(*root, Orv::RectD{0, 0, kWindowWidth, kWindowHeight}, tree, overlays);
+        int labels = 0;
+        for (const Painted& painted : tree) {
+            const LControl& control = *painted.control;
+            const Orv::RectD box = TextBox(control);
+            const RCPtr<Orv::LLook> look = control.GetLook(-1);
+            if (box.width <= 0 || !control.IsVisible(true) || !look->GetTextForegroundPart() ||
+                !look->GetTextForegroundPart()->IsColorFill()) {
+                continue;
+            }
+            Orv::RectD visible;
+            if (!Orv::RectD::Intersect(visible, box, painted.area)) {
+                continue;
+            }
+            const uint32_t ink =
+                look->GetTextForegroundPart()->GetColorAtPoint(Orv::PointT<Orv::LongCoord>{0, 0});
+            int inked = 0;
+            for (int y = static_cast<int>(visible.y); y < static_cast<int>(visible.Bottom()); ++y) {
+                for (int x = static_cast<int>(visible.x); x < static_cast<int>(visible.Right());
+                     ++x) {
+                    inked += Near(pixels[static_cast<size_t>(y) * kWindowWidth + x], ink, 24);
+                }
+            }
+            EXPECT_GT(inked, 0) << Narrow(control.GetName()) << " " << Narrow(control.GetText());
+            ++labels;
+        }
+        EXPECT_GE(labels, 4);
+        root = nullptr;
+        ExpectNoControlAlive();
+    }
+}
+
+TEST_F(ProductSkinPaint, APaintOfOneLabelsBoxChangesNothingElse)
+{
+    RCPtr<LControl> root = Build(0);
+    ASSERT_TRUE(root);
+    LayOut(*root, kWindowWidth, kWindowHeight);
+    PaintAll(*root);
+    const std::vector<uint32_t> before = Pixels();
+
+    LControl* label = const_cast<LControl*>(FindNamed(*root, "labelVersionNumber"));
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(label->IsVisible(true));
+    EXPECT_TRUE(label->ChangeText(u"WWWWWWWW", false));
+    Orv::RectD box = WindowBox(*label);
+    box.RoundEdges();
+    const Orv::RectT<Orv::LongCoord> whole = box.ToLong();
+    Orv::RectRegion dirty;
+    dirty.AddRect(whole.x, whole.y, whole.x + whole.width, whole.y + whole.height);
+    Paint(*root, dirty);
+    const std::vector<uint32_t> after = Pixels();
+
+    int changedInside = 0;
+    int changedOutside = 0;
+    for (int y = 0; y < kWindowHeight; ++y) {
+        for (int x = 0; x < kWindowWidth; ++x) {
+            const size_t at = static_cast<size_t>(y) * kWindowWidth + x;
+            if (before[at] == after[at]) {
+                continue;
+            }
+            if (Contains(box, x + 0.5, y + 0.5)) {
+                ++changedInside;
+            } else {
+                ++changedOutside;
+            }
+        }
+    }
+    EXPECT_GT(changedInside, 0);
+    EXPECT_EQ(changedOutside, 0);
+    root = nullptr;
+    ExpectNoControlAlive();
 }
 
 }  // namespace

@@ -1,0 +1,245 @@
+// The program's control tree (skin 0, base controls) laid out as the root window lays out its
+// root control. A full layout moves every control (the client area alternates between
+// 1024 x 768 and 1000 x 750, one size per iteration); the re-layouts run at an unchanged size:
+// the root window's pass (which stops at the root's unchanged rectangle) and every control's
+// UpdateLayout in turn (what a storm of text or limit changes costs when nothing moves).
+#include <benchmark/benchmark.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Application/FrameworkApp.h"
+#include "ControlBase/Control.h"
+#include "ControlBase/ControlCreateFunction.h"
+#include "ControlBase/ControlFactory.h"
+#include "ControlBase/DocumentBytes.h"
+#include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/LayoutEngine.h"
+#include "ControlBase/RectRegion.h"
+#include "Renderer/Gdi/GDIRenderContextInfo.h"
+#include "Renderer/Gdi/GDIRenderer.h"
+#include "Win32Test/HeadlessWindow.h"
+#include "gdiplus.h"
+
+namespace {
+
+using Orv::LControl;
+using Orv::PointD;
+using Orv::RCPtr;
+using Orv::RectD;
+
+// GDI+, the application, its factory with every class of the skin document as a base control,
+// and the tree of skin 0, its root made to fill the window's client area.
+class ProductTree
+{
+public:
+    ProductTree()
+    {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        application = RCPtr<Orv::LFrameworkApp>(new Orv::LFrameworkApp());
+        factory = RCPtr<Orv::LControlFactory>(new Orv::LControlFactory(u"Quorvel"));
+        application->SetControlFactory(factory);
+        if (factory->LoadSkinsAndStrings(u"::", 0x0409) != 0) {
+            return;
+        }
+        std::vector<uint8_t> bytes;
+        if (Orv::ReadDocumentBytes(u"::APP_SKINS", bytes) != Orv::DocumentRead::Done) {
+            return;
+        }
+        const std::string document(bytes.begin(), bytes.end());
+        const std::regex classAttribute("Class=\"([^\"]+)\"");
+        std::set<std::string> classes;
+        for (std::sregex_iterator it(document.begin(), document.end(), classAttribute), end;
+             it != end; ++it) {
+            classes.insert((*it)[1].str());
+        }
+        for (const std::string& className : classes) {
+            factory->RegisterControlCreateFunction(Orv::WideString(className.c_str()).GetText(),
+                                                   &Orv::CreateControlOf<LControl>);
+        }
+        factory->currentSkinIndex = 0;
+        root = factory->CreateControlByName(u"mainControl", nullptr);
+        if (!root) {
+            return;
+        }
+        Orv::AxisPositionSpec position;
+        Orv::AxisSizeSpec size;
+        size.reference = Orv::kSizeToClient;
+        size.rel = 1.0f;
+        root->SetLayoutPlacement(position, size, position, size);
+        Collect(*root);
+    }
+
+    ~ProductTree()
+    {
+        controls.clear();
+        root = nullptr;
+        application->SetControlFactory(nullptr);
+        factory = nullptr;
+        application = nullptr;
+        Gdiplus::GdiplusShutdown(token);
+    }
+
+    ProductTree(const ProductTree&) = delete;
+    ProductTree& operator=(const ProductTree&) = delete;
+
+    // The root window's pass for a client size.
+    void LayOut(double width, double height)
+    {
+        RectD resolved;
+        Orv::ResolveLayout(root->GetLayout().Get(), nullptr, RectD{0, 0, 1920, 1040},
+                           PointD{width, height}, PointD{}, resolved);
+        PointD at{resolved.x, resolved.y};
+        PointD extent{resolved.width, resolved.height};
+        Orv::ApplyLayoutMinSize(*root, at, extent);
+        Orv::ApplyLayoutMaxSize(*root, at, extent);
+        RectD snapped{at.x, at.y, extent.x, extent.y};
+        snapped.SnapToPixels();
+        root->SetRect(PointD{snapped.x, snapped.y}, PointD{snapped.width, snapped.height});
+    }
+
+    RCPtr<LControl> root;
+    std::vector<LControl*> controls;  // every control but the root, in tree order
+
+private:
+    void Collect(LControl& control)
+    {
+        for (uint32_t index = 0; index < control.GetChildren().GetCount(); ++index) {
+            LControl* child = control.GetChildren()
+                                  .GetAt(index, LControl::ChildControlList::kInsertionOrder)
+                                  .Get();
+            controls.push_back(child);
+            Collect(*child);
+        }
+    }
+
+    ULONG_PTR token = 0;
+    RCPtr<Orv::LFrameworkApp> application;
+    RCPtr<Orv::LControlFactory> factory;
+};
+
+void FullLayout(benchmark::State& state)
+{
+    ProductTree tree;
+    if (!tree.root) {
+        state.SkipWithError("the program's tree does not build");
+        return;
+    }
+    tree.LayOut(1024, 768);
+    bool small = true;
+    for (auto _ : state) {
+        tree.LayOut(small ? 1000 : 1024, small ? 750 : 768);
+        small = !small;
+    }
+    state.counters["controls"] = static_cast<double>(tree.controls.size() + 1);
+}
+BENCHMARK(FullLayout)->Unit(benchmark::kMicrosecond);
+
+void RelayoutAtAnUnchangedSize(benchmark::State& state)
+{
+    ProductTree tree;
+    if (!tree.root) {
+        state.SkipWithError("the program's tree does not build");
+        return;
+    }
+    tree.LayOut(1024, 768);
+    for (auto _ : state) {
+        tree.LayOut(1024, 768);
+    }
+}
+BENCHMARK(RelayoutAtAnUnchangedSize)->Unit(benchmark::kMicrosecond);
+
+void UpdateLayoutOfEveryControlUnchanged(benchmark::State& state)
+{
+    ProductTree tree;
+    if (!tree.root) {
+        state.SkipWithError("the program's tree does not build");
+        return;
+    }
+    tree.LayOut(1024, 768);
+    for (auto _ : state) {
+        for (LControl* control : tree.controls) {
+            benchmark::DoNotOptimize(control->UpdateLayout());
+        }
+    }
+    state.counters["controls"] = static_cast<double>(tree.controls.size());
+}
+BENCHMARK(UpdateLayoutOfEveryControlUnchanged)->Unit(benchmark::kMicrosecond);
+
+// A headless window of 1024 x 768 with the GDI+ renderer and its double-buffered context.
+class PaintTarget
+{
+public:
+    static constexpr int kWidth = 1024;
+    static constexpr int kHeight = 768;
+
+    PaintTarget() : window(Win32Test::CreateHeadlessWindow(kWidth, kHeight))
+    {
+        renderer = RCPtr<Orv::LGDIRenderer>(new Orv::LGDIRenderer());
+        renderer->InitRenderContextInfo({0, 0, kWidth, kHeight}, window, 0, context);
+    }
+    ~PaintTarget()
+    {
+        context = nullptr;
+        renderer = nullptr;
+        Win32Test::DestroyHeadlessWindow(window);
+    }
+    PaintTarget(const PaintTarget&) = delete;
+    PaintTarget& operator=(const PaintTarget&) = delete;
+
+    void DirtyWhole()
+    {
+        context->GetDirtyRegion().Clear();
+        context->GetDirtyRegion().AddRect(0, 0, kWidth, kHeight);
+    }
+
+    HWND window;
+    RCPtr<Orv::LGDIRenderer> renderer;
+    RCPtr<Orv::LRenderContextInfo> context;
+};
+
+// The first show or a skin switch: the whole window, the tree, its overlay controls, Present.
+void FullPaint(benchmark::State& state)
+{
+    ProductTree tree;
+    if (!tree.root) {
+        state.SkipWithError("the program's tree does not build");
+        return;
+    }
+    tree.LayOut(PaintTarget::kWidth, PaintTarget::kHeight);
+    PaintTarget target;
+    Orv::RCPtrArray<LControl> overlays;
+    for (auto _ : state) {
+        target.DirtyWhole();
+        target.renderer->RenderStart(target.context);
+        overlays.SetCount(0);
+        tree.root->Draw(*target.renderer, target.context->GetDirtyRegion(), overlays, false);
+        // The program's overlay controls (lists, tool tip) are hidden or empty: none is drawn.
+        target.renderer->RenderFinish(target.context);
+    }
+    state.counters["overlays"] = static_cast<double>(overlays.GetCount());
+}
+BENCHMARK(FullPaint)->Unit(benchmark::kMicrosecond);
+
+// What every pixel costs: three opaque fills of the whole surface, then Present.
+void ThreeSourceFills(benchmark::State& state)
+{
+    PaintTarget target;
+    for (auto _ : state) {
+        target.DirtyWhole();
+        target.renderer->RenderStart(target.context);
+        for (int fill = 0; fill < 3; ++fill) {
+            target.renderer->FillRect({0, 0, PaintTarget::kWidth, PaintTarget::kHeight},
+                                      Orv::ColorT(0.1f * fill, 0.2f, 0.3f, 1.0f), false);
+        }
+        target.renderer->RenderFinish(target.context);
+    }
+}
+BENCHMARK(ThreeSourceFills)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
