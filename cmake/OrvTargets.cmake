@@ -123,6 +123,56 @@ function(orv_compile_signature target out)
     set(${out} "${signature}" PARENT_SCOPE)
 endfunction()
 
+# The headers every test source parses first: GoogleTest, GoogleMock and the standard headers the
+# tests use most. Parsing them was about two thirds of a test source's compile; precompiled, they
+# are read once per group of programs that compile alike. Under clang only, which loads what a
+# source uses from the header (a third of the CPU time of the same compiles without it).
+set(ORV_TEST_PRECOMPILED_HEADERS
+    <gtest/gtest.h> <gmock/gmock.h>
+    <algorithm> <array> <atomic> <chrono> <cstdint> <cstring> <filesystem> <fstream> <functional>
+    <future> <map> <memory> <mutex> <optional> <random> <set> <sstream> <string> <thread>
+    <vector>)
+
+# Precompiles the test headers for `program`, or, given an owner whose compile signature is the
+# same, reuses the owner's. A precompiled header built with other options is refused by the
+# compiler (gcc silently, but CMake passes -Winvalid-pch, so with -Werror it fails the build rather
+# than making it slow).
+function(orv_precompile_test_headers program owner)
+    if(owner)
+        target_precompile_headers(${program} REUSE_FROM ${owner})
+    else()
+        target_precompile_headers(${program} PRIVATE ${ORV_TEST_PRECOMPILED_HEADERS})
+    endif()
+endfunction()
+
+# The precompiled test headers of every program that compiles as `program` does, in an object
+# library of their own: a program that reused them from another program would wait for that
+# program's whole build, and the ThreadSanitizer build would build programs it does not run.
+function(orv_add_test_pch name program)
+    set(source "${CMAKE_BINARY_DIR}/orv_test_pch.cpp")
+    if(NOT EXISTS "${source}")
+        file(WRITE "${source}" "// Compiled only for the precompiled test headers it carries.\n")
+    endif()
+    add_library(${name} OBJECT "${source}")
+    foreach(property COMPILE_OPTIONS COMPILE_DEFINITIONS COMPILE_FEATURES)
+        get_target_property(values ${program} ${property})
+        if(values)
+            set_property(TARGET ${name} PROPERTY ${property} "${values}")
+        endif()
+    endforeach()
+    get_target_property(libraries ${program} LINK_LIBRARIES)
+    foreach(library IN LISTS libraries)
+        if(TARGET "${library}")
+            target_link_libraries(${name} PRIVATE ${library})
+        endif()
+    endforeach()
+    orv_precompile_test_headers(${name} "")
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        # Without the headers' times in it, ccache can cache the compiles that use it.
+        target_compile_options(${name} PRIVATE -Xclang -fno-pch-timestamp)
+    endif()
+endfunction()
+
 # A fixture or stand-in source that several test programs list would be compiled once for each of
 # them; this compiles it once, into an object library, for every program whose options and
 # definitions (its own and its libraries') are the same, and links the objects in its place. The
@@ -136,6 +186,19 @@ function(orv_share_test_sources)
         get_target_property(folder ${program} SOURCE_DIR)
         get_target_property(sources ${program} SOURCES)
         orv_compile_signature(${program} signature)
+        string(MD5 pch_key "${signature}")
+        if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+            # gcc reads its whole precompiled header (over 100 MB under the sanitizers) into every
+            # compile: a cold dev build of the tests took 2455 CPU-s with it, 1621 without.
+        elseif(NOT DEFINED pch_owner_${pch_key})
+            string(SUBSTRING "${pch_key}" 0 8 short)
+            set(pch_owner_${pch_key} orv_test_pch_${short})
+            orv_add_test_pch(orv_test_pch_${short} ${program})
+        endif()
+        if(DEFINED pch_owner_${pch_key})
+            set(pch_of_${program} ${pch_owner_${pch_key}})
+            orv_precompile_test_headers(${program} ${pch_of_${program}})
+        endif()
         foreach(source IN LISTS sources)
             if(source MATCHES "\\$<" OR NOT source MATCHES "\\.(c|cc|cpp|cxx)$")
                 continue()
@@ -155,6 +218,9 @@ function(orv_share_test_sources)
                 endif()
             endforeach()
             if(own)
+                # Its own options or definitions may not match the program's precompiled headers.
+                set_source_files_properties("${path}" TARGET_DIRECTORY ${program}
+                                            PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
                 continue()
             endif()
             string(MD5 key "${path}|${signature}")
@@ -177,6 +243,9 @@ function(orv_share_test_sources)
         string(SUBSTRING "${key}" 0 8 short)
         set(objects "orv_shared_${stem}_${short}")
         add_library(${objects} OBJECT "${path}")
+        if(DEFINED pch_of_${first})
+            orv_precompile_test_headers(${objects} ${pch_of_${first}})
+        endif()
         foreach(property INCLUDE_DIRECTORIES COMPILE_OPTIONS COMPILE_DEFINITIONS COMPILE_FEATURES)
             get_target_property(values ${first} ${property})
             if(values)

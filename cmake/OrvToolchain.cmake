@@ -2,8 +2,13 @@
 
 find_program(ORV_CCACHE ccache)
 if(ORV_CCACHE)
-    set(CMAKE_C_COMPILER_LAUNCHER "${ORV_CCACHE}")
-    set(CMAKE_CXX_COMPILER_LAUNCHER "${ORV_CCACHE}")
+    # The test programs' precompiled headers: ccache hashes a precompiled header by its contents,
+    # but only caches compiles that use one when told the header's __DATE__/__TIME__ and its file
+    # times do not matter (they are rebuilt whenever their inputs change).
+    set(orv_ccache env CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+                   "${ORV_CCACHE}")
+    set(CMAKE_C_COMPILER_LAUNCHER ${orv_ccache})
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${orv_ccache})
 endif()
 
 set(ORV_SANITIZE "" CACHE STRING "Sanitizers for the whole build (address;undefined or thread)")

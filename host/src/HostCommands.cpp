@@ -134,9 +134,18 @@ bool StartMachine(HostMachine& machine, const HostOptions& options, std::ostream
     return true;
 }
 
-bool CheckRate(HostMachine& machine, uint32_t rate, const std::string& what, std::ostream& err)
+// The rates the device's descriptors declare, lowest first: known before the device is plugged
+// in, so that a file or option it cannot take is refused without starting anything.
+std::vector<ULONG> DeclaredRates(const DeviceChoice& choice)
 {
-    const std::vector<ULONG> rates = machine.Rates();
+    std::vector<ULONG> rates(choice.variant.rates.begin(), choice.variant.rates.end());
+    std::sort(rates.begin(), rates.end());
+    return rates;
+}
+
+bool CheckRate(const std::vector<ULONG>& rates, uint32_t rate, const std::string& what,
+               std::ostream& err)
+{
     if (std::find(rates.begin(), rates.end(), rate) != rates.end()) {
         return true;
     }
@@ -211,6 +220,20 @@ int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bo
         err << "quorvel-host: " << options.file << ": the data chunk holds no audio\n";
         return kExitBadInput;
     }
+    const DeviceChoice& choice = *FindDevice(options.device);
+    if (choice.variant.outChannels == 0) {
+        err << "quorvel-host: the device has no render endpoint\n";
+        return kExitBadInput;
+    }
+    if (!CheckRate(DeclaredRates(choice), audio.rate, options.file, err)) {
+        return kExitBadInput;
+    }
+    if (audio.channels != choice.variant.outChannels) {
+        err << "quorvel-host: " << options.file << " has " << audio.channels
+            << " channel(s); the device's render endpoint carries "
+            << static_cast<int>(choice.variant.outChannels) << "\n";
+        return kExitBadInput;
+    }
     if (!CanCreate(options.out, err)) {
         return kExitBadInput;
     }
@@ -223,7 +246,7 @@ int RunPlay(const HostOptions& options, std::ostream& out, std::ostream& err, bo
     int result = kExitBadInput;
     if (endpoint == nullptr) {
         err << "quorvel-host: the device has no render endpoint\n";
-    } else if (!CheckRate(machine, audio.rate, options.file, err)) {
+    } else if (!CheckRate(machine.Rates(), audio.rate, options.file, err)) {
     } else if (audio.channels != endpoint->maxChannels) {
         err << "quorvel-host: " << options.file << " has " << audio.channels
             << " channel(s); the endpoint \"" << endpoint->name << "\" carries "
@@ -276,6 +299,15 @@ int RecordAndReport(HostMachine& machine, const EndpointInfo& endpoint, const Ho
 
 int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
 {
+    const DeviceChoice& choice = *FindDevice(options.device);
+    if (choice.variant.inChannels == 0) {
+        err << "quorvel-host: the device '" << options.device
+            << "' has no capture endpoint (--device inputs has one)\n";
+        return kExitBadInput;
+    }
+    if (!CheckRate(DeclaredRates(choice), options.rate, "--rate", err)) {
+        return kExitBadInput;
+    }
     if (!CanCreate(options.file, err)) {
         return kExitBadInput;
     }
@@ -289,7 +321,7 @@ int RunRecord(const HostOptions& options, std::ostream& out, std::ostream& err, 
     if (endpoint == nullptr) {
         err << "quorvel-host: the device '" << options.device
             << "' has no capture endpoint (--device inputs has one)\n";
-    } else if (CheckRate(machine, options.rate, "--rate", err)) {
+    } else if (CheckRate(machine.Rates(), options.rate, "--rate", err)) {
         result = RecordAndReport(machine, *endpoint, options, out, err, terminal);
     }
     const bool clean = Unplug(machine, out, err, result == kExitBadInput);
@@ -345,12 +377,15 @@ int LowLatencyAndReport(HostMachine& machine, const HostOptions& options, std::o
 
 int RunLowLatency(const HostOptions& options, std::ostream& out, std::ostream& err, bool terminal)
 {
+    if (!CheckRate(DeclaredRates(*FindDevice(options.device)), options.rate, "--rate", err)) {
+        return kExitBadInput;
+    }
     HostMachine machine(options.virtualTime);
     if (!StartMachine(machine, options, err)) {
         return kExitCheckFailed;
     }
     int result = kExitBadInput;
-    if (CheckRate(machine, options.rate, "--rate", err)) {
+    if (CheckRate(machine.Rates(), options.rate, "--rate", err)) {
         result = LowLatencyAndReport(machine, options, out, err, terminal);
     }
     const bool clean = Unplug(machine, out, err, result == kExitBadInput);

@@ -3,6 +3,7 @@
 // device's input, list names the endpoints, and bad input ends in a one-line reason and the
 // bad-input exit code. Each command unplugs its device, and the fixture fails a test whose
 // driver left pool or timers behind.
+#include <KernelTestApi.h>
 #include <KernelTestFixture.h>
 #include <gtest/gtest.h>
 
@@ -460,5 +461,30 @@ INSTANTIATE_TEST_SUITE_P(
                   }(),
                   "IEEE float"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the device's descriptors rule out is refused before the device is plugged in: the driver
+// is never started, so it allocates nothing.
+TEST_F(HostCommandsTest, RefusalsTheDeviceDeclaresComeBeforeItIsPluggedIn)
+{
+    WavAudio mono = Ramp(48000, 16, 16, 100);
+    mono.channels = 1;
+    const std::string lowRate = Write("rate.wav", Ramp(22050, 16, 16, 100));
+    const std::string monoFile = Write("mono.wav", mono);
+    const std::vector<std::vector<std::string>> refusals = {
+        {"play", lowRate},
+        {"play", monoFile},
+        {"record", Path("x.wav"), "--seconds", "1"},
+        {"record", Path("x.wav"), "--seconds", "1", "--device", "inputs", "--rate", "32000"},
+        {"lowlatency", "--buffer", "256", "--seconds", "1", "--rate", "32000"},
+    };
+    for (const std::vector<std::string>& args : refusals) {
+        const uint64_t allocations = Platform::Kernel::AllocationCount();
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.code, Host::kExitBadInput) << args[0] << " " << args[1] << ": " << o.err;
+        EXPECT_EQ(Platform::Kernel::AllocationCount(), allocations)
+            << args[0] << " " << args[1] << ": the driver ran";
+        EXPECT_EQ(o.out, "") << args[0] << " " << args[1];
+    }
+}
 
 }  // namespace
