@@ -19,21 +19,6 @@ int32_t ClampToInt32(int64_t value)
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-// (int)v toward zero, saturating at the 32-bit limits; NaN gives 0.
-int32_t TruncateSaturating(float value)
-{
-    if (!(value == value)) {
-        return 0;
-    }
-    if (value >= 2147483647.0f) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (value <= -2147483648.0f) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(value);
-}
-
 RectT<LongCoord> MakeRect(int64_t left, int64_t top, int64_t right, int64_t bottom)
 {
     return {ClampToInt32(left), ClampToInt32(top), ClampToInt32(right - left),
@@ -218,8 +203,8 @@ void LLook::LayOutTextBox()
         textBlock->SetBoxSize(box.x, box.y);
         textBlock->Invalidate();
     }
-    textX = TruncateSaturating(left);
-    textY = TruncateSaturating(top);
+    textX = TruncateToLong(left);
+    textY = TruncateToLong(top);
 }
 
 void LLook::CollectDrawRects(const RCPtr<LRenderer>& renderer, const RectRegion& dirty,

@@ -40,28 +40,12 @@ void SayOnDebugChannel(const WideString& partName, const std::string& what)
                                       << std::flush;
 }
 
-// (int)v for a value that a skin or a caller may have made arbitrarily large: saturates at the
-// 32-bit limits (NaN gives 0) instead of being undefined.
-int32_t TruncateSaturating(float value)
-{
-    if (!(value == value)) {
-        return 0;
-    }
-    if (value >= 2147483647.0f) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (value <= -2147483648.0f) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(value);
-}
-
 // Floor with a relative tolerance of 2^-23: a value a rounding error below a whole number snaps
 // to that number.
 int32_t SnapBelow(float value)
 {
-    return value >= 0.0f ? TruncateSaturating(value + value * kSnapTolerance)
-                         : TruncateSaturating(value - (value * kSnapTolerance + 1.0f));
+    return value >= 0.0f ? TruncateToLong(value + value * kSnapTolerance)
+                         : TruncateToLong(value - (value * kSnapTolerance + 1.0f));
 }
 
 int32_t ClampToInt32(int64_t value)
@@ -247,14 +231,13 @@ PackedColor LVisualPart::GetColorAtPoint(const PointT<float>& point,
     }
     switch (resizeType) {
         case kTile: {
-            const int32_t tileWidth = TruncateSaturating(w + 0.5f);
-            const int32_t tileHeight = TruncateSaturating(h + 0.5f);
+            const int32_t tileWidth = TruncateToLong(w + 0.5f);
+            const int32_t tileHeight = TruncateToLong(h + 0.5f);
             if (tileWidth <= 0 || tileHeight <= 0) {
                 return kTransparentColor;
             }
-            return GetColorAtPoint(
-                PointT<LongCoord>{TruncateSaturating(point.x + 0.5f) % tileWidth,
-                                  TruncateSaturating(point.y + 0.5f) % tileHeight});
+            return GetColorAtPoint(PointT<LongCoord>{TruncateToLong(point.x + 0.5f) % tileWidth,
+                                                     TruncateToLong(point.y + 0.5f) % tileHeight});
         }
         case kCenter:
             return GetColorAtPoint(
@@ -264,8 +247,8 @@ PackedColor LVisualPart::GetColorAtPoint(const PointT<float>& point,
             const float sx = w / drawWidth;
             const float sy = h / drawHeight;
             if (drawWidth >= w && drawHeight >= h) {
-                return GetColorAtPoint(PointT<LongCoord>{TruncateSaturating(sx * point.x),
-                                                         TruncateSaturating(sy * point.y)});
+                return GetColorAtPoint(
+                    PointT<LongCoord>{TruncateToLong(sx * point.x), TruncateToLong(sy * point.y)});
             }
             return ColorOfStretchBlock(point.x, point.y, sx, sy, w, h);
         }

@@ -37,6 +37,20 @@ LongCoord RoundToLong(double value)
     return static_cast<LongCoord>(std::round(value));
 }
 
+LongCoord TruncateToLong(double value)
+{
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value >= kLongMax) {
+        return std::numeric_limits<LongCoord>::max();
+    }
+    if (value <= kLongMin) {
+        return std::numeric_limits<LongCoord>::min();
+    }
+    return static_cast<LongCoord>(value);
+}
+
 double RoundHalfAwayFromZero(double value)
 {
     if (std::isnan(value) || std::fabs(value) >= kExactIntegerLimit) {

@@ -16,6 +16,10 @@ using LongCoord = int32_t;
 // above 2147483647 gives 2147483647, the rest rounds half away from zero.
 LongCoord RoundToLong(double value);
 
+// (int)v toward zero for a value a skin or a caller may have made arbitrarily large: saturates at
+// the 32-bit limits instead of being undefined; NaN gives 0.
+LongCoord TruncateToLong(double value);
+
 // Rounds half away from zero and stays a double; -0.0 becomes +0.0.
 double RoundHalfAwayFromZero(double value);
 
