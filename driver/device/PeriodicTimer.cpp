@@ -18,10 +18,14 @@ bool IsRunning(const PeriodicTimer* timer)
     return ReadUCharAcquire(&timer->running) != 0;
 }
 
-// The expiry in flight is over. Last touch of the timer by its DPC or work item: a StopTimer
-// waiting for it may return and the owner free the timer.
+// The expiry in flight is over. workPending and workIdle change together under the timer's lock:
+// apart, an expiry ending (pending 0, then the event set) and the next DPC starting one (pending
+// 1, then the event cleared) could interleave so that the event stood set over a queued work item,
+// and a StopTimer would return and let the owner free the timer under it. The lock's release is
+// the last touch; StopTimer takes the lock once after its wait, so it returns only after that.
 void EndExpiry(PeriodicTimer* timer)
 {
+    InStackLock hold(&timer->lock);
     InterlockedExchange(&timer->workPending, 0);
     KeSetEvent(&timer->workIdle, 0, FALSE);
 }
@@ -51,10 +55,13 @@ void PeriodicTimerDpc(PKDPC, PVOID deferredContext, PVOID, PVOID)
     if (GetPnpState(device) != kPnpStarted) {
         return;
     }
-    if (InterlockedCompareExchange(&timer->workPending, 1, 0) != 0) {
-        return;  // the previous expiry's work item has not finished: skip this one
+    {
+        InStackLock hold(&timer->lock);
+        if (InterlockedCompareExchange(&timer->workPending, 1, 0) != 0) {
+            return;  // the previous expiry's work item has not finished: skip this one
+        }
+        KeClearEvent(&timer->workIdle);
     }
-    KeClearEvent(&timer->workIdle);
     if (!TryAcquireRemoveLock(device)) {
         EndExpiry(timer);
         return;
@@ -144,4 +151,6 @@ void PeriodicTimer::StopTimer()
     // A DPC already running may still be about to queue its work item.
     KeFlushQueuedDpcs();
     KeWaitForSingleObject(&workIdle, Executive, KernelMode, FALSE, nullptr);
+    // The expiry that set the event may still be releasing the lock it set it under.
+    InStackLock barrier(&lock);
 }

@@ -28,7 +28,7 @@ public:
     KDPC dpc;              // PeriodicTimerDpc, context = this
     DeviceLink ownerLink;  // the context's device field
     UCHAR running;         // armed and holding the remove lock; changed under lock
-    KSPIN_LOCK lock;       // a start or a stop decides and acts on running as one step
+    KSPIN_LOCK lock;       // guards running, and workPending with workIdle, so each moves as one
     ULONG period;          // ms
     TimerCallback callback;
     PVOID argument;
