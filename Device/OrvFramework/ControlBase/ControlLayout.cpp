@@ -60,6 +60,7 @@ ORVRESULT LControl::SetRect(const PointD& position, const PointD& size)
 
     const bool clip = ClipsToParent(layout);
     InvalidateRect(RectD{0, 0, rect.width, rect.height}, clip);
+    InvalidateOverlays();
     rect = RectD{position.x, position.y, size.x, size.y};
 
     const PointL whole{RoundToLong(size.x), RoundToLong(size.y)};
@@ -99,6 +100,7 @@ ORVRESULT LControl::SetRect(const PointD& position, const PointD& size)
     }
 
     InvalidateRect(RectD{0, 0, rect.width, rect.height}, clip);
+    InvalidateOverlays();
     OnClientRectChanged();
     return S_OK;
 }
@@ -195,7 +197,7 @@ void LControl::ChildrenBounds(RectL& bounds) const
 
 RectD LControl::CalcClientRect()
 {
-    clientRectCache = LayoutClientRectOf(*this);
+    clientRectCache = GetClientRect(-1);
     clientRectValid = true;
     return clientRectCache;
 }
@@ -235,13 +237,13 @@ void LControl::CalcNaturalSize(PointD& size)
 
 void LControl::GetClientBounds(RectD& bounds)
 {
-    const RectD client = LayoutClientRectOf(*this);
+    const RectD client = GetClientRect(-1);
     bounds = RectD{0, 0, client.width, client.height};
 }
 
 void LControl::GetVisibleClientRect(RectD& visible)
 {
-    const RectD client = LayoutClientRectOf(*this);
+    const RectD client = GetClientRect(-1);
     visible = RectD{scrollOffset.x, scrollOffset.y, client.width, client.height};
 }
 

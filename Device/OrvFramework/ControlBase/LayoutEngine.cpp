@@ -196,7 +196,7 @@ double TextGrowth(double t, float box, float fraction)
 void ApplyTextMinimum(LControl& control, const LLayoutDescriptor& layout, int axis,
                       const PointD& size, double& m)
 {
-    const RCPtr<LLook> look = LayoutLookOf(control);
+    const RCPtr<LLook> look = control.GetLook(-1);
     if (!look || !look->GetDescriptor() || !look->GetTextBlock()) {
         return;
     }
@@ -252,7 +252,7 @@ bool NamedLimitReference(LControl& control, const LayoutLimit& limit, bool maxim
     if (count == 0) {
         return false;
     }
-    const RectD client = LayoutClientRectOf(control);
+    const RectD client = control.GetClientRect(-1);
     if (const RCPtr<LControl> named = control.FindChild(limit.toControlName)) {
         MapChild(control, *named, client, position, axis, true, origin, size);
         return true;
@@ -294,7 +294,7 @@ void AddChildrenBorder(const LControl& control, const LayoutLimit& limit, int ax
     if (!limit.toControl || limit.toControlName != kChildrenReference) {
         return;
     }
-    const RCPtr<LLook> look = LayoutLookOf(control);
+    const RCPtr<LLook> look = control.GetLook(-1);
     if (!look) {
         return;
     }
@@ -320,32 +320,6 @@ float AnchorOf(const LLayoutDescriptor& layout, int axis)
 
 }  // namespace
 
-RCPtr<LLook> LayoutLookOf(const LControl& control)
-{
-    const RCPtrArray<LLook>& looks = control.GetLooks();
-    const Array<float>& weights = control.GetLookWeights();
-    const uint32_t count = std::min(looks.GetCount(), weights.GetCount());
-    for (uint32_t index = 0; index < count; ++index) {
-        if (looks.GetData()[index] && weights.GetData()[index] > 0.0f) {
-            return looks.GetData()[index];
-        }
-    }
-    for (uint32_t index = 0; index < looks.GetCount(); ++index) {
-        if (looks.GetData()[index]) {
-            return looks.GetData()[index];
-        }
-    }
-    return RCPtr<LLook>();
-}
-
-RectD LayoutClientRectOf(const LControl& control)
-{
-    if (const RCPtr<LLook> look = LayoutLookOf(control)) {
-        return look->GetClientRect().ToDouble();
-    }
-    return RectD{0, 0, control.GetRect().width, control.GetRect().height};
-}
-
 ORVRESULT ResolveLayout(const LLayoutDescriptor* layout, const LControl* parent,
                         const RectD& screen, const PointD& windowClientSize, const PointD& pointer,
                         RectD& out)
@@ -356,7 +330,7 @@ ORVRESULT ResolveLayout(const LLayoutDescriptor* layout, const LControl* parent,
     Frame frame;
     frame.parent = parent;
     if (parent) {
-        const RectD client = LayoutClientRectOf(*parent);
+        const RectD client = parent->GetClientRect(-1);
         frame.parentOrigin[0] = -client.x;
         frame.parentOrigin[1] = -client.y;
         frame.parentSize[0] = parent->GetRect().width;

@@ -30,12 +30,4 @@ ORVRESULT ApplyLayoutMinSize(LControl& control, PointD& position, PointD& size);
 // The maximum sizes: 0 when nothing changed, 1 when it did.
 ORVRESULT ApplyLayoutMaxSize(LControl& control, PointD& position, PointD& size);
 
-// The look the layout measures: the first with a weight above 0, else the first that exists;
-// null without looks.
-RCPtr<LLook> LayoutLookOf(const LControl& control);
-
-// The client rectangle of that look in the control's local coordinates; the whole control
-// (0, 0, width, height) without a look.
-RectD LayoutClientRectOf(const LControl& control);
-
 }  // namespace Orv
