@@ -115,6 +115,9 @@ public:
     void TakeDirtyRegion(RectRegion& out);
     // The renderer must be between RenderStart and RenderFinish on the window's context.
     void Paint(const RectRegion& region);
+    // The host's part of a paint: the dirty region and the system's update rectangle go to the
+    // context, the renderer opens it, the tree is drawn, the renderer closes it on every path.
+    void PaintContext(const RCPtr<LRenderContextInfo>& context, const RectL& systemUpdate);
     void RenderTree(const RCPtr<LControl>& control, const RectRegion& region, bool overlayPass);
 
 protected:

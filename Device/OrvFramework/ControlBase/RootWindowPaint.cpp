@@ -116,6 +116,43 @@ void LRootWindow::Paint(const RectRegion& region)
     RenderTree(root, region, false);
 }
 
+void LRootWindow::PaintContext(const RCPtr<LRenderContextInfo>& context, const RectL& update)
+{
+    const RCPtr<LRootWindow> self(this);
+    if (!renderer || !context) {
+        return;
+    }
+    RectRegion dirty;
+    TakeDirtyRegion(dirty);
+    RectRegion& contextRegion = context->GetDirtyRegion();
+    contextRegion.Clear();
+    contextRegion.Append(dirty);
+    if (update.width > 0 && update.height > 0) {
+        contextRegion.AddRect(update.x, update.y, static_cast<int32_t>(int64_t{update.x} + update.width),
+                              static_cast<int32_t>(int64_t{update.y} + update.height));
+    }
+    renderer->RenderStart(context);
+    // A drawing that throws must still close the context: left open, every later paint would be
+    // deferred for ever.
+    try {
+        const RectL& viewport = context->GetViewport();
+        int32_t left = 0;
+        int32_t top = 0;
+        int32_t right = 0;
+        int32_t bottom = 0;
+        const bool whole = contextRegion.GetCount() == 1 &&
+                           contextRegion.GetBounds(left, top, right, bottom) &&
+                           left == viewport.x && top == viewport.y &&
+                           int64_t{right} == int64_t{viewport.x} + viewport.width &&
+                           int64_t{bottom} == int64_t{viewport.y} + viewport.height;
+        Paint(whole ? contextRegion : dirty);
+    } catch (...) {
+        renderer->RenderFinish(context);
+        throw;
+    }
+    renderer->RenderFinish(context);
+}
+
 void LRootWindow::RenderTree(const RCPtr<LControl>& control, const RectRegion& region,
                              bool overlayPass)
 {
