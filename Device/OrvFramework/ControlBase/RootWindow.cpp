@@ -28,9 +28,8 @@ RCPtr<LRootWindow> LRootWindow::Create(const RCPtr<LRenderer>& renderer,
                                        IWindowOSServices* services)
 {
     RCPtr<LRootWindow> window(new LRootWindow(renderer, services));
+    // The queue counts its hold on its own window as a back reference.
     window->SetTargetDistributor(window);
-    window->AddBackReference();
-    window->selfReferenceCounted = true;
     return window;
 }
 
@@ -53,10 +52,6 @@ ORVRESULT LRootWindow::DropBackReferences()
     services = nullptr;
     SetRootControlByName(WideString());
     Detach();
-    if (selfReferenceCounted) {
-        selfReferenceCounted = false;
-        RemoveBackReference();
-    }
     // The local holder is one reference more than the caller's.
     return GetBackReferenceCount() == 0 && GetRefCount() == 2 ? S_OK : E_FAIL;
 }
@@ -75,6 +70,10 @@ ORVRESULT LRootWindow::SetRootControl(const RCPtr<LControl>& control)
             RemoveBackReference();
         }
         old->Close();
+        // A closed tree must not hold the window: the pair would keep each other alive.
+        if (old->GetRootWindowRef().Get() == this) {
+            old->SetRootWindow(RCPtr<LRootWindow>());
+        }
         if (hotKeys) {
             hotKeys->GetHotKeys().RemoveAll();
         }

@@ -149,7 +149,6 @@ private:
     uint8_t endModalPending = 0;
     int32_t endModalResult = 0;
     int32_t buttonMasks[10] = {};
-    bool selfReferenceCounted = false;
     bool rootLinkCounted = false;
 };
 
