@@ -75,16 +75,23 @@ HCURSOR LFrameworkApp::GetCursor(const WideString& name)
         LPCWSTR system;
     };
     static const Named kSystem[] = {
-        {u"UI_CURSOR_ARROW", IDC_ARROW},         {u"UI_CURSOR_IBEAM", IDC_IBEAM},
-        {u"UI_CURSOR_WAIT", IDC_WAIT},           {u"UI_CURSOR_CROSS", IDC_CROSS},
-        {u"UI_CURSOR_UP_ARROW", IDC_UPARROW},    {u"UI_CURSOR_SIZE_ALL", IDC_SIZEALL},
-        {u"UI_CURSOR_SIZE_NWSE", IDC_SIZENWSE},  {u"UI_CURSOR_SIZE_NESW", IDC_SIZENESW},
-        {u"UI_CURSOR_SIZE_WE", IDC_SIZEWE},      {u"UI_CURSOR_SIZE_NS", IDC_SIZENS},
-        {u"UI_CURSOR_NO_DROP", IDC_NO},          {u"UI_CURSOR_HAND", IDC_HAND},
-        {u"UI_CURSOR_APP_STARTING", IDC_APPSTARTING}, {u"UI_CURSOR_HELP", IDC_HELP},
+        {u"UI_CURSOR_ARROW", IDC_ARROW},
+        {u"UI_CURSOR_IBEAM", IDC_IBEAM},
+        {u"UI_CURSOR_WAIT", IDC_WAIT},
+        {u"UI_CURSOR_CROSS", IDC_CROSS},
+        {u"UI_CURSOR_UP_ARROW", IDC_UPARROW},
+        {u"UI_CURSOR_SIZE_ALL", IDC_SIZEALL},
+        {u"UI_CURSOR_SIZE_NWSE", IDC_SIZENWSE},
+        {u"UI_CURSOR_SIZE_NESW", IDC_SIZENESW},
+        {u"UI_CURSOR_SIZE_WE", IDC_SIZEWE},
+        {u"UI_CURSOR_SIZE_NS", IDC_SIZENS},
+        {u"UI_CURSOR_NO_DROP", IDC_NO},
+        {u"UI_CURSOR_HAND", IDC_HAND},
+        {u"UI_CURSOR_APP_STARTING", IDC_APPSTARTING},
+        {u"UI_CURSOR_HELP", IDC_HELP},
     };
-    static const char16_t* const kNone[] = {u"UI_CURSOR_SPLIT_V", u"UI_CURSOR_SPLIT_H",
-                                            u"UI_CURSOR_ROTATE",  u"UI_CURSOR_MAG",
+    static const char16_t* const kNone[] = {u"UI_CURSOR_SPLIT_V",  u"UI_CURSOR_SPLIT_H",
+                                            u"UI_CURSOR_ROTATE",   u"UI_CURSOR_MAG",
                                             u"UI_CURSOR_MAG_PLUS", u"UI_CURSOR_MAG_MINUS"};
     for (const Named& entry : kSystem) {
         if (name == WideString(entry.name)) {

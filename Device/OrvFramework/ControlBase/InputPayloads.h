@@ -48,8 +48,8 @@ public:
     using PooledPayload<LMouseButtonParam, 32>::operator new;
     using PooledPayload<LMouseButtonParam, 32>::operator delete;
 
-    LMouseButtonParam(int32_t button, int32_t x, int32_t y, int32_t modifiers,
-                      int32_t doubleClick, int32_t buttonsDown, int32_t pointerIndex)
+    LMouseButtonParam(int32_t button, int32_t x, int32_t y, int32_t modifiers, int32_t doubleClick,
+                      int32_t buttonsDown, int32_t pointerIndex)
         : LPointWithModifiersParam(x, y, modifiers, pointerIndex),
           button(button),
           doubleClick(doubleClick),

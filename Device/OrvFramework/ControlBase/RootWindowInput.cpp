@@ -39,7 +39,6 @@ RCPtr<LControl> LRootWindow::HitTest(RCPtr<LControl>& found, const PointL& clien
     return found;
 }
 
-
 bool LRootWindow::HasActiveHost()
 {
     return services && services->IsActive();

@@ -108,11 +108,11 @@ void LRootWindow::Paint(const RectRegion& region)
     }
     const RectL window = GetWindowRect();
     // The scope pops the clip however the drawing ends.
-    CAutoClip scope(renderer,
-                    PushClipParams{1,
-                                   RectD{0, 0, static_cast<double>(window.width),
-                                         static_cast<double>(window.height)},
-                                   clip, ConstRCPtr<LStencil>(), false, PointD{0.0, 0.0}});
+    CAutoClip scope(
+        renderer,
+        PushClipParams{
+            1, RectD{0, 0, static_cast<double>(window.width), static_cast<double>(window.height)},
+            clip, ConstRCPtr<LStencil>(), false, PointD{0.0, 0.0}});
     RenderTree(root, region, false);
 }
 
@@ -128,7 +128,8 @@ void LRootWindow::PaintContext(const RCPtr<LRenderContextInfo>& context, const R
     contextRegion.Clear();
     contextRegion.Append(dirty);
     if (update.width > 0 && update.height > 0) {
-        contextRegion.AddRect(update.x, update.y, static_cast<int32_t>(int64_t{update.x} + update.width),
+        contextRegion.AddRect(update.x, update.y,
+                              static_cast<int32_t>(int64_t{update.x} + update.width),
                               static_cast<int32_t>(int64_t{update.y} + update.height));
     }
     renderer->RenderStart(context);

@@ -91,8 +91,8 @@ TEST_F(RootWindowInput, OnlyPointersZeroToNineHaveAButtonMaskButEveryPointerIsDe
         int32_t pointer;
         bool masked;
     };
-    for (const Case& c : {Case{0, true}, Case{9, true}, Case{10, false}, Case{-1, false},
-                          Case{INT32_MIN, false}}) {
+    for (const Case& c :
+         {Case{0, true}, Case{9, true}, Case{10, false}, Case{-1, false}, Case{INT32_MIN, false}}) {
         window->HandleMouseButton(0, 4, 0, PointL{0, 0}, c.pointer);
         EXPECT_EQ(a->lastPointerIndex, c.pointer);
         if (c.masked) {
@@ -201,8 +201,8 @@ TEST_F(RootWindowInput, ShiftTabPastTheEndOfThreeWindowsGoesToThePrevious)
     EXPECT_EQ(app->AddRootWindow(w3), 2);
     EXPECT_EQ(app->AddRootWindow(w2), 1) << "listed once";
 
-    const RCPtr<Orv::LKeyParam> shiftTab(new Orv::LKeyParam(
-        Orv::KeyCode(0x09, true, false, Orv::KeyCode::kShiftBit >> 24), 0));
+    const RCPtr<Orv::LKeyParam> shiftTab(
+        new Orv::LKeyParam(Orv::KeyCode(0x09, true, false, Orv::KeyCode::kShiftBit >> 24), 0));
     shiftTab->key.code |= Orv::KeyCode::kShiftBit;
     window->CycleFocusToNextWindow(shiftTab);
     EXPECT_EQ(third.Count("SetFocus"), 1) << "from the first to the last";

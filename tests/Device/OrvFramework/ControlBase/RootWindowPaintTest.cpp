@@ -28,8 +28,8 @@ public:
     }
 
     // Placed after construction: the tree takes counted references to it.
-    static RCPtr<PaintProbe> Make(const RCPtr<LControl>& parent, const char16_t* name,
-                                  Names* drawn, const RectD& rect)
+    static RCPtr<PaintProbe> Make(const RCPtr<LControl>& parent, const char16_t* name, Names* drawn,
+                                  const RectD& rect)
     {
         RCPtr<PaintProbe> control(new PaintProbe(parent, name, drawn));
         control->AddLook(RCPtr<Orv::LLook>());

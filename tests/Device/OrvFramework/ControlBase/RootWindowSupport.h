@@ -114,8 +114,8 @@ public:
     {
     }
 
-    RCPtr<LControl>& HitTest(RCPtr<LControl>& result, const PointL& point, bool,
-                             PointL& localPoint, int32_t&) override
+    RCPtr<LControl>& HitTest(RCPtr<LControl>& result, const PointL& point, bool, PointL& localPoint,
+                             int32_t&) override
     {
         result = hitTarget;
         localPoint = point;
@@ -155,10 +155,7 @@ public:
         return Log(first ? "focus first" : "focus last");
     }
     Orv::ORVRESULT ReleaseFocus() override { return Log("release focus"); }
-    Orv::ORVRESULT ShowToolTip(bool show) override
-    {
-        return Log(show ? "tip on" : "tip off");
-    }
+    Orv::ORVRESULT ShowToolTip(bool show) override { return Log(show ? "tip on" : "tip off"); }
     const Orv::WideString& GetToolTipText() const override { return tip; }
 
     RCPtr<LControl> hitTarget;
