@@ -19,6 +19,7 @@
 #include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutEngine.h"
 #include "ControlBase/RectRegion.h"
+#include "ControlBase/RootWindow.h"
 #include "ControlTestSupport.h"
 #include "Renderer/Gdi/GDIRenderContextInfo.h"
 #include "Renderer/Gdi/GDIRenderer.h"
@@ -704,6 +705,49 @@ TEST_F(ProductSkinPaint, APaintOfOneLabelsBoxChangesNothingElse)
     EXPECT_GT(changedInside, 0);
     EXPECT_EQ(changedOutside, 0);
     root = nullptr;
+    ExpectNoControlAlive();
+}
+
+// The same skin as the root control of a 1024 x 768 window without host: one label's repaint
+// stays inside its box, and the window's release takes the tree with it.
+TEST_F(ProductSkinPaint, AsARootWindowsTreeItRepaintsOnlyWhatChangedAndGoesWithTheWindow)
+{
+    factory->currentSkinIndex = 0;
+    RCPtr<Orv::LRootWindow> rootWindow =
+        Orv::LRootWindow::Create(RCPtr<Orv::LRenderer>(renderer.Get()), nullptr);
+    ASSERT_EQ(rootWindow->SetRootControlByName(Orv::WideString(u"mainControl")), S_OK);
+    RCPtr<LControl> root = rootWindow->GetRootControl();
+    ASSERT_TRUE(root);
+    LayOut(*root, kWindowWidth, kWindowHeight);
+    rootWindow->InvalidateRect(Orv::RectL{0, 0, kWindowWidth, kWindowHeight});
+    rootWindow->PaintContext(context, Orv::RectL{});
+    const std::vector<uint32_t> throughWindow = Pixels();
+
+    LControl* label = const_cast<LControl*>(FindNamed(*root, "labelVersionNumber"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->ChangeText(u"WWWWWWWW", false));
+    label->InvalidateRect(Orv::RectD{0, 0, label->GetRect().width, label->GetRect().height}, true);
+    rootWindow->PaintContext(context, Orv::RectL{});
+    const std::vector<uint32_t> after = Pixels();
+    Orv::RectD box = WindowBox(*label);
+    box.RoundEdges();
+    int changedInside = 0;
+    int changedOutside = 0;
+    for (int y = 0; y < kWindowHeight; ++y) {
+        for (int x = 0; x < kWindowWidth; ++x) {
+            const size_t at = static_cast<size_t>(y) * kWindowWidth + x;
+            if (throughWindow[at] != after[at]) {
+                ++(Contains(box, x + 0.5, y + 0.5) ? changedInside : changedOutside);
+            }
+        }
+    }
+    EXPECT_GT(changedInside, 0);
+    EXPECT_EQ(changedOutside, 0);
+
+    label = nullptr;
+    root = nullptr;
+    EXPECT_EQ(rootWindow->DropBackReferences(), S_OK);
+    rootWindow = nullptr;
     ExpectNoControlAlive();
 }
 
