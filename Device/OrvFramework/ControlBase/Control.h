@@ -361,6 +361,14 @@ public:
     // 0, or E_FAIL when the registration could not be removed.
     ORVRESULT ReleaseIdle();
     int32_t GetIdleRequestCount() const { return idleRequests; }
+    // What the pointer input hands the drag engine: the press point (parent coordinates) and
+    // whether a left drag is active, and the time of each move (milliseconds).
+    void SetDragInput(const PointD& press, bool leftDragActive);
+    void RecordMoveTime(int32_t milliseconds);
+    // One drag step to a point in local coordinates, before the OnDragMoved hook (DragTo runs
+    // both).
+    ORVRESULT DragToPoint(const PointD& local);
+    const RCPtr<LControl>& GetDropTarget() const { return dropTarget; }
     // The idle callback: the kinetic steps, the children closed later, then OnTick.
     int OnIdle(const RCPtr<LNotificationDistributor>& sender,
                const RCPtr<LNotification>& notification);
@@ -426,6 +434,10 @@ private:
     // Registers the idle callback with the root window's queue when one is reachable; a failure
     // resets the request count.
     ORVRESULT RegisterIdle();
+    // The control under a window point (no hover change); null when none.
+    RCPtr<LControl> HitTestWindow(const PointD& windowPoint);
+    // The layout's absolute values at the drag start.
+    void TakeDragOrigin();
     // One idle step of an active kinetic axis.
     void KineticStep(int axis);
 

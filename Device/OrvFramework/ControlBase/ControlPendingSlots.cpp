@@ -33,29 +33,9 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-ORVRESULT LControl::BeginDragGeometry()
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::RebaseDrag()
-{
-    return E_NOTIMPL;
-}
-
 ORVRESULT LControl::DragTo(const RCPtr<LPointWithModifiersParam>&)
 {
     return E_NOTIMPL;
-}
-
-ORVRESULT LControl::EndDrag()
-{
-    return E_NOTIMPL;
-}
-
-RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
-{
-    return RCPtr<LControl>();
 }
 
 // --- Root window: hit testing and idle processing
