@@ -10,11 +10,16 @@
 
 #include "Notification/NotificationClient.h"
 #include "ObjectBase/RCPtr.h"
+#include "Utilities/Graphics/Geometry.h"
+#include "Utilities/Storage/StringT.h"
+#include "win32/Window.h"
 
 namespace Orv {
 
 class LControlFactory;
 class LFont;
+class LMeasurementRenderer;
+class LRootWindow;
 
 class LFrameworkApp : public LNotificationClient
 {
@@ -48,7 +53,47 @@ public:
     ConstRCPtr<LFont> GetDefaultFont() const;
     void SetDefaultFont(const ConstRCPtr<LFont>& font);
 
+    // --- Root windows (the first is the main window). These come with the control tree's
+    // library (OrvControl), like the factory.
+
+    // Appends the window unless it is listed already: its index.
+    int32_t AddRootWindow(const RCPtr<LRootWindow>& window);
+    // 0, or E_FAIL when it is not listed.
+    ORVRESULT RemoveRootWindow(const RCPtr<LRootWindow>& window);
+    // Its index, or -1.
+    int32_t IndexOfRootWindow(const LRootWindow* window) const;
+    int32_t GetRootWindowCount() const;
+    // Null past the end.
+    RCPtr<LRootWindow> GetRootWindow(int32_t index) const;
+    // The last listed window whose host reports itself active, or null.
+    RCPtr<LRootWindow> GetActiveRootWindow() const;
+    // The first root window's renderer; null while there is none.
+    RCPtr<LMeasurementRenderer> GetMeasurementRenderer() const;
+    // The desktop work area {x, y, width, height} in screen coordinates.
+    RectL GetWorkArea() const;
+    // Through the active root window when there is one, else the system's.
+    PointL GetCursorPos();
+    int32_t GetMouseButtons();
+    // The status bar's text: E_FAIL, since the framework has no status bar.
+    virtual ORVRESULT SetStatusText(const WideString& text, bool immediate);
+    virtual ORVRESULT ResetStatusText(bool immediate);
+
+    // --- Platform answers; tests and the host put their own in.
+
+    // 0; down is bit 15 of the key state, toggled bit 0.
+    virtual ORVRESULT GetKeyState(int32_t virtualKey, bool& down, bool& toggled);
+    // The cursor of a "UI_CURSOR_..." name; null for the names without a cursor.
+    virtual HCURSOR GetCursor(const WideString& name);
+    // The pointer in screen coordinates and the buttons down, asked of the system.
+    virtual PointL GetSystemCursorPos();
+    virtual int32_t GetSystemMouseButtons();
+
 private:
+    struct RootWindowList;
+    RootWindowList& Windows();
+    RootWindowList* rootWindows = nullptr;
+    void (*dropRootWindows)(RootWindowList*) = nullptr;
+    bool (*processRootWindows)(RootWindowList*, bool) = nullptr;
     uint32_t lastMilliseconds;
     // The factory and the default font, made by the first setter and dropped with the
     // application through the function that made them.

@@ -310,6 +310,12 @@ public:
     bool UsesParentToolTip() const { return useParentToolTip; }
     const RectD& GetRect() const { return rect; }
     const PointD& GetScrollOffset() const { return scrollOffset; }
+    float GetOpacity() const { return opacity; }
+    // Where the control's local origin lies in its root control's window coordinates.
+    PointD GetPositionInRoot();
+    // The control whose tool tip shows for this one: a parent's when it has no text of its own
+    // and uses its parent's.
+    RCPtr<LControl> GetToolTipProvider();
 
     // --- Layout
     // Places the control as its layout asks: the result of SetRect (0 changed, 1 unchanged), or
