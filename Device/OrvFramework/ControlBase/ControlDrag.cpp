@@ -9,7 +9,9 @@
 #include <cmath>
 
 #include "ControlBase/Control.h"
+#include "ControlBase/InputPayloads.h"
 #include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/RootWindow.h"
 
 namespace Orv {
 
@@ -101,6 +103,14 @@ RCPtr<LControl> LControl::HitTestWindow(const PointD& windowPoint)
         RoundToLong(ClampCoordinate(windowPoint.y) - RoundHalfAwayFromZero(top->rect.y))};
     RCPtr<LControl> found;
     PointL local;
+    const RCPtr<LRootWindow> window = top->rootWindow;
+    if (window && window->GetRootControl().Get() == top.Get()) {
+        // The window's hit test takes client points: the root control's origin counted back.
+        const PointL client{RoundToLong(ClampCoordinate(windowPoint.x)),
+                            RoundToLong(ClampCoordinate(windowPoint.y))};
+        window->HitTest(found, client, local, false);
+        return found;
+    }
     int32_t layer = INT_MIN;
     top->HitTest(found, point, true, local, layer);
     return found;
@@ -156,6 +166,19 @@ ORVRESULT LControl::RebaseDrag()
     dragStartSize = PointD{rect.width, rect.height};
     dragStartParentScroll = parent ? parent->scrollOffset : PointD{0, 0};
     TakeDragOrigin();
+    return S_OK;
+}
+
+ORVRESULT LControl::DragTo(const RCPtr<LPointWithModifiersParam>& point)
+{
+    if (!point) {
+        return E_INVALIDARG;
+    }
+    const RCPtr<LControl> self(this);
+    DragToPoint(PointD{static_cast<double>(point->x), static_cast<double>(point->y)});
+    inDragStep = true;
+    OnDragMoved(point);
+    inDragStep = false;
     return S_OK;
 }
 
@@ -315,6 +338,10 @@ ORVRESULT LControl::DragToPoint(const PointD& local)
                 old->OnDragLeave(self);
             }
             dropTarget = target;
+            if (const RCPtr<LRootWindow> window = GetRootWindowRef()) {
+                window->SetCursor(
+                    LoadAppCursor(target ? u"UI_CURSOR_DROP_MOVE" : u"UI_CURSOR_NO_DROP"));
+            }
             if (target) {
                 target->OnDragEnter(self);
             }
@@ -373,6 +400,9 @@ ORVRESULT LControl::EndDrag()
             owner->StopKineticMotion(1);
         }
         return S_OK;
+    }
+    if (const RCPtr<LRootWindow> window = GetRootWindowRef()) {
+        window->SetCursor(nullptr);  // the application's default
     }
     if (!restoreClip) {
         SetClipToParent(true);

@@ -7,6 +7,8 @@
 
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
+#include "ControlBase/InputPayloads.h"
+#include "ControlBase/RootWindow.h"
 
 namespace Orv {
 
@@ -74,6 +76,19 @@ void LControl::KineticStep(int axis)
         const double high = std::max(motion.rangeLow, motion.rangeHigh);
         along = std::clamp(along + distance, low, high);
         SetScrollOffset(offset);
+        const RCPtr<LControl> source = motion.source;
+        const RCPtr<LRootWindow> window = GetRootWindowRef();
+        if (source && window) {
+            // A dragged control stays under the pointer while the content moves under it.
+            const PointL cursor = window->GetCursorPosition();
+            const RCPtr<LControl> top = GetTopLevelControl();
+            PointD local{cursor.x - RoundHalfAwayFromZero(top->rect.x),
+                         cursor.y - RoundHalfAwayFromZero(top->rect.y)};
+            source->ConvertPointFrom(top, local);
+            const RCPtr<LPointWithModifiersParam> point(new LPointWithModifiersParam(
+                RoundToLong(local.x), RoundToLong(local.y), window->GetModifierKeys(), 0));
+            source->DragTo(point);
+        }
     }
     if (!motion.active || !flick[axis]) {
         return;

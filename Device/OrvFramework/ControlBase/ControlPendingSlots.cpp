@@ -33,11 +33,6 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-ORVRESULT LControl::DragTo(const RCPtr<LPointWithModifiersParam>&)
-{
-    return E_NOTIMPL;
-}
-
 // --- Root window: hit testing and idle processing
 
 // --- Input, focus and closing

@@ -6,6 +6,7 @@
 
 #include "ControlBase/Control.h"
 #include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/RootWindow.h"
 #include "Notification/Notification.h"
 
 namespace Orv {
@@ -47,6 +48,19 @@ PointD LControl::SetScrollOffset(const PointD& offset)
         InvalidateRect(RectD{0, 0, rect.width, rect.height}, true);
         OnScrollOffsetChanged(old, scrollOffset);
         SendNotification(CreateNotification(u"NID_SCROLL_OFFSET_CHANGE"));
+        if (const RCPtr<LRootWindow> window = GetRootWindowRef()) {
+            // Hover follows the content that moved under a resting pointer.
+            const PointL cursor = window->GetCursorPosition();
+            const RCPtr<LControl> top = GetTopLevelControl();
+            const PointD origin = GetWindowOrigin();
+            const double x = cursor.x - RoundHalfAwayFromZero(top->rect.x) - origin.x;
+            const double y = cursor.y - RoundHalfAwayFromZero(top->rect.y) - origin.y;
+            if (x >= 0 && x < rect.width && y >= 0 && y < rect.height) {
+                RCPtr<LControl> found;
+                PointL local;
+                window->HitTest(found, cursor, local, true);
+            }
+        }
     }
     scrollGuardX = false;
     return scrollOffset;

@@ -15,7 +15,6 @@ namespace {
 using ControlTest::ControlFixture;
 using ControlTest::Make;
 using ControlTest::Solid;
-using ControlTest::TestRootWindow;
 using Orv::LayoutValues;
 using Orv::LControl;
 using Orv::PointD;
@@ -31,7 +30,7 @@ protected:
         tree = nullptr;
         a = b = c = d = nullptr;
         if (window) {
-            window->Detach();
+            window->DropBackReferences();
             window = nullptr;
         }
         Win32Test::ResetSleepClock();
@@ -54,8 +53,8 @@ protected:
 
     void AttachWindow()
     {
-        window = RCPtr<TestRootWindow>(new TestRootWindow());
-        ASSERT_EQ(window->SetTargetDistributor(RCPtr<Orv::LNotificationDistributor>(window)), 0);
+        // Without OS services; the tree keeps its own size.
+        window = Orv::LRootWindow::Create(nullptr, nullptr);
         ASSERT_EQ(tree->SetRootWindow(window), 0);
     }
 
@@ -75,7 +74,7 @@ protected:
     static std::string Narrow(const Orv::WideString& text) { return ControlTest::Narrow(text); }
 
     RCPtr<Solid> tree, a, b, c, d;
-    RCPtr<TestRootWindow> window;
+    RCPtr<Orv::LRootWindow> window;
 };
 
 // --- Hit testing

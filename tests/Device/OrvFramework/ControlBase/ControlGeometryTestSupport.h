@@ -1,14 +1,12 @@
 #pragma once
 // Small trees for geometry and drag tests: opaque controls that count their hooks, built as the
-// factory builds them, and the smallest root window whose queue sends "NID_IDLE".
+// factory builds them.
 
 #include <string>
 
 #include "ControlBase/ControlDescriptor.h"
 #include "ControlBase/RootWindow.h"
 #include "ControlTestSupport.h"
-#include "Notification/NotificationDistributor.h"
-#include "Notification/NotificationQueue.h"
 
 namespace ControlTest {
 
@@ -35,17 +33,6 @@ public:
     }
     int ticks = 0;
     std::string scrolls;
-};
-
-// The smallest root window: a distributor whose own queue sends through it.
-class TestRootWindow : public Orv::LRootWindow,
-                       public Orv::LNotificationDistributor,
-                       public Orv::LNotificationQueue
-{
-public:
-    void InvalidateRect(const Orv::RectT<Orv::LongCoord>&) override { ++invalidations; }
-    PointL GetClientSize() const override { return PointL{400, 300}; }
-    int invalidations = 0;
 };
 
 template <class T = Solid>
