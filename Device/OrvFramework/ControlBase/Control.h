@@ -319,7 +319,9 @@ public:
 
     // --- Layout
     // Places the control as its layout asks: the result of SetRect (0 changed, 1 unchanged), or
-    // E_FAIL without a layout, or for a control without parent while it has no root window.
+    // E_FAIL without a layout, for a created control without parent while it has no root
+    // window, or for one without parent when the application has no root window to measure
+    // against.
     ORVRESULT UpdateLayout();
     // 1 when the rectangle is exactly this one; otherwise stores it, lays out the children when
     // the size changed, then the later siblings and the parent. 0.
@@ -440,6 +442,8 @@ private:
     // Registers the idle callback with the root window's queue when one is reachable; a failure
     // resets the request count.
     ORVRESULT RegisterIdle();
+    // The rectangle a control without parent asks for against its window; E_FAIL without one.
+    ORVRESULT ResolveTopLevelLayout(RectD& resolved);
     // The control under a window point (no hover change); null when none.
     RCPtr<LControl> HitTestWindow(const PointD& windowPoint);
     // The layout's absolute values at the drag start.

@@ -8,6 +8,7 @@
 
 #include "ControlGeometryTestSupport.h"
 #include "Win32Test/SleepClock.h"
+#include "Win32Test/Windowing.h"
 #include "win32/Sleep.h"
 
 namespace {
@@ -342,6 +343,67 @@ TEST_F(ControlGeometry, KineticMotionStaysWithinItsRange)
     EXPECT_EQ(a->StartKineticMotion(2, 1, 0, 1, nullptr), E_INVALIDARG);
     a->StopKineticMotion(0);
     a->StopKineticMotion(1);
+}
+
+}  // namespace
+
+namespace {
+
+// --- A top-level control's layout
+
+class TopLevelLayout : public ControlGeometry
+{
+protected:
+    void SetUp() override
+    {
+        ControlGeometry::SetUp();
+        Win32Test::SetScreen(RECT{0, 0, 1920, 1080}, RECT{0, 40, 1600, 940});
+    }
+    void TearDown() override
+    {
+        if (window) {
+            application->RemoveRootWindow(window);
+        }
+        ControlGeometry::TearDown();
+    }
+
+    // Half the window's client width, half the screen's (work area) height.
+    static RCPtr<Solid> MakeTopLevel()
+    {
+        RCPtr<Orv::LControlDescriptor> descriptor(
+            new Orv::LControlDescriptor(u"Test", u"top", nullptr));
+        RCPtr<Orv::LLayoutDescriptor> layout(new Orv::LLayoutDescriptor());
+        layout->xSize = Orv::LayoutSize{Orv::kSizeToClient, Orv::WideString(), 0.5f, 0};
+        layout->ySize = Orv::LayoutSize{Orv::kSizeToParent, Orv::WideString(), 0.5f, 0};
+        descriptor->SetLayout(layout);
+        RCPtr<LControl> control;
+        Orv::CreateControlOf<Solid>(control, nullptr, descriptor);
+        return RCPtr<Solid>(static_cast<Solid*>(control.Get()));
+    }
+};
+
+TEST_F(TopLevelLayout, WithoutAnyRootWindowThereIsNothingToMeasureAgainst)
+{
+    tree = MakeTopLevel();
+    tree->SetRect(PointD{1, 2}, PointD{3, 4});
+    EXPECT_EQ(tree->UpdateLayout(), E_FAIL);
+    EXPECT_EQ(tree->GetRect(), (RectD{1, 2, 3, 4}));
+}
+
+TEST_F(TopLevelLayout, MeasuresAgainstTheWorkAreaAndTheWindowsClientArea)
+{
+    window = Orv::LRootWindow::Create(nullptr, nullptr);  // client area 1024 x 768
+    ASSERT_GE(application->AddRootWindow(window), 0);
+    // While it is being created the control measures against the first root window.
+    tree = MakeTopLevel();
+    EXPECT_EQ(tree->GetRect(), (RectD{0, 0, 512, 450}));
+    // Created, it needs a window of its own.
+    tree->SetRect(PointD{0, 0}, PointD{1, 1});
+    EXPECT_EQ(tree->UpdateLayout(), E_FAIL);
+    ASSERT_EQ(tree->SetRootWindow(window), 0);
+    EXPECT_EQ(tree->UpdateLayout(), 0);
+    EXPECT_EQ(tree->GetRect(), (RectD{0, 0, 512, 450}));
+    EXPECT_EQ(tree->UpdateLayout(), 1);
 }
 
 }  // namespace
