@@ -79,17 +79,16 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
     int32_t foundLayer = kNoLayer;
     // Normally exactly one look is shown; a control without a shown look lays its children out
     // in its box and is searched through that.
-    Array<int32_t> shown;
-    for (uint32_t index = 0; index < lookWeights.GetCount(); ++index) {
-        if (lookWeights.GetAt(index) > 0.0f) {
-            shown.InsertItem(shown.GetCount(), static_cast<int32_t>(index));
+    bool anyShown = false;
+    for (uint32_t index = 0; index < lookWeights.GetCount() && !anyShown; ++index) {
+        anyShown = lookWeights.GetAt(index) > 0.0f;
+    }
+    const uint32_t passes = anyShown ? lookWeights.GetCount() : 1;
+    for (uint32_t pass = 0; pass < passes; ++pass) {
+        if (anyShown && !(lookWeights.GetAt(pass) > 0.0f)) {
+            continue;
         }
-    }
-    if (shown.GetCount() == 0) {
-        shown.InsertItem(0, -1);
-    }
-    for (uint32_t pass = 0; pass < shown.GetCount(); ++pass) {
-        const RectD client = GetClientRect(shown.GetAt(pass));
+        const RectD client = GetClientRect(anyShown ? static_cast<int32_t>(pass) : -1);
         const bool inClient = Inside(client, point.x, point.y);
         const double contentX = point.x + scrollOffset.x - client.x;
         const double contentY = point.y + scrollOffset.y - client.y;
