@@ -319,7 +319,9 @@ public:
 
     // --- Layout
     // Places the control as its layout asks: the result of SetRect (0 changed, 1 unchanged), or
-    // E_FAIL without a layout, or for a control without parent while it has no root window.
+    // E_FAIL without a layout, for a created control without parent while it has no root
+    // window, or for one without parent when the application has no root window to measure
+    // against.
     ORVRESULT UpdateLayout();
     // 1 when the rectangle is exactly this one; otherwise stores it, lays out the children when
     // the size changed, then the later siblings and the parent. 0.
@@ -339,6 +341,45 @@ public:
     int32_t GetNonClippingDescendantCount() const { return nonClippingDescendants; }
     const RCPtr<LNotificationHandler<LControl>>& GetNotificationHandler() const { return handler; }
     const RCPtr<LNotificationCenter>& GetNotificationCenter() const { return notificationCenter; }
+
+    // --- Geometry, hit testing, kinetic motion and idle requests
+    // Where the local origin lies in window coordinates.
+    PointD GetWindowOrigin();
+    // The local origin in the parent's local coordinates (scroll offset and client origin
+    // counted); the plain position without a parent.
+    PointD GetPositionInParent() const;
+    // A point of the other control's local coordinates in this control's; unchanged without one.
+    void ConvertPointFrom(const RCPtr<LControl>& other, PointD& point);
+    // The layer the control is hit in: INT_MIN while it and every ancestor clip to their parent,
+    // else the highest Z_Order among those that do not.
+    int32_t GetZLayer() const;
+    bool IsExcludedFromHitTest() const { return excludedFromHitTest; }
+    void SetExcludedFromHitTest(bool excluded) { excludedFromHitTest = excluded; }
+    // Axis 0 x, 1 y. Starts the motion or updates a running one (velocity in pixels per second,
+    // the offset kept within low..high); the source is dragged along as the content moves. 0;
+    // E_INVALIDARG for another axis.
+    ORVRESULT StartKineticMotion(int axis, double velocity, double low, double high,
+                                 const RCPtr<LControl>& source);
+    // 1 when the axis was not moving, else 0.
+    ORVRESULT StopKineticMotion(int axis);
+    bool IsKineticMotionActive(int axis) const;
+    // Requests are counted; the control is called on every idle pass of its root window while
+    // the count is above 0. 0, or the failed registration's result.
+    ORVRESULT RequestIdle();
+    // 0, or E_FAIL when the registration could not be removed.
+    ORVRESULT ReleaseIdle();
+    int32_t GetIdleRequestCount() const { return idleRequests; }
+    // What the pointer input hands the drag engine: the press point (parent coordinates) and
+    // whether a left drag is active, and the time of each move (milliseconds).
+    void SetDragInput(const PointD& press, bool leftDragActive);
+    void RecordMoveTime(int32_t milliseconds);
+    // One drag step to a point in local coordinates, before the OnDragMoved hook (DragTo runs
+    // both).
+    ORVRESULT DragToPoint(const PointD& local);
+    const RCPtr<LControl>& GetDropTarget() const { return dropTarget; }
+    // The idle callback: the kinetic steps, the children closed later, then OnTick.
+    int OnIdle(const RCPtr<LNotificationDistributor>& sender,
+               const RCPtr<LNotification>& notification);
 
     // --- Drawing and invalidation
 
@@ -398,8 +439,17 @@ private:
     void DrawChildrenThroughLook(LRenderer& renderer, const RCPtr<LRenderer>& counted,
                                  int32_t lookIndex, const RectRegion& dirty,
                                  RCPtrArray<LControl>& overlays);
-    // Where the local origin lies in window coordinates.
-    PointD GetWindowOrigin();
+    // Registers the idle callback with the root window's queue when one is reachable; a failure
+    // resets the request count.
+    ORVRESULT RegisterIdle();
+    // The rectangle a control without parent asks for against its window; E_FAIL without one.
+    ORVRESULT ResolveTopLevelLayout(RectD& resolved);
+    // The control under a window point (no hover change); null when none.
+    RCPtr<LControl> HitTestWindow(const PointD& windowPoint);
+    // The layout's absolute values at the drag start.
+    void TakeDragOrigin();
+    // One idle step of an active kinetic axis.
+    void KineticStep(int axis);
 
     // Joins the end of the new parent's child list, without a counted reference to itself in
     // between, so that the constructor can use it. 0, or the list's refusal.

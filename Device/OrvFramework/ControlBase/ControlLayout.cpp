@@ -7,16 +7,25 @@
 #include <cmath>
 #include <cstdint>
 
+#include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/LayoutEngine.h"
 #include "ControlBase/Look.h"
+#include "ControlBase/RootWindow.h"
+#include "ControlBase/WindowOSServices.h"
 
 namespace Orv {
 
 namespace {
 
 constexpr double kSizeTolerance = 2.220446049250313e-15;
+constexpr double kCoordinateLimit = 4503599627370496.0;  // 2^52
+
+double ClampCoordinate(double value)
+{
+    return std::clamp(value, -kCoordinateLimit, kCoordinateLimit);
+}
 
 bool ClipsToParent(const RCPtr<LLayoutDescriptor>& layout)
 {
@@ -30,13 +39,12 @@ ORVRESULT LControl::UpdateLayout()
     if (!layout) {
         return E_FAIL;
     }
-    if (!parent) {
-        // A top-level control is measured against its root window (work area, client size,
-        // pointer); without one there is nothing to measure against.
+    RectD resolved;
+    if (parent) {
+        ResolveLayout(layout.Get(), parent.Get(), RectD{}, PointD{}, PointD{}, resolved);
+    } else if (ResolveTopLevelLayout(resolved) != S_OK) {
         return E_FAIL;
     }
-    RectD resolved;
-    ResolveLayout(layout.Get(), parent.Get(), RectD{}, PointD{}, PointD{}, resolved);
     PointD position{resolved.x, resolved.y};
     PointD size{resolved.width, resolved.height};
     ApplyLayoutMinSize(*this, position, size);
@@ -44,6 +52,47 @@ ORVRESULT LControl::UpdateLayout()
     RectD snapped{position.x, position.y, size.x, size.y};
     snapped.SnapToPixels();
     return SetRect(PointD{snapped.x, snapped.y}, PointD{snapped.width, snapped.height});
+}
+
+ORVRESULT LControl::ResolveTopLevelLayout(RectD& resolved)
+{
+    if (created && !rootWindow) {
+        return E_FAIL;
+    }
+    LFrameworkApp* application = GetFrameworkApp();
+    if (!application) {
+        return E_FAIL;
+    }
+    // A top-level control is measured against the screen, a window's client area and the
+    // pointer: its own window, else the active one, else the main one.
+    RCPtr<LRootWindow> window = rootWindow;
+    if (!window) {
+        window = application->GetActiveRootWindow();
+    }
+    if (!window) {
+        window = application->GetRootWindow(0);
+    }
+    if (!window) {
+        return E_FAIL;
+    }
+    const RectL area = application->GetWorkArea();
+    const PointL clientSize = window->GetClientSize();
+    PointL clientOrigin{0, 0};
+    if (IWindowOSServices* services = window->GetOSServices()) {
+        services->ClientToScreen(clientOrigin, PointL{0, 0});
+    }
+    const PointL cursor = application->GetCursorPos();
+    const RectD screen{ClampCoordinate(-static_cast<double>(clientOrigin.x)),
+                       ClampCoordinate(-static_cast<double>(clientOrigin.y)),
+                       ClampCoordinate(static_cast<double>(area.width)),
+                       ClampCoordinate(static_cast<double>(area.height))};
+    const PointD pointer{static_cast<double>(cursor.x) - clientOrigin.x,
+                         static_cast<double>(cursor.y) - clientOrigin.y};
+    return ResolveLayout(layout.Get(), nullptr, screen,
+                         PointD{LongToDouble(clientSize.x), LongToDouble(clientSize.y)}, pointer,
+                         resolved) == S_OK
+               ? S_OK
+               : E_FAIL;
 }
 
 ORVRESULT LControl::SetRect(const PointD& position, const PointD& size)

@@ -33,64 +33,7 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
 
 // --- Geometry and layout
 
-void LControl::OnScrollOffsetChanged(const PointD&, const PointD&) {}
-
-void LControl::GetMaxSize(PointD&) {}
-
-PointD LControl::SetScrollOffset(const PointD&)
-{
-    return scrollOffset;
-}
-
-ORVRESULT LControl::BeginDragGeometry()
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::RebaseDrag()
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::DragTo(const RCPtr<LPointWithModifiersParam>&)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::EndDrag()
-{
-    return E_NOTIMPL;
-}
-
-RCPtr<LControl> LControl::FindDropTarget(const RCPtr<LControl>&, const PointD&)
-{
-    return RCPtr<LControl>();
-}
-
-ORVRESULT LControl::OnParentScrolled(const PointD&, const PointD&)
-{
-    return S_OK;
-}
-
 // --- Root window: hit testing and idle processing
-
-RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL&, bool, PointL&, int32_t&)
-{
-    result = nullptr;
-    return result;
-}
-
-int32_t LControl::ContainsPoint(const PointL&)
-{
-    return 0;
-}
-
-ORVRESULT LControl::AttachIdleHandler()
-{
-    return E_NOTIMPL;
-}
-
-void LControl::OnTick() {}
 
 // --- Input, focus and closing
 
