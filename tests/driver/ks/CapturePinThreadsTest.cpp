@@ -201,7 +201,9 @@ TEST_F(CapturePinThreads, FramesAreTakenOnceWhenTimerAndPeriodsRaceForThem)
         // Mostly kept fed; now and then left to run dry, so that the timer takes over.
         const size_t queued = frames % 50 < 40 ? 12 : 0;
         while (pin->PendingFrames() < queued) {
-            ASSERT_EQ(pin->Read(kBlocks[frames % 6] * 8), STATUS_PENDING);
+            // Input already waiting fills a frame as it arrives: completed at once is as good.
+            const NTSTATUS read = pin->Read(kBlocks[frames % 6] * 8);
+            ASSERT_TRUE(read == STATUS_PENDING || read == STATUS_SUCCESS) << read;
             submitted += kBlocks[frames % 6] * 8;
             ++frames;
         }
