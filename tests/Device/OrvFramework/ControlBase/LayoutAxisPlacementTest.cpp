@@ -13,7 +13,7 @@ using namespace Orv;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-TEST(LayoutAxisSpec, PositionEqualityTable)
+TEST(LayoutAxisPlacement, PositionEqualityTable)
 {
     const AxisPositionSpec base{0.5f, kPositionToNamed, u"left", 0.25f, 7, true};
     const AxisPositionSpec client{0.5f, kPositionToClient, u"left", 0.25f, 7, true};
@@ -53,7 +53,7 @@ TEST(LayoutAxisSpec, PositionEqualityTable)
     }
 }
 
-TEST(LayoutAxisSpec, SizeAndLimitEqualityTables)
+TEST(LayoutAxisPlacement, SizeAndLimitEqualityTables)
 {
     const struct
     {
@@ -143,7 +143,7 @@ void ExpectFields(const AxisSizeLimitSpec& l, const AxisSizeLimitSpec& expected,
     EXPECT_EQ(l.abs, expected.abs) << where;
 }
 
-TEST(LayoutAxisSpec, GetAxisPlacementReadsEachAxis)
+TEST(LayoutAxisPlacement, GetAxisPlacementReadsEachAxis)
 {
     const RCPtr<LLayoutDescriptor> layout = DistinctAxes();
     AxisPositionSpec position;
@@ -166,7 +166,7 @@ TEST(LayoutAxisSpec, GetAxisPlacementReadsEachAxis)
     ExpectFields(maximum, {1, u"child", 1, -4}, "y maximum");
 }
 
-TEST(LayoutAxisSpec, OnlyAxesZeroAndOneExist)
+TEST(LayoutAxisPlacement, OnlyAxesZeroAndOneExist)
 {
     const RCPtr<LLayoutDescriptor> layout = DistinctAxes();
     const LayoutValues before = *layout;
@@ -193,7 +193,7 @@ TEST(LayoutAxisSpec, OnlyAxesZeroAndOneExist)
     }
 }
 
-TEST(LayoutAxisSpec, StoredAxisReadsBackAndLeavesTheOtherAlone)
+TEST(LayoutAxisPlacement, StoredAxisReadsBackAndLeavesTheOtherAlone)
 {
     for (int axis : {0, 1}) {
         const RCPtr<LLayoutDescriptor> layout = DistinctAxes();
@@ -234,7 +234,7 @@ TEST(LayoutAxisSpec, StoredAxisReadsBackAndLeavesTheOtherAlone)
     }
 }
 
-TEST(LayoutAxisSpec, RenameReferenceTouchesPositionsAndSizesOnly)
+TEST(LayoutAxisPlacement, RenameReferenceTouchesPositionsAndSizesOnly)
 {
     RCPtr<LLayoutDescriptor> layout(new LLayoutDescriptor());
     layout->xPosition = {0, kPositionToNamed, u"old", 0, 0};
