@@ -369,6 +369,11 @@ public:
     // 0, or E_FAIL when the registration could not be removed.
     ORVRESULT ReleaseIdle();
     int32_t GetIdleRequestCount() const { return idleRequests; }
+    // The condition bits as the state now stands (focus, hover, capture, buttons, enabled,
+    // visible, forced hover).
+    uint32_t ComputeConditions();
+    // Recomputes the conditions and tells the clients what changed.
+    void UpdateConditions();
     // What the pointer input hands the drag engine: the press point (parent coordinates) and
     // whether a left drag is active, and the time of each move (milliseconds).
     void SetDragInput(const PointD& press, bool leftDragActive);

@@ -31,6 +31,13 @@ ORVRESULT LControl::SetValueRange(double, double, int32_t)
     return E_NOTIMPL;
 }
 
+uint32_t LControl::ComputeConditions()
+{
+    return 0;
+}
+
+void LControl::UpdateConditions() {}
+
 // --- Geometry and layout
 
 // --- Root window: hit testing and idle processing
