@@ -23,6 +23,7 @@
 #include "ControlTestSupport.h"
 #include "Renderer/Gdi/GDIRenderContextInfo.h"
 #include "Renderer/Gdi/GDIRenderer.h"
+#include "RootWindowSupport.h"
 #include "Utilities/Graphics/Font.h"
 #include "Win32Test/HeadlessWindow.h"
 #include "cairo.h"
@@ -399,6 +400,19 @@ protected:
     void SetUp() override
     {
         ProductSkinTree::SetUp();
+        OpenSurface();
+    }
+
+    void TearDown() override
+    {
+        CloseSurface();
+        ProductSkinTree::TearDown();
+    }
+
+    // A black window with a renderer and context of its own: nothing an earlier paint left in
+    // the renderer's kept surface can show through.
+    void OpenSurface()
+    {
         window = Win32Test::CreateHeadlessWindow(kWindowWidth, kWindowHeight);
         renderer = RCPtr<Orv::LGDIRenderer>(new Orv::LGDIRenderer());
         RCPtr<Orv::LRenderContextInfo> created;
@@ -408,12 +422,18 @@ protected:
         context = created;
     }
 
-    void TearDown() override
+    void CloseSurface()
     {
         context = nullptr;
         renderer = nullptr;
         Win32Test::DestroyHeadlessWindow(window);
-        ProductSkinTree::TearDown();
+        window = nullptr;
+    }
+
+    void ReopenSurface()
+    {
+        CloseSurface();
+        OpenSurface();
     }
 
     // As the root window lays out its root control for a client size.
@@ -706,6 +726,77 @@ TEST_F(ProductSkinPaint, APaintOfOneLabelsBoxChangesNothingElse)
     EXPECT_EQ(changedOutside, 0);
     root = nullptr;
     ExpectNoControlAlive();
+}
+
+// The skin painted through a root window against the off-screen paint above, pixel for pixel
+// over the whole surface, each on a surface of its own. The root window makes its root control
+// fill the client area, so the off-screen tree is laid out the same way: with the document's own
+// placement where the host's client area is the skin's size (the pixels the first paint test
+// writes), filled to the window where a window without host keeps its 1024 x 768.
+TEST_F(ProductSkinPaint, ThroughARootWindowItPaintsTheOffScreenPixels)
+{
+    struct Case
+    {
+        const char* name;
+        Orv::PointL client;
+        bool hosted;
+        bool fillReference;
+    };
+    const Case cases[] = {
+        {"hosted at the skin's own 480 x 400", {480, 400}, true, false},
+        {"without host, 1024 x 768", {kWindowWidth, kWindowHeight}, false, true},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ReopenSurface();
+        RCPtr<LControl> reference = Build(0);
+        ASSERT_TRUE(reference);
+        if (row.fillReference) {
+            Orv::AxisPositionSpec position;
+            Orv::AxisSizeSpec fill;
+            fill.reference = Orv::kSizeToClient;
+            fill.rel = 1.0f;
+            reference->SetLayoutPlacement(position, fill, position, fill);
+        }
+        LayOut(*reference, row.client.x, row.client.y);
+        ASSERT_EQ(reference->GetRect().width, row.client.x);
+        ASSERT_EQ(reference->GetRect().height, row.client.y);
+        PaintAll(*reference);
+        const std::vector<uint32_t> offScreen = Pixels();
+        reference = nullptr;
+
+        ReopenSurface();
+        RootWindowTest::RecordingServices host;
+        host.client = row.client;
+        host.focused = false;
+        RCPtr<Orv::LRootWindow> rootWindow = Orv::LRootWindow::Create(
+            RCPtr<Orv::LRenderer>(renderer.Get()), row.hosted ? &host : nullptr);
+        ASSERT_EQ(rootWindow->SetRootControlByName(Orv::WideString(u"mainControl")), S_OK);
+        rootWindow->OnClientSizeChanged(row.client);
+        const LControl* root = rootWindow->GetRootControl().Get();
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(root->GetRect().width, row.client.x);
+        EXPECT_EQ(root->GetRect().height, row.client.y);
+        rootWindow->PaintContext(context, Orv::RectL{});
+        const std::vector<uint32_t> throughWindow = Pixels();
+        WritePng(throughWindow, "product-skin-window-" + std::to_string(row.client.x) + "x" +
+                                    std::to_string(row.client.y) + ".png");
+
+        int differing = 0;
+        Orv::RectL first{};
+        for (int y = 0; y < kWindowHeight; ++y) {
+            for (int x = 0; x < kWindowWidth; ++x) {
+                const size_t at = static_cast<size_t>(y) * kWindowWidth + x;
+                if (offScreen[at] != throughWindow[at] && differing++ == 0) {
+                    first = Orv::RectL{x, y, 1, 1};
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0) << "first at (" << first.x << ", " << first.y << ")";
+        EXPECT_EQ(rootWindow->DropBackReferences(), S_OK);
+        rootWindow = nullptr;
+        ExpectNoControlAlive();
+    }
 }
 
 // The same skin as the root control of a 1024 x 768 window without host: one label's repaint
