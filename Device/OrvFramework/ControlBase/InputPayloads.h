@@ -31,6 +31,7 @@ class LPointWithModifiersParam : public LPointParam,
 public:
     using PooledPayload<LPointWithModifiersParam, 32>::operator new;
     using PooledPayload<LPointWithModifiersParam, 32>::operator delete;
+    using PooledPayload<LPointWithModifiersParam, 32>::Pool;
 
     LPointWithModifiersParam(int32_t x, int32_t y, int32_t modifiers, int32_t pointerIndex)
         : LPointParam(x, y), modifiers(modifiers), pointerIndex(pointerIndex)
@@ -47,6 +48,7 @@ class LMouseButtonParam : public LPointWithModifiersParam,
 public:
     using PooledPayload<LMouseButtonParam, 32>::operator new;
     using PooledPayload<LMouseButtonParam, 32>::operator delete;
+    using PooledPayload<LMouseButtonParam, 32>::Pool;
 
     LMouseButtonParam(int32_t button, int32_t x, int32_t y, int32_t modifiers, int32_t doubleClick,
                       int32_t buttonsDown, int32_t pointerIndex)
@@ -69,6 +71,7 @@ class LMouseWheelParam : public LPointWithModifiersParam, public PooledPayload<L
 public:
     using PooledPayload<LMouseWheelParam, 4>::operator new;
     using PooledPayload<LMouseWheelParam, 4>::operator delete;
+    using PooledPayload<LMouseWheelParam, 4>::Pool;
 
     LMouseWheelParam(int32_t x, int32_t y, int32_t modifiers, int32_t wheelCode)
         : LPointWithModifiersParam(x, y, modifiers, 0), wheelCode(wheelCode)
@@ -78,10 +81,13 @@ public:
     int32_t wheelCode;
 };
 
+// Built and destroyed out of line, where LControl is complete: the pooled payloads above are read
+// by code that knows no control.
 class LKeyParam : public virtual LRefCountedObject
 {
 public:
-    LKeyParam(const KeyCode& key, int32_t fromHost) : key(key), fromHost(fromHost) {}
+    LKeyParam(const KeyCode& key, int32_t fromHost);
+    ~LKeyParam() override;
 
     KeyCode key;
     // 1 for keys from the host window and keys re-sent to hot-key handling; 0 for the Tab that

@@ -6,7 +6,10 @@
 //
 // A payload class joins the list at its place in that order when it is added to the framework
 // (with its header included here and its library added to OrvGlobals). Until then it is left out:
-// a pool not built here is still built on first use, only later.
+// a pool not built here is still built on first use, only later. The payload headers are whole in
+// themselves, so OrvGlobals takes only the libraries of what they include, not the control base.
+#include "ControlBase/ConditionsParam.h"
+#include "ControlBase/InputPayloads.h"
 #include "ControlBase/RectNodePool.h"
 #include "System/PayloadPools.h"
 
@@ -20,7 +23,8 @@ struct RectRegionNodes
     static RectNodePool& Pool() { return RectNodePool::GetProcessPool(); }
 };
 
-using FrameworkPayloadPools = PayloadPoolList<RectRegionNodes>;
+using FrameworkPayloadPools = PayloadPoolList<LConditionsParam, LMouseButtonParam, LMouseWheelParam,
+                                              LPointWithModifiersParam, RectRegionNodes>;
 
 }  // namespace
 
