@@ -18,6 +18,7 @@
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/LayoutEngine.h"
 #include "ControlBase/RectRegion.h"
+#include "PaintTarget.h"
 #include "ProductTree.h"
 #include "Renderer/Gdi/GDIRenderContextInfo.h"
 #include "Renderer/Gdi/GDIRenderer.h"
@@ -31,6 +32,7 @@ using Orv::PointD;
 using Orv::RCPtr;
 using Orv::RectD;
 
+using BenchSupport::PaintTarget;
 using BenchSupport::ProductTree;
 
 void FullLayout(benchmark::State& state)
@@ -80,38 +82,6 @@ void UpdateLayoutOfEveryControlUnchanged(benchmark::State& state)
     state.counters["controls"] = static_cast<double>(tree.controls.size());
 }
 BENCHMARK(UpdateLayoutOfEveryControlUnchanged)->Unit(benchmark::kMicrosecond);
-
-// A headless window of 1024 x 768 with the GDI+ renderer and its double-buffered context.
-class PaintTarget
-{
-public:
-    static constexpr int kWidth = 1024;
-    static constexpr int kHeight = 768;
-
-    PaintTarget() : window(Win32Test::CreateHeadlessWindow(kWidth, kHeight))
-    {
-        renderer = RCPtr<Orv::LGDIRenderer>(new Orv::LGDIRenderer());
-        renderer->InitRenderContextInfo({0, 0, kWidth, kHeight}, window, 0, context);
-    }
-    ~PaintTarget()
-    {
-        context = nullptr;
-        renderer = nullptr;
-        Win32Test::DestroyHeadlessWindow(window);
-    }
-    PaintTarget(const PaintTarget&) = delete;
-    PaintTarget& operator=(const PaintTarget&) = delete;
-
-    void DirtyWhole()
-    {
-        context->GetDirtyRegion().Clear();
-        context->GetDirtyRegion().AddRect(0, 0, kWidth, kHeight);
-    }
-
-    HWND window;
-    RCPtr<Orv::LGDIRenderer> renderer;
-    RCPtr<Orv::LRenderContextInfo> context;
-};
 
 // The first show or a skin switch: the whole window, the tree, its overlay controls, Present.
 void FullPaint(benchmark::State& state)
