@@ -12,6 +12,7 @@
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/LayoutEngine.h"
+#include "ControlBase/TextInputControl.h"
 #include "ControlBase/WindowOSServices.h"
 #include "Renderer/Renderer.h"
 #include "System/GlobalHotKeyManager.h"
@@ -285,7 +286,11 @@ void LRootWindow::SetTextInputActive(bool active, const RCPtr<LControl>& control
     }
     if (!active) {
         services->SetTextInputActive(false, data);
-    } else if (control) {
+        return;
+    }
+    // A control that takes no typed text must not open the host's text input.
+    const auto* textInput = dynamic_cast<const ITextInputControl*>(control.Get());
+    if (textInput && textInput->AcceptsTextInput()) {
         services->SetTextInputActive(true, data);
     }
 }

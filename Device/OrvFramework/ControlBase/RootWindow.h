@@ -65,6 +65,8 @@ public:
     int32_t GetModifierKeys();
     // 0: the application's arrow cursor. The previous cursor; 0 without a host.
     HCURSOR SetCursor(HCURSOR cursor);
+    // Active: the host opens text input only for a control that accepts text
+    // (ITextInputControl); inactive: the host closes it whatever the control.
     void SetTextInputActive(bool active, const RCPtr<LControl>& control, void* data);
     IWindowOSServices* GetOSServices() const { return services; }
     const RCPtr<LRenderer>& GetRenderer() const { return renderer; }

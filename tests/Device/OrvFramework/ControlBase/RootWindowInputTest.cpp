@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlBase/ModalOperationScope.h"
+#include "ControlBase/TextInputControl.h"
 #include "RootWindowSupport.h"
 
 namespace {
@@ -225,6 +226,56 @@ TEST_F(RootWindowInput, ShiftTabPastTheEndOfThreeWindowsGoesToThePrevious)
     app->RemoveRootWindow(w3);
     app->RemoveRootWindow(window);
     w2->DropBackReferences();
+}
+
+// A text entry, read-only or not.
+class TextEntry : public InputProbe, public Orv::ITextInputControl
+{
+public:
+    TextEntry(const RCPtr<LControl>& parent, bool editable)
+        : InputProbe(parent, u"entry", nullptr), editable(editable)
+    {
+    }
+    bool AcceptsTextInput() const override { return editable; }
+
+    bool editable;
+};
+
+// The host opens text input only for a control that takes text, and closes it for any.
+TEST_F(RootWindowInput, TextInputOpensOnlyForAControlThatTakesText)
+{
+    const RCPtr<LControl> editable(new TextEntry(root, true));
+    const RCPtr<LControl> readOnly(new TextEntry(root, false));
+    int data = 0;
+    struct Row
+    {
+        const char* name;
+        bool active;
+        RCPtr<LControl> control;
+        bool opens;   // the host hears (true, data)
+        bool closes;  // the host hears (false, data)
+    };
+    const Row rows[] = {
+        {"an editable entry", true, editable, true, false},
+        {"a read-only entry", true, readOnly, false, false},
+        {"a control without text", true, a, false, false},
+        {"no control", true, RCPtr<LControl>(), false, false},
+        {"closing for an entry", false, editable, false, true},
+        {"closing for any control", false, a, false, true},
+        {"closing without control", false, RCPtr<LControl>(), false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        services.textInput.clear();
+        window->SetTextInputActive(row.active, row.control, &data);
+        if (row.opens || row.closes) {
+            ASSERT_EQ(services.textInput.size(), 1u);
+            EXPECT_EQ(services.textInput[0].first, row.opens);
+            EXPECT_EQ(services.textInput[0].second, &data);
+        } else {
+            EXPECT_TRUE(services.textInput.empty());
+        }
+    }
 }
 
 TEST_F(RootWindowInput, ConstrainClientSizeNeverGivesASizeBelowOne)

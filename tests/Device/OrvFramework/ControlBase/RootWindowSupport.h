@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Application/FrameworkApp.h"
@@ -74,7 +75,11 @@ public:
     }
     int32_t GetMouseButtons() override { return buttons; }
     HWND GetNativeHandle() override { return nullptr; }
-    Orv::ORVRESULT SetTextInputActive(bool, void*) override { return Log("SetTextInputActive"); }
+    Orv::ORVRESULT SetTextInputActive(bool active, void* data) override
+    {
+        textInput.push_back({active, data});
+        return Log("SetTextInputActive");
+    }
 
     int Count(const std::string& call) const
     {
@@ -88,6 +93,7 @@ public:
     std::vector<std::string> calls;
     std::vector<RectL> invalidated;
     std::vector<int32_t> endModalResults;
+    std::vector<std::pair<bool, void*>> textInput;  // SetTextInputActive's arguments
     PointL client{1024, 768};
     PointL origin{100, 50};
     PointL pointer{0, 0};
