@@ -360,6 +360,9 @@ public:
     // E_INVALIDARG for another axis.
     ORVRESULT StartKineticMotion(int axis, double velocity, double low, double high,
                                  const RCPtr<LControl>& source);
+    // A flick: a motion without source that slows down once a second has passed since the
+    // release. E_INVALIDARG for another axis.
+    ORVRESULT StartFlick(int axis, double velocity, double low, double high);
     // 1 when the axis was not moving, else 0.
     ORVRESULT StopKineticMotion(int axis);
     bool IsKineticMotionActive(int axis) const;

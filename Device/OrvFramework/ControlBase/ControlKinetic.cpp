@@ -41,6 +41,15 @@ ORVRESULT LControl::StartKineticMotion(int axis, double velocity, double low, do
     return S_OK;
 }
 
+ORVRESULT LControl::StartFlick(int axis, double velocity, double low, double high)
+{
+    const ORVRESULT result = StartKineticMotion(axis, velocity, low, high, RCPtr<LControl>());
+    if (result == S_OK) {
+        flick[axis] = true;
+    }
+    return result;
+}
+
 ORVRESULT LControl::StopKineticMotion(int axis)
 {
     if (axis != 0 && axis != 1) {

@@ -10,6 +10,7 @@
 
 namespace {
 
+using ControlTest::Acceptor;
 using ControlTest::ControlFixture;
 using ControlTest::Make;
 using ControlTest::Solid;
@@ -18,32 +19,6 @@ using Orv::LControl;
 using Orv::PointD;
 using Orv::RCPtr;
 using Orv::RectD;
-
-// Takes every drop and writes down the drag hooks in order.
-class Acceptor : public Solid
-{
-public:
-    using Solid::Solid;
-    bool AcceptsDrop(const RCPtr<LControl>&) override { return true; }
-    void OnDragEnter(const RCPtr<LControl>& dragged) override { Log("enter", dragged); }
-    void OnDragOver(const RCPtr<LControl>& dragged, const PointD&) override
-    {
-        Log("over", dragged);
-    }
-    void OnDragLeave(const RCPtr<LControl>& dragged) override { Log("leave", dragged); }
-    Orv::ORVRESULT OnDrop(const RCPtr<LControl>& dragged) override
-    {
-        Log("drop", dragged);
-        return S_OK;
-    }
-    std::string log;
-
-private:
-    void Log(const char* what, const RCPtr<LControl>& dragged)
-    {
-        log += std::string(what) + " " + ControlTest::Narrow(dragged->GetName()) + ";";
-    }
-};
 
 // Scrolls its own content within 0..25 on both axes.
 class Scroller : public Solid
@@ -165,6 +140,113 @@ TEST_F(ControlDrag, ResizingByAnEdgeKeepsOnePixel)
         box->EndDrag();
         root = nullptr;
     }
+}
+
+// Mode 2 keeps the control inside the parent's visible area and never scrolls it; modes 3 and 5
+// scroll it from a band 30 px wide inside the edge the pointer is near; 4 and 5 move an edge.
+TEST_F(ControlDrag, OnlyModesThreeAndFiveScrollTheParentNearAnEdge)
+{
+    struct Row
+    {
+        const char* name;
+        int32_t mode;
+        uint32_t flags;
+        double pressX;
+        double pointerX;
+        double expectedX;
+        double expectedWidth;
+        bool scrolls;
+    };
+    const Row rows[] = {
+        {"mode 2 in the right band", 2, 0x1, 250, 385, 335, 100, false},
+        {"mode 2 past the right edge: held", 2, 0x1, 250, 900, 350, 100, false},
+        {"mode 3 in the right band", 3, 0x1, 250, 385, 335, 100, true},
+        {"mode 4, right edge in the band", 4, 0x4, 300, 385, 200, 185, false},
+        {"mode 5, right edge in the band", 5, 0x4, 300, 385, 200, 185, true},
+        {"mode 5, right edge away from it", 5, 0x4, 300, 250, 200, 50, false},
+        {"mode 5, left edge in the left band", 5, 0x8, 200, 15, 15, 285, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        root = Make(nullptr, u"root", 0, 0, 400, 300);
+        RCPtr<Solid> box = Make(root, u"box", 200, 10, 100, 40);
+        Press(box, row.mode, row.flags, PointD{row.pressX, 20});
+        DragTo(box, PointD{row.pointerX, 20});
+        EXPECT_EQ(box->GetRect().x, row.expectedX);
+        EXPECT_EQ(box->GetRect().width, row.expectedWidth);
+        EXPECT_EQ(box->GetRect().y, 10);
+        EXPECT_EQ(box->GetRect().height, 40);
+        EXPECT_EQ(root->IsKineticMotionActive(0), row.scrolls);
+        EXPECT_FALSE(root->IsKineticMotionActive(1));
+        box->EndDrag();
+        EXPECT_FALSE(root->IsKineticMotionActive(0));
+        root = nullptr;
+    }
+}
+
+// An edge that may not pass the opposite edge less one pixel stops short of the visible area's
+// edge; the band narrows by that distance, so that the pointer must be as deep inside it as it
+// would be inside a full band at the range's end.
+TEST_F(ControlDrag, TheAutoScrollBandNarrowsWhereTheEdgeStopsShortOfTheVisibleArea)
+{
+    struct Row
+    {
+        const char* name;
+        double boxX;
+        uint32_t flags;
+        double pressX;
+        double pointerX;
+        double expectedX;
+        double expectedWidth;
+        bool scrolls;
+    };
+    // A 40 px box whose dragged edge can come within 21 px of the area's edge: a band of 9 px.
+    const Row rows[] = {
+        {"left edge, 5 px into the narrowed right band", 340, 0x8, 340, 375, 375, 5, true},
+        {"left edge, 5 px short of it", 340, 0x8, 340, 365, 365, 15, false},
+        {"right edge, 5 px into the narrowed left band", 20, 0x4, 60, 25, 20, 5, true},
+        {"right edge, 5 px short of it", 20, 0x4, 60, 35, 20, 15, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        root = Make(nullptr, u"root", 0, 0, 400, 300);
+        RCPtr<Solid> box = Make(root, u"box", row.boxX, 10, 40, 40);
+        Press(box, 5, row.flags, PointD{row.pressX, 20});
+        DragTo(box, PointD{row.pointerX, 20});
+        EXPECT_EQ(box->GetRect().x, row.expectedX);
+        EXPECT_EQ(box->GetRect().width, row.expectedWidth);
+        EXPECT_EQ(root->IsKineticMotionActive(0), row.scrolls);
+        box->EndDrag();
+        root = nullptr;
+    }
+}
+
+// After a derived class moved the control itself during a drag, RebaseDrag takes the press
+// point, the origin and the parent's scroll again: the next step starts from there.
+TEST_F(ControlDrag, ARebasedDragContinuesFromTheControlsNewPlace)
+{
+    root = Make(nullptr, u"root", 0, 0, 400, 300);
+    RCPtr<Solid> splitter = Make(root, u"splitter", 100, 0, 10, 100);
+    RCPtr<Orv::LLayoutDescriptor> layout = splitter->GetLayout();
+    Orv::AxisPositionSpec position;
+    Orv::AxisSizeSpec size;
+    layout->GetAxisPlacement(0, position, size);
+    position.docked = true;
+    splitter->SetAxisLayout(0, position, size);
+
+    Press(splitter, 2, 1, PointD{105, 50});
+    root->SetScrollOffset(PointD{10, 0});
+    DragTo(splitter, PointD{155, 50});
+    EXPECT_EQ(layout->xPosition.abs, 140);  // 50 moved, less the 10 scrolled since the press
+
+    // The derived class puts it elsewhere and rebases.
+    layout->GetAxisPlacement(0, position, size);
+    position.abs = 200;
+    splitter->SetAxisLayout(0, position, size);
+    ASSERT_EQ(splitter->RebaseDrag(), 0);
+    DragTo(splitter, PointD{165, 50});
+    EXPECT_EQ(layout->xPosition.abs, 210);  // 10 past the rebased press, no scroll since
+    splitter->EndDrag();
 }
 
 TEST_F(ControlDrag, DragAndDropFindsTheAcceptingAncestorBeneathAPopUp)

@@ -299,6 +299,29 @@ TEST_F(ControlGeometry, IdleRequestsAreCountedAndTheCountStopsAtZero)
     b->ReleaseIdle();
 }
 
+// The window dropped its clients while a request stood: the last release finds no registration to
+// remove and says so, and a new request registers again.
+TEST_F(ControlGeometry, ReleasingARegistrationTheWindowDroppedAnswersEFail)
+{
+    MakeTree();
+    AttachWindow();
+    ASSERT_EQ(b->RequestIdle(), 0);
+    window->ProcessQueue(true);
+    EXPECT_EQ(b->ticks, 1);
+    ASSERT_EQ(window->DisconnectAllClients(), 0);
+    window->ProcessQueue(true);
+    EXPECT_EQ(b->ticks, 1);
+    EXPECT_EQ(b->ReleaseIdle(), E_FAIL);
+    EXPECT_EQ(b->GetIdleRequestCount(), 0);
+
+    ASSERT_EQ(b->RequestIdle(), 0);
+    window->ProcessQueue(true);
+    EXPECT_EQ(b->ticks, 2);
+    EXPECT_EQ(b->ReleaseIdle(), 0);
+    window->ProcessQueue(true);
+    EXPECT_EQ(b->ticks, 2);
+}
+
 // --- Kinetic motion
 
 TEST_F(ControlGeometry, KineticStepsMeasureFromThePreviousStepOnly)

@@ -35,6 +35,32 @@ public:
     std::string scrolls;
 };
 
+// Takes every drop and writes down the drag hooks in order.
+class Acceptor : public Solid
+{
+public:
+    using Solid::Solid;
+    bool AcceptsDrop(const RCPtr<LControl>&) override { return true; }
+    void OnDragEnter(const RCPtr<LControl>& dragged) override { Log("enter", dragged); }
+    void OnDragOver(const RCPtr<LControl>& dragged, const PointD&) override
+    {
+        Log("over", dragged);
+    }
+    void OnDragLeave(const RCPtr<LControl>& dragged) override { Log("leave", dragged); }
+    Orv::ORVRESULT OnDrop(const RCPtr<LControl>& dragged) override
+    {
+        Log("drop", dragged);
+        return S_OK;
+    }
+    std::string log;
+
+private:
+    void Log(const char* what, const RCPtr<LControl>& dragged)
+    {
+        log += std::string(what) + " " + Narrow(dragged->GetName()) + ";";
+    }
+};
+
 template <class T = Solid>
 inline RCPtr<T> Make(const RCPtr<LControl>& parent, const char16_t* name, double x, double y,
                      double width, double height, void (*adjust)(LayoutValues&) = nullptr)
