@@ -2,6 +2,8 @@
 // through the root window as the host paints it: the whole window, against one 20 x 20 dirty
 // rectangle over a label. The ratio of the two is what partial repaint buys (at most a tenth is
 // the aim); the whole window is the full paint of ControlTreeBench through the root window.
+// Figures come from the release preset (cmake --preset release; build/release/bench/): the dev
+// preset's sanitizers make them meaningless.
 #include <benchmark/benchmark.h>
 
 #include "ControlBase/Control.h"
