@@ -306,7 +306,8 @@ public:
     void SetCreated() { created = true; }
     double GetValuePosition() const { return valuePosition; }
     // The value a position maps to in the range (linear, or logarithmic for scale 1), and the
-    // position of a value (clamped into the range; 0 for an empty range).
+    // position of a value (clamped into the range; 0 for an empty range; NaN stays NaN, which
+    // SetValue ignores).
     double ValueFromPosition(double position) const;
     double PositionFromValue(double value) const;
     bool IsNotFocusable() const { return notFocusable; }
@@ -567,10 +568,10 @@ private:
     int32_t pressTime = 0;
     int32_t releaseTime = 0;
     bool flick[2] = {false, false};
-    PointD smoothedVelocity;        // pixels per second
-    double deceleration = 1000.0;   // pixels per second, per second
-    HCURSOR cursor = nullptr;       // shown while hovered
-    HCURSOR savedCursor = nullptr;  // the cursor it replaced
+    PointD smoothedVelocity;       // pixels per second
+    double deceleration = 1000.0;  // pixels per second, per second
+    HCURSOR cursor = nullptr;
+    HCURSOR savedCursor = nullptr;
     RCPtrArray<LControl> closeList;
     RCPtr<LMenuItemUpdater> menuUpdater;
     RCPtr<LNotificationCenter> notificationCenter;
