@@ -262,6 +262,17 @@ TEST_F(ControlConditions, ACursorSetWhileHoveredKeepsTheOneItReplaced)
     Set(*a, Peer::kHover, false);
     a->UpdateConditions();
     EXPECT_EQ(services.cursor, original);
+
+    // Taking the cursor away while hovered shows the application's default; with no cursor of
+    // its own the control then restores nothing.
+    Set(*a, Peer::kHover, true);
+    a->UpdateConditions();
+    a->SetCursor(nullptr);
+    EXPECT_EQ(services.cursor, Orv::LoadAppCursor(u"UI_CURSOR_ARROW"));
+    services.cursor = hand;
+    Set(*a, Peer::kHover, false);
+    a->UpdateConditions();
+    EXPECT_EQ(services.cursor, hand);
 }
 
 TEST_F(ControlConditions, HidingTheHoveredControlMovesTheHoverToTheControlUnderThePointer)
