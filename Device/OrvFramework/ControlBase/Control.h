@@ -305,6 +305,11 @@ public:
     // Set by the create function once creation has completed.
     void SetCreated() { created = true; }
     double GetValuePosition() const { return valuePosition; }
+    // The value a position maps to in the range (linear, or logarithmic for scale 1), and the
+    // position of a value (clamped into the range; 0 for an empty range; NaN stays NaN, which
+    // SetValue ignores).
+    double ValueFromPosition(double position) const;
+    double PositionFromValue(double value) const;
     bool IsNotFocusable() const { return notFocusable; }
     bool WantsTab() const { return wantsTab; }
     bool UsesParentToolTip() const { return useParentToolTip; }
@@ -377,6 +382,18 @@ public:
     uint32_t ComputeConditions();
     // Recomputes the conditions and tells the clients what changed.
     void UpdateConditions();
+    // The payload every condition notification carries: the latest change announced.
+    const RCPtr<LConditionsParam>& GetConditionsParam() const { return conditions; }
+    // Bit 12 of the conditions without the pointer; the conditions follow when it changed.
+    void SetForcedHover(bool forced);
+    bool IsForcedHover() const { return forcedHover; }
+    // The cursor shown while the pointer is over the control; null for none.
+    void SetCursor(HCURSOR id);
+    HCURSOR GetCursor() const { return cursor; }
+    // The control's own enabled flag; recursive: every ancestor's as well.
+    bool IsEnabled(bool recursive) const;
+    // Whether the focus may land on this control itself (not on a descendant).
+    bool IsFocusTarget();
     // What the pointer input hands the drag engine: the press point (parent coordinates) and
     // whether a left drag is active, and the time of each move (milliseconds).
     void SetDragInput(const PointD& press, bool leftDragActive);
@@ -436,6 +453,9 @@ public:
     static int32_t GetLiveCount();
 
 protected:
+    // A counted hold on this control across a call that may let its last holder go; empty while
+    // the constructor runs (nothing counts the control yet, and a hold would destroy it).
+    RCPtr<LControl> HoldSelf();
     // Adds delta to the non-clipping count of this control and every ancestor.
     void AddNonClippingDescendants(int32_t delta);
     // The sibling-key callback (the key handling fills it in).
@@ -443,10 +463,15 @@ protected:
                      const RCPtr<LNotification>& notification);
 
 private:
+    // Tests reach the state bytes through it (tests/.../ControlStateTestPeer.h).
+    friend struct ControlStateTestPeer;
+
     // The children through look i, in their three clip groups (overlay children excepted).
     void DrawChildrenThroughLook(LRenderer& renderer, const RCPtr<LRenderer>& counted,
                                  int32_t lookIndex, const RectRegion& dirty,
                                  RCPtrArray<LControl>& overlays);
+    // OnCaptureLost, when the control holds the capture (its own byte, or its window's).
+    void EndOwnCapture();
     // Registers the idle callback with the root window's queue when one is reachable; a failure
     // resets the request count.
     ORVRESULT RegisterIdle();
@@ -548,8 +573,8 @@ private:
     bool flick[2] = {false, false};
     PointD smoothedVelocity;       // pixels per second
     double deceleration = 1000.0;  // pixels per second, per second
-    int32_t cursor = 0;
-    int32_t savedCursor = 0;
+    HCURSOR cursor = nullptr;
+    HCURSOR savedCursor = nullptr;
     RCPtrArray<LControl> closeList;
     RCPtr<LMenuItemUpdater> menuUpdater;
     RCPtr<LNotificationCenter> notificationCenter;

@@ -140,10 +140,20 @@ bool LControl::SetVisible(bool visible)
             layout = RCPtr<LLayoutDescriptor>(new LLayoutDescriptor());
         }
         layout->isVisible = visible;
+        // The focus follows: to a control shown inside a parent that holds it, and away from a
+        // control hidden while it holds it.
+        const RCPtr<LControl> self = HoldSelf();
+        const RCPtr<LControl> holder = parent;
         if (visible) {
+            if (holder && holder->hasFocus && (IsFocusTarget() || CanTakeFocus())) {
+                SetFocus(true);
+            }
             InvalidateRect(box, ClipsToParent(*this));
             InvalidateOverlays();
+        } else if (holder && (hasFocus || containsFocus)) {
+            holder->SetFocus(true);
         }
+        UpdateConditions();
     }
     return IsVisible(true);
 }

@@ -12,32 +12,6 @@
 
 namespace Orv {
 
-// --- Value model
-
-double LControl::SetValue(double position)
-{
-    // The normalised value only; the range mapping and "NID_VALUE_CHANGE" come with the value
-    // model.
-    const double bounded = std::isnan(position) ? 0.0 : std::clamp(position, 0.0, 1.0);
-    if (bounded != valuePosition) {
-        valuePosition = bounded;
-        OnValueChanged();
-    }
-    return valuePosition;
-}
-
-ORVRESULT LControl::SetValueRange(double, double, int32_t)
-{
-    return E_NOTIMPL;
-}
-
-uint32_t LControl::ComputeConditions()
-{
-    return 0;
-}
-
-void LControl::UpdateConditions() {}
-
 // --- Geometry and layout
 
 // --- Root window: hit testing and idle processing
@@ -57,11 +31,6 @@ void LControl::SetNotFocusable(bool flag)
 bool LControl::CanTakeFocus()
 {
     return false;
-}
-
-ORVRESULT LControl::Close()
-{
-    return E_NOTIMPL;
 }
 
 void LControl::SetEnabled(bool enabled)
@@ -167,16 +136,6 @@ ORVRESULT LControl::ReleaseFocus()
 {
     return S_OK;
 }
-
-ORVRESULT LControl::CloseChildLater(const RCPtr<LControl>& child)
-{
-    if (!child || child->parent.Get() != this) {
-        return E_INVALIDARG;
-    }
-    return E_NOTIMPL;
-}
-
-void LControl::CloseOwnedControls() {}
 
 // --- Skin application beyond the first
 
