@@ -4,7 +4,6 @@
 // input may close it; once it has left its tree the press or release is not handled further.
 
 #include <cmath>
-#include <cstdlib>
 
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
@@ -260,7 +259,10 @@ ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>& button)
             click = hover && (leftPressed || (leftDrag && dragMode == 0));
             if (leftDrag && dragMode == kContentScrollDrag) {
                 releaseTime = ClockMilliseconds();
-                if (releaseTime - moveTime < kFlickWindowMs) {
+                // The clock wraps: the difference is taken modulo 2^32.
+                const auto sinceMove = static_cast<int32_t>(static_cast<uint32_t>(releaseTime) -
+                                                            static_cast<uint32_t>(moveTime));
+                if (sinceMove < kFlickWindowMs) {
                     RectD range;
                     GetScrollRange(range, self);
                     const uint32_t axes = dragFlags & 3u;

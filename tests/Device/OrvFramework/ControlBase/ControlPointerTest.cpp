@@ -91,6 +91,17 @@ TEST_F(ControlPointer, AMoveShortOfTheThresholdIsReportedOnceAndStillClicks)
               (Names{"NID_MOUSE_DOWN", "NID_MOUSE_MOVE 22,12", "NID_MOUSE_UP", "NID_LEFT_CLICK"}));
 }
 
+TEST_F(ControlPointer, WithThresholdZeroThePressIsADragAtOnce)
+{
+    ASSERT_EQ(button->SetDragThreshold(0), S_OK);
+    Press(1, PointL{40, 30});
+    Move(PointL{41, 30});
+    Release(1, PointL{41, 30});
+    // No move at the press point: the drag began with the press. Drag mode 0 still clicks.
+    EXPECT_EQ(log, (Names{"NID_MOUSE_DOWN", "NID_MOUSE_MOVE 21,10", "NID_MOUSE_UP",
+                          "NID_LEFT_CLICK"}));
+}
+
 TEST_F(ControlPointer, AReleaseOutsideGivesNoClickButEndsTheCapture)
 {
     ASSERT_EQ(button->SetDragThreshold(1000), S_OK);  // no drag: only the hover decides
