@@ -440,6 +440,10 @@ public:
     ORVRESULT SetDragThreshold(int32_t pixels);
     int32_t GetDragThreshold() const { return dragThreshold; }
 
+    // Opens the menu at the pointer as the skin's "contextMenu" pop-up (the right click's menu).
+    // 0.
+    ORVRESULT ShowContextMenu(const RCPtr<LMenuDescriptor>& menu);
+
     // The children waiting to be closed at the next idle pass.
     ORVRESULT CloseChildLater(const RCPtr<LControl>& child);
     void CloseOwnedControls();
@@ -529,6 +533,8 @@ private:
     bool inDragStep = false;
     int32_t moveTime = 0;
     int32_t previousMoveTime = 0;
+    // Set while the move at the press point that starts a drag is delivered.
+    bool movingAtPressPoint = false;
     double valuePosition = 0;
     double rangeLow = 0;
     double rangeHigh = 0;

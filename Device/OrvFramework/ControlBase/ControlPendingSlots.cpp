@@ -40,31 +40,6 @@ void LControl::SetEnabled(bool enabled)
     }
 }
 
-ORVRESULT LControl::RequestFocusOnClick(const RCPtr<LControl>&)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::OnClick(const RCPtr<LMouseButtonParam>&)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::OnLeftClick(const RCPtr<LMouseButtonParam>&)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::OnMiddleClick(const RCPtr<LMouseButtonParam>&)
-{
-    return E_NOTIMPL;
-}
-
-ORVRESULT LControl::OnRightClick(const RCPtr<LMouseButtonParam>&)
-{
-    return E_NOTIMPL;
-}
-
 RCPtr<LControl> LControl::FindNextFocusable(const RCPtr<LControl>&, bool)
 {
     return RCPtr<LControl>();
@@ -85,52 +60,7 @@ void LControl::FindHotKeyTarget(const KeyCode&, const RCPtrArray<LNotificationCl
     order.SetCount(0);
 }
 
-ORVRESULT LControl::OnMouseEnter()
-{
-    return S_OK;
-}
-
-ORVRESULT LControl::OnMouseMove(const RCPtr<LPointWithModifiersParam>&)
-{
-    return S_OK;
-}
-
-ORVRESULT LControl::OnMouseDown(const RCPtr<LMouseButtonParam>&)
-{
-    return 1;
-}
-
-ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>&)
-{
-    return 1;
-}
-
-ORVRESULT LControl::OnMouseLeave()
-{
-    return S_OK;
-}
-
-ORVRESULT LControl::BeginCapture(int32_t, int32_t, int32_t)
-{
-    return 1;
-}
-
-ORVRESULT LControl::OnCaptureLost()
-{
-    return 1;
-}
-
 void LControl::OnKey(const RCPtr<LKeyParam>&) {}
-
-ORVRESULT LControl::OnMouseWheel(const RCPtr<LMouseWheelParam>&)
-{
-    return 1;
-}
-
-ORVRESULT LControl::OnMouseHWheel(const RCPtr<LMouseWheelParam>& wheel)
-{
-    return OnMouseWheel(wheel);
-}
 
 ORVRESULT LControl::ReleaseFocus()
 {
