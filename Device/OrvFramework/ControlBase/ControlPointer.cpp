@@ -271,10 +271,7 @@ ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>& button)
                         const double velocity = axis == 0 ? smoothedVelocity.x : smoothedVelocity.y;
                         if ((axes == 3u || axes == enables) &&
                             std::fabs(velocity) >= kFlickMinimumVelocity) {
-                            StartKineticMotion(axis, velocity, 0,
-                                               axis == 0 ? range.width : range.height,
-                                               RCPtr<LControl>());
-                            flick[axis] = true;
+                            StartFlick(axis, velocity, 0, axis == 0 ? range.width : range.height);
                         }
                     }
                 }
