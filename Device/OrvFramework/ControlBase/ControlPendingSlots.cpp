@@ -44,31 +44,9 @@ void LControl::UpdateConditions() {}
 
 // --- Input, focus and closing
 
-ORVRESULT LControl::SetFocus(bool)
-{
-    return E_NOTIMPL;
-}
-
-void LControl::SetNotFocusable(bool flag)
-{
-    notFocusable = flag;
-}
-
-bool LControl::CanTakeFocus()
-{
-    return false;
-}
-
 ORVRESULT LControl::Close()
 {
     return E_NOTIMPL;
-}
-
-void LControl::SetEnabled(bool enabled)
-{
-    if (layout) {
-        layout->isEnabled = enabled;
-    }
 }
 
 ORVRESULT LControl::RequestFocusOnClick(const RCPtr<LControl>&)
@@ -94,26 +72,6 @@ ORVRESULT LControl::OnMiddleClick(const RCPtr<LMouseButtonParam>&)
 ORVRESULT LControl::OnRightClick(const RCPtr<LMouseButtonParam>&)
 {
     return E_NOTIMPL;
-}
-
-RCPtr<LControl> LControl::FindNextFocusable(const RCPtr<LControl>&, bool)
-{
-    return RCPtr<LControl>();
-}
-
-ORVRESULT LControl::HandleHotKeys(const RCPtr<LKeyParam>&)
-{
-    return 1;
-}
-
-void LControl::RouteUnhandledKey(const RCPtr<LKeyParam>&) {}
-
-void LControl::MoveFocus(const RCPtr<LKeyParam>&) {}
-
-void LControl::FindHotKeyTarget(const KeyCode&, const RCPtrArray<LNotificationClient>&,
-                                Array<int32_t>& order)
-{
-    order.SetCount(0);
 }
 
 ORVRESULT LControl::OnMouseEnter()
@@ -151,8 +109,6 @@ ORVRESULT LControl::OnCaptureLost()
     return 1;
 }
 
-void LControl::OnKey(const RCPtr<LKeyParam>&) {}
-
 ORVRESULT LControl::OnMouseWheel(const RCPtr<LMouseWheelParam>&)
 {
     return 1;
@@ -161,11 +117,6 @@ ORVRESULT LControl::OnMouseWheel(const RCPtr<LMouseWheelParam>&)
 ORVRESULT LControl::OnMouseHWheel(const RCPtr<LMouseWheelParam>& wheel)
 {
     return OnMouseWheel(wheel);
-}
-
-ORVRESULT LControl::ReleaseFocus()
-{
-    return S_OK;
 }
 
 ORVRESULT LControl::CloseChildLater(const RCPtr<LControl>& child)
