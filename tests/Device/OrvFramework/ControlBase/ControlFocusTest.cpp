@@ -271,6 +271,22 @@ TEST_F(ControlFocus, AHiddenFirstChildDoesNotTrapTheSearchForAFocusableChild)
     box->SetParent(RCPtr<LControl>());
 }
 
+TEST_F(ControlFocus, ATopLevelControlThatCanNeitherTakeNorPassTheFocusAnswersAtOnce)
+{
+    RCPtr<Probe> lone = MakeProbe(nullptr, u"Lone", 0, 0, 100, 100, 0);
+    RCPtr<Probe> inner = MakeProbe(lone, u"Inner", 10, 10, 20, 20, 0);
+    lone->SetRect(Orv::PointD{0, 0}, Orv::PointD{100, 100});
+    ASSERT_GE(inner->SetFocus(true), 0);
+    ASSERT_TRUE(lone->ContainsFocus());
+    // Not focusable now, so neither it nor its child may hold the focus; the child keeps it
+    // until something else takes it. Asking the top again must not recurse.
+    lone->SetNotFocusable(true);
+    EXPECT_EQ(lone->SetFocus(true), 1);
+    EXPECT_TRUE(inner->HasFocus());
+    inner = nullptr;
+    lone = nullptr;
+}
+
 TEST_F(ControlFocus, ReleasingTheFocusClearsTheWholePathAndTheWindowRemembersTheHolder)
 {
     ASSERT_GE(e->SetFocus(true), 0);
