@@ -158,4 +158,25 @@ TEST_F(ProductSkinFocus, TabWalksTheFocusableControlsInTabOrderAndWrapsInsideThe
     }
 }
 
+TEST_F(ProductSkinFocus, ALabelIsClippedOnceItsTextNeedsMoreWidthThanItsLookGives)
+{
+    factory->currentSkinIndex = 0;
+    RCPtr<Orv::LRootWindow> window = RootWindowTest::MakeWindow(RCPtr<Orv::LRenderer>(), &services);
+    ASSERT_EQ(window->SetRootControlByName(Orv::WideString(u"mainControl")), S_OK);
+    RCPtr<LControl> view = window->GetRootControl()->FindChild(u"viewDevice");
+    ASSERT_TRUE(view);
+    RCPtr<LControl> label = view->FindChild(u"labelVersionNumber");
+    ASSERT_TRUE(label);
+    ASSERT_TRUE(label->GetLook(-1) && label->GetLook(-1)->GetTextBlock());
+    EXPECT_EQ(ControlTest::Narrow(label->GetText()), "N/A");
+    EXPECT_FALSE(label->IsTextClipped());
+    // The same box, a text far wider than any label of the skin.
+    EXPECT_TRUE(label->ChangeText(Orv::WideString(std::u16string(200, u'W').c_str()), false));
+    EXPECT_TRUE(label->IsTextClipped());
+    label = nullptr;
+    view = nullptr;
+    EXPECT_EQ(window->DropBackReferences(), S_OK);
+    window = nullptr;
+}
+
 }  // namespace
