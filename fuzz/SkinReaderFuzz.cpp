@@ -1,6 +1,7 @@
 // Skin and string-table documents: any bytes, read as a skin or as a string-table document (the
 // first byte chooses the mode and the language), never crash, leak or hang; what was read can be
-// used (fonts, top-level look-up, menus built from the tables).
+// used (fonts, top-level look-up, menus built from the tables, the context menus of every
+// control's table).
 #include <unistd.h>
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "ControlBase/ContextMenuStrings.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/MenuTree.h"
 
@@ -45,6 +47,21 @@ void ReadStrings(Orv::LControlFactory& factory, const uint8_t* data, size_t size
             Orv::Array<Orv::Pair<Orv::WideString, Orv::WideString>> pairs;
             table->GetAllStrings(pairs);
             Orv::BuildMenuTree(pairs)->Clone();
+        }
+    }
+    for (const Orv::WideString& id : factory.GetStringTableIds()) {
+        if (const Orv::RCPtr<Orv::LStringTable> table = factory.GetStringTable(id)) {
+            Orv::RCPtrArray<Orv::LMenuDescriptor> menus;
+            const int32_t built = Orv::BuildContextMenusFromStrings(*table, menus);
+            if (built < 0 || static_cast<uint32_t>(built) != menus.GetCount()) {
+                std::abort();
+            }
+            for (uint32_t index = 0; index < menus.GetCount(); ++index) {
+                if (!menus.GetData()[index]) {
+                    std::abort();
+                }
+                menus.GetData()[index]->Clone();
+            }
         }
     }
 }

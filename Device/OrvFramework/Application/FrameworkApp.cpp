@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include "Application/ApplicationNotificationCenter.h"
 #include "Notification/NotificationCenterManager.h"
+#include "System/GlobalHotKeyManager.h"
 #include "System/ResourceModule.h"
 
 namespace Orv {
@@ -19,6 +21,9 @@ LFrameworkApp::LFrameworkApp() : lastMilliseconds(timeGetTime())
 {
     GetNotificationCenterManager();
     theApplication.store(this, std::memory_order_release);
+    if (const RCPtr<LNotificationCenter> center = GetApplicationNotificationCenter()) {
+        hotKeyManager = LGlobalHotKeyManager::Create(center->GetPostingReceiver());
+    }
 }
 
 LFrameworkApp::~LFrameworkApp()
@@ -29,6 +34,8 @@ LFrameworkApp::~LFrameworkApp()
     if (dropControlServices != nullptr) {
         dropControlServices(controlServices);
     }
+    // Its target is a receiver of a center the manager below takes down.
+    hotKeyManager = nullptr;
     LFrameworkApp* self = this;
     theApplication.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
     ReleaseNotificationCenterManager();

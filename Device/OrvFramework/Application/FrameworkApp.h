@@ -18,6 +18,7 @@ namespace Orv {
 
 class LControlFactory;
 class LFont;
+class LGlobalHotKeyManager;
 class LMeasurementRenderer;
 class LRootWindow;
 
@@ -42,6 +43,10 @@ public:
     // An application clock in seconds, advanced at each call by the milliseconds elapsed since the
     // previous call (so the timer's wrap does no harm).
     virtual double GetTimeSeconds();
+
+    // The application's hot keys: a matched key posts its notification to the "application"
+    // center. Null only when the center could not be had.
+    const RCPtr<LGlobalHotKeyManager>& GetHotKeyManager() const { return hotKeyManager; }
 
     // The factory every control is built through; null until the start-up makes one. These
     // four come with the control tree's library (OrvApplicationSkin), so that a program without
@@ -103,6 +108,7 @@ private:
     ControlServices* controlServices = nullptr;
     void (*dropControlServices)(ControlServices*) = nullptr;
     double seconds = 0.0;
+    RCPtr<LGlobalHotKeyManager> hotKeyManager;
 };
 
 // The process's application object; null outside its lifetime.

@@ -211,7 +211,7 @@ public:
     /* 76 */ virtual ORVRESULT HandleHotKeys(const RCPtr<LKeyParam>& key);
     /* 77 */ virtual void RouteUnhandledKey(const RCPtr<LKeyParam>& key);
     /* 78 */ virtual void MoveFocus(const RCPtr<LKeyParam>& key);
-    /* 79 */ virtual void FindHotKeyTarget(const KeyCode& key,
+    /* 79 */ virtual void FindHotKeyTarget(const RCPtr<LKeyParam>& key,
                                            const RCPtrArray<LNotificationClient>& candidates,
                                            Array<int32_t>& order);
     /* 80 */ virtual ORVRESULT RefreshInheritedFont();
@@ -390,10 +390,6 @@ public:
     // The cursor shown while the pointer is over the control; null for none.
     void SetCursor(HCURSOR id);
     HCURSOR GetCursor() const { return cursor; }
-    // The control's own enabled flag; recursive: every ancestor's as well.
-    bool IsEnabled(bool recursive) const;
-    // Whether the focus may land on this control itself (not on a descendant).
-    bool IsFocusTarget();
     // What the pointer input hands the drag engine: the press point (parent coordinates) and
     // whether a left drag is active, and the time of each move (milliseconds).
     void SetDragInput(const PointD& press, bool leftDragActive);
@@ -429,6 +425,32 @@ public:
     // minus the source's region and the box is repainted. 0.
     ORVRESULT SetLookRegionToComplement(int32_t destinationLook, int32_t sourceLook);
 
+    // --- Keyboard focus
+    bool HasFocus() const { return hasFocus; }
+    // A descendant has the focus.
+    bool ContainsFocus() const { return containsFocus; }
+    // The layout's enabled flag; recursive: every ancestor's too.
+    bool IsEnabled(bool recursive) const;
+    // The control itself takes the focus (rather than passing it to a descendant): shown,
+    // enabled up the tree, focusable, no descendant can take it, and no ancestor up to the first
+    // focus scope is marked not focusable.
+    bool IsFocusTarget();
+    // The first (first true) or last child in tab order that takes the focus, itself or through
+    // a descendant; null when none does.
+    RCPtr<LControl> GetFocusableChild(bool first);
+
+    // --- Menus from the string table, menu entries with hot keys, tool tips
+    // Appends the context menus the string table's "CONTEXT_MENU" entries describe: one for the
+    // "CONTEXT_MENU." entries when there are any, else one per "CONTEXT_MENU..." group in group
+    // order. 0.
+    ORVRESULT BuildMenuFromStrings(RCPtrArray<LMenuDescriptor>& menus);
+    // Attach (bind true) or detach a menu: every leaf entry whose notification id a hot key of
+    // the root window or of the application binds is passed on where that hot key sends it.
+    void BindMenuHotKeys(const RCPtr<LMenuDescriptor>& menu, bool bind);
+    // The current look's label needs more width than its text box; without a measured label,
+    // whether the control has a name.
+    bool IsTextClipped();
+
     // --- Local hot keys
     KeyCode GetLocalHotKey(const char16_t* idText) const;
     bool HasLocalHotKeys(const char16_t* idText) const;
@@ -462,13 +484,28 @@ protected:
     RCPtr<LControl> HoldSelf();
     // Adds delta to the non-clipping count of this control and every ancestor.
     void AddNonClippingDescendants(int32_t delta);
-    // The sibling-key callback (the key handling fills it in).
+    // Offers a key from the parent (or handed over directly) to the local hot keys: 1.
     int OnSiblingKey(const RCPtr<LNotificationDistributor>& sender,
+                     const RCPtr<LNotification>& notification);
+    // A menu entry bound to a hot key was chosen: the notification goes where the hot key's
+    // would. 1.
+    int OnMenuHotKey(const RCPtr<LNotificationDistributor>& sender,
                      const RCPtr<LNotification>& notification);
 
 private:
     // Tests reach the state bytes through it (tests/.../ControlStateTestPeer.h).
     friend struct ControlStateTestPeer;
+
+    // Focus moves: the parent learns that a child took the focus (whether the previous holder
+    // let it go); the child on the focus path other than `except`, null when none.
+    ORVRESULT ChildGotFocus(const RCPtr<LControl>& child);
+    RCPtr<LControl> FocusPathChild(const LControl* except) const;
+    // The focus-target rule without its "no descendant can take it" part.
+    bool PassesFocusRules() const;
+    // A key nobody in the tree took: the root window's hot keys, then the application's.
+    void OfferToGlobalHotKeys(const RCPtr<LKeyParam>& key);
+    // Tab ran out of this control's children: the parent moves on, or the root window.
+    void PassTabUp(const RCPtr<LKeyParam>& key);
 
     // The children through look i, in their three clip groups (overlay children excepted).
     void DrawChildrenThroughLook(LRenderer& renderer, const RCPtr<LRenderer>& counted,

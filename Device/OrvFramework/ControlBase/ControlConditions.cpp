@@ -43,39 +43,6 @@ RCPtr<LControl> LControl::HoldSelf()
     return GetRefCount() > 0 ? RCPtr<LControl>(this) : RCPtr<LControl>();
 }
 
-bool LControl::IsEnabled(bool recursive) const
-{
-    for (const LControl* at = this; at != nullptr; at = at->parent.Get()) {
-        if (at->layout && !at->layout->isEnabled) {
-            return false;
-        }
-        if (!recursive) {
-            break;
-        }
-    }
-    return true;
-}
-
-bool LControl::IsFocusTarget()
-{
-    if (notFocusable || !IsVisible(true) || !IsEnabled(true) || CanTakeFocus()) {
-        return false;
-    }
-    if (focusScope) {
-        return true;
-    }
-    // The not-focusable test of the ancestors ends at the first focus scope.
-    for (const LControl* at = parent.Get(); at != nullptr; at = at->parent.Get()) {
-        if (at->focusScope) {
-            break;
-        }
-        if (at->notFocusable) {
-            return false;
-        }
-    }
-    return true;
-}
-
 uint32_t LControl::ComputeConditions()
 {
     struct StateBit

@@ -157,11 +157,4 @@ ORVRESULT LControl::OnCreated()
     return S_OK;
 }
 
-int LControl::OnSiblingKey(const RCPtr<LNotificationDistributor>&, const RCPtr<LNotification>&)
-{
-    // Local hot keys are offered here by the key handling; until it answers, the key stays
-    // unconsumed.
-    return 0;
-}
-
 }  // namespace Orv

@@ -108,6 +108,13 @@ public:
 
     RCPtr<LStringTable> GetFrameworkStringTable() const;
     RCPtr<LStringTable> GetApplicationStringTable() const;
+    // Every table read, by ID (the control tables' IDs are "<parent class>|<name>"); null for
+    // an ID not read.
+    std::vector<WideString> GetStringTableIds() const { return strings.GetTableIds(); }
+    RCPtr<LStringTable> GetStringTable(const WideString& tableId) const
+    {
+        return strings.GetStringTable(tableId);
+    }
     // For a control: the parent's skin class name (empty for a control without parent, whose
     // table is under the application name), "|", the control's name.
     RCPtr<LStringTable> GetControlStringTable(const WideString& parentClassName,

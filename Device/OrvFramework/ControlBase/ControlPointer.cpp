@@ -33,18 +33,6 @@ bool IsButton(int32_t button)
     return button == 1 || button == 2 || button == 4;
 }
 
-// The control and every ancestor enabled.
-bool EnabledInTree(const LControl& control)
-{
-    for (const LControl* at = &control; at != nullptr; at = at->GetParent().Get()) {
-        const RCPtr<LLayoutDescriptor>& layout = at->GetLayout();
-        if (layout && !layout->isEnabled) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void Send(LControl& control, const char16_t* id, const RCPtr<LRefCountedObject>& payload)
 {
     control.SendNotification(CreateNotification(id, payload));
@@ -98,7 +86,7 @@ ORVRESULT LControl::OnMouseDown(const RCPtr<LMouseButtonParam>& button)
     }
     const RCPtr<LControl> self(this);
     const bool hadCapture = capture;
-    if (!hadCapture && (!IsVisible(true) || !EnabledInTree(*this))) {
+    if (!hadCapture && (!IsVisible(true) || !IsEnabled(true))) {
         return 1;
     }
     const ControlTreeAnchor anchor(*this);
@@ -133,7 +121,7 @@ ORVRESULT LControl::OnMouseDown(const RCPtr<LMouseButtonParam>& button)
 
 ORVRESULT LControl::BeginCapture(int32_t button, int32_t x, int32_t y)
 {
-    if (!IsVisible(true) || !EnabledInTree(*this) || capture) {
+    if (!IsVisible(true) || !IsEnabled(true) || capture) {
         return 1;
     }
     const RCPtr<LControl> self(this);
@@ -245,7 +233,7 @@ ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>& button)
         return E_INVALIDARG;
     }
     const RCPtr<LControl> self(this);
-    if (!capture && (!IsVisible(true) || !EnabledInTree(*this))) {
+    if (!capture && (!IsVisible(true) || !IsEnabled(true))) {
         return 1;
     }
     const ControlTreeAnchor anchor(*this);
@@ -299,7 +287,7 @@ ORVRESULT LControl::OnMouseUp(const RCPtr<LMouseButtonParam>& button)
             return S_OK;
         }
     }
-    if (click && EnabledInTree(*this)) {
+    if (click && IsEnabled(true)) {
         OnClick(button);
     }
     return S_OK;

@@ -25,6 +25,21 @@ ORVRESULT LStringTable::GetAllStrings(Array<Pair<WideString, WideString>>& out) 
     return S_OK;
 }
 
+int32_t LStringTable::CollectPrefixedStrings(const WideString& prefix,
+                                             Array<Pair<WideString, WideString>>& out) const
+{
+    out.SetCount(0);
+    const int32_t length = prefix.GetLength();
+    // Every ID with the prefix sorts at or after the prefix itself, and they are contiguous.
+    for (auto at = strings.lower_bound(prefix); at != strings.end(); ++at) {
+        if (at->first.Left(length) != prefix) {
+            break;
+        }
+        out.AddItem(Pair<WideString, WideString>{at->first, at->second});
+    }
+    return static_cast<int32_t>(out.GetCount());
+}
+
 ORVRESULT LStringTable::SetString(const char16_t* id, const WideString& text)
 {
     if (id == nullptr || id[0] == 0) {

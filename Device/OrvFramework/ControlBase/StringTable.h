@@ -23,6 +23,10 @@ public:
     bool GetString(const char16_t* id, WideString& text) const;
     // Every (ID, text) pair in ascending ID order, replacing what `out` held. 0.
     ORVRESULT GetAllStrings(Array<Pair<WideString, WideString>>& out) const;
+    // The (ID, text) pairs whose ID begins with the prefix (an empty prefix takes all), in
+    // ascending ID order, replacing what `out` held. The number found.
+    int32_t CollectPrefixedStrings(const WideString& prefix,
+                                   Array<Pair<WideString, WideString>>& out) const;
     // 0 when the ID was added, 1 when its text was replaced; E_INVALIDARG (nothing stored) for an
     // empty or null ID.
     ORVRESULT SetString(const char16_t* id, const WideString& text);

@@ -124,6 +124,16 @@ RCPtr<LStringTable> LStringTableStore::GetStringTable(const WideString& tableId)
     return RCPtr<LStringTable>(new LStringTable(found->second));
 }
 
+std::vector<WideString> LStringTableStore::GetTableIds() const
+{
+    std::vector<WideString> ids;
+    ids.reserve(tables.size());
+    for (const auto& table : tables) {
+        ids.push_back(table.first);
+    }
+    return ids;
+}
+
 RCPtr<LStringTable> LStringTableStore::GetFrameworkStringTable() const
 {
     return GetStringTable(kFrameworkTableId);

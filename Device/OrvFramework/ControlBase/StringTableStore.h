@@ -72,6 +72,8 @@ public:
 
     // A new table holding a copy of that table; null when there is none.
     RCPtr<LStringTable> GetStringTable(const WideString& tableId) const;
+    // The IDs of every table held, in ascending order.
+    std::vector<WideString> GetTableIds() const;
     RCPtr<LStringTable> GetFrameworkStringTable() const;
     RCPtr<LStringTable> GetApplicationStringTable() const;
     // For a control: an empty parent class name means the control has no parent.

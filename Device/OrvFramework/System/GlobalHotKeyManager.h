@@ -19,6 +19,8 @@ public:
 
     HotKeyTable& GetHotKeys() { return keys; }
     const HotKeyTable& GetHotKeys() const { return keys; }
+    // Where the notifications of matched keys go (menu entries bound to a hot key go there too).
+    const RCPtr<LNotificationReceiver>& GetTarget() const { return targetReceiver; }
 
     // 0 when the key is bound and its notification was handed to the target (consumed); 1 when
     // nothing was delivered: no binding, no target, or no notification could be made.
