@@ -99,7 +99,9 @@ protected:
     {
         control->SetDragMode(mode, flags);
         control->SetDragInput(at, true);
-        ASSERT_EQ(control->BeginDragGeometry(), 0);
+        // As the pointer input does: the left drag's condition edge begins the drag geometry.
+        control->UpdateConditions();
+        ASSERT_NE(control->ComputeConditions() & 0x80u, 0u);
     }
     static void DragTo(const RCPtr<LControl>& control, PointD inParent)
     {
