@@ -355,3 +355,41 @@ TEST_F(HostWindows, SetClientRectPlacesTheClientAreaOfAFramedAndOfAChildWindow)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace HostWindowTest;
+
+TEST_F(HostWindows, DisplayChangesAndPowerEventsRepaintTheWholeTreeOnce)
+{
+    Orv::OSWindow* main = Open(u"main", 100, 80, 300, 200);
+    Orv::OSWindow* other = Open(u"other", 500, 80, 100, 60);
+    ASSERT_NE(other, nullptr);
+    Probe& mainProbe = *probes[0];
+    Probe& otherProbe = *probes[1];
+    struct Case
+    {
+        const char* what;
+        std::function<void()> event;
+    };
+    const Case cases[] = {
+        {"display change", [] { Win32Test::ChangeDisplay(1600, 1200); }},
+        {"power event", [] { Win32Test::PowerEvent(0x12 /* PBT_APMRESUMEAUTOMATIC */, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Drain();
+        mainProbe.draws = 0;
+        otherProbe.draws = 0;
+        c.event();
+        Drain();
+        EXPECT_EQ(mainProbe.draws, 1);
+        EXPECT_EQ(otherProbe.draws, 1);
+    }
+    // The main window answers power events through the application, the others with 1.
+    app->powerAnswer = 7;
+    EXPECT_EQ(SendMessageW(main->m_hWnd, WM_POWERBROADCAST, 0x12, 0), 7);
+    EXPECT_EQ(SendMessageW(other->m_hWnd, WM_POWERBROADCAST, 0x12, 0), 1);
+}
+
+}  // namespace

@@ -63,7 +63,10 @@ public:
         return 0;
     }
 
+    LRESULT OnPowerBroadcast(WPARAM, LPARAM) override { return powerAnswer; }
+
     std::vector<DWORD> idlePasses;
+    LRESULT powerAnswer = 1;
     std::vector<std::string> commandLines;
     std::vector<std::string> notifications;
     std::function<void()> onIdle;
