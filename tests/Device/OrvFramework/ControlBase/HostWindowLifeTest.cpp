@@ -393,3 +393,66 @@ TEST_F(HostWindows, DisplayChangesAndPowerEventsRepaintTheWholeTreeOnce)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace HostWindowTest;
+
+TEST_F(HostWindows, TheWindowServicesAnswerFromTheWindowSystem)
+{
+    Orv::OSWindow* main = Open(u"main", 100, 80, 300, 200);
+    Orv::OSWindow* other = Open(u"other", 500, 80, 100, 60);
+    ASSERT_NE(other, nullptr);
+    // Activation and focus.
+    SetActiveWindow(other->m_hWnd);
+    ::SetFocus(other->m_hWnd);
+    Drain();
+    EXPECT_FALSE(main->IsActive());
+    EXPECT_TRUE(other->IsActive());
+    EXPECT_TRUE(other->HasFocus());
+    EXPECT_EQ(main->SetFocus(), S_OK);
+    EXPECT_TRUE(main->HasFocus());
+    EXPECT_TRUE(main->IsActive());
+
+    // One cursor for the process: each window answers the one set last, by any window.
+    const HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+    const HCURSOR cross = LoadCursorW(nullptr, IDC_CROSS);
+    const HCURSOR first = main->SetCursor(hand);
+    EXPECT_EQ(other->SetCursor(cross), hand);
+    EXPECT_EQ(main->SetCursor(cross), cross) << "unchanged: the class is not touched";
+    EXPECT_EQ(Win32Test::GetShownCursor(), cross);
+    EXPECT_EQ(reinterpret_cast<HCURSOR>(GetClassLongPtrW(other->m_hWnd, GCL_HCURSOR)), cross);
+    main->SetCursor(first);
+
+    // Buttons and pointer: from the messages while the capture is held, from the system else.
+    Win32Test::MovePointer(110, 90);
+    Win32Test::PressButton(Win32Test::Button::Middle, 110, 90);
+    Drain();
+    ASSERT_EQ(GetCapture(), main->m_hWnd);
+    EXPECT_EQ(main->GetMouseButtons(), 2);
+    Orv::PointL pointer{};
+    Win32Test::MovePointer(130, 95);  // not yet taken from the queue
+    main->GetCursorPosition(pointer);
+    EXPECT_EQ(pointer.x * 1000 + pointer.y, 10 * 1000 + 10) << "the last message's point";
+    // Another window takes the capture: the buttons and the pointer come from the system again.
+    SetCapture(other->m_hWnd);
+    Win32Test::ReleaseButton(Win32Test::Button::Middle, 130, 95);
+    Drain();
+    ReleaseCapture();
+    EXPECT_EQ(main->GetMouseButtons(), 0);
+    main->GetCursorPosition(pointer);
+    EXPECT_EQ(pointer.x * 1000 + pointer.y, 30 * 1000 + 15) << "asked of the system";
+
+    // Without a window handle.
+    Orv::OSWindow unattached;
+    Orv::RectL rect{1, 2, 3, 4};
+    EXPECT_EQ(unattached.GetClientRect(rect), E_FAIL);
+    EXPECT_EQ(rect.width, 3) << "not written";
+    EXPECT_EQ(unattached.BringToTop(), E_FAIL);
+    EXPECT_EQ(unattached.SetTopmost(true), E_FAIL);
+    EXPECT_EQ(unattached.SetFocus(), E_FAIL);
+    EXPECT_FALSE(unattached.IsActive());
+    EXPECT_EQ(unattached.GetNativeHandle(), nullptr);
+}
+
+}  // namespace
