@@ -488,7 +488,7 @@ int32_t OSWindow::RunModal()
     modalRun = nullptr;
     modal = 0;
     m_nFlags &= ~(WF_MODALLOOP | WF_CONTINUEMODAL);
-    if (parentDisabled && parent != nullptr && GetActiveWindow() == self) {
+    if (parent != nullptr && parent != GetDesktopWindow() && GetActiveWindow() == self) {
         SetActiveWindow(parent);
     }
     const int32_t result = quit ? -1 : m_nModalResult;

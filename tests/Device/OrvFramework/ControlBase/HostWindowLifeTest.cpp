@@ -93,6 +93,7 @@ TEST_F(HostWindows, AModalRunIdlesWithItsParentDisabledAndEndsAtTheSystemCloseCo
     EXPECT_FALSE(parentEnabledInRun);
     EXPECT_TRUE(shownInRun) << "shown when the run first idles";
     EXPECT_TRUE(IsWindowEnabled(parent));
+    EXPECT_EQ(GetActiveWindow(), parent) << "the activation goes back to the parent";
     EXPECT_EQ(app->GetRootWindowCount(), 1);
     Names seen;
     for (const Win32Test::Message& m : Win32Test::TakeMessages(nullptr)) {
