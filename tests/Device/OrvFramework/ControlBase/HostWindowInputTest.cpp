@@ -287,3 +287,34 @@ TEST_F(HostWindows, KeysWithoutAVirtualKeyCarryOnlyTheirModifiers)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace HostWindowTest;
+
+TEST_F(HostWindows, AFrameClickRefocusesTheTreeAndLosingTheFocusDropsTheCapture)
+{
+    Orv::OSWindow* window = Open(u"p", 100, 80, 200, 150);
+    Orv::OSWindow* other = Open(u"o", 400, 80, 100, 100);
+    ASSERT_NE(other, nullptr);
+    SetActiveWindow(window->m_hWnd);
+    ::SetFocus(window->m_hWnd);
+    for (const UINT message : {WM_NCLBUTTONDOWN, WM_NCMBUTTONDOWN, WM_NCRBUTTONDOWN}) {
+        window->GetRootWindow()->SetFocusControl(RCPtr<LControl>());
+        Take();
+        SendMessageW(window->m_hWnd, message, 2 /* HTCAPTION */, MAKELPARAM(150, 70));
+        EXPECT_EQ(Take(), (std::vector<std::string>{"p:focus"})) << std::hex << message;
+        EXPECT_TRUE(window->GetRootWindow()->GetFocusControl());
+    }
+
+    Win32Test::PressButton(Win32Test::Button::Left, 110, 90);
+    Drain();
+    ASSERT_EQ(GetCapture(), window->m_hWnd);
+    ::SetFocus(other->m_hWnd);
+    Drain();
+    EXPECT_EQ(GetCapture(), nullptr) << "a window without the focus holds no capture";
+    Win32Test::ReleaseButton(Win32Test::Button::Left, 110, 90);
+    Drain();
+}
+
+}  // namespace
