@@ -56,6 +56,21 @@ bool LFrameworkApp::OnIdle(bool sendIdle)
     return more;
 }
 
+ORVRESULT LFrameworkApp::OnRemoteCommandLine(const WideString&)
+{
+    return S_OK;
+}
+
+LRESULT LFrameworkApp::OnPowerBroadcast(WPARAM, LPARAM)
+{
+    return 1;
+}
+
+const char16_t* LFrameworkApp::GetMainWindowClassName()
+{
+    return u"_ControlPanel{6242F6B0-04E7-497F-AE8D-287E12D19420}";
+}
+
 ORVRESULT LFrameworkApp::SetStatusText(const WideString&, bool)
 {
     return E_FAIL;

@@ -79,6 +79,12 @@ public:
     // Through the active root window when there is one, else the system's.
     PointL GetCursorPos();
     int32_t GetMouseButtons();
+    // The command line a second instance handed over: 0; the text is ignored.
+    virtual ORVRESULT OnRemoteCommandLine(const WideString& text);
+    // The main window's answer to WM_POWERBROADCAST: 1.
+    virtual LRESULT OnPowerBroadcast(WPARAM wParam, LPARAM lParam);
+    // "_ControlPanel" and the interface GUID: the main window's class and its profile section.
+    static const char16_t* GetMainWindowClassName();
     // The status bar's text: E_FAIL, since the framework has no status bar.
     virtual ORVRESULT SetStatusText(const WideString& text, bool immediate);
     virtual ORVRESULT ResetStatusText(bool immediate);

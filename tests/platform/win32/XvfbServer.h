@@ -14,8 +14,9 @@
 class XvfbServer
 {
 public:
-    // False (with the reason) when Xvfb is not installed or does not start.
-    bool Start(std::string* why)
+    // False (with the reason) when Xvfb is not installed or does not start. The screen is
+    // width x height x depth.
+    bool Start(std::string* why, const char* screen = "640x480x24")
     {
         const std::string program = FindProgram("Xvfb");
         if (program.empty()) {
@@ -31,7 +32,7 @@ public:
         if (pid_ == 0) {
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execl(program.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
+            execl(program.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen,
                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
