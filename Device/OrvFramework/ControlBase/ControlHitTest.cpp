@@ -2,9 +2,11 @@
 // (those drawn above their siblings) win by their layer over everything drawn in the plain pass.
 
 #include <climits>
+#include <utility>
 
 #include "ControlBase/Control.h"
 #include "ControlBase/LayoutDescriptor.h"
+#include "ControlBase/Look.h"
 
 namespace Orv {
 
@@ -38,6 +40,40 @@ bool Inside(const RectD& area, double x, double y)
     return x >= area.x && x < area.x + area.width && y >= area.y && y < area.y + area.height;
 }
 
+// The look GetLook (index) chooses, read in place: GetLook hands out a counted copy, which the
+// pointer's hot path cannot afford for every control it passes.
+const LLook* LookOf(const LControl& control, int32_t index)
+{
+    const RCPtrArray<LLook>& looks = control.GetLooks();
+    const Array<float>& weights = control.GetLookWeights();
+    const uint32_t count = looks.GetCount();
+    const RCPtr<LLook>* const data = looks.GetData();
+    if (index >= 0 && static_cast<uint32_t>(index) < count) {
+        return data[index].Get();
+    }
+    for (uint32_t at = 0; at < count && at < weights.GetCount(); ++at) {
+        if (weights.GetAt(at) > 0.0f && data[at]) {
+            return data[at].Get();
+        }
+    }
+    for (uint32_t at = 0; at < count; ++at) {
+        if (data[at]) {
+            return data[at].Get();
+        }
+    }
+    return nullptr;
+}
+
+// GetClientRect (lookIndex) over LookOf.
+RectD ClientRectOf(const LControl& control, int32_t lookIndex)
+{
+    if (const LLook* look = LookOf(control, lookIndex)) {
+        return look->GetClientRect().ToDouble();
+    }
+    const RectD& box = control.GetRect();
+    return RectD{0, 0, box.width, box.height};
+}
+
 }  // namespace
 
 int32_t LControl::GetZLayer() const
@@ -59,6 +95,11 @@ int32_t LControl::ContainsPoint(const PointL& point)
     return point.x >= 0 && point.x < box.width && point.y >= 0 && point.y < box.height ? 1 : 0;
 }
 
+// The walk takes no counted reference until it has its answer: the caller holds the control it
+// starts at, each parent's child list holds the children, and nothing the walk calls can change
+// the tree (ContainsPoint, IsTransparentAt, GetLookColorAt and HitTest itself only read; the
+// overrides of these slots keep to that). Each answer is handed up by moving the one reference
+// the answering control took.
 RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point, bool inside,
                                    PointL& localPoint, int32_t& layer)
 {
@@ -68,8 +109,6 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
     if (!IsVisible(false) || (!pointInside && nonClippingDescendants <= 0)) {
         return result;
     }
-    // A callee may close controls; this one stays for the walk.
-    const RCPtr<LControl> self(this);
     const int32_t callerLayer = layer;
     const int32_t ownLayer = GetZLayer();
     const bool childInside = pointInside && inside;
@@ -88,36 +127,33 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
         if (anyShown && !(lookWeights.GetAt(pass) > 0.0f)) {
             continue;
         }
-        const RectD client = GetClientRect(anyShown ? static_cast<int32_t>(pass) : -1);
+        const RectD client = ClientRectOf(*this, anyShown ? static_cast<int32_t>(pass) : -1);
         const bool inClient = Inside(client, point.x, point.y);
         const double contentX = point.x + scrollOffset.x - client.x;
         const double contentY = point.y + scrollOffset.y - client.y;
         for (uint32_t index = children.GetCount(); index-- > 0;) {
-            if (index >= children.GetCount()) {
-                continue;  // a callee closed children
-            }
-            const RCPtr<LControl> child = children.GetAt(index, ChildControlList::kPaintOrder);
-            const bool overlays = IsOverlay(*child) || child->nonClippingDescendants > 0;
-            const bool plain = !found && ((childInside && (inClient || DockedOnBothAxes(*child))) ||
+            LControl& child = *children.GetAt(index, ChildControlList::kPaintOrder);
+            const bool overlays = IsOverlay(child) || child.nonClippingDescendants > 0;
+            const bool plain = !found && ((childInside && (inClient || DockedOnBothAxes(child))) ||
                                           ownLayer != kNoLayer);
             if (!plain && !overlays) {
                 continue;
             }
-            const PointL childPoint{RoundToLong(contentX - RoundHalfAwayFromZero(child->rect.x)),
-                                    RoundToLong(contentY - RoundHalfAwayFromZero(child->rect.y))};
+            const PointL childPoint{RoundToLong(contentX - RoundHalfAwayFromZero(child.rect.x)),
+                                    RoundToLong(contentY - RoundHalfAwayFromZero(child.rect.y))};
             RCPtr<LControl> answer;
             PointL answerPoint;
             int32_t answerLayer = callerLayer;
-            child->HitTest(answer, childPoint, childInside, answerPoint, answerLayer);
+            child.HitTest(answer, childPoint, childInside, answerPoint, answerLayer);
             if (answer && (!found || answerLayer > foundLayer)) {
-                found = answer;
+                found = std::move(answer);
                 foundPoint = answerPoint;
                 foundLayer = answerLayer;
             }
         }
     }
     if (found) {
-        result = found;
+        result = std::move(found);
         localPoint = foundPoint;
         layer = foundLayer;
         return result;
@@ -125,13 +161,16 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
 
     bool eligible = true;
     if (parent && !DockedOnBothAxes(*this) && !IsOverlay(*this)) {
-        const PointD position = GetPositionInParent();
-        eligible = Inside(parent->GetClientRect(-1), point.x + position.x, point.y + position.y);
+        // The position in the parent as GetPositionInParent gives it.
+        const RectD parentClient = ClientRectOf(*parent, -1);
+        const double positionX = rect.x - parent->scrollOffset.x + parentClient.x;
+        const double positionY = rect.y - parent->scrollOffset.y + parentClient.y;
+        eligible = Inside(parentClient, point.x + positionX, point.y + positionY);
     }
     const bool layerAllows = ownLayer == kNoLayer ? inside : callerLayer < ownLayer;
     if (eligible && pointInside && layerAllows && !excludedFromHitTest &&
         !IsTransparentAt(point.x, point.y)) {
-        result = self;
+        result = this;
         localPoint = point;
         layer = ownLayer;
     }

@@ -6,6 +6,9 @@
 #include <climits>
 #include <string>
 
+#include "ControlBase/DockedPart.h"
+#include "ControlBase/Look.h"
+#include "ControlBase/LookDescriptor.h"
 #include "ControlGeometryTestSupport.h"
 #include "Win32Test/SleepClock.h"
 #include "Win32Test/Windowing.h"
@@ -147,6 +150,64 @@ TEST_F(ControlGeometry, ZLayerIsTheHighestNonClippingOrderUpTheTree)
     EXPECT_EQ(lower->GetZLayer(), 5);
     // The higher overlay wins where it overlaps its siblings.
     EXPECT_EQ(Hit(152, 152), "higher (2, 2) 9");
+}
+
+// A look whose client area is its 100 x 100 box less `inset` on every side.
+RCPtr<Orv::LLook> InsetLook(int32_t inset)
+{
+    Orv::DockedPlacement placement;
+    placement.offsetMask = Orv::kAllOffsetsGiven;
+    placement.offsetLeft = inset;
+    placement.offsetTop = inset;
+    placement.offsetRight = -inset;
+    placement.offsetBottom = -inset;
+    const RCPtr<Orv::LLookDescriptor> descriptor(new Orv::LLookDescriptor(u"look"));
+    descriptor->SetClientPart(RCPtr<Orv::LDockedPart>(new Orv::LDockedPart(nullptr, placement)));
+    RCPtr<Orv::LLook> look = Orv::LLook::Create(descriptor, false);
+    look->SetSize(Orv::PointT<Orv::LongCoord>{100, 100});
+    return look;
+}
+
+TEST_F(ControlGeometry, HitTestSearchesChildrenThroughTheShownLooksClientArea)
+{
+    // Slot 0 has no look (the box), slot 1 a client area from 30 to 70, slot 2 from 10 to 90.
+    // A child clipped to its parent must also lie in the parent's current look's client area.
+    tree = Make(nullptr, u"root", 0, 0, 200, 200);
+    RCPtr<Solid> panel = Make(tree, u"panel", 0, 0, 100, 100);
+    panel->AddLook(RCPtr<Orv::LLook>());
+    panel->AddLook(InsetLook(30));
+    panel->AddLook(InsetLook(10));
+    Make(panel, u"kid", 0, 0, 100, 100);
+    struct Row
+    {
+        int32_t shown;  // -1: no look has weight
+        int32_t x, y;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {1, 12, 12, "panel (12, 12) -"},
+        {1, 35, 35, "kid (5, 5) -"},
+        {2, 5, 5, "panel (5, 5) -"},
+        {2, 12, 12, "kid (2, 2) -"},
+        {2, 60, 60, "kid (50, 50) -"},  // outside slot 1's area, inside the shown one's
+        // Searched through the box; eligible only where its point, placed by the first existing
+        // look's area, lies in that area.
+        {0, 12, 12, "kid (12, 12) -"},
+        {0, 45, 45, "panel (45, 45) -"},
+        // Nothing shown: the first existing look lays the children out.
+        {-1, 12, 12, "panel (12, 12) -"},
+        {-1, 35, 35, "kid (5, 5) -"},
+    };
+    for (const Row& row : rows) {
+        if (row.shown >= 0) {
+            ASSERT_EQ(panel->SelectLook(static_cast<uint32_t>(row.shown)), S_OK);
+        } else {
+            for (uint32_t index = 0; index < 3; ++index) {
+                ASSERT_EQ(panel->SetLookWeight(index, 0.0f, false), S_OK);
+            }
+        }
+        EXPECT_EQ(Hit(row.x, row.y), row.expected) << row.shown << ": " << row.x << ", " << row.y;
+    }
 }
 
 // --- Scrolling and conversions
