@@ -289,11 +289,11 @@ const void* Value::GetData(int32_t& count) const
 
 const void* Value::GetBytes(int32_t& count) const
 {
-    if (type == kValueList || type == kValueExternalOpaque) {
-        count = 0;
-        return nullptr;
-    }
-    return GetData(count);
+    // A list's block and opaque data are not bytes for the caller to look at.
+    const bool shown = type != kValueList && type != kValueExternalOpaque;
+    const void* data = GetData(count);
+    count = shown ? count : 0;
+    return shown ? data : nullptr;
 }
 
 const char* Value::GetString() const
