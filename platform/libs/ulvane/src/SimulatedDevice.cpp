@@ -6,31 +6,11 @@
 
 #include "ParamItems.h"
 #include "Ulvane.h"
+#include "ValueMakers.h"
 
 namespace Ulvane {
 
 namespace {
-
-Value Int32(int32_t value)
-{
-    Value v;
-    v.SetInt32(value);
-    return v;
-}
-
-Value Text(const char* text)
-{
-    Value v;
-    v.SetText(text);
-    return v;
-}
-
-Value ListOf(std::vector<Value> items)
-{
-    Value list;
-    list.SetList(items);
-    return list;
-}
 
 // The buffer sizes the device offers: from 64 to 4096 samples in steps of 32.
 constexpr int32_t kSmallestBuffer = 64;
@@ -54,24 +34,25 @@ std::map<int32_t, Value> FactoryValues(const std::string& name)
     latencyBlob.SetBlob(latencies, sizeof latencies);
 
     std::map<int32_t, Value> values;
-    values[0] = Text("1.4.0.212");
-    values[1] = Text("2.07");
-    values[2] = Int32(256);
-    values[3] = ListOf({Int32(kSmallestBuffer), Int32(kLargestBuffer), Int32(kBufferStep)});
+    values[0] = TextValue("1.4.0.212");
+    values[1] = TextValue("2.07");
+    values[2] = Int32Value(256);
+    values[3] = ListValue(
+        {Int32Value(kSmallestBuffer), Int32Value(kLargestBuffer), Int32Value(kBufferStep)});
     values[4] = rate;
-    values[5] = ListOf({Int32(0), noRate, rate});
-    values[6] = Int32(0);
-    values[7] = ListOf({ListOf({Int32(0), Int32(kSpdifClockSource)})});
+    values[5] = ListValue({Int32Value(0), noRate, rate});
+    values[6] = Int32Value(0);
+    values[7] = ListValue({ListValue({Int32Value(0), Int32Value(kSpdifClockSource)})});
     values[8] = bools[0];
     values[9] = bools[1];
     values[10] = bools[2];
     values[-2] = bools[0];
-    values[-8] = Text(name.c_str());
-    values[-9] = Text("Corvane");
-    values[-10] = Text("Quorvel");
-    values[-240] = Int32(1);
-    values[-241] = Int32(0);
-    values[-242] = Int32(2);
+    values[-8] = TextValue(name.c_str());
+    values[-9] = TextValue("Corvane");
+    values[-10] = TextValue("Quorvel");
+    values[-240] = Int32Value(1);
+    values[-241] = Int32Value(0);
+    values[-242] = Int32Value(2);
     values[-244] = latencyBlob;
     return values;
 }
@@ -115,7 +96,7 @@ SimulatedDevice::SimulatedDevice(std::string deviceName, bool isRemote)
 
 Value SimulatedDevice::GetId() const
 {
-    return Text(("QRV:" + name).c_str());
+    return TextValue(("QRV:" + name).c_str());
 }
 
 bool SimulatedDevice::IsPresent() const

@@ -9,37 +9,20 @@
 
 #include "ParamItems.h"
 #include "UlvaneAbi.h"
+#include "ValueMakers.h"
 
 namespace {
 
+using Ulvane::Int32Value;
+using Ulvane::ListValue;
+using Ulvane::TextValue;
 using Ulvane::Value;
-
-Value Int32(int32_t number)
-{
-    Value value;
-    value.SetInt32(number);
-    return value;
-}
 
 Value Double(double number)
 {
     Value value;
     value.SetDouble(number);
     return value;
-}
-
-Value Text(const char* text)
-{
-    Value value;
-    value.SetText(text);
-    return value;
-}
-
-Value List(const std::vector<Value>& items)
-{
-    Value list;
-    list.SetList(items);
-    return list;
 }
 
 TEST(UlvaneValue, EveryReadingOfEveryKindHasItsResult)
@@ -57,7 +40,8 @@ TEST(UlvaneValue, EveryReadingOfEveryKindHasItsResult)
         int64_t asInt64;
         double asDouble;
     } cases[] = {
-        {"int32", Int32(-70000), true, -70000, static_cast<uint16_t>(-70000), -70000, -70000.0},
+        {"int32", Int32Value(-70000), true, -70000, static_cast<uint16_t>(-70000), -70000,
+         -70000.0},
         {"int8 -1", int8, true, -1, 0xffff, -1, -1.0},
         {"double, truncated toward zero", Double(-2.9), true, -2, 0, -2, -2.9},
         {"double beyond int32", Double(3e9), true, 0, 0, 3000000000, 3e9},
@@ -65,9 +49,9 @@ TEST(UlvaneValue, EveryReadingOfEveryKindHasItsResult)
         {"infinity", Double(std::numeric_limits<double>::infinity()), true, 0, 0, 0,
          std::numeric_limits<double>::infinity()},
         {"zero", Double(0.0), false, 0, 0, 0, 0.0},
-        {"text", Text("abc"), true, 0, 0, 0, 0.0},
-        {"empty list", List({}), false, 0, 0, 0, 0.0},
-        {"list", List({Int32(5)}), true, 0, 0, 0, 0.0},
+        {"text", TextValue("abc"), true, 0, 0, 0, 0.0},
+        {"empty list", ListValue({}), false, 0, 0, 0, 0.0},
+        {"list", ListValue({Int32Value(5)}), true, 0, 0, 0, 0.0},
         {"empty", Value(), false, 0, 0, 0, 0.0},
     };
     for (const auto& c : cases) {
@@ -90,10 +74,11 @@ TEST(UlvaneValue, WhatIsWrittenAsAListReadsBackItemForItem)
     ASSERT_TRUE(blob.SetBlob(bytes, sizeof bytes));
     Value emptyBlob;
     ASSERT_TRUE(emptyBlob.SetBlob(nullptr, 0));
-    const std::vector<Value> items = {Int32(7),     Double(0.5), Text(""),
-                                      Text("Desk"), blob,        emptyBlob,
-                                      Value(),      List({}),    List({Int32(1), Text("x")})};
-    const Value list = List(items);
+    const std::vector<Value> items = {
+        Int32Value(7),     Double(0.5),   TextValue(""),
+        TextValue("Desk"), blob,          emptyBlob,
+        Value(),           ListValue({}), ListValue({Int32Value(1), TextValue("x")})};
+    const Value list = ListValue(items);
     std::vector<Value> read;
     ASSERT_TRUE(list.ReadList(read));
     ASSERT_EQ(read.size(), items.size());
@@ -102,17 +87,17 @@ TEST(UlvaneValue, WhatIsWrittenAsAListReadsBackItemForItem)
     }
     EXPECT_STREQ(read[3].GetString(), "Desk");
 
-    std::vector<Value> none{Int32(1)};
-    EXPECT_FALSE(Int32(3).ReadList(none));
+    std::vector<Value> none{Int32Value(1)};
+    EXPECT_FALSE(Int32Value(3).ReadList(none));
     EXPECT_TRUE(none.empty());
-    EXPECT_TRUE(List({}).ReadList(none));
+    EXPECT_TRUE(ListValue({}).ReadList(none));
     EXPECT_TRUE(none.empty());
 }
 
 TEST(UlvaneValue, AValueIsMadeOnlyOfWholeBytes)
 {
     const uint8_t bytes[8] = {};
-    Value value = Int32(1);
+    Value value = Int32Value(1);
     EXPECT_FALSE(value.Set(Ulvane::kValueInt32, bytes, 2));
     EXPECT_TRUE(value.IsEmpty());
     EXPECT_FALSE(value.Set(Ulvane::kValueExternal, bytes, 8));
@@ -126,7 +111,7 @@ TEST(UlvaneValue, ParameterRecordsKeepTheirShape)
     Ulvane::ParamDescriptor descriptor;
     descriptor.id = -8;
     descriptor.subIndex.SetInt32(2);
-    const Value item = Ulvane::MakeValueItem(descriptor, Text("Desk"));
+    const Value item = Ulvane::MakeValueItem(descriptor, TextValue("Desk"));
     Ulvane::ParamDescriptor read;
     Value value;
     ASSERT_TRUE(Ulvane::ReadValueItem(item, read, value));
@@ -136,11 +121,11 @@ TEST(UlvaneValue, ParameterRecordsKeepTheirShape)
 
     // A value item is not a descriptor, and an id must be an int32.
     EXPECT_FALSE(Ulvane::ReadDescriptorItem(item, read));
-    EXPECT_FALSE(Ulvane::ReadDescriptorItem(List({Double(3.0), Value()}), read));
+    EXPECT_FALSE(Ulvane::ReadDescriptorItem(ListValue({Double(3.0), Value()}), read));
     int32_t first = 0;
     int32_t count = 0;
-    EXPECT_FALSE(Ulvane::ReadRangeItem(List({Int32(1), Text("2")}), first, count));
-    ASSERT_TRUE(Ulvane::ReadRangeItem(List({Int32(1), Int32(2)}), first, count));
+    EXPECT_FALSE(Ulvane::ReadRangeItem(ListValue({Int32Value(1), TextValue("2")}), first, count));
+    ASSERT_TRUE(Ulvane::ReadRangeItem(ListValue({Int32Value(1), Int32Value(2)}), first, count));
     EXPECT_EQ(first, 1);
     EXPECT_EQ(count, 2);
 }
