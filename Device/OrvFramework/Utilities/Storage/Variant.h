@@ -147,6 +147,10 @@ public:
     // sub-index are empty and id is -1.
     int32_t GetParamValueItem(uint32_t index, Variant& value, int32_t& id, Variant& subIndex) const;
 
+    // Where the fields lie: defined only by the checks that the outside library's copy of this
+    // layout agrees with it.
+    struct Layout;
+
 protected:
     uint8_t* Block() const;
     bool OwnsBlock() const;

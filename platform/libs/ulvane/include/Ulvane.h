@@ -1,9 +1,9 @@
 #pragma once
 // Ulvane: the device-control client library, loaded at run time as "Ulvane.dll". These are the
 // fourteen functions it exports, with the C calling convention. Every value crosses as an
-// Orv::Variant passed by address; lists are Variant lists of the shapes of
-// Utilities/Storage/ParamLists.h. Results are 0 or positive on success and one of the negative
-// codes below on failure (QELT_ReleaseAll has none).
+// Ulvane::Value passed by address; lists are list values of the shapes of UlvaneAbi.h. Results are
+// 0 or positive on success and one of the negative codes below on failure (QELT_ReleaseAll has
+// none).
 //
 // Threads: every function may be called from any thread. After QELT_ConnectDevice the library
 // calls the receive callback on a thread of its own, one batch (a ParamValues list) at a time, in
@@ -13,13 +13,9 @@
 
 #include <cstdint>
 
-#include "Utilities/Storage/Variant.h"
+#include "UlvaneAbi.h"
 
 struct _GUID;
-
-namespace Orv {
-struct ParamDescriptor;
-}
 
 // Results.
 inline constexpr int32_t kUlvaneOk = 0;
@@ -45,31 +41,31 @@ extern "C" {
 // context: as given to QELT_ConnectDevice; reserved: always 0; values: a ParamValues list, valid
 // during the call only.
 using UlvaneReceiveCallbackFn = void (*)(void* context, int32_t reserved,
-                                         const Orv::Variant* values);
+                                         const Ulvane::Value* values);
 
 // The filters select device classes; this library serves one class, so a filter only has to be
 // well-formed (no entries, or a non-null array of them).
-int32_t QELT_FindDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* deviceIds);
-int32_t QELT_FindRemoteDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* deviceIds,
+int32_t QELT_FindDevices(const _GUID* filter, uint32_t filterCount, Ulvane::Value* deviceIds);
+int32_t QELT_FindRemoteDevices(const _GUID* filter, uint32_t filterCount, Ulvane::Value* deviceIds,
                                int32_t oneShotScan);
-int32_t QELT_ConnectDevice(const Orv::Variant* deviceId, UlvaneReceiveCallbackFn callback,
+int32_t QELT_ConnectDevice(const Ulvane::Value* deviceId, UlvaneReceiveCallbackFn callback,
                            void* context);
-int32_t QELT_RequestParamRanges(const Orv::Variant* deviceId, const Orv::Variant* ranges);
-int32_t QELT_RequestParamValues(const Orv::Variant* deviceId, const Orv::Variant* descriptors);
+int32_t QELT_RequestParamRanges(const Ulvane::Value* deviceId, const Ulvane::Value* ranges);
+int32_t QELT_RequestParamValues(const Ulvane::Value* deviceId, const Ulvane::Value* descriptors);
 // The current values of the ranges' ids that the device has (ParamRanges in, ParamValues out).
-int32_t QELT_GetParamRanges(const Orv::Variant* deviceId, const Orv::Variant* ranges,
-                            Orv::Variant* values);
+int32_t QELT_GetParamRanges(const Ulvane::Value* deviceId, const Ulvane::Value* ranges,
+                            Ulvane::Value* values);
 // The current values of the listed parameters (ParamDescriptors in, ParamValues out).
-int32_t QELT_GetParamValues(const Orv::Variant* deviceId, const Orv::Variant* descriptors,
-                            Orv::Variant* values);
-int32_t QELT_GetParamValue(const Orv::Variant* deviceId, const Orv::ParamDescriptor* descriptor,
-                           Orv::Variant* value);
-int32_t QELT_SetParamValue(const Orv::Variant* deviceId, const Orv::ParamDescriptor* descriptor,
-                           const Orv::Variant* value);
-int32_t QELT_SetParamValues(const Orv::Variant* deviceId, const Orv::Variant* values);
-int32_t QELT_DisconnectDevice(const Orv::Variant* deviceId);
+int32_t QELT_GetParamValues(const Ulvane::Value* deviceId, const Ulvane::Value* descriptors,
+                            Ulvane::Value* values);
+int32_t QELT_GetParamValue(const Ulvane::Value* deviceId, const Ulvane::ParamDescriptor* descriptor,
+                           Ulvane::Value* value);
+int32_t QELT_SetParamValue(const Ulvane::Value* deviceId, const Ulvane::ParamDescriptor* descriptor,
+                           const Ulvane::Value* value);
+int32_t QELT_SetParamValues(const Ulvane::Value* deviceId, const Ulvane::Value* values);
+int32_t QELT_DisconnectDevice(const Ulvane::Value* deviceId);
 // 0 when connected to the device and the device is present; 1 otherwise.
-int32_t QELT_IsDeviceConnected(const Orv::Variant* deviceId);
-int32_t QELT_GetDeviceInfo(const Orv::Variant* deviceId, uint8_t* record);
+int32_t QELT_IsDeviceConnected(const Ulvane::Value* deviceId);
+int32_t QELT_GetDeviceInfo(const Ulvane::Value* deviceId, uint8_t* record);
 int32_t QELT_ReleaseAll();
 }

@@ -21,7 +21,7 @@ void CallbackThread::Open(uint64_t connection)
 }
 
 void CallbackThread::Post(uint64_t connection, UlvaneReceiveCallbackFn callback, void* context,
-                          const Orv::Variant& list)
+                          const Value& list)
 {
     {
         const std::lock_guard<std::mutex> guard(lock);

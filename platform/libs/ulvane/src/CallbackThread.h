@@ -28,7 +28,7 @@ public:
     void Open(uint64_t connection);
     // Queues a copy of the list; dropped when the connection is not open.
     void Post(uint64_t connection, UlvaneReceiveCallbackFn callback, void* context,
-              const Orv::Variant& list);
+              const Value& list);
     // Drops the connection's queued batches and waits for its running callback, unless called
     // from that callback.
     void Close(uint64_t connection);
@@ -44,7 +44,7 @@ private:
         uint64_t connection;
         UlvaneReceiveCallbackFn callback;
         void* context;
-        Orv::Variant list;
+        Value list;
     };
 
     void Loop();

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "ParamItems.h"
 #include "TestControl.h"
 
 namespace Ulvane {
 
 struct ClientLibrary::Connection final : IValueSink
 {
-    Connection(uint64_t serial, const Orv::Variant& deviceId, std::shared_ptr<IDevice> device,
+    Connection(uint64_t serial, const Value& deviceId, std::shared_ptr<IDevice> device,
                UlvaneReceiveCallbackFn callback, void* context, CallbackThread& callbacks)
         : serial(serial),
           deviceId(deviceId),
@@ -19,13 +20,13 @@ struct ClientLibrary::Connection final : IValueSink
     {
     }
 
-    void OnDeviceValues(const Orv::Variant& values) override
+    void OnDeviceValues(const Value& values) override
     {
         callbacks.Post(serial, callback, context, values);
     }
 
     const uint64_t serial;
-    const Orv::Variant deviceId;
+    const Value deviceId;
     const std::shared_ptr<IDevice> device;
     const UlvaneReceiveCallbackFn callback;
     void* const context;
@@ -75,22 +76,22 @@ int32_t ClientLibrary::GetOpenConnectionCount()
     return static_cast<int32_t>(connections.size());
 }
 
-int32_t ClientLibrary::FindDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* ids,
+int32_t ClientLibrary::FindDevices(const _GUID* filter, uint32_t filterCount, Value* ids,
                                    bool remote, bool oneShotScan)
 {
     if (ids == nullptr || (filter == nullptr && filterCount != 0)) {
         return kUlvaneBadArgument;
     }
-    std::vector<Orv::Variant> found;
+    std::vector<Value> found;
     const int32_t result = devices.ListDevices(remote, found);
     if (result < 0) {
         return result;
     }
-    ids->SetList(found.data(), static_cast<uint32_t>(found.size()));
+    ids->SetList(found);
     return remote && oneShotScan ? devices.RemoteScanResult() : kUlvaneOk;
 }
 
-std::shared_ptr<ClientLibrary::Connection> ClientLibrary::FindConnection(const Orv::Variant* id)
+std::shared_ptr<ClientLibrary::Connection> ClientLibrary::FindConnection(const Value* id)
 {
     if (id == nullptr) {
         return nullptr;
@@ -101,7 +102,7 @@ std::shared_ptr<ClientLibrary::Connection> ClientLibrary::FindConnection(const O
     return found != connections.end() ? *found : nullptr;
 }
 
-int32_t ClientLibrary::ConnectDevice(const Orv::Variant* id, UlvaneReceiveCallbackFn callback,
+int32_t ClientLibrary::ConnectDevice(const Value* id, UlvaneReceiveCallbackFn callback,
                                      void* context)
 {
     if (id == nullptr || callback == nullptr) {
@@ -136,46 +137,38 @@ int32_t ClientLibrary::ConnectDevice(const Orv::Variant* id, UlvaneReceiveCallba
     return kUlvaneOk;
 }
 
-int32_t ClientLibrary::ListedDescriptors(IDevice& device, const Orv::Variant& list,
-                                         bool listIsRanges,
-                                         std::vector<Orv::ParamDescriptor>& descriptors)
+int32_t ClientLibrary::ListedDescriptors(IDevice& device, const Value& list, bool listIsRanges,
+                                         std::vector<ParamDescriptor>& descriptors)
 {
-    if (!list.IsList() || list.GetListItemCount() == 0) {
+    std::vector<Value> items;
+    if (!list.ReadList(items) || items.empty()) {
         return kUlvaneBadList;
     }
-    const uint32_t count = list.GetListItemCount();
-    if (listIsRanges) {
-        Orv::ParamRanges ranges;
-        static_cast<Orv::Variant&>(ranges) = list;
-        const std::vector<int32_t> ids = device.GetParameterIds();
-        for (uint32_t i = 0; i < count; ++i) {
-            int32_t first = 0;
-            int32_t length = 0;
-            if (ranges.GetRangeItem(i, first, length) != 0 || length < 0) {
+    const std::vector<int32_t> ids =
+        listIsRanges ? device.GetParameterIds() : std::vector<int32_t>();
+    for (const Value& item : items) {
+        if (!listIsRanges) {
+            if (!ReadDescriptorItem(item, descriptors.emplace_back())) {
                 return kUlvaneBadList;
             }
-            for (const int32_t id : ids) {
-                if (id >= first && int64_t{id} < int64_t{first} + length) {
-                    descriptors.emplace_back().id = id;
-                }
-            }
+            continue;
         }
-        return kUlvaneOk;
-    }
-    Orv::ParamDescriptors listed;
-    static_cast<Orv::Variant&>(listed) = list;
-    for (uint32_t i = 0; i < count; ++i) {
-        Orv::ParamDescriptor& descriptor = descriptors.emplace_back();
-        if (listed.GetDescriptorItem(i, descriptor.id, descriptor.subIndex) != 0) {
+        int32_t first = 0;
+        int32_t length = 0;
+        if (!ReadRangeItem(item, first, length) || length < 0) {
             return kUlvaneBadList;
+        }
+        for (const int32_t id : ids) {
+            if (id >= first && int64_t{id} < int64_t{first} + length) {
+                descriptors.emplace_back().id = id;
+            }
         }
     }
     return kUlvaneOk;
 }
 
-int32_t ClientLibrary::ReadListed(const Orv::Variant* id, const Orv::Variant* list,
-                                  bool listIsRanges, std::shared_ptr<Connection>& connection,
-                                  Orv::ParamValues& values)
+int32_t ClientLibrary::ReadListed(const Value* id, const Value* list, bool listIsRanges,
+                                  std::shared_ptr<Connection>& connection, Value& values)
 {
     connection = FindConnection(id);
     if (connection == nullptr) {
@@ -184,50 +177,46 @@ int32_t ClientLibrary::ReadListed(const Orv::Variant* id, const Orv::Variant* li
     if (list == nullptr) {
         return kUlvaneBadArgument;
     }
-    std::vector<Orv::ParamDescriptor> descriptors;
+    std::vector<ParamDescriptor> descriptors;
     const int32_t listed = ListedDescriptors(*connection->device, *list, listIsRanges, descriptors);
     if (listed < 0) {
         return listed;
     }
-    std::vector<Orv::ParamValue> read(descriptors.size());
-    for (size_t i = 0; i < descriptors.size(); ++i) {
-        read[i].descriptor = descriptors[i];
-        const int32_t result = connection->device->ReadValue(descriptors[i], read[i].value);
+    std::vector<Value> items;
+    for (const ParamDescriptor& descriptor : descriptors) {
+        Value read;
+        const int32_t result = connection->device->ReadValue(descriptor, read);
         if (result < 0) {
             return result;
         }
+        items.push_back(MakeValueItem(descriptor, read));
     }
-    if (read.empty()) {
-        values.SetList(static_cast<const Orv::Variant*>(nullptr), 0);
-    } else {
-        values.SetValues(read.data(), static_cast<uint32_t>(read.size()));
-    }
+    values.SetList(items);
     return kUlvaneOk;
 }
 
-int32_t ClientLibrary::RequestValues(const Orv::Variant* id, const Orv::Variant* list,
-                                     bool listIsRanges)
+int32_t ClientLibrary::RequestValues(const Value* id, const Value* list, bool listIsRanges)
 {
     std::shared_ptr<Connection> connection;
-    Orv::ParamValues values;
+    Value values;
     const int32_t result = ReadListed(id, list, listIsRanges, connection, values);
     if (result < 0) {
         return result;
     }
-    if (values.GetListItemCount() != 0) {
+    if (values.GetSize() != 0) {  // an empty list has no bytes
         callbacks.Post(connection->serial, connection->callback, connection->context, values);
     }
     return kUlvaneOk;
 }
 
-int32_t ClientLibrary::GetValues(const Orv::Variant* id, const Orv::Variant* list,
-                                 bool listIsRanges, Orv::Variant* values)
+int32_t ClientLibrary::GetValues(const Value* id, const Value* list, bool listIsRanges,
+                                 Value* values)
 {
     if (values == nullptr) {
         return kUlvaneBadArgument;
     }
     std::shared_ptr<Connection> connection;
-    Orv::ParamValues read;
+    Value read;
     const int32_t result = ReadListed(id, list, listIsRanges, connection, read);
     if (result >= 0) {
         *values = read;
@@ -235,8 +224,8 @@ int32_t ClientLibrary::GetValues(const Orv::Variant* id, const Orv::Variant* lis
     return result;
 }
 
-int32_t ClientLibrary::GetParamValue(const Orv::Variant* id, const Orv::ParamDescriptor* descriptor,
-                                     Orv::Variant* value)
+int32_t ClientLibrary::GetParamValue(const Value* id, const ParamDescriptor* descriptor,
+                                     Value* value)
 {
     const std::shared_ptr<Connection> connection = FindConnection(id);
     if (connection == nullptr) {
@@ -248,8 +237,8 @@ int32_t ClientLibrary::GetParamValue(const Orv::Variant* id, const Orv::ParamDes
     return connection->device->ReadValue(*descriptor, *value);
 }
 
-int32_t ClientLibrary::SetParamValue(const Orv::Variant* id, const Orv::ParamDescriptor* descriptor,
-                                     const Orv::Variant* value)
+int32_t ClientLibrary::SetParamValue(const Value* id, const ParamDescriptor* descriptor,
+                                     const Value* value)
 {
     const std::shared_ptr<Connection> connection = FindConnection(id);
     if (connection == nullptr) {
@@ -261,7 +250,7 @@ int32_t ClientLibrary::SetParamValue(const Orv::Variant* id, const Orv::ParamDes
     return connection->device->WriteValue(*descriptor, *value);
 }
 
-int32_t ClientLibrary::SetParamValues(const Orv::Variant* id, const Orv::Variant* values)
+int32_t ClientLibrary::SetParamValues(const Value* id, const Value* values)
 {
     const std::shared_ptr<Connection> connection = FindConnection(id);
     if (connection == nullptr) {
@@ -270,20 +259,18 @@ int32_t ClientLibrary::SetParamValues(const Orv::Variant* id, const Orv::Variant
     if (values == nullptr) {
         return kUlvaneBadArgument;
     }
-    const uint32_t count = values->GetListItemCount();
-    if (count == 0) {
+    std::vector<Value> listed;
+    if (!values->ReadList(listed) || listed.empty()) {
         return kUlvaneBadList;
     }
-    std::vector<Orv::ParamValue> items(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        Orv::ParamValue& item = items[i];
-        if (values->GetParamValueItem(i, item.value, item.descriptor.id,
-                                      item.descriptor.subIndex) != 0) {
+    std::vector<std::pair<ParamDescriptor, Value>> items(listed.size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        if (!ReadValueItem(listed[i], items[i].first, items[i].second)) {
             return kUlvaneBadList;
         }
     }
-    for (const Orv::ParamValue& item : items) {
-        const int32_t result = connection->device->WriteValue(item.descriptor, item.value);
+    for (const auto& [descriptor, value] : items) {
+        const int32_t result = connection->device->WriteValue(descriptor, value);
         if (result < 0) {
             return result;
         }
@@ -302,7 +289,7 @@ void ClientLibrary::Close(const std::shared_ptr<Connection>& connection)
     callbacks.Close(connection->serial);
 }
 
-int32_t ClientLibrary::DisconnectDevice(const Orv::Variant* id)
+int32_t ClientLibrary::DisconnectDevice(const Value* id)
 {
     const std::shared_ptr<Connection> connection = FindConnection(id);
     if (connection == nullptr) {
@@ -312,13 +299,13 @@ int32_t ClientLibrary::DisconnectDevice(const Orv::Variant* id)
     return kUlvaneOk;
 }
 
-int32_t ClientLibrary::IsDeviceConnected(const Orv::Variant* id)
+int32_t ClientLibrary::IsDeviceConnected(const Value* id)
 {
     const std::shared_ptr<Connection> connection = FindConnection(id);
     return connection != nullptr && connection->device->IsPresent() ? 0 : 1;
 }
 
-int32_t ClientLibrary::GetDeviceInfo(const Orv::Variant* id, uint8_t* record)
+int32_t ClientLibrary::GetDeviceInfo(const Value* id, uint8_t* record)
 {
     if (id == nullptr || record == nullptr) {
         return kUlvaneBadArgument;

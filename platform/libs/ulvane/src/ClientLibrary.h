@@ -24,23 +24,20 @@ public:
     static ClientLibrary& Instance();
     ~ClientLibrary();
 
-    int32_t FindDevices(const _GUID* filter, uint32_t filterCount, Orv::Variant* ids, bool remote,
+    int32_t FindDevices(const _GUID* filter, uint32_t filterCount, Value* ids, bool remote,
                         bool oneShotScan);
-    int32_t ConnectDevice(const Orv::Variant* id, UlvaneReceiveCallbackFn callback, void* context);
+    int32_t ConnectDevice(const Value* id, UlvaneReceiveCallbackFn callback, void* context);
     // Reads the listed parameters and sends them through the callback as one batch.
-    int32_t RequestValues(const Orv::Variant* id, const Orv::Variant* list, bool listIsRanges);
+    int32_t RequestValues(const Value* id, const Value* list, bool listIsRanges);
     // Reads the listed parameters into a ParamValues list.
-    int32_t GetValues(const Orv::Variant* id, const Orv::Variant* list, bool listIsRanges,
-                      Orv::Variant* values);
-    int32_t GetParamValue(const Orv::Variant* id, const Orv::ParamDescriptor* descriptor,
-                          Orv::Variant* value);
-    int32_t SetParamValue(const Orv::Variant* id, const Orv::ParamDescriptor* descriptor,
-                          const Orv::Variant* value);
+    int32_t GetValues(const Value* id, const Value* list, bool listIsRanges, Value* values);
+    int32_t GetParamValue(const Value* id, const ParamDescriptor* descriptor, Value* value);
+    int32_t SetParamValue(const Value* id, const ParamDescriptor* descriptor, const Value* value);
     // Writes in list order and stops at the first value the device refuses.
-    int32_t SetParamValues(const Orv::Variant* id, const Orv::Variant* values);
-    int32_t DisconnectDevice(const Orv::Variant* id);
-    int32_t IsDeviceConnected(const Orv::Variant* id);
-    int32_t GetDeviceInfo(const Orv::Variant* id, uint8_t* record);
+    int32_t SetParamValues(const Value* id, const Value* values);
+    int32_t DisconnectDevice(const Value* id);
+    int32_t IsDeviceConnected(const Value* id);
+    int32_t GetDeviceInfo(const Value* id, uint8_t* record);
     void ReleaseAll();
 
     void Count(UlvaneTest::Export which);
@@ -57,13 +54,13 @@ private:
     struct Connection;
 
     ClientLibrary();
-    std::shared_ptr<Connection> FindConnection(const Orv::Variant* id);
+    std::shared_ptr<Connection> FindConnection(const Value* id);
     // The descriptors a list names: a ParamDescriptors list as it is, a ParamRanges list as the
     // device's ids inside its ranges.
-    int32_t ListedDescriptors(IDevice& device, const Orv::Variant& list, bool listIsRanges,
-                              std::vector<Orv::ParamDescriptor>& descriptors);
-    int32_t ReadListed(const Orv::Variant* id, const Orv::Variant* list, bool listIsRanges,
-                       std::shared_ptr<Connection>& connection, Orv::ParamValues& values);
+    int32_t ListedDescriptors(IDevice& device, const Value& list, bool listIsRanges,
+                              std::vector<ParamDescriptor>& descriptors);
+    int32_t ReadListed(const Value* id, const Value* list, bool listIsRanges,
+                       std::shared_ptr<Connection>& connection, Value& values);
     void Close(const std::shared_ptr<Connection>& connection);
 
     SimulatedDeviceSide simulation;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "Utilities/Storage/ParamLists.h"
+#include "UlvaneAbi.h"
 
 namespace Ulvane {
 
@@ -15,7 +15,7 @@ class IValueSink
 {
 public:
     // Called under the device's lock: queue the list, do not call back into the device.
-    virtual void OnDeviceValues(const Orv::Variant& values) = 0;
+    virtual void OnDeviceValues(const Value& values) = 0;
 
 protected:
     ~IValueSink() = default;
@@ -26,16 +26,15 @@ class IDevice
 public:
     virtual ~IDevice() = default;
 
-    virtual Orv::Variant GetId() const = 0;
+    virtual Value GetId() const = 0;
     virtual bool IsPresent() const = 0;
     // The sink receives the device's values until Detach returns. Negative when the device
     // cannot be opened.
     virtual int32_t Attach(IValueSink* sink) = 0;
     virtual void Detach(IValueSink* sink) = 0;
-    virtual int32_t ReadValue(const Orv::ParamDescriptor& descriptor, Orv::Variant& value) = 0;
+    virtual int32_t ReadValue(const ParamDescriptor& descriptor, Value& value) = 0;
     // Stores the value; the device confirms it to every attached sink.
-    virtual int32_t WriteValue(const Orv::ParamDescriptor& descriptor,
-                               const Orv::Variant& value) = 0;
+    virtual int32_t WriteValue(const ParamDescriptor& descriptor, const Value& value) = 0;
     // The ids of the device's parameters, in ascending order.
     virtual std::vector<int32_t> GetParameterIds() const = 0;
     virtual int32_t ReadInfo(uint8_t* record) = 0;
@@ -47,9 +46,9 @@ public:
     virtual ~IDeviceSide() = default;
 
     // The ids of the present devices of one kind; negative when the devices cannot be listed.
-    virtual int32_t ListDevices(bool remote, std::vector<Orv::Variant>& ids) = 0;
+    virtual int32_t ListDevices(bool remote, std::vector<Value>& ids) = 0;
     // The device of an id (present or not); null when the id names none.
-    virtual std::shared_ptr<IDevice> FindDevice(const Orv::Variant& id) = 0;
+    virtual std::shared_ptr<IDevice> FindDevice(const Value& id) = 0;
     // The result of a one-shot remote scan that succeeded.
     virtual int32_t RemoteScanResult() = 0;
 };

@@ -4,32 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "ParamItems.h"
 #include "Ulvane.h"
+#include "ValueMakers.h"
 
 namespace Ulvane {
 
 namespace {
-
-Orv::Variant Int32(int32_t value)
-{
-    Orv::Variant v;
-    v.SetInt32(value);
-    return v;
-}
-
-Orv::Variant Text(const char* text)
-{
-    Orv::Variant v;
-    v.SetString(text);
-    return v;
-}
-
-Orv::Variant ListOf(std::vector<Orv::Variant> items)
-{
-    Orv::Variant list;
-    list.SetList(items.data(), static_cast<uint32_t>(items.size()));
-    return list;
-}
 
 // The buffer sizes the device offers: from 64 to 4096 samples in steps of 32.
 constexpr int32_t kSmallestBuffer = 64;
@@ -38,66 +19,66 @@ constexpr int32_t kBufferStep = 32;
 constexpr int32_t kSpdifClockSource = 0x73706466;  // 'spdf'
 constexpr uint32_t kLongestName = 63;
 
-std::map<int32_t, Orv::Variant> FactoryValues(const std::string& name)
+std::map<int32_t, Value> FactoryValues(const std::string& name)
 {
-    Orv::Variant bools[3];
+    Value bools[3];
     bools[0].SetBool(true);
     bools[1].SetBool(false);
     bools[2].SetBool(false);
-    Orv::Variant rate;
+    Value rate;
     rate.SetDouble(44100.0);
-    Orv::Variant noRate;
+    Value noRate;
     noRate.SetBool(false);
     const uint32_t latencies[2] = {32, 48};  // input and output, samples
-    Orv::Variant latencyBlob;
+    Value latencyBlob;
     latencyBlob.SetBlob(latencies, sizeof latencies);
 
-    std::map<int32_t, Orv::Variant> values;
-    values[0] = Text("1.4.0.212");
-    values[1] = Text("2.07");
-    values[2] = Int32(256);
-    values[3] = ListOf({Int32(kSmallestBuffer), Int32(kLargestBuffer), Int32(kBufferStep)});
+    std::map<int32_t, Value> values;
+    values[0] = TextValue("1.4.0.212");
+    values[1] = TextValue("2.07");
+    values[2] = Int32Value(256);
+    values[3] = ListValue(
+        {Int32Value(kSmallestBuffer), Int32Value(kLargestBuffer), Int32Value(kBufferStep)});
     values[4] = rate;
-    values[5] = ListOf({Int32(0), noRate, rate});
-    values[6] = Int32(0);
-    values[7] = ListOf({ListOf({Int32(0), Int32(kSpdifClockSource)})});
+    values[5] = ListValue({Int32Value(0), noRate, rate});
+    values[6] = Int32Value(0);
+    values[7] = ListValue({ListValue({Int32Value(0), Int32Value(kSpdifClockSource)})});
     values[8] = bools[0];
     values[9] = bools[1];
     values[10] = bools[2];
     values[-2] = bools[0];
-    values[-8] = Text(name.c_str());
-    values[-9] = Text("Corvane");
-    values[-10] = Text("Quorvel");
-    values[-240] = Int32(1);
-    values[-241] = Int32(0);
-    values[-242] = Int32(2);
+    values[-8] = TextValue(name.c_str());
+    values[-9] = TextValue("Corvane");
+    values[-10] = TextValue("Quorvel");
+    values[-240] = Int32Value(1);
+    values[-241] = Int32Value(0);
+    values[-242] = Int32Value(2);
     values[-244] = latencyBlob;
     return values;
 }
 
 // Whether the program may write the value to the parameter; only these parameters are writable.
-int32_t CheckWrite(int32_t parameterId, const Orv::Variant& value)
+int32_t CheckWrite(int32_t parameterId, const Value& value)
 {
     switch (parameterId) {
         case 2: {
             const int32_t samples = value.GetInt32();
-            if (value.GetType() != Orv::kVariantInt32 || samples < kSmallestBuffer ||
+            if (value.GetType() != kValueInt32 || samples < kSmallestBuffer ||
                 samples > kLargestBuffer || (samples - kSmallestBuffer) % kBufferStep != 0) {
                 return kUlvaneBadArgument;
             }
             return kUlvaneOk;
         }
         case 4:
-            return value.GetType() == Orv::kVariantDouble && std::isfinite(value.GetDouble()) &&
+            return value.GetType() == kValueDouble && std::isfinite(value.GetDouble()) &&
                            value.GetDouble() > 0.0
                        ? kUlvaneOk
                        : kUlvaneBadArgument;
         case 6:  // the one clock source the device offers
-            return value.GetType() == Orv::kVariantInt32 && value.GetInt32() == 0
-                       ? kUlvaneOk
-                       : kUlvaneBadArgument;
+            return value.GetType() == kValueInt32 && value.GetInt32() == 0 ? kUlvaneOk
+                                                                           : kUlvaneBadArgument;
         case -8:
-            return value.GetType() == Orv::kVariantString && value.GetSize() > 1 &&
+            return value.GetType() == kValueText && value.GetSize() > 1 &&
                            value.GetSize() - 1 <= kLongestName
                        ? kUlvaneOk
                        : kUlvaneBadArgument;
@@ -113,9 +94,9 @@ SimulatedDevice::SimulatedDevice(std::string deviceName, bool isRemote)
 {
 }
 
-Orv::Variant SimulatedDevice::GetId() const
+Value SimulatedDevice::GetId() const
 {
-    return Text(("QRV:" + name).c_str());
+    return TextValue(("QRV:" + name).c_str());
 }
 
 bool SimulatedDevice::IsPresent() const
@@ -146,7 +127,7 @@ void SimulatedDevice::Detach(IValueSink* sink)
     sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
 }
 
-int32_t SimulatedDevice::ReadValue(const Orv::ParamDescriptor& descriptor, Orv::Variant& value)
+int32_t SimulatedDevice::ReadValue(const ParamDescriptor& descriptor, Value& value)
 {
     const std::lock_guard<std::mutex> guard(lock);
     if (!present) {
@@ -161,17 +142,18 @@ int32_t SimulatedDevice::ReadValue(const Orv::ParamDescriptor& descriptor, Orv::
         return kUlvaneOk;
     }
     // An entry of a list value, by its index.
-    const Orv::Variant& index = descriptor.subIndex;
-    if (!found->second.IsList() || index.GetType() != Orv::kVariantInt32 || index.GetInt32() < 0 ||
-        found->second.GetListItem(static_cast<uint32_t>(index.GetInt32()), value) != 0) {
+    const Value& index = descriptor.subIndex;
+    std::vector<Value> entries;
+    if (!found->second.ReadList(entries) || index.GetType() != kValueInt32 ||
+        index.GetInt32() < 0 || static_cast<size_t>(index.GetInt32()) >= entries.size()) {
         value.Clear();
         return kUlvaneBadArgument;
     }
+    value = entries[static_cast<size_t>(index.GetInt32())];
     return kUlvaneOk;
 }
 
-int32_t SimulatedDevice::WriteValue(const Orv::ParamDescriptor& descriptor,
-                                    const Orv::Variant& value)
+int32_t SimulatedDevice::WriteValue(const ParamDescriptor& descriptor, const Value& value)
 {
     const std::lock_guard<std::mutex> guard(lock);
     if (!present) {
@@ -212,7 +194,7 @@ int32_t SimulatedDevice::ReadInfo(uint8_t* record)
     return kUlvaneOk;
 }
 
-bool SimulatedDevice::Push(int32_t parameterId, const Orv::Variant& value)
+bool SimulatedDevice::Push(int32_t parameterId, const Value& value)
 {
     const std::lock_guard<std::mutex> guard(lock);
     if (values.find(parameterId) == values.end()) {
@@ -225,7 +207,7 @@ bool SimulatedDevice::Push(int32_t parameterId, const Orv::Variant& value)
     return true;
 }
 
-bool SimulatedDevice::PushList(const Orv::Variant& list)
+bool SimulatedDevice::PushList(const Value& list)
 {
     const std::lock_guard<std::mutex> guard(lock);
     if (present) {
@@ -234,7 +216,7 @@ bool SimulatedDevice::PushList(const Orv::Variant& list)
     return true;
 }
 
-bool SimulatedDevice::Peek(int32_t parameterId, Orv::Variant& value) const
+bool SimulatedDevice::Peek(int32_t parameterId, Value& value) const
 {
     const std::lock_guard<std::mutex> guard(lock);
     const auto found = values.find(parameterId);
@@ -245,16 +227,16 @@ bool SimulatedDevice::Peek(int32_t parameterId, Orv::Variant& value) const
     return true;
 }
 
-void SimulatedDevice::SendValueLocked(int32_t parameterId, const Orv::Variant& value)
+void SimulatedDevice::SendValueLocked(int32_t parameterId, const Value& value)
 {
-    Orv::ParamDescriptor descriptor;
+    ParamDescriptor descriptor;
     descriptor.id = parameterId;
-    Orv::ParamValues list;
-    list.SetSingleValue(descriptor, value);
+    Value list;
+    list.SetList({MakeValueItem(descriptor, value)});
     SendLocked(list);
 }
 
-void SimulatedDevice::SendLocked(const Orv::Variant& list)
+void SimulatedDevice::SendLocked(const Value& list)
 {
     for (IValueSink* sink : sinks) {
         sink->OnDeviceValues(list);

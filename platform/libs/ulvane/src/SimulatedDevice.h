@@ -17,12 +17,12 @@ class SimulatedDevice : public IDevice
 public:
     SimulatedDevice(std::string name, bool remote);
 
-    Orv::Variant GetId() const override;
+    Value GetId() const override;
     bool IsPresent() const override;
     int32_t Attach(IValueSink* sink) override;
     void Detach(IValueSink* sink) override;
-    int32_t ReadValue(const Orv::ParamDescriptor& descriptor, Orv::Variant& value) override;
-    int32_t WriteValue(const Orv::ParamDescriptor& descriptor, const Orv::Variant& value) override;
+    int32_t ReadValue(const ParamDescriptor& descriptor, Value& value) override;
+    int32_t WriteValue(const ParamDescriptor& descriptor, const Value& value) override;
     std::vector<int32_t> GetParameterIds() const override;
     int32_t ReadInfo(uint8_t* record) override;
 
@@ -30,20 +30,20 @@ public:
     bool IsRemote() const { return remote; }
     void SetPresent(bool isPresent);
     // The device's own changes, sent to every sink.
-    bool Push(int32_t parameterId, const Orv::Variant& value);
-    bool PushList(const Orv::Variant& list);
-    bool Peek(int32_t parameterId, Orv::Variant& value) const;
+    bool Push(int32_t parameterId, const Value& value);
+    bool PushList(const Value& list);
+    bool Peek(int32_t parameterId, Value& value) const;
 
 private:
-    void SendLocked(const Orv::Variant& list);
-    void SendValueLocked(int32_t parameterId, const Orv::Variant& value);
+    void SendLocked(const Value& list);
+    void SendValueLocked(int32_t parameterId, const Value& value);
 
     const std::string name;
     const bool remote;
     mutable std::mutex lock;
-    bool present = true;                     // guarded by lock
-    std::map<int32_t, Orv::Variant> values;  // guarded by lock
-    std::vector<IValueSink*> sinks;          // guarded by lock
+    bool present = true;              // guarded by lock
+    std::map<int32_t, Value> values;  // guarded by lock
+    std::vector<IValueSink*> sinks;   // guarded by lock
 };
 
 }  // namespace Ulvane

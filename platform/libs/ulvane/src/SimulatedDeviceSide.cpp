@@ -6,7 +6,7 @@
 
 namespace Ulvane {
 
-int32_t SimulatedDeviceSide::ListDevices(bool remote, std::vector<Orv::Variant>& ids)
+int32_t SimulatedDeviceSide::ListDevices(bool remote, std::vector<Value>& ids)
 {
     ids.clear();
     if (driverInterfaceMissing) {
@@ -21,7 +21,7 @@ int32_t SimulatedDeviceSide::ListDevices(bool remote, std::vector<Orv::Variant>&
     return kUlvaneOk;
 }
 
-std::shared_ptr<IDevice> SimulatedDeviceSide::FindDevice(const Orv::Variant& id)
+std::shared_ptr<IDevice> SimulatedDeviceSide::FindDevice(const Value& id)
 {
     const std::lock_guard<std::mutex> guard(lock);
     for (const auto& device : devices) {

@@ -16,8 +16,8 @@ namespace Ulvane {
 class SimulatedDeviceSide : public IDeviceSide
 {
 public:
-    int32_t ListDevices(bool remote, std::vector<Orv::Variant>& ids) override;
-    std::shared_ptr<IDevice> FindDevice(const Orv::Variant& id) override;
+    int32_t ListDevices(bool remote, std::vector<Value>& ids) override;
+    std::shared_ptr<IDevice> FindDevice(const Value& id) override;
     int32_t RemoteScanResult() override { return remoteScanResult.load(); }
 
     // The device of that name, plugged in; made when the name is new.

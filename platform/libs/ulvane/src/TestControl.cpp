@@ -12,7 +12,7 @@ void TestControl::Reset()
     library.ResetCounts();
 }
 
-void TestControl::AddDevice(const char* name, bool remote, Orv::Variant* id)
+void TestControl::AddDevice(const char* name, bool remote, Value* id)
 {
     const auto device = library.Simulation().Plug(name != nullptr ? name : "", remote);
     if (id != nullptr) {
@@ -40,19 +40,19 @@ void TestControl::SetRemoteScanResult(int32_t result)
     library.Simulation().SetRemoteScanResult(result);
 }
 
-bool TestControl::PushValue(const char* name, int32_t parameterId, const Orv::Variant* value)
+bool TestControl::PushValue(const char* name, int32_t parameterId, const Value* value)
 {
     const auto device = name != nullptr ? library.Simulation().FindByName(name) : nullptr;
     return device != nullptr && value != nullptr && device->Push(parameterId, *value);
 }
 
-bool TestControl::PushList(const char* name, const Orv::Variant* list)
+bool TestControl::PushList(const char* name, const Value* list)
 {
     const auto device = name != nullptr ? library.Simulation().FindByName(name) : nullptr;
     return device != nullptr && list != nullptr && device->PushList(*list);
 }
 
-bool TestControl::GetDeviceValue(const char* name, int32_t parameterId, Orv::Variant* value)
+bool TestControl::GetDeviceValue(const char* name, int32_t parameterId, Value* value)
 {
     const auto device = name != nullptr ? library.Simulation().FindByName(name) : nullptr;
     return device != nullptr && value != nullptr && device->Peek(parameterId, *value);

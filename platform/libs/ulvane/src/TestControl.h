@@ -14,14 +14,14 @@ public:
     ~TestControl() = default;
 
     void Reset() override;
-    void AddDevice(const char* name, bool remote, Orv::Variant* id) override;
+    void AddDevice(const char* name, bool remote, Value* id) override;
     bool RemoveDevice(const char* name) override;
     void SetConnectFails(bool fails) override;
     void SetDriverInterfaceMissing(bool missing) override;
     void SetRemoteScanResult(int32_t result) override;
-    bool PushValue(const char* name, int32_t parameterId, const Orv::Variant* value) override;
-    bool PushList(const char* name, const Orv::Variant* list) override;
-    bool GetDeviceValue(const char* name, int32_t parameterId, Orv::Variant* value) override;
+    bool PushValue(const char* name, int32_t parameterId, const Value* value) override;
+    bool PushList(const char* name, const Value* list) override;
+    bool GetDeviceValue(const char* name, int32_t parameterId, Value* value) override;
     void WaitForCallbacks() override;
     uint64_t GetCallCount(UlvaneTest::Export which) override;
     int32_t GetOpenConnectionCount() override;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "Utilities/Storage/Variant.h"
+#include "UlvaneAbi.h"
 
 namespace UlvaneTest {
 
@@ -39,7 +39,7 @@ public:
 
     // Plugs in a device (again, when the name is known); id becomes its device id. Remote
     // devices are found only by QELT_FindRemoteDevices, local ones only by QELT_FindDevices.
-    virtual void AddDevice(const char* name, bool remote, Orv::Variant* id) = 0;
+    virtual void AddDevice(const char* name, bool remote, Ulvane::Value* id) = 0;
     // Unplugs it: it is no longer found, connected or present; its connections stay open but
     // receive nothing. False for an unknown name.
     virtual bool RemoveDevice(const char* name) = 0;
@@ -52,11 +52,11 @@ public:
 
     // The device changes a value itself and sends it to every connection. False for an unknown
     // device or parameter.
-    virtual bool PushValue(const char* name, int32_t parameterId, const Orv::Variant* value) = 0;
+    virtual bool PushValue(const char* name, int32_t parameterId, const Ulvane::Value* value) = 0;
     // The device sends a list as it is, whatever its shape. False for an unknown device.
-    virtual bool PushList(const char* name, const Orv::Variant* list) = 0;
+    virtual bool PushList(const char* name, const Ulvane::Value* list) = 0;
     // What the device holds for a parameter; false when it has no such parameter.
-    virtual bool GetDeviceValue(const char* name, int32_t parameterId, Orv::Variant* value) = 0;
+    virtual bool GetDeviceValue(const char* name, int32_t parameterId, Ulvane::Value* value) = 0;
 
     // Waits until every batch queued so far has been handed to its callback and returned.
     virtual void WaitForCallbacks() = 0;

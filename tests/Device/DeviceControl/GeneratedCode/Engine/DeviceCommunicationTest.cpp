@@ -95,7 +95,7 @@ TEST_F(DeviceCommunicationTest, WritesNeedAReceiverAndSomeAreRefused)
     ASSERT_EQ(
         channel->SetParamValue(Descriptor(ParamIds::kAsioPreferredBufferSize), Int32Value(512)), 0);
     Variant held;
-    ASSERT_TRUE(world->GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, &held));
+    ASSERT_TRUE(world.GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, held));
     EXPECT_EQ(held.GetInt32(), 512);
     // The library's refusal comes back unchanged.
     EXPECT_EQ(

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "DeviceCommunicationReceiver.h"
+#include "LibraryValues.h"
 #include "MachineRootFolder.h"
 #include "UlvaneTest/UlvaneControl.h"
 #include "Utilities/Storage/ParamLists.h"
@@ -51,11 +52,24 @@ public:
     bool IsReady() const { return control != nullptr; }
     UlvaneTest::IUlvaneControl* operator->() const { return control; }
 
+    // The calls that take values, with the program's variants.
     Orv::Variant AddDevice(const char* name, bool remote = false) const
     {
         Orv::Variant id;
-        control->AddDevice(name, remote, &id);
+        control->AddDevice(name, remote, AsLibraryValue(id));
         return id;
+    }
+    bool PushValue(const char* name, int32_t parameterId, const Orv::Variant& value) const
+    {
+        return control->PushValue(name, parameterId, AsLibraryValue(value));
+    }
+    bool PushList(const char* name, const Orv::Variant& list) const
+    {
+        return control->PushList(name, AsLibraryValue(list));
+    }
+    bool GetDeviceValue(const char* name, int32_t parameterId, Orv::Variant& value) const
+    {
+        return control->GetDeviceValue(name, parameterId, AsLibraryValue(value));
     }
 
 private:

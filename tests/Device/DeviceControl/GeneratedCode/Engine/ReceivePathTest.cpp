@@ -80,8 +80,7 @@ TEST_F(ReceivePathTest, AThousandCallbacksArriveInOrderWhileTheReceiverIsBusy)
     receiver.Hold();  // the receive thread stops inside its first delivery
     constexpr int32_t kCount = 1000;
     for (int32_t i = 1; i <= kCount; ++i) {
-        ASSERT_TRUE(
-            world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i))));
+        ASSERT_TRUE(world.PushValue("Desk", kBufferSize, Int32Value(i)));
     }
     world->WaitForCallbacks();  // every callback has returned: the queue holds the rest
     receiver.Release();
@@ -102,7 +101,7 @@ TEST_F(ReceivePathTest, NothingArrivesOnceDisablingHasReturned)
     std::atomic<bool> pushing{true};
     std::thread device([this, &pushing] {
         for (int32_t i = 0; pushing.load(); ++i) {
-            world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i)));
+            world.PushValue("Desk", kBufferSize, Int32Value(i));
         }
     });
     receiver.WaitFor(50);
@@ -127,7 +126,7 @@ TEST_F(ReceivePathTest, OddCallbacksAreIgnoredOrPassedOnAsTheyCame)
     scalars[1].SetDouble(2.5);
     Variant notValues;
     notValues.SetList(scalars, 2);
-    ASSERT_TRUE(world->PushList("Desk", &notValues));
+    ASSERT_TRUE(world.PushList("Desk", notValues));
     // The integer argument changes nothing.
     UlvaneReceiveCallback(channel.Get(), 12345, &notValues);
 
@@ -214,7 +213,7 @@ TEST_F(ReceivePathTest, ReleasingTheChannelWhileValuesStreamInStopsEverything)
         std::atomic<bool> pushing{true};
         std::thread device([this, &pushing] {
             for (int32_t i = 0; pushing.load(); ++i) {
-                world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i)));
+                world.PushValue("Desk", kBufferSize, Int32Value(i));
             }
         });
         receiver.WaitFor(20);
@@ -258,7 +257,7 @@ TEST(UlvaneCallbacks, NoneRunsOrStartsOnceDisconnectHasReturned)
     std::atomic<bool> pushing{true};
     std::thread device([&world, &pushing] {
         for (int32_t i = 0; pushing.load(); ++i) {
-            world->PushValue("Desk", kBufferSize, &static_cast<const Variant&>(Int32Value(i)));
+            world.PushValue("Desk", kBufferSize, Int32Value(i));
         }
     });
     while (inbox.calls.load() < 20) {
@@ -291,8 +290,7 @@ TEST(ReceivePathCycles, LoadConnectReceiveUnloadLeavesNothingBehind)
             channel->SetReceiver(&receiver);
             channel->SetReceiveEnabled(true);
             ASSERT_EQ(channel->ConnectDevice(world.AddDevice("Desk")), 0);
-            ASSERT_TRUE(world->PushValue("Desk", kBufferSize,
-                                         &static_cast<const Variant&>(Int32Value(cycle))));
+            ASSERT_TRUE(world.PushValue("Desk", kBufferSize, Int32Value(cycle)));
             ASSERT_EQ(receiver.WaitFor(1).size(), 1u) << cycle;
         }
         void* stillLoaded = dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_NOLOAD);

@@ -90,17 +90,17 @@ TEST_F(RootModuleEngineTest, WritesReachTheDeviceAndDeviceChangesReachThePanel)
     world.AddDevice("Desk");
     LRootModuleEngine& engine = Start();
     Variant deviceSize;
-    ASSERT_TRUE(world->GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, &deviceSize));
+    ASSERT_TRUE(world.GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, deviceSize));
     const Variant size = Int32Value(deviceSize.GetInt32() == 128 ? 1024 : 128);
     EXPECT_GE(engine.SetParamValue(ParamDescriptor{ParamIds::kAsioPreferredBufferSize, {}}, size),
               0);
     Variant onDevice;
-    ASSERT_TRUE(world->GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, &onDevice));
+    ASSERT_TRUE(world.GetDeviceValue("Desk", ParamIds::kAsioPreferredBufferSize, onDevice));
     EXPECT_TRUE(onDevice == size);
 
     Variant rate;
     rate.SetDouble(96000.0);
-    ASSERT_TRUE(world->PushValue("Desk", ParamIds::kSampleRate, &rate));
+    ASSERT_TRUE(world.PushValue("Desk", ParamIds::kSampleRate, rate));
     const auto sawRate = [this, &rate] {
         for (const auto& r : client->Of(u"NID_PARAM_MODULE_STATE_CHANGE")) {
             const auto* one =

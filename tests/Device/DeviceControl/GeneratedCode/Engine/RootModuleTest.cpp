@@ -141,7 +141,7 @@ TEST_F(RootModuleTest, ConnectedValuesComeFromTheDeviceAndWritesReachIt)
     ASSERT_EQ(root->Connect(id), 0);
     EXPECT_FALSE(root->IsOffline());
     Variant deviceSize;
-    ASSERT_TRUE(world->GetDeviceValue("Desk", 2, &deviceSize));
+    ASSERT_TRUE(world.GetDeviceValue("Desk", 2, deviceSize));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!(Cached(2) == deviceSize) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -152,7 +152,7 @@ TEST_F(RootModuleTest, ConnectedValuesComeFromTheDeviceAndWritesReachIt)
     const Variant size = Int32Value(deviceSize.GetInt32() == 128 ? 1024 : 128);
     EXPECT_GE(root->StoreParamValue(ParamDescriptor{2, {}}, size), 0);
     Variant onDevice;
-    ASSERT_TRUE(world->GetDeviceValue("Desk", 2, &onDevice));
+    ASSERT_TRUE(world.GetDeviceValue("Desk", 2, onDevice));
     EXPECT_TRUE(onDevice == size);
     // Cached and published before the device confirms. A batch the device sent before the write
     // may still be on the receive thread and be cached after it; what the device sends next
