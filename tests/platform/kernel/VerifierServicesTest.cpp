@@ -216,6 +216,12 @@ const Case kCases[] = {
          AtIrql(DISPATCH_LEVEL);
          IoIs32bitProcess(nullptr);
      }},
+    {"RemoveLockInitialisedAtDispatch", kIrqlNotLessOrEqual,
+     [](Scratch&) {
+         static IO_REMOVE_LOCK lock;
+         AtIrql(DISPATCH_LEVEL);
+         IoInitializeRemoveLock(&lock, kTag, 0, 0);
+     }},
     // Dispatcher objects, DPCs and timers
     {"MutexInitialisedAtDispatch", kIrqlNotLessOrEqual,
      [](Scratch&) {
