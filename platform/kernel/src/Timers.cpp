@@ -281,6 +281,11 @@ BOOLEAN KeSetTimerEx(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dp
         Violation(kTimerOrDpcInvalid, "KeSetTimerEx of a timer that was never initialised",
                   reinterpret_cast<ULONG_PTR>(timer));
     }
+    if (dpc != nullptr && dpc->DeferredRoutine == nullptr) {
+        lock.unlock();
+        Violation(kTimerOrDpcInvalid, "KeSetTimerEx with a DPC that was never initialised",
+                  reinterpret_cast<ULONG_PTR>(timer), reinterpret_cast<ULONG_PTR>(dpc));
+    }
     const bool wasSet = timer->Header.Inserted != 0;
     if (wasSet) {
         DisarmLocked(d, timer);

@@ -250,6 +250,14 @@ const Case kCases[] = {
          due.QuadPart = -10'000;
          KeSetTimer(&timer, due, nullptr);
      }},
+    {"TimerSetWithADpcNeverInitialised", kTimerOrDpcInvalid,
+     [](Scratch& s) {
+         static KTIMER timer;
+         KeInitializeTimerEx(&timer, NotificationTimer);
+         LARGE_INTEGER due;
+         due.QuadPart = -10'000;
+         KeSetTimer(&timer, due, &s.dpc);
+     }},
     {"DpcInitialisedWhileQueued", kTimerOrDpcInvalid,
      [](Scratch& s) {
          KeInitializeDpc(&s.dpc, &NothingToDo, nullptr);
