@@ -303,6 +303,7 @@ void KeClearEvent(PRKEVENT event)
 
 LONG KeReadStateEvent(PRKEVENT event)
 {
+    RequireIrqlAtMost(DISPATCH_LEVEL, "KeReadStateEvent");
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     return event->Header.SignalState;
@@ -312,6 +313,7 @@ LONG KeReadStateEvent(PRKEVENT event)
 
 void KeInitializeMutex(PRKMUTEX mutex, ULONG level)
 {
+    RequirePassive("KeInitializeMutex");
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     mutex->Header = DISPATCHER_HEADER{};
@@ -345,6 +347,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN)
 
 LONG KeReadStateMutex(PRKMUTEX mutex)
 {
+    RequireIrqlAtMost(DISPATCH_LEVEL, "KeReadStateMutex");
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     return mutex->Header.SignalState;

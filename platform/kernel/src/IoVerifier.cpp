@@ -175,6 +175,11 @@ void Platform::Kernel::NoteIrpAcquiredFromCancelableQueue(PIRP irp, bool acquire
     }
 }
 
+bool Platform::Kernel::IrpInCancelableQueue(PIRP irp)
+{
+    return (irp->Flags & Internal::kIrpInCancelableQueue) != 0;
+}
+
 bool Platform::Kernel::IrpAcquiredFromCancelableQueue(PIRP irp)
 {
     return (irp->Flags & Internal::kIrpAcquiredFromCancelableQueue) != 0;

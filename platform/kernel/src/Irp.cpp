@@ -50,6 +50,21 @@ void CheckIrp(PIRP irp, const char* service)
     }
 }
 
+// The location below the current one, for the driver to fill before it sends the IRP on; an IRP
+// with none left would have it written over the IRP's own header.
+PIO_STACK_LOCATION NextLocation(PIRP irp, const char* service)
+{
+    CheckIrp(irp, service);
+    if (irp->CurrentLocation <= 1) {
+        Internal::Violation(BUG_CHECK_NO_MORE_IRP_STACK_LOCATIONS,
+                            std::string(service) +
+                                ": the IRP has no stack location below the "
+                                "current one",
+                            reinterpret_cast<ULONG_PTR>(irp));
+    }
+    return IoGetNextIrpStackLocation(irp);
+}
+
 }  // namespace
 
 PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
@@ -78,6 +93,7 @@ const void* CancelSpinLockAddress()
 
 void IoFreeIrp(PIRP irp)
 {
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IoFreeIrp");
     CheckIrp(irp, "IoFreeIrp");
     Internal::CheckNotInFlight(irp, "IoFreeIrp");
     irp->Type = 0;
@@ -86,7 +102,14 @@ void IoFreeIrp(PIRP irp)
 
 void IoReuseIrp(PIRP irp, NTSTATUS status)
 {
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IoReuseIrp");
     CheckIrp(irp, "IoReuseIrp");
+    // An IRP the I/O manager built belongs to it (and to the thread that asked): it frees it.
+    if ((irp->Flags & kIrpAllocated) == 0) {
+        Internal::Violation(kDriverVerifierDetectedViolation,
+                            "IoReuseIrp of an IRP that IoAllocateIrp did not allocate",
+                            reinterpret_cast<ULONG_PTR>(irp));
+    }
     Internal::CheckNotInFlight(irp, "IoReuseIrp");
     const ULONG keep = irp->Flags & (kIrpAllocated | kIrpBuiltSynchronous);
     Initialize(irp, irp->StackCount, keep);
@@ -101,9 +124,8 @@ void IoSkipCurrentIrpStackLocation(PIRP irp)
 
 void IoCopyCurrentIrpStackLocationToNext(PIRP irp)
 {
-    PIO_STACK_LOCATION current = IoGetCurrentIrpStackLocation(irp);
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    *next = *current;
+    PIO_STACK_LOCATION next = NextLocation(irp, "IoCopyCurrentIrpStackLocationToNext");
+    *next = *IoGetCurrentIrpStackLocation(irp);
     next->CompletionRoutine = nullptr;
     next->Context = nullptr;
     next->Control = 0;
@@ -112,7 +134,13 @@ void IoCopyCurrentIrpStackLocationToNext(PIRP irp)
 void IoSetCompletionRoutine(PIRP irp, PIO_COMPLETION_ROUTINE routine, PVOID context,
                             BOOLEAN invokeOnSuccess, BOOLEAN invokeOnError, BOOLEAN invokeOnCancel)
 {
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    PIO_STACK_LOCATION next = NextLocation(irp, "IoSetCompletionRoutine");
+    // Asking to be called with no routine to call would call address zero at completion.
+    if (routine == nullptr && (invokeOnSuccess || invokeOnError || invokeOnCancel)) {
+        Internal::Violation(kDriverVerifierDetectedViolation,
+                            "IoSetCompletionRoutine asks to be invoked but gives no routine",
+                            reinterpret_cast<ULONG_PTR>(irp));
+    }
     next->CompletionRoutine = routine;
     next->Context = context;
     next->Control = 0;
@@ -133,6 +161,7 @@ NTSTATUS IoSetCompletionRoutineEx(PDEVICE_OBJECT deviceObject, PIRP irp,
                                   BOOLEAN invokeOnCancel)
 {
     UNREFERENCED_PARAMETER(deviceObject);
+    Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IoSetCompletionRoutineEx");
     IoSetCompletionRoutine(irp, routine, context, invokeOnSuccess, invokeOnError, invokeOnCancel);
     return STATUS_SUCCESS;
 }

@@ -324,9 +324,19 @@ __attribute__((noinline)) void RecordNewOrder(ThreadLocks& t, const void* lock, 
     }
 }
 
-__attribute__((noinline)) void ReleasedBelowTop(ThreadLocks& t, const void* lock)
+__attribute__((noinline)) void ReleasedBelowTop(ThreadLocks& t, const void* lock, LockKind kind)
 {
     if (Held* entry = FindInContext(t, lock)) {
+        // The lock word of a queued lock holds its queue, not its owner: the other kind's release
+        // finds it not owned (and would strand the queue's waiters).
+        if (entry->kind != kind) {
+            const bool queued = entry->kind == LockKind::QueuedSpinLock;
+            Remove(t, entry);
+            Violation(kSpinLockNotOwned,
+                      std::string(queued ? "an in-stack queued spin lock released as a plain one"
+                                         : "a plain spin lock released as an in-stack queued one"),
+                      reinterpret_cast<ULONG_PTR>(lock));
+        }
         Remove(t, entry);
     }
 }

@@ -103,8 +103,9 @@ inline bool AllEdgesCached(ThreadLocks& t, const void* lock)
 // Adds the edges from every lock the context holds to `lock` to the graph; stops the system on a
 // cycle.
 void RecordNewOrder(ThreadLocks& t, const void* lock, LockKind kind);
-// A release of a lock below the top of the table (or of one never pushed).
-void ReleasedBelowTop(ThreadLocks& t, const void* lock);
+// A release of a lock below the top of the table (or of one never pushed), or of the top one by
+// the other kind's service; stops the system on the second.
+void ReleasedBelowTop(ThreadLocks& t, const void* lock, LockKind kind);
 
 // A spin lock is about to be taken by the calling thread: stops the system when taking it closes
 // a cycle in the lock order, then counts it as held. `caller` is where the driver asked for it.
@@ -119,14 +120,17 @@ inline void TakingSpinLock(const void* lock, LockKind kind, void* caller)
     }
 }
 
-inline void ReleasedSpinLock(const void* lock)
+// `kind` is the kind the releasing service releases: a plain spin lock and an in-stack queued one
+// are not interchangeable.
+inline void ReleasedSpinLock(const void* lock, LockKind kind)
 {
     ThreadLocks& t = MyLocks();
-    if (t.count > t.base && t.entries[t.count - 1].lock == lock) [[likely]] {
+    if (t.count > t.base && t.entries[t.count - 1].lock == lock &&
+        t.entries[t.count - 1].kind == kind) [[likely]] {
         --t.count;
         return;
     }
-    ReleasedBelowTop(t, lock);
+    ReleasedBelowTop(t, lock, kind);
 }
 
 }  // namespace Platform::Kernel::Internal

@@ -29,6 +29,7 @@ struct Block
     ULONG tag;
     bool contiguous;
     uint64_t sequence;
+    bool paged;  // freed at APC_LEVEL at most, as it was allocated
 };
 
 struct PoolState
@@ -59,7 +60,7 @@ bool FailsThisAllocation(PoolState& state, ULONG tag)
 
 // The block is made before the lock is taken, so that one holding of the lock both counts the
 // attempt and records the block; an allocation failed on purpose gives its block straight back.
-void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
+void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment, bool paged = false)
 {
     PoolState& state = State();
     void* p = Internal::SpecialPoolAllocate(size, alignment);
@@ -71,7 +72,7 @@ void* Allocate(size_t size, ULONG tag, bool contiguous, size_t alignment)
         std::lock_guard lock(state.mutex);
         failed = FailsThisAllocation(state, tag);
         if (!failed && p != nullptr) {
-            state.blocks.Insert(p, Block{size, tag, contiguous, state.attempts});
+            state.blocks.Insert(p, Block{size, tag, contiguous, state.attempts, paged});
         }
     }
     if (failed && p != nullptr) {
@@ -111,6 +112,9 @@ void Release(void* p, const char* service, bool contiguous, const ULONG* expecte
                             std::string(service) + " with tag '" + TagText(*expectedTag) +
                                 "' for a block tagged '" + TagText(block.tag) + "'",
                             reinterpret_cast<ULONG_PTR>(p), *expectedTag, block.tag);
+    }
+    if (block.paged && KeGetCurrentIrql() > APC_LEVEL) {
+        Internal::IrqlAbove(APC_LEVEL, (std::string(service) + " of a paged pool block").c_str());
     }
     Internal::CheckNoLiveKernelObjectsIn(p, block.size);
     const size_t overrun = Internal::SpecialPoolMendGuard(p, block.size);
@@ -251,7 +255,18 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag)
     Internal::RequireIrqlAtMost(
         paged ? APC_LEVEL : DISPATCH_LEVEL,
         paged ? "ExAllocatePoolWithTag(PagedPool)" : "ExAllocatePoolWithTag");
-    return Allocate(numberOfBytes, tag, false, kPoolAlignment);
+    // The verifier's pool checks: a block nobody can use, and a block no leak report can name.
+    if (numberOfBytes == 0) {
+        Internal::Violation(kDriverVerifierDetectedViolation,
+                            "ExAllocatePoolWithTag of zero bytes (tag '" + TagText(tag) + "')", 0,
+                            static_cast<ULONG_PTR>(poolType), 0, tag);
+    }
+    if (tag == 0) {
+        Internal::Violation(kDriverVerifierDetectedViolation,
+                            "ExAllocatePoolWithTag with a tag of zero", 0x9B,
+                            static_cast<ULONG_PTR>(poolType), numberOfBytes);
+    }
+    return Allocate(numberOfBytes, tag, false, kPoolAlignment, paged);
 }
 
 void ExFreePoolWithTag(PVOID p, ULONG tag)

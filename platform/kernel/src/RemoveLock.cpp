@@ -98,6 +98,7 @@ std::vector<RemoveLockHolder> RemoveLockHolders(const IO_REMOVE_LOCK* lock)
 void IoInitializeRemoveLockEx(PIO_REMOVE_LOCK lock, ULONG allocateTag, ULONG maxLockedMinutes,
                               ULONG highWatermark, ULONG remlockSize)
 {
+    RequirePassive("IoInitializeRemoveLockEx");
     CheckSize(remlockSize, "IoInitializeRemoveLockEx");
     *lock = IO_REMOVE_LOCK{};
     KeInitializeEvent(&lock->Common.RemoveEvent, NotificationEvent, FALSE);

@@ -69,7 +69,7 @@ namespace {
     Internal::CountSpinLock(+1);
 }
 
-[[gnu::always_inline]] inline void Give(PKSPIN_LOCK spinLock)
+[[gnu::always_inline]] inline void Give(PKSPIN_LOCK spinLock, Internal::LockKind kind)
 {
     if (spinLock == nullptr ||
         std::atomic_ref<KSPIN_LOCK>(*spinLock).load(std::memory_order_relaxed) !=
@@ -78,7 +78,7 @@ namespace {
     }
     std::atomic_ref<KSPIN_LOCK>(*spinLock).store(0, std::memory_order_release);
     Internal::CountSpinLock(-1);
-    Internal::ReleasedSpinLock(spinLock);
+    Internal::ReleasedSpinLock(spinLock, kind);
 }
 
 // After RequireIrqlAtMost(DISPATCH_LEVEL) the raise cannot fail KeRaiseIrql's check; the
@@ -131,7 +131,7 @@ void KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql)
 
 void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql)
 {
-    Give(spinLock);
+    Give(spinLock, Internal::LockKind::SpinLock);
     LowerAfterRelease(newIrql);
 }
 
@@ -144,7 +144,7 @@ void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK spinLock)
 void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK spinLock)
 {
     RequireDispatch("KeReleaseSpinLockFromDpcLevel");
-    Give(spinLock);
+    Give(spinLock, Internal::LockKind::SpinLock);
 }
 
 void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lockHandle)
@@ -159,7 +159,7 @@ void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK spinLock, PKLOCK_QUEUE_HANDLE lo
 
 void KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE lockHandle)
 {
-    Give(lockHandle->LockQueue.Lock);
+    Give(lockHandle->LockQueue.Lock, Internal::LockKind::QueuedSpinLock);
     lockHandle->LockQueue.Lock = nullptr;
     LowerAfterRelease(lockHandle->OldIrql);
 }
@@ -176,6 +176,6 @@ void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK spinLock, PKLOCK_QUEUE
 void KeReleaseInStackQueuedSpinLockFromDpcLevel(PKLOCK_QUEUE_HANDLE lockHandle)
 {
     RequireDispatch("KeReleaseInStackQueuedSpinLockFromDpcLevel");
-    Give(lockHandle->LockQueue.Lock);
+    Give(lockHandle->LockQueue.Lock, Internal::LockKind::QueuedSpinLock);
     lockHandle->LockQueue.Lock = nullptr;
 }

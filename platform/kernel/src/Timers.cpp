@@ -247,6 +247,7 @@ using namespace Platform::Kernel::Internal;
 
 void KeInitializeTimerEx(PKTIMER timer, TIMER_TYPE type)
 {
+    RequireIrqlAtMost(DISPATCH_LEVEL, "KeInitializeTimerEx");
     Dispatcher& d = TheDispatcher();
     std::unique_lock lock(d.mutex);
     if (std::find(d.armedTimers.begin(), d.armedTimers.end(), timer) != d.armedTimers.end()) {
@@ -273,7 +274,18 @@ BOOLEAN KeSetTimerEx(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dp
                   reinterpret_cast<ULONG_PTR>(timer), static_cast<ULONG_PTR>(period));
     }
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    std::unique_lock lock(d.mutex);
+    if (timer->Header.Type != kNotificationTimerObject &&
+        timer->Header.Type != kSynchronizationTimerObject) {
+        lock.unlock();
+        Violation(kTimerOrDpcInvalid, "KeSetTimerEx of a timer that was never initialised",
+                  reinterpret_cast<ULONG_PTR>(timer));
+    }
+    if (dpc != nullptr && dpc->DeferredRoutine == nullptr) {
+        lock.unlock();
+        Violation(kTimerOrDpcInvalid, "KeSetTimerEx with a DPC that was never initialised",
+                  reinterpret_cast<ULONG_PTR>(timer), reinterpret_cast<ULONG_PTR>(dpc));
+    }
     const bool wasSet = timer->Header.Inserted != 0;
     if (wasSet) {
         DisarmLocked(d, timer);
@@ -314,6 +326,7 @@ BOOLEAN KeCancelTimer(PKTIMER timer)
 
 BOOLEAN KeReadStateTimer(PKTIMER timer)
 {
+    RequireIrqlAtMost(DISPATCH_LEVEL, "KeReadStateTimer");
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     return timer->Header.SignalState > 0 ? TRUE : FALSE;
@@ -322,7 +335,14 @@ BOOLEAN KeReadStateTimer(PKTIMER timer)
 void KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE deferredRoutine, PVOID deferredContext)
 {
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    std::unique_lock lock(d.mutex);
+    if (dpc->Queued != 0 &&
+        std::find(d.dpcQueue.begin(), d.dpcQueue.end(), dpc) != d.dpcQueue.end()) {
+        lock.unlock();
+        // Cleared in place, the queue would run a routine of zeroes or lose the DPC's link.
+        Violation(kTimerOrDpcInvalid, "KeInitializeDpc of a DPC that is still queued",
+                  reinterpret_cast<ULONG_PTR>(dpc));
+    }
     *dpc = KDPC{};
     dpc->DeferredRoutine = deferredRoutine;
     dpc->DeferredContext = deferredContext;
@@ -330,6 +350,11 @@ void KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE deferredRoutine, PVOID defer
 
 BOOLEAN KeInsertQueueDpc(PRKDPC dpc, PVOID systemArgument1, PVOID systemArgument2)
 {
+    if (dpc->DeferredRoutine == nullptr) {
+        Violation(kTimerOrDpcInvalid,
+                  "KeInsertQueueDpc of a DPC with no routine (never initialised)",
+                  reinterpret_cast<ULONG_PTR>(dpc));
+    }
     Dispatcher& d = TheDispatcher();
     std::lock_guard lock(d.mutex);
     return QueueDpcLocked(d, dpc, systemArgument1, systemArgument2) ? TRUE : FALSE;

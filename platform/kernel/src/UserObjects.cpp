@@ -495,16 +495,26 @@ NTSTATUS MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE accessMode, LOCK_OPERATIO
 PVOID MmGetSystemAddressForMdlSafe(PMDL mdl, ULONG priority)
 {
     UNREFERENCED_PARAMETER(priority);
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "MmGetSystemAddressForMdlSafe");
+    // Pages that are not locked have no frames to map: the kernel would map whatever the MDL's
+    // page array holds.
+    if ((mdl->MdlFlags & (MDL_PAGES_LOCKED | MDL_SOURCE_IS_NONPAGED_POOL)) == 0) {
+        Platform::Kernel::Internal::Violation(
+            Platform::Kernel::kDriverVerifierDetectedViolation,
+            "MmGetSystemAddressForMdlSafe of an MDL whose pages are not locked",
+            reinterpret_cast<ULONG_PTR>(mdl));
+    }
     for (unsigned left = mappingFailures.load(); left > 0;) {
         if (mappingFailures.compare_exchange_weak(left, left - 1)) {
             return nullptr;
         }
     }
-    return (mdl->MdlFlags & MDL_PAGES_LOCKED) != 0 ? mdl->MappedSystemVa : nullptr;
+    return mdl->MappedSystemVa;
 }
 
 void MmUnlockPages(PMDL mdl)
 {
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "MmUnlockPages");
     if ((mdl->MdlFlags & MDL_PAGES_LOCKED) == 0) {
         Platform::Kernel::Internal::Violation(0x76, "MmUnlockPages: pages not locked",
                                               reinterpret_cast<ULONG_PTR>(mdl));
@@ -519,6 +529,7 @@ void MmUnlockPages(PMDL mdl)
 
 void IoFreeMdl(PMDL mdl)
 {
+    Platform::Kernel::Internal::RequireIrqlAtMost(DISPATCH_LEVEL, "IoFreeMdl");
     if ((mdl->MdlFlags & MDL_PAGES_LOCKED) != 0) {
         Platform::Kernel::Internal::Violation(0x76, "IoFreeMdl: pages still locked",
                                               reinterpret_cast<ULONG_PTR>(mdl));
@@ -530,5 +541,7 @@ void IoFreeMdl(PMDL mdl)
 BOOLEAN IoIs32bitProcess(struct _IRP* irp)
 {
     UNREFERENCED_PARAMETER(irp);
+    // It reads the requesting thread's process, which only its own dispatch call still runs in.
+    Platform::Kernel::Internal::RequirePassive("IoIs32bitProcess");
     return currentProcess != nullptr && currentProcess->Is32Bit() ? TRUE : FALSE;
 }

@@ -15,7 +15,8 @@
 // returns STATUS_PENDING without having marked the IRP pending, an IRP completed with its cancel
 // routine set, or while linked in a kernel-streaming cancelable queue, or completed again after it
 // came out of one; an IRP acquired from such a queue and never released (freed so, or left so when
-// its handle closes: nothing can complete or cancel it any more).
+// its handle closes: nothing can complete or cancel it any more); an IRP added to a cancelable
+// queue while it is still linked in one (its list entry would join two lists).
 #pragma once
 
 #include <wdm.h>
@@ -34,6 +35,7 @@ inline constexpr ULONG_PTR kRuleCancelRoutineSet = 0x2003;
 inline constexpr ULONG_PTR kRuleCompletedInQueue = 0x2004;
 inline constexpr ULONG_PTR kRuleCompletedTwiceFromQueue = 0x2005;
 inline constexpr ULONG_PTR kRuleAcquiredNeverReleased = 0x2006;
+inline constexpr ULONG_PTR kRuleQueuedTwice = 0x2007;
 inline constexpr ULONG_PTR kRuleKsMutexNotHeld = 0x3001;
 
 // For the other layers' entry points: stops the system (kIrqlNotLessOrEqual) when the calling
@@ -62,6 +64,7 @@ void NoteIrpInCancelableQueue(PIRP irp, bool linked);
 // released or removed again.
 void NoteIrpAcquiredFromCancelableQueue(PIRP irp, bool acquired);
 bool IrpAcquiredFromCancelableQueue(PIRP irp);
+bool IrpInCancelableQueue(PIRP irp);
 // Stops the system when the IRP is still acquired; `when` says what was about to happen to it.
 void CheckIrpNotAcquired(PIRP irp, const char* when);
 

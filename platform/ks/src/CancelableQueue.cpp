@@ -82,6 +82,13 @@ void KsAddIrpToCancelableQueue(PLIST_ENTRY queueHead, PKSPIN_LOCK spinLock, stru
                                KSLIST_ENTRY_LOCATION listLocation, PDRIVER_CANCEL driverCancel)
 {
     Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsAddIrpToCancelableQueue");
+    // Relinked, the entry would leave its first queue pointing at the second.
+    if (Platform::Kernel::IrpInCancelableQueue(irp)) {
+        Platform::Kernel::VerifierStop(
+            Platform::Kernel::kRuleQueuedTwice,
+            "KsAddIrpToCancelableQueue of an IRP still linked in a cancelable queue",
+            reinterpret_cast<ULONG_PTR>(irp));
+    }
     irp->Tail.Overlay.DriverContext[kQueueLockSlot] = spinLock;
     PDRIVER_CANCEL routine = driverCancel != nullptr ? driverCancel : KsCancelRoutine;
     KIRQL irql;

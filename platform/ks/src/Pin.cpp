@@ -357,6 +357,14 @@ NTSTATUS SubmitFrame(PinImpl* pin, struct _IRP* irp, bool write)
             return fail(STATUS_ACCESS_VIOLATION);
         }
         frame->data = static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(frame->mdl, 0));
+        // No system address for the pages: the request fails rather than hand the minidriver a
+        // frame with no data to reach.
+        if (frame->data == nullptr) {
+            MmUnlockPages(frame->mdl);
+            IoFreeMdl(frame->mdl);
+            ExFreePool(frame);
+            return fail(STATUS_INSUFFICIENT_RESOURCES);
+        }
     }
     frame->irp = irp;
     frame->header = header;

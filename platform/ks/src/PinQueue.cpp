@@ -480,6 +480,7 @@ void KsStreamPointerDelete(PKSSTREAM_POINTER streamPointer)
 
 void KsStreamPointerSetStatusCode(PKSSTREAM_POINTER streamPointer, NTSTATUS status)
 {
+    Platform::Kernel::RequireCallerIrql(DISPATCH_LEVEL, "KsStreamPointerSetStatusCode");
     StreamPointerImpl* pointer = ImplOf(streamPointer);
     QueueLock lock(pointer->pin);
     if (pointer->frame != nullptr) {

@@ -22,6 +22,34 @@ struct AtDispatch
     KIRQL old;
 };
 
+// The size of the structure a request of a fixed-size function is read as; 0 for the functions
+// whose URBs have a variable part (their own checks read the header's length).
+size_t FixedUrbSize(USHORT function)
+{
+    switch (function) {
+        case URB_FUNCTION_ABORT_PIPE:
+        case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
+            return sizeof(_URB_PIPE_REQUEST);
+        case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
+            return sizeof(_URB_GET_CURRENT_FRAME_NUMBER);
+        case URB_FUNCTION_CONTROL_TRANSFER:
+            return sizeof(_URB_CONTROL_TRANSFER);
+        case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
+            return sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER);
+        case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
+            return sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+        case URB_FUNCTION_VENDOR_DEVICE:
+        case URB_FUNCTION_VENDOR_INTERFACE:
+        case URB_FUNCTION_VENDOR_ENDPOINT:
+        case URB_FUNCTION_CLASS_DEVICE:
+        case URB_FUNCTION_CLASS_INTERFACE:
+        case URB_FUNCTION_CLASS_ENDPOINT:
+            return sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
+        default:
+            return 0;
+    }
+}
+
 USBD_PIPE_TYPE PipeType(UCHAR attributes)
 {
     return static_cast<USBD_PIPE_TYPE>(attributes & USB_ENDPOINT_TYPE_MASK);
@@ -236,6 +264,11 @@ NTSTATUS SimulatedUsbBus::SubmitUrb(PIRP irp, PURB urb)
     KeReleaseSpinLock(&lock, old);
     if (absent) {
         return Complete(irp, STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
+    }
+    // The USB stack refuses a URB whose header says it is shorter than its function's structure,
+    // rather than read what lies past it.
+    if (urb->UrbHeader.Length < FixedUrbSize(urb->UrbHeader.Function)) {
+        return Complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
     }
     switch (urb->UrbHeader.Function) {
         case URB_FUNCTION_SELECT_CONFIGURATION:

@@ -78,6 +78,24 @@ const Misuse kMisuses[] = {
          KeReleaseInStackQueuedSpinLock(&handle);
          KeReleaseInStackQueuedSpinLock(&handle);
      }},
+    {"QueuedLockReleasedAsPlain", kSpinLockNotOwned,
+     [] {
+         KeInitializeSpinLock(&g_lock);
+         KLOCK_QUEUE_HANDLE handle;
+         KeAcquireInStackQueuedSpinLock(&g_lock, &handle);
+         KeReleaseSpinLock(&g_lock, handle.OldIrql);
+     }},
+    {"PlainLockReleasedAsQueued", kSpinLockNotOwned,
+     [] {
+         KeInitializeSpinLock(&g_lock);
+         KIRQL old;
+         KeAcquireSpinLock(&g_lock, &old);
+         KLOCK_QUEUE_HANDLE handle;
+         handle.LockQueue.Next = nullptr;
+         handle.LockQueue.Lock = &g_lock;
+         handle.OldIrql = old;
+         KeReleaseInStackQueuedSpinLock(&handle);
+     }},
     {"AtDpcLevelReleaseAtPassive", kIrqlNotGreaterOrEqual,
      [] {
          KeInitializeSpinLock(&g_lock);

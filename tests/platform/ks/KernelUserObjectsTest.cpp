@@ -131,7 +131,11 @@ TEST_F(KernelUserObjectsTest, ProbingForUserModeAcceptsOnlyTheCallersRanges)
                     << "the system address goes with the unlock";
             }
         }
-        EXPECT_EQ(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority), nullptr);
+        // Unlocked pages have no frames to map: asking for their address stops the system.
+        const auto stop = Platform::Kernel::ExpectBugCheck(
+            [&] { MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority); });
+        ASSERT_TRUE(stop.has_value());
+        EXPECT_EQ(stop->code, Platform::Kernel::kDriverVerifierDetectedViolation);
         IoFreeMdl(mdl);
     }
     PMDL locked = IoAllocateMdl(mine, 16, FALSE, FALSE, nullptr);

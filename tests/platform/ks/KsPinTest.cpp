@@ -2,6 +2,7 @@
 // data ranges, the state walk through the intermediate states, frames that complete in the order
 // they were submitted whatever order the minidriver lets them go in, stream pointers, processing,
 // the reference clock, and stream requests that lie about their buffers.
+#include <KernelHostApi.h>
 #include <KernelTestApi.h>
 #include <KsHostApi.h>
 #include <KsPinHandle.h>
@@ -493,6 +494,18 @@ TEST_F(KsPinTest, StreamHeadersThatLieAreRefused)
     }
     EXPECT_TRUE(Driver().clones.empty());
     process_.Free(data);
+}
+
+TEST_F(KsPinTest, AFrameWhoseDataFindsNoSystemAddressFailsAndTheNextIsServed)
+{
+    auto pin = OpenPin(kRenderPin);
+    ASSERT_NE(pin, nullptr);
+    ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
+    Platform::Kernel::FailSystemAddressMappings(1);
+    EXPECT_EQ(pin->Write(std::vector<uint8_t>(16, 7)), STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(Driver().processCalls, 0);
+    EXPECT_EQ(pin->Write(std::vector<uint8_t>(16, 8)), STATUS_PENDING);
+    EXPECT_EQ(Driver().processCalls, 1);
 }
 
 TEST_F(KsPinTest, TheReferenceClockIsThePerformanceCounterWhenTheClientGaveOne)

@@ -268,6 +268,9 @@ TEST_F(KsPinVerifierTest, PinEntryPointsStopAboveTheirIrql)
          [&] { KsPinGetTrailingEdgeStreamPointer(Pin(), KSSTREAM_POINTER_STATE_UNLOCKED); }},
         {"KsPinGetFirstCloneStreamPointer", HIGH_LEVEL,
          [&] { KsPinGetFirstCloneStreamPointer(Pin()); }},
+        // Refused before the pointer is looked at.
+        {"KsStreamPointerSetStatusCode", HIGH_LEVEL,
+         [&] { KsStreamPointerSetStatusCode(nullptr, STATUS_CANCELLED); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -236,6 +236,22 @@ TEST_F(KsVerifierTest, CancelableQueueIrpsCompleteOnceAndOnlyOffTheQueue)
     IoFreeIrp(irp);
 }
 
+TEST_F(KsVerifierTest, AnIrpAddedToAQueueWhileStillInOneStops)
+{
+    QueueingDevice queueing;
+    PIRP irp = queueing.Send();
+    ExpectVerifierStop(ExpectBugCheck([&] {
+                           KsAddIrpToCancelableQueue(&queueing.queue, &queueing.lock, irp,
+                                                     KsListEntryTail, nullptr);
+                       }),
+                       Platform::Kernel::kRuleQueuedTwice, "still linked");
+    // The queue holds it once: one removal takes it, the next finds nothing.
+    ASSERT_EQ(queueing.Take(), irp);
+    EXPECT_EQ(queueing.Take(), nullptr);
+    QueueingDevice::Complete(irp);
+    IoFreeIrp(irp);
+}
+
 // An acquired IRP has no cancel routine until it is released: cancelling only marks it, and
 // removal and KsCancelIo pass it by. Released, it is cancelled at once if that was asked meanwhile.
 struct AcquireCase

@@ -406,6 +406,54 @@ TEST_F(BusTest, BusInterfaceGivesSpeedAndFrame)
     }
 }
 
+// The USB stack reads a URB as its function's structure: a header that claims less is refused
+// before anything of it is read, and the same request at its full length is served.
+TEST_F(BusTest, AUrbShorterThanItsFunctionsStructureIsRefused)
+{
+    Plug({.audioClass = 2});
+    struct Case
+    {
+        const char* name;
+        USHORT function;
+        USHORT size;
+    };
+    const Case cases[] = {
+        {"abort pipe", URB_FUNCTION_ABORT_PIPE, sizeof(_URB_PIPE_REQUEST)},
+        {"reset pipe", URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL, sizeof(_URB_PIPE_REQUEST)},
+        {"frame number", URB_FUNCTION_GET_CURRENT_FRAME_NUMBER,
+         sizeof(_URB_GET_CURRENT_FRAME_NUMBER)},
+        {"control transfer", URB_FUNCTION_CONTROL_TRANSFER, sizeof(_URB_CONTROL_TRANSFER)},
+        {"bulk transfer", URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER,
+         sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)},
+        {"descriptor", URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE,
+         sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST)},
+        {"vendor device", URB_FUNCTION_VENDOR_DEVICE, sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST)},
+        {"class interface", URB_FUNCTION_CLASS_INTERFACE,
+         sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST)},
+        {"class endpoint", URB_FUNCTION_CLASS_ENDPOINT,
+         sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        URB urb{};
+        urb.UrbHeader.Length = static_cast<USHORT>(c.size - 1);
+        urb.UrbHeader.Function = c.function;
+        EXPECT_EQ(Send(&urb), STATUS_INVALID_PARAMETER);
+        EXPECT_EQ(urb.UrbHeader.Status, USBD_STATUS_INVALID_PARAMETER);
+    }
+
+    UCHAR descriptor[18] = {};
+    URB urb{};
+    urb.UrbHeader.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+    urb.UrbHeader.Function = URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE;
+    urb.UrbControlDescriptorRequest.DescriptorType = USB_DEVICE_DESCRIPTOR_TYPE;
+    urb.UrbControlDescriptorRequest.TransferBuffer = descriptor;
+    urb.UrbControlDescriptorRequest.TransferBufferLength = sizeof descriptor;
+    ASSERT_EQ(Send(&urb), STATUS_SUCCESS);
+    EXPECT_EQ(urb.UrbControlDescriptorRequest.TransferBufferLength, sizeof descriptor);
+    EXPECT_EQ(descriptor[1], USB_DEVICE_DESCRIPTOR_TYPE);
+}
+
 TEST(UsbdLib, ParsesWithinTheConfigurationOnly)
 {
     auto set = BuildProductDescriptors({.midi = true});
