@@ -416,7 +416,7 @@ public:
     int32_t FirstVisibleLookIndex() const;
     // The look of that index; an index out of range means the current look (the first with
     // weight, else the first that exists). Null when the control has no look.
-    RCPtr<LLook> GetLook(int32_t index) const;
+    const RCPtr<LLook>& GetLook(int32_t index) const;
     // That look's client rectangle in local coordinates; the box without looks.
     RectD GetClientRect(int32_t lookIndex) const;
     void ClearLookRegions();

@@ -40,40 +40,6 @@ bool Inside(const RectD& area, double x, double y)
     return x >= area.x && x < area.x + area.width && y >= area.y && y < area.y + area.height;
 }
 
-// The look GetLook (index) chooses, read in place: GetLook hands out a counted copy, which the
-// pointer's hot path cannot afford for every control it passes.
-const LLook* LookOf(const LControl& control, int32_t index)
-{
-    const RCPtrArray<LLook>& looks = control.GetLooks();
-    const Array<float>& weights = control.GetLookWeights();
-    const uint32_t count = looks.GetCount();
-    const RCPtr<LLook>* const data = looks.GetData();
-    if (index >= 0 && static_cast<uint32_t>(index) < count) {
-        return data[index].Get();
-    }
-    for (uint32_t at = 0; at < count && at < weights.GetCount(); ++at) {
-        if (weights.GetAt(at) > 0.0f && data[at]) {
-            return data[at].Get();
-        }
-    }
-    for (uint32_t at = 0; at < count; ++at) {
-        if (data[at]) {
-            return data[at].Get();
-        }
-    }
-    return nullptr;
-}
-
-// GetClientRect (lookIndex) over LookOf.
-RectD ClientRectOf(const LControl& control, int32_t lookIndex)
-{
-    if (const LLook* look = LookOf(control, lookIndex)) {
-        return look->GetClientRect().ToDouble();
-    }
-    const RectD& box = control.GetRect();
-    return RectD{0, 0, box.width, box.height};
-}
-
 }  // namespace
 
 int32_t LControl::GetZLayer() const
@@ -127,7 +93,7 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
         if (anyShown && !(lookWeights.GetAt(pass) > 0.0f)) {
             continue;
         }
-        const RectD client = ClientRectOf(*this, anyShown ? static_cast<int32_t>(pass) : -1);
+        const RectD client = GetClientRect(anyShown ? static_cast<int32_t>(pass) : -1);
         const bool inClient = Inside(client, point.x, point.y);
         const double contentX = point.x + scrollOffset.x - client.x;
         const double contentY = point.y + scrollOffset.y - client.y;
@@ -162,7 +128,7 @@ RCPtr<LControl>& LControl::HitTest(RCPtr<LControl>& result, const PointL& point,
     bool eligible = true;
     if (parent && !DockedOnBothAxes(*this) && !IsOverlay(*this)) {
         // The position in the parent as GetPositionInParent gives it.
-        const RectD parentClient = ClientRectOf(*parent, -1);
+        const RectD parentClient = parent->GetClientRect(-1);
         const double positionX = rect.x - parent->scrollOffset.x + parentClient.x;
         const double positionY = rect.y - parent->scrollOffset.y + parentClient.y;
         eligible = Inside(parentClient, point.x + positionX, point.y + positionY);

@@ -17,7 +17,9 @@ int32_t LControl::FirstVisibleLookIndex() const
     return -1;
 }
 
-RCPtr<LLook> LControl::GetLook(int32_t index) const
+// A reference: the hit test asks for the look of every control it passes, and a counted copy
+// each time was most of its cost.
+const RCPtr<LLook>& LControl::GetLook(int32_t index) const
 {
     const uint32_t count = looks.GetCount();
     if (index >= 0 && static_cast<uint32_t>(index) < count) {
@@ -33,12 +35,13 @@ RCPtr<LLook> LControl::GetLook(int32_t index) const
             return looks.GetData()[at];
         }
     }
-    return RCPtr<LLook>();
+    static const RCPtr<LLook> none;
+    return none;
 }
 
 RectD LControl::GetClientRect(int32_t lookIndex) const
 {
-    if (const RCPtr<LLook> look = GetLook(lookIndex)) {
+    if (const RCPtr<LLook>& look = GetLook(lookIndex)) {
         return look->GetClientRect().ToDouble();
     }
     return RectD{0, 0, rect.width, rect.height};
