@@ -107,7 +107,8 @@ private:
     inline ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
     inline PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
     NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
-    void ReuseIrp(const UsbPipe* pipe, PIRP irp);
+    // False when the IRP must not go out again (the sync pipe stopped streaming).
+    bool ReuseIrp(const UsbPipe* pipe, PIRP irp);
     bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
                            PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     bool SubmitReusedTransfer(IsoTransfer* transfer, LONG startFrame,
