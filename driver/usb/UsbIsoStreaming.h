@@ -212,6 +212,11 @@ private:
     // completion learns from its lateness, but a completion run inline by a submission and one
     // run by the bus's DPC can meet on two processors.
     mutable KSPIN_LOCK primingLock = 0;
+    // Guards what every capture completion changes as it takes its frames (inFractionAccumulator,
+    // the frames recorded into `measured`, the sync pipe's totalSamples, and effectiveRate and
+    // fraction as the capture stream measures them, which the sizing reads under slotLock: so
+    // written under both). Taken before slotLock, never under it.
+    KSPIN_LOCK captureLock = 0;
     PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry

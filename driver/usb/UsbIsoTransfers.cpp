@@ -43,8 +43,8 @@ ULONG UsbIsoStreaming::ColumnOf(const UsbPipe* pipe) const
 // whole samples with its fraction accumulated.
 ULONG UsbIsoStreaming::NextFrameSize(ULONG base)
 {
-    if (ReadUCharAcquire(&streaming) && measured.HasUnread()) {
-        const ULONG size = measured.TakeSize();
+    ULONG size = 0;
+    if (ReadUCharAcquire(&streaming) && measured.TakeSize(&size)) {
         return size != 0 ? size : base;
     }
     fractionAccumulator += fraction;
