@@ -48,8 +48,6 @@ EngineStreaming::EngineStreaming(DeviceContext* deviceContext, UsbTransport* usb
     KeInitializeSpinLock(&workLock);
     KeInitializeTimer(&retryTimer);
     KeInitializeDpc(&retryDpc, &RetryTimerDpc, this);
-    KeInitializeTimer(&stopTimer);
-    KeInitializeDpc(&stopDpc, &StopTimerDpc, this);
     for (ULONG i = 0; i < kWorkSlots; ++i) {
         work[i].engine = this;
         work[i].kind = i;
@@ -256,10 +254,9 @@ bool EngineStreaming::QueueSlot(ULONG index)
         InterlockedExchange(&slot.queued, 0);
         return false;
     }
-    PIO_WORKITEM_ROUTINE routine = index == kRunControlSlot  ? &RunControlWorkItem
-                                   : index == kRetrySlot     ? &RetryWorkItem
-                                   : index == kStopRetrySlot ? &StopRetryWorkItem
-                                                             : &StreamingWorkItem;
+    PIO_WORKITEM_ROUTINE routine = index == kRunControlSlot ? &RunControlWorkItem
+                                   : index == kRetrySlot    ? &RetryWorkItem
+                                                            : &StreamingWorkItem;
     IoQueueWorkItem(slot.item, routine, DelayedWorkQueue, &slot);
     return true;
 }
@@ -294,65 +291,7 @@ void EngineStreaming::CancelRetry()
         InterlockedExchange(&retryArmed, 0);
         IoReleaseRemoveLock(&context->removeLock, nullptr);
     }
-    if (KeCancelTimer(&stopTimer)) {
-        // The stop it held back goes with it: a later stop must not find one pending.
-        InterlockedExchange(&stopArmed, 0);
-        WriteUCharRelease(&stopPending, 0);
-        IoReleaseRemoveLock(&context->removeLock, nullptr);
-    }
     KeFlushQueuedDpcs();
-}
-
-// Already set or queued: that one takes the serial just written. The timer is due when the guard
-// after the last start has passed.
-void EngineStreaming::RetryStop(LONG serial)
-{
-    WriteRelease(&stopSerial, serial);
-    if (!Live() || InterlockedExchange(&stopArmed, 1) != 0) {
-        if (!Live()) {
-            WriteUCharRelease(&stopPending, 0);
-        }
-        return;
-    }
-    if (!NT_SUCCESS(IoAcquireRemoveLock(&context->removeLock, nullptr))) {
-        InterlockedExchange(&stopArmed, 0);
-        WriteUCharRelease(&stopPending, 0);
-        return;
-    }
-    Lock();
-    const ULONGLONG since = NowMs() - lastStartMs;
-    Unlock();
-    const LONGLONG left = since < kStopGuardMs ? static_cast<LONGLONG>(kStopGuardMs - since) : 0;
-    LARGE_INTEGER due;
-    due.QuadPart = -(left + 1) * 10000;
-    KeSetTimer(&stopTimer, due, &stopDpc);
-}
-
-void EngineStreaming::StopTimerDpc(PKDPC, PVOID deferredContext, PVOID, PVOID)
-{
-    auto* self = static_cast<EngineStreaming*>(deferredContext);
-    if (!self->QueueSlot(kStopRetrySlot)) {
-        InterlockedExchange(&self->stopArmed, 0);
-        WriteUCharRelease(&self->stopPending, 0);
-    }
-    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
-}
-
-void EngineStreaming::StopRetryWorkItem(PDEVICE_OBJECT, PVOID parameter)
-{
-    auto* slot = static_cast<WorkSlot*>(parameter);
-    EngineStreaming* self = slot->engine;
-    InterlockedExchange(&slot->queued, 0);
-    InterlockedExchange(&self->stopArmed, 0);
-    // A later run-control request or a stopped device decides instead.
-    const LONG serial = ReadAcquire(&self->stopSerial);
-    if (self->Live() && ReadAcquire(&self->runControlSerial) == serial &&
-        self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
-        self->RetryStop(serial);  // a start came meanwhile: its guard again
-    } else {
-        WriteUCharRelease(&self->stopPending, 0);
-    }
-    IoReleaseRemoveLock(&self->context->removeLock, nullptr);
 }
 
 void EngineStreaming::RetryTimerDpc(PKDPC, PVOID deferredContext, PVOID, PVOID)
@@ -415,12 +354,11 @@ void EngineStreaming::StreamingWorkItem(PDEVICE_OBJECT, PVOID parameter)
     switch (slot->kind) {
         case kStreamingStop:
             if (live && self->ChangeStreaming(kStreamingStop) == kChangeTooSoon) {
-                // Too soon after a start: tried again once the guard has passed, stopPending
-                // still set so that the stops asked meanwhile are this one.
-                self->RetryStop(serial);
-            } else {
-                WriteUCharRelease(&self->stopPending, 0);
+                LARGE_INTEGER delay;
+                delay.QuadPart = -static_cast<LONGLONG>(kStopGuardMs) * 10000;
+                KeDelayExecutionThread(KernelMode, FALSE, &delay);
             }
+            WriteUCharRelease(&self->stopPending, 0);
             break;
         case kStreamingStart:
             WriteUCharRelease(&self->startPending, 0);
@@ -452,13 +390,9 @@ void EngineStreaming::RunControlWorkItem(PDEVICE_OBJECT, PVOID parameter)
         serial = self->queuedRunControlSerial;
     }
     if (GetPnpState(self->context) == kPnpStarted &&
-        ReadAcquire(&self->runControlSerial) == serial) {
-        const LONG answer = self->RunControlNow(on);
-        if (answer == kChangeImpossible && on != 0) {
-            self->RetryStart(serial);
-        } else if (answer == kChangeTooSoon && on == 0) {
-            self->RetryStop(serial);
-        }
+        ReadAcquire(&self->runControlSerial) == serial &&
+        self->RunControlNow(on) == kChangeImpossible && on != 0) {
+        self->RetryStart(serial);
     }
     IoReleaseRemoveLock(&self->context->removeLock, nullptr);
 }

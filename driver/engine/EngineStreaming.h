@@ -104,8 +104,7 @@ private:
     };
     static constexpr ULONG kRunControlSlot = 3;
     static constexpr ULONG kRetrySlot = 4;
-    static constexpr ULONG kStopRetrySlot = 5;
-    static constexpr ULONG kWorkSlots = 6;
+    static constexpr ULONG kWorkSlots = 5;
 
     NTSTATUS StartDeviceStreaming(ULONG rate, bool restart);
     LONG RunControlNow(ULONG on);  // at PASSIVE_LEVEL
@@ -125,16 +124,9 @@ private:
     // the device stays up. No thread waits between the tries.
     void RetryStart(LONG serial);
     void ArmRetry();
-    // Cancels both retries; at PASSIVE_LEVEL.
     void CancelRetry();
     static KDEFERRED_ROUTINE RetryTimerDpc;
     static IO_WORKITEM_ROUTINE RetryWorkItem;
-    // At PASSIVE_LEVEL: a stop refused because streaming started less than kStopGuardMs ago is
-    // tried again once the guard has passed, from a timer, while no run-control request came
-    // since (serial) and the device stays up. No thread waits meanwhile.
-    void RetryStop(LONG serial);
-    static KDEFERRED_ROUTINE StopTimerDpc;
-    static IO_WORKITEM_ROUTINE StopRetryWorkItem;
     bool Live() const;
     void FreeGatherArrays();
     // What a period reads of the configuration, taken under the gather lock as it begins.
@@ -195,11 +187,6 @@ private:
     volatile LONG retrySerial = 0;
     volatile LONG retriesLeft = 0;
     volatile LONG retryArmed = 0;
-    // The stop retry, as the start retry; stopPending stays set while it waits.
-    KTIMER stopTimer;
-    KDPC stopDpc;
-    volatile LONG stopSerial = 0;
-    volatile LONG stopArmed = 0;
     volatile UCHAR stopPending = 0;
     volatile UCHAR startPending = 0;
     volatile UCHAR restartPending = 0;

@@ -241,49 +241,6 @@ TEST_F(EngineTest, RunControlAtDispatchLevelIsQueued)
     EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
 }
 
-// A stop asked at DISPATCH_LEVEL within the guard after a start is refused by its work item as too
-// soon; it is tried again once the guard has passed (it was lost: the work item slept through the
-// guard and gave up), and no work item waits meanwhile. The stops asked while it waits are it.
-TEST_F(EngineTest, AStopQueuedTooSoonAfterAStartIsTriedAgainOnceTheGuardHasPassed)
-{
-    struct Case
-    {
-        const char* name;
-        std::function<LONG()> stop;
-    };
-    const Case cases[] = {
-        {"streaming change", [this] { return engine->ChangeStreaming(kStreamingStop); }},
-        {"run control", [this] { return engine->RunControl(0); }},
-    };
-    StartStreaming();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        AdvanceTime(150ms);
-        engine->RunControl(0);  // streaming from the start, or stopped by the case before
-        ASSERT_FALSE(engine->IsStreaming());
-        ASSERT_EQ(engine->RunControl(1), kChangeDone);
-        AdvanceTime(30ms);
-        KIRQL old;
-        KeRaiseIrql(DISPATCH_LEVEL, &old);
-        EXPECT_EQ(c.stop(), kChangeQueued);
-        KeLowerIrql(old);
-        RunPending();
-        EXPECT_TRUE(engine->IsStreaming()) << "too soon";
-        EXPECT_EQ(PendingWorkItemCount(), 0u) << "nothing waits in a work item";
-        KeRaiseIrql(DISPATCH_LEVEL, &old);
-        const LONG again = engine->ChangeStreaming(kStreamingStop);
-        KeLowerIrql(old);
-        if (std::string(c.name) == "streaming change") {
-            EXPECT_EQ(again, kChangeAlreadyPending);
-        }
-        AdvanceTime(150ms);  // the guard is counted in clock ticks
-        RunPending();
-        EXPECT_FALSE(engine->IsStreaming()) << "stopped once the guard passed";
-        EXPECT_FALSE(transport->IsStreaming());
-        EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
-    }
-}
-
 // A request queued from raised IRQL is carried out only when no later one came meanwhile: a start
 // done at once at PASSIVE_LEVEL is not undone by the stop queued before it, and either way the
 // last request is what holds.
