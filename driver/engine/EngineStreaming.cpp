@@ -452,14 +452,17 @@ NTSTATUS EngineStreaming::SetRate(LONG configurationIndex, ULONG newRateIndex)
             if (resume) {
                 WriteUCharRelease(&restartMarker, 1);
                 InterlockedExchange(&credit, 1);
-                const NTSTATUS started =
-                    NT_SUCCESS(status) ? StartDeviceStreaming(rate, true) : status;
+                // A refused rate leaves the device at the rate it had, which the index is back
+                // to: the streams, which still run, go on at that one.
+                const NTSTATUS started = StartDeviceStreaming(
+                    NT_SUCCESS(status) ? rate : transport->CurrentRate(), true);
                 if (NT_SUCCESS(started) && started != kStartQueuedBehindRate) {
                     lastStartMs = NowMs();
                 } else {
                     StopUsbStreaming(0, false);
-                    // The streams still run at the new rate: their start is tried again.
-                    retry = NT_SUCCESS(status);
+                    // The streams still run, at the new rate or the old: their start is tried
+                    // again.
+                    retry = true;
                 }
             }
         }

@@ -1,7 +1,10 @@
 // The sample counts of the capture frames the sync pipe received: a ring the output's frame sizes
 // are taken from, so playback mirrors what the device sent, and a window over the most recent
-// frames the device's actual rate is measured from. Used by one completion at a time (the sync
-// pipe's transfers are processed in order) and by the sizing at start.
+// frames the device's actual rate is measured from. Filled by the sync pipe's completions and
+// read by the sizing of every pipe's next transfer. Two completions of the sync pipe can run at
+// once (one run inline by a submission, one by the bus's DPC on another processor), so every
+// operation holds the ring's own spin lock: any IRQL up to DISPATCH_LEVEL, and it may be taken
+// under the slot lock (never the other way round).
 #pragma once
 
 #include <wdm.h>
@@ -12,23 +15,57 @@ public:
     static constexpr ULONG kWindowFrames = 1023;   // frames the window holds at most
     static constexpr ULONG kMinWindowFrames = 16;  // the rate is taken from at least this many
 
+    UsbCaptureFrameSizes() { KeInitializeSpinLock(&lock); }
+    UsbCaptureFrameSizes(const UsbCaptureFrameSizes&) = delete;
+    UsbCaptureFrameSizes& operator=(const UsbCaptureFrameSizes&) = delete;
+
     void Reset()
     {
+        KIRQL old;
+        KeAcquireSpinLock(&lock, &old);
         ringWrite = ringRead = 0;
         windowSum = 0;
         windowCount = 0;
+        KeReleaseSpinLock(&lock, old);
     }
-    // Room for a whole transfer of frames that no size has been taken from yet.
-    bool HasRoomFor(ULONG packets) const { return ringWrite - ringRead < kWindowFrames - packets; }
-    bool HasUnread() const { return ringWrite - ringRead > 0; }
-    // The oldest size not taken yet; 0 for a frame recorded as 0.
-    ULONG TakeSize()
+    // The oldest size not taken yet (0 for a frame recorded as 0); false when none waits.
+    bool TakeSize(ULONG* size)
     {
-        const ULONG size = static_cast<USHORT>(measuredRing[ringRead % kRingSize]);
-        ++ringRead;
-        return size;
+        KIRQL old;
+        KeAcquireSpinLock(&lock, &old);
+        const bool unread = ringWrite - ringRead > 0;
+        if (unread) {
+            *size = static_cast<USHORT>(measuredRing[ringRead % kRingSize]);
+            ++ringRead;
+        }
+        KeReleaseSpinLock(&lock, old);
+        return unread;
     }
-    // Into the ring and the window; the oldest frame of a full window leaves it.
+    // A transfer's frames, into the ring and the window (the oldest frames of a full window leave
+    // it), when the ring has room for a whole transfer of `packets` frames besides those not taken
+    // yet; false when it had not (nothing recorded). *rate: the window's mean frame size per 1 ms
+    // frame in Hz once the window holds enough frames, else 0.
+    bool RecordTransfer(const LONG* samples, ULONG frames, ULONG packets, ULONG* rate)
+    {
+        KIRQL old;
+        KeAcquireSpinLock(&lock, &old);
+        const bool room = ringWrite - ringRead < kWindowFrames - packets;
+        if (room) {
+            for (ULONG f = 0; f < frames; ++f) {
+                Record(samples[f]);
+            }
+        }
+        *rate = windowCount >= kMinWindowFrames
+                    ? static_cast<ULONG>(static_cast<LONGLONG>(windowSum) * 1000 / windowCount)
+                    : 0;
+        KeReleaseSpinLock(&lock, old);
+        return room;
+    }
+
+private:
+    static constexpr ULONG kRingSize = 1024;
+
+    // Under the lock.
     void Record(LONG samples)
     {
         if (windowCount == kWindowFrames) {
@@ -40,16 +77,8 @@ public:
         windowSum += samples;
         ++windowCount;
     }
-    bool RateKnown() const { return windowCount >= kMinWindowFrames; }
-    // Hz: the window's mean frame size per 1 ms frame. Only when RateKnown.
-    ULONG MeasuredRate() const
-    {
-        return static_cast<ULONG>(static_cast<LONGLONG>(windowSum) * 1000 / windowCount);
-    }
 
-private:
-    static constexpr ULONG kRingSize = 1024;
-
+    KSPIN_LOCK lock = 0;
     SHORT measuredRing[kRingSize] = {};  // sample counts of received frames
     ULONG ringWrite = 0;                 // free running
     ULONG ringRead = 0;                  // free running

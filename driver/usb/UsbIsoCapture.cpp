@@ -4,6 +4,7 @@
 // handed to the engine.
 #include "usb/UsbIsoStreaming.h"
 
+#include "common/InStackLock.h"
 #include "usb/UsbBus.h"
 #include "usb/UsbPipeTable.h"
 
@@ -47,7 +48,7 @@ ULONG UsbIsoStreaming::GatherFrame(IsoTransfer* transfer, ULONG frame, ULONG at,
 }
 
 // Silence of the size the device runs at in place of a refused frame; its samples. The silence
-// stays before the next frame's packets, which are still to be moved.
+// stays before the next frame's packets, which are still to be moved. Under the capture lock.
 LONG UsbIsoStreaming::SilenceFrame(IsoTransfer* transfer, ULONG frame, ULONG frameStart,
                                    ULONG bytesPerSampleFrame)
 {
@@ -82,9 +83,6 @@ void UsbIsoStreaming::ReportCapture(IsoTransfer* transfer, ULONG received)
     UsbPipe* pipe = transfer->pipe;
     const auto& r = transfer->urb->UrbIsochronousTransfer;
     const ULONG slotSamples = pipeTable.OutAudioPipes() != 0 ? SlotSamplesFor(transfer) : received;
-    if (pipe->sync) {
-        totalSamples += received;
-    }
     if (callbacks.onUsbPeriod != nullptr) {
         callbacks.onUsbPeriod(callbacks.periodContext, r.StartFrame, received, ColumnOf(pipe),
                               r.TransferBuffer, InterlockedExchange(&errorFlags, 0), slotSamples,
@@ -96,9 +94,14 @@ void UsbIsoStreaming::ProcessInFrames(IsoTransfer* transfer, ULONG frames,
                                       ULONG bytesPerSampleFrame, NTSTATUS* result)
 {
     const auto& r = transfer->urb->UrbIsochronousTransfer;
-    const bool record = transfer->pipe->sync && r.NumberOfPackets != 0 &&
-                        measured.HasRoomFor(bus.PacketsPerTransfer()) && !feedbackValid &&
-                        transfer->priming <= 1;
+    const bool record =
+        transfer->pipe->sync && r.NumberOfPackets != 0 && !feedbackValid && transfer->priming <= 1;
+    LONG sizes[kUsbMaxFramesPerTransfer] = {};
+    // Another capture completion may run on another processor (one run inline by a submission,
+    // one by the bus's DPC): the silence's fraction, the measured frame sizes and the rate they
+    // give are one completion's at a time.
+    KIRQL old;
+    KeAcquireSpinLock(&captureLock, &old);
     const LONG base = static_cast<LONG>(effectiveRate / 1000);
     bool anyRefused = false;
     bool anyEmpty = false;
@@ -117,16 +120,25 @@ void UsbIsoStreaming::ProcessInFrames(IsoTransfer* transfer, ULONG frames,
             samples = SilenceFrame(transfer, f, frameStart, bytesPerSampleFrame);
         }
         at = frameStart + static_cast<ULONG>(samples) * bytesPerSampleFrame;
-        if (record) {
-            measured.Record(samples);
+        if (f < kUsbMaxFramesPerTransfer) {
+            sizes[f] = samples;
         }
     }
     if (anyRefused) {
         InterlockedOr(&errorFlags, kIsoInError);
     }
-    if (!anyEmpty && record && measured.RateKnown()) {
-        effectiveRate = measured.MeasuredRate();
-        fraction = effectiveRate % 1000;
+    const ULONG recorded = frames < kUsbMaxFramesPerTransfer ? frames : kUsbMaxFramesPerTransfer;
+    ULONG rate = 0;
+    if (record && measured.RecordTransfer(sizes, recorded, bus.PacketsPerTransfer(), &rate) &&
+        !anyEmpty && rate != 0) {
+        // The sizing reads them under the slot lock.
+        InStackLock guard(&slotLock);
+        effectiveRate = rate;
+        fraction = rate % 1000;
     }
+    if (transfer->pipe->sync && ReadUCharAcquire(&streaming) && transfer->priming == 0) {
+        totalSamples += at / bytesPerSampleFrame;
+    }
+    KeReleaseSpinLock(&captureLock, old);
     ReportCapture(transfer, at / bytesPerSampleFrame);
 }

@@ -286,9 +286,11 @@ void UsbIsoStreaming::ResubmitInOrder(IsoTransfer* transfer)
 
 bool UsbIsoStreaming::ResubmitSyncTransfer(IsoTransfer* transfer)
 {
-    if (SubmitTransfer(transfer, &SyncPipeComplete, true) == STATUS_INSUFFICIENT_RESOURCES) {
-        // Not sent (a removal is under way): the transfer retires, so the removal does not wait
-        // for it, and nothing streams any more.
+    const NTSTATUS status = SubmitTransfer(transfer, &SyncPipeComplete, true);
+    if (status == STATUS_INSUFFICIENT_RESOURCES || status == STATUS_CANCELLED) {
+        // Not sent (a removal is under way, or a stop passed since the transfer was prepared):
+        // the transfer retires, so the stop or removal does not wait for it, and nothing streams
+        // any more.
         WriteUCharRelease(&streaming, 0);
         RetireSyncTransfer(transfer);
         return false;

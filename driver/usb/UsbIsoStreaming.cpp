@@ -25,6 +25,7 @@ UsbIsoStreaming::UsbIsoStreaming(UsbRequestChannel& requests, UsbBus& bus, UsbPi
     KeInitializeSpinLock(&cancelLock);
     KeInitializeSpinLock(&primingLock);
     KeInitializeSpinLock(&resubmitLock);
+    KeInitializeSpinLock(&captureLock);
 }
 
 NTSTATUS UsbIsoStreaming::PipeRequest(USBD_PIPE_HANDLE handle, bool reset)

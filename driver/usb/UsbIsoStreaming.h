@@ -107,7 +107,8 @@ private:
     inline ULONG SpreadOutFrames(IsoTransfer* transfer, ULONG packets, ULONG* total);
     inline PVOID FillOutput(IsoTransfer* transfer, ULONG total, ULONG bytes);
     NTSTATUS SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine, bool resubmit);
-    void ReuseIrp(const UsbPipe* pipe, PIRP irp);
+    // False when the IRP must not go out again (the sync pipe stopped streaming).
+    bool ReuseIrp(const UsbPipe* pipe, PIRP irp);
     bool SubmitNewTransfer(UsbPipe* pipe, ULONG slot, LONG startFrame,
                            PIO_COMPLETION_ROUTINE routine, bool feedbackTransfer);
     bool SubmitReusedTransfer(IsoTransfer* transfer, LONG startFrame,
@@ -211,6 +212,11 @@ private:
     // completion learns from its lateness, but a completion run inline by a submission and one
     // run by the bus's DPC can meet on two processors.
     mutable KSPIN_LOCK primingLock = 0;
+    // Guards what every capture completion changes as it takes its frames (inFractionAccumulator,
+    // the frames recorded into `measured`, the sync pipe's totalSamples, and effectiveRate and
+    // fraction as the capture stream measures them, which the sizing reads under slotLock: so
+    // written under both). Taken before slotLock, never under it.
+    KSPIN_LOCK captureLock = 0;
     PVOID cancelOwner = nullptr;  // a PKTHREAD; read by completions on other processors
     UsbPipe* syncPipe = nullptr;
     ULONG frameSampleLimit = 0xFFFF;  // samples a frame of every audio pipe can carry

@@ -43,8 +43,8 @@ ULONG UsbIsoStreaming::ColumnOf(const UsbPipe* pipe) const
 // whole samples with its fraction accumulated.
 ULONG UsbIsoStreaming::NextFrameSize(ULONG base)
 {
-    if (ReadUCharAcquire(&streaming) && measured.HasUnread()) {
-        const ULONG size = measured.TakeSize();
+    ULONG size = 0;
+    if (ReadUCharAcquire(&streaming) && measured.TakeSize(&size)) {
         return size != 0 ? size : base;
     }
     fractionAccumulator += fraction;
@@ -229,18 +229,25 @@ void UsbIsoStreaming::BuildIsoUrb(IsoTransfer* transfer)
 
 // A stop cancels the sync pipe's IRPs under the cancel lock while completions on other processors
 // may be sending theirs again: an IRP is made ready again under the same lock, so a cancel never
-// reads one half rebuilt. The stopping thread itself holds the lock already.
-void UsbIsoStreaming::ReuseIrp(const UsbPipe* pipe, PIRP irp)
+// reads one half rebuilt. Reuse clears the IRP's cancel flag, so a sync transfer made ready after
+// the stop's cancel pass would go to the bus uncancelled and the stop would wait for its frames
+// (for ever, were the bus to stop): under the same lock, a stopped stream sends nothing more. The
+// stop clears `streaming` before it takes the lock. The stopping thread holds the lock already.
+bool UsbIsoStreaming::ReuseIrp(const UsbPipe* pipe, PIRP irp)
 {
     const bool lock = pipe->sync && ReadPointerAcquire(&cancelOwner) != KeGetCurrentThread();
     KIRQL old = DISPATCH_LEVEL;
     if (lock) {
         KeAcquireSpinLock(&cancelLock, &old);
     }
-    IoReuseIrp(irp, STATUS_SUCCESS);
+    const bool send = !pipe->sync || ReadUCharAcquire(&streaming) != 0;
+    if (send) {
+        IoReuseIrp(irp, STATUS_SUCCESS);
+    }
     if (lock) {
         KeReleaseSpinLock(&cancelLock, old);
     }
+    return send;
 }
 
 NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_ROUTINE routine,
@@ -255,7 +262,14 @@ NTSTATUS UsbIsoStreaming::SubmitTransfer(IsoTransfer* transfer, PIO_COMPLETION_R
     // while this call still counts its submission below.
     InterlockedIncrement(&pipe->outstanding);
     PIRP irp = transfer->irp;
-    ReuseIrp(pipe, irp);
+    if (!ReuseIrp(pipe, irp)) {
+        // Streaming stopped: nothing was sent.
+        if (!resubmit) {
+            ReleaseOutstanding(pipe);
+        }
+        ReleaseOutstanding(pipe);
+        return STATUS_CANCELLED;
+    }
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;

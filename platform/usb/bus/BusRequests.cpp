@@ -125,9 +125,14 @@ size_t SimulatedUsbBus::UrbCount(USHORT function) const
     return it == urbCounts.end() ? 0 : it->second;
 }
 
+// Under the bus lock: a test may ask while a driver thread cancels or queues.
 size_t SimulatedUsbBus::PendingRequests() const
 {
-    return pending.size();
+    KIRQL old;
+    KeAcquireSpinLock(&lock, &old);
+    const size_t count = pending.size();
+    KeReleaseSpinLock(&lock, old);
+    return count;
 }
 
 USBD_STATUS SimulatedUsbBus::OutcomeStatus(Outcome outcome) const

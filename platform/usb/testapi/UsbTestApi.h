@@ -146,7 +146,7 @@ private:
 
     DRIVER_OBJECT driver{};
     DEVICE_OBJECT device{};
-    KSPIN_LOCK lock = 0;
+    mutable KSPIN_LOCK lock = 0;
     KTIMER frameTimer{};
     KDPC frameDpc{};
     bool timerArmed = false;

@@ -295,14 +295,22 @@ TEST_F(EngineTest, RateChangeWhileStreamingStopsSetsTheRateAndResumes)
 
 // A rate the device refused is not the rate in force: the stream set keeps its index on the
 // failure, so the next start must run at the old rate rather than send the refused one again.
+// The streams ran and still do: streaming resumes at the old rate (it stayed stopped, with no
+// periods for streams that believe they run).
 TEST_F(EngineTest, ARefusedRateLeavesTheOldRateInForce)
 {
     StartStreaming();
     device->StallRequests(0x22, 0x01, 1);
     EXPECT_FALSE(NT_SUCCESS(engine->SetRate(0, 2)));
-    EXPECT_FALSE(engine->IsStreaming()) << "the stop for the request is not undone";
     EXPECT_EQ(engine->RateIndex(), 1u);
+    EXPECT_TRUE(engine->IsStreaming()) << "resumed at the old rate";
+    EXPECT_TRUE(transport->IsStreaming());
+    EXPECT_EQ(transport->CurrentRate(), 48000u);
+    const size_t ticksBefore = routing.ticks.size();
+    AdvanceTime(150ms);  // past the guard after a start
+    EXPECT_GT(routing.ticks.size(), ticksBefore) << "periods come";
 
+    ASSERT_EQ(engine->RunControl(0), kChangeDone);
     engine->RunControl(1);
     RunPending();
     EXPECT_TRUE(engine->IsStreaming());
@@ -546,7 +554,8 @@ TEST_F(EngineTest, AStartWhoseTransfersCouldNotBeHadIsTriedAgain)
 }
 
 // A start refused by the bus (its transfers refused at once) is tried again from a timer, whether
-// it was the resume after a rate change or the resume of a kept stop at initialisation; between
+// it was the resume after a rate change (the device took it or refused it) or the resume of a kept
+// stop at initialisation; between
 // the tries no work item is held waiting.
 TEST_F(EngineTest, AResumeTheBusRefusesIsTriedAgainFromATimer)
 {
@@ -557,6 +566,11 @@ TEST_F(EngineTest, AResumeTheBusRefusesIsTriedAgainFromATimer)
     };
     const Case cases[] = {
         {"rate change", [this] { EXPECT_EQ(engine->SetRate(0, 2), STATUS_SUCCESS); }},
+        {"refused rate change",
+         [this] {
+             device->StallRequests(0x22, 0x01, 1);
+             EXPECT_FALSE(NT_SUCCESS(engine->SetRate(0, 2)));
+         }},
         {"initialisation",
          [this] {
              engine->StopEngine();

@@ -2,7 +2,10 @@
 // high-speed spread, a long run without gap or duplicate, the capture stream that paces the
 // playback, the lateness of the first completions, learning the queue-ahead, restarts, feedback,
 // removal and allocation failures.
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "UsbStreamingOwner.h"
 
@@ -507,6 +510,50 @@ TEST_F(UsbStreamingTest, SurpriseRemovalRetiresEveryTransfer)
     EXPECT_TRUE(RemoveLockHolders(&context.removeLock).empty());
     EXPECT_EQ(bus->PendingRequests(), 0u);
     StopStreaming();
+}
+
+// A stop that comes while a completion is sending its transfer again: the completion looked before
+// the stop cleared streaming, and reaches the IRP while the stop's cancel pass runs. Reuse clears
+// the IRP's cancel flag, so the transfer went out uncancelled after the pass and the stop waited
+// for its frames; with the bus's clock stopped (a switch to virtual time in a threaded test) it
+// waited 5 s and left the ring's transfers behind. Nothing may go out once the stop began. In real
+// time: the stop's wait must not see virtual time race ahead of the completion it waits for.
+TEST_F(UsbStreamingTest, AStopDuringAResubmissionSendsNothingMore)
+{
+    Start(UsbSim::ProductUac2());
+    ASSERT_EQ(StartStreaming(48000), STATUS_SUCCESS);
+    Run(50);
+    std::thread stopper;
+    size_t sentBeforeStop = 0;
+    std::atomic<bool> passBegan{false};
+    std::atomic<bool> hookRan{false};
+    duringNextFill = [&] {
+        // On the bus's frame DPC, which completes every transfer: none completes meanwhile.
+        sentBeforeStop = bus->UrbCount(URB_FUNCTION_ISOCH_TRANSFER);
+        const size_t queued = bus->PendingRequests();
+        stopper = std::thread([this] { StopStreaming(); });
+        // The stop's cancel pass has begun once the bus gives back its first transfer; the pass
+        // then waits for this completion, which leaves it to finish before it reaches its IRP.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!passBegan && std::chrono::steady_clock::now() < limit) {
+            passBegan = bus->PendingRequests() < queued;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        hookRan = true;
+    };
+    Platform::Kernel::SetTimeMode(Platform::Kernel::TimeMode::Real);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!hookRan && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(hookRan) << "no transfer was sent again";
+    stopper.join();
+    Platform::Kernel::SetTimeMode(Platform::Kernel::TimeMode::Virtual);
+    EXPECT_TRUE(passBegan);
+    EXPECT_EQ(bus->UrbCount(URB_FUNCTION_ISOCH_TRANSFER), sentBeforeStop)
+        << "a transfer went out after the stop";
+    EXPECT_EQ(bus->PendingRequests(), 0u);
+    EXPECT_FALSE(transport->IsStreaming());
 }
 
 // A removal waits for every transfer's reference; transfers that cannot be sent again retire, so

@@ -3,6 +3,7 @@
 // a counting pattern (sample frame n carries n on channel 0 and n + 0x1000 on channel 1), keeps
 // every period it is handed, and records restart requests, which the test carries out.
 
+#include <functional>
 #include <vector>
 
 #include "UsbTestOwner.h"
@@ -87,6 +88,11 @@ protected:
                            ULONG, ULONG previousStartFrame, ULONG previousSamples)
     {
         auto* self = static_cast<UsbStreamingTest*>(context);
+        if (self->duringNextFill) {
+            const std::function<void()> hook = std::move(self->duringNextFill);
+            self->duringNextFill = nullptr;
+            hook();
+        }
         self->fills.push_back({startFrame, samples, previousStartFrame, previousSamples});
         auto* bytes = static_cast<uint8_t*>(*buffer);
         for (ULONG s = 0; s < samples; ++s) {
@@ -154,6 +160,9 @@ protected:
     ULONG inChannels = 2;
     bool sawPattern = false;
     IsoStreamShape shape{};  // what the configuration carries; none set: DefaultShape()
+    // Runs once, inside the next fill: on a completion that is sending its transfer again, after
+    // it looked whether streaming runs and before the transfer goes out.
+    std::function<void()> duringNextFill;
 };
 
 // A record for the variants: interface 1 and, with a capture interface, interface 2 stream on
