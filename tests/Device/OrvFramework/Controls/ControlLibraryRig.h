@@ -109,14 +109,20 @@ protected:
             recorder->UnregisterAll();
             recorder = nullptr;
         }
+        CloseWindow();
+        Win32Test::ResetSleepClock();
+        ControlFixture::TearDown();
+    }
+
+    // The tree and its window go.
+    void CloseWindow()
+    {
         root = nullptr;
         if (window) {
             application->RemoveRootWindow(window);
             window->DropBackReferences();
             window = nullptr;
         }
-        Win32Test::ResetSleepClock();
-        ControlFixture::TearDown();
     }
 
     // The top-level control of that name in a window of that client size, over a renderer when

@@ -20,13 +20,18 @@ class PixelRig : public ControlLibraryRig
 protected:
     void TearDown() override
     {
-        ControlLibraryRig::TearDown();
+        // The renderer's GDI+ objects go before GDI+ shuts down.
+        if (recorder) {
+            recorder->UnregisterAll();
+        }
+        CloseWindow();
         context = nullptr;
         renderer = nullptr;
         if (surface != nullptr) {
             Win32Test::DestroyHeadlessWindow(surface);
             surface = nullptr;
         }
+        ControlLibraryRig::TearDown();
     }
 
     // The top-level control in a window of that size over a GDI+ renderer.

@@ -24,10 +24,7 @@ protected:
 
     void Reopen(PointL client)
     {
-        root = nullptr;
-        application->RemoveRootWindow(window);
-        window->DropBackReferences();
-        window = nullptr;
+        CloseWindow();
         Open(u"controls", client);
     }
 
