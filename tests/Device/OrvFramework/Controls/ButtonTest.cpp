@@ -10,6 +10,7 @@
 #include "ControlBase/ValueParam.h"
 #include "ControlLibraryRig.h"
 #include "Notification/NotificationReceiver.h"
+#include "RecordingRenderer.h"
 
 namespace {
 
@@ -322,15 +323,38 @@ TEST_F(Button, ExternalLookKeepsTheOwnersLookAndLetsHitsThrough)
     EXPECT_NE(push->ContainsPoint(PointL{5, 5}), 0);
 }
 
-// The tool tip of a button: its own text while the label is clipped, else "TOOLTIP" (empty
-// here: the fixture has no string table for it).
+// The tool tip of a button: its own text while the label is clipped, else its "TOOLTIP" string.
 TEST_F(Button, ToolTipIsTheLabelOnlyWhileClipped)
 {
     const RCPtr<LButton> labelled = Find<LButton>("labelled");
     labelled->SetText(u"Hi");
-    EXPECT_EQ(Narrow(labelled->GetToolTipText()), "");
+    EXPECT_EQ(Narrow(labelled->GetToolTipText()), "Labelled button");
     labelled->SetText(u"A label far too long for sixty pixels");
     EXPECT_EQ(Narrow(labelled->GetToolTipText()), "A label far too long for sixty pixels");
+    labelled->SetText(u"Hi");
+    EXPECT_EQ(Narrow(labelled->GetToolTipText()), "Labelled button");
+}
+
+// A simulated click repaints the whole button through the window (on the recording renderer).
+TEST_F(Button, SimulatedClickRepaintsTheButton)
+{
+    CloseWindow();
+    Open(u"controls", PointL{400, 300},
+         RCPtr<Orv::LRenderer>(new RendererTest::RecordingRenderer()));
+    const RCPtr<LButton> push = Find<LButton>("push");
+    Orv::RectRegion drained;
+    window->TakeDirtyRegion(drained);
+    push->SimulateClick();
+    Orv::RectRegion dirty;
+    window->TakeDirtyRegion(dirty);
+    const Orv::PointD origin = push->GetWindowOrigin();
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    ASSERT_TRUE(dirty.GetBounds(left, top, right, bottom));
+    EXPECT_LE(left, origin.x);
+    EXPECT_LE(top, origin.y);
+    EXPECT_GE(right, origin.x + 80);
+    EXPECT_GE(bottom, origin.y + 24);
+    PumpFor(200);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #pragma once
-// The headless rig of the control library's tests: the fixture skin read into a factory that
-// knows the library's classes, a root window on recording OS services listed with the
+// The headless rig of the control library's tests: the fixture skin and strings read into a
+// factory that knows the library's classes, a root window on recording OS services listed with the
 // application, synthetic input through the window, an idle pump on the virtual clock, and a
-// recorder of the notifications controls send, stamped with the clock.
+// recorder of the notifications controls send, stamped with the clock. A test that wants to see
+// what is drawn opens its window over the renderer tests' RecordingRenderer.h (on the include
+// path), or over GDI+ in pixel mode (PixelRig.h).
 
 #include <gtest/gtest.h>
 
@@ -100,6 +102,10 @@ protected:
         ASSERT_FALSE(skin.empty());
         ASSERT_EQ(factory->ParseXml(skin.data(), skin.size()), 0)
             << Narrow(factory->GetLastErrorText());
+        const std::string strings = std::string(ORV_CONTROLS_FIXTURES) + "/controllib-strings.xml";
+        ASSERT_EQ(factory->LoadStringTables(Orv::WideString(strings.c_str()),
+                                            Orv::WideString((strings + "-none").c_str()), 0x0009),
+                  0);
         recorder = RCPtr<NotificationRecorder>(new NotificationRecorder());
     }
 
