@@ -335,6 +335,22 @@ TEST_F(Button, ToolTipIsTheLabelOnlyWhileClipped)
     EXPECT_EQ(Narrow(labelled->GetToolTipText()), "Labelled button");
 }
 
+// Until its creation has completed a button handles no notification: "NID_SIMULATE_CLICK" to a
+// button made by hand does nothing until it is marked created.
+TEST_F(Button, SimulateClickNotificationWaitsForTheCreatedMark)
+{
+    RCPtr<LButton> bare(new LButton(root, u"bare"));
+    ASSERT_EQ(bare->Initialize(), 0);
+    Orv::DeliverNotification(RCPtr<Orv::LNotificationReceiver>(bare.Get()), u"NID_SIMULATE_CLICK");
+    EXPECT_FALSE(bare->IsSimulatedClickActive());
+    bare->SetCreated();
+    Orv::DeliverNotification(RCPtr<Orv::LNotificationReceiver>(bare.Get()), u"NID_SIMULATE_CLICK");
+    EXPECT_TRUE(bare->IsSimulatedClickActive());
+    PumpFor(200);
+    EXPECT_FALSE(bare->IsSimulatedClickActive());
+    bare->Close();
+}
+
 // A simulated click repaints the whole button through the window (on the recording renderer).
 TEST_F(Button, SimulatedClickRepaintsTheButton)
 {
