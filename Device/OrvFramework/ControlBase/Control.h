@@ -450,6 +450,9 @@ public:
     // The current look's label needs more width than its text box; without a measured label,
     // whether the control has a name.
     bool IsTextClipped();
+    // The tool tip of a control that shows its label: the label itself while it is clipped, else
+    // the "TOOLTIP" text.
+    const WideString& GetClippedTextToolTip() const;
 
     // --- Local hot keys
     KeyCode GetLocalHotKey(const char16_t* idText) const;

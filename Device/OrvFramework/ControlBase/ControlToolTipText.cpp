@@ -16,4 +16,13 @@ bool LControl::IsTextClipped()
     return label->GetTextWidth() > label->GetBoxWidth();
 }
 
+const WideString& LControl::GetClippedTextToolTip() const
+{
+    // Measuring the label lays its text out, which is no change of the control's state.
+    if (const_cast<LControl*>(this)->IsTextClipped()) {
+        return text;
+    }
+    return LControl::GetToolTipText();
+}
+
 }  // namespace Orv
