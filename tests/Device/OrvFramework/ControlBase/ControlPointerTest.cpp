@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
+#include "ControlBase/ConditionsParam.h"
 #include "ControlBase/MenuDescriptor.h"
 #include "PointerTestSupport.h"
 
@@ -98,8 +100,8 @@ TEST_F(ControlPointer, WithThresholdZeroThePressIsADragAtOnce)
     Move(PointL{41, 30});
     Release(1, PointL{41, 30});
     // No move at the press point: the drag began with the press. Drag mode 0 still clicks.
-    EXPECT_EQ(log, (Names{"NID_MOUSE_DOWN", "NID_MOUSE_MOVE 21,10", "NID_MOUSE_UP",
-                          "NID_LEFT_CLICK"}));
+    EXPECT_EQ(log,
+              (Names{"NID_MOUSE_DOWN", "NID_MOUSE_MOVE 21,10", "NID_MOUSE_UP", "NID_LEFT_CLICK"}));
 }
 
 TEST_F(ControlPointer, AReleaseOutsideGivesNoClickButEndsTheCapture)
@@ -262,6 +264,57 @@ TEST_F(ControlPointer, OnlyARightClickAsksForTheContextMenuAfterItsNotification)
                      "NID_MOUSE_DOWN", "NID_MOUSE_UP", "NID_RIGHT_CLICK", "menu asked: held"}));
     holderRecorder->UnregisterAll();
     holder->SetParent(RCPtr<LControl>());
+}
+
+// What a real press changes in the condition model: the general notification carries capture and
+// left pressed added to hover, and only the narrower notifications of bits that changed follow.
+class ConditionRecorder : public Orv::LNotificationClient
+{
+public:
+    explicit ConditionRecorder(Names& log) : log(log) {}
+    int OnNotification(const RCPtr<Orv::LNotificationDistributor>&,
+                       const RCPtr<Orv::LNotification>& notification) override
+    {
+        std::string entry = Narrow(notification->id);
+        if (const auto change =
+                Orv::DynamicRCPtrCast<Orv::LConditionsParam>(notification->parameter)) {
+            char bits[32];
+            std::snprintf(bits, sizeof bits, " %#x>%#x", change->oldConditions,
+                          change->newConditions);
+            entry += bits;
+        }
+        log.push_back(entry);
+        return 0;
+    }
+
+private:
+    Names& log;
+};
+
+TEST_F(ControlPointer, APressAddsCaptureAndLeftPressedAndSendsTheirOwnNotificationsAfter)
+{
+    Move(PointL{40, 30});
+    RCPtr<ConditionRecorder> conditions(new ConditionRecorder(log));
+    for (const char16_t* id :
+         {u"NID_CONDITION_CHANGE", u"NID_HAS_FOCUS_CONDITION_CHANGE",
+          u"NID_CONTAINS_FOCUS_CONDITION_CHANGE", u"NID_HOVER_CONDITION_CHANGE",
+          u"NID_CAPTURE_CONDITION_CHANGE", u"NID_LEFT_DRAG_CONDITION_CHANGE",
+          u"NID_MIDDLE_DRAG_CONDITION_CHANGE", u"NID_RIGHT_DRAG_CONDITION_CHANGE",
+          u"NID_ENABLED_CONDITION_CHANGE", u"NID_VISIBLITY_CONDITION_CHANGE"}) {
+        conditions->Register(button, id);
+    }
+    log.clear();
+    Press(1, PointL{40, 30});
+    // The capture begins after "NID_MOUSE_DOWN". Focus (0x1), hover (0x4,
+    // 0x1000), enabled and visible (0xc00) before; capture (0x8) and left pressed (0x10) added.
+    EXPECT_EQ(log, (Names{"NID_MOUSE_DOWN", "NID_CONDITION_CHANGE 0x1c05>0x1c1d",
+                          "NID_CAPTURE_CONDITION_CHANGE 0x1c05>0x1c1d",
+                          "NID_LEFT_DRAG_CONDITION_CHANGE 0x1c05>0x1c1d"}));
+    log.clear();
+    Release(1, PointL{40, 30});
+    EXPECT_NE(std::find(log.begin(), log.end(), "NID_CAPTURE_CONDITION_CHANGE 0x1c1d>0x1c05"),
+              log.end());
+    conditions->UnregisterAll();
 }
 
 }  // namespace
