@@ -2,6 +2,8 @@
 
 #include "ControlBase/Panel.h"
 
+#include <algorithm>
+
 #include "Application/FrameworkApp.h"
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/RootWindow.h"
@@ -13,9 +15,7 @@
 
 namespace Orv {
 
-LPanel::LPanel(const RCPtr<LControl>& parent, const WideString& name) : LScrollView(parent, name)
-{
-}
+LPanel::LPanel(const RCPtr<LControl>& parent, const WideString& name) : LScrollView(parent, name) {}
 
 LPanel::~LPanel()
 {
@@ -42,17 +42,22 @@ ORVRESULT LPanel::Initialize()
     return S_OK;
 }
 
-int LPanel::OnPanelSiblingKey(const RCPtr<LNotificationDistributor>&,
+int LPanel::OnPanelSiblingKey(const RCPtr<LNotificationDistributor>& sender,
                               const RCPtr<LNotification>& notification)
 {
-    auto* offer = notification ? dynamic_cast<LSiblingKeyParam*>(notification->parameter.Get())
-                               : nullptr;
+    auto* offer =
+        notification ? dynamic_cast<LSiblingKeyParam*>(notification->parameter.Get()) : nullptr;
     if (offer == nullptr) {
         return 1;
     }
     const RCPtr<LControl> self = HoldSelf();
     const RCPtr<LKeyParam> key(new LKeyParam(offer->key, 1));
     offer->result = HandleHotKeys(key);
+    if (offer->result == 1) {
+        // This binding hides the control level's: the panel's own local hot keys are offered
+        // here, or they would never work while a sibling has the focus.
+        OnSiblingKey(sender, notification);
+    }
     return 1;
 }
 
@@ -79,16 +84,18 @@ void LPanel::MoveFocus(const RCPtr<LKeyParam>& key)
     const RCPtr<LControl> self = HoldSelf();
     if ((key->key.code & KeyCode::kCtrlBit) == 0) {
         const uint32_t routed = key->visited.GetCount();
-        RCPtr<LControl> from =
-            routed == 0 ? RCPtr<LControl>() : key->visited.GetData()[routed - 1];
+        RCPtr<LControl> from = routed == 0 ? RCPtr<LControl>() : key->visited.GetData()[routed - 1];
         const bool backwards = (key->key.code & KeyCode::kShiftBit) != 0;
         RCPtr<LControl> candidate = FindNextFocusable(from, backwards);
         // Each child is a candidate at most once: a search that keeps answering controls that
         // cannot take the focus (hidden anchors, overriding searches) would otherwise never end.
-        for (uint32_t tried = 0; candidate && tried <= GetChildren().GetCount(); ++tried) {
-            if (candidate == from) {
+        RCPtrArray<LControl> tried;
+        while (candidate && candidate != from) {
+            const RCPtr<LControl>* seen = tried.GetData();
+            if (std::find(seen, seen + tried.GetCount(), candidate) != seen + tried.GetCount()) {
                 break;
             }
+            tried.AddItem(candidate);
             if (candidate->IsFocusTarget() || candidate->CanTakeFocus()) {
                 candidate->SetFocus(!backwards);
                 return;

@@ -81,12 +81,12 @@ ORVRESULT LScrollView::SetAutoClientExtent(int32_t mode, int32_t marginX, int32_
     return S_OK;
 }
 
-ORVRESULT LScrollView::SetLineMode(int axis, int32_t step)
+ORVRESULT LScrollView::SetLineMode(int axis, int32_t mode, int32_t step)
 {
     if (axis != 0 && axis != 1) {
         return E_INVALIDARG;
     }
-    lineMode[axis] = step != 0 ? 1 : 0;
+    lineMode[axis] = mode;
     lineStep[axis] = step;
     UpdateBars();
     return S_OK;
@@ -216,14 +216,14 @@ ORVRESULT LScrollView::UpdateAutoExtent()
     extent.x += autoExtentMargin[0];
     extent.y += autoExtentMargin[1];
     switch (autoExtentMode) {
-    case 1:
-        return SetClientExtent(extent.x, clientExtent.y);
-    case 2:
-        return SetClientExtent(clientExtent.x, extent.y);
-    case 3:
-        return SetClientExtent(extent.x, extent.y);
-    default:
-        return S_OK;
+        case 1:
+            return SetClientExtent(extent.x, clientExtent.y);
+        case 2:
+            return SetClientExtent(clientExtent.x, extent.y);
+        case 3:
+            return SetClientExtent(extent.x, extent.y);
+        default:
+            return S_OK;
     }
 }
 
@@ -244,8 +244,7 @@ ORVRESULT LScrollView::UpdateBars()
     const double fullHeight = viewportBefore.height + (horizontalBefore ? barThickness.y : 0.0);
     UpdateAutoExtent();
     bool needVertical = clientExtent.y > fullHeight;
-    const bool needHorizontal =
-        clientExtent.x > fullWidth - (needVertical ? barThickness.x : 0.0);
+    const bool needHorizontal = clientExtent.x > fullWidth - (needVertical ? barThickness.x : 0.0);
     if (needHorizontal && !needVertical) {
         needVertical = clientExtent.y > fullHeight - barThickness.y;
     }
@@ -345,8 +344,7 @@ void LScrollView::UpdateBarInLines(bool vertical, const RectD& viewport)
     bar->pageStep = std::min(fit * bar->lineStep, 1.0);
     bar->visibleFraction = scrolls ? static_cast<double>(fit) / lines : 1.0;
     bar->UpdateThumbSize();
-    const double value =
-        std::clamp(bar->ValueFromPosition(bar->GetValuePosition()), 0.0, travel);
+    const double value = std::clamp(bar->ValueFromPosition(bar->GetValuePosition()), 0.0, travel);
     bar->SetValueRange(0, travel, 0);
     bar->SetValue(bar->PositionFromValue(value));
 }
@@ -376,9 +374,8 @@ void LScrollView::OnScrollOffsetChanged(const PointD& oldOffset, const PointD& n
         if (!bar) {
             continue;
         }
-        const double travel =
-            std::max(vertical ? clientExtent.y - viewport.height : clientExtent.x - viewport.width,
-                     0.0);
+        const double travel = std::max(
+            vertical ? clientExtent.y - viewport.height : clientExtent.x - viewport.width, 0.0);
         const double position = travel > 0 ? (vertical ? newOffset.y : newOffset.x) / travel : 0.0;
         const RCPtr<LNotificationDistributor> source(bar);
         if (scrollHandler && scrollHandler->HasHandler(source, u"NID_VALUE_CHANGE")) {
@@ -455,10 +452,10 @@ ORVRESULT LScrollView::ApplyDescriptor(const RCPtr<LControlDescriptor>& descript
 }
 
 ORVRESULT LScrollView::WheelOn(const RCPtr<LScrollbar>& bar, const RCPtr<LMouseWheelParam>& wheel,
-                               bool, int32_t addCode)
+                               int32_t addCode)
 {
-    const double step = (wheel->modifiers & KeyModifier::kShift) != 0 ? bar->pageStep
-                                                                       : bar->lineStep;
+    const double step =
+        (wheel->modifiers & KeyModifier::kShift) != 0 ? bar->pageStep : bar->lineStep;
     const double position = bar->GetValuePosition();
     bar->SetValue(wheel->wheelCode == addCode ? position + step : position - step);
     return S_OK;
@@ -473,7 +470,7 @@ ORVRESULT LScrollView::OnWheel(const RCPtr<LMouseWheelParam>& wheel)
     }
     const bool useHorizontal =
         !vertical || (horizontal && (wheel->modifiers & KeyModifier::kAlt) != 0);
-    return WheelOn(useHorizontal ? hBar : vBar, wheel, true, kWheelVerticalNegative);
+    return WheelOn(useHorizontal ? hBar : vBar, wheel, kWheelVerticalNegative);
 }
 
 ORVRESULT LScrollView::OnHWheel(const RCPtr<LMouseWheelParam>& wheel)
@@ -483,7 +480,7 @@ ORVRESULT LScrollView::OnHWheel(const RCPtr<LMouseWheelParam>& wheel)
     if (!wheel || (!vertical && !horizontal)) {
         return 1;
     }
-    return WheelOn(horizontal ? hBar : vBar, wheel, true, kWheelHorizontalNegative);
+    return WheelOn(horizontal ? hBar : vBar, wheel, kWheelHorizontalNegative);
 }
 
 ORVRESULT LScrollView::Initialize()

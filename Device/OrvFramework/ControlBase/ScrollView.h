@@ -57,9 +57,9 @@ public:
     const PointD& GetClientExtent() const { return clientExtent; }
     // Bit 0: the width from the children, bit 1: the height; the margin is added. 0.
     ORVRESULT SetAutoClientExtent(int32_t mode, int32_t marginX, int32_t marginY);
-    // Pixels per line on an axis (0 x, 1 y); below 1 the axis counts pixels. E_INVALIDARG for
-    // another axis.
-    ORVRESULT SetLineMode(int axis, int32_t lineStep);
+    // Mode non-zero: the bar on that axis (0 x, 1 y) counts lines of lineStep pixels; a step
+    // below 1 counts pixels all the same. E_INVALIDARG for another axis.
+    ORVRESULT SetLineMode(int axis, int32_t mode, int32_t lineStep);
     // The space the bars take: the corner's size, else the vertical bar's width and the
     // horizontal bar's height.
     PointD GetScrollBarArea() const;
@@ -85,7 +85,7 @@ private:
     bool BarTakesSpace(bool vertical) const;
     int32_t LineStepOf(bool vertical) const;
     ORVRESULT WheelOn(const RCPtr<LScrollbar>& bar, const RCPtr<LMouseWheelParam>& wheel,
-                      bool addWhenCode, int32_t addCode);
+                      int32_t addCode);
     int OnBarValueChange(const RCPtr<LNotificationDistributor>& sender,
                          const RCPtr<LNotification>& notification);
 

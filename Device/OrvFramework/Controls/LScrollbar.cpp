@@ -114,8 +114,8 @@ void LScrollbar::OnClientRectChanged()
 
 void LScrollbar::UpdateThumbSize()
 {
-    thumbLength = std::trunc(
-        std::max(minimumThumbLength, (trackEnd - trackStart) * visibleFraction) + 0.5);
+    thumbLength =
+        std::trunc(std::max(minimumThumbLength, (trackEnd - trackStart) * visibleFraction) + 0.5);
     if (thumb && thumb->GetLayout()) {
         const int axis = vertical ? 1 : 0;
         AxisPositionSpec position;
@@ -210,15 +210,13 @@ ORVRESULT LScrollbar::Initialize()
     const RCPtr<LControl> inc = FindChild(u"inc");
     for (const RCPtr<LControl>& step : {dec, inc}) {
         if (step) {
-            barHandler->AddHandler(&LScrollbar::OnStepButton,
-                                   RCPtr<LNotificationDistributor>(step),
+            barHandler->AddHandler(&LScrollbar::OnStepButton, RCPtr<LNotificationDistributor>(step),
                                    u"NID_BUTTON_AUTOREPEAT");
         }
     }
     if (dec && inc) {
-        vertical = (inc->GetRect().x - dec->GetRect().x) <= (inc->GetRect().y - dec->GetRect().y)
-                       ? 1
-                       : 0;
+        vertical =
+            (inc->GetRect().x - dec->GetRect().x) <= (inc->GetRect().y - dec->GetRect().y) ? 1 : 0;
     }
     OnClientRectChanged();
     SetKeyMask(0xFF);
@@ -252,10 +250,9 @@ PointD LScrollbar::PointerInChannel() const
     const RCPtr<LControl> top = channel->GetTopLevelControl();
     const PointD origin = channel->GetWindowOrigin();
     const RectD client = channel->GetClientRect(-1);
-    return PointD{ClampCoordinate(cursor.x - RoundHalfAwayFromZero(top->GetRect().x) - origin.x -
-                                  client.x),
-                  ClampCoordinate(cursor.y - RoundHalfAwayFromZero(top->GetRect().y) - origin.y -
-                                  client.y)};
+    return PointD{
+        ClampCoordinate(cursor.x - RoundHalfAwayFromZero(top->GetRect().x) - origin.x - client.x),
+        ClampCoordinate(cursor.y - RoundHalfAwayFromZero(top->GetRect().y) - origin.y - client.y)};
 }
 
 bool LScrollbar::IsPointerInPageZone() const
@@ -284,8 +281,7 @@ void LScrollbar::UpdatePageHighlight()
     if (looks.GetCount() > 1 && looks.GetData()[1]) {
         RectRegion& region = looks.GetData()[1]->GetRegion();
         region.Clear();
-        region.AddRectRounded(RectD{zone.x + client.x, zone.y + client.y, zone.width,
-                                    zone.height});
+        region.AddRectRounded(RectD{zone.x + client.x, zone.y + client.y, zone.width, zone.height});
         channel->SetLookRegionToComplement(0, 1);
     }
 }
@@ -316,9 +312,8 @@ int LScrollbar::OnTrackPress(const RCPtr<LNotificationDistributor>&,
     const RCPtr<LControl> self = HoldSelf();
     if (Rose(*conditions, kConditionLeftPressed)) {
         const RectD client = channel->GetClientRect(-1);
-        const PointD press{
-            ClampCoordinate(conditions->point.x - channel->GetRect().x - client.x),
-            ClampCoordinate(conditions->point.y - channel->GetRect().y - client.y)};
+        const PointD press{ClampCoordinate(conditions->point.x - channel->GetRect().x - client.x),
+                           ClampCoordinate(conditions->point.y - channel->GetRect().y - client.y)};
         pageZone = HitTrackZone(press);
         if (pageZone != 0) {
             PageOnce();
@@ -400,15 +395,16 @@ int LScrollbar::OnThumbDrag(const RCPtr<LNotificationDistributor>&,
 int LScrollbar::OnThumbMove(const RCPtr<LNotificationDistributor>&,
                             const RCPtr<LNotification>& notification)
 {
-    const auto* point = notification ? dynamic_cast<const LPointWithModifiersParam*>(
-                                           notification->parameter.Get())
-                                     : nullptr;
+    const auto* point =
+        notification ? dynamic_cast<const LPointWithModifiersParam*>(notification->parameter.Get())
+                     : nullptr;
     if (!dragging || point == nullptr || !thumb) {
         return 0;
     }
     // The move is in the thumb's own coordinates; the thumb's rectangle is in the channel's.
-    const double along = (vertical ? thumb->GetRect().y + point->y : thumb->GetRect().x + point->x) -
-                         grabOffset[vertical ? 1 : 0];
+    const double along =
+        (vertical ? thumb->GetRect().y + point->y : thumb->GetRect().x + point->x) -
+        grabOffset[vertical ? 1 : 0];
     const double last = std::max(trackEnd - thumbLength, trackStart);
     const double offset = std::clamp(std::trunc(ClampCoordinate(along)), trackStart, last);
     if (offset == ThumbStart()) {
@@ -462,18 +458,18 @@ double LScrollbar::PositionForKey(uint32_t keyWord) const
             continue;
         }
         switch (rule.kind) {
-        case -1:
-            return std::max(position - lineStep, 0.0);
-        case 1:
-            return position + lineStep;
-        case -2:
-            return std::max(position - pageStep, 0.0);
-        case 2:
-            return position + pageStep;
-        case 3:
-            return 0.0;
-        default:
-            return 1.0;
+            case -1:
+                return std::max(position - lineStep, 0.0);
+            case 1:
+                return position + lineStep;
+            case -2:
+                return std::max(position - pageStep, 0.0);
+            case 2:
+                return position + pageStep;
+            case 3:
+                return 0.0;
+            default:
+                return 1.0;
         }
     }
     return -1.0;
@@ -482,8 +478,8 @@ double LScrollbar::PositionForKey(uint32_t keyWord) const
 int LScrollbar::OnBarSiblingKey(const RCPtr<LNotificationDistributor>&,
                                 const RCPtr<LNotification>& notification)
 {
-    auto* offer = notification ? dynamic_cast<LSiblingKeyParam*>(notification->parameter.Get())
-                               : nullptr;
+    auto* offer =
+        notification ? dynamic_cast<LSiblingKeyParam*>(notification->parameter.Get()) : nullptr;
     if (offer == nullptr || !IsVisible(true)) {
         return 0;
     }
