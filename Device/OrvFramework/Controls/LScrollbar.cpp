@@ -57,6 +57,13 @@ LScrollbar::LScrollbar(const RCPtr<LControl>& parent, const WideString& name)
 
 LScrollbar::~LScrollbar() = default;
 
+ORVRESULT LScrollbar::DropBackReferences()
+{
+    // The thumb is a grandchild: held here, it would keep its channel, and so itself, alive.
+    thumb = nullptr;
+    return LControl::DropBackReferences();
+}
+
 RCPtr<LControl> LScrollbar::Channel() const
 {
     return FindChild(u"channel");
@@ -358,7 +365,9 @@ void LScrollbar::OnTick()
     const double now = Now();
     pageDelayRemaining -= now - lastPageTime;
     lastPageTime = now;
-    if (pageDelayRemaining <= 0) {
+    // The clock counts seconds since far back, so differences of it are off by a few ulps (about
+    // a nanosecond): a delay met to within a microsecond is met, or the page waits a tick more.
+    if (pageDelayRemaining <= 1e-6) {
         pageDelayRemaining = pageRepeatInterval;
         PageOnce();
         UpdatePageHighlight();

@@ -36,6 +36,7 @@ public:
                        const RCPtr<LNotification>& notification) override;
     ORVRESULT Unregister(const RCPtr<LNotificationDistributor>& source,
                          const char16_t* idText) override;
+    ORVRESULT DropBackReferences() override;
 
     void UpdateThumbSize();
     void PlaceThumb();
