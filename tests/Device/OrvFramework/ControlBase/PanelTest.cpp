@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Application/ApplicationNotificationCenter.h"
+#include "ControlBase/ScrollViewClasses.h"
 #include "ScrollTestSupport.h"
 #include "System/GlobalHotKeyManager.h"
 
@@ -253,6 +254,24 @@ TEST_F(Panel, ARootPanelAnswersTheBaseSearchWithItsWrap)
     EXPECT_EQ(p->FindNextFocusable(Child(u"P3"), false), RCPtr<LControl>());
     EXPECT_EQ(p->FindNextFocusable(Child(u"P1"), true), RCPtr<LControl>());
     EXPECT_EQ(p->FindNextFocusable(Child(u"P1"), false), Child(u"P2"));
+}
+
+TEST_F(Panel, ThePanelClassesAndTheScrollBarAreRegistered)
+{
+    RCPtr<Orv::LControlFactory> own(new Orv::LControlFactory(u"Quorvel"));
+    ASSERT_EQ(Orv::RegisterScrollViewClasses(*own), S_OK);
+    for (const char16_t* className :
+         {u"Framework.Panel", u"Framework.ScrollChannel", u"Framework.ComboSlider.DropDownPanel"}) {
+        SCOPED_TRACE(ControlTest::Narrow(Orv::WideString(className)));
+        const RCPtr<LControl> made =
+            own->CreateControl(Describe(className, u"made", Place{0, 0, 50, 50, 5}), root);
+        EXPECT_NE(dynamic_cast<Orv::LPanel*>(made.Get()), nullptr);
+        made->Close();
+    }
+    const RCPtr<LControl> made =
+        own->CreateControl(Describe(u"Framework.ScrollBar", u"bar", Place{0, 0, 16, 50}), root);
+    EXPECT_NE(dynamic_cast<Orv::LScrollbar*>(made.Get()), nullptr);
+    made->Close();
 }
 
 }  // namespace
