@@ -1,0 +1,25 @@
+// The create functions of the panel's skin classes and of the scroll bar.
+
+#include "ControlBase/ScrollViewClasses.h"
+
+#include "ControlBase/ControlCreateFunction.h"
+#include "ControlBase/Panel.h"
+#include "Controls/Scrollbar.h"
+
+namespace Orv {
+
+ORVRESULT RegisterScrollViewClasses(LControlFactory& factory)
+{
+    for (const char16_t* className :
+         {u"Framework.Panel", u"Framework.ScrollChannel", u"Framework.ComboSlider.DropDownPanel"}) {
+        const ORVRESULT result =
+            factory.RegisterControlCreateFunction(className, &CreateControlOf<LPanel>);
+        if (ORV_FAILED(result)) {
+            return result;
+        }
+    }
+    return factory.RegisterControlCreateFunction(u"Framework.ScrollBar",
+                                                 &CreateControlOf<LScrollbar>);
+}
+
+}  // namespace Orv
