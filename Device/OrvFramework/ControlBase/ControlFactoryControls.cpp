@@ -15,7 +15,7 @@ RCPtr<LControl> LControlFactory::CreateControl(const RCPtr<LControlDescriptor>& 
         ORV_THROW_NULL_POINTER("LControlFactory::CreateControl has no descriptor");
     }
     if (descriptor->createFunction == nullptr) {
-        ControlCreateFunction function = nullptr;
+        ControlCreateFunctionPointer function = nullptr;
         GetControlCreateFunction(descriptor->className, function);
         descriptor->createFunction = function;
     }
