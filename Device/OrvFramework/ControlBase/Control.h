@@ -525,6 +525,14 @@ private:
     // One idle step of an active kinetic axis.
     void KineticStep(int axis);
 
+    // Re-applying a skin: the window keeps its place and size; the control keeps its
+    // visibility, enabled flag and focusability rule; old children that the new descriptor names
+    // no more are closed first; the others are attached again to their new sub-descriptors.
+    void KeepWindowPlacement();
+    void KeepStateThroughReapplication(bool keptVisible, bool keptEnabled);
+    void CloseChildrenWithoutSubControl();
+    void ReattachChildren(RCPtrArray<LControl>& oldChildren);
+
     // Joins the end of the new parent's child list, without a counted reference to itself in
     // between, so that the constructor can use it. 0, or the list's refusal.
     ORVRESULT JoinParent(LControl* newParent);

@@ -72,6 +72,10 @@ public:
     // The current skin's top-level descriptor of that name (the last of equal names), or a
     // null one.
     const RCPtr<LControlDescriptor>& FindSubControlDescriptor(const WideString& name) const;
+    // The current skin's top-level descriptor of the control's name applied to it again (its
+    // ApplyDescriptor's result); E_FAIL for a null control or when the skin has none. Defined
+    // with the controls.
+    ORVRESULT ApplySkinToControl(const RCPtr<LControl>& control);
     // The source's clone under a new name and layout; shares the source's children, skin,
     // create parameters and cached create function.
     RCPtr<LControlDescriptor> DeriveDescriptor(const RCPtr<LControlDescriptor>& source,

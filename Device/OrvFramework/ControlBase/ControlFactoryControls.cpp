@@ -44,6 +44,19 @@ RCPtr<LControl> LControlFactory::CreateControlByName(const WideString& name,
     return control;
 }
 
+ORVRESULT LControlFactory::ApplySkinToControl(const RCPtr<LControl>& control)
+{
+    if (!control) {
+        return E_FAIL;
+    }
+    // FindSubControlDescriptor answers nothing for an index outside the skins.
+    const RCPtr<LControlDescriptor> found = FindSubControlDescriptor(control->GetName());
+    if (!found) {
+        return E_FAIL;
+    }
+    return control->ApplyDescriptor(found);
+}
+
 RCPtr<LStringTable> LControlFactory::GetControlStringTable(const RCPtr<LControl>& parent,
                                                            const WideString& controlName) const
 {

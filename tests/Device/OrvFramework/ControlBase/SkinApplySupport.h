@@ -60,6 +60,8 @@ protected:
     Orv::RCPtr<Orv::LControl> BuildTop(const std::string& skins)
     {
         ParseSkins(skins);
+        // The reader leaves the index at the last skin it read; the application starts at 0.
+        factory->currentSkinIndex = 0;
         return factory->CreateControlByName(u"top", nullptr);
     }
 
