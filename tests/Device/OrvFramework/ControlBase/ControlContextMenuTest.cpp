@@ -159,6 +159,40 @@ TEST_F(ContextMenu, SetMenuDescriptorRefusesNullAndEscapeClosesTheMenu)
     EXPECT_FALSE(popup->GetLayout()->isVisible);
 }
 
+TEST_F(ContextMenu, ARightClickOpensTheControlsMenuAndANewMenuReplacesIt)
+{
+    Build(true);
+    host.pointer = Orv::PointL{120, 60};
+    ASSERT_EQ(owner->SetContextMenu(TwoEntries()), S_OK);
+    const RCPtr<Orv::LMouseButtonParam> click(new Orv::LMouseButtonParam(4, 20, 10, 0, 0, 0, 0));
+    ASSERT_EQ(owner->OnRightClick(click), S_OK);
+    ASSERT_EQ(owner->opened.size(), 1u);
+    EXPECT_EQ(owner->opened[0]->GetMenuDescriptor()->GetItems().GetCount(), 2u);
+
+    RCPtr<Orv::LMenuDescriptor> single = Orv::LMenuDescriptor::Create();
+    single->AddItem(0, u"Paste", u"NID_EDIT_PASTE_REQ", 1, 0);
+    ASSERT_EQ(owner->SetContextMenu(single), S_OK);
+    EXPECT_EQ(owner->GetContextMenu().Get(), single.Get());
+    ASSERT_EQ(owner->OnRightClick(click), S_OK);
+    ASSERT_EQ(owner->opened.size(), 2u);
+    EXPECT_EQ(owner->opened[1]->GetMenuDescriptor()->GetItems().GetCount(), 1u);
+    EXPECT_EQ(owner->GetChildren().GetCount(), 1u);
+    ASSERT_EQ(owner->SetContextMenu(nullptr), S_OK);
+}
+
+TEST_F(ContextMenu, AContextMenuOfAnotherClassIsClosedNotLeftUnderTheControl)
+{
+    factory = Orv::RCPtr<Orv::LControlFactory>(new Orv::LControlFactory(u"Quorvel"));
+    application->SetControlFactory(factory);
+    RegisterBase(u"Test.Base");
+    RegisterBase(u"Framework.PopupMenu");  // a plain control under the pop-up's name
+    factory->RegisterControlCreateFunction(u"Test.Owner", &Orv::ControlCreateFunction<MenuOwner>);
+    Build(true);
+    ASSERT_EQ(owner->ShowContextMenu(TwoEntries()), S_OK);
+    EXPECT_TRUE(owner->opened.empty());
+    EXPECT_EQ(owner->GetChildren().GetCount(), 0u);
+}
+
 class ShellOpen : public testing::Test
 {
 protected:
