@@ -180,6 +180,29 @@ TEST_F(ContextMenu, ARightClickOpensTheControlsMenuAndANewMenuReplacesIt)
     ASSERT_EQ(owner->SetContextMenu(nullptr), S_OK);
 }
 
+TEST_F(ContextMenu, ANewMenuUnbindsTheOldMenusHotKeysAndBindsItsOwn)
+{
+    Build(true);
+    window->GetHotKeys()->GetHotKeys().AddHotKey(
+        Orv::KeyCode(0x77u, true, false, Orv::KeyModifierFlags{0}), u"NID_T_CUT");
+    window->GetHotKeys()->GetHotKeys().AddHotKey(
+        Orv::KeyCode(0x78u, true, false, Orv::KeyModifierFlags{0}), u"NID_T_PASTE");
+    RCPtr<Orv::LMenuDescriptor> cut = Orv::LMenuDescriptor::Create();
+    cut->AddItem(0, u"Cut", u"NID_T_CUT", 1, 0);
+    RCPtr<Orv::LMenuDescriptor> paste = Orv::LMenuDescriptor::Create();
+    paste->AddItem(0, u"Paste", u"NID_T_PASTE", 1, 0);
+    const auto& handler = owner->GetNotificationHandler();
+    ASSERT_TRUE(handler);
+    const RCPtr<Orv::LNotificationDistributor> direct;
+    ASSERT_EQ(owner->SetContextMenu(cut), S_OK);
+    EXPECT_TRUE(handler->HasHandler(direct, u"NID_T_CUT"));
+    ASSERT_EQ(owner->SetContextMenu(paste), S_OK);
+    EXPECT_FALSE(handler->HasHandler(direct, u"NID_T_CUT"));
+    EXPECT_TRUE(handler->HasHandler(direct, u"NID_T_PASTE"));
+    ASSERT_EQ(owner->SetContextMenu(nullptr), S_OK);
+    EXPECT_FALSE(handler->HasHandler(direct, u"NID_T_PASTE"));
+}
+
 TEST_F(ContextMenu, AContextMenuOfAnotherClassIsClosedNotLeftUnderTheControl)
 {
     factory = Orv::RCPtr<Orv::LControlFactory>(new Orv::LControlFactory(u"Quorvel"));
