@@ -14,7 +14,7 @@
 
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutDescriptor.h"

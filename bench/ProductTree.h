@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "ControlBase/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutDescriptor.h"
@@ -50,7 +50,7 @@ public:
         }
         for (const std::string& className : classes) {
             factory->RegisterControlCreateFunction(Orv::WideString(className.c_str()).GetText(),
-                                                   &Orv::CreateControlOf<LControl>);
+                                                   &Orv::ControlCreateFunction<LControl>);
         }
         factory->currentSkinIndex = 0;
         root = factory->CreateControlByName(u"mainControl", nullptr);

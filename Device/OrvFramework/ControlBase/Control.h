@@ -311,6 +311,9 @@ public:
     double ValueFromPosition(double position) const;
     double PositionFromValue(double value) const;
     bool IsNotFocusable() const { return notFocusable; }
+    // A focus scope takes the focus whatever its ancestors allow (a pop-up over a control that
+    // cannot take it).
+    void SetFocusScope(bool scope) { focusScope = scope; }
     bool WantsTab() const { return wantsTab; }
     bool UsesParentToolTip() const { return useParentToolTip; }
     const RectD& GetRect() const { return rect; }
@@ -465,9 +468,14 @@ public:
     ORVRESULT SetDragThreshold(int32_t pixels);
     int32_t GetDragThreshold() const { return dragThreshold; }
 
-    // Opens the menu at the pointer as the skin's "contextMenu" pop-up (the right click's menu).
-    // 0.
+    // Opens the menu at the pointer in a pop-up made from the skin's "contextMenu" control under
+    // this one, after OnContextMenuOpening; nothing without such a control. 0.
     ORVRESULT ShowContextMenu(const RCPtr<LMenuDescriptor>& menu);
+    // The old menu's entries leave the hot-key bindings, the new one's join them. 0.
+    ORVRESULT SetContextMenu(const RCPtr<LMenuDescriptor>& menu);
+    // E_INVALIDARG when there is no look at that index; otherwise the look's update region
+    // becomes a copy of this one and the control is repainted. 0.
+    ORVRESULT SetLookRegion(int32_t lookIndex, const RectRegion& region);
 
     // The children waiting to be closed at the next idle pass.
     ORVRESULT CloseChildLater(const RCPtr<LControl>& child);
@@ -527,6 +535,14 @@ private:
     void TakeDragOrigin();
     // One idle step of an active kinetic axis.
     void KineticStep(int axis);
+
+    // Re-applying a skin: the window keeps its place and size; the control keeps its
+    // visibility, enabled flag and focusability rule; old children that the new descriptor names
+    // no more are closed first; the others are attached again to their new sub-descriptors.
+    void KeepWindowPlacement();
+    void KeepStateThroughReapplication(bool keptVisible, bool keptEnabled);
+    void CloseChildrenWithoutSubControl();
+    void ReattachChildren(RCPtrArray<LControl>& oldChildren);
 
     // Joins the end of the new parent's child list, without a counted reference to itself in
     // between, so that the constructor can use it. 0, or the list's refusal.

@@ -76,10 +76,4 @@ ORVRESULT LControl::OnRightClick(const RCPtr<LMouseButtonParam>& button)
     return S_OK;
 }
 
-ORVRESULT LControl::ShowContextMenu(const RCPtr<LMenuDescriptor>&)
-{
-    // Opens nothing until the skin's pop-up menu control can be built.
-    return S_OK;
-}
-
 }  // namespace Orv

@@ -1,11 +1,8 @@
 #pragma once
-// The create function of a control class, as the factory calls it: construct the class under the
-// parent with the descriptor's name, apply the descriptor, create the children, initialise, let
-// the control know it was created, then mark it created. Classes that need nothing more register
-// CreateControlOf<TheClass>.
+// The name the first control tests registered their classes under; the creation sequence itself
+// is the application's ControlCreateFunction.
 
-#include "ControlBase/Control.h"
-#include "ControlBase/ControlDescriptor.h"
+#include "Application/ControlCreateFunction.h"
 
 namespace Orv {
 
@@ -13,18 +10,7 @@ template <class T>
 RCPtr<LControl>& CreateControlOf(RCPtr<LControl>& result, const RCPtr<LControl>& parent,
                                  const RCPtr<LControlDescriptor>& descriptor)
 {
-    result = nullptr;
-    if (!descriptor) {
-        return result;
-    }
-    RCPtr<T> control(new T(parent, descriptor->name));
-    control->ApplyDescriptor(descriptor);
-    control->CreateChildren(descriptor);
-    control->Initialize();
-    control->OnCreated();
-    control->SetCreated();
-    result = control;
-    return result;
+    return ControlCreateFunction<T>(result, parent, descriptor);
 }
 
 }  // namespace Orv

@@ -21,7 +21,7 @@ class LControlDescriptor;
 
 // Builds a control of one skin class for the descriptor under the parent (null at the top),
 // fills result with it (null when it cannot) and returns result.
-using ControlCreateFunction = RCPtr<LControl>& (*)(RCPtr<LControl>& result,
+using ControlCreateFunctionPointer = RCPtr<LControl>& (*)(RCPtr<LControl>& result,
                                                    const RCPtr<LControl>& parent,
                                                    const RCPtr<LControlDescriptor>& descriptor);
 
@@ -49,7 +49,7 @@ public:
     RCPtr<LSkinDescriptor> skin;
     RCPtr<LLayoutDescriptor> layout;  // null for a root
     RCPtr<LStringTable> createParams;
-    ControlCreateFunction createFunction = nullptr;  // cached by the factory
+    ControlCreateFunctionPointer createFunction = nullptr;  // cached by the factory
 };
 
 }  // namespace Orv

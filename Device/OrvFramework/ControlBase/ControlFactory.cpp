@@ -26,14 +26,14 @@ LControlFactory::LControlFactory(const WideString& applicationName) : strings(ap
 LControlFactory::~LControlFactory() = default;
 
 ORVRESULT LControlFactory::RegisterControlCreateFunction(const WideString& className,
-                                                         ControlCreateFunction function)
+                                                         ControlCreateFunctionPointer function)
 {
     registry.try_emplace(className, function);
     return S_OK;
 }
 
 ORVRESULT LControlFactory::GetControlCreateFunction(const WideString& className,
-                                                    ControlCreateFunction& function) const
+                                                    ControlCreateFunctionPointer& function) const
 {
     const auto found = registry.find(className);
     if (found == registry.end()) {

@@ -55,10 +55,10 @@ public:
 
     // A name registered already keeps its first function. 0.
     ORVRESULT RegisterControlCreateFunction(const WideString& className,
-                                            ControlCreateFunction function);
+                                            ControlCreateFunctionPointer function);
     // 0 and the function; throws a runtime error when the name is not registered.
     ORVRESULT GetControlCreateFunction(const WideString& className,
-                                       ControlCreateFunction& function) const;
+                                       ControlCreateFunctionPointer& function) const;
     // The control the create function of the descriptor's class builds (cached in the
     // descriptor on first use), or null. An unregistered class throws before anything is made.
     // Defined with the controls, like the two other operations that handle them.
@@ -72,6 +72,10 @@ public:
     // The current skin's top-level descriptor of that name (the last of equal names), or a
     // null one.
     const RCPtr<LControlDescriptor>& FindSubControlDescriptor(const WideString& name) const;
+    // The current skin's top-level descriptor of the control's name applied to it again (its
+    // ApplyDescriptor's result); E_FAIL for a null control or when the skin has none. Defined
+    // with the controls.
+    ORVRESULT ApplySkinToControl(const RCPtr<LControl>& control);
     // The source's clone under a new name and layout; shares the source's children, skin,
     // create parameters and cached create function.
     RCPtr<LControlDescriptor> DeriveDescriptor(const RCPtr<LControlDescriptor>& source,
@@ -226,7 +230,7 @@ private:
     uint32_t currentLanguage = 0x0009;
     WideString basePath;
     RCPtrArray<LControlDescriptor> skins;
-    std::map<WideString, ControlCreateFunction> registry;
+    std::map<WideString, ControlCreateFunctionPointer> registry;
 
     // The name maps of the appearance elements.
     std::map<WideString, RCPtr<LColorizer>> colorizers;

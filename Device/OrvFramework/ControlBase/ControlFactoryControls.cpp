@@ -15,7 +15,7 @@ RCPtr<LControl> LControlFactory::CreateControl(const RCPtr<LControlDescriptor>& 
         ORV_THROW_NULL_POINTER("LControlFactory::CreateControl has no descriptor");
     }
     if (descriptor->createFunction == nullptr) {
-        ControlCreateFunction function = nullptr;
+        ControlCreateFunctionPointer function = nullptr;
         GetControlCreateFunction(descriptor->className, function);
         descriptor->createFunction = function;
     }
@@ -42,6 +42,19 @@ RCPtr<LControl> LControlFactory::CreateControlByName(const WideString& name,
         control->SetRootWindow(rootWindow);
     }
     return control;
+}
+
+ORVRESULT LControlFactory::ApplySkinToControl(const RCPtr<LControl>& control)
+{
+    if (!control) {
+        return E_FAIL;
+    }
+    // FindSubControlDescriptor answers nothing for an index outside the skins.
+    const RCPtr<LControlDescriptor> found = FindSubControlDescriptor(control->GetName());
+    if (!found) {
+        return E_FAIL;
+    }
+    return control->ApplyDescriptor(found);
 }
 
 RCPtr<LStringTable> LControlFactory::GetControlStringTable(const RCPtr<LControl>& parent,

@@ -46,6 +46,16 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
     if (!newDescriptor) {
         return E_INVALIDARG;
     }
+    // A re-application keeps what the user sees of the control's state: its visibility (until
+    // the new skin says otherwise), its enabled flag and its text.
+    const bool reapplying = created;
+    bool keptVisible = true;
+    bool keptEnabled = true;
+    if (reapplying && layout) {
+        keptVisible = layout->isVisible;
+        keptEnabled = layout->isEnabled;
+        SetClipToParent(true);
+    }
     if (parent && layout && !layout->clipToParent) {
         // The old layout's overlay status leaves the ancestors' counts before the new one is
         // counted, so that applying a descriptor again never counts a control twice.
@@ -61,6 +71,12 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
     if (!parent && rootWindow) {
         // A window's root control is always shown; the window hides it.
         layout->isVisible = true;
+        if (reapplying) {
+            KeepWindowPlacement();
+        }
+    }
+    if (reapplying) {
+        KeepStateThroughReapplication(keptVisible, keptEnabled);
     }
 
     looks.RemoveAll();
@@ -86,25 +102,42 @@ ORVRESULT LControl::ApplyDescriptor(const RCPtr<LControlDescriptor>& newDescript
         SetFont(WideString(), 0.0f, -1, false);
     }
 
-    if (!created) {
+    if (!reapplying) {
         WideString label;
         if (const RCPtr<LStringTable>& table = GetStringTable()) {
             table->GetString(u"LABEL", label);
         }
         ChangeText(label, false);
+    } else {
+        // The new looks have no text yet: a stored text that differs makes ChangeText hand the
+        // kept one to them.
+        const WideString kept = text;
+        text += u"~";
+        ChangeText(kept, false);
     }
 
     if (!layout->clipToParent && parent) {
         parent->AddNonClippingDescendants(1);
     }
 
-    if (!created) {
-        // The first placement: from nothing, so that every look and child sees a change.
-        rect = RectD{0, 0, 0, 0};
-        UpdateLayout();
+    RCPtrArray<LControl> oldChildren;
+    if (reapplying) {
+        CloseChildrenWithoutSubControl();
+        for (uint32_t index = 0; index < children.GetCount(); ++index) {
+            oldChildren.AddItem(children.GetAt(index, ChildControlList::kInsertionOrder));
+        }
+    }
+    children.Clear();
+    // From nothing, so that every look and child sees a change.
+    rect = RectD{0, 0, 0, 0};
+    UpdateLayout();
+
+    if (!reapplying) {
         SelectLook(0);
         conditions->oldConditions = conditions->newConditions;
         conditions->point = pressPoint;
+    } else {
+        ReattachChildren(oldChildren);
     }
     return S_OK;
 }

@@ -97,6 +97,9 @@ public:
     const RCPtr<LControl>& GetFocusControl() const { return focusControl; }
     const RCPtr<LControl>& GetRememberedFocus() const { return rememberedFocus; }
     const RCPtr<LControl>& GetToolTipOwner() const { return toolTipOwner; }
+    // A control that left the tree: the window lets go of its hover, capture, focus and tip
+    // holders in that subtree (without calling them: the control was closed).
+    void ForgetSubtree(const RCPtr<LControl>& control);
     int32_t GetButtonMask(int32_t pointerIndex) const;
     const RCPtr<LGlobalHotKeyManager>& GetHotKeys() const { return hotKeys; }
 

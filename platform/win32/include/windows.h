@@ -14,6 +14,7 @@
 #include "win32/Registry.h"
 #include "win32/Resources.h"
 #include "win32/ResultCodes.h"
+#include "win32/Shell.h"
 #include "win32/Sleep.h"
 #include "win32/SystemParameters.h"
 #include "win32/Time.h"

@@ -66,7 +66,7 @@ TEST(ControlFactory, RegistrationKeepsTheFirstFunctionAndCreationCachesIt)
     factory.currentSkinIndex = 0;
     EXPECT_EQ(factory.RegisterControlCreateFunction(u"Framework.Button", &CreateTestControl), 0);
     EXPECT_EQ(factory.RegisterControlCreateFunction(u"Framework.Button", &CreateNothing), 0);
-    Orv::ControlCreateFunction function = nullptr;
+    Orv::ControlCreateFunctionPointer function = nullptr;
     EXPECT_EQ(factory.GetControlCreateFunction(u"Framework.Button", function), 0);
     EXPECT_EQ(function, &CreateTestControl);
 

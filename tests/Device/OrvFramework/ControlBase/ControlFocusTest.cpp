@@ -140,7 +140,7 @@ TEST_F(ControlFocus, AControlThatWantsTabKeepsTheFocusOnTab)
     descriptor->SetLayout(layout);
     descriptor->createParams = Table({{u"WANTS_TAB", u" TRUE "}});
     RCPtr<LControl> typed;
-    Orv::CreateControlOf<Probe>(typed, q, descriptor);
+    Orv::ControlCreateFunction<Probe>(typed, q, descriptor);
     ASSERT_TRUE(typed && typed->WantsTab());
     ASSERT_GE(typed->SetFocus(true), 0);
     window->HandleKey(KeyFromWindow(9, 0));

@@ -98,7 +98,7 @@ inline RCPtr<Probe> MakeProbe(const RCPtr<LControl>& parent, const char16_t* nam
     layout->tabStop = tabStop;
     descriptor->SetLayout(layout);
     RCPtr<LControl> control;
-    Orv::CreateControlOf<Probe>(control, parent, descriptor);
+    Orv::ControlCreateFunction<Probe>(control, parent, descriptor);
     return RCPtr<Probe>(static_cast<Probe*>(control.Get()));
 }
 

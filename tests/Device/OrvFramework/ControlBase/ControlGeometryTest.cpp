@@ -461,7 +461,7 @@ protected:
         layout->ySize = Orv::LayoutSize{Orv::kSizeToParent, Orv::WideString(), 0.5f, 0};
         descriptor->SetLayout(layout);
         RCPtr<LControl> control;
-        Orv::CreateControlOf<Solid>(control, nullptr, descriptor);
+        Orv::ControlCreateFunction<Solid>(control, nullptr, descriptor);
         return RCPtr<Solid>(static_cast<Solid*>(control.Get()));
     }
 };

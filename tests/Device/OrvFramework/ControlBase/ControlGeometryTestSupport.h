@@ -76,7 +76,7 @@ inline RCPtr<T> Make(const RCPtr<LControl>& parent, const char16_t* name, double
     }
     descriptor->SetLayout(layout);
     RCPtr<LControl> control;
-    Orv::CreateControlOf<T>(control, parent, descriptor);
+    Orv::ControlCreateFunction<T>(control, parent, descriptor);
     if (!parent) {
         control->SetRect(PointD{x, y}, PointD{width, height});
     }

@@ -77,7 +77,7 @@ RCPtr<LControl> Make(const RCPtr<LControl>& parent, const char16_t* name,
         descriptor->SetSkin(skin);
     }
     RCPtr<LControl> control;
-    Orv::CreateControlOf<LControl>(control, parent, descriptor);
+    Orv::ControlCreateFunction<LControl>(control, parent, descriptor);
     return control;
 }
 
@@ -498,7 +498,7 @@ RCPtr<CountingControl> MakeCounting(const RCPtr<LControl>& parent, const char16_
     static_cast<LayoutValues&>(*layout) = values;
     descriptor->SetLayout(layout);
     RCPtr<LControl> control;
-    Orv::CreateControlOf<CountingControl>(control, parent, descriptor);
+    Orv::ControlCreateFunction<CountingControl>(control, parent, descriptor);
     return RCPtr<CountingControl>(static_cast<CountingControl*>(control.Get()));
 }
 

@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "ControlBase/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/Look.h"
@@ -59,7 +59,8 @@ protected:
 
     void RegisterBase(const char16_t* className)
     {
-        factory->RegisterControlCreateFunction(className, &Orv::CreateControlOf<Orv::LControl>);
+        factory->RegisterControlCreateFunction(className,
+                                               &Orv::ControlCreateFunction<Orv::LControl>);
     }
 
     ULONG_PTR gdiplusToken = 0;
