@@ -22,7 +22,7 @@
 
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/OSWindow.h"
 #include "ControlBase/RootWindow.h"
@@ -98,7 +98,7 @@ public:
 RCPtr<LControl>& CreateHover(RCPtr<LControl>& result, const RCPtr<LControl>& parent,
                              const RCPtr<Orv::LControlDescriptor>& descriptor)
 {
-    return Orv::CreateControlOf<HoverControl>(result, parent, descriptor);
+    return Orv::ControlCreateFunction<HoverControl>(result, parent, descriptor);
 }
 
 void CollectClasses(const Orv::LControlDescriptor& descriptor, std::set<std::u16string>& into)

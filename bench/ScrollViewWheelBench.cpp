@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Application/FrameworkApp.h"
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlDescriptor.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/InputPayloads.h"
@@ -64,10 +64,10 @@ public:
         factory = RCPtr<Orv::LControlFactory>(new Orv::LControlFactory(u"Quorvel"));
         application->SetControlFactory(factory);
         factory->RegisterControlCreateFunction(u"Framework.Panel",
-                                               &Orv::CreateControlOf<Orv::LPanel>);
+                                               &Orv::ControlCreateFunction<Orv::LPanel>);
         factory->RegisterControlCreateFunction(u"Framework.ScrollBar",
-                                               &Orv::CreateControlOf<Orv::LScrollbar>);
-        factory->RegisterControlCreateFunction(u"Bench.Row", &Orv::CreateControlOf<Orv::LControl>);
+                                               &Orv::ControlCreateFunction<Orv::LScrollbar>);
+        factory->RegisterControlCreateFunction(u"Bench.Row", &Orv::ControlCreateFunction<Orv::LControl>);
         target = std::make_unique<PaintTarget>();
         window = Orv::LRootWindow::Create(RCPtr<Orv::LRenderer>(target->renderer.Get()), nullptr);
         root = factory->CreateControl(

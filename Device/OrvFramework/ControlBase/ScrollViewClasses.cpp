@@ -2,7 +2,7 @@
 
 #include "ControlBase/ScrollViewClasses.h"
 
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/Panel.h"
 #include "Controls/Scrollbar.h"
 
@@ -13,13 +13,13 @@ ORVRESULT RegisterScrollViewClasses(LControlFactory& factory)
     for (const char16_t* className :
          {u"Framework.Panel", u"Framework.ScrollChannel", u"Framework.ComboSlider.DropDownPanel"}) {
         const ORVRESULT result =
-            factory.RegisterControlCreateFunction(className, &CreateControlOf<LPanel>);
+            factory.RegisterControlCreateFunction(className, &ControlCreateFunction<LPanel>);
         if (ORV_FAILED(result)) {
             return result;
         }
     }
     return factory.RegisterControlCreateFunction(u"Framework.ScrollBar",
-                                                 &CreateControlOf<LScrollbar>);
+                                                 &ControlCreateFunction<LScrollbar>);
 }
 
 }  // namespace Orv

@@ -7,10 +7,11 @@
 #include <cstdint>
 
 #include "ControlBase/Control.h"
+#include "ControlBase/ToolTipControl.h"
 
 namespace Orv {
 
-class LToolTip : public LControl
+class LToolTip : public LControl, public IToolTipControl
 {
 public:
     enum State : int32_t
@@ -37,9 +38,9 @@ public:
     ORVRESULT OnCreated() override;
 
     // Starts a tip that has just been created and given its text. 0.
-    ORVRESULT Arm();
+    ORVRESULT Arm() override;
     // Ends it: its parent closes it. 0.
-    ORVRESULT Hide();
+    ORVRESULT Hide() override;
     // Beside the pointer, inside the window.
     void PlaceAtPointer();
 

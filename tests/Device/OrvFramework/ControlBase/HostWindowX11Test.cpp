@@ -22,7 +22,7 @@
 #include "Application/ApplicationNotificationCenter.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/OSWindow.h"
@@ -101,7 +101,7 @@ public:
 RCPtr<LControl>& CreateRecorder(RCPtr<LControl>& result, const RCPtr<LControl>& parent,
                                 const RCPtr<Orv::LControlDescriptor>& descriptor)
 {
-    return Orv::CreateControlOf<Recorder>(result, parent, descriptor);
+    return Orv::ControlCreateFunction<Recorder>(result, parent, descriptor);
 }
 
 void CollectClasses(const Orv::LControlDescriptor& descriptor, std::set<std::u16string>& into)

@@ -85,9 +85,9 @@ protected:
         ControlFixture::SetUp();
         RegisterScrollClasses(*factory);
         factory->RegisterControlCreateFunction(u"Test.Recorder",
-                                               &Orv::CreateControlOf<RecorderPanel>);
+                                               &Orv::ControlCreateFunction<RecorderPanel>);
         factory->RegisterControlCreateFunction(u"Test.EveryChild",
-                                               &Orv::CreateControlOf<EveryChildPanel>);
+                                               &Orv::ControlCreateFunction<EveryChildPanel>);
         FocusTest::TablesByName()[u"P"] = FocusTest::Table({{u"LHK.1.NID_T_P", u"VKEY_F6"}});
         panelLog = &log;
         window = RootWindowTest::MakeWindow(RCPtr<Orv::LRenderer>(), &services);

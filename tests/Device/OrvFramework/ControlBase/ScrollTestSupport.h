@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlDescriptor.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/Panel.h"
@@ -86,16 +86,16 @@ public:
 
 inline void RegisterScrollClasses(Orv::LControlFactory& factory)
 {
-    factory.RegisterControlCreateFunction(u"Test.Control", &Orv::CreateControlOf<Orv::LControl>);
-    factory.RegisterControlCreateFunction(u"Framework.Panel", &Orv::CreateControlOf<TablePanel>);
+    factory.RegisterControlCreateFunction(u"Test.Control", &Orv::ControlCreateFunction<Orv::LControl>);
+    factory.RegisterControlCreateFunction(u"Framework.Panel", &Orv::ControlCreateFunction<TablePanel>);
     factory.RegisterControlCreateFunction(u"Framework.ScrollChannel",
-                                          &Orv::CreateControlOf<Orv::LPanel>);
+                                          &Orv::ControlCreateFunction<Orv::LPanel>);
     factory.RegisterControlCreateFunction(u"Framework.ScrollBar",
-                                          &Orv::CreateControlOf<Orv::LScrollbar>);
+                                          &Orv::ControlCreateFunction<Orv::LScrollbar>);
     factory.RegisterControlCreateFunction(u"Test.CountingView",
-                                          &Orv::CreateControlOf<CountingView>);
+                                          &Orv::ControlCreateFunction<CountingView>);
     factory.RegisterControlCreateFunction(u"Framework.ScrollView",
-                                          &Orv::CreateControlOf<Orv::LScrollView>);
+                                          &Orv::ControlCreateFunction<Orv::LScrollView>);
 }
 
 }  // namespace ScrollTest

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlBase/ControlCreateFunction.h"
+#include "Application/ControlCreateFunction.h"
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/RootWindow.h"
 #include "ControlTestSupport.h"
@@ -93,11 +93,11 @@ protected:
         Win32Test::UseVirtualSleepClock();
         application->GetTimeSeconds();  // the application's clock moves on to the virtual one
         Orv::LToolTip::ForgetLastHide();
-        factory->RegisterControlCreateFunction(u"Test.Panel", &Orv::CreateControlOf<LControl>);
+        factory->RegisterControlCreateFunction(u"Test.Panel", &Orv::ControlCreateFunction<LControl>);
         factory->RegisterControlCreateFunction(u"Framework.Button",
-                                               &Orv::CreateControlOf<Orv::LButton>);
+                                               &Orv::ControlCreateFunction<Orv::LButton>);
         factory->RegisterControlCreateFunction(u"Framework.ToolTip",
-                                               &Orv::CreateControlOf<Orv::LToolTip>);
+                                               &Orv::ControlCreateFunction<Orv::LToolTip>);
         const std::string skin = ReadFixture("controllib-skin.xml");
         ASSERT_FALSE(skin.empty());
         ASSERT_EQ(factory->ParseXml(skin.data(), skin.size()), 0)

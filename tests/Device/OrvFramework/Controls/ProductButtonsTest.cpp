@@ -46,9 +46,9 @@ protected:
         factory = RCPtr<Orv::LControlFactory>(new Orv::LControlFactory(u"Quorvel"));
         application->SetControlFactory(factory);
         factory->RegisterControlCreateFunction(u"Framework.Button",
-                                               &Orv::CreateControlOf<Orv::LButton>);
+                                               &Orv::ControlCreateFunction<Orv::LButton>);
         factory->RegisterControlCreateFunction(u"Framework.ToolTip",
-                                               &Orv::CreateControlOf<Orv::LToolTip>);
+                                               &Orv::ControlCreateFunction<Orv::LToolTip>);
         ASSERT_EQ(factory->LoadSkinsAndStrings(u"::", 0x0409), 0);
         std::set<Orv::WideString> names;
         for (uint32_t index = 0; index < factory->GetSkins().GetCount(); ++index) {

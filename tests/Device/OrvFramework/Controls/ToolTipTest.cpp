@@ -211,3 +211,37 @@ TEST_F(ToolTip, HideWithoutParentClosesNothing)
 }
 
 }  // namespace
+
+namespace {
+
+// As a person meets it: the pointer rests on a control with a "TOOLTIP" text, the root window
+// asks it for its tip, the tip shows 500 ms later with that text, and a key hides it.
+TEST_F(ToolTip, AHoveredControlsTipShowsAfterTheDelayAndAKeyHidesIt)
+{
+    const RCPtr<LControl> labelled = Find("labelled");
+    ASSERT_TRUE(labelled);
+    ASSERT_EQ(Narrow(labelled->GetToolTipText()), "Labelled button");
+    Move(CentreOf(labelled));
+    const RCPtr<LToolTip> tip = Orv::DynamicRCPtrCast<LToolTip>(labelled->FindChild(u"toolTip"));
+    ASSERT_TRUE(tip) << "the hovered control made its skin's tip";
+    EXPECT_EQ(Narrow(tip->GetText()), "Labelled button");
+    PumpFor(495, 5);
+    EXPECT_FALSE(tip->IsVisible(false)) << Clock();
+    PumpFor(10, 5);
+    EXPECT_TRUE(Shown(tip)) << Clock();
+
+    Key('A');
+    EXPECT_FALSE(tip->IsVisible(false));
+    Pump();
+    EXPECT_FALSE(labelled->FindChild(u"toolTip")) << "closed by its owner at the next idle pass";
+
+    // Moving off and back arms a new tip; it follows on at once only right after a hide.
+    Move(PointL{5, 300});
+    PumpFor(200, 10);
+    Move(CentreOf(labelled));
+    const RCPtr<LToolTip> again = Orv::DynamicRCPtrCast<LToolTip>(labelled->FindChild(u"toolTip"));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->GetState(), LToolTip::kWaiting);
+}
+
+}  // namespace
