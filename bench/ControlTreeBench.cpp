@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutDescriptor.h"

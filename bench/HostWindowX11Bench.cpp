@@ -20,9 +20,9 @@
 #include <gdiplus.h>
 #include <windows.h>
 
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/OSWindow.h"
 #include "ControlBase/RootWindow.h"

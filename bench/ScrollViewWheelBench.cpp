@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "Application/FrameworkApp.h"
 #include "Application/ControlCreateFunction.h"
+#include "Application/FrameworkApp.h"
 #include "ControlBase/ControlDescriptor.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/InputPayloads.h"
@@ -67,7 +67,8 @@ public:
                                                &Orv::ControlCreateFunction<Orv::LPanel>);
         factory->RegisterControlCreateFunction(u"Framework.ScrollBar",
                                                &Orv::ControlCreateFunction<Orv::LScrollbar>);
-        factory->RegisterControlCreateFunction(u"Bench.Row", &Orv::ControlCreateFunction<Orv::LControl>);
+        factory->RegisterControlCreateFunction(u"Bench.Row",
+                                               &Orv::ControlCreateFunction<Orv::LControl>);
         target = std::make_unique<PaintTarget>();
         window = Orv::LRootWindow::Create(RCPtr<Orv::LRenderer>(target->renderer.Get()), nullptr);
         root = factory->CreateControl(

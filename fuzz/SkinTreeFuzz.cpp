@@ -11,9 +11,9 @@
 #include <set>
 #include <streambuf>
 
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/LayoutEngine.h"
@@ -61,7 +61,8 @@ void RegisterClasses(Orv::LControlFactory& factory, const Orv::LControlDescripto
 {
     const Orv::WideString& className = descriptor.className;
     if (seen.insert(className).second && !className.IsEmpty() && className.GetText()[0] != u'U') {
-        factory.RegisterControlCreateFunction(className, &Orv::ControlCreateFunction<Orv::LControl>);
+        factory.RegisterControlCreateFunction(className,
+                                              &Orv::ControlCreateFunction<Orv::LControl>);
     }
     for (uint32_t index = 0; index < descriptor.subControls.GetCount(); ++index) {
         if (const auto& child = descriptor.subControls.GetData()[index]) {

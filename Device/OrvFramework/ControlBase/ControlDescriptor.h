@@ -21,9 +21,9 @@ class LControlDescriptor;
 
 // Builds a control of one skin class for the descriptor under the parent (null at the top),
 // fills result with it (null when it cannot) and returns result.
-using ControlCreateFunctionPointer = RCPtr<LControl>& (*)(RCPtr<LControl>& result,
-                                                   const RCPtr<LControl>& parent,
-                                                   const RCPtr<LControlDescriptor>& descriptor);
+using ControlCreateFunctionPointer =
+    RCPtr<LControl>& (*)(RCPtr<LControl>& result, const RCPtr<LControl>& parent,
+                         const RCPtr<LControlDescriptor>& descriptor);
 
 class LControlDescriptor : public virtual LRefCountedObject
 {

@@ -12,6 +12,7 @@
 #include "ControlBase/Look.h"
 #include "ControlBase/RootWindow.h"
 #include "ControlBase/SiblingKeyParam.h"
+#include "Controls/Button.h"
 #include "Notification/NotificationForwarder.h"
 
 namespace Orv {
@@ -207,6 +208,10 @@ ORVRESULT LScrollbar::Initialize()
         barHandler->AddHandler(&LScrollbar::OnTrackHover, source, u"NID_HOVER_CONDITION_CHANGE");
         thumb = channel->FindChild(u"thumb");
         if (thumb) {
+            // The thumb keeps looking held while a drag takes the pointer off it.
+            if (auto* thumbButton = dynamic_cast<LButton*>(thumb.Get())) {
+                thumbButton->pressedLookOutside = true;
+            }
             const RCPtr<LNotificationDistributor> thumbSource(thumb);
             barHandler->AddHandler(&LScrollbar::OnThumbMove, thumbSource, u"NID_MOUSE_MOVE");
             barHandler->AddHandler(&LScrollbar::OnThumbDrag, thumbSource,
@@ -219,6 +224,11 @@ ORVRESULT LScrollbar::Initialize()
         if (step) {
             barHandler->AddHandler(&LScrollbar::OnStepButton, RCPtr<LNotificationDistributor>(step),
                                    u"NID_BUTTON_AUTOREPEAT");
+            // Held, a step button repeats on the button's own timing.
+            if (auto* stepButton = dynamic_cast<LButton*>(step.Get())) {
+                stepButton->autoRepeat = true;
+                stepButton->repeating = false;
+            }
         }
     }
     if (dec && inc) {

@@ -20,9 +20,9 @@
 #include <windows.h>
 
 #include "Application/ApplicationNotificationCenter.h"
+#include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
-#include "Application/ControlCreateFunction.h"
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/OSWindow.h"

@@ -86,8 +86,10 @@ public:
 
 inline void RegisterScrollClasses(Orv::LControlFactory& factory)
 {
-    factory.RegisterControlCreateFunction(u"Test.Control", &Orv::ControlCreateFunction<Orv::LControl>);
-    factory.RegisterControlCreateFunction(u"Framework.Panel", &Orv::ControlCreateFunction<TablePanel>);
+    factory.RegisterControlCreateFunction(u"Test.Control",
+                                          &Orv::ControlCreateFunction<Orv::LControl>);
+    factory.RegisterControlCreateFunction(u"Framework.Panel",
+                                          &Orv::ControlCreateFunction<TablePanel>);
     factory.RegisterControlCreateFunction(u"Framework.ScrollChannel",
                                           &Orv::ControlCreateFunction<Orv::LPanel>);
     factory.RegisterControlCreateFunction(u"Framework.ScrollBar",

@@ -93,7 +93,8 @@ protected:
         Win32Test::UseVirtualSleepClock();
         application->GetTimeSeconds();  // the application's clock moves on to the virtual one
         Orv::LToolTip::ForgetLastHide();
-        factory->RegisterControlCreateFunction(u"Test.Panel", &Orv::ControlCreateFunction<LControl>);
+        factory->RegisterControlCreateFunction(u"Test.Panel",
+                                               &Orv::ControlCreateFunction<LControl>);
         factory->RegisterControlCreateFunction(u"Framework.Button",
                                                &Orv::ControlCreateFunction<Orv::LButton>);
         factory->RegisterControlCreateFunction(u"Framework.ToolTip",

@@ -8,6 +8,7 @@
 #include "../ControlBase/ScrollTestSupport.h"
 #include "ControlBase/ConditionsParam.h"
 #include "ControlBase/SiblingKeyParam.h"
+#include "Controls/Button.h"
 #include "Notification/Notification.h"
 #include "Win32Test/SleepClock.h"
 
@@ -42,20 +43,20 @@ protected:
         ControlFixture::TearDown();
     }
 
-    void Build(bool vertical)
+    void Build(bool vertical, const char16_t* buttonClass = u"Test.Control")
     {
         const double length = 200;
         RCPtr<LControlDescriptor> described =
             Describe(u"Framework.ScrollBar", u"bar",
                      vertical ? Place{0, 0, 16, length + 32, 1} : Place{0, 0, length + 32, 16, 1});
-        described->AddSubControl(Describe(u"Test.Control", u"dec", Place{0, 0, 16, 16}));
+        described->AddSubControl(Describe(buttonClass, u"dec", Place{0, 0, 16, 16}));
         RCPtr<LControlDescriptor> channel =
             Describe(u"Framework.ScrollChannel", u"channel",
                      vertical ? Place{0, 16, 16, length} : Place{16, 0, length, 16});
-        channel->AddSubControl(Describe(u"Test.Control", u"thumb", Place{0, 0, 16, 16}));
+        channel->AddSubControl(Describe(buttonClass, u"thumb", Place{0, 0, 16, 16}));
         described->AddSubControl(channel);
         described->AddSubControl(
-            Describe(u"Test.Control", u"inc",
+            Describe(buttonClass, u"inc",
                      vertical ? Place{0, length + 16, 16, 16} : Place{length + 16, 0, 16, 16}));
         const RCPtr<LControl> made = factory->CreateControl(described, root);
         bar = RCPtr<LScrollbar>(dynamic_cast<LScrollbar*>(made.Get()));
@@ -147,6 +148,44 @@ TEST_F(Scrollbar, StepButtonsStopAtTheEnds)
     bar->SetValue(0.01);
     Send(bar->FindChild(u"dec"), u"NID_BUTTON_AUTOREPEAT", nullptr);
     EXPECT_EQ(bar->GetValuePosition(), 0.0);
+}
+
+// With the library's buttons, as the skin builds the bar: the step buttons repeat while held and
+// the thumb keeps its pressed look off the pointer; a held "inc" steps at once, then repeats.
+TEST_F(Scrollbar, HeldStepButtonsRepeatOnTheButtonsOwnTiming)
+{
+    factory->RegisterControlCreateFunction(u"Framework.Button",
+                                           &Orv::ControlCreateFunction<Orv::LButton>);
+    Build(true, u"Framework.Button");
+    const auto* dec = dynamic_cast<Orv::LButton*>(bar->FindChild(u"dec").Get());
+    const auto* inc = dynamic_cast<Orv::LButton*>(bar->FindChild(u"inc").Get());
+    const auto* thumb = dynamic_cast<Orv::LButton*>(bar->GetThumb().Get());
+    ASSERT_TRUE(dec && inc && thumb);
+    EXPECT_TRUE(dec->autoRepeat && inc->autoRepeat);
+    EXPECT_FALSE(dec->repeating || inc->repeating);
+    EXPECT_TRUE(thumb->pressedLookOutside);
+    EXPECT_FALSE(dec->pressedLookOutside || thumb->autoRepeat);
+
+    // The fixture's buttons have no looks, so no pointer finds them: the press begins as the
+    // button's own press would, with its capture.
+    const RCPtr<LControl> incControl = bar->FindChild(u"inc");
+    window->SetHoverControl(incControl);  // the repeat pauses while the pointer is off it
+    services.buttons = 1;
+    ASSERT_EQ(incControl->BeginCapture(1, 8, 8), S_OK);
+    EXPECT_DOUBLE_EQ(bar->GetValuePosition(), 0.02) << "one step on the press";
+    for (int tick = 0; tick < 30; ++tick) {
+        Sleep(33);
+        window->ProcessQueue(true);  // its idle pass
+    }
+    EXPECT_GT(bar->GetValuePosition(), 0.04) << "repeats while held";
+    services.buttons = 0;
+    incControl->OnCaptureLost();
+    const double released = bar->GetValuePosition();
+    for (int tick = 0; tick < 10; ++tick) {
+        Sleep(33);
+        window->ProcessQueue(true);  // its idle pass
+    }
+    EXPECT_EQ(bar->GetValuePosition(), released) << "no step after the release";
 }
 
 TEST_F(Scrollbar, KeysByOrientation)
