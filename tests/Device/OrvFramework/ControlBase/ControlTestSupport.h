@@ -4,14 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Application/ControlCreateFunction.h"
 #include "Application/FrameworkApp.h"
 #include "ControlBase/Control.h"
 #include "ControlBase/ControlFactory.h"
+#include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/Look.h"
 #include "ControlBase/VisualPart.h"
@@ -61,6 +66,25 @@ protected:
     {
         factory->RegisterControlCreateFunction(className,
                                                &Orv::ControlCreateFunction<Orv::LControl>);
+    }
+
+    // The program's skins and string tables, with every class they name made as a plain control.
+    void LoadProductSkinAsBaseControls()
+    {
+        ASSERT_EQ(factory->LoadSkinsAndStrings(u"::", 0x0409), 0);
+        std::vector<uint8_t> bytes;
+        ASSERT_EQ(Orv::ReadDocumentBytes(u"::APP_SKINS", bytes), Orv::DocumentRead::Done);
+        const std::string document(bytes.begin(), bytes.end());
+        const std::regex classAttribute("Class=\"([^\"]+)\"");
+        std::set<std::string> classes;
+        for (std::sregex_iterator it(document.begin(), document.end(), classAttribute), end;
+             it != end; ++it) {
+            classes.insert((*it)[1].str());
+        }
+        ASSERT_GT(classes.size(), 5u);
+        for (const std::string& className : classes) {
+            RegisterBase(Orv::WideString(className.c_str()).GetText());
+        }
     }
 
     ULONG_PTR gdiplusToken = 0;

@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutEngine.h"
 #include "ControlTestSupport.h"
 
@@ -146,20 +143,7 @@ protected:
     void SetUp() override
     {
         ControlFixture::SetUp();
-        ASSERT_EQ(factory->LoadSkinsAndStrings(u"::", 0x0409), 0);
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(Orv::ReadDocumentBytes(u"::APP_SKINS", bytes), Orv::DocumentRead::Done);
-        const std::string document(bytes.begin(), bytes.end());
-        const std::regex classAttribute("Class=\"([^\"]+)\"");
-        std::set<std::string> classes;
-        for (std::sregex_iterator it(document.begin(), document.end(), classAttribute), end;
-             it != end; ++it) {
-            classes.insert((*it)[1].str());
-        }
-        ASSERT_GT(classes.size(), 5u);
-        for (const std::string& className : classes) {
-            RegisterBase(Orv::WideString(className.c_str()).GetText());
-        }
+        LoadProductSkinAsBaseControls();
     }
 
     RCPtr<LControl> Build(int32_t skin)

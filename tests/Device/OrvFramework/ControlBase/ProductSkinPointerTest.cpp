@@ -3,12 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "ControlBase/DocumentBytes.h"
 #include "PointerTestSupport.h"
 
 namespace {
@@ -21,19 +18,7 @@ protected:
     void SetUp() override
     {
         PointerFixture::SetUp();
-        ASSERT_EQ(factory->LoadSkinsAndStrings(u"::", 0x0409), 0);
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(Orv::ReadDocumentBytes(u"::APP_SKINS", bytes), Orv::DocumentRead::Done);
-        const std::string document(bytes.begin(), bytes.end());
-        const std::regex classAttribute("Class=\"([^\"]+)\"");
-        std::set<std::string> classes;
-        for (std::sregex_iterator it(document.begin(), document.end(), classAttribute), end;
-             it != end; ++it) {
-            classes.insert((*it)[1].str());
-        }
-        for (const std::string& className : classes) {
-            RegisterBase(Orv::WideString(className.c_str()).GetText());
-        }
+        LoadProductSkinAsBaseControls();
         factory->currentSkinIndex = 0;
         ASSERT_EQ(window->SetRootControlByName(Orv::WideString(u"mainControl")), S_OK);
         ASSERT_TRUE(window->GetRootControl());

@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "ControlBase/DocumentBytes.h"
 #include "ControlBase/LayoutDescriptor.h"
 #include "ControlBase/RootWindow.h"
 #include "ControlTestSupport.h"
@@ -49,19 +46,7 @@ protected:
     void SetUp() override
     {
         ControlFixture::SetUp();
-        ASSERT_EQ(factory->LoadSkinsAndStrings(u"::", 0x0409), 0);
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(Orv::ReadDocumentBytes(u"::APP_SKINS", bytes), Orv::DocumentRead::Done);
-        const std::string document(bytes.begin(), bytes.end());
-        const std::regex classAttribute("Class=\"([^\"]+)\"");
-        std::set<std::string> classes;
-        for (std::sregex_iterator it(document.begin(), document.end(), classAttribute), end;
-             it != end; ++it) {
-            classes.insert((*it)[1].str());
-        }
-        for (const std::string& className : classes) {
-            RegisterBase(Orv::WideString(className.c_str()).GetText());
-        }
+        LoadProductSkinAsBaseControls();
     }
 
     // The tree of that skin in a window of its own, laid out; the window in `window`.
