@@ -164,7 +164,8 @@ void Report(benchmark::State& state, const std::vector<PointL>& points)
     state.counters["points"] = static_cast<double>(points.size());
 }
 
-void BareHitTestStill(benchmark::State& state)
+// The bare hit test over one set of points.
+void BareHitTest(benchmark::State& state, std::vector<PointL> PointerScene::*points)
 {
     PointerScene scene;
     if (!scene.Ready()) {
@@ -173,66 +174,54 @@ void BareHitTestStill(benchmark::State& state)
     }
     int64_t hits = 0;
     for (auto _ : state) {
-        hits += scene.HitTestAll(scene.still);
+        hits += scene.HitTestAll(scene.*points);
     }
     benchmark::DoNotOptimize(hits);
-    Report(state, scene.still);
+    Report(state, scene.*points);
+}
+
+// Moves through the window over one set of points; every move should change the hover, or none.
+void Moves(benchmark::State& state, std::vector<PointL> PointerScene::*points, bool changeHover)
+{
+    PointerScene scene;
+    if (!scene.Ready()) {
+        state.SkipWithError("the program's tree does not build");
+        return;
+    }
+    scene.MoveAll(scene.*points);  // the hover settles where the run starts
+    int64_t changes = 0;
+    int64_t moves = 0;
+    for (auto _ : state) {
+        changes += scene.MoveAll(scene.*points);
+        moves += static_cast<int64_t>((scene.*points).size());
+    }
+    if (changes != (changeHover ? moves : 0)) {
+        state.SkipWithError(changeHover ? "a move kept the hover" : "a move changed the hover");
+    }
+    Report(state, scene.*points);
+}
+
+void BareHitTestStill(benchmark::State& state)
+{
+    BareHitTest(state, &PointerScene::still);
 }
 BENCHMARK(BareHitTestStill)->Unit(benchmark::kMicrosecond);
 
 void MovesWithoutHoverChange(benchmark::State& state)
 {
-    PointerScene scene;
-    if (!scene.Ready()) {
-        state.SkipWithError("the program's tree does not build");
-        return;
-    }
-    scene.MoveAll(scene.still);  // the hover settles on the control under every point
-    int64_t changes = 0;
-    for (auto _ : state) {
-        changes += scene.MoveAll(scene.still);
-    }
-    if (changes != 0) {
-        state.SkipWithError("a move changed the hover");
-    }
-    Report(state, scene.still);
+    Moves(state, &PointerScene::still, false);
 }
 BENCHMARK(MovesWithoutHoverChange)->Unit(benchmark::kMicrosecond);
 
 void BareHitTestAlternating(benchmark::State& state)
 {
-    PointerScene scene;
-    if (!scene.Ready()) {
-        state.SkipWithError("the program's tree does not build");
-        return;
-    }
-    int64_t hits = 0;
-    for (auto _ : state) {
-        hits += scene.HitTestAll(scene.alternating);
-    }
-    benchmark::DoNotOptimize(hits);
-    Report(state, scene.alternating);
+    BareHitTest(state, &PointerScene::alternating);
 }
 BENCHMARK(BareHitTestAlternating)->Unit(benchmark::kMicrosecond);
 
 void MovesChangingHover(benchmark::State& state)
 {
-    PointerScene scene;
-    if (!scene.Ready()) {
-        state.SkipWithError("the program's tree does not build");
-        return;
-    }
-    scene.MoveAll(scene.alternating);
-    int64_t changes = 0;
-    int64_t moves = 0;
-    for (auto _ : state) {
-        changes += scene.MoveAll(scene.alternating);
-        moves += static_cast<int64_t>(scene.alternating.size());
-    }
-    if (changes != moves) {
-        state.SkipWithError("a move kept the hover");
-    }
-    Report(state, scene.alternating);
+    Moves(state, &PointerScene::alternating, true);
 }
 BENCHMARK(MovesChangingHover)->Unit(benchmark::kMicrosecond);
 
