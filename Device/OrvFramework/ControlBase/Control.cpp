@@ -99,6 +99,9 @@ ORVRESULT LControl::SetParent(const RCPtr<LControl>& newParent)
         }
     }
     const RCPtr<LControl> self(this);
+    // The subtree's idle registrations belong to the window it leaves; those it still needs
+    // follow it into the new tree's window.
+    DetachIdleHandlers();
     // The old parent may be held by nothing but this control's link.
     const RCPtr<LControl> oldParent = parent;
     if (oldParent) {
@@ -110,6 +113,9 @@ ORVRESULT LControl::SetParent(const RCPtr<LControl>& newParent)
     if (newParent) {
         newParent->CloseOwnedControls();
         JoinParent(newParent.Get());
+        if (GetRootWindowRef()) {
+            AttachIdleHandler();
+        }
     }
     return S_OK;
 }
@@ -118,6 +124,9 @@ ORVRESULT LControl::SetRootWindow(const RCPtr<LRootWindow>& window)
 {
     if (parent) {
         return E_FAIL;
+    }
+    if (window.Get() != rootWindow.Get()) {
+        DetachIdleHandlers();
     }
     rootWindow = window;
     if (window) {

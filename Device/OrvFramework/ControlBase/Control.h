@@ -527,6 +527,9 @@ private:
     // Registers the idle callback with the root window's queue when one is reachable; a failure
     // resets the request count.
     ORVRESULT RegisterIdle();
+    // Takes the subtree's idle registrations off its current window, keeping their counts.
+    void DetachIdleHandlers();
+    void DetachIdleHandlersFrom(const RCPtr<LNotificationDistributor>& source);
     // The rectangle a control without parent asks for against its window; E_FAIL without one.
     ORVRESULT ResolveTopLevelLayout(RectD& resolved);
     // The control under a window point (no hover change); null when none.

@@ -80,6 +80,29 @@ ORVRESULT LControl::AttachIdleHandler()
     return S_OK;
 }
 
+void LControl::DetachIdleHandlers()
+{
+    const RCPtr<LNotificationDistributor> source = IdleSource(GetRootWindowRef());
+    if (!source) {
+        return;
+    }
+    // The counts stay: AttachIdleHandler registers them again in the next window.
+    DetachIdleHandlersFrom(source);
+}
+
+void LControl::DetachIdleHandlersFrom(const RCPtr<LNotificationDistributor>& source)
+{
+    if (idleRequests > 0) {
+        Unregister(source, u"NID_IDLE");
+    }
+    for (uint32_t index = children.GetCount(); index-- > 0;) {
+        if (index < children.GetCount()) {
+            const RCPtr<LControl> child = children.GetAt(index, ChildControlList::kInsertionOrder);
+            child->DetachIdleHandlersFrom(source);
+        }
+    }
+}
+
 int LControl::OnIdle(const RCPtr<LNotificationDistributor>&, const RCPtr<LNotification>&)
 {
     // A step may close this control's last holder's tree.

@@ -180,3 +180,52 @@ TEST_F(ControlClose, AFocusableControlShownInsideTheFocusedParentTakesTheFocus)
 }
 
 }  // namespace
+
+namespace {
+
+// Counts the idle passes that reach it.
+class Ticker : public Orv::LControl
+{
+public:
+    using LControl::LControl;
+    void OnTick() override { ++ticks; }
+    int ticks = 0;
+};
+
+// A subtree that leaves its window takes its idle requests along: the old window stops calling
+// it, the next tree's window calls it, and its last release still finds the registration.
+TEST_F(ControlClose, IdleRequestsFollowASubtreeFromWindowToWindow)
+{
+    const RCPtr<Ticker> ticker = ControlTest::Make<Ticker>(a, u"ticker", 0, 0, 5, 5);
+    ASSERT_EQ(ticker->RequestIdle(), 0);
+    Idle();
+    EXPECT_EQ(ticker->ticks, 1);
+
+    ASSERT_EQ(a->SetParent(RCPtr<LControl>()), 0);
+    Idle();
+    EXPECT_EQ(ticker->ticks, 1) << "a window it left still called it";
+    EXPECT_EQ(ticker->GetIdleRequestCount(), 1);
+
+    ASSERT_EQ(a->SetParent(b), 0);
+    Idle();
+    EXPECT_EQ(ticker->ticks, 2) << "the window it joined does not call it";
+
+    // A request made outside any window registers when the control joins one.
+    const RCPtr<Ticker> late = ControlTest::Make<Ticker>(nullptr, u"late", 0, 0, 5, 5);
+    ASSERT_EQ(late->RequestIdle(), 0);
+    ASSERT_EQ(late->SetParent(panel), 0);
+    Idle();
+    EXPECT_EQ(late->ticks, 1);
+    EXPECT_EQ(ticker->ticks, 3);
+
+    EXPECT_EQ(ticker->ReleaseIdle(), 0);
+    EXPECT_EQ(late->ReleaseIdle(), 0);
+    Idle();
+    EXPECT_EQ(ticker->ticks, 3);
+    EXPECT_EQ(late->ticks, 1);
+    late->SetParent(RCPtr<LControl>());
+    ticker->SetParent(RCPtr<LControl>());
+    a->SetParent(panel);
+}
+
+}  // namespace
