@@ -14,7 +14,7 @@
 #include "ControlBase/ControlFactory.h"
 #include "ControlBase/InputPayloads.h"
 #include "ControlBase/LayoutDescriptor.h"
-#include "ControlBase/Panel.h"
+#include "Controls/Panel.h"
 #include "ControlBase/RootWindow.h"
 #include "Controls/Scrollbar.h"
 #include "PaintTarget.h"

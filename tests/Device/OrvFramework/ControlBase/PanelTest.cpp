@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Application/ApplicationNotificationCenter.h"
-#include "ControlBase/ScrollViewClasses.h"
+#include "Controls/ScrollViewClasses.h"
 #include "ScrollTestSupport.h"
 #include "System/GlobalHotKeyManager.h"
 

@@ -1,6 +1,6 @@
 // The panel: focus and key routing kept inside, sibling keys heard.
 
-#include "ControlBase/Panel.h"
+#include "Controls/Panel.h"
 
 #include <algorithm>
 

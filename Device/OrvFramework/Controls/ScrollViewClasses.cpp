@@ -1,9 +1,9 @@
 // The create functions of the panel's skin classes and of the scroll bar.
 
-#include "ControlBase/ScrollViewClasses.h"
+#include "Controls/ScrollViewClasses.h"
 
 #include "Application/ControlCreateFunction.h"
-#include "ControlBase/Panel.h"
+#include "Controls/Panel.h"
 #include "Controls/Scrollbar.h"
 
 namespace Orv {

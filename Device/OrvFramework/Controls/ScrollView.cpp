@@ -1,6 +1,6 @@
 // The scroll view: extent, bars and offset kept in step.
 
-#include "ControlBase/ScrollView.h"
+#include "Controls/ScrollView.h"
 
 #include <algorithm>
 #include <climits>

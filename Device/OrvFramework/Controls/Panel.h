@@ -6,7 +6,7 @@
 // while a sibling has the focus. A panel without parent (a root control) hears no sibling keys.
 // UI thread only.
 
-#include "ControlBase/ScrollView.h"
+#include "Controls/ScrollView.h"
 
 namespace Orv {
 
